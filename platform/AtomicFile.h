@@ -1,0 +1,15 @@
+#pragma once
+// Writing a whole file so that a crash or a full disk never leaves a half-written one: the bytes
+// go to a temporary file in the same folder, are flushed, and the temporary file is renamed
+// over the old one. Until the rename the old file is untouched.
+
+#include <cstddef>
+#include <filesystem>
+#include <string>
+
+namespace platform {
+
+bool writeFileAtomically(const std::filesystem::path& file, const void* data, size_t size,
+                         std::string* error = nullptr);
+
+}  // namespace platform

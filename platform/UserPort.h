@@ -1,0 +1,72 @@
+#pragma once
+// The one way the core reaches the user. The desktop program implements it by queuing onto its
+// UI thread; fsv and the tests implement it with scripted answers. Every call may come from any
+// thread.
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+namespace fsv {
+
+// Message box types and answers, with the values the rest of the program stores and compares.
+namespace mb {
+inline constexpr unsigned kOk = 0x0;
+inline constexpr unsigned kYesNo = 0x4;
+inline constexpr unsigned kIconStop = 0x10;  // also the error icon
+inline constexpr unsigned kIconQuestion = 0x20;
+inline constexpr unsigned kIconWarning = 0x30;
+inline constexpr unsigned kIconInformation = 0x40;
+inline constexpr int kIdOk = 1;
+inline constexpr int kIdCancel = 2;
+inline constexpr int kIdYes = 6;
+inline constexpr int kIdNo = 7;
+}  // namespace mb
+
+// The panel's private messages, numbered as the panel has always numbered them.
+enum class PanelMessage : unsigned {
+    MessageBox = 1054,        // shown through messageBox() instead
+    LayoutChannels = 1055,    // wParam 1 with a channel position, or 0
+    RedrawChannel = 1056,     // channel index / redraw flag
+    ShowControlPanel = 1057,  //
+    RecorderClosed = 1058,    // the ServerSession whose recorder closed the connection
+    ChannelChanged = 1059,    // channel index, or -1 to recompute the page count
+    ResizeEventColumn = 1060,
+    SkinButtonState = 1061,  // button (index << 16 | line) / state
+    DiskCheck = 1062,        // session / stream
+    DownloadValue = 1063,    // value / channel
+};
+
+// Answers to "File already exist. Choose to do...".
+enum class ExistingFileAnswer : int { SaveAs = 0, Overwrite = 1, Resume = 2, Abort = 3 };
+
+class UserPort {
+public:
+    virtual ~UserPort() = default;
+
+    // The deferred message box. Without `direct` the text is queued for the UI thread and the
+    // result is 1 (queued) or mb::kIdNo when it was dropped (the program is exiting). With
+    // `direct` the box is shown and its answer returned.
+    virtual int messageBox(const std::string& text, unsigned type, bool direct = false) = 0;
+
+    // A private panel message; the argument meanings are those of PanelMessage.
+    virtual void post(PanelMessage message, intptr_t wParam, intptr_t lParam) = 0;
+
+    // "File already exist. Choose to do..." for `path`; Resume is offered only when asked.
+    virtual ExistingFileAnswer askExistingFile(const std::filesystem::path& path,
+                                               bool offerResume) = 0;
+
+    // A folder dialog starting at `start` with `text` as its caption; empty when cancelled.
+    virtual std::filesystem::path chooseFolder(const std::filesystem::path& start,
+                                               const std::string& text) = 0;
+
+    // Save and open dialogs; empty when cancelled. `filter` and `defaultExtension` are the
+    // system's own texts ("AVI File(*.AVI)||", "avi").
+    virtual std::filesystem::path saveFileDialog(const std::filesystem::path& start,
+                                                 const std::string& filter,
+                                                 const std::string& defaultExtension) = 0;
+    virtual std::filesystem::path openFileDialog(const std::filesystem::path& start,
+                                                 const std::string& filter) = 0;
+};
+
+}  // namespace fsv
