@@ -1,0 +1,28 @@
+#include "Commands.h"
+
+#include <cstdio>
+#include <vector>
+
+namespace fsv::cli {
+namespace {
+std::vector<AddCommand>& table() {
+    static std::vector<AddCommand> t;
+    return t;
+}
+int g_exitCode = 0;
+}  // namespace
+
+Registrar::Registrar(AddCommand add) { table().push_back(std::move(add)); }
+
+void addAllCommands(CLI::App& app) {
+    for (auto& add : table()) add(app);
+}
+
+void setExitCode(int code) { g_exitCode = code; }
+int exitCode() { return g_exitCode; }
+
+void printError(const std::string& message) {
+    std::fprintf(stderr, "fsv: %s\n", message.c_str());
+}
+
+}  // namespace fsv::cli
