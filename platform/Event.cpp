@@ -10,7 +10,7 @@ struct Waiter {
     std::mutex mutex;
     std::condition_variable cv;
     int fired = kWaitTimeout;
-    std::vector<std::pair<Event*, int>> registrations;  // event and its index in the call
+    std::vector<Event*> registrations;  // touched only by the waiting thread
 };
 
 Event::Event(Reset reset, bool initiallySet)
@@ -20,12 +20,9 @@ Event::~Event() = default;
 
 void Event::set() {
     std::lock_guard lock(mutex_);
-    for (Waiter* w : waiters_) {
+    for (auto [w, index] : waiters_) {
         std::lock_guard wl(w->mutex);
         if (w->fired != kWaitTimeout) continue;  // already released by another event
-        int index = 0;
-        for (auto& [ev, i] : w->registrations)
-            if (ev == this) index = i;
         w->fired = index;
         w->cv.notify_one();
         if (!manual_) return;  // handed to exactly one waiter, not kept
@@ -59,10 +56,12 @@ int waitAny(std::span<Event* const> events, std::optional<std::chrono::milliseco
     waiter.registrations.reserve(events.size());
 
     auto unregister = [&] {
-        for (auto& [ev, i] : waiter.registrations) {
+        for (Event* ev : waiter.registrations) {
             std::lock_guard lock(ev->mutex_);
             auto& ws = ev->waiters_;
-            ws.erase(std::remove(ws.begin(), ws.end(), &waiter), ws.end());
+            ws.erase(std::remove_if(ws.begin(), ws.end(),
+                                    [&](const auto& e) { return e.first == &waiter; }),
+                     ws.end());
         }
     };
 
@@ -79,8 +78,8 @@ int waitAny(std::span<Event* const> events, std::optional<std::chrono::milliseco
                 break;
             }
         }
-        waiter.registrations.emplace_back(ev, i);
-        ev->waiters_.push_back(&waiter);
+        waiter.registrations.push_back(ev);
+        ev->waiters_.emplace_back(&waiter, i);
     }
 
     {

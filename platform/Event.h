@@ -8,6 +8,7 @@
 #include <mutex>
 #include <optional>
 #include <span>
+#include <utility>
 #include <vector>
 
 namespace platform {
@@ -38,7 +39,8 @@ private:
     mutable std::mutex mutex_;
     bool manual_;
     bool signaled_;
-    std::vector<Waiter*> waiters_;  // in the order they started waiting
+    // Waiters in the order they started waiting, each with this event's index in its call.
+    std::vector<std::pair<Waiter*, int>> waiters_;
 };
 
 inline constexpr int kWaitTimeout = -1;
