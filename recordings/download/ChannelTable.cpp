@@ -17,9 +17,7 @@ int ChannelTable::maxChannels() const {
     return max_;
 }
 
-void ChannelTable::repaint(int panel) {
-    port_.post(PanelMessage::RedrawChannel, panel, 1);
-}
+void ChannelTable::repaint(int panel) { port_.post(PanelMessage::RedrawChannel, panel, 1); }
 
 int ChannelTable::panelOfLocked(int position) const {
     const int panel = position - pageFirst_;

@@ -14,13 +14,13 @@ enum class ChannelKind : uint8_t { LocalFile = 0, RemoteStream = 1 };
 
 // Whatever occupies a channel. The table tells it which panel shows it (-1: none).
 class Player {
-public:
+  public:
     virtual ~Player() = default;
     virtual void attachPanel(int panel) = 0;
 };
 
 class ChannelTable {
-public:
+  public:
     static constexpr int kPanels = 16;
 
     // `port` receives the repaint requests of panels that changed.
@@ -50,7 +50,7 @@ public:
     // The panel showing a position, or -1.
     int panelOf(int position) const;
 
-private:
+  private:
     struct Slot {
         Player* player = nullptr;
         ChannelKind kind = ChannelKind::LocalFile;

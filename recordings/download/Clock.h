@@ -15,7 +15,7 @@
 namespace fsv::download {
 
 class Clock {
-public:
+  public:
     virtual ~Clock() = default;
     virtual uint32_t now() = 0;
     // The index of the first event set, or platform::kWaitTimeout.
@@ -24,7 +24,7 @@ public:
 };
 
 class SystemClock : public Clock {
-public:
+  public:
     uint32_t now() override { return platform::tickCount(); }
     int waitAny(std::initializer_list<platform::Event*> events,
                 std::optional<std::chrono::milliseconds> timeout) override {
@@ -36,7 +36,7 @@ public:
 // event already set, or else adds the time-out to the clock and reports the time-out at once.
 // A wait without a time-out really waits. Every wait's time-out is recorded.
 class ManualClock : public Clock {
-public:
+  public:
     uint32_t now() override {
         std::lock_guard lock(mutex_);
         return now_;
@@ -59,7 +59,7 @@ public:
         return waits_;
     }
 
-private:
+  private:
     mutable std::mutex mutex_;
     uint32_t now_ = 100000;
     std::vector<uint32_t> waits_;

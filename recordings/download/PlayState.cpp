@@ -160,8 +160,7 @@ void PlayState::setSpeed(int factor) {
 }
 
 static int64_t msOfDay(const SystemTime& t) {
-    return ((static_cast<int64_t>(t.hour) * 60 + t.minute) * 60 + t.second) * 1000 +
-           t.milliseconds;
+    return ((static_cast<int64_t>(t.hour) * 60 + t.minute) * 60 + t.second) * 1000 + t.milliseconds;
 }
 
 uint32_t PlayState::pacingWait(const SystemTime& frameTime) {

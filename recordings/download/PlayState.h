@@ -15,7 +15,7 @@ namespace fsv::download {
 
 // The control panel, while the stream is on the active panel.
 class PlayObserver {
-public:
+  public:
     virtual ~PlayObserver() = default;
     virtual void atStart(bool atStart) = 0;
     virtual void frameShown(const SystemTime& time, uint32_t position) = 0;
@@ -24,7 +24,7 @@ public:
 };
 
 class PlayState {
-public:
+  public:
     static constexpr int32_t kBack = -1;
     static constexpr int32_t kForward = -2;
     static constexpr uint32_t kMaxPacingMs = 3000;
@@ -76,7 +76,7 @@ public:
     // frame until stop, play (restart at frame 0) or a command (applied, capped at the end).
     HoldResult holdAtEnd(platform::Event& stop);
 
-private:
+  private:
     void addTarget(int32_t target);
     void takeCommandLocked();
     void notifySpeedLocked();

@@ -91,8 +91,7 @@ AviCompleteness checkAviCompleteness(const fs::path& file) {
     if (ec) return AviCompleteness::NotAvi;
 
     std::array<uint8_t, 12> head{};
-    if (!in.read(reinterpret_cast<char*>(head.data()), head.size()))
-        return AviCompleteness::NotAvi;
+    if (!in.read(reinterpret_cast<char*>(head.data()), head.size())) return AviCompleteness::NotAvi;
     platform::ByteReader r(head.data(), head.size());
     std::string id = r.fixedText(4);
     const uint64_t riffEnd = 8 + static_cast<uint64_t>(r.u32());

@@ -17,8 +17,8 @@ inline constexpr uint8_t kReplyStatus = 'R';
 inline constexpr size_t kStreamInfoSize = 140;
 
 struct HeaderReply {
-    uint32_t value = 0;       // stored, not used by the viewer
-    uint32_t frameCount = 0;  // mode 11: the size of the recording in bytes
+    uint32_t value = 0;               // stored, not used by the viewer
+    uint32_t frameCount = 0;          // mode 11: the size of the recording in bytes
     std::span<const uint8_t> header;  // modes 10 and 12: two 140-byte stream records
 };
 std::optional<HeaderReply> parseHeaderReply(std::span<const uint8_t> body);

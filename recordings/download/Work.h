@@ -63,7 +63,7 @@ struct WorkRow {
 // The rows of the download list, shared by the queues (which update them) and whoever shows
 // them. A listener hears of every change, on the thread that made it.
 class WorkList {
-public:
+  public:
     using Listener = std::function<void(const WorkRow&)>;
 
     int addRow(const std::string& path, const std::string& caption, uint64_t size);
@@ -77,7 +77,7 @@ public:
     bool row(int id, WorkRow* out) const;
     void setListener(Listener listener);
 
-private:
+  private:
     template <class F>
     void change(int id, F&& f);
     mutable std::mutex mutex_;
@@ -95,8 +95,7 @@ struct FrameRange {
     uint32_t first = 0;
     uint32_t last = kWholeRecordingLastFrame;
 };
-FrameRangeCheck checkFrameRange(uint32_t start, uint32_t end, uint32_t frameCount,
-                                FrameRange* out);
+FrameRangeCheck checkFrameRange(uint32_t start, uint32_t end, uint32_t frameCount, FrameRange* out);
 
 // Channels needed to start work that shows video: one per camera of the selection whose video
 // queue has no current stream, on top of those in use. False when that exceeds the maximum.
