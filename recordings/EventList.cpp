@@ -644,4 +644,22 @@ void EventList::setControlsEnabled(bool enabled) {
     listener_->controlsEnabled(enabled);
 }
 
+void EventList::refreshIfShown(int r, int c, int d) {
+    Lock lock(mutex_);
+    if (shown_.recorder < 0 || shown_.recorder != r) return;
+    if (c >= 0 && shown_.channel != c) return;
+    if (d >= 0 && shown_.day != d) return;
+    listener_->refresh();
+}
+
+void EventList::postToWindow(EventListMessage message, intptr_t wParam, intptr_t lParam) {
+    Lock lock(mutex_);
+    listener_->post(message, wParam, lParam);
+}
+
+void EventList::showStatus(const std::string& text) {
+    Lock lock(mutex_);
+    listener_->status(text);
+}
+
 }  // namespace fsv

@@ -234,6 +234,11 @@ class EventList {
     void setShown(int recorder, int channel = -1, int day = -1);
     EventRef shown() const;
     void setControlsEnabled(bool enabled);
+    // Redraws the window when it shows this recorder (and, when given, this channel and day).
+    void refreshIfShown(int recorder, int channel = -1, int day = -1);
+    void postToWindow(EventListMessage message, intptr_t wParam, intptr_t lParam);
+    // The status window: a text shows it, an empty text hides it.
+    void showStatus(const std::string& text);
 
   private:
     struct Event {

@@ -1,0 +1,216 @@
+#include "recordings/RecorderCatalog.h"
+
+#include "platform/UserPort.h"
+
+namespace fsv {
+
+namespace {
+// A time of day is written with six digits; a larger number cannot name a recording.
+constexpr uint32_t kLargestTime = 999999;
+}  // namespace
+
+RecorderCatalog::RecorderCatalog(EventList& list, RecorderLink& link, UserPort* port,
+                                 DateQueryWaiter* waiter)
+    : list_(list), link_(link), port_(port), waiter_(waiter) {}
+
+RecorderCatalog::~RecorderCatalog() = default;
+
+std::vector<RecorderCatalog::Channel> RecorderCatalog::cameras() const {
+    std::lock_guard lock(channelsMutex_);
+    return cameras_;
+}
+
+std::vector<RecorderCatalog::Channel> RecorderCatalog::audioChannels() const {
+    std::lock_guard lock(channelsMutex_);
+    return audio_;
+}
+
+int RecorderCatalog::channelOfCode(net::ChannelKind kind, uint16_t code) const {
+    std::lock_guard lock(channelsMutex_);
+    if (kind != net::kCamera && kind != net::kAudio) return -1;
+    for (auto& c : kind == net::kCamera ? cameras_ : audio_)
+        if (c.code == code) return c.position;
+    return -1;
+}
+
+uint16_t RecorderCatalog::codeOfChannel(net::ChannelKind kind, int channel) const {
+    std::lock_guard lock(channelsMutex_);
+    if (kind != net::kCamera && kind != net::kAudio) return 0;
+    for (auto& c : kind == net::kCamera ? cameras_ : audio_)
+        if (c.position == channel && channel >= 0) return c.code;
+    return 0;
+}
+
+// ---------------------------------------------------------------- server information
+
+// Gives the recorder its entry: a first one, or with `rebuild` a new one in place of the old,
+// holding again every channel the recorder has named.
+int RecorderCatalog::ensureEntry(bool rebuild) {
+    const int old = number_.load();
+    if (old >= 0 && !rebuild) return old;
+    const int now = list_.rebuildRecorder(old, link_.recorderInfo());
+    number_ = now;
+    std::vector<Channel> cams, auds;
+    {
+        std::lock_guard lock(channelsMutex_);
+        cams = cameras_;
+        auds = audio_;
+    }
+    for (auto& c : cams) c.position = list_.addChannel(now, c.name, cameraNumber(c.code), false);
+    for (auto& c : auds) c.position = list_.addChannel(now, c.name, audioNumber(c.code), true);
+    std::lock_guard lock(channelsMutex_);
+    if (cameras_.size() == cams.size() && audio_.size() == auds.size()) {
+        cameras_ = std::move(cams);
+        audio_ = std::move(auds);
+    }
+    return now;
+}
+
+int RecorderCatalog::addChannel(net::ChannelKind kind, uint16_t code, const std::string& name) {
+    const bool audio = kind == net::kAudio;
+    const int pos = list_.addChannel(number_.load(), name,
+                                     audio ? audioNumber(code) : cameraNumber(code), audio);
+    std::lock_guard lock(channelsMutex_);
+    auto& table = audio ? audio_ : cameras_;
+    for (auto& c : table)
+        if (c.code == code) {
+            c.position = pos;
+            return pos;
+        }
+    table.push_back({code, name, pos});
+    return pos;
+}
+
+void RecorderCatalog::addDays(int channel, const std::vector<uint32_t>& days, uint32_t dateId) {
+    if (channel < 0) return;
+    const int r = number_.load();
+    for (uint32_t day : days) {
+        const std::string text = net::dayText(day);
+        std::lock_guard lock(list_.lock());
+        // A day the recorder names twice is kept once.
+        if (list_.findDay(r, channel, text, dateId) < 0) list_.addDay(r, channel, text, dateId);
+    }
+}
+
+void RecorderCatalog::finishInformation(int oldNumber) {
+    const int now = number_.load();
+    {
+        std::lock_guard lock(list_.lock());
+        list_.refreshIfShown(now);
+    }
+    list_.showStatus("");
+    link_.setGettingInformation(false);
+    link_.setReplyOk();
+    if (oldNumber != now && onConnectionNumber) onConnectionNumber(oldNumber, now);
+}
+
+void RecorderCatalog::handleServerInfo(const net::ServerInfoMessage& info, bool refresh) {
+    const int old = number_.load();
+    ensureEntry(refresh);
+    for (auto& c : info.cameras) addDays(addChannel(net::kCamera, c.code, c.name), c.days, 0);
+    for (auto& c : info.audio) addDays(addChannel(net::kAudio, c.code, c.name), c.days, 0);
+    finishInformation(old);
+}
+
+void RecorderCatalog::handleChannelNames(const net::ChannelNamesMessage& names) {
+    {
+        std::lock_guard lock(channelsMutex_);
+        if (!cameras_.empty() || !audio_.empty()) return;
+    }
+    ensureEntry(false);
+    for (auto& c : names.cameras) addChannel(net::kCamera, c.code, c.name);
+    for (auto& c : names.audio) addChannel(net::kAudio, c.code, c.name);
+}
+
+void RecorderCatalog::handleRecordedDays(const net::RecordedDaysMessage& days, bool refresh) {
+    const int old = number_.load();
+    ensureEntry(refresh);
+    auto add = [&](net::ChannelKind kind, const std::vector<net::ChannelDayGroups>& entries) {
+        for (auto& entry : entries) {
+            const int ch = channelOfCode(kind, entry.code);
+            if (ch < 0) continue;  // not named in the channel names
+            for (size_t g = 0; g < entry.groups.size(); ++g)
+                addDays(ch, entry.groups[g].days, static_cast<uint32_t>(g));
+        }
+    };
+    add(net::kCamera, days.cameras);
+    add(net::kAudio, days.audio);
+    finishInformation(old);
+}
+
+void RecorderCatalog::removeEntry() {
+    const int r = number_.exchange(-1);
+    if (r >= 0) list_.removeRecorder(r);
+}
+
+std::vector<RememberedDay> RecorderCatalog::rememberMarks() {
+    const int r = number_.load();
+    if (r < 0) return {};
+    return list_.rememberMarks(r, pending_);
+}
+
+// ---------------------------------------------------------------- date query
+
+platform::Event* RecorderCatalog::sendDateQuery(int channel, net::ChannelKind kind,
+                                                const std::string& date, uint32_t dateId) {
+    const bool dialog = waiter_ && waiter_->busy.load();
+    if (!dialog) {
+        link_.setGettingInformation(true);
+        list_.showStatus(kGettingInformationText);
+    }
+    net::DateQuery q;
+    q.kind = kind;
+    q.code = codeOfChannel(kind, channel);
+    q.date = date;
+    q.dateId = dateId;
+    std::optional<net::Bytes> bytes;
+    if (q.code != 0) bytes = net::encodeDateQuery(q);
+    if (bytes && link_.send(*bytes, nullptr)) return &link_.stopEvent();
+    // Nothing will answer: the waiting ends here.
+    if (!dialog) {
+        link_.setGettingInformation(false);
+        list_.showStatus("");
+    }
+    list_.postToWindow(EventListMessage::Waiting, 1, 0);
+    return nullptr;
+}
+
+bool RecorderCatalog::handleDateReply(std::span<const uint8_t> message) {
+    auto reply = net::parseDateReply(message, link_.version());
+    if (!reply) return false;
+    const auto kind = static_cast<net::ChannelKind>(reply->kind);
+    const int ch = channelOfCode(kind, reply->code);
+    if (ch < 0) return false;  // a channel this recorder never named: nobody is woken
+    const int r = number_.load();
+    {
+        std::lock_guard lock(list_.lock());
+        const int d = list_.findDay(r, ch, reply->date, reply->dateId);
+        if (d >= 0) {
+            list_.reserveEvents(r, ch, d, reply->items.size());
+            for (auto& item : reply->items) {
+                if (item.time > kLargestTime) continue;
+                const std::string time = net::timeText(item.time);
+                int e = list_.findEvent(r, ch, d, time);
+                if (e < 0) e = list_.addEvent(r, ch, d, time, item.size, false);
+                if (e < 0) continue;
+                auto mark = pending_.take(kind, reply->code, reply->date, time);
+                if (mark && list_.eventMark(r, ch, d, e) == kMarkNone)
+                    list_.setMark(*mark, r, ch, d, e);
+            }
+        }
+    }
+    const bool dialog = waiter_ && waiter_->busy.load();
+    if (dialog) {
+        waiter_->reply.set();
+    } else {
+        std::lock_guard lock(list_.lock());
+        list_.refreshIfShown(r);
+        link_.setGettingInformation(false);
+        list_.showStatus("");
+        list_.postToWindow(EventListMessage::Waiting, 1, 0);
+    }
+    if (!link_.setReplyOk() && !dialog && port_) port_->post(PanelMessage::ResizeEventColumn, 0, 0);
+    return true;
+}
+
+}  // namespace fsv

@@ -1,0 +1,142 @@
+#include "recordings/download/DownloadSession.h"
+
+#include <algorithm>
+
+#include "net/Messages.h"
+#include "recordings/download/Stream.h"
+
+namespace fsv::download {
+
+DownloadSession::DownloadSession(DownloadContext& ctx, SessionLink& link)
+    : ctx_(ctx), link_(link) {
+    file_ = std::make_unique<StreamQueue>(ctx_, link_, QueueKind::File, 0, "", cookies_);
+    audio_ = std::make_unique<StreamQueue>(ctx_, link_, QueueKind::Audio, 0, "", cookies_);
+}
+
+DownloadSession::~DownloadSession() { shutDown(); }
+
+void DownloadSession::shutDown() {
+    file_->shutDown();
+    audio_->shutDown();
+    std::lock_guard lock(cameraLock_);
+    for (auto& q : cameras_) q->shutDown();
+}
+
+void DownloadSession::addCamera(uint16_t code, const std::string& name) {
+    std::lock_guard lock(cameraLock_);
+    for (auto& q : cameras_)
+        if (q->code() == code) return;
+    cameras_.push_back(std::make_unique<StreamQueue>(ctx_, link_, QueueKind::Video, code, name,
+                                                     cookies_));
+}
+
+void DownloadSession::addAudioChannel(uint16_t code, const std::string& name) {
+    std::lock_guard lock(cameraLock_);
+    audioNames_[code] = name;
+}
+
+StreamQueue* DownloadSession::videoQueue(uint16_t code) {
+    std::lock_guard lock(cameraLock_);
+    for (auto& q : cameras_)
+        if (q->code() == code) return q.get();
+    return nullptr;
+}
+
+std::vector<StreamQueue*> DownloadSession::allQueues() {
+    std::vector<StreamQueue*> all{file_.get(), audio_.get()};
+    std::lock_guard lock(cameraLock_);
+    for (auto& q : cameras_) all.push_back(q.get());
+    return all;
+}
+
+bool DownloadSession::enqueue(WorkItem item) {
+    StreamQueue* queue = nullptr;
+    switch (item.queue) {
+        case QueueKind::File:
+            queue = file_.get();
+            break;
+        case QueueKind::Audio:
+            queue = audio_.get();
+            break;
+        case QueueKind::Video:
+            queue = videoQueue(item.channelCode);
+            break;
+    }
+    if (!queue) return false;
+    if (item.action == Action::JustPlay) {
+        item.outputPath.clear();
+        item.row = -1;
+    } else if (item.row < 0) {
+        item.row = ctx_.work.addRow(item.outputPath, item.recorderKey(), item.size);
+    }
+    queue->add(std::move(item));
+    queue->wake();
+    return true;
+}
+
+void DownloadSession::onStreamData(std::span<const uint8_t> message) {
+    auto reply = net::parseStreamReply(message);
+    if (!reply || reply->cookie == 0) return;
+    for (StreamQueue* q : allQueues())
+        if (q->offer(reply->kind, reply->cookie, reply->body)) return;
+}
+
+void DownloadSession::onFrameCountReply(std::span<const uint8_t> message) {
+    auto reply = net::parseFrameCountReply(message);
+    if (!reply) return;
+    std::lock_guard lock(countLock_);
+    if (countKey_.empty() || reply->name != countKey_) return;
+    count_ = reply->frameCount;
+    countReply_.set();
+}
+
+uint32_t DownloadSession::queryFrameCount(const std::string& recorderKey, uint32_t dateId) {
+    auto query = net::encodeFrameCountQuery(recorderKey, link_.version(), dateId);
+    if (!query) return kDefaultFrameCount;
+    {
+        std::lock_guard lock(countLock_);
+        countKey_ = recorderKey;
+        countReply_.reset();
+    }
+    uint32_t result = kDefaultFrameCount;
+    if (link_.send(*query, nullptr)) {
+        platform::Event never(platform::Event::Reset::Manual);
+        const int fired = platform::waitAny(
+            {&countReply_, &link_.stopEvent(), ctx_.globalExit ? ctx_.globalExit : &never},
+            ctx_.settings.frameCountWait);
+        std::lock_guard lock(countLock_);
+        if (fired == 0) result = count_;
+    }
+    std::lock_guard lock(countLock_);
+    countKey_.clear();
+    return result;
+}
+
+int DownloadSession::camerasWithoutStream(const std::vector<uint16_t>& cameras) {
+    std::vector<uint16_t> seen;
+    int n = 0;
+    for (uint16_t code : cameras) {
+        if (std::find(seen.begin(), seen.end(), code) != seen.end()) continue;
+        seen.push_back(code);
+        StreamQueue* q = videoQueue(code);
+        if (q && !q->hasCurrentStream()) ++n;
+    }
+    return n;
+}
+
+bool DownloadSession::idle() {
+    for (StreamQueue* q : allQueues())
+        if (q->busy() || q->hasItems()) return false;
+    return true;
+}
+
+std::vector<WorkItem> DownloadSession::unfinished() {
+    std::vector<WorkItem> out;
+    for (StreamQueue* q : allQueues()) {
+        auto items = q->unfinished();
+        out.insert(out.end(), items.begin(), items.end());
+    }
+    return out;
+}
+
+}  // namespace fsv::download

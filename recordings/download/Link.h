@@ -1,0 +1,80 @@
+#pragma once
+// What the download work needs from the outside: its recorder session (send, version, stop),
+// the event list's end-of-stream reports, the display, and the settings and time constants.
+// The program wires these to the ServerSession, the event list and its panels; the tests wire
+// them to an in-process recorder.
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string>
+
+#include "platform/Event.h"
+#include "platform/UserPort.h"
+#include "recordings/download/Clock.h"
+#include "recordings/download/StorageLayout.h"
+
+namespace fsv::download {
+
+class ChannelTable;
+class WorkList;
+struct WorkItem;
+
+class SessionLink {
+public:
+    virtual ~SessionLink() = default;
+    virtual uint16_t version() const = 0;
+    // One whole application message; false when it could not be sent.
+    virtual bool send(std::span<const uint8_t> message, platform::Event* cancel) = 0;
+    // Set when the session ends or its connection is gone.
+    virtual platform::Event& stopEvent() = 0;
+    virtual std::string serverName() const = 0;
+    virtual std::string loginId() const = 0;
+    virtual std::string password() const = 0;
+};
+
+// The event list's side of a finished stream.
+enum class EndReport { Finished, Stopped, CannotOpen };
+class EndReporter {
+public:
+    virtual ~EndReporter() = default;
+    virtual void report(const WorkItem& item, bool audio, EndReport report) = 0;
+};
+
+// Pictures of streams that are shown; the desktop panels implement it, fsv and tests draw
+// nothing. Called on the stream's thread.
+class FrameDisplay {
+public:
+    virtual ~FrameDisplay() = default;
+    // A bottom-up 24-bit picture for `panel`.
+    virtual void draw(int panel, int width, int height, std::span<const uint8_t> bits) = 0;
+};
+class NullDisplay : public FrameDisplay {
+public:
+    void draw(int, int, int, std::span<const uint8_t>) override {}
+};
+
+struct DownloadSettings {
+    bool tellWhenFinished = false;  // "Always tell me when download is finished"
+    bool alwaysOverwrite = false;   // "Always overwrite files"
+    bool pacing = true;             // false: frames of download-and-play follow at once
+    std::chrono::milliseconds frameCountWait{20000};
+    // After the last frame of a download-and-play stream, how long its status is awaited.
+    std::chrono::milliseconds lastStatusWait{5000};
+};
+
+// Everything shared by the queues of all sessions.
+struct DownloadContext {
+    UserPort& user;
+    WorkList& work;
+    ChannelTable* channels = nullptr;  // none: streams are not shown
+    FrameDisplay* display = nullptr;
+    EndReporter* reporter = nullptr;
+    Clock* clock = nullptr;  // none: the system clock
+    platform::Event* globalExit = nullptr;
+    FreeSpaceFn freeSpace;  // none: the system's
+    DownloadSettings settings;
+};
+
+}  // namespace fsv::download

@@ -1,0 +1,7 @@
+#include "recordings/download/PlayFile.h"
+
+namespace fsv::download {
+
+std::unique_ptr<PlayFile> makePlayFile() { return nullptr; }
+
+}  // namespace fsv::download

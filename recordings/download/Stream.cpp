@@ -1,0 +1,402 @@
+#include "recordings/download/Stream.h"
+
+#include <cstdio>
+#include <fstream>
+
+#include "net/Messages.h"
+#include "platform/Shared.h"
+#include "recordings/download/PlayFile.h"
+#include "recordings/download/StreamQueue.h"
+
+namespace fsv::download {
+
+namespace {
+SystemClock systemClock;
+
+std::string timeText(const std::string& hhmmss) {
+    if (hhmmss.size() != 6) return hhmmss;
+    return hhmmss.substr(0, 2) + ":" + hhmmss.substr(2, 2) + ":" + hhmmss.substr(4, 2);
+}
+}  // namespace
+
+Stream::Stream(DownloadContext& ctx, SessionLink& link, StreamQueue& queue, WorkItem item,
+               uint32_t cookie, std::string channelName)
+    : ctx_(ctx),
+      link_(link),
+      queue_(queue),
+      item_(std::move(item)),
+      cookie_(cookie),
+      mode_(item_.mode()),
+      audio_(item_.queue == QueueKind::Audio),
+      channelName_(std::move(channelName)),
+      clock_(ctx.clock ? *ctx.clock : systemClock),
+      play_(mode_, clock_),
+      path_(item_.outputPath) {
+    caption_ = format("%s - %s: %s", link_.serverName().c_str(), channelName_.c_str(),
+                      timeText(item_.time()).c_str());
+    if (mode_ == net::stream::kModeDownloadPlay && !ctx_.settings.pacing) play_.setNoPacing(true);
+}
+
+Stream::~Stream() {
+    stop();
+    join();
+    queue_.cookies().giveBack(cookie_);
+}
+
+void Stream::start() { thread_ = std::thread([this] { run(); }); }
+
+void Stream::join() {
+    if (thread_.joinable()) thread_.join();
+}
+
+std::string Stream::outputPath() const {
+    std::lock_guard lock(lock_);
+    return path_;
+}
+
+std::string Stream::fileCaption() const { return caption_; }
+
+int Stream::waitFor(std::initializer_list<platform::Event*> events,
+                    std::optional<std::chrono::milliseconds> timeout) {
+    std::vector<platform::Event*> all{&stop_, &link_.stopEvent(),
+                                      ctx_.globalExit ? ctx_.globalExit : &never_};
+    all.insert(all.end(), events.begin(), events.end());
+    const int fired = platform::waitAny(all, timeout);
+    if (fired == platform::kWaitTimeout) return platform::kWaitTimeout;
+    return fired < 3 ? -1 : fired - 3;
+}
+
+bool Stream::sendOpen(uint8_t op, uint8_t append, uint32_t firstFrame, uint32_t resumeOffset) {
+    net::StreamOpen open;
+    open.op = op;
+    open.mode = mode_;
+    open.append = append;
+    open.cookie = cookie_;
+    open.audio = audio_ ? 1 : 0;
+    open.name = item_.recorderKey();
+    open.dateId = item_.dateId;
+    open.firstFrame = firstFrame;
+    open.lastFrame = item_.lastFrame;
+    open.resumeOffset = resumeOffset;
+    auto bytes = net::encodeStreamOpen(open);
+    return bytes && link_.send(*bytes, &stop_);
+}
+
+void Stream::takeReply(uint8_t kind, std::span<const uint8_t> body) {
+    if (mode_ == net::stream::kModeFile) {
+        if (kind == kReplyHeader) {
+            auto h = parseHeaderReply(body);
+            std::lock_guard lock(lock_);
+            if (!h || headerTaken_ || statusReceived_) return;
+            expectedSize_ = h->value;
+            headerTaken_ = true;
+            dataReady_.set();
+            return;
+        }
+        if (kind != kReplyBlock && kind != kReplyStatus) return;
+        {
+            std::lock_guard lock(lock_);
+            if (!headerTaken_ || statusReceived_) return;
+        }
+        // One block at a time: the previous one must be on disk before the next is taken.
+        if (platform::waitAny({&written_, &ended_, &stop_, &link_.stopEvent()}) != 0) return;
+        std::lock_guard lock(lock_);
+        if (kind == kReplyBlock) {
+            auto b = parseBlockReply(body);
+            if (!b) {
+                written_.set();
+                return;
+            }
+            block_.assign(b->data.begin(), b->data.end());
+            blockBuffered_ = true;
+            dataReady_.set();
+        } else {
+            auto s = parseStatusReply(body, mode_);
+            if (!s) {
+                written_.set();
+                return;
+            }
+            lastStatus_ = *s;
+            statusReceived_ = true;
+            written_.set();
+            status_ev_.set();
+        }
+        return;
+    }
+
+    std::lock_guard lock(lock_);
+    if (kind == kReplyHeader) {
+        if (headerTaken_ || frameCount_ != 0 || statusReceived_ || headerBuffered_) return;
+        auto h = parseHeaderReply(body);
+        if (!h) return;
+        frameCount_ = h->frameCount;
+        header_.assign(h->header.begin(), h->header.end());
+        headerBuffered_ = true;
+        dataReady_.set();
+        ctx_.user.post(PanelMessage::DownloadValue, static_cast<intptr_t>(h->frameCount) - 1,
+                       panel_.load());
+    } else if (kind == kReplyBlock) {
+        if (!headerTaken_ || statusReceived_) return;
+        auto b = parseBlockReply(body);
+        if (!b) return;
+        block_.assign(b->data.begin(), b->data.end());
+        blockBuffered_ = true;
+        dataReady_.set();
+    } else if (kind == kReplyStatus) {
+        auto s = parseStatusReply(body, mode_);
+        if (!s) return;
+        lastStatus_ = *s;
+        statusReceived_ = true;
+        status_ev_.set();
+    }
+}
+
+void Stream::run() {
+    if (mode_ == net::stream::kModeFile)
+        runFile();
+    else
+        runPlay();
+    queue_.streamEnded(this);
+}
+
+void Stream::runFile() {
+    const FreeSpaceFn space = ctx_.freeSpace ? ctx_.freeSpace : systemFreeSpace();
+    std::string path = checkStreamDisk(outputPath(), item_.size, ctx_.user, space);
+    if (path.empty()) return finish(false);
+    FilePlan plan = planOutputFile(
+        {path, mode_, item_.size, item_.append, ctx_.settings.alwaysOverwrite}, ctx_.user);
+    {
+        std::lock_guard lock(lock_);
+        path_ = plan.path;
+    }
+    if (plan.path != item_.outputPath) ctx_.work.setPath(item_.row, plan.path);
+    if (plan.outcome == FilePlan::Outcome::Abort) return finish(false);
+
+    const bool resume = plan.outcome == FilePlan::Outcome::Resume;
+    std::ofstream out(plan.path, resume ? std::ios::binary | std::ios::app
+                                        : std::ios::binary | std::ios::trunc);
+    // A file that cannot be opened ends the stream before anything is asked of the recorder.
+    if (!out) return finish(false);
+    ctx_.work.setReceived(item_.row, resume ? plan.offset : 0);
+
+    if (!sendOpen(net::stream::kOpen, resume ? 1 : 0, 0,
+                  resume ? static_cast<uint32_t>(plan.offset) : 0))
+        return finish(false);
+    if (waitFor({&dataReady_, &status_ev_}) != 0) return finish(true);
+    {
+        std::lock_guard lock(lock_);
+        if (expectedSize_) ctx_.work.setSize(item_.row, expectedSize_);
+    }
+    for (;;) {
+        // A block can arrive together with the header's signal, so look before waiting.
+        std::vector<uint8_t> block;
+        bool have = false;
+        while (!have) {
+            {
+                std::lock_guard lock(lock_);
+                if (blockBuffered_) {
+                    block.swap(block_);
+                    blockBuffered_ = false;
+                    have = true;
+                    break;
+                }
+            }
+            if (waitFor({&dataReady_, &status_ev_}) != 0) break;
+        }
+        if (!have) break;
+        out.write(reinterpret_cast<const char*>(block.data()),
+                  static_cast<std::streamsize>(block.size()));
+        out.flush();
+        if (!out) {
+            ctx_.user.messageBox(format("Write file fail!\n%s", plan.path.c_str()),
+                                 mb::kIconStop);
+            break;
+        }
+        ctx_.work.addReceived(item_.row, block.size());
+        written_.set();
+    }
+    out.close();
+    finish(true);
+}
+
+void Stream::runPlay() {
+    const bool download = mode_ == net::stream::kModeDownloadPlay;
+    std::unique_ptr<PlayFile> file;
+    uint32_t first = item_.firstFrame;
+    bool append = false;
+    if (download) {
+        const FreeSpaceFn space = ctx_.freeSpace ? ctx_.freeSpace : systemFreeSpace();
+        std::string path = checkStreamDisk(outputPath(), item_.size, ctx_.user, space);
+        if (path.empty()) return finish(false);
+        FilePlan plan = planOutputFile(
+            {path, mode_, item_.size, item_.append, ctx_.settings.alwaysOverwrite}, ctx_.user);
+        {
+            std::lock_guard lock(lock_);
+            path_ = plan.path;
+        }
+        if (plan.path != item_.outputPath) ctx_.work.setPath(item_.row, plan.path);
+        if (plan.outcome == FilePlan::Outcome::Abort) return finish(false);
+        file = makePlayFile();
+        if (!file) {
+            ctx_.user.messageBox(format("Write file fail!\n%s", plan.path.c_str()),
+                                 mb::kIconStop);
+            return finish(false);
+        }
+        append = plan.outcome == FilePlan::Outcome::Append;
+        const uint32_t from = file->setAside(plan.path, append, first);
+        append = append && from != first;
+        first = from;
+    }
+
+    const uint8_t op = link_.version() > 34 ? net::stream::kOpenWithId : net::stream::kOpen;
+    if (!sendOpen(op, append ? 1 : 0, first, 0)) {
+        if (file) file->finish();
+        return finish(false);
+    }
+    if (waitFor({&dataReady_, &status_ev_}) != 0) {
+        if (file) file->finish();
+        return finish(true);
+    }
+    std::vector<uint8_t> header;
+    uint32_t frameCount;
+    {
+        std::lock_guard lock(lock_);
+        header.swap(header_);
+        headerBuffered_ = false;
+        headerTaken_ = true;
+        frameCount = frameCount_;
+    }
+    play_.setFrameCount(frameCount);
+    if (file) {
+        const int rc = file->prepare(header, first, item_.lastFrame, link_.loginId(),
+                                     link_.password());
+        if (rc != kPlayFileOk) {
+            ctx_.user.messageBox(file->failureText(caption_), mb::kIconStop);
+            file->finish();
+            return finish(true);
+        }
+    }
+    ctx_.work.setFrames(item_.row, 0, frameCount);
+
+    uint32_t received = 0;
+    bool skipAdvance = false;
+    bool failed = false;
+    while (!failed) {
+        if (download) {
+            if (received >= frameCount) break;
+        } else if (!skipAdvance) {
+            play_.advance();
+        }
+        skipAdvance = false;
+        if (play_.paused() && waitFor({&play_.continueEvent()}) != 0) break;
+        const uint32_t wanted = download ? received : play_.position();
+        {
+            std::lock_guard lock(lock_);
+            if (statusReceived_) break;
+        }
+        auto request = net::encodeStreamPosition(cookie_, wanted);
+        if (!link_.send(request, &stop_)) break;
+        if (waitFor({&dataReady_, &status_ev_}) != 0) break;
+        std::vector<uint8_t> block;
+        {
+            std::lock_guard lock(lock_);
+            if (!blockBuffered_) break;  // the status came instead
+            block.swap(block_);
+            blockBuffered_ = false;
+        }
+        SystemTime time{};
+        bool timed = false;
+        if (download) {
+            if (file->writeFrame(block) != kPlayFileOk) {
+                ctx_.user.messageBox(file->failureText(caption_), mb::kIconStop);
+                failed = true;
+                break;
+            }
+            if (auto f = parseTextFrame(block))
+                if (auto t = parseFrameTimeText(f->text)) {
+                    time = *t;
+                    timed = true;
+                }
+        } else if (auto f = parseTimedFrame(block)) {
+            time = f->time;
+            timed = true;
+        }
+        if (timed && !play_.pace(time, stop_)) break;
+        const int panel = panel_.load();
+        if (file && ctx_.display && panel >= 0) {
+            int w = 0, h = 0;
+            std::vector<uint8_t> bits;
+            if (file->picture(&w, &h, &bits)) ctx_.display->draw(panel, w, h, bits);
+        }
+        play_.shown(time);
+        ++received;
+        ctx_.work.setFrames(item_.row, received, frameCount);
+        ctx_.work.addReceived(item_.row, block.size());
+
+        if (!download && frameCount > 0 && play_.position() + 1 >= frameCount) {
+            // The last frame of a play-only recording was shown.
+            if (queue_.hasItems()) break;
+            auto hold = play_.holdAtEnd(stop_);
+            if (hold == PlayState::HoldResult::Stop) break;
+            skipAdvance = true;
+        }
+    }
+
+    if (download && !failed && received >= frameCount) {
+        // Every frame is in the file; the recorder's status normally follows the last one.
+        bool haveStatus;
+        {
+            std::lock_guard lock(lock_);
+            haveStatus = statusReceived_;
+        }
+        if (!haveStatus && waitFor({&status_ev_}, ctx_.settings.lastStatusWait) != 0) {
+            std::lock_guard lock(lock_);
+            if (!statusReceived_) {
+                statusReceived_ = true;
+                lastStatus_ = StatusReply{};
+            }
+        }
+    }
+    if (file) file->finish();
+    finish(true);
+}
+
+void Stream::finish(bool requestSent) {
+    bool received;
+    StatusReply s;
+    {
+        std::lock_guard lock(lock_);
+        received = statusReceived_;
+        s = lastStatus_;
+    }
+    const uint8_t status = received ? s.status : kStatusStopped;
+    status_.store(status);
+    const std::string path = outputPath();
+    if (!received) {
+        if (requestSent) link_.send(net::encodeStreamClose(cookie_), nullptr);
+        if (ctx_.reporter) ctx_.reporter->report(item_, audio_, EndReport::Stopped);
+    } else if (status == kStatusCannotOpen) {
+        if (ctx_.reporter) ctx_.reporter->report(item_, audio_, EndReport::CannotOpen);
+        ctx_.user.messageBox(format("Failed to open file\n%s", caption_.c_str()),
+                             mb::kIconInformation);
+    } else if (status == kStatusFinished && ctx_.settings.tellWhenFinished) {
+        ctx_.user.messageBox(format("%s finish download.", caption_.c_str()),
+                             mb::kIconInformation);
+    }
+    {
+        std::lock_guard lock(lock_);
+        header_.clear();
+        block_.clear();
+    }
+    if (mode_ != net::stream::kModePlay) {
+        if (received && status == kStatusFinished) {
+            ctx_.work.setState(item_.row, RowState::Finished);
+            if (ctx_.reporter) ctx_.reporter->report(item_, audio_, EndReport::Finished);
+        } else {
+            ctx_.work.setState(item_.row, RowState::Stopped);
+        }
+    }
+    ended_.set();
+}
+
+}  // namespace fsv::download

@@ -1,0 +1,110 @@
+#pragma once
+// One work item being served: the request to the recorder, the replies routed back to it by
+// its cookie, and the received data written to a file (mode 11), written to an AVI file and
+// shown (mode 10), or only shown (mode 12). Each stream runs its own thread.
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <span>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/Event.h"
+#include "recordings/download/ChannelTable.h"
+#include "recordings/download/Link.h"
+#include "recordings/download/PlayState.h"
+#include "recordings/download/StreamReplies.h"
+#include "recordings/download/Work.h"
+
+namespace fsv::download {
+
+class StreamQueue;
+class StreamFileWriter;
+
+// Stream status as the end handling sees it.
+inline constexpr uint8_t kStatusFinished = 0;
+inline constexpr uint8_t kStatusCannotOpen = 1;
+inline constexpr uint8_t kStatusStopped = 2;
+
+class Stream : public Player {
+public:
+    Stream(DownloadContext& ctx, SessionLink& link, StreamQueue& queue, WorkItem item,
+           uint32_t cookie, std::string channelName);
+    ~Stream() override;
+    Stream(const Stream&) = delete;
+    Stream& operator=(const Stream&) = delete;
+
+    void start();
+    void stop() { stop_.set(); }
+    void join();
+    bool ended() const { return ended_.isSet(); }
+
+    uint32_t cookie() const { return cookie_; }
+    uint8_t mode() const { return mode_; }
+    const WorkItem& item() const { return item_; }
+    std::string outputPath() const;
+    // Meaningful once ended(): 0 finished, 1 the recorder could not open it, 2 stopped.
+    uint8_t status() const { return status_.load(); }
+    std::string caption() const { return caption_; }
+    PlayState& play() { return play_; }
+
+    int channel() const { return channel_.load(); }
+    void setChannel(int channel) { channel_.store(channel); }
+    void attachPanel(int panel) override { panel_.store(panel); }
+    int panel() const { return panel_.load(); }
+
+    // The dispatcher thread hands over a reply that carries this stream's cookie. For a file
+    // stream it first waits until the previous block is on disk (or the stream ends).
+    void takeReply(uint8_t kind, std::span<const uint8_t> body);
+
+private:
+    void run();
+    void runFile();
+    void runPlay();
+    void finish(bool requestSent);
+    // Waits for the first of `events` plus the stream's, session's and program's stop events;
+    // returns the index into `events`, or -1 when stopped.
+    int waitFor(std::initializer_list<platform::Event*> events,
+                std::optional<std::chrono::milliseconds> timeout = std::nullopt);
+    bool sendOpen(uint8_t op, uint8_t append, uint32_t firstFrame, uint32_t resumeOffset);
+    std::string fileCaption() const;
+
+    DownloadContext& ctx_;
+    SessionLink& link_;
+    StreamQueue& queue_;
+    WorkItem item_;
+    const uint32_t cookie_;
+    const uint8_t mode_;
+    const bool audio_;
+    std::string channelName_;
+    std::string caption_;
+    Clock& clock_;
+    PlayState play_;
+    std::atomic<int> channel_{-1}, panel_{-1};
+
+    platform::Event stop_{platform::Event::Reset::Manual};
+    platform::Event status_ev_{platform::Event::Reset::Manual};
+    platform::Event dataReady_{platform::Event::Reset::Auto};
+    platform::Event written_{platform::Event::Reset::Auto, true};  // the buffer is free
+    platform::Event ended_{platform::Event::Reset::Manual};
+    platform::Event never_{platform::Event::Reset::Manual};
+
+    mutable std::mutex lock_;  // the buffers and flags below
+    std::string path_;
+    bool headerTaken_ = false;  // a 'P' was accepted
+    bool headerBuffered_ = false;
+    bool blockBuffered_ = false;
+    bool statusReceived_ = false;
+    std::vector<uint8_t> header_, block_;
+    uint32_t frameCount_ = 0;
+    uint64_t expectedSize_ = 0;
+    StatusReply lastStatus_;
+    std::atomic<uint8_t> status_{kStatusStopped};
+
+    std::thread thread_;
+};
+
+}  // namespace fsv::download

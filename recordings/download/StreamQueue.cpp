@@ -1,0 +1,173 @@
+#include "recordings/download/StreamQueue.h"
+
+#include <algorithm>
+
+#include "platform/Shared.h"
+#include "recordings/download/ChannelTable.h"
+#include "recordings/download/Stream.h"
+
+namespace fsv::download {
+
+uint32_t CookieJar::take() {
+    std::lock_guard lock(mutex_);
+    for (;;) {
+        ++last_;
+        if (last_ == 0) continue;
+        if (std::find(open_.begin(), open_.end(), last_) == open_.end()) break;
+    }
+    open_.push_back(last_);
+    return last_;
+}
+
+void CookieJar::giveBack(uint32_t cookie) {
+    std::lock_guard lock(mutex_);
+    open_.erase(std::remove(open_.begin(), open_.end(), cookie), open_.end());
+}
+
+StreamQueue::StreamQueue(DownloadContext& ctx, SessionLink& link, QueueKind kind, uint16_t code,
+                         std::string name, CookieJar& cookies)
+    : ctx_(ctx),
+      link_(link),
+      kind_(kind),
+      code_(code),
+      name_(std::move(name)),
+      cookies_(cookies) {
+    worker_ = std::thread([this] { worker(); });
+}
+
+StreamQueue::~StreamQueue() { shutDown(); }
+
+void StreamQueue::shutDown() {
+    stopped_.store(true);
+    stop_.set();
+    if (worker_.joinable()) worker_.join();
+    std::unique_ptr<Stream> last;
+    {
+        std::lock_guard lock(currentLock_);
+        last = std::move(current_);
+    }
+    if (last) {
+        if (ctx_.channels && last->channel() >= 0) ctx_.channels->giveBack(last->channel());
+        last.reset();  // stops and joins
+    }
+}
+
+void StreamQueue::add(WorkItem item) {
+    std::lock_guard lock(itemLock_);
+    items_.push_back(std::move(item));
+}
+
+bool StreamQueue::hasItems() const {
+    std::lock_guard lock(itemLock_);
+    return !items_.empty();
+}
+
+size_t StreamQueue::itemCount() const {
+    std::lock_guard lock(itemLock_);
+    return items_.size();
+}
+
+bool StreamQueue::hasCurrentStream() const {
+    std::lock_guard lock(currentLock_);
+    return current_ != nullptr;
+}
+
+uint32_t StreamQueue::currentCookie() const {
+    std::lock_guard lock(currentLock_);
+    return current_ && !current_->ended() ? current_->cookie() : 0;
+}
+
+std::vector<WorkItem> StreamQueue::unfinished() const {
+    std::vector<WorkItem> out;
+    {
+        std::lock_guard lock(currentLock_);
+        if (current_ && !current_->ended()) out.push_back(current_->item());
+    }
+    std::lock_guard lock(itemLock_);
+    out.insert(out.end(), items_.begin(), items_.end());
+    return out;
+}
+
+bool StreamQueue::offer(uint8_t kind, uint32_t cookie, std::span<const uint8_t> body) {
+    std::lock_guard lock(currentLock_);
+    if (!current_ || current_->cookie() != cookie || current_->ended()) return false;
+    current_->takeReply(kind, body);
+    return true;
+}
+
+void StreamQueue::streamEnded(Stream*) {
+    busy_.store(false);
+    wake_.set();
+}
+
+void StreamQueue::worker() {
+    platform::Event* exit = ctx_.globalExit ? ctx_.globalExit : &never_;
+    for (;;) {
+        const int fired = platform::waitAny({exit, &link_.stopEvent(), &stop_, &wake_});
+        if (fired != 3) break;
+        std::unique_ptr<Stream> replaced;
+        {
+            std::lock_guard lock(currentLock_);
+            if (busy_.load()) continue;
+            busy_.store(true);
+            replaced = takeNext();
+        }
+        replaced.reset();  // the stream has ended; this joins its thread
+    }
+    std::lock_guard lock(currentLock_);
+    if (current_) current_->stop();
+}
+
+std::unique_ptr<Stream> StreamQueue::takeNext() {
+    platform::Event* exit = ctx_.globalExit;
+    if ((exit && exit->isSet()) || link_.stopEvent().isSet() || stopped_.load()) {
+        busy_.store(false);
+        return nullptr;
+    }
+    std::optional<WorkItem> next;
+    {
+        std::lock_guard lock(itemLock_);
+        if (!items_.empty()) {
+            next = std::move(items_.front());
+            items_.pop_front();
+        }
+    }
+    const bool shown = kind_ == QueueKind::Video && ctx_.channels;
+    if (!next) {
+        // Nothing left: the channel goes back to the table.
+        if (current_ && shown && current_->channel() >= 0)
+            ctx_.channels->giveBack(current_->channel());
+        busy_.store(false);
+        return std::move(current_);
+    }
+
+    const int inherited = current_ ? current_->channel() : -1;
+    auto stream = std::make_unique<Stream>(ctx_, link_, *this, std::move(*next), cookies_.take(),
+                                           name_);
+    if (shown) {
+        int channel = inherited;
+        if (channel >= 0) {
+            ctx_.channels->put(channel, ChannelKind::RemoteStream, stream.get());
+        } else {
+            channel = ctx_.channels->take(ChannelKind::RemoteStream, stream.get());
+            if (channel < 0) {
+                ctx_.user.messageBox(format("Over the maximum channel number!\n%s _TEXTCANNOTPLAY",
+                                            stream->caption().c_str()),
+                                     mb::kIconStop);
+                ctx_.work.setState(stream->item().row, RowState::Stopped);
+                busy_.store(false);
+                wake_.set();
+                return nullptr;
+            }
+        }
+        stream->setChannel(channel);
+        if (current_) current_->setChannel(-1);
+    }
+    if (!stream->item().outputPath.empty()) createFolders(stream->item().outputPath);
+    std::unique_ptr<Stream> replaced = std::move(current_);
+    current_ = std::move(stream);
+    current_->start();
+    return replaced;
+}
+
+}  // namespace fsv::download
