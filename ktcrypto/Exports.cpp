@@ -10,6 +10,7 @@
 #include <cstring>
 #include <limits>
 #include <span>
+#include <type_traits>
 
 #include "ktcrypto/Internal.h"
 #include "ktcrypto/KtCrypto.h"
@@ -49,29 +50,41 @@ std::shared_ptr<Context> acquire(std::string_view container, uint32_t baseFlags,
     return nullptr;
 }
 
-// The result record; the data capacity is `capacity` bytes, the length 0.
+// The result record as allocated here: the caller's record first, then what releasing needs.
+struct OwnedBuffer {
+    CryptBuffer record;
+    size_t capacity;
+};
+static_assert(std::is_standard_layout_v<OwnedBuffer>);
+
+// A new record with `capacity` bytes of data and length 0.
 CryptBuffer* newBuffer(uint64_t capacity) {
     if (capacity > std::numeric_limits<uint32_t>::max()) {
+        say(kMsgMemory);  // the length could not describe it
+        return nullptr;
+    }
+    auto* owned = static_cast<OwnedBuffer*>(std::calloc(1, sizeof(OwnedBuffer)));
+    if (owned) {
+        owned->capacity = capacity ? capacity : 1;
+        owned->record.data = static_cast<uint8_t*>(std::malloc(owned->capacity));
+    }
+    if (!owned || !owned->record.data) {
+        std::free(owned);
         say(kMsgMemory);
         return nullptr;
     }
-    auto* buffer = static_cast<CryptBuffer*>(std::calloc(1, sizeof(CryptBuffer)));
-    if (buffer) buffer->data = static_cast<uint8_t*>(std::malloc(capacity ? capacity : 1));
-    if (!buffer || !buffer->data) {
-        std::free(buffer);
-        say(kMsgMemory);
-        return nullptr;
-    }
-    return buffer;
+    return &owned->record;
 }
 
-void freeBuffer(CryptBuffer* buffer, size_t capacity) {
+// Releases a record made by newBuffer; the data (plaintext, perhaps) is wiped first.
+void freeBuffer(CryptBuffer* buffer) {
     if (!buffer) return;
-    if (buffer->data) {
-        OPENSSL_cleanse(buffer->data, capacity);
-        std::free(buffer->data);
+    auto* owned = reinterpret_cast<OwnedBuffer*>(buffer);
+    if (owned->record.data) {
+        OPENSSL_cleanse(owned->record.data, owned->capacity);
+        std::free(owned->record.data);
     }
-    std::free(buffer);
+    std::free(owned);
 }
 
 // Encrypts in chunks of k - 11 bytes, one k-byte block each; no data gives one block.
@@ -88,7 +101,7 @@ CryptBuffer* encryptChunks(const Key& key, uint32_t k, const uint8_t* data, uint
     for (uint64_t i = 0; i < blocks; ++i) {
         const uint32_t take = std::min(chunk, length - done);
         if (!cipher.encryptBlock(data + done, take, out->data + out->length, k)) {
-            freeBuffer(out, capacity);
+            freeBuffer(out);
             if (reportFailure) say(kMsgEncrypt);
             return nullptr;
         }
@@ -108,7 +121,7 @@ CryptBuffer* decryptBlocks(const Key& key, uint32_t k, const uint8_t* data, uint
     for (uint32_t i = 0; i < blocks; ++i) {
         size_t plain = 0;
         if (!cipher.decryptBlock(data + size_t{i} * k, k, out->data + out->length, &plain)) {
-            freeBuffer(out, length);
+            freeBuffer(out);
             return nullptr;
         }
         out->length += static_cast<uint32_t>(plain);
@@ -211,12 +224,7 @@ uint32_t KtImportPublicKey(uint32_t context, uint32_t blobLength, const uint8_t*
     return key ? addKey(std::move(key)) : 0;
 }
 
-void KtFreeCryptBuffer(CryptBuffer* buffer) {
-    if (!buffer) return;
-    if (buffer->data) OPENSSL_cleanse(buffer->data, buffer->length);
-    std::free(buffer->data);
-    std::free(buffer);
-}
+void KtFreeCryptBuffer(CryptBuffer* buffer) { freeBuffer(buffer); }
 
 CryptBuffer* KtEncrypt(uint32_t keyHandle, const uint8_t* data, uint32_t length) {
     ErrorQueueGuard guard;

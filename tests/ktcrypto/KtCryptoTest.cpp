@@ -234,6 +234,19 @@ TEST_F(KtCrypto, KeyLengthComesFromTheUpperFlagBits) {
     }
 }
 
+TEST_F(KtCrypto, DataTooLongForAResultLengthIsRefusedUnread) {
+    // 2^32 - 1 bytes would encrypt to more bytes than the 32-bit length can tell. The pointer
+    // covers 4 bytes only: the refusal must come before any of it is read.
+    const uint8_t few[4] = {};
+    std::string text = captureDebug([&] {
+        EXPECT_EQ(KtEncrypt(key, few, 0xFFFFFFFFu), nullptr);
+        EXPECT_EQ(KtEncryptByKeyEz(publicBlob.data(), static_cast<uint32_t>(publicBlob.size()), few,
+                                   0xFFFFFFFFu),
+                  nullptr);
+    });
+    EXPECT_EQ(text, "Memory allocates failed.\nMemory allocates failed.\n");
+}
+
 // Blobs that are too short for what their header claims, or whose header is absurd, are
 // refused before anything past the data is read (each case is copied into a buffer of exactly
 // its own length so that a read past it is caught by the address sanitizer).
