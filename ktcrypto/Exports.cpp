@@ -5,6 +5,7 @@
 #include <openssl/crypto.h>
 #include <openssl/err.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
