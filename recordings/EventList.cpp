@@ -388,7 +388,7 @@ bool EventList::setMark(int mark, int r, int c, int d, int e) {
         int old = ch->mark;
         ch->mark = mark;
         trackMark(markedId(true, r, c, 0, 0), old, mark);
-        listener_->rowChanged(channelKey(channelId(r, c)), mark, {});
+        if (listener_ != &nobody_) listener_->rowChanged(channelKey(channelId(r, c)), mark, {});
         return true;
     }
     auto* ev = event(r, c, d, e);
@@ -396,9 +396,11 @@ bool EventList::setMark(int mark, int r, int c, int d, int e) {
     int old = markOf(*ev);
     setMarkOf(*ev, mark);
     trackMark(markedId(false, r, c, d, e), old, mark);
-    char t[6];
-    writeTime(timeOf(*ev), t);
-    listener_->rowChanged(eventKey(daySerial(r, c, d), e), mark, shownTimeOf(t));
+    if (listener_ != &nobody_) {  // the row's texts are made only for someone to show them
+        char t[6];
+        writeTime(timeOf(*ev), t);
+        listener_->rowChanged(eventKey(daySerial(r, c, d), e), mark, shownTimeOf(t));
+    }
     return true;
 }
 
