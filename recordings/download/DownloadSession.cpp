@@ -7,8 +7,7 @@
 
 namespace fsv::download {
 
-DownloadSession::DownloadSession(DownloadContext& ctx, SessionLink& link)
-    : ctx_(ctx), link_(link) {
+DownloadSession::DownloadSession(DownloadContext& ctx, SessionLink& link) : ctx_(ctx), link_(link) {
     file_ = std::make_unique<StreamQueue>(ctx_, link_, QueueKind::File, 0, "", cookies_);
     audio_ = std::make_unique<StreamQueue>(ctx_, link_, QueueKind::Audio, 0, "", cookies_);
 }
@@ -26,8 +25,8 @@ void DownloadSession::addCamera(uint16_t code, const std::string& name) {
     std::lock_guard lock(cameraLock_);
     for (auto& q : cameras_)
         if (q->code() == code) return;
-    cameras_.push_back(std::make_unique<StreamQueue>(ctx_, link_, QueueKind::Video, code, name,
-                                                     cookies_));
+    cameras_.push_back(
+        std::make_unique<StreamQueue>(ctx_, link_, QueueKind::Video, code, name, cookies_));
 }
 
 void DownloadSession::addAudioChannel(uint16_t code, const std::string& name) {
@@ -63,6 +62,15 @@ bool DownloadSession::enqueue(WorkItem item) {
             break;
     }
     if (!queue) return false;
+    if (item.channelName.empty()) {
+        if (item.queue == QueueKind::Audio) {
+            std::lock_guard lock(cameraLock_);
+            auto it = audioNames_.find(item.channelCode);
+            if (it != audioNames_.end()) item.channelName = it->second;
+        } else if (StreamQueue* camera = videoQueue(item.channelCode)) {
+            item.channelName = camera->name();
+        }
+    }
     if (item.action == Action::JustPlay) {
         item.outputPath.clear();
         item.row = -1;

@@ -19,7 +19,7 @@
 namespace fsv::download {
 
 class DownloadSession {
-public:
+  public:
     DownloadSession(DownloadContext& ctx, SessionLink& link);
     ~DownloadSession();
     DownloadSession(const DownloadSession&) = delete;
@@ -56,7 +56,7 @@ public:
     // Stops every queue and waits for their threads.
     void shutDown();
 
-private:
+  private:
     std::vector<StreamQueue*> allQueues();
 
     DownloadContext& ctx_;

@@ -22,7 +22,7 @@ class WorkList;
 struct WorkItem;
 
 class SessionLink {
-public:
+  public:
     virtual ~SessionLink() = default;
     virtual uint16_t version() const = 0;
     // One whole application message; false when it could not be sent.
@@ -37,7 +37,7 @@ public:
 // The event list's side of a finished stream.
 enum class EndReport { Finished, Stopped, CannotOpen };
 class EndReporter {
-public:
+  public:
     virtual ~EndReporter() = default;
     virtual void report(const WorkItem& item, bool audio, EndReport report) = 0;
 };
@@ -45,13 +45,13 @@ public:
 // Pictures of streams that are shown; the desktop panels implement it, fsv and tests draw
 // nothing. Called on the stream's thread.
 class FrameDisplay {
-public:
+  public:
     virtual ~FrameDisplay() = default;
     // A bottom-up 24-bit picture for `panel`.
     virtual void draw(int panel, int width, int height, std::span<const uint8_t> bits) = 0;
 };
 class NullDisplay : public FrameDisplay {
-public:
+  public:
     void draw(int, int, int, std::span<const uint8_t>) override {}
 };
 
@@ -66,6 +66,7 @@ struct DownloadSettings {
 
 // Everything shared by the queues of all sessions.
 struct DownloadContext {
+    DownloadContext(UserPort& u, WorkList& w) : user(u), work(w) {}
     UserPort& user;
     WorkList& work;
     ChannelTable* channels = nullptr;  // none: streams are not shown

@@ -16,7 +16,7 @@ namespace fsv::download {
 inline constexpr int kPlayFileOk = 1;
 
 class PlayFile {
-public:
+  public:
     virtual ~PlayFile() = default;
     // Before the open request: continue `path` (append) or delete it; the frame to ask from.
     virtual uint32_t setAside(const std::string& path, bool append, uint32_t firstFrame) = 0;

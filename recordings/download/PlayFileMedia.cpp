@@ -8,7 +8,7 @@ namespace fsv::download {
 namespace {
 
 class MediaPlayFile : public PlayFile {
-public:
+  public:
     uint32_t setAside(const std::string& path, bool append, uint32_t firstFrame) override {
         const int first = firstFrame > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(firstFrame);
         const int from = file_.setAside(path, append, first);
@@ -36,7 +36,7 @@ public:
         return true;
     }
 
-private:
+  private:
     media::StreamFile file_;
 };
 

@@ -28,7 +28,7 @@ Stream::Stream(DownloadContext& ctx, SessionLink& link, StreamQueue& queue, Work
       cookie_(cookie),
       mode_(item_.mode()),
       audio_(item_.queue == QueueKind::Audio),
-      channelName_(std::move(channelName)),
+      channelName_(item_.channelName.empty() ? std::move(channelName) : item_.channelName),
       clock_(ctx.clock ? *ctx.clock : systemClock),
       play_(mode_, clock_),
       path_(item_.outputPath) {
@@ -43,7 +43,9 @@ Stream::~Stream() {
     queue_.cookies().giveBack(cookie_);
 }
 
-void Stream::start() { thread_ = std::thread([this] { run(); }); }
+void Stream::start() {
+    thread_ = std::thread([this] { run(); });
+}
 
 void Stream::join() {
     if (thread_.joinable()) thread_.join();
@@ -95,8 +97,9 @@ void Stream::takeReply(uint8_t kind, std::span<const uint8_t> body) {
         }
         if (kind != kReplyBlock && kind != kReplyStatus) return;
         {
+            // Blocks only between the header and the end; a status may come at any time.
             std::lock_guard lock(lock_);
-            if (!headerTaken_ || statusReceived_) return;
+            if (statusReceived_ || (kind == kReplyBlock && !headerTaken_)) return;
         }
         // One block at a time: the previous one must be on disk before the next is taken.
         if (platform::waitAny({&written_, &ended_, &stop_, &link_.stopEvent()}) != 0) return;
@@ -173,8 +176,8 @@ void Stream::runFile() {
     if (plan.outcome == FilePlan::Outcome::Abort) return finish(false);
 
     const bool resume = plan.outcome == FilePlan::Outcome::Resume;
-    std::ofstream out(plan.path, resume ? std::ios::binary | std::ios::app
-                                        : std::ios::binary | std::ios::trunc);
+    std::ofstream out(
+        plan.path, resume ? std::ios::binary | std::ios::app : std::ios::binary | std::ios::trunc);
     // A file that cannot be opened ends the stream before anything is asked of the recorder.
     if (!out) return finish(false);
     ctx_.work.setReceived(item_.row, resume ? plan.offset : 0);
@@ -208,8 +211,7 @@ void Stream::runFile() {
                   static_cast<std::streamsize>(block.size()));
         out.flush();
         if (!out) {
-            ctx_.user.messageBox(format("Write file fail!\n%s", plan.path.c_str()),
-                                 mb::kIconStop);
+            ctx_.user.messageBox(format("Write file fail!\n%s", plan.path.c_str()), mb::kIconStop);
             break;
         }
         ctx_.work.addReceived(item_.row, block.size());
@@ -238,8 +240,7 @@ void Stream::runPlay() {
         if (plan.outcome == FilePlan::Outcome::Abort) return finish(false);
         file = makePlayFile();
         if (!file) {
-            ctx_.user.messageBox(format("Write file fail!\n%s", plan.path.c_str()),
-                                 mb::kIconStop);
+            ctx_.user.messageBox(format("Write file fail!\n%s", plan.path.c_str()), mb::kIconStop);
             return finish(false);
         }
         append = plan.outcome == FilePlan::Outcome::Append;
@@ -268,8 +269,8 @@ void Stream::runPlay() {
     }
     play_.setFrameCount(frameCount);
     if (file) {
-        const int rc = file->prepare(header, first, item_.lastFrame, link_.loginId(),
-                                     link_.password());
+        const int rc =
+            file->prepare(header, first, item_.lastFrame, link_.loginId(), link_.password());
         if (rc != kPlayFileOk) {
             ctx_.user.messageBox(file->failureText(caption_), mb::kIconStop);
             file->finish();
@@ -380,8 +381,7 @@ void Stream::finish(bool requestSent) {
         ctx_.user.messageBox(format("Failed to open file\n%s", caption_.c_str()),
                              mb::kIconInformation);
     } else if (status == kStatusFinished && ctx_.settings.tellWhenFinished) {
-        ctx_.user.messageBox(format("%s finish download.", caption_.c_str()),
-                             mb::kIconInformation);
+        ctx_.user.messageBox(format("%s finish download.", caption_.c_str()), mb::kIconInformation);
     }
     {
         std::lock_guard lock(lock_);

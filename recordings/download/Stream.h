@@ -30,7 +30,7 @@ inline constexpr uint8_t kStatusCannotOpen = 1;
 inline constexpr uint8_t kStatusStopped = 2;
 
 class Stream : public Player {
-public:
+  public:
     Stream(DownloadContext& ctx, SessionLink& link, StreamQueue& queue, WorkItem item,
            uint32_t cookie, std::string channelName);
     ~Stream() override;
@@ -60,7 +60,7 @@ public:
     // stream it first waits until the previous block is on disk (or the stream ends).
     void takeReply(uint8_t kind, std::span<const uint8_t> body);
 
-private:
+  private:
     void run();
     void runFile();
     void runPlay();

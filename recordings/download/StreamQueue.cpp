@@ -26,12 +26,7 @@ void CookieJar::giveBack(uint32_t cookie) {
 
 StreamQueue::StreamQueue(DownloadContext& ctx, SessionLink& link, QueueKind kind, uint16_t code,
                          std::string name, CookieJar& cookies)
-    : ctx_(ctx),
-      link_(link),
-      kind_(kind),
-      code_(code),
-      name_(std::move(name)),
-      cookies_(cookies) {
+    : ctx_(ctx), link_(link), kind_(kind), code_(code), name_(std::move(name)), cookies_(cookies) {
     worker_ = std::thread([this] { worker(); });
 }
 
@@ -142,8 +137,8 @@ std::unique_ptr<Stream> StreamQueue::takeNext() {
     }
 
     const int inherited = current_ ? current_->channel() : -1;
-    auto stream = std::make_unique<Stream>(ctx_, link_, *this, std::move(*next), cookies_.take(),
-                                           name_);
+    auto stream =
+        std::make_unique<Stream>(ctx_, link_, *this, std::move(*next), cookies_.take(), name_);
     if (shown) {
         int channel = inherited;
         if (channel >= 0) {

@@ -24,18 +24,18 @@ class Stream;
 
 // Stream cookies of one session: never 0, never one that an open stream still holds.
 class CookieJar {
-public:
+  public:
     uint32_t take();
     void giveBack(uint32_t cookie);
 
-private:
+  private:
     std::mutex mutex_;
     uint32_t last_ = 0;
     std::vector<uint32_t> open_;
 };
 
 class StreamQueue {
-public:
+  public:
     StreamQueue(DownloadContext& ctx, SessionLink& link, QueueKind kind, uint16_t code,
                 std::string name, CookieJar& cookies);
     ~StreamQueue();
@@ -68,7 +68,7 @@ public:
     void streamEnded(Stream* stream);
     CookieJar& cookies() { return cookies_; }
 
-private:
+  private:
     void worker();
     // Under the current-stream lock: starts the next item; returns the stream it replaced.
     std::unique_ptr<Stream> takeNext();

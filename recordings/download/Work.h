@@ -36,7 +36,8 @@ struct WorkItem {
     std::string outputPath;  // empty for "Just Play"
     std::string eventKey;    // YYYYMMDDHHMMSS
     uint32_t dateId = 0;
-    uint64_t size = 0;  // the recording's size in bytes, as the day's list gave it
+    uint64_t size = 0;        // the recording's size in bytes, as the day's list gave it
+    std::string channelName;  // the camera's or audio channel's name, for captions
 
     std::string date() const { return eventKey.substr(0, 8); }
     std::string time() const { return eventKey.size() >= 14 ? eventKey.substr(8, 6) : ""; }

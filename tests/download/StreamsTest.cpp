@@ -1,0 +1,258 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <thread>
+
+#include "FakeRecorderLink.h"
+#include "platform/ScriptedUserPort.h"
+#include "recordings/download/ChannelTable.h"
+#include "recordings/download/Stream.h"
+
+namespace fs = std::filesystem;
+using namespace fsv;
+using namespace fsv::download;
+using fsv::download::test::FakeRecorderLink;
+using fsv::download::test::FakeRecording;
+
+namespace {
+
+struct Reports : EndReporter {
+    std::mutex m;
+    std::vector<std::pair<std::string, EndReport>> seen;
+    void report(const WorkItem& item, bool, EndReport r) override {
+        std::lock_guard lock(m);
+        seen.emplace_back(item.eventKey, r);
+    }
+    std::vector<std::pair<std::string, EndReport>> all() {
+        std::lock_guard lock(m);
+        return seen;
+    }
+};
+
+// A recorder's AVI file of about n bytes: RIFF, a list of varied bytes, and the index last.
+std::vector<uint8_t> pattern(size_t n) {
+    platform::ByteWriter w;
+    const size_t list = n > 44 ? n - 44 : 2;
+    w.bytes("RIFF", 4).u32(0).bytes("AVI ", 4).bytes("LIST", 4).u32(static_cast<uint32_t>(list));
+    for (size_t i = 0; i < list; ++i) w.u8(static_cast<uint8_t>(i * 7 + i / 251));
+    w.bytes("idx1", 4).u32(16).zeros(16);
+    w.patchU32(4, static_cast<uint32_t>(w.size() - 8));
+    return w.take();
+}
+
+std::vector<uint8_t> readAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+class Streams : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        dir = fs::temp_directory_path() /
+              ("fsv_streams_" + std::to_string(::getpid()) + "_" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+        ctx.reporter = &reports;
+        ctx.clock = &clock;
+        ctx.freeSpace = [](const fs::path&) { return std::optional<uint64_t>(1ull << 40); };
+        ctx.settings.frameCountWait = std::chrono::milliseconds(200);
+    }
+    void TearDown() override {
+        closeSession();
+        fs::remove_all(dir);
+    }
+    void openSession() {
+        link = std::make_unique<FakeRecorderLink>();
+        link->recordings = recordings;
+        session = std::make_unique<DownloadSession>(ctx, *link);
+        link->attach(session.get());
+        session->addCamera(1, "Cam A");
+        session->addCamera(2, "Cam B");
+    }
+    void closeSession() {
+        if (session) session->shutDown();
+        if (link) link->detach();
+        session.reset();
+        link.reset();
+    }
+    WorkItem fileItem(const std::string& key, bool append = false) {
+        WorkItem item;
+        item.queue = QueueKind::File;
+        item.action = Action::JustDownload;
+        item.channelCode = 1;
+        item.eventKey = key;
+        item.size = recordings[key + "001"].bytes.size();
+        item.append = append;
+        item.outputPath = makeOutputPath({dir.string(), QueueKind::File, 1, item.date(),
+                                          item.time(), 0, kWholeRecordingLastFrame});
+        return item;
+    }
+    bool waitIdle(std::chrono::milliseconds limit = std::chrono::seconds(20)) {
+        auto until = std::chrono::steady_clock::now() + limit;
+        while (std::chrono::steady_clock::now() < until) {
+            if (session->idle()) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        return false;
+    }
+
+    fs::path dir;
+    ScriptedUserPort port;
+    WorkList work;
+    Reports reports;
+    ManualClock clock;
+    DownloadContext ctx{port, work};
+    std::map<std::string, FakeRecording> recordings;
+    std::unique_ptr<FakeRecorderLink> link;
+    std::unique_ptr<DownloadSession> session;
+};
+
+TEST_F(Streams, FileDownloadWritesTheRecordersBytes) {
+    recordings["20070101080509001"].bytes = pattern(10500);
+    ctx.settings.tellWhenFinished = true;
+    openSession();
+    WorkItem item = fileItem("20070101080509");
+    ASSERT_TRUE(session->enqueue(item));
+    ASSERT_TRUE(waitIdle());
+    EXPECT_EQ(readAll(item.outputPath), recordings["20070101080509001"].bytes);
+    auto rows = work.rows();
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].state, RowState::Finished);
+    EXPECT_EQ(rows[0].received, recordings["20070101080509001"].bytes.size());
+    EXPECT_EQ(reports.all().back().second, EndReport::Finished);
+    EXPECT_TRUE(port.saw("Recorder - Cam A: 08:05:09 finish download."));
+}
+
+TEST_F(Streams, DroppedFileDownloadResumesAtItsByteOffset) {
+    recordings["20070101080509001"].bytes = pattern(25000);
+    openSession();
+    link->dropAfterBlocks = 7;
+    WorkItem item = fileItem("20070101080509");
+    session->enqueue(item);
+    ASSERT_TRUE(waitIdle());
+    EXPECT_EQ(work.rows()[0].state, RowState::Stopped);
+    EXPECT_EQ(reports.all().back().second, EndReport::Stopped);
+    EXPECT_EQ(fs::file_size(item.outputPath), 7000u);
+    closeSession();
+
+    // The next run takes the item up again from the resume file: no question is asked.
+    openSession();
+    session->enqueue(fileItem("20070101080509", true));
+    ASSERT_TRUE(waitIdle());
+    EXPECT_TRUE(port.existingFileQuestions().empty());
+    EXPECT_EQ(readAll(item.outputPath), recordings["20070101080509001"].bytes);
+    auto sent = link->sent();
+    auto open = net::parseStreamRequest(sent.at(0));
+    ASSERT_TRUE(open);
+    EXPECT_EQ(open->open.append, 1);
+    EXPECT_EQ(open->open.resumeOffset, 7000u);
+    EXPECT_EQ(work.rows().back().state, RowState::Finished);
+}
+
+TEST_F(Streams, RecorderThatCannotOpenIsReported) {
+    recordings["20070101080509001"] = {pattern(10), 0, 1};
+    openSession();
+    session->enqueue(fileItem("20070101080509"));
+    ASSERT_TRUE(waitIdle());
+    EXPECT_TRUE(port.saw("Failed to open file\nRecorder - Cam A: 08:05:09"));
+    EXPECT_EQ(reports.all().back().second, EndReport::CannotOpen);
+    EXPECT_EQ(work.rows()[0].state, RowState::Stopped);
+}
+
+TEST_F(Streams, AbortedFileAsksNothingOfTheRecorder) {
+    recordings["20070101080509001"].bytes = pattern(100);
+    openSession();
+    WorkItem item = fileItem("20070101080509");
+    createFolders(item.outputPath);
+    std::ofstream(item.outputPath) << "old";
+    port.existingFileAnswer = ExistingFileAnswer::Abort;
+    session->enqueue(item);
+    ASSERT_TRUE(waitIdle());
+    EXPECT_TRUE(link->sent().empty());
+    EXPECT_EQ(readAll(item.outputPath).size(), 3u);
+    EXPECT_EQ(work.rows()[0].state, RowState::Stopped);
+}
+
+TEST_F(Streams, JustPlayPullsFramesInOrderAndHoldsAtTheEnd) {
+    recordings["20070101080509002"].frames = 5;
+    ChannelTable channels(port, 1);
+    ctx.channels = &channels;
+    openSession();
+    WorkItem item;
+    item.queue = QueueKind::Video;
+    item.action = Action::JustPlay;
+    item.channelCode = 2;
+    item.eventKey = "20070101080509";
+    item.dateId = 3;
+    session->enqueue(item);
+    StreamQueue* q = session->videoQueue(2);
+    Stream* stream = nullptr;
+    for (int i = 0; i < 5000 && !stream; ++i) {
+        if (auto* p = channels.playerAt(0)) stream = static_cast<Stream*>(p);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ASSERT_TRUE(stream);
+    for (int i = 0; i < 5000 && !stream->play().holding(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_TRUE(stream->play().holding());
+    EXPECT_EQ(stream->play().position(), 4u);
+
+    auto sent = link->sent();
+    auto open = net::parseStreamRequest(sent.at(0));
+    ASSERT_TRUE(open);
+    EXPECT_EQ(open->op, net::stream::kOpenWithId);
+    EXPECT_EQ(open->open.mode, net::stream::kModePlay);
+    EXPECT_EQ(open->open.dateId, 3u);
+    std::vector<uint32_t> asked;
+    for (size_t i = 1; i < sent.size(); ++i)
+        if (auto r = net::parseStreamRequest(sent[i]); r && r->op == net::stream::kPosition)
+            asked.push_back(r->frame);
+    EXPECT_EQ(asked, (std::vector<uint32_t>{0, 1, 2, 3, 4}));
+    // Frames 40 ms apart were paced by their times.
+    auto waits = clock.waits();
+    ASSERT_GE(waits.size(), 4u);
+    EXPECT_EQ(waits[0], 40u);
+    EXPECT_TRUE(work.rows().empty()) << "\"Just Play\" has no row";
+
+    // A second camera finds no free channel.
+    item.channelCode = 1;
+    session->enqueue(item);
+    for (int i = 0; i < 5000 && port.boxes().empty(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_FALSE(port.boxes().empty());
+    EXPECT_EQ(port.boxes()[0].text,
+              "Over the maximum channel number!\nRecorder - Cam A: 08:05:09 _TEXTCANNOTPLAY");
+    EXPECT_TRUE(q->hasCurrentStream());
+    closeSession();
+    EXPECT_EQ(channels.usedCount(), 0) << "the channel went back when the queue ended";
+}
+
+TEST_F(Streams, FrameCountQueryTakesOnlyItsOwnReply) {
+    recordings["20070101080509001"].frames = 1234;
+    openSession();
+    EXPECT_EQ(session->queryFrameCount("20070101080509001", 0), 1234u);
+    link->answerFrameCount = false;
+    EXPECT_EQ(session->queryFrameCount("20070101080509001", 0), kDefaultFrameCount);
+    EXPECT_EQ(session->queryFrameCount(std::string(19, '1'), 0), kDefaultFrameCount)
+        << "a key that does not fit is not sent";
+}
+
+TEST_F(Streams, RepliesForUnknownCookiesAreDropped) {
+    openSession();
+    const uint8_t body[] = {0, 0};
+    session->onStreamData(net::encodeStreamReply(net::stream::kStatus, 77, body));
+    session->onStreamData(net::encodeStreamReply(net::stream::kStatus, 0, body));
+    const uint8_t shortMessage[] = {8, 'R', 1};
+    session->onStreamData(shortMessage);
+    EXPECT_TRUE(session->idle());
+    CookieJar jar;
+    uint32_t a = jar.take(), b = jar.take();
+    EXPECT_NE(a, 0u);
+    EXPECT_NE(a, b);
+}
+
+}  // namespace
