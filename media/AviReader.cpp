@@ -1,0 +1,559 @@
+#include "media/AviReader.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "media/VideoDecoder.h"
+#include "platform/Bytes.h"
+
+namespace fsv::media {
+
+namespace {
+
+constexpr uint32_t kRiff = fourcc("RIFF");
+constexpr uint32_t kList = fourcc("LIST");
+constexpr uint32_t kAvi = fourcc("AVI ");
+constexpr uint32_t kAvix = fourcc("AVIX");
+constexpr uint32_t kHdrl = fourcc("hdrl");
+constexpr uint32_t kStrl = fourcc("strl");
+constexpr uint32_t kMovi = fourcc("movi");
+constexpr uint32_t kIdx1 = fourcc("idx1");
+constexpr uint32_t kStrh = fourcc("strh");
+constexpr uint32_t kStrf = fourcc("strf");
+constexpr uint32_t kStrn = fourcc("strn");
+constexpr uint32_t kIndx = fourcc("indx");
+
+constexpr uint64_t kMaxHeaderList = 16u << 20;  // a header list larger than this is refused
+constexpr uint32_t kMaxFormat = 1u << 20;
+constexpr int kNoStream = -1;
+
+// Stream number of a chunk id "NNxx"; -1 when the first two characters are not digits.
+int streamOfChunk(uint32_t id) {
+    int a = static_cast<int>(id & 0xff) - '0', b = static_cast<int>((id >> 8) & 0xff) - '0';
+    if (a < 0 || a > 9 || b < 0 || b > 9) return kNoStream;
+    return a * 10 + b;
+}
+
+}  // namespace
+
+// The open file: positioned reads that never go past its end.
+class AviReader::File {
+  public:
+    explicit File(int fd, uint64_t size) : fd_(fd), size_(size) {}
+    ~File() { ::close(fd_); }
+    static std::unique_ptr<File> open(const std::filesystem::path& path) {
+        int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) return nullptr;
+        struct stat st {};
+        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+            ::close(fd);
+            return nullptr;
+        }
+        return std::make_unique<File>(fd, static_cast<uint64_t>(st.st_size));
+    }
+    uint64_t size() const { return size_; }
+    bool read(uint64_t offset, void* out, size_t n) const {
+        if (offset > size_ || n > size_ - offset) return false;
+        auto* p = static_cast<uint8_t*>(out);
+        while (n > 0) {
+            ssize_t got = ::pread(fd_, p, n, static_cast<off_t>(offset));
+            if (got <= 0) return false;
+            p += got;
+            n -= static_cast<size_t>(got);
+            offset += static_cast<uint64_t>(got);
+        }
+        return true;
+    }
+    bool readU32Pair(uint64_t offset, uint32_t& a, uint32_t& b) const {
+        uint8_t h[8];
+        if (!read(offset, h, 8)) return false;
+        a = platform::getU32(h);
+        b = platform::getU32(h + 4);
+        return true;
+    }
+
+  private:
+    int fd_;
+    uint64_t size_;
+};
+
+namespace {
+
+// One chunk inside a parent region, its size cut to the region.
+struct Chunk {
+    uint32_t id = 0;
+    uint64_t data = 0;  // offset of the data
+    uint64_t end = 0;   // end of the data, within the parent
+    uint64_t next = 0;  // where the next chunk starts
+    uint32_t declared = 0;
+};
+
+template <typename ReadHeader>
+bool nextChunk(ReadHeader&& readHeader, uint64_t pos, uint64_t regionEnd, Chunk& c) {
+    if (pos > regionEnd || regionEnd - pos < 8) return false;
+    uint32_t id = 0, size = 0;
+    if (!readHeader(pos, id, size)) return false;
+    c.id = id;
+    c.declared = size;
+    c.data = pos + 8;
+    c.end = std::min<uint64_t>(c.data + size, regionEnd);
+    c.next = std::min<uint64_t>(c.data + size + (size & 1), regionEnd);
+    return true;
+}
+
+}  // namespace
+
+AviReader::AviReader() = default;
+AviReader::~AviReader() { closeStreams(); }
+
+void AviReader::closeStreams() {
+    decoder_.reset();
+    streams_.clear();
+    file_.reset();
+    frameCount_ = 0;
+    videoIndex_ = textIndex_ = -1;
+    frame_.clear();
+    lastDecoded_ = -1;
+}
+
+const AviStreamInfo& AviReader::streamInfo(int slot) const {
+    static const AviStreamInfo none{};
+    if (slot < 0 || slot >= streamCount()) return none;
+    return streams_[slot].info;
+}
+
+std::span<const uint8_t> AviReader::streamFormat(int slot) const {
+    if (slot < 0 || slot >= streamCount()) return {};
+    return streams_[slot].format;
+}
+
+int AviReader::sampleCount(int slot) const {
+    if (slot < 0 || slot >= streamCount()) return 0;
+    return static_cast<int>(streams_[slot].samples.size());
+}
+
+std::optional<BitmapInfoHeader> AviReader::videoFormat() const {
+    if (videoIndex_ < 0) return std::nullopt;
+    return BitmapInfoHeader::parse(streams_[videoIndex_].format);
+}
+
+int AviReader::open(const std::filesystem::path& path, bool decodeFrames, const char* credential) {
+    closeStreams();
+    file_ = File::open(path);
+    if (!file_) return 0;
+    if (!parse() || streams_.empty()) {
+        closeStreams();
+        return 0;
+    }
+    for (int i = 0; i < streamCount(); ++i) {
+        Stream& s = streams_[i];
+        std::sort(s.keys.begin(), s.keys.end());
+        if (s.info.fccType == kStreamText) textIndex_ = i;
+        if (s.info.fccType != kStreamVideo) continue;
+        if (decodeFrames && !openDecoder(s, credential)) continue;  // the stream is skipped
+        frameCount_ = static_cast<int>(s.samples.size());
+        videoIndex_ = i;
+    }
+    if (videoIndex_ < 0) {
+        // Without a usable video stream the file cannot be used.
+        closeStreams();
+        return 0;
+    }
+    return frameCount_;
+}
+
+bool AviReader::openDecoder(Stream& s, const char* credential) {
+    auto decoder = std::make_unique<VideoDecoder>();
+    auto format = BitmapInfoHeader::parse(s.format);
+    if (!format) return false;
+    uint32_t handler = s.info.fccHandler ? s.info.fccHandler : format->compression;
+    BitmapInfoHeader output{};  // standard handlers: the decoder's own choice
+    output.width = 0;
+    if (!isStandardHandler(handler)) {
+        int w = s.info.frameRight, h = s.info.frameBottom;
+        if (w <= 0 || h <= 0) {
+            w = format->width;
+            h = std::abs(format->height);
+        }
+        if (w >= 640 && h > 0 && static_cast<double>(w) / h > 2.0) h *= 2;
+        output = BitmapInfoHeader::rgb24(w, h);
+    }
+    if (!decoder->open(handler, kFastDecompress, kHandlerTypeVideo)) return false;
+    std::span<const uint8_t> extra;
+    if (s.format.size() > BitmapInfoHeader::kSize)
+        extra = std::span<const uint8_t>(s.format).subspan(BitmapInfoHeader::kSize);
+    if (!decoder->beginWithCredential(*format, output, credential ? credential : "?:", extra))
+        return false;
+    decoder_ = std::move(decoder);
+    lastDecoded_ = -1;
+    const BitmapInfoHeader& out = decoder_->output();
+    frame_.assign(BitmapInfoHeader::kSize + out.sizeImage, 0);
+    auto header = out.serialize();
+    std::copy(header.begin(), header.end(), frame_.begin());
+    return true;
+}
+
+bool AviReader::parse() {
+    const File& f = *file_;
+    auto header = [&](uint64_t pos, uint32_t& id, uint32_t& size) {
+        return f.readU32Pair(pos, id, size);
+    };
+    uint32_t id = 0, size = 0, form = 0;
+    uint8_t form4[4];
+    if (!f.readU32Pair(0, id, size) || id != kRiff || !f.read(8, form4, 4)) return false;
+    form = platform::getU32(form4);
+    if (form != kAvi) return false;
+    // A size of 0 is left by a writer that never finished: the RIFF runs to the end of file.
+    uint64_t riffEnd = size == 0 ? f.size() : std::min<uint64_t>(8ull + size, f.size());
+
+    std::vector<std::pair<uint64_t, uint64_t>> movis;  // (offset of "movi", end)
+    uint64_t idx1 = 0, idx1End = 0;
+    bool haveIdx1 = false;
+    std::vector<uint8_t> hdrl;
+    Chunk c;
+    for (uint64_t pos = 12; nextChunk(header, pos, riffEnd, c); pos = c.next) {
+        if (c.id == kList && c.end - c.data >= 4) {
+            uint8_t t[4];
+            if (!f.read(c.data, t, 4)) break;
+            uint32_t type = platform::getU32(t);
+            uint64_t end = c.end;
+            if (type == kMovi && c.declared == 0) end = riffEnd;  // unfinished writer
+            if (type == kHdrl && hdrl.empty()) {
+                uint64_t n = end - c.data - 4;
+                if (n > kMaxHeaderList) return false;
+                hdrl.resize(n);
+                if (!f.read(c.data + 4, hdrl.data(), n)) return false;
+            } else if (type == kMovi) {
+                movis.emplace_back(c.data, end);
+                if (c.declared == 0) break;
+            }
+        } else if (c.id == kIdx1 && !haveIdx1) {
+            haveIdx1 = true;
+            idx1 = c.data;
+            idx1End = c.end;
+        }
+        if (c.next <= pos) break;
+    }
+    if (hdrl.empty()) return false;
+
+    // Later RIFF parts ("AVIX") of an OpenDML file, each with its own "movi" list.
+    for (uint64_t pos = (riffEnd + 1) & ~uint64_t{1}; pos + 12 <= f.size();) {
+        uint8_t t[4];
+        if (!f.readU32Pair(pos, id, size) || id != kRiff || !f.read(pos + 8, t, 4) ||
+            platform::getU32(t) != kAvix)
+            break;
+        uint64_t end = std::min<uint64_t>(pos + 8 + size, f.size());
+        for (uint64_t p = pos + 12; nextChunk(header, p, end, c); p = c.next) {
+            uint8_t lt[4];
+            if (c.id == kList && c.end - c.data >= 4 && f.read(c.data, lt, 4) &&
+                platform::getU32(lt) == kMovi)
+                movis.emplace_back(c.data, c.end);
+            if (c.next <= p) break;
+        }
+        uint64_t next = pos + 8 + size + (size & 1);
+        if (next <= pos || size == 0) break;
+        pos = next;
+    }
+
+    // The header list: one "strl" list per stream.
+    auto memHeader = [&](uint64_t pos, uint32_t& cid, uint32_t& csize) {
+        if (pos + 8 > hdrl.size()) return false;
+        cid = platform::getU32(hdrl.data() + pos);
+        csize = platform::getU32(hdrl.data() + pos + 4);
+        return true;
+    };
+    for (uint64_t pos = 0; nextChunk(memHeader, pos, hdrl.size(), c); pos = c.next) {
+        if (c.id == kList && c.end - c.data >= 4 &&
+            platform::getU32(hdrl.data() + c.data) == kStrl) {
+            if (streamCount() == kMaxStreams) break;  // an eleventh stream ends the collection
+            Stream s;
+            bool haveHeader = false;
+            Chunk sc;
+            for (uint64_t p = c.data + 4; nextChunk(memHeader, p, c.end, sc); p = sc.next) {
+                std::span<const uint8_t> body(hdrl.data() + sc.data, sc.end - sc.data);
+                platform::ByteReader r(body);
+                if (sc.id == kStrh && body.size() >= 48) {
+                    haveHeader = true;
+                    AviStreamInfo& i = s.info;
+                    i.fccType = r.u32();
+                    i.fccHandler = r.u32();
+                    i.flags = r.u32();
+                    i.priority = r.u16();
+                    i.language = r.u16();
+                    i.initialFrames = r.u32();
+                    i.scale = r.u32();
+                    i.rate = r.u32();
+                    i.start = r.u32();
+                    i.length = r.u32();
+                    i.suggestedBufferSize = r.u32();
+                    i.quality = r.u32();
+                    i.sampleSize = r.u32();
+                    if (body.size() >= 56) {
+                        i.frameLeft = r.i16();
+                        i.frameTop = r.i16();
+                        i.frameRight = r.i16();
+                        i.frameBottom = r.i16();
+                    }
+                } else if (sc.id == kStrf && s.format.empty()) {
+                    s.format.assign(body.begin(),
+                                    body.begin() + std::min<size_t>(body.size(), kMaxFormat));
+                } else if (sc.id == kStrn) {
+                    s.info.name = r.fixedText(std::min<size_t>(body.size(), 64));
+                } else if (sc.id == kIndx && body.size() >= 24) {
+                    uint16_t longsPerEntry = r.u16();
+                    r.u8();
+                    uint8_t type = r.u8();
+                    uint32_t inUse = r.u32();
+                    r.skip(4 + 12);
+                    if (type == 0 /* index of indexes */ && longsPerEntry == 4) {
+                        for (uint32_t e = 0; e < inUse && r.remaining() >= 16; ++e) {
+                            uint64_t off = r.u64();
+                            r.skip(8);
+                            if (off != 0 && off < f.size()) s.superIndex.push_back(off);
+                        }
+                    }
+                }
+                if (sc.next <= p) break;
+            }
+            if (!haveHeader) s.info = AviStreamInfo{};
+            if (s.info.fccType == kStreamVideo &&
+                (s.info.frameRight <= 0 || s.info.frameBottom <= 0)) {
+                if (auto bih = BitmapInfoHeader::parse(s.format)) {
+                    s.info.frameLeft = s.info.frameTop = 0;
+                    s.info.frameRight = bih->width;
+                    s.info.frameBottom = std::abs(bih->height);
+                }
+            }
+            streams_.push_back(std::move(s));
+        }
+        if (c.next <= pos) break;
+    }
+
+    auto addSample = [&](int stream, uint64_t offset, uint32_t sz, bool key) {
+        if (stream < 0 || stream >= streamCount()) return;
+        Stream& s = streams_[stream];
+        Sample smp;
+        smp.offset = offset;
+        smp.size = sz;
+        smp.key = key;
+        smp.valid = offset <= f.size() && sz <= f.size() - offset;
+        if (key) s.keys.push_back(static_cast<int>(s.samples.size()));
+        s.samples.push_back(smp);
+    };
+
+    // OpenDML indexes first: they cover every RIFF part.
+    bool anySuper = false;
+    for (int si = 0; si < streamCount(); ++si) {
+        Stream& s = streams_[si];
+        for (uint64_t ix : s.superIndex) {
+            if (!nextChunk(header, ix, f.size(), c)) continue;
+            uint64_t n = c.end - c.data;
+            if (n < 24 || n > (256u << 20)) continue;
+            std::vector<uint8_t> body(n);
+            if (!f.read(c.data, body.data(), n)) continue;
+            platform::ByteReader r(body);
+            uint16_t longsPerEntry = r.u16();
+            r.u8();
+            uint8_t type = r.u8();
+            uint32_t inUse = r.u32();
+            r.u32();
+            uint64_t base = r.u64();
+            r.u32();
+            if (type != 1 /* index of chunks */ || longsPerEntry != 2) continue;
+            for (uint32_t e = 0; e < inUse && r.remaining() >= 8; ++e) {
+                uint32_t off = r.u32();
+                uint32_t sz = r.u32();
+                bool key = (sz & 0x80000000u) == 0;
+                sz &= 0x7fffffffu;
+                uint64_t at = base + off;
+                if (at < base) at = UINT64_MAX;  // overflow: points nowhere
+                addSample(si, at, sz, key);
+            }
+            anySuper = true;
+        }
+    }
+
+    if (!anySuper && haveIdx1 && !movis.empty()) {
+        uint64_t n = idx1End - idx1;
+        n -= n % 16;
+        const uint64_t movi = movis.front().first;
+        // Offsets count from the "movi" type field in most files, from the file start in some:
+        // the first entry that names a stream decides.
+        std::optional<uint64_t> base;
+        constexpr uint64_t kBlock = 16 * 4096;
+        std::vector<uint8_t> buf;
+        for (uint64_t at = 0; at < n; at += kBlock) {
+            uint64_t len = std::min(kBlock, n - at);
+            buf.resize(len);
+            if (!f.read(idx1 + at, buf.data(), len)) break;
+            for (uint64_t e = 0; e + 16 <= len; e += 16) {
+                const uint8_t* p = buf.data() + e;
+                uint32_t ckid = platform::getU32(p), flags = platform::getU32(p + 4);
+                uint32_t off = platform::getU32(p + 8), sz = platform::getU32(p + 12);
+                int stream = streamOfChunk(ckid);
+                if (stream == kNoStream || stream >= streamCount()) continue;
+                if (!base) {
+                    uint32_t seen = 0, dummy = 0;
+                    if (f.readU32Pair(movi + off, seen, dummy) && seen == ckid)
+                        base = movi;
+                    else if (f.readU32Pair(off, seen, dummy) && seen == ckid)
+                        base = 0;
+                    else
+                        base = movi;
+                }
+                addSample(stream, *base + off + 8, sz, (flags & 0x10) != 0);
+            }
+        }
+    } else if (!anySuper) {
+        // No index: walk the "movi" lists (and "rec " lists inside them). The key-frame
+        // status is unknown, so only each stream's first sample counts as a key frame.
+        std::vector<std::pair<uint64_t, uint64_t>> regions;
+        for (auto& [m, end] : movis) regions.emplace_back(m + 4, end);
+        for (size_t ri = 0; ri < regions.size(); ++ri) {
+            auto [start, end] = regions[ri];
+            for (uint64_t p = start; nextChunk(header, p, end, c); p = c.next) {
+                if (c.id == kList) {
+                    if (c.end - c.data >= 4) regions.emplace_back(c.data + 4, c.end);
+                } else {
+                    int stream = streamOfChunk(c.id);
+                    if (stream != kNoStream && stream < streamCount()) {
+                        // A chunk cut by the end of file is not a whole sample.
+                        if (c.data + c.declared > end) break;
+                        addSample(stream, c.data, c.declared, streams_[stream].samples.empty());
+                    }
+                }
+                if (c.next <= p) break;
+            }
+        }
+    }
+    return true;
+}
+
+bool AviReader::readSample(const Stream& s, int index, uint8_t* out, size_t size) {
+    if (index < 0 || index >= static_cast<int>(s.samples.size())) return false;
+    const Sample& smp = s.samples[index];
+    if (!smp.valid || size > smp.size) return false;
+    return size == 0 || file_->read(smp.offset, out, size);
+}
+
+std::optional<uint32_t> AviReader::videoSampleSize(int index) const {
+    if (videoIndex_ < 0) return std::nullopt;
+    const Stream& s = streams_[videoIndex_];
+    if (index < 0 || index >= static_cast<int>(s.samples.size()) || !s.samples[index].valid)
+        return std::nullopt;
+    return s.samples[index].size;
+}
+
+bool AviReader::readVideoSample(int index, void* buffer, size_t bufferSize, size_t* bytesRead) {
+    auto size = videoSampleSize(index);
+    if (!size) return false;
+    if (!buffer) {
+        if (bytesRead) *bytesRead = *size;
+        return true;
+    }
+    if (*size > bufferSize) return false;
+    if (!readSample(streams_[videoIndex_], index, static_cast<uint8_t*>(buffer), *size))
+        return false;
+    if (bytesRead) *bytesRead = *size;
+    return true;
+}
+
+std::optional<std::vector<uint8_t>> AviReader::videoSample(int index) {
+    auto size = videoSampleSize(index);
+    if (!size) return std::nullopt;
+    std::vector<uint8_t> out(*size);
+    if (!readSample(streams_[videoIndex_], index, out.data(), out.size())) return std::nullopt;
+    return out;
+}
+
+int AviReader::keyFrameAtOrBefore(int index) const {
+    if (videoIndex_ < 0 || index < 0) return -1;
+    const auto& keys = streams_[videoIndex_].keys;
+    auto it = std::upper_bound(keys.begin(), keys.end(), index);
+    return it == keys.begin() ? -1 : *(it - 1);
+}
+
+bool AviReader::isKeyFrame(int index) const {
+    return index >= 0 && index < frameCount_ && keyFrameAtOrBefore(index) == index;
+}
+
+int AviReader::previousKeyFrame(int index) const { return keyFrameAtOrBefore(index - 1); }
+
+bool AviReader::readTextSample(int index, char* buffer, size_t bufferSize) {
+    if (textIndex_ < 0 || !buffer || bufferSize == 0) return false;
+    const Stream& s = streams_[textIndex_];
+    if (index < 0 || index >= static_cast<int>(s.samples.size())) return false;
+    const Sample& smp = s.samples[index];
+    size_t n = std::min<size_t>(smp.size, bufferSize - 1);
+    if (!readSample(s, index, reinterpret_cast<uint8_t*>(buffer), n)) return false;
+    buffer[n] = '\0';
+    return true;
+}
+
+bool AviReader::readTimeStamp(int index, SystemTime& time) {
+    char text[256];
+    if (!readTextSample(index, text, sizeof text)) return false;
+    return parseTimeStamp(text, time);
+}
+
+const uint8_t* AviReader::getFrame(int index) {
+    if (!decoder_ || videoIndex_ < 0 || index < 0 || index >= frameCount_) return nullptr;
+    if (index == lastDecoded_) return frame_.data();
+    int start = std::max(keyFrameAtOrBefore(index), 0);
+    int from;
+    if (lastDecoded_ >= start && lastDecoded_ < index) {
+        from = lastDecoded_ + 1;
+    } else {
+        decoder_->flush();
+        from = start;
+    }
+    uint8_t* bits = frame_.data() + BitmapInfoHeader::kSize;
+    for (int i = from; i <= index; ++i) {
+        auto size = videoSampleSize(i);
+        if (!size) {
+            lastDecoded_ = -1;
+            return nullptr;
+        }
+        sampleBuffer_.resize(*size);
+        if (!readSample(streams_[videoIndex_], i, sampleBuffer_.data(), *size)) {
+            lastDecoded_ = -1;
+            return nullptr;
+        }
+        uint32_t flags = kDecompressHurryUp | (isKeyFrame(i) ? 0 : kDecompressNotKeyFrame);
+        if (!decoder_->decompress(sampleBuffer_, bits, flags)) {
+            lastDecoded_ = -1;
+            return nullptr;
+        }
+    }
+    lastDecoded_ = index;
+    return frame_.data();
+}
+
+uint8_t AviReader::checkAviIndex(const std::filesystem::path& path, uint32_t knownSize) {
+    auto f = File::open(path);
+    if (!f) return kIndexNotAvi;
+    uint32_t id = 0, size = 0;
+    uint8_t form[4];
+    if (!f->readU32Pair(0, id, size) || id != kRiff || !f->read(8, form, 4) ||
+        platform::getU32(form) != kAvi)
+        return kIndexNotAvi;
+    // The RIFF body as declared, as far as the file holds it.
+    const uint64_t end = std::min<uint64_t>(8ull + size, f->size());
+    auto header = [&](uint64_t pos, uint32_t& cid, uint32_t& csize) {
+        return f->readU32Pair(pos, cid, csize);
+    };
+    Chunk c;
+    for (uint64_t pos = 12; nextChunk(header, pos, end, c); pos = c.next) {
+        if (c.id == kIdx1)
+            return static_cast<uint64_t>(knownSize) < c.data + c.declared ? kIndexMissing
+                                                                          : kIndexComplete;
+        if (c.next <= pos) break;
+    }
+    return kIndexMissing;
+}
+
+}  // namespace fsv::media

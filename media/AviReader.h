@@ -1,0 +1,127 @@
+#pragma once
+// AviReader: reads the AVI files of this system (and any AVI 1.0 or OpenDML file) with our own
+// RIFF parser. A recording has one "vids" stream and normally one "txts" stream whose sample i
+// is the time stamp of video frame i. Other streams are held but not used. At most 10 streams
+// are kept; when a file has more than one stream of a kind, the last one wins.
+//
+// Samples are found through the OpenDML indexes ("indx" / "ix##", reaching into "AVIX" parts
+// beyond 1 GB) when a stream has them, else through "idx1", else by walking the "movi" lists
+// of a file that was cut before its index (only its first video sample then counts as a key
+// frame). Damaged files never make the reader look past their end: chunk sizes that run past
+// the file are cut to it, index entries that point outside it give samples that fail to read,
+// and text samples are always terminated within the caller's buffer.
+//
+// One thread uses a reader at a time.
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "media/AviTypes.h"
+
+namespace fsv::media {
+
+class VideoDecoder;
+
+// Results of checkAviIndex.
+inline constexpr uint8_t kIndexNotAvi = 0;
+inline constexpr uint8_t kIndexComplete = 10;
+inline constexpr uint8_t kIndexMissing = 11;
+
+class AviReader {
+  public:
+    static constexpr int kMaxStreams = 10;
+
+    AviReader();
+    ~AviReader();
+    AviReader(const AviReader&) = delete;
+    AviReader& operator=(const AviReader&) = delete;
+
+    // Opens `path` and returns the frame count; 0 means the file cannot be used (not an AVI
+    // file, no stream, or no usable video stream). With `decodeFrames`, a decoder is opened for
+    // the video stream (a stream whose decoder cannot be opened is skipped); own handlers are
+    // asked for 24-bit pictures at the stream's frame size, a field-only picture (640 wide or
+    // more, more than twice as wide as high) at twice its height, and receive `credential`
+    // ("?:" when null). Re-opening releases the earlier file first.
+    int open(const std::filesystem::path& path, bool decodeFrames = false,
+             const char* credential = nullptr);
+    void closeStreams();
+
+    int frameCount() const { return frameCount_; }
+    int streamCount() const { return static_cast<int>(streams_.size()); }
+    int videoIndex() const { return videoIndex_; }  // -1: none
+    int textIndex() const { return textIndex_; }    // -1: none
+    // Stream information (140-byte record) and raw format block ("strf") of a slot.
+    const AviStreamInfo& streamInfo(int slot) const;
+    std::span<const uint8_t> streamFormat(int slot) const;
+    int sampleCount(int slot) const;
+    // The video stream's format as a bitmap header (nullopt without a video stream).
+    std::optional<BitmapInfoHeader> videoFormat() const;
+
+    // The decoded frame as a packed bitmap (40-byte header followed by the bottom-up 24-bit
+    // bits), owned by the reader and valid until the next call; null when it cannot be decoded
+    // or frames were not to be decoded.
+    const uint8_t* getFrame(int index);
+
+    // One raw (compressed) video sample. With a null buffer only the size is stored. False when
+    // the sample does not exist, cannot be read, or does not fit.
+    bool readVideoSample(int index, void* buffer, size_t bufferSize, size_t* bytesRead);
+    std::optional<std::vector<uint8_t>> videoSample(int index);
+    // Size of a video sample without reading it (nullopt when it does not exist).
+    std::optional<uint32_t> videoSampleSize(int index) const;
+
+    // True when the nearest key frame at or before `index` is `index` itself.
+    bool isKeyFrame(int index) const;
+    // The nearest key frame at or before `index`, -1 when there is none.
+    int keyFrameAtOrBefore(int index) const;
+    // The key frame strictly before `index`, -1 when there is none.
+    int previousKeyFrame(int index) const;
+
+    // One text sample into `buffer`, always terminated within `bufferSize` (a longer sample is
+    // cut). False without a text stream or when the sample cannot be read.
+    bool readTextSample(int index, char* buffer, size_t bufferSize);
+    // The frame's time stamp (at most 256 bytes of its text sample are read). False when the
+    // sample cannot be read or is not a time stamp; the fields not in the text stay as given.
+    bool readTimeStamp(int index, SystemTime& time);
+
+    // Whether a (partly downloaded) file already ends in a complete index: kIndexNotAvi when
+    // the file cannot be opened or is not a RIFF "AVI " file; kIndexComplete when it holds an
+    // "idx1" chunk that ends within `knownSize`; kIndexMissing otherwise.
+    static uint8_t checkAviIndex(const std::filesystem::path& path, uint32_t knownSize);
+
+  private:
+    struct Sample {
+        uint64_t offset = 0;  // of the data
+        uint32_t size = 0;
+        bool key = false;
+        bool valid = true;  // false: the index points outside the file
+    };
+    struct Stream {
+        AviStreamInfo info;
+        std::vector<uint8_t> format;
+        std::vector<Sample> samples;
+        std::vector<int> keys;             // sorted sample numbers of key frames
+        std::vector<uint64_t> superIndex;  // offsets of "ix##" chunks
+    };
+    class File;
+
+    bool parse();
+    bool readSample(const Stream& s, int index, uint8_t* out, size_t size);
+    bool openDecoder(Stream& s, const char* credential);
+
+    std::unique_ptr<File> file_;
+    std::vector<Stream> streams_;
+    int frameCount_ = 0;
+    int videoIndex_ = -1;
+    int textIndex_ = -1;
+    std::unique_ptr<VideoDecoder> decoder_;
+    std::vector<uint8_t> frame_;  // header + bits
+    std::vector<uint8_t> sampleBuffer_;
+    int lastDecoded_ = -1;
+};
+
+}  // namespace fsv::media
