@@ -1,0 +1,103 @@
+#include "net/HeadlessConnect.h"
+
+#include <mutex>
+
+namespace fsv::net {
+
+// Passes everything on and remembers the first message text.
+class HeadlessConnection::Port : public UserPort {
+  public:
+    explicit Port(UserPort& outer) : outer_(outer) {}
+    int messageBox(const std::string& text, unsigned type, bool direct) override {
+        {
+            std::lock_guard lock(mutex_);
+            if (first_.empty()) first_ = text;
+        }
+        return outer_.messageBox(text, type, direct);
+    }
+    void post(PanelMessage message, intptr_t wParam, intptr_t lParam) override {
+        outer_.post(message, wParam, lParam);
+    }
+    ExistingFileAnswer askExistingFile(const std::filesystem::path& path,
+                                       bool offerResume) override {
+        return outer_.askExistingFile(path, offerResume);
+    }
+    std::filesystem::path chooseFolder(const std::filesystem::path& start,
+                                       const std::string& text) override {
+        return outer_.chooseFolder(start, text);
+    }
+    std::filesystem::path saveFileDialog(const std::filesystem::path& start,
+                                         const std::string& filter,
+                                         const std::string& ext) override {
+        return outer_.saveFileDialog(start, filter, ext);
+    }
+    std::filesystem::path openFileDialog(const std::filesystem::path& start,
+                                         const std::string& filter) override {
+        return outer_.openFileDialog(start, filter);
+    }
+    std::string first() {
+        std::lock_guard lock(mutex_);
+        return first_;
+    }
+
+  private:
+    UserPort& outer_;
+    std::mutex mutex_;
+    std::string first_;
+};
+
+HeadlessConnection::HeadlessConnection(ConnectionManager& transport, UserPort& user,
+                                       ServerInfoSink* forward, SessionTiming timing)
+    : transport_(transport),
+      port_(std::make_unique<Port>(user)),
+      forward_(forward),
+      timing_(timing) {}
+
+HeadlessConnection::~HeadlessConnection() { close(); }
+
+void HeadlessConnection::close() { session_.reset(); }
+
+bool HeadlessConnection::open(const ConnectRequest& request,
+                              std::optional<std::chrono::milliseconds> infoTimeout) {
+    close();
+    error_.clear();
+    cancel_.reset();
+    SessionEnvironment env{transport_, *port_, cancel_, nullptr, this, nullptr, timing_};
+    session_ = std::make_unique<ServerSession>(env);
+    auto failWith = [&](const std::string& fallback) {
+        error_ = port_->first();
+        if (error_.empty()) error_ = fallback;
+        close();
+        return false;
+    };
+    if (!session_->connectAndLogin(request)) return failWith(kTextConnectFail);
+
+    // The wait also ends when the connection is lost (reply-failed), so that a recorder that
+    // drops the link here does not leave the caller waiting for ever.
+    auto ok = session_->createReplyOk();
+    auto failed = session_->createReplyFailed();
+    if (!session_->requestInformation()) return failWith(kTextConnectFail);
+    int w =
+        platform::waitAny({ok.get(), &cancel_, &session_->stopEvent(), failed.get()}, infoTimeout);
+    session_->closeReplyOk();
+    session_->closeReplyFailed();
+    if (w != 0) {
+        if (session_->closedByRecorder())
+            return failWith(fsv::format("%s (%s)", kTextConnectFail, request.address.c_str()));
+        return failWith(w == platform::kWaitTimeout
+                            ? "Timeout when getting the information from remote host."
+                            : kTextConnectFail);
+    }
+    return true;
+}
+
+void HeadlessConnection::serverInfo(ServerSession& session, const ServerInfo& info, bool refresh) {
+    info_ = info;
+    if (forward_) forward_->serverInfo(session, info, refresh);
+}
+
+void HeadlessConnection::sessionEnding(ServerSession& session) {
+    if (forward_) forward_->sessionEnding(session);
+}
+
+}  // namespace fsv::net

@@ -1,0 +1,464 @@
+#include "net/ServerSession.h"
+
+#include <algorithm>
+
+#include "ktcrypto/KtCrypto.h"
+#include "platform/Bytes.h"
+
+namespace fsv::net {
+
+using platform::Event;
+
+ServerSession::ServerSession(SessionEnvironment env)
+    : env_(env), self_(this), connectionTime_(std::time(nullptr)) {
+    replyOk_ = std::make_shared<Event>(Event::Reset::Auto);
+    replyFailed_ = std::make_shared<Event>(Event::Reset::Auto);
+    dispatcher_ = std::thread([this] { dispatcher(); });
+}
+
+ServerSession::~ServerSession() {
+    closing_.store(true);
+    stop_.set();
+    if (env_.sink) env_.sink->sessionEnding(*this);
+    if (dispatcher_.joinable()) dispatcher_.join();
+    // Always asked, even after the recorder closed: it also waits for a teardown of the
+    // connection that is still calling back into this session on another thread.
+    env_.transport.disconnect(this);
+    if (gettingInformation_.load()) hideStatus();
+}
+
+// ---- receiving ---------------------------------------------------------------------------
+
+void ServerSession::onTransport(int event, const uint8_t* data, uint32_t length) {
+    if (self_ != this) return;
+    if (event == kEventMessage) {
+        if (platform::waitAny({&stop_, &bufferFree_}) != 1) return;  // stopping: dropped
+        handoff_.assign(data, data + length);
+        messageReady_.set();
+    } else if (event == kEventGone) {
+        if (closing_.load() || closedByRecorder_.exchange(true)) return;
+        env_.user.post(PanelMessage::RecorderClosed, reinterpret_cast<intptr_t>(this), 0);
+        setReplyFailed();
+    }
+}
+
+void ServerSession::dispatcher() {
+    Bytes message;
+    for (;;) {
+        bufferFree_.set();
+        std::vector<Event*> events{&messageReady_, &stop_};
+        if (env_.globalExit) events.push_back(env_.globalExit);
+        if (platform::waitAny(events) != 0) break;
+        message.swap(handoff_);
+        if (!message.empty()) dispatch(Message{message[0], message});
+    }
+    stop_.set();
+}
+
+void ServerSession::dispatch(const Message& m) {
+    switch (m.code) {
+        case cmd::kLoginReply:
+            return onLoginReply(m);
+        case cmd::kServerInfo:
+            return onServerInfo(m);
+        case cmd::kPublicKey:
+            return onPublicKey(m);
+        case cmd::kChannelNames:
+            return onChannelNames(m);
+        case cmd::kRecordedDays:
+            return onRecordedDays(m);
+        default:
+            break;
+    }
+    Handler handler;
+    {
+        std::lock_guard lock(handlerLock_);
+        auto it = handlers_.find(m.code);
+        if (it != handlers_.end()) handler = it->second;
+    }
+    if (handler) handler(*this, m);  // codes nobody took are ignored
+}
+
+void ServerSession::setHandler(uint8_t code, Handler handler) {
+    std::lock_guard lock(handlerLock_);
+    handlers_[code] = std::move(handler);
+}
+
+// ---- sending -----------------------------------------------------------------------------
+
+int ServerSession::send(const uint8_t* data, uint32_t length, Event* cancel) {
+    std::lock_guard lock(sendLock_);
+    int result = 0;
+    for (;;) {
+        if (closedByRecorder_.load()) return 0;
+        result = env_.transport.send(this, data, length);
+        if (result || !cancel || cancel->isSet() || closing_.load()) break;
+        // Without a connection there is nothing to retry against.
+        if (stop_.isSet()) break;
+        std::this_thread::yield();
+    }
+    return result;
+}
+
+// ---- reply events ------------------------------------------------------------------------
+
+std::shared_ptr<Event> ServerSession::createReplyOk() {
+    std::lock_guard lock(replyLock_);
+    replyOk_ = std::make_shared<Event>(Event::Reset::Auto);
+    return replyOk_;
+}
+void ServerSession::closeReplyOk() {
+    std::lock_guard lock(replyLock_);
+    replyOk_.reset();
+}
+bool ServerSession::hasReplyOk() const {
+    std::lock_guard lock(replyLock_);
+    return replyOk_ != nullptr;
+}
+void ServerSession::setReplyOk() {
+    std::lock_guard lock(replyLock_);
+    if (replyOk_) replyOk_->set();
+}
+std::shared_ptr<Event> ServerSession::createReplyFailed() {
+    std::lock_guard lock(replyLock_);
+    replyFailed_ = std::make_shared<Event>(Event::Reset::Auto);
+    return replyFailed_;
+}
+void ServerSession::closeReplyFailed() {
+    std::lock_guard lock(replyLock_);
+    replyFailed_.reset();
+}
+void ServerSession::setReplyFailed() {
+    std::lock_guard lock(replyLock_);
+    if (replyFailed_) replyFailed_->set();
+}
+
+// ---- login -------------------------------------------------------------------------------
+
+void ServerSession::onPublicKey(const Message& m) {
+    auto reply = parsePublicKey(m.bytes);
+    if (reply && reply->key) {
+        std::lock_guard lock(sendLock_);
+        key_ = std::move(reply->key);
+    }
+    setReplyOk();  // the recorder answered, with or without a usable key
+}
+
+bool ServerSession::holdsKey() const {
+    std::lock_guard lock(sendLock_);
+    return key_.has_value();
+}
+
+void ServerSession::onLoginReply(const Message& m) {
+    auto reply = parseLoginReply(m.bytes);
+    if (!reply) return;
+    lastReplyAccepted_.store(reply->accepted);
+    if (reply->accepted) {
+        {
+            std::lock_guard lock(nameLock_);
+            recorderName_ = reply->name;
+        }
+        if (reply->version)
+            version_.store(*reply->version);
+        else if (version_.load() == 35)
+            version_.store(34);
+        setReplyOk();
+        return;
+    }
+    if (!reply->version) {
+        setReplyFailed();
+        return;
+    }
+    const uint16_t v = *reply->version;
+    version_.store(v);
+    if (!versionInRange(v)) {
+        env_.statusCancel.set();  // ends the waiting login silently
+        env_.user.messageBox(kTextVersionMismatch, mb::kIconStop);
+    } else if (v >= 34) {
+        setReplyFailed();
+    } else {
+        setReplyOk();  // log in again offering this version
+    }
+}
+
+std::string ServerSession::recorderName() const {
+    std::lock_guard lock(nameLock_);
+    return recorderName_;
+}
+
+void ServerSession::showStatus(const std::string& text) {
+    env_.statusCancel.reset();
+    if (env_.status) env_.status->showStatus(text);
+}
+
+void ServerSession::hideStatus() {
+    if (env_.status) env_.status->hideStatus();
+}
+
+void ServerSession::fail(const char* text) {
+    env_.user.messageBox(fsv::format("%s (%s)", text, address_.c_str()), mb::kIconStop);
+}
+
+ServerSession::Wait ServerSession::waitReply(std::optional<std::chrono::milliseconds> timeout) {
+    std::shared_ptr<Event> ok, failed;
+    {
+        std::lock_guard lock(replyLock_);
+        ok = replyOk_;
+        failed = replyFailed_;
+    }
+    if (!ok || !failed) return Wait::Stop;
+    int w = platform::waitAny({ok.get(), &stop_, &env_.statusCancel, failed.get()}, timeout);
+    switch (w) {
+        case 0:
+            return Wait::ReplyOk;
+        case 1:
+            return Wait::Stop;
+        case 2:
+            return Wait::Cancel;
+        case 3:
+            return Wait::ReplyFailed;
+        default:
+            return Wait::Timeout;
+    }
+}
+
+bool ServerSession::connectAndLogin(const ConnectRequest& request) {
+    address_ = request.address;
+    showStatus(kTextConnecting);
+    int r = env_.transport.connect(
+        this, request.address, request.port,
+        [](void* owner, int event, const uint8_t* data, uint32_t length) {
+            static_cast<ServerSession*>(owner)->onTransport(event, data, length);
+        },
+        &env_.statusCancel);
+    if (r != kConnectAccepted) {
+        if (env_.statusCancel.isSet()) return false;
+        hideStatus();
+        env_.user.messageBox(kTextConnectFail, mb::kIconStop);
+        return false;
+    }
+    if (env_.statusCancel.isSet()) return false;
+    connectionTime_.store(std::time(nullptr));
+    hideStatus();
+    showStatus(kTextCheckingPassword);
+
+    kind_ = request.kind;
+    port_ = request.port;
+    id_ = request.id;
+    password_ = request.password;
+
+    if (!keyStep()) {
+        if (version_.load() == 33) return plainLogin();
+        hideStatus();
+        return false;
+    }
+    return encryptedLogin();
+}
+
+bool ServerSession::keyStep() {
+    if (!send(encodeKeyRequest(), &env_.statusCancel)) return false;
+    switch (waitReply(env_.timing.keyWait)) {
+        case Wait::ReplyOk:
+            return holdsKey();
+        case Wait::Stop:
+            fail(kTextConnectFail);
+            return false;
+        case Wait::Cancel:
+            return false;
+        case Wait::ReplyFailed:
+            if (closedByRecorder_.load()) fail(kTextConnectFail);
+            return false;
+        case Wait::Timeout:
+            version_.store(33);  // an older recorder: plain login
+            return false;
+    }
+    return false;
+}
+
+bool ServerSession::encryptedLogin() {
+    const std::string scrambled = ScramblePassword(password_);
+    const uint16_t offered = version_.load();
+    Bytes message = encodeLoginPlain(offered, id_, scrambled);
+    {
+        std::lock_guard lock(sendLock_);
+        if (key_) {
+            const Bytes secret = encodeLoginSecret(id_, scrambled);
+            CryptBuffer* cipher =
+                KtEncryptByKeyEz(key_->data(), static_cast<uint32_t>(key_->size()), secret.data(),
+                                 static_cast<uint32_t>(secret.size()));
+            if (cipher) {
+                message = encodeLoginEncrypted(offered, ByteSpan(cipher->data, cipher->length));
+                KtFreeCryptBuffer(cipher);
+            } else {
+                message = encodeLoginEncryptionFailed(offered);
+            }
+            key_.reset();
+        }
+    }
+    return loginRounds(std::move(message), true);
+}
+
+bool ServerSession::plainLogin() {
+    version_.store(33);
+    return loginRounds(encodeLoginPlain(33, id_, ScramblePassword(password_)), false);
+}
+
+bool ServerSession::loginRounds(Bytes message, bool encrypted) {
+    for (;;) {
+        const uint16_t offered = platform::getU16(message.data() + kLoginVersionOffset);
+        // Fresh reply events for every attempt: a late answer to an earlier request (a key
+        // reply after its wait ran out) must not count as this attempt's verdict.
+        createReplyOk();
+        createReplyFailed();
+        env_.statusCancel.reset();
+        if (!send(message, &env_.statusCancel)) {
+            hideStatus();
+            fail(kTextConnectFail);
+            return false;
+        }
+        Wait w = waitReply(std::nullopt);
+        hideStatus();
+        closeReplyOk();
+        closeReplyFailed();
+        switch (w) {
+            case Wait::ReplyOk: {
+                const uint16_t v = version_.load();
+                if (!lastReplyAccepted_.load() && v == offered) {
+                    // Refused while naming the very version offered: asking again would get
+                    // the same answer, so this is a refusal.
+                    fail(kTextPasswordError);
+                    return false;
+                }
+                if (encrypted ? (v >= offered || v >= 34) : v == offered) return true;
+                if (!encrypted && v > offered) {
+                    env_.user.messageBox(kTextVersionMismatch, mb::kIconStop);
+                    return false;
+                }
+                // Again, offering the recorder's version; an encrypted block stays as it is.
+                if (encrypted) {
+                    platform::putU16(message.data() + kLoginVersionOffset, v);
+                } else {
+                    message = encodeLoginPlain(v, id_, ScramblePassword(password_));
+                }
+                continue;
+            }
+            case Wait::Stop:
+                fail(kTextConnectFail);
+                return false;
+            case Wait::ReplyFailed:
+                fail(closedByRecorder_.load() ? kTextConnectFail : kTextPasswordError);
+                return false;
+            default:
+                return false;  // cancelled
+        }
+    }
+}
+
+// ---- server information ------------------------------------------------------------------
+
+bool ServerSession::requestInformation() {
+    gettingInformation_.store(true);
+    showStatus(kTextGettingInformation);
+    if (version_.load() >= 35) {
+        if (!send(encodeCommand(cmd::kChannelNames), &env_.statusCancel)) return false;
+        return send(encodeCommand(cmd::kRecordedDays)) != 0;
+    }
+    return send(encodeCommand(cmd::kGetServerInfo)) != 0;
+}
+
+namespace {
+
+SessionChannel& findOrAdd(std::vector<SessionChannel>& list, uint16_t code, const std::string& name,
+                          ChannelKind kind) {
+    for (auto& c : list)
+        if (c.code == code) return c;
+    list.push_back({code, name, kind});
+    return list.back();
+}
+
+}  // namespace
+
+void ServerSession::onServerInfo(const Message& m) {
+    auto parsed = parseServerInfo(m.bytes);
+    if (!parsed) return;
+    ServerInfo info;
+    info.recorderName = recorderName();
+    info.version = version_.load();
+    auto take = [&](const std::vector<ChannelDays>& in, std::vector<SessionChannel>& channels,
+                    ChannelKind kind, std::vector<ServerInfoChannel>& out) {
+        for (auto& c : in) {
+            {
+                std::lock_guard lock(cameraLock_);
+                findOrAdd(channels, c.code, c.name, kind);
+            }
+            ServerInfoChannel ch{c.code, c.name, {}};
+            for (uint32_t d : c.days) ch.days.push_back({dayText(d), 0, 0});
+            out.push_back(std::move(ch));
+        }
+    };
+    take(parsed->cameras, cameras_, kCamera, info.cameras);
+    take(parsed->audio, audio_, kAudio, info.audio);
+    finishInformation(info);
+}
+
+void ServerSession::onChannelNames(const Message& m) {
+    auto parsed = parseChannelNames(m.bytes);
+    if (!parsed) return;
+    std::lock_guard lock(cameraLock_);
+    if (!cameras_.empty() || !audio_.empty()) return;  // already known: nothing changes
+    for (auto& c : parsed->cameras) findOrAdd(cameras_, c.code, c.name, kCamera);
+    for (auto& c : parsed->audio) findOrAdd(audio_, c.code, c.name, kAudio);
+}
+
+void ServerSession::onRecordedDays(const Message& m) {
+    auto parsed = parseRecordedDays(m.bytes);
+    if (!parsed) return;
+    ServerInfo info;
+    info.recorderName = recorderName();
+    info.version = version_.load();
+    {
+        std::lock_guard lock(cameraLock_);
+        for (auto& c : cameras_) info.cameras.push_back({c.code, c.name, {}});
+        for (auto& c : audio_) info.audio.push_back({c.code, c.name, {}});
+    }
+    auto fill = [](const std::vector<ChannelDayGroups>& in, std::vector<ServerInfoChannel>& out) {
+        for (auto& entry : in) {
+            auto it = std::find_if(out.begin(), out.end(),
+                                   [&](auto& ch) { return ch.code == entry.code; });
+            if (it == out.end()) continue;  // a channel the names did not list: skipped
+            for (size_t g = 0; g < entry.groups.size(); ++g)
+                for (uint32_t d : entry.groups[g].days)
+                    it->days.push_back(
+                        {dayText(d), static_cast<uint32_t>(g), entry.groups[g].value});
+        }
+    };
+    fill(parsed->cameras, info.cameras);
+    fill(parsed->audio, info.audio);
+    finishInformation(info);
+}
+
+void ServerSession::finishInformation(const ServerInfo& info) {
+    if (env_.sink) env_.sink->serverInfo(*this, info, refresh_.load());
+    hideStatus();
+    gettingInformation_.store(false);
+    setReplyOk();
+}
+
+std::vector<SessionChannel> ServerSession::cameras() const {
+    std::lock_guard lock(cameraLock_);
+    return cameras_;
+}
+
+std::vector<SessionChannel> ServerSession::audioChannels() const {
+    std::lock_guard lock(cameraLock_);
+    return audio_;
+}
+
+std::optional<SessionChannel> ServerSession::findChannel(ChannelKind kind, uint16_t code) const {
+    std::lock_guard lock(cameraLock_);
+    for (auto& c : kind == kAudio ? audio_ : cameras_)
+        if (c.code == code) return c;
+    return std::nullopt;
+}
+
+}  // namespace fsv::net

@@ -1,0 +1,82 @@
+// recorder-sim: our own recorder, serving a recordings folder over the recorder protocol.
+#include <pthread.h>
+
+#include <CLI/CLI.hpp>
+#include <csignal>
+#include <cstdio>
+
+#include "sim/Generate.h"
+#include "sim/Server.h"
+
+int main(int argc, char** argv) {
+    CLI::App app{"recorder-sim: a recorder serving a recordings folder"};
+    fsv::sim::ServerOptions o;
+    std::string listen = "127.0.0.1:5066";
+    std::string generate;
+    bool noKey = false;
+    int protocol = 35;
+    app.add_option("--listen", listen, "address:port to listen on (port 0 picks a free one)");
+    app.add_option("--recordings", o.recordings,
+                   "folder of Cam<code>/<YYYYMMDD>/<HHMMSS>.avi and Aud<code>/... files");
+    app.add_option("--name", o.name, "the recorder's name");
+    app.add_option("--user", o.user, "login ID");
+    app.add_option("--password", o.password, "login password");
+    app.add_option("--protocol", protocol, "protocol version of this recorder")
+        ->check(CLI::Range(32, 35));
+    app.add_flag("--no-key-reply", noKey, "never answer the public key request");
+    app.add_option("--max-clients", o.maxClients, "refuse connections beyond this many");
+    app.add_option("--drop-after", o.dropAfter, "close a connection after N received messages");
+    app.add_option("--delay-ms", o.delayMs, "delay every reply by M ms");
+    app.add_flag("--malformed", o.malformed, "send a cut-short copy before every reply");
+    app.add_option("--generate", generate, "write sample recordings into DIR and exit");
+    CLI11_PARSE(app, argc, argv);
+
+    if (!generate.empty()) {
+        std::string error;
+        if (!fsv::sim::generateRecordings(generate, fsv::sim::GenerateOptions{}, &error)) {
+            std::fprintf(stderr, "recorder-sim: %s\n", error.c_str());
+            return 1;
+        }
+        return 0;
+    }
+
+    o.protocol = static_cast<uint16_t>(protocol);
+    o.answerKey = !noKey;
+    auto colon = listen.rfind(':');
+    if (colon == std::string::npos) {
+        std::fprintf(stderr, "recorder-sim: --listen wants ADDRESS:PORT\n");
+        return 2;
+    }
+    o.host = listen.substr(0, colon);
+    try {
+        int port = std::stoi(listen.substr(colon + 1));
+        if (port < 0 || port > 65535) throw std::out_of_range("port");
+        o.port = static_cast<uint16_t>(port);
+    } catch (const std::exception&) {
+        std::fprintf(stderr, "recorder-sim: bad port in --listen\n");
+        return 2;
+    }
+
+    // The signals are taken by sigwait below, on this thread only.
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
+    fsv::sim::Server server(o);
+    if (server.publicKey().empty())
+        std::fprintf(stderr, "recorder-sim: no RSA key; the key request goes unanswered\n");
+    std::string error;
+    if (!server.start(&error)) {
+        std::fprintf(stderr, "recorder-sim: %s\n", error.c_str());
+        return 1;
+    }
+    std::printf("listening on %s:%u\n", o.host.c_str(), server.port());
+    std::fflush(stdout);
+
+    int sig = 0;
+    sigwait(&signals, &sig);
+    server.stop();
+    return 0;
+}
