@@ -340,7 +340,7 @@ std::optional<ConnectRequest> findBookConnection(const AddressBook& book, std::s
         ++matches;
         if (!found) found = BookItem{static_cast<int>(g), e};
         where += where.empty() ? "" : ", ";
-        where += g == 0 ? std::string("(top level)") : "\"" + book.groups()[g].name + "\"";
+        where += g == 0 ? std::string("the top level") : "\"" + book.groups()[g].name + "\"";
     }
     if (matches == 0) return fail(format("No server named \"%s\" in the address book.", n.c_str()));
     if (matches > 1)
