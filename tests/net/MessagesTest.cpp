@@ -57,10 +57,9 @@ TEST(Messages, PublicKeyTakenOnlyWithExactLength) {
     ASSERT_TRUE(parsePublicKey(good)->key);
     EXPECT_EQ(*parsePublicKey(good)->key, bytes({1, 2, 3}));
 
-    auto longer = good;
-    longer.push_back(0);
-    auto shorter = good;
-    shorter.pop_back();
+    Bytes longer(good.size() + 1, 0);
+    std::copy(good.begin(), good.end(), longer.begin());
+    Bytes shorter(good.begin(), good.end() - 1);
     auto notOne = good;
     notOne[1] = 2;
     for (auto* m : {&longer, &shorter, &notOne}) {
