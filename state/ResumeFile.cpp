@@ -211,6 +211,13 @@ std::vector<fs::path> scanUnfinishedWork(const fs::path& folder, UserPort& user)
     std::error_code ec;
     for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
         const std::string name = it->path().filename().string();
+        // What a write cut short by a crash left behind: the automatic file itself was never
+        // replaced by it.
+        if (name.compare(0, 4, "Auto") == 0 && name.find(".rsm.tmp") != std::string::npos) {
+            std::error_code removeError;
+            fs::remove(it->path(), removeError);
+            continue;
+        }
         if (name.size() < 8 || name.compare(0, 4, "Auto") != 0 ||
             name.compare(name.size() - 4, 4, ".rsm") != 0)
             continue;

@@ -164,8 +164,9 @@ void deleteAutoResumeFile(ResumeLock& lock, const std::filesystem::path& folder,
                           int connectionNumber);
 
 // Start-up: lists "Auto*.rsm" in `folder`, deletes those under 102 bytes (a header without
-// records), and asks kUnfinishedWorkQuestion (direct Yes/No box, question icon) when any are
-// left. Yes returns them (in name order) for loading one after another; No deletes them.
+// records) and what interrupted writes left behind, and asks kUnfinishedWorkQuestion (direct
+// Yes/No box, question icon) when any are left. Yes returns them in connection order (Auto2
+// before Auto10) for loading one after another; No deletes them.
 std::vector<std::filesystem::path> scanUnfinishedWork(const std::filesystem::path& folder,
                                                       UserPort& user);
 

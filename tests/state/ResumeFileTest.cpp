@@ -256,6 +256,7 @@ TEST(ResumeFiles, StartUpScanOfUnfinishedWork) {
         std::vector<std::string> left;  // files still there afterwards
     } cases[] = {
         {"header only", {{"Auto1.rsm", 101}}, std::nullopt, {}, {}},
+        {"left over by a crash", {{"Auto1.rsm.tmp4242", 409}}, std::nullopt, {}, {}},
         {"one record byte", {{"Auto1.rsm", 102}}, fsv::mb::kIdYes, {"Auto1.rsm"}, {"Auto1.rsm"}},
         {"yes queues in connection order",
          {{"Auto10.rsm", 409}, {"Auto2.rsm", 409}, {"Auto3.rsm", 50}},
