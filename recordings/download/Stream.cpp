@@ -102,7 +102,9 @@ void Stream::takeReply(uint8_t kind, std::span<const uint8_t> body) {
             if (statusReceived_ || (kind == kReplyBlock && !headerTaken_)) return;
         }
         // One block at a time: the previous one must be on disk before the next is taken.
-        if (platform::waitAny({&written_, &ended_, &stop_, &link_.stopEvent()}) != 0) return;
+        if (platform::waitAny(
+                {&written_, &ended_, &stop_, &link_.stopEvent(), &queue_.stopEvent()}) != 0)
+            return;
         std::lock_guard lock(lock_);
         if (kind == kReplyBlock) {
             auto b = parseBlockReply(body);

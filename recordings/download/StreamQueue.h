@@ -67,6 +67,7 @@ class StreamQueue {
     // Called by a stream's own thread as it ends.
     void streamEnded(Stream* stream);
     CookieJar& cookies() { return cookies_; }
+    platform::Event& stopEvent() { return stop_; }
 
   private:
     void worker();

@@ -1,0 +1,204 @@
+// The recorder's side of streams: file transfers (mode 11) pushed from a byte offset, and
+// download-and-play (10) and play-only (12) streams whose frames the client pulls one at a
+// time; the frame count query; closing. Recordings come from the recordings folder.
+//
+// Test fault: FSV_SIM_STREAM_DROP_AFTER=N closes the connection once a stream has sent N
+// blocks (mode 11) or N frames (modes 10 and 12).
+
+#include <cstdlib>
+#include <map>
+#include <memory>
+#include <mutex>
+
+#include "media/AviReader.h"
+#include "platform/Bytes.h"
+#include "platform/Shared.h"
+#include "sim/Server.h"
+
+namespace fsv::sim {
+
+namespace {
+
+using namespace fsv::net;
+
+constexpr size_t kFileBlock = 16 * 1024;
+
+struct OpenStream {
+    uint8_t mode = 0;
+    std::unique_ptr<media::AviReader> reader;
+    uint32_t first = 0, last = 0;  // absolute frames of the range served
+    std::string date;              // YYYYMMDD, for play-only frame times
+    uint32_t sent = 0;
+};
+
+struct StreamState {
+    std::mutex lock;
+    std::map<uint32_t, std::shared_ptr<OpenStream>> open;
+};
+
+size_t dropAfter() {
+    const char* v = std::getenv("FSV_SIM_STREAM_DROP_AFTER");
+    return v ? std::strtoul(v, nullptr, 10) : 0;
+}
+
+// The recording a recorder name ("YYYYMMDDHHMMSS" + three-digit code) stands for.
+const SimRecording* findRecording(const Recordings& all, const std::string& name, bool audio) {
+    if (name.size() != 17) return nullptr;
+    const std::string date = name.substr(0, 8), time = name.substr(8, 6);
+    const uint16_t code = static_cast<uint16_t>(std::atoi(name.substr(14).c_str()));
+    const SimChannel* channel = all.find(audio ? kAudio : kCamera, code);
+    const SimDay* day = channel ? channel->findDay(date) : nullptr;
+    if (!day) return nullptr;
+    for (const auto& r : day->recordings)
+        if (r.time == time) return &r;
+    return nullptr;
+}
+
+void sendStatus(Client& client, uint32_t cookie, uint8_t status) {
+    const uint8_t body[2] = {status, 0};
+    client.reply(encodeStreamReply(stream::kStatus, cookie, body));
+}
+
+void sendFile(Client& client, const StreamRequest& r, const SimRecording& rec) {
+    std::FILE* f = std::fopen(rec.path.c_str(), "rb");
+    if (!f) return sendStatus(client, r.cookie, 1);
+    client.reply(encodeStreamReply(stream::kHeader, r.cookie,
+                                   encodeStreamHeaderBody(static_cast<uint32_t>(rec.size), 0, {})));
+    const size_t drop = dropAfter();
+    std::vector<uint8_t> buffer(kFileBlock);
+    uint32_t block = 0;
+    if (r.open.append && r.open.resumeOffset <= rec.size)
+        std::fseek(f, static_cast<long>(r.open.resumeOffset), SEEK_SET);
+    for (;;) {
+        const size_t n = std::fread(buffer.data(), 1, buffer.size(), f);
+        if (n == 0) break;
+        if (drop && block == drop) {
+            std::fclose(f);
+            client.drop();
+            return;
+        }
+        if (!client.reply(encodeStreamReply(
+                stream::kData, r.cookie,
+                encodeStreamDataBody(block++, std::span<const uint8_t>(buffer.data(), n))))) {
+            std::fclose(f);
+            return;
+        }
+        if (client.stopping()) break;
+    }
+    std::fclose(f);
+    sendStatus(client, r.cookie, 0);
+}
+
+void openPlay(Client& client, StreamState& state, const StreamRequest& r, const SimRecording& rec) {
+    auto s = std::make_shared<OpenStream>();
+    s->mode = r.open.mode;
+    s->reader = std::make_unique<media::AviReader>();
+    const int count = s->reader->open(rec.path);
+    if (count <= 0 || s->reader->videoIndex() < 0) return sendStatus(client, r.cookie, 1);
+    s->first = r.open.mode == stream::kModeDownloadPlay ? r.open.firstFrame : 0;
+    s->last = static_cast<uint32_t>(count - 1);
+    if (r.open.mode == stream::kModeDownloadPlay && r.open.lastFrame < s->last)
+        s->last = r.open.lastFrame;
+    if (s->first > s->last) return sendStatus(client, r.cookie, 1);
+    s->date = r.open.name.substr(0, 8);
+
+    platform::ByteWriter header;
+    auto video = s->reader->streamInfo(s->reader->videoIndex()).serialize();
+    header.bytes(video.data(), video.size());
+    if (s->reader->textIndex() >= 0) {
+        auto text = s->reader->streamInfo(s->reader->textIndex()).serialize();
+        header.bytes(text.data(), text.size());
+    } else {
+        header.zeros(media::AviStreamInfo::kSize);
+    }
+    {
+        std::lock_guard lock(state.lock);
+        state.open[r.cookie] = s;
+    }
+    client.reply(
+        encodeStreamReply(stream::kHeader, r.cookie,
+                          encodeStreamHeaderBody(0, s->last - s->first + 1, header.data())));
+}
+
+void sendFrame(Client& client, StreamState& state, const StreamRequest& r) {
+    std::shared_ptr<OpenStream> s;
+    {
+        std::lock_guard lock(state.lock);
+        auto it = state.open.find(r.cookie);
+        if (it == state.open.end()) return;
+        s = it->second;
+    }
+    const uint64_t frame = static_cast<uint64_t>(s->first) + r.frame;
+    if (frame > s->last) return sendStatus(client, r.cookie, 0);
+    const int index = static_cast<int>(frame);
+    auto data = s->reader->videoSample(index);
+    if (!data) return sendStatus(client, r.cookie, 1);
+    const size_t drop = dropAfter();
+    if (drop && s->sent == drop) return client.drop();
+
+    platform::ByteWriter record;
+    record.u32(s->reader->isKeyFrame(index) ? 1 : 0);
+    if (s->mode == stream::kModeDownloadPlay) {
+        char text[256] = {0};
+        s->reader->readTextSample(index, text, sizeof text);
+        record.cstr(text);
+    } else {
+        SystemTime t;
+        t.year = static_cast<uint16_t>(std::atoi(s->date.substr(0, 4).c_str()));
+        t.month = static_cast<uint16_t>(std::atoi(s->date.substr(4, 2).c_str()));
+        t.day = static_cast<uint16_t>(std::atoi(s->date.substr(6, 2).c_str()));
+        s->reader->readTimeStamp(index, t);
+        uint8_t time[SystemTime::kSize];
+        t.write(time);
+        record.bytes(time, sizeof time);
+    }
+    record.bytes(data->data(), data->size());
+    ++s->sent;
+    client.reply(
+        encodeStreamReply(stream::kData, r.cookie, encodeStreamDataBody(r.frame, record.data())));
+    // The end of a download-and-play stream follows its last frame.
+    if (s->mode == stream::kModeDownloadPlay && frame == s->last) sendStatus(client, r.cookie, 0);
+}
+
+static HandlerRegistrar streams(cmd::kStreamRequest, [](Client& client, ByteSpan message) {
+    if (!client.loggedIn) return;
+    auto r = parseStreamRequest(message);
+    if (!r) return;
+    auto& state = client.extension<StreamState>("stream");
+    switch (r->op) {
+        case stream::kOpen:
+        case stream::kOpenWithId: {
+            const bool audio = r->open.mode == stream::kModeFile && r->open.audio;
+            const Recordings all = client.server().recordings();
+            const SimRecording* rec = findRecording(all, r->open.name, audio);
+            if (!rec) return sendStatus(client, r->cookie, 1);
+            if (r->open.mode == stream::kModeFile) return sendFile(client, *r, *rec);
+            return openPlay(client, state, *r, *rec);
+        }
+        case stream::kPosition:
+            return sendFrame(client, state, *r);
+        case stream::kClose: {
+            std::lock_guard lock(state.lock);
+            state.open.erase(r->cookie);
+            return;
+        }
+        default:
+            return;
+    }
+});
+
+static HandlerRegistrar frameCount(cmd::kFrameCountQuery, [](Client& client, ByteSpan message) {
+    if (!client.loggedIn) return;
+    auto q = parseFrameCountQuery(message);
+    if (!q) return;
+    const Recordings all = client.server().recordings();
+    const SimRecording* rec = findRecording(all, q->name, false);
+    if (!rec) return;  // the client falls back to its default count
+    media::AviReader reader;
+    const int count = reader.open(rec->path);
+    if (count > 0) client.reply(encodeFrameCountReply(q->name, static_cast<uint32_t>(count)));
+});
+
+}  // namespace
+
+}  // namespace fsv::sim
