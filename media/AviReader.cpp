@@ -546,11 +546,12 @@ uint8_t AviReader::checkAviIndex(const std::filesystem::path& path, uint32_t kno
     auto header = [&](uint64_t pos, uint32_t& cid, uint32_t& csize) {
         return f->readU32Pair(pos, cid, csize);
     };
+    // An index is complete only when it ends within the known size and within the bytes that
+    // are really on disk: a caller's size larger than the file does not complete a cut index.
+    const uint64_t known = std::min<uint64_t>(knownSize, f->size());
     Chunk c;
     for (uint64_t pos = 12; nextChunk(header, pos, end, c); pos = c.next) {
-        if (c.id == kIdx1)
-            return static_cast<uint64_t>(knownSize) < c.data + c.declared ? kIndexMissing
-                                                                          : kIndexComplete;
+        if (c.id == kIdx1) return known < c.data + c.declared ? kIndexMissing : kIndexComplete;
         if (c.next <= pos) break;
     }
     return kIndexMissing;

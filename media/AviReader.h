@@ -90,7 +90,8 @@ class AviReader {
 
     // Whether a (partly downloaded) file already ends in a complete index: kIndexNotAvi when
     // the file cannot be opened or is not a RIFF "AVI " file; kIndexComplete when it holds an
-    // "idx1" chunk that ends within `knownSize`; kIndexMissing otherwise.
+    // "idx1" chunk that ends within `knownSize` (and within the file on disk); kIndexMissing
+    // otherwise.
     static uint8_t checkAviIndex(const std::filesystem::path& path, uint32_t knownSize);
 
   private:
