@@ -81,61 +81,27 @@ int RecorderCatalog::addChannel(net::ChannelKind kind, uint16_t code, const std:
     return pos;
 }
 
-void RecorderCatalog::addDays(int channel, const std::vector<uint32_t>& days, uint32_t dateId) {
+void RecorderCatalog::addDays(int channel, const std::vector<net::ServerInfoDay>& days) {
     if (channel < 0) return;
     const int r = number_.load();
-    for (uint32_t day : days) {
-        const std::string text = net::dayText(day);
+    for (auto& day : days) {
         std::lock_guard lock(list_.lock());
         // A day the recorder names twice is kept once.
-        if (list_.findDay(r, channel, text, dateId) < 0) list_.addDay(r, channel, text, dateId);
+        if (list_.findDay(r, channel, day.text, day.dateId) < 0)
+            list_.addDay(r, channel, day.text, day.dateId);
     }
 }
 
-void RecorderCatalog::finishInformation(int oldNumber) {
-    const int now = number_.load();
+void RecorderCatalog::handleServerInfo(const net::ServerInfo& info, bool refresh) {
+    const int old = number_.load();
+    const int now = ensureEntry(refresh);
+    for (auto& c : info.cameras) addDays(addChannel(net::kCamera, c.code, c.name), c.days);
+    for (auto& c : info.audio) addDays(addChannel(net::kAudio, c.code, c.name), c.days);
     {
         std::lock_guard lock(list_.lock());
         list_.refreshIfShown(now);
     }
-    list_.showStatus("");
-    link_.setGettingInformation(false);
-    link_.setReplyOk();
-    if (oldNumber != now && onConnectionNumber) onConnectionNumber(oldNumber, now);
-}
-
-void RecorderCatalog::handleServerInfo(const net::ServerInfoMessage& info, bool refresh) {
-    const int old = number_.load();
-    ensureEntry(refresh);
-    for (auto& c : info.cameras) addDays(addChannel(net::kCamera, c.code, c.name), c.days, 0);
-    for (auto& c : info.audio) addDays(addChannel(net::kAudio, c.code, c.name), c.days, 0);
-    finishInformation(old);
-}
-
-void RecorderCatalog::handleChannelNames(const net::ChannelNamesMessage& names) {
-    {
-        std::lock_guard lock(channelsMutex_);
-        if (!cameras_.empty() || !audio_.empty()) return;
-    }
-    ensureEntry(false);
-    for (auto& c : names.cameras) addChannel(net::kCamera, c.code, c.name);
-    for (auto& c : names.audio) addChannel(net::kAudio, c.code, c.name);
-}
-
-void RecorderCatalog::handleRecordedDays(const net::RecordedDaysMessage& days, bool refresh) {
-    const int old = number_.load();
-    ensureEntry(refresh);
-    auto add = [&](net::ChannelKind kind, const std::vector<net::ChannelDayGroups>& entries) {
-        for (auto& entry : entries) {
-            const int ch = channelOfCode(kind, entry.code);
-            if (ch < 0) continue;  // not named in the channel names
-            for (size_t g = 0; g < entry.groups.size(); ++g)
-                addDays(ch, entry.groups[g].days, static_cast<uint32_t>(g));
-        }
-    };
-    add(net::kCamera, days.cameras);
-    add(net::kAudio, days.audio);
-    finishInformation(old);
+    if (old != now && onConnectionNumber) onConnectionNumber(old, now);
 }
 
 void RecorderCatalog::removeEntry() {
@@ -201,15 +167,20 @@ bool RecorderCatalog::handleDateReply(std::span<const uint8_t> message) {
     }
     const bool dialog = waiter_ && waiter_->busy.load();
     if (dialog) {
+        // Whoever waits for reply-OK is told before the dialog wakes: once awake, the dialog's
+        // thread may create a reply-OK event of its own, which this reply must not set.
+        link_.setReplyOk();
         waiter_->reply.set();
-    } else {
+        return true;
+    }
+    {
         std::lock_guard lock(list_.lock());
         list_.refreshIfShown(r);
         link_.setGettingInformation(false);
         list_.showStatus("");
         list_.postToWindow(EventListMessage::Waiting, 1, 0);
     }
-    if (!link_.setReplyOk() && !dialog && port_) port_->post(PanelMessage::ResizeEventColumn, 0, 0);
+    if (!link_.setReplyOk() && port_) port_->post(PanelMessage::ResizeEventColumn, 0, 0);
     return true;
 }
 

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "net/Messages.h"
+#include "net/ServerSession.h"
 #include "platform/Event.h"
 #include "recordings/EventList.h"
 #include "recordings/PendingMarks.h"
@@ -75,12 +76,10 @@ class RecorderCatalog {
     std::function<void(int, int)> onConnectionNumber;
 
     // --- server information
-    // The answer to message 3; with `refresh` the recorder's entry is built anew first.
-    void handleServerInfo(const net::ServerInfoMessage& info, bool refresh);
-    // Message 14: channel names. Ignored once the recorder's channels are known.
-    void handleChannelNames(const net::ChannelNamesMessage& names);
-    // Message 15: recorded days in groups; the group position is the days' date id.
-    void handleRecordedDays(const net::RecordedDaysMessage& days, bool refresh);
+    // What the recorder has (after message 4, or 14 and 15): the recorder gets its entry (with
+    // `refresh` a new one in place of the old), then its channels and days. The session itself
+    // clears its getting-information flag and sets its reply-OK event afterwards.
+    void handleServerInfo(const net::ServerInfo& info, bool refresh);
     // The recorder's entry leaves the event list (the session ends).
     void removeEntry();
 
@@ -99,8 +98,7 @@ class RecorderCatalog {
   private:
     int ensureEntry(bool rebuild);
     int addChannel(net::ChannelKind kind, uint16_t code, const std::string& name);
-    void addDays(int channel, const std::vector<uint32_t>& days, uint32_t dateId);
-    void finishInformation(int oldNumber);
+    void addDays(int channel, const std::vector<net::ServerInfoDay>& days);
 
     EventList& list_;
     RecorderLink& link_;

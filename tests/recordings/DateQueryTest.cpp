@@ -18,8 +18,12 @@ struct Seen : EventListListener {
     void status(const std::string& s) override { statuses.push_back(s); }
 };
 
-net::ChannelDays channel(uint16_t code, std::string name, std::vector<uint32_t> days) {
-    return {code, std::move(name), std::move(days)};
+// A channel of the server information; days given as numbers, with their date ids.
+net::ServerInfoChannel channel(uint16_t code, std::string name,
+                               std::vector<std::pair<uint32_t, uint32_t>> days) {
+    net::ServerInfoChannel c{code, std::move(name), {}};
+    for (auto [day, id] : days) c.days.push_back({net::dayText(day), id, 0});
+    return c;
 }
 
 struct Fixture {
@@ -33,9 +37,10 @@ struct Fixture {
 
     // Camera 1 with three days, camera 2 with none, audio channel 1 with one day.
     void serverInfo(bool refresh = false) {
-        net::ServerInfoMessage info;
-        info.cameras = {channel(1, "Gate", {20261201, 20261202, 20261203}), channel(2, "Yard", {})};
-        info.audio = {channel(1, "Mic", {20261202})};
+        net::ServerInfo info;
+        info.cameras = {channel(1, "Gate", {{20261201, 0}, {20261202, 0}, {20261203, 0}}),
+                        channel(2, "Yard", {})};
+        info.audio = {channel(1, "Mic", {{20261202, 0}})};
         catalog.handleServerInfo(info, refresh);
     }
     std::vector<std::string> times(int ch, int day) {
@@ -48,59 +53,38 @@ struct Fixture {
 
 }  // namespace
 
-TEST(ServerInformation, Version34FillsRecorderChannelsAndDays) {
+TEST(ServerInformation, FillsRecorderChannelsAndDays) {
     Fixture f;
     std::vector<std::pair<int, int>> numbers;
     f.catalog.onConnectionNumber = [&](int o, int n) { numbers.emplace_back(o, n); };
-    net::ServerInfoMessage info;
-    info.cameras = {channel(1, "Gate", {20261201, 990101, 20261203}), channel(2, "Yard", {})};
+    net::ServerInfo info;
+    // Days of the second group of a recorded-days message carry date id 1.
+    info.cameras = {channel(1, "Gate", {{20261201, 0}, {990101, 0}, {20261203, 1}}),
+                    channel(2, "Yard", {})};
+    info.audio = {channel(4, "Mic", {{20261205, 0}, {20261205, 0}})};
     f.catalog.handleServerInfo(info, false);
 
     const int r = f.catalog.connectionNumber();
     EXPECT_EQ(r, 0);
     EXPECT_EQ(numbers, (std::vector<std::pair<int, int>>{{-1, 0}}));
     auto chans = f.list.channels(r);
-    ASSERT_EQ(chans.size(), 2u);
+    ASSERT_EQ(chans.size(), 3u);
     EXPECT_EQ(chans[1].name, "Yard");
+    EXPECT_TRUE(chans[2].audio);
+    EXPECT_EQ(f.catalog.channelOfCode(net::kAudio, 4), 2);
+    EXPECT_EQ(f.catalog.codeOfChannel(net::kCamera, 1), 2);
     std::vector<std::string> dates;
-    for (auto& d : f.list.days(r, 0)) {
-        dates.push_back(d.date);
-        EXPECT_EQ(d.dateId, 0u);
-    }
-    EXPECT_EQ(dates, (std::vector<std::string>{"20261201", "00990101", "20261203"}));
+    for (auto& d : f.list.days(r, 0)) dates.push_back(d.date + "/" + std::to_string(d.dateId));
+    EXPECT_EQ(dates, (std::vector<std::string>{"20261201/0", "00990101/0", "20261203/1"}));
     EXPECT_TRUE(f.list.days(r, 1).empty());
-    EXPECT_EQ(f.recorder.replyOkSets, 1);
+    EXPECT_EQ(f.list.days(r, 2).size(), 1u);  // named twice, kept once
     EXPECT_EQ(f.list.recorders()[0].text, "DVR (127.0.0.1)");
-}
 
-TEST(ServerInformation, Version35NamesThenDayGroups) {
-    Fixture f;
-    net::ChannelNamesMessage names;
-    names.cameras = {{5, "Gate"}, {6, "Yard"}};
-    names.audio = {{1, "Mic"}};
-    f.catalog.handleChannelNames(names);
-    net::ChannelNamesMessage again;
-    again.cameras = {{9, "Other"}};
-    f.catalog.handleChannelNames(again);  // a second one changes nothing
-
-    net::RecordedDaysMessage days;
-    days.cameras = {{5, {{77, {20261201}}, {78, {20261202, 20261203}}}},
-                    {42, {{1, {20261204}}}}};  // never named: skipped
-    days.audio = {{1, {{0, {20261205}}}}};
-    f.catalog.handleRecordedDays(days, false);
-
-    const int r = f.catalog.connectionNumber();
-    ASSERT_EQ(f.list.channels(r).size(), 3u);
-    auto gate = f.list.days(r, 0);
-    ASSERT_EQ(gate.size(), 3u);
-    EXPECT_EQ(gate[0].dateId, 0u);
-    EXPECT_EQ(gate[1].dateId, 1u);
-    EXPECT_EQ(gate[2].dateId, 1u);
-    EXPECT_TRUE(f.list.days(r, 1).empty());
-    EXPECT_EQ(f.list.days(r, 2).size(), 1u);
-    EXPECT_TRUE(f.list.channels(r)[2].audio);
-    EXPECT_EQ(f.catalog.channelOfCode(net::kAudio, 1), 2);
-    EXPECT_EQ(f.recorder.replyOkSets, 1);
+    // The same information again (no refresh) adds nothing.
+    f.catalog.handleServerInfo(info, false);
+    EXPECT_EQ(f.list.channels(r).size(), 3u);
+    EXPECT_EQ(f.list.days(r, 0).size(), 3u);
+    EXPECT_EQ(numbers.size(), 1u);
 }
 
 TEST(DateReply, LayoutsOfBothVersionsAreStored) {
@@ -109,12 +93,9 @@ TEST(DateReply, LayoutsOfBothVersionsAreStored) {
         f.recorder.protocol = version;
         if (version > 34) {
             // Version 35 days carry their group as date id; the reply must name it.
-            net::ChannelNamesMessage names;
-            names.cameras = {{1, "Gate"}};
-            f.catalog.handleChannelNames(names);
-            net::RecordedDaysMessage days;
-            days.cameras = {{1, {{0, {20261130}}, {0, {20261201}}}}};
-            f.catalog.handleRecordedDays(days, false);
+            net::ServerInfo info;
+            info.cameras = {channel(1, "Gate", {{20261130, 0}, {20261201, 1}})};
+            f.catalog.handleServerInfo(info, false);
         } else {
             f.serverInfo();
         }
@@ -158,10 +139,15 @@ TEST(DateReply, UnknownOrBrokenRepliesAreDropped) {
     EXPECT_FALSE(f.catalog.handleDateReply(bytes));
     EXPECT_FALSE(f.waiter.reply.isSet());  // nobody woken
     EXPECT_EQ(f.list.eventCount(), 0u);
-    // A day the list does not know stores nothing but still answers the waiter.
+    // A day the list does not know stores nothing but still answers the waiter, and the
+    // session's reply-OK is set before the waiter wakes.
+    f.recorder.watchedReply = &f.waiter.reply;
+    const int okBefore = f.recorder.replyOkSets;
     reply.date = "20270101";
     EXPECT_TRUE(f.catalog.handleDateReply(net::encodeDateReply(reply, 35)));
     EXPECT_TRUE(f.waiter.reply.isSet());
+    EXPECT_EQ(f.recorder.replyOkSets, okBefore + 1);
+    EXPECT_FALSE(f.recorder.replyOkAfterWake);
     EXPECT_EQ(f.list.eventCount(), 0u);
 }
 

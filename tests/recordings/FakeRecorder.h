@@ -50,8 +50,12 @@ class FakeRecorder : public RecorderLink {
     void setGettingInformation(bool on) override { gettingInformation = on; }
     bool setReplyOk() override {
         ++replyOkSets;
+        if (watchedReply) replyOkAfterWake = watchedReply->isSet();
         return hasReplyOk;
     }
+    // The dialog's reply event, to tell whether reply-OK came before the dialog was woken.
+    platform::Event* watchedReply = nullptr;
+    bool replyOkAfterWake = false;
     RecorderInfo recorderInfo() const override {
         RecorderInfo i;
         i.name = "DVR";
