@@ -21,6 +21,7 @@ int Connection::start(EventCallback callback) {
         sender_ = std::thread([this] { sendThread(); });
         receiver_ = std::thread([this] { receiveThread(); });
     } catch (const std::system_error&) {
+        if (!sender_.joinable()) senderEnded_.set();
         close();
         return kConnectFailed;
     }
@@ -175,6 +176,7 @@ void Connection::sendThread() {
         sendDone_.set();
     }
     close();
+    senderEnded_.set();
 }
 
 int Connection::sendFrame(const uint8_t* data, uint32_t length) {
@@ -190,9 +192,11 @@ int Connection::sendFrame(const uint8_t* data, uint32_t length) {
     payload_ = data;
     payloadLength_ = length;
     sendRequest_.set();
-    int w = platform::waitAny({&closed_, &sendDone_});
+    // Waited against the send thread's end rather than the closed event: a frame that went
+    // out counts even when the link closed right after it.
+    int w = platform::waitAny({&sendDone_, &senderEnded_});
     sendLock_.set();
-    return w == 1 ? 1 : 0;
+    return w == 0 ? 1 : 0;
 }
 
 bool Connection::sendControl(uint8_t type) {
@@ -202,9 +206,8 @@ bool Connection::sendControl(uint8_t type) {
     payload_ = nullptr;
     payloadLength_ = 0;
     sendRequest_.set();
-    // The send thread's end shows as the closed event: report it as done, as the frame can
-    // no longer be waited for.
-    return platform::waitAny({&sendDone_, &closed_}) >= 0;
+    // The send thread's end counts as done: the frame can no longer be waited for.
+    return platform::waitAny({&sendDone_, &senderEnded_}) >= 0;
 }
 
 }  // namespace fsv::net

@@ -55,6 +55,7 @@ class Connection {
     platform::Event reply_{platform::Event::Reset::Auto};
     platform::Event sendRequest_{platform::Event::Reset::Auto};
     platform::Event sendDone_{platform::Event::Reset::Auto};
+    platform::Event senderEnded_{platform::Event::Reset::Manual};
 
     EventCallback callback_;
     std::atomic<bool> accepted_{false};

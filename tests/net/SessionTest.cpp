@@ -1,0 +1,287 @@
+#include <gtest/gtest.h>
+
+#include <future>
+
+#include "ScriptedPeer.h"
+#include "ktcrypto/KtCrypto.h"
+#include "net/ServerSession.h"
+#include "platform/Bytes.h"
+#include "platform/ScriptedUserPort.h"
+
+using namespace fsv;
+using namespace fsv::net;
+using fsv::test::ScriptedPeer;
+using namespace std::chrono_literals;
+
+namespace {
+
+// A recorder's RSA key pair.
+struct TestKey {
+    uint32_t context = KtCrypInit(1, 0);
+    uint32_t key = KtCryptGenKey(context, 1024u << 16);
+    Bytes blob;
+    TestKey() {
+        uint32_t len = 0;
+        KtExportPublicKey(key, &len, nullptr);
+        blob.resize(len);
+        KtExportPublicKey(key, &len, blob.data());
+    }
+    ~TestKey() {
+        KtCryptDestroyKey(key);
+        KtCrypUninit(context);
+    }
+    Bytes decrypt(ByteSpan cipher) const {
+        CryptBuffer* b = KtDecrypt(key, cipher.data(), static_cast<uint32_t>(cipher.size()));
+        if (!b) return {};
+        Bytes out(b->data, b->data + b->length);
+        KtFreeCryptBuffer(b);
+        return out;
+    }
+};
+
+const TestKey& testKey() {
+    static TestKey k;
+    return k;
+}
+
+struct RecordingSink : ServerInfoSink {
+    std::mutex mutex;
+    std::vector<ServerInfo> infos;
+    std::vector<bool> refreshFlags;
+    void serverInfo(ServerSession&, const ServerInfo& info, bool refresh) override {
+        std::lock_guard lock(mutex);
+        infos.push_back(info);
+        refreshFlags.push_back(refresh);
+    }
+};
+
+TransportTiming fastTransport() {
+    TransportTiming t;
+    t.verdict = 2s;
+    t.disconnectWait = 200ms;
+    return t;
+}
+
+// A session against a scripted recorder. Members are destroyed session first, then the
+// transport, then the peer.
+struct Rig {
+    ScriptedPeer peer;
+    ConnectionManager manager{fastTransport()};
+    ScriptedUserPort user;
+    platform::Event cancel{platform::Event::Reset::Manual};
+    RecordingSink sink;
+    std::unique_ptr<ServerSession> session;
+
+    explicit Rig(std::chrono::milliseconds keyWait = 10s) {
+        SessionEnvironment env{
+            manager, user, cancel, nullptr, &sink, nullptr, SessionTiming{keyWait}};
+        session = std::make_unique<ServerSession>(env);
+    }
+
+    std::future<bool> startLogin(const std::string& id = "Guest", const std::string& pw = "pw") {
+        ConnectRequest r;
+        r.address = "127.0.0.1";
+        r.port = peer.port();
+        r.id = id;
+        r.password = pw;
+        auto f = std::async(std::launch::async, [this, r] { return session->connectAndLogin(r); });
+        EXPECT_TRUE(peer.accept());
+        peer.writeControl(kFrameAccepted);
+        return f;
+    }
+
+    // Key request answered with the test key; returns the login message that follows.
+    Bytes keyThenLogin() {
+        auto req = peer.readMessage();
+        EXPECT_EQ(req, encodeKeyRequest());
+        peer.writeMessage(encodePublicKey(testKey().blob));
+        return peer.readMessage().value_or(Bytes{});
+    }
+
+    bool loginAt(uint16_t version) {
+        auto f = startLogin();
+        keyThenLogin();
+        peer.writeMessage(encodeLoginAccepted("DVR", version));
+        return f.get();
+    }
+};
+
+}  // namespace
+
+TEST(Session, UnansweredKeyRequestLeadsToPlainLoginAt33) {
+    Rig rig(150ms);
+    auto f = rig.startLogin("Guest", "pw");
+    EXPECT_EQ(rig.peer.readMessage(), encodeKeyRequest());
+    EXPECT_EQ(rig.peer.readMessage(), encodeLoginPlain(33, "Guest", ScramblePassword("pw")));
+    rig.peer.writeMessage(encodeLoginAccepted("Old DVR", 33));
+    EXPECT_TRUE(f.get());
+    EXPECT_EQ(rig.session->version(), 33);
+    EXPECT_EQ(rig.session->recorderName(), "Old DVR");
+    EXPECT_TRUE(rig.user.boxes().empty());
+}
+
+TEST(Session, EncryptedLoginRetriesTheSameBlockAtTheRecordersVersion) {
+    Rig rig;
+    auto f = rig.startLogin("admin", "secret");
+    Bytes first = rig.keyThenLogin();
+    auto enc = parseLoginEncrypted(first);
+    ASSERT_TRUE(enc);
+    EXPECT_EQ(enc->version, 35);
+    EXPECT_EQ(testKey().decrypt(enc->cipher),
+              encodeLoginSecret("admin", ScramblePassword("secret")));
+
+    rig.peer.writeMessage(encodeLoginRefused(33));
+    auto second = rig.peer.readMessage();
+    ASSERT_TRUE(second);
+    ASSERT_EQ(second->size(), first.size());
+    EXPECT_EQ(platform::getU16(second->data() + 1), 33);
+    EXPECT_TRUE(std::equal(first.begin() + 3, first.end(), second->begin() + 3));
+    rig.peer.writeMessage(encodeLoginAccepted("DVR", 33));
+    EXPECT_TRUE(f.get());
+    EXPECT_EQ(rig.session->version(), 33);
+}
+
+TEST(Session, LoginVerdicts) {
+    const std::string passwordError = "Password Error! (127.0.0.1)";
+    const std::string mismatch = "The version of client and server don't match!";
+    struct Case {
+        const char* name;
+        Bytes reply;
+        bool ok;
+        uint16_t version;
+        std::vector<std::string> boxes;
+    };
+    const Case cases[] = {
+        {"accepted without version", encodeLoginAccepted("DVR", std::nullopt), true, 34, {}},
+        {"accepted at 34", encodeLoginAccepted("DVR", 34), true, 34, {}},
+        {"refused, no version", encodeLoginRefused(std::nullopt), false, 35, {passwordError}},
+        {"refused at 35", encodeLoginRefused(35), false, 35, {passwordError}},
+        {"refused naming 31", encodeLoginRefused(31), false, 31, {mismatch}},
+        {"refused naming 36", encodeLoginRefused(36), false, 36, {mismatch}},
+    };
+    for (auto& c : cases) {
+        Rig rig;
+        auto f = rig.startLogin();
+        rig.keyThenLogin();
+        rig.peer.writeMessage(c.reply);
+        EXPECT_EQ(f.get(), c.ok) << c.name;
+        EXPECT_EQ(rig.session->version(), c.version) << c.name;
+        std::vector<std::string> texts;
+        for (auto& b : rig.user.boxes()) texts.push_back(b.text);
+        EXPECT_EQ(texts, c.boxes) << c.name;
+    }
+}
+
+TEST(Session, KeyReplyWithoutUsableKeyEndsSilently) {
+    Rig rig;
+    auto f = rig.startLogin();
+    rig.peer.readMessage();
+    Bytes bad = encodePublicKey(testKey().blob);
+    bad.push_back(0);  // one byte more than the key length says
+    rig.peer.writeMessage(bad);
+    EXPECT_FALSE(f.get());
+    EXPECT_TRUE(rig.user.boxes().empty());
+}
+
+TEST(Session, ConnectionLostDuringLogin) {
+    Rig rig;
+    auto f = rig.startLogin();
+    rig.peer.readMessage();
+    rig.peer.close();
+    EXPECT_FALSE(f.get());
+    EXPECT_TRUE(rig.user.saw("Connect fail! (127.0.0.1)"));
+    auto posts = rig.user.posts();
+    ASSERT_EQ(posts.size(), 1u);
+    EXPECT_EQ(posts[0].message, PanelMessage::RecorderClosed);
+    EXPECT_EQ(posts[0].wParam, reinterpret_cast<intptr_t>(rig.session.get()));
+}
+
+TEST(Session, CancelWhileCheckingPasswordEndsSilently) {
+    Rig rig;
+    auto f = rig.startLogin();
+    rig.keyThenLogin();
+    rig.cancel.set();
+    EXPECT_FALSE(f.get());
+    EXPECT_TRUE(rig.user.boxes().empty());
+}
+
+TEST(Session, ServerInformationUpTo34) {
+    Rig rig;
+    ASSERT_TRUE(rig.loginAt(34));
+    auto ok = rig.session->createReplyOk();
+    ASSERT_TRUE(rig.session->requestInformation());
+    EXPECT_EQ(rig.peer.readMessage(), Bytes{cmd::kGetServerInfo});
+    rig.peer.writeMessage(
+        encodeServerInfo({{{1, "Gate", {20261129, 20261130, 990101}}, {2, "Yard", {}}}, {}}));
+    ASSERT_TRUE(ok->wait(5s));
+    EXPECT_FALSE(ok->wait(50ms)) << "set once";
+    EXPECT_FALSE(rig.session->gettingInformation());
+
+    std::lock_guard lock(rig.sink.mutex);
+    ASSERT_EQ(rig.sink.infos.size(), 1u);
+    const ServerInfo& info = rig.sink.infos[0];
+    EXPECT_EQ(info.recorderName, "DVR");
+    ASSERT_EQ(info.cameras.size(), 2u);
+    EXPECT_EQ(
+        info.cameras[0].days,
+        (std::vector<ServerInfoDay>{{"20261129", 0, 0}, {"20261130", 0, 0}, {"00990101", 0, 0}}));
+    EXPECT_TRUE(info.cameras[1].days.empty());
+    EXPECT_TRUE(info.audio.empty());
+    EXPECT_EQ(rig.session->cameras().size(), 2u);
+}
+
+TEST(Session, ServerInformationFrom35) {
+    Rig rig;
+    ASSERT_TRUE(rig.loginAt(35));
+    auto ok = rig.session->createReplyOk();
+    ASSERT_TRUE(rig.session->requestInformation());
+    EXPECT_EQ(rig.peer.readMessage(), Bytes{cmd::kChannelNames});
+    EXPECT_EQ(rig.peer.readMessage(), Bytes{cmd::kRecordedDays});
+    rig.peer.writeMessage(encodeChannelNames({{{1, "Gate"}, {2, "Yard"}}, {{5, "Mic"}}}));
+    RecordedDaysMessage days{{{1, {{202611, {20261130}}, {202612, {20261201, 20261202}}}},
+                              {9, {{0, {20261201}}}}},  // not among the names: skipped
+                             {{5, {{0, {20261201}}}}}};
+    rig.peer.writeMessage(encodeRecordedDays(days));
+    ASSERT_TRUE(ok->wait(5s));
+
+    // Asked again with the refresh flag: names that arrive a second time change nothing.
+    rig.session->setRefreshing(true);
+    ASSERT_TRUE(rig.session->requestInformation());
+    rig.peer.writeMessage(encodeChannelNames({{{7, "Other"}}, {}}));
+    rig.peer.writeMessage(encodeRecordedDays(days));
+    ASSERT_TRUE(ok->wait(5s));
+
+    std::lock_guard lock(rig.sink.mutex);
+    ASSERT_EQ(rig.sink.infos.size(), 2u);
+    EXPECT_EQ(rig.sink.refreshFlags, (std::vector<bool>{false, true}));
+    for (const ServerInfo& info : rig.sink.infos) {
+        ASSERT_EQ(info.cameras.size(), 2u);
+        EXPECT_EQ(info.cameras[0].name, "Gate");
+        EXPECT_EQ(info.cameras[0].days,
+                  (std::vector<ServerInfoDay>{
+                      {"20261130", 0, 202611}, {"20261201", 1, 202612}, {"20261202", 1, 202612}}));
+        EXPECT_TRUE(info.cameras[1].days.empty());
+        ASSERT_EQ(info.audio.size(), 1u);
+        EXPECT_EQ(info.audio[0].days.size(), 1u);
+    }
+}
+
+TEST(Session, OtherMessagesGoToTheirHandlersOneAtATime) {
+    Rig rig;
+    ASSERT_TRUE(rig.loginAt(35));
+    std::mutex m;
+    std::vector<Bytes> got;
+    platform::Event done(platform::Event::Reset::Manual);
+    rig.session->setHandler(cmd::kDateReply, [&](ServerSession&, const Message& msg) {
+        std::lock_guard lock(m);
+        got.emplace_back(msg.bytes.begin(), msg.bytes.end());
+        if (got.size() == 2) done.set();
+    });
+    Bytes a = encodeDateReply({kCamera, 1, "20261201", 0, {{93000, 1}}}, 35);
+    rig.peer.writeMessage({99, 1});  // unknown code: ignored
+    rig.peer.writeMessage(a);
+    rig.peer.writeMessage(a);
+    ASSERT_TRUE(done.wait(5s));
+    std::lock_guard lock(m);
+    EXPECT_EQ(got[0], a);
+}
