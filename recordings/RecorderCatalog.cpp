@@ -141,6 +141,26 @@ platform::Event* RecorderCatalog::sendDateQuery(int channel, net::ChannelKind ki
     return nullptr;
 }
 
+bool RecorderCatalog::openDay(int channel, int day) {
+    const int r = number_.load();
+    DayRow row{};
+    bool found = false;
+    {
+        std::lock_guard lock(list_.lock());
+        for (auto& d : list_.days(r, channel))
+            if (d.position == day) {
+                row = d;
+                found = true;
+            }
+        if (!found) return false;
+        list_.setShown(r, channel, day);
+        if (row.loaded) return false;
+        list_.postToWindow(EventListMessage::Waiting, 0, 0);
+    }
+    const auto kind = list_.channelIsAudio(r, channel) ? net::kAudio : net::kCamera;
+    return sendDateQuery(channel, kind, row.date, row.dateId) != nullptr;
+}
+
 bool RecorderCatalog::handleDateReply(std::span<const uint8_t> message) {
     auto reply = net::parseDateReply(message, link_.version());
     if (!reply) return false;

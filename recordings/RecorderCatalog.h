@@ -88,6 +88,10 @@ class RecorderCatalog {
     // information. Returns the session's stop event, or null when nothing could be sent.
     platform::Event* sendDateQuery(int channel, net::ChannelKind kind, const std::string& date,
                                    uint32_t dateId);
+    // The user opens a day in the event list window: it becomes the shown day. A day whose
+    // events are loaded needs nothing more (false); otherwise the window enters its waiting
+    // state and the day is asked for (true when the query went out).
+    bool openDay(int channel, int day);
     // A message 6 from the recorder (dispatcher thread). Returns false when it was dropped.
     bool handleDateReply(std::span<const uint8_t> message);
 

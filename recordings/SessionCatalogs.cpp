@@ -56,6 +56,10 @@ std::shared_ptr<SessionCatalogs::Entry> SessionCatalogs::entry(net::ServerSessio
     auto& e = entries_[&session];
     if (!e) {
         e = std::make_shared<Entry>(list_, session, port_, waiter_);
+        if (onConnectionNumber)
+            e->catalog.onConnectionNumber = [this, s = &session](int o, int n) {
+                onConnectionNumber(*s, o, n);
+            };
         // The session keeps the catalog alive for as long as it can deliver replies to it.
         session.setHandler(net::cmd::kDateReply, [e](net::ServerSession&, const net::Message& m) {
             e->catalog.handleDateReply(m.bytes);

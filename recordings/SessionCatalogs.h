@@ -4,6 +4,7 @@
 // list and answers the session's date query replies (message 6). It also runs the recorder
 // refresh, which carries the marks of queued and downloaded events across the rebuilt entry.
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -15,7 +16,7 @@
 namespace fsv {
 
 class SessionCatalogs : public net::ServerInfoSink {
-public:
+  public:
     SessionCatalogs(EventList& list, UserPort* port, DateQueryWaiter* waiter = nullptr);
     ~SessionCatalogs() override;
 
@@ -28,12 +29,16 @@ public:
     // The catalog of a connection number (the recorder's position in the event list).
     std::shared_ptr<RecorderCatalog> catalogOf(int connectionNumber) const;
 
+    // Told when a session's connection number changes (old, new), for the connection list.
+    // Set it before sessions log in.
+    std::function<void(net::ServerSession&, int, int)> onConnectionNumber;
+
     // Reads the recorder again and then the days that were loaded, so that events queued or
     // downloaded before take their marks back. Runs on the caller's thread and waits for each
     // answer (the panel's housekeeping thread). False when it did not run to its end.
     bool refreshRecorder(net::ServerSession& session);
 
-private:
+  private:
     struct Entry;
     std::shared_ptr<Entry> entry(net::ServerSession& session);
 

@@ -208,6 +208,25 @@ TEST(DateQuery, RequestNamesTheChannelCodeOrIsNotSent) {
     EXPECT_EQ(f.recorder.queries.size(), 2u);
 }
 
+TEST(DateQuery, OpeningADayAsksOnlyWhenItIsNotLoaded) {
+    Fixture f;
+    f.serverInfo();
+    f.recorder.recordings[{1, 1, "20261202", 0}] = {{50000, 9}};
+    EXPECT_TRUE(f.catalog.openDay(2, 0));  // the audio channel's day
+    EXPECT_EQ(f.recorder.queries.back().kind, net::kAudio);
+    EXPECT_EQ(f.list.shown(), (EventRef{0, 2, 0, -1}));
+    EXPECT_EQ(f.times(2, 0), (std::vector<std::string>{"050000/9/0"}));
+    // Waiting entered, then left by the reply.
+    ASSERT_GE(f.seen.posts.size(), 2u);
+    EXPECT_EQ(f.seen.posts[f.seen.posts.size() - 2],
+              std::make_pair(EventListMessage::Waiting, intptr_t{0}));
+    EXPECT_EQ(f.seen.posts.back(), std::make_pair(EventListMessage::Waiting, intptr_t{1}));
+
+    EXPECT_FALSE(f.catalog.openDay(2, 0));  // loaded now: nothing is asked
+    EXPECT_FALSE(f.catalog.openDay(2, 5));
+    EXPECT_EQ(f.recorder.queries.size(), 1u);
+}
+
 TEST(PeriodQuery, AsksUnloadedDaysLatestFirstThenSelects) {
     Fixture f;
     f.serverInfo();
