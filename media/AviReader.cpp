@@ -56,17 +56,26 @@ class AviReader::File {
         return std::make_unique<File>(fd, static_cast<uint64_t>(st.st_size));
     }
     uint64_t size() const { return size_; }
+    // Small reads are served from a window of the file read ahead in one call, so that walking
+    // the samples in order costs one system call per window rather than one per sample.
     bool read(uint64_t offset, void* out, size_t n) const {
         if (offset > size_ || n > size_ - offset) return false;
-        auto* p = static_cast<uint8_t*>(out);
-        while (n > 0) {
-            ssize_t got = ::pread(fd_, p, n, static_cast<off_t>(offset));
-            if (got <= 0) return false;
-            p += got;
-            n -= static_cast<size_t>(got);
-            offset += static_cast<uint64_t>(got);
+        if (n == 0) return true;
+        if (n <= kWindow / 4) {
+            if (offset < windowStart_ || offset + n > windowStart_ + window_.size()) {
+                const size_t want =
+                    static_cast<size_t>(std::min<uint64_t>(kWindow, size_ - offset));
+                window_.resize(want);
+                if (!readDirect(offset, window_.data(), want)) {
+                    window_.clear();
+                    return false;
+                }
+                windowStart_ = offset;
+            }
+            std::memcpy(out, window_.data() + (offset - windowStart_), n);
+            return true;
         }
-        return true;
+        return readDirect(offset, static_cast<uint8_t*>(out), n);
     }
     bool readU32Pair(uint64_t offset, uint32_t& a, uint32_t& b) const {
         uint8_t h[8];
@@ -77,8 +86,22 @@ class AviReader::File {
     }
 
   private:
+    static constexpr size_t kWindow = 256 * 1024;
+    bool readDirect(uint64_t offset, uint8_t* p, size_t n) const {
+        while (n > 0) {
+            ssize_t got = ::pread(fd_, p, n, static_cast<off_t>(offset));
+            if (got <= 0) return false;
+            p += got;
+            n -= static_cast<size_t>(got);
+            offset += static_cast<uint64_t>(got);
+        }
+        return true;
+    }
+
     int fd_;
     uint64_t size_;
+    mutable std::vector<uint8_t> window_;
+    mutable uint64_t windowStart_ = 0;
 };
 
 namespace {

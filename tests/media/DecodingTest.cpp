@@ -104,21 +104,21 @@ struct FakePlugin : DecoderPlugin {
 
 class OwnHandler : public test::TempDir {
   protected:
-    // A 704 x 240 stream of handler `code` with three one-byte samples.
-    std::filesystem::path write(const char* code) {
+    // A stream of handler `code` (704 x 240 unless told) with three one-byte samples.
+    std::filesystem::path write(const char* code, int width = 704, int height = 240) {
         AviWriter w;
         AviWriter::StreamSetup v;
         v.info.fccType = kStreamVideo;
         v.info.fccHandler = fourcc(code);
         v.info.scale = 1;
         v.info.rate = 10;
-        v.info.frameRight = 704;
-        v.info.frameBottom = 240;
-        BitmapInfoHeader f = BitmapInfoHeader::rgb24(704, 240);
+        v.info.frameRight = width;
+        v.info.frameBottom = height;
+        BitmapInfoHeader f = BitmapInfoHeader::rgb24(width, height);
         f.compression = fourcc(code);
         auto fb = f.serialize();
         v.format.assign(fb.begin(), fb.end());
-        auto file = path(std::string(code) + ".avi");
+        auto file = path(std::string(code) + std::to_string(width) + ".avi");
         EXPECT_TRUE(w.open(file, {v}));
         for (uint8_t i = 1; i <= 3; ++i) EXPECT_TRUE(w.append(0, std::vector<uint8_t>{i}, true));
         EXPECT_TRUE(w.close());
@@ -145,6 +145,11 @@ TEST_F(OwnHandler, PluginGetsBlockCredentialAndTheDoubledFieldPicture) {
     // Without a credential text the reader passes "?:".
     ASSERT_EQ(r.open(file, true, nullptr), 3);
     EXPECT_EQ(FakePlugin::credential, "?:");
+
+    // Exactly twice as wide as high is not a field-only picture.
+    auto wide = write("KTC1", 640, 320);
+    ASSERT_EQ(r.open(wide, true), 3);
+    EXPECT_EQ(FakePlugin::out, BitmapInfoHeader::rgb24(640, 320));
 
     // The decoder passes "%s:%s" of ID and password.
     VideoDecoder d;
