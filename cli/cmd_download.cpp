@@ -355,6 +355,12 @@ int runDownload(const DownloadArgs& args) {
         progress.message(text);
     };
     ctx.work.setListener([&](const dl::WorkRow& row) { progress.row(row); });
+    // A recorder that went away ends the session, as the viewer's panel does: the streams
+    // stop and are reported unfinished.
+    fsv::net::ServerSession* session = connection.session();
+    user.onPost = [session](const fsv::ScriptedUserPort::Post& post) {
+        if (post.message == fsv::PanelMessage::RecorderClosed) session->stopEvent().set();
+    };
 
     int failed = 0, skipped = 0;
     {

@@ -1,0 +1,204 @@
+// fsv download against recorder-sim processes: the recorder's bytes (file mode) and our own AVI
+// files (avi mode), each cut off by a dropped connection and then continued by a second run.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string slurp(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+struct Outcome {
+    int status;
+    std::string out, err;
+};
+
+Outcome shell(const std::string& cmd, const fs::path& errFile) {
+    Outcome r{};
+    FILE* p = ::popen((cmd + " 2>'" + errFile.string() + "'").c_str(), "r");
+    char buf[4096];
+    for (size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) r.out.append(buf, n);
+    const int st = ::pclose(p);
+    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    r.err = slurp(errFile);
+    return r;
+}
+
+// A recorder-sim process on a port of its own choosing; `dropAfter` makes every stream lose
+// its connection after that many blocks or frames.
+class Recorder {
+  public:
+    Recorder(const fs::path& recordings, int dropAfter) {
+        int out[2];
+        if (::pipe(out) != 0) return;
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::dup2(out[1], 1);
+            ::close(out[0]);
+            ::close(out[1]);
+            if (dropAfter)
+                ::setenv("FSV_SIM_STREAM_DROP_AFTER", std::to_string(dropAfter).c_str(), 1);
+            const std::string exe = FSV_BINARY_DIR "/sim/recorder-sim";
+            const std::string dir = recordings.string();
+            ::execl(exe.c_str(), exe.c_str(), "--listen", "127.0.0.1:0", "--recordings",
+                    dir.c_str(), static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        ::close(out[1]);
+        std::string line;
+        char c;
+        while (::read(out[0], &c, 1) == 1 && c != '\n') line += c;
+        ::close(out[0]);
+        const auto colon = line.rfind(':');
+        if (line.rfind("listening on ", 0) == 0 && colon != std::string::npos)
+            port_ = std::stoi(line.substr(colon + 1));
+    }
+    ~Recorder() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGTERM);
+            ::waitpid(pid_, nullptr, 0);
+        }
+    }
+    int port() const { return port_; }
+
+  private:
+    pid_t pid_ = -1;
+    int port_ = 0;
+};
+
+// The video packets of a file, one MD5 each, in file order (empty packets included).
+std::vector<std::string> videoPackets(const fs::path& file, const fs::path& scratch) {
+    auto r = shell(
+        "ffprobe -v error -select_streams v:0 -show_data_hash MD5 "
+        "-show_entries packet=data_hash -of csv=p=0 '" +
+            file.string() + "'",
+        scratch);
+    std::vector<std::string> hashes;
+    std::istringstream lines(r.out);
+    for (std::string line; std::getline(lines, line);)
+        if (!line.empty()) hashes.push_back(line);
+    return hashes;
+}
+
+class DownloadCli : public testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        std::string pattern = (fs::temp_directory_path() / "fsv-download-XXXXXX");
+        ASSERT_TRUE(::mkdtemp(pattern.data()));
+        root_ = pattern;
+        auto r = shell(
+            "'" FSV_BINARY_DIR "/sim/recorder-sim' --generate '" + (root_ / "rec").string() + "'",
+            root_ / "gen.err");
+        ASSERT_EQ(r.status, 0) << r.err;
+    }
+    static void TearDownTestSuite() { fs::remove_all(root_); }
+
+    Outcome fsv(const std::string& args) {
+        return shell("FARSIGHT_HOME='" + root_.string() + "' FARSIGHT_CONFIG='" + root_.string() +
+                         "' '" FSV_BINARY_DIR "/cli/fsv' " + args,
+                     root_ / "fsv.err");
+    }
+    std::string download(int port, const std::string& out, const std::string& more) {
+        return "download 127.0.0.1:" + std::to_string(port) +
+               " --camera 2 --from '2026-12-01 08:00:00' --to '2026-12-01 08:59:59' -o '" +
+               (root_ / out).string() + "' " + more;
+    }
+    // The one recording of that period, and where the download lands.
+    static fs::path source() { return root_ / "rec/Cam02/20261201/080300.avi"; }
+    static fs::path target(const std::string& out, const std::string& stem = "Dst01") {
+        return root_ / out / ("Cam02/1201/" + stem + "20261201080300002.avi");
+    }
+
+    static fs::path root_;
+};
+fs::path DownloadCli::root_;
+
+TEST_F(DownloadCli, FileDownloadCutOffThenResumedIsByteForByteTheRecordersFile) {
+    {
+        Recorder dropping(root_ / "rec", 2);
+        ASSERT_GT(dropping.port(), 0);
+        auto r = fsv(download(dropping.port(), "file", ""));
+        EXPECT_NE(r.status, 0);
+        EXPECT_NE(r.err.find("1 of 1 recordings failed"), std::string::npos) << r.err;
+    }
+    ASSERT_TRUE(fs::exists(target("file")));
+    const auto partial = fs::file_size(target("file"));
+    EXPECT_GT(partial, 0u);
+    EXPECT_LT(partial, fs::file_size(source()));
+
+    Recorder recorder(root_ / "rec", 0);
+    auto r = fsv(download(recorder.port(), "file", "--json"));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(slurp(target("file")), slurp(source()));
+    // One JSON line per step; the resumed file starts past what was there.
+    std::istringstream lines(r.out);
+    bool finished = false;
+    uint64_t firstBytes = 0;
+    for (std::string line; std::getline(lines, line);) {
+        auto j = nlohmann::json::parse(line);
+        if (j["event"] == "progress" && !firstBytes) firstBytes = j["bytes"];
+        if (j["event"] == "finished") finished = j["file"] == target("file").string();
+    }
+    EXPECT_TRUE(finished) << r.out;
+    EXPECT_GE(firstBytes, partial);
+
+    // A further run finds the file whole and fetches nothing.
+    r = fsv(download(recorder.port(), "file", ""));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("1 already there"), std::string::npos) << r.out;
+}
+
+TEST_F(DownloadCli, AviDownloadCutOffThenContinuedHasEveryFrameOnce) {
+    {
+        Recorder dropping(root_ / "rec", 7);
+        auto r = fsv(download(dropping.port(), "avi", "--mode avi"));
+        EXPECT_NE(r.status, 0);
+    }
+    ASSERT_TRUE(fs::exists(target("avi")));
+    const auto cut = videoPackets(target("avi"), root_ / "ff.err");
+    EXPECT_EQ(cut.size(), 7u) << "what arrived before the drop is a usable file";
+
+    Recorder recorder(root_ / "rec", 0);
+    auto r = fsv(download(recorder.port(), "avi", "--mode avi"));
+    ASSERT_EQ(r.status, 0) << r.err;
+    auto probe = shell("ffprobe -v error '" + target("avi").string() + "'", root_ / "probe.err");
+    EXPECT_EQ(probe.status, 0) << probe.err;
+    EXPECT_EQ(probe.err, "");
+    const auto expected = videoPackets(source(), root_ / "ff.err");
+    ASSERT_FALSE(expected.empty());
+    EXPECT_EQ(videoPackets(target("avi"), root_ / "ff.err"), expected);
+}
+
+TEST_F(DownloadCli, FrameRangeMakesAClip) {
+    Recorder recorder(root_ / "rec", 0);
+    auto r = fsv(download(recorder.port(), "clip", "--mode avi --first 5 --last 9"));
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto all = videoPackets(source(), root_ / "ff.err");
+    const auto clip = videoPackets(target("clip", "Clip"), root_ / "ff.err");
+    ASSERT_GE(all.size(), 9u);
+    EXPECT_EQ(clip, std::vector<std::string>(all.begin() + 4, all.begin() + 9));
+
+    r = fsv(download(recorder.port(), "clip", "--mode avi --first 6 --last 5"));
+    EXPECT_NE(r.status, 0);
+    EXPECT_NE(r.err.find("End Frame must greater than Start Frame!"), std::string::npos);
+    r = fsv(download(recorder.port(), "clip", "--mode file --first 1 --last 2"));
+    EXPECT_NE(r.status, 0);
+}
+
+}  // namespace
