@@ -76,18 +76,26 @@ bool HeadlessConnection::open(const ConnectRequest& request,
     // drops the link here does not leave the caller waiting for ever.
     auto ok = session_->createReplyOk();
     auto failed = session_->createReplyFailed();
-    if (!session_->requestInformation()) return failWith(kTextConnectFail);
-    int w =
-        platform::waitAny({ok.get(), &cancel_, &session_->stopEvent(), failed.get()}, infoTimeout);
+    int w = platform::kWaitTimeout;
+    if (session_->requestInformation()) {
+        w = platform::waitAny({ok.get(), &cancel_, &session_->stopEvent(), failed.get()},
+                              infoTimeout);
+    } else if (!session_->closedByRecorder()) {
+        // A request that could not be sent: the link is going; its end says so shortly.
+        failed->wait(std::chrono::seconds(5));
+    }
     session_->closeReplyOk();
     session_->closeReplyFailed();
-    if (w != 0) {
-        if (session_->closedByRecorder())
-            return failWith(fsv::format("%s (%s)", kTextConnectFail, request.address.c_str()));
-        return failWith(w == platform::kWaitTimeout
-                            ? "Timeout when getting the information from remote host."
-                            : kTextConnectFail);
+    if (w == 0) return true;
+    if (session_->closedByRecorder()) {
+        error_ = fsv::format("%s (%s) is closed by remote site!", session_->recorderName().c_str(),
+                             request.address.c_str());
+        close();
+        return false;
     }
+    return failWith(w == platform::kWaitTimeout
+                        ? "Timeout when getting the information from remote host."
+                        : kTextConnectFail);
     return true;
 }
 

@@ -86,7 +86,8 @@ bool Client::reply(const net::Bytes& message) {
     if (options().delayMs > 0 && waitStopping(options().delayMs)) return false;
     std::lock_guard lock(writeLock_);
     if (stopping_.load()) return false;
-    if (options().malformed && message.size() > 1) {
+    // Faulty copies start after the login, so that the login itself still works.
+    if (options().malformed && loggedIn && message.size() > 1) {
         auto h = net::encodeFrameHeader(net::kFrameData, static_cast<uint32_t>(message.size() - 1));
         if (!sendRaw(h.data(), h.size()) || !sendRaw(message.data(), message.size() - 1))
             return false;

@@ -54,8 +54,8 @@ static HandlerRegistrar login(cmd::kLogin, [](Client& client, ByteSpan message) 
         return;
     }
     client.version = std::min(offered, ours);
-    client.loggedIn = true;
     client.reply(encodeLoginAccepted(client.options().name, client.version));
+    client.loggedIn = true;
 });
 
 }  // namespace

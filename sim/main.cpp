@@ -27,7 +27,8 @@ int main(int argc, char** argv) {
     app.add_option("--max-clients", o.maxClients, "refuse connections beyond this many");
     app.add_option("--drop-after", o.dropAfter, "close a connection after N received messages");
     app.add_option("--delay-ms", o.delayMs, "delay every reply by M ms");
-    app.add_flag("--malformed", o.malformed, "send a cut-short copy before every reply");
+    app.add_flag("--malformed", o.malformed,
+                 "send a cut-short copy before every reply after the login");
     app.add_option("--generate", generate, "write sample recordings into DIR and exit");
     CLI11_PARSE(app, argc, argv);
 

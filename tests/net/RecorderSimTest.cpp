@@ -1,0 +1,158 @@
+// The session against our own recorder, run in-process: real key, real encryption, the version
+// agreement of each recorder version, and the faults the recorder can be told to make.
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "net/HeadlessConnect.h"
+#include "platform/ScriptedUserPort.h"
+#include "sim/Server.h"
+
+using namespace fsv;
+using namespace fsv::net;
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+namespace {
+
+fs::path makeRecordings(const std::string& name) {
+    fs::path dir = fs::path(FSV_BINARY_DIR) / "test-recordings" / name;
+    fs::remove_all(dir);
+    for (auto* f :
+         {"Cam01/20261130/093000.avi", "Cam01/20261201/100000.avi", "Cam01/20261201/110000.avi",
+          "Cam12/20261201/080000.avi", "Aud01/20261201/100000.wav", "Cam01/20261201/notes.txt",
+          "Cam1/20261201/100000.avi", "Other/20261201/100000.avi"}) {
+        fs::create_directories((dir / f).parent_path());
+        std::ofstream(dir / f) << "x";
+    }
+    fs::create_directories(dir / "Cam03");  // a camera without days
+    std::ofstream(dir / "Cam01" / "name") << "Front door\n";
+    return dir;
+}
+
+struct Sim {
+    sim::Server server;
+    explicit Sim(sim::ServerOptions o) : server(fix(std::move(o))) {
+        std::string error;
+        EXPECT_TRUE(server.start(&error)) << error;
+    }
+    static sim::ServerOptions fix(sim::ServerOptions o) {
+        o.port = 0;
+        if (o.recordings.empty()) o.recordings = makeRecordings("sim");
+        o.user = "admin";
+        o.password = "secret";
+        return o;
+    }
+    ConnectRequest request(const std::string& password = "secret") const {
+        ConnectRequest r;
+        r.address = "127.0.0.1";
+        r.port = server.port();
+        r.id = "admin";
+        r.password = password;
+        return r;
+    }
+};
+
+TransportTiming fastTransport() {
+    TransportTiming t;
+    t.verdict = 5s;
+    t.disconnectWait = 2s;
+    return t;
+}
+
+}  // namespace
+
+TEST(RecorderSim, EachVersionLogsInAndServesItsFolder) {
+    for (uint16_t protocol : {32, 33, 34, 35}) {
+        sim::ServerOptions o;
+        o.protocol = protocol;
+        Sim sim(o);
+        ScriptedUserPort user;
+        ConnectionManager transport(fastTransport());
+        HeadlessConnection c(transport, user);
+        ASSERT_TRUE(c.open(sim.request(), 10s)) << protocol << ": " << c.error();
+        EXPECT_EQ(c.session()->version(), protocol);
+        EXPECT_TRUE(user.boxes().empty());
+
+        const ServerInfo& info = c.info();
+        EXPECT_EQ(info.recorderName, "recorder-sim");
+        ASSERT_EQ(info.cameras.size(), 3u) << protocol;
+        EXPECT_EQ(info.cameras[0].code, 1);
+        EXPECT_EQ(info.cameras[0].name, "Front door");
+        EXPECT_EQ(info.cameras[1].code, 3);
+        EXPECT_EQ(info.cameras[1].name, "Camera 3");
+        EXPECT_TRUE(info.cameras[1].days.empty());
+        EXPECT_EQ(info.cameras[2].code, 12);
+        ASSERT_EQ(info.cameras[0].days.size(), 2u);
+        EXPECT_EQ(info.cameras[0].days[0].text, "20261130");
+        EXPECT_EQ(info.cameras[0].days[1].text, "20261201");
+        // From 35 the days come in groups (one per month here): December is the second.
+        EXPECT_EQ(info.cameras[0].days[1].dateId, protocol >= 35 ? 1u : 0u);
+        ASSERT_EQ(info.audio.size(), 1u);
+        EXPECT_EQ(info.audio[0].name, "Audio 1");
+    }
+}
+
+TEST(RecorderSim, WrongPasswordIsRefused) {
+    for (uint16_t protocol : {33, 35}) {
+        sim::ServerOptions o;
+        o.protocol = protocol;
+        Sim sim(o);
+        ScriptedUserPort user;
+        ConnectionManager transport(fastTransport());
+        HeadlessConnection c(transport, user);
+        EXPECT_FALSE(c.open(sim.request("wrong"), 10s));
+        EXPECT_EQ(c.error(), "Password Error! (127.0.0.1)") << protocol;
+    }
+}
+
+TEST(RecorderSim, RecorderWithoutKeyGetsThePlainLogin) {
+    sim::ServerOptions o;
+    o.answerKey = false;
+    Sim sim(o);
+    ScriptedUserPort user;
+    ConnectionManager transport(fastTransport());
+    HeadlessConnection c(transport, user, nullptr, SessionTiming{150ms});
+    ASSERT_TRUE(c.open(sim.request(), 10s)) << c.error();
+    EXPECT_EQ(c.session()->version(), 33);
+    EXPECT_EQ(c.info().cameras.size(), 3u);
+}
+
+TEST(RecorderSim, ConnectionsBeyondTheLimitAreRefused) {
+    sim::ServerOptions o;
+    o.maxClients = 1;
+    Sim sim(o);
+    ScriptedUserPort user;
+    ConnectionManager transport(fastTransport());
+    HeadlessConnection first(transport, user), second(transport, user);
+    ASSERT_TRUE(first.open(sim.request(), 10s)) << first.error();
+    EXPECT_FALSE(second.open(sim.request(), 10s));
+    EXPECT_EQ(second.error(), "Connect fail!");
+}
+
+TEST(RecorderSim, Faults) {
+    {
+        // Every reply preceded by a cut-short copy: the copies are dropped whole.
+        sim::ServerOptions o;
+        o.malformed = true;
+        o.delayMs = 20;
+        Sim sim(o);
+        ScriptedUserPort user;
+        ConnectionManager transport(fastTransport());
+        HeadlessConnection c(transport, user);
+        ASSERT_TRUE(c.open(sim.request(), 10s)) << c.error();
+        EXPECT_EQ(c.info().cameras.size(), 3u);
+    }
+    {
+        // The recorder drops the link after answering the channel names (the third message).
+        sim::ServerOptions o;
+        o.dropAfter = 3;
+        Sim sim(o);
+        ScriptedUserPort user;
+        ConnectionManager transport(fastTransport());
+        HeadlessConnection c(transport, user);
+        EXPECT_FALSE(c.open(sim.request(), 10s));
+        EXPECT_EQ(c.error(), "recorder-sim (127.0.0.1) is closed by remote site!");
+    }
+}
