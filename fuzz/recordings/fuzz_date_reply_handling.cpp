@@ -36,9 +36,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fsv::EventList list;
     fsv::DateQueryWaiter waiter;
     fsv::RecorderCatalog catalog(list, link, nullptr, &waiter);
-    fsv::net::ServerInfoMessage info;
-    info.cameras = {{1, "A", {20261201, 20261202}}, {2, "B", {20261201}}};
-    info.audio = {{1, "M", {20261201}}};
+    // Version 35 days carry date ids 0 and 1; a reply must name the right one.
+    fsv::net::ServerInfo info;
+    info.cameras = {{1, "A", {{"20261201", 0, 0}, {"20261202", link.protocol > 34 ? 1u : 0u, 0}}},
+                    {2, "B", {{"20261201", 0, 0}}}};
+    info.audio = {{1, "M", {{"20261201", 0, 0}}}};
     catalog.handleServerInfo(info, false);
     waiter.busy = true;
 
