@@ -239,12 +239,13 @@ bool AviReader::parse() {
     std::vector<uint8_t> hdrl;
     Chunk c;
     for (uint64_t pos = 12; nextChunk(header, pos, riffEnd, c); pos = c.next) {
+        // A list of size 0 is one that a writer never finished: it runs to the end of file.
+        if (c.id == kList && c.declared == 0) c.end = c.next = riffEnd;
         if (c.id == kList && c.end - c.data >= 4) {
             uint8_t t[4];
             if (!f.read(c.data, t, 4)) break;
             uint32_t type = platform::getU32(t);
             uint64_t end = c.end;
-            if (type == kMovi && c.declared == 0) end = riffEnd;  // unfinished writer
             if (type == kHdrl && hdrl.empty()) {
                 uint64_t n = end - c.data - 4;
                 if (n > kMaxHeaderList) return false;

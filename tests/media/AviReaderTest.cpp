@@ -207,6 +207,42 @@ TEST_F(AviReaderTest, DamagedSizesAndIndexEntriesAreNeverReadPast) {
     EXPECT_EQ(AviReader::checkAviIndex(file, 0xFFFFFFFF), kIndexMissing);
 }
 
+TEST_F(AviReaderTest, FileOfAWriterThatNeverFinished) {
+    AviWriter::StreamSetup v;
+    v.info.fccType = kStreamVideo;
+    v.info.fccHandler = fourcc("MP42");
+    auto f = BitmapInfoHeader::rgb24(352, 240).serialize();
+    v.format.assign(f.begin(), f.end());
+    auto file = path("unfinished.avi");
+    {
+        AviWriter w;
+        ASSERT_TRUE(w.open(file, {v}));
+        for (uint8_t i = 0; i < 5; ++i) ASSERT_TRUE(w.append(0, std::vector<uint8_t>{i}, i == 0));
+        w.abandon();  // no index, sizes still 0
+    }
+    AviReader r;
+    ASSERT_EQ(r.open(file), 5);
+    EXPECT_EQ(*r.videoSample(4), std::vector<uint8_t>{4});
+    EXPECT_EQ(AviReader::checkAviIndex(file, 0xFFFFFFFF), kIndexMissing);
+}
+
+TEST_F(AviReaderTest, IndexOffsetsFromTheFileStart) {
+    auto bytes = readAll(recording());
+    const uint32_t movi = static_cast<uint32_t>(find(bytes, "movi"));
+    const size_t idx1 = find(bytes, "idx1");
+    const uint32_t entries = platform::getU32(&bytes[idx1 + 4]) / 16;
+    for (uint32_t e = 0; e < entries; ++e) {
+        uint8_t* off = &bytes[idx1 + 8 + e * 16 + 8];
+        platform::putU32(off, platform::getU32(off) + movi);
+    }
+    auto file = path("absolute.avi");
+    writeAll(file, bytes);
+    AviReader r;
+    ASSERT_EQ(r.open(file), 30);
+    EXPECT_EQ(*r.videoSample(29), std::vector<uint8_t>(30, 29));
+    EXPECT_EQ(r.previousKeyFrame(29), 24);
+}
+
 // A file of two RIFF parts with OpenDML indexes: the second part ("AVIX") is reached only
 // through them.
 TEST_F(AviReaderTest, OpenDmlIndexesReachTheSecondPart) {
