@@ -118,3 +118,21 @@ TEST(LiveSession, PeriodOfBothProtocolsAndMarksAcrossARefresh) {
         EXPECT_TRUE(live.list.recorders().empty());  // the entry left with the session
     }
 }
+
+TEST(LiveSession, RefreshWhileAnotherWaitOwnsReplyOk) {
+    Folder folder("owned");
+    folder.add("Cam01", "20261201", "080000", 5);
+    Live live(folder.dir, 35);
+    ASSERT_TRUE(live.open()) << live.connection.error();
+    auto& session = *live.connection.session();
+    // Another wait holds the reply-OK event: the refresh only asks, and ends with the answer.
+    auto ok = session.createReplyOk();
+    EXPECT_TRUE(live.catalogs.refreshRecorder(session));
+    EXPECT_TRUE(ok->wait(std::chrono::seconds(10)));
+    EXPECT_FALSE(session.refreshing());
+    EXPECT_EQ(live.list.days(0, 0).size(), 1u);
+    session.closeReplyOk();
+    // A refresh already running is not started twice.
+    session.setRefreshing(true);
+    EXPECT_FALSE(live.catalogs.refreshRecorder(session));
+}
