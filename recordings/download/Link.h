@@ -7,12 +7,14 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <span>
 #include <string>
 
 #include "platform/Event.h"
 #include "platform/UserPort.h"
 #include "recordings/download/Clock.h"
+#include "recordings/download/PlayFile.h"
 #include "recordings/download/StorageLayout.h"
 
 namespace fsv::download {
@@ -75,6 +77,8 @@ struct DownloadContext {
     Clock* clock = nullptr;  // none: the system clock
     platform::Event* globalExit = nullptr;
     FreeSpaceFn freeSpace;  // none: the system's
+    // The pictures of play-only streams; none: the media layer's decoder.
+    std::function<std::unique_ptr<PlayDecoder>()> makeDecoder;
     DownloadSettings settings;
 };
 

@@ -34,4 +34,18 @@ class PlayFile {
 // nullptr when this build has no AVI writer.
 std::unique_ptr<PlayFile> makePlayFile();
 
+// The decoder of a play-only stream: the pictures without a file.
+class PlayDecoder {
+  public:
+    virtual ~PlayDecoder() = default;
+    // From the stream header (two 140-byte stream records); false: "Unexpected file format!".
+    virtual bool prepare(std::span<const uint8_t> header, const std::string& id,
+                         const std::string& password) = 0;
+    virtual bool decode(std::span<const uint8_t> data, bool keyFrame) = 0;
+    virtual bool picture(int* width, int* height, std::vector<uint8_t>* bits) = 0;
+};
+
+// nullptr when this build has no decoder.
+std::unique_ptr<PlayDecoder> makePlayDecoder();
+
 }  // namespace fsv::download

@@ -40,8 +40,52 @@ class MediaPlayFile : public PlayFile {
     media::StreamFile file_;
 };
 
+class MediaPlayDecoder : public PlayDecoder {
+  public:
+    ~MediaPlayDecoder() override { decoder_.end(); }
+    bool prepare(std::span<const uint8_t> header, const std::string& id,
+                 const std::string& password) override {
+        auto h = media::RecordingHeader::parse(header);
+        if (!h) return false;
+        media::RecordingHeader changed = *h;
+        changed.applyFieldOnlyChange();
+        picture_ = changed.decodedFormat();
+        if (picture_.width <= 0 || picture_.height <= 0 || picture_.width > 16384 ||
+            picture_.height > 16384)
+            return false;
+        std::lock_guard lock(lock_);
+        bits_.assign(picture_.sizeImage, 0);
+        media::BitmapInfoHeader input = picture_;
+        input.compression = h->video.fccHandler;
+        return decoder_.open(h->video.fccHandler, media::kFastDecompress,
+                             media::kHandlerTypeVideo) &&
+               decoder_.begin(input, picture_, id, password);
+    }
+    bool decode(std::span<const uint8_t> data, bool keyFrame) override {
+        std::lock_guard lock(lock_);
+        const uint32_t flags =
+            media::kDecompressHurryUp | (keyFrame ? 0 : media::kDecompressNotKeyFrame);
+        return decoder_.decompress(data, bits_.data(), flags);
+    }
+    bool picture(int* width, int* height, std::vector<uint8_t>* bits) override {
+        std::lock_guard lock(lock_);
+        if (bits_.empty()) return false;
+        *width = picture_.width;
+        *height = picture_.height;
+        *bits = bits_;
+        return true;
+    }
+
+  private:
+    std::mutex lock_;
+    media::VideoDecoder decoder_;
+    media::BitmapInfoHeader picture_{};
+    std::vector<uint8_t> bits_;
+};
+
 }  // namespace
 
 std::unique_ptr<PlayFile> makePlayFile() { return std::make_unique<MediaPlayFile>(); }
+std::unique_ptr<PlayDecoder> makePlayDecoder() { return std::make_unique<MediaPlayDecoder>(); }
 
 }  // namespace fsv::download

@@ -3,5 +3,6 @@
 namespace fsv::download {
 
 std::unique_ptr<PlayFile> makePlayFile() { return nullptr; }
+std::unique_ptr<PlayDecoder> makePlayDecoder() { return nullptr; }
 
 }  // namespace fsv::download

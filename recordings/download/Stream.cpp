@@ -270,6 +270,15 @@ void Stream::runPlay() {
         frameCount = frameCount_;
     }
     play_.setFrameCount(frameCount);
+    std::unique_ptr<PlayDecoder> decoder;
+    if (!download) {
+        decoder = ctx_.makeDecoder ? ctx_.makeDecoder() : makePlayDecoder();
+        if (decoder && !decoder->prepare(header, link_.loginId(), link_.password())) {
+            ctx_.user.messageBox(format("Unexpected file format!\n%s", caption_.c_str()),
+                                 mb::kIconStop);
+            return finish(true);
+        }
+    }
     if (file) {
         const int rc =
             file->prepare(header, first, item_.lastFrame, link_.loginId(), link_.password());
@@ -323,13 +332,21 @@ void Stream::runPlay() {
         } else if (auto f = parseTimedFrame(block)) {
             time = f->time;
             timed = true;
+            if (decoder && !f->data.empty() && !decoder->decode(f->data, f->keyFrame)) {
+                ctx_.user.messageBox(format("Unexpected file format!\n%s", caption_.c_str()),
+                                     mb::kIconStop);
+                break;
+            }
         }
         if (timed && !play_.pace(time, stop_)) break;
         const int panel = panel_.load();
-        if (file && ctx_.display && panel >= 0) {
+        if (ctx_.display && panel >= 0) {
+            // A stream without a panel keeps receiving; its pictures are not drawn.
             int w = 0, h = 0;
             std::vector<uint8_t> bits;
-            if (file->picture(&w, &h, &bits)) ctx_.display->draw(panel, w, h, bits);
+            const bool have =
+                file ? file->picture(&w, &h, &bits) : decoder && decoder->picture(&w, &h, &bits);
+            if (have) ctx_.display->draw(panel, w, h, bits);
         }
         play_.shown(time);
         ++received;

@@ -177,10 +177,39 @@ TEST_F(Streams, AbortedFileAsksNothingOfTheRecorder) {
     EXPECT_EQ(work.rows()[0].state, RowState::Stopped);
 }
 
+// Pictures are the frame's data bytes; the display records what reached which panel.
+struct EchoDecoder : PlayDecoder {
+    std::vector<uint8_t> last;
+    bool prepare(std::span<const uint8_t> header, const std::string&, const std::string&) override {
+        return header.size() == 280;
+    }
+    bool decode(std::span<const uint8_t> data, bool) override {
+        last.assign(data.begin(), data.end());
+        return true;
+    }
+    bool picture(int* w, int* h, std::vector<uint8_t>* bits) override {
+        *w = 1;
+        *h = 1;
+        *bits = last;
+        return true;
+    }
+};
+struct Drawn : FrameDisplay {
+    std::mutex m;
+    std::vector<std::pair<int, int>> frames;  // panel, second data byte
+    void draw(int panel, int, int, std::span<const uint8_t> bits) override {
+        std::lock_guard lock(m);
+        frames.emplace_back(panel, bits.size() > 1 ? bits[1] : -1);
+    }
+};
+
 TEST_F(Streams, JustPlayPullsFramesInOrderAndHoldsAtTheEnd) {
     recordings["20070101080509002"].frames = 5;
     ChannelTable channels(port, 1);
     ctx.channels = &channels;
+    Drawn drawn;
+    ctx.display = &drawn;
+    ctx.makeDecoder = [] { return std::make_unique<EchoDecoder>(); };
     openSession();
     WorkItem item;
     item.queue = QueueKind::Video;
@@ -217,6 +246,11 @@ TEST_F(Streams, JustPlayPullsFramesInOrderAndHoldsAtTheEnd) {
     ASSERT_GE(waits.size(), 4u);
     EXPECT_EQ(waits[0], 40u);
     EXPECT_TRUE(work.rows().empty()) << "\"Just Play\" has no row";
+    {
+        std::lock_guard lock(drawn.m);
+        EXPECT_EQ(drawn.frames,
+                  (std::vector<std::pair<int, int>>{{0, 0}, {0, 1}, {0, 2}, {0, 3}, {0, 4}}));
+    }
 
     // A second camera finds no free channel.
     item.channelCode = 1;
