@@ -99,4 +99,11 @@ bool channelsAvailable(int camerasWithoutStream, int channelsInUse, int maxChann
     return camerasWithoutStream + channelsInUse <= maxChannels;
 }
 
+bool checkChannelLimit(UserPort& port, int camerasWithoutStream, int channelsInUse,
+                       int maxChannels) {
+    if (channelsAvailable(camerasWithoutStream, channelsInUse, maxChannels)) return true;
+    port.messageBox(kOverMaxChannelText, mb::kIconStop);
+    return false;
+}
+
 }  // namespace fsv::download

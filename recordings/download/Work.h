@@ -102,5 +102,9 @@ FrameRangeCheck checkFrameRange(uint32_t start, uint32_t end, uint32_t frameCoun
 // queue has no current stream, on top of those in use. False when that exceeds the maximum.
 bool channelsAvailable(int camerasWithoutStream, int channelsInUse, int maxChannels);
 inline constexpr const char* kOverMaxChannelText = "Over the maximum channel number!";
+// The check made before work that shows video starts: tells the user and answers false when
+// the channels would run out, so that nothing starts.
+bool checkChannelLimit(UserPort& port, int camerasWithoutStream, int channelsInUse,
+                       int maxChannels);
 
 }  // namespace fsv::download

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "platform/ScriptedUserPort.h"
 #include "recordings/download/StreamReplies.h"
 #include "recordings/download/Work.h"
 
@@ -41,6 +42,11 @@ TEST(Work, ChannelLimitCountsCamerasWithoutAStream) {
     EXPECT_TRUE(channelsAvailable(1, 0, 1));
     EXPECT_FALSE(channelsAvailable(1, 1, 1));
     EXPECT_TRUE(channelsAvailable(0, 32, 32)) << "queues with a stream hand their channel on";
+    ScriptedUserPort port;
+    EXPECT_FALSE(checkChannelLimit(port, 2, 0, 1));
+    ASSERT_EQ(port.boxes().size(), 1u);
+    EXPECT_EQ(port.boxes()[0].text, "Over the maximum channel number!");
+    EXPECT_EQ(port.boxes()[0].type, mb::kIconStop);
 }
 
 TEST(Work, RowsCountProgressAndTellTheListener) {
