@@ -77,8 +77,11 @@ bool DownloadSession::enqueue(WorkItem item) {
     } else if (item.row < 0) {
         item.row = ctx_.work.addRow(item.outputPath, item.recorderKey(), item.size);
     }
+    const bool fileWork = item.queue != QueueKind::Video;
     queue->add(std::move(item));
     queue->wake();
+    // The download list shows file work as soon as it is queued.
+    if (fileWork) ctx_.user.post(PanelMessage::ShowControlPanel, 0, 0);
     return true;
 }
 
