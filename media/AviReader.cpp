@@ -433,8 +433,10 @@ bool AviReader::parse() {
             }
         }
     } else if (!anySuper) {
-        // No index: walk the "movi" lists (and "rec " lists inside them). The key-frame
-        // status is unknown, so only each stream's first sample counts as a key frame.
+        // No index: walk the "movi" lists (and "rec " lists inside them). Key frames are
+        // then judged from the video data where the codec tells; otherwise only each
+        // stream's first sample counts as one.
+        bool scanned = false;
         std::vector<std::pair<uint64_t, uint64_t>> regions;
         for (auto& [m, end] : movis) regions.emplace_back(m + 4, end);
         for (size_t ri = 0; ri < regions.size(); ++ri) {
@@ -448,13 +450,45 @@ bool AviReader::parse() {
                         // A chunk cut by the end of file is not a whole sample.
                         if (c.data + c.declared > end) break;
                         addSample(stream, c.data, c.declared, streams_[stream].samples.empty());
+                        scanned = true;
                     }
                 }
                 if (c.next <= p) break;
             }
         }
+        if (scanned) judgeKeyFrames();
     }
     return true;
+}
+
+void AviReader::judgeKeyFrames() {
+    uint8_t head[64];
+    for (Stream& s : streams_) {
+        if (s.info.fccType != kStreamVideo) continue;
+        auto format = BitmapInfoHeader::parse(s.format);
+        const uint32_t handler =
+            s.info.fccHandler ? s.info.fccHandler : (format ? format->compression : 0);
+        std::vector<int> keys;
+        bool judged = true;
+        for (size_t i = 0; i < s.samples.size() && judged; ++i) {
+            const Sample& smp = s.samples[i];
+            const size_t n = std::min<size_t>(smp.size, sizeof head);
+            if (n == 0) continue;  // an empty position is no key frame
+            if (!smp.valid || !file_->read(smp.offset, head, n)) {
+                judged = false;
+                break;
+            }
+            auto key = isKeyFrameData(handler, std::span<const uint8_t>(head, n));
+            if (!key)
+                judged = false;
+            else if (*key)
+                keys.push_back(static_cast<int>(i));
+        }
+        if (!judged) continue;
+        for (Sample& smp : s.samples) smp.key = false;
+        for (int k : keys) s.samples[k].key = true;
+        s.keys = std::move(keys);
+    }
 }
 
 bool AviReader::readSample(const Stream& s, int index, uint8_t* out, size_t size) {

@@ -6,10 +6,11 @@
 //
 // Samples are found through the OpenDML indexes ("indx" / "ix##", reaching into "AVIX" parts
 // beyond 1 GB) when a stream has them, else through "idx1", else by walking the "movi" lists
-// of a file that was cut before its index (only its first video sample then counts as a key
-// frame). Damaged files never make the reader look past their end: chunk sizes that run past
-// the file are cut to it, index entries that point outside it give samples that fail to read,
-// and text samples are always terminated within the caller's buffer.
+// of a file that was cut before its index (key frames are then judged from the video data
+// where the codec allows; otherwise only the first video sample counts as one). Damaged files never
+// make the reader look past their end: chunk sizes that run past the file are cut to it, index
+// entries that point outside it give samples that fail to read, and text samples are always
+// terminated within the caller's buffer.
 //
 // One thread uses a reader at a time.
 
@@ -111,6 +112,7 @@ class AviReader {
     class File;
 
     bool parse();
+    void judgeKeyFrames();
     bool readSample(const Stream& s, int index, uint8_t* out, size_t size);
     bool openDecoder(Stream& s, const char* credential);
 

@@ -309,6 +309,31 @@ bool canDecode(uint32_t handler) {
     return id != AV_CODEC_ID_NONE && avcodec_find_decoder(id) != nullptr;
 }
 
+std::optional<bool> isKeyFrameData(uint32_t handler, std::span<const uint8_t> data) {
+    if (data.empty()) return std::nullopt;
+    switch (codecFor(handler)) {
+        case AV_CODEC_ID_MJPEG:
+            return true;
+        case AV_CODEC_ID_MSMPEG4V2:
+        case AV_CODEC_ID_MSMPEG4V3:
+            // The picture type is the first two bits: 0 is an intra picture.
+            return (data[0] >> 6) == 0;
+        case AV_CODEC_ID_MSMPEG4V1:
+            // A start code 00 00 01 00, five bits of frame number, then the picture type.
+            if (data.size() < 5 || data[0] || data[1] || data[2] != 1 || data[3]) break;
+            return ((data[4] >> 1) & 3) == 0;
+        case AV_CODEC_ID_MPEG4:
+            // The picture type follows the first picture start code 00 00 01 B6.
+            for (size_t i = 0; i + 4 < data.size(); ++i)
+                if (data[i] == 0 && data[i + 1] == 0 && data[i + 2] == 1 && data[i + 3] == 0xB6)
+                    return (data[i + 4] >> 6) == 0;
+            break;
+        default:
+            break;
+    }
+    return std::nullopt;
+}
+
 std::vector<uint32_t> missingStartupDecoders() {
     std::vector<uint32_t> missing;
     for (uint32_t h : kStartupHandlers)

@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -122,6 +123,11 @@ class VideoDecoder {
 std::vector<uint32_t> decodableHandlers();
 // True when open() would succeed for `handler`.
 bool canDecode(uint32_t handler);
+
+// Whether a compressed frame of `handler` is a key frame, judged from its first bytes, for
+// files whose index is lost: Motion JPEG frames always are; MPEG-4 part 2 and the Microsoft
+// MPEG-4 versions tell it in their picture header. nullopt for other codecs or unclear data.
+std::optional<bool> isKeyFrameData(uint32_t handler, std::span<const uint8_t> data);
 
 // The handlers the recorders deliver, which must decode from start-up on.
 inline constexpr std::array<uint32_t, 5> kStartupHandlers = {

@@ -190,6 +190,18 @@ TEST_F(Writers, ContinuingA100FrameFile) {
         expected.assign(f + 40, f + 40 + 352 * 240 * 3);
     }
 
+    {
+        // Cut before its index (a download that stopped), the key frames are still known
+        // from the frames themselves.
+        std::ifstream in(file, std::ios::binary);
+        std::string bytes{std::istreambuf_iterator<char>(in), {}};
+        auto cut = path("cut.avi");
+        std::ofstream(cut, std::ios::binary) << bytes.substr(0, bytes.find("idx1"));
+        AviReader r;
+        ASSERT_EQ(r.open(cut), 100);
+        for (int i = 0; i < 100; ++i) ASSERT_EQ(r.isKeyFrame(i), clip.keys[i]) << i;
+    }
+
     StreamFile sf;
     EXPECT_EQ(sf.setAside(file, true, 0), 99);
     EXPECT_TRUE(sf.continuing());
