@@ -172,8 +172,9 @@ void ServerSession::onLoginReply(const Message& m) {
     const uint16_t v = *reply->version;
     version_.store(v);
     if (!versionInRange(v)) {
-        env_.statusCancel.set();  // ends the waiting login silently
+        // The message goes out before the waiting login is ended (silently, by the cancel).
         env_.user.messageBox(kTextVersionMismatch, mb::kIconStop);
+        env_.statusCancel.set();
     } else if (v >= 34) {
         setReplyFailed();
     } else {
