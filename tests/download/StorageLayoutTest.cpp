@@ -83,7 +83,8 @@ std::vector<uint8_t> riff(const char* form, std::vector<std::pair<std::string, s
     }
     w.patchU32(4, static_cast<uint32_t>(w.size() - 8));
     auto bytes = w.take();
-    bytes.resize(bytes.size() - cut);
+    if (cut > 0 && cut <= bytes.size())
+        bytes.erase(bytes.end() - static_cast<long>(cut), bytes.end());
     return bytes;
 }
 
