@@ -1,28 +1,39 @@
-// fsv download HOST[:PORT] -u ID [-p PASSWORD] --camera CODE[,...]|all [--audio CODE[,...]|all]
+// fsv download HOST[:PORT]|--book NAME [--group GROUP] -u ID [-p PASSWORD]
+//              --camera CODE[,...]|all [--audio CODE[,...]|all]
 //              --from "YYYY-MM-DD HH:MM:SS" --to "YYYY-MM-DD HH:MM:SS" -o DIR
 //              [--mode file|avi] [--first N --last M] [--overwrite] [--json]
+// fsv resume FILE.rsm [-p PASSWORD] [--json]
 // Downloads the recordings of the period into DIR in the viewer's folder layout: "file" takes
 // the recorder's own bytes (resumable at a byte offset), "avi" takes the frames one by one and
 // writes our AVI file (continued from its last frame). What an earlier run left unfinished is
 // continued; --overwrite starts every file anew. Exits non-zero when any recording failed.
+// While the work runs, the connection's automatic resume file "Auto<k+1>.rsm" in the data
+// folder lists what is unfinished; a recorder that drops the connection leaves it as
+// "Temp<k>.rsm", which `fsv resume` connects with and finishes.
 // Built when the download layer and the recorder session are part of this build.
 #if defined(FSV_DOWNLOAD_SESSIONS)
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <nlohmann/json.hpp>
+#include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "CommandSupport.h"
 #include "Commands.h"
+#include "ResumeWork.h"
 #include "net/HeadlessConnect.h"
 #include "platform/ScriptedUserPort.h"
 #include "platform/Shared.h"
@@ -31,6 +42,7 @@
 #include "recordings/SessionCatalogs.h"
 #include "recordings/download/SessionBinding.h"
 #include "recordings/download/Work.h"
+#include "state/ResumeFile.h"
 
 namespace {
 
@@ -38,10 +50,7 @@ namespace dl = fsv::download;
 namespace fs = std::filesystem;
 
 struct DownloadArgs {
-    std::string target;
-    std::string id = "Guest";
-    std::string password;
-    bool passwordGiven = false;
+    std::shared_ptr<fsv::cli::LoginArgs> login = std::make_shared<fsv::cli::LoginArgs>();
     std::vector<std::string> cameras, audio;
     std::string from, to;
     std::string out;
@@ -51,79 +60,6 @@ struct DownloadArgs {
     bool json = false;
     int waitSeconds = 30;
 };
-
-bool splitTarget(const std::string& target, fsv::ConnectRequest& request) {
-    auto colon = target.rfind(':');
-    request.address = target.substr(0, colon);
-    if (colon == std::string::npos) return !request.address.empty();
-    const std::string port = target.substr(colon + 1);
-    if (port.empty() || port.size() > 5 || port.find_first_not_of("0123456789") != port.npos)
-        return false;
-    unsigned long v = std::stoul(port);
-    if (v == 0 || v > 65535) return false;
-    request.port = static_cast<uint16_t>(v);
-    return !request.address.empty();
-}
-
-// "YYYY-MM-DD HH:MM:SS" or "YYYY-MM-DD" (the day's start or end) into YYYYMMDD and HHMMSS.
-bool parseMoment(const std::string& text, bool end, std::string& date, std::string& time) {
-    auto digits = [&](size_t at, size_t n) {
-        if (at + n > text.size()) return false;
-        for (size_t i = at; i < at + n; ++i)
-            if (text[i] < '0' || text[i] > '9') return false;
-        return true;
-    };
-    if (!digits(0, 4) || text.size() < 10 || text[4] != '-' || !digits(5, 2) || text[7] != '-' ||
-        !digits(8, 2))
-        return false;
-    date = text.substr(0, 4) + text.substr(5, 2) + text.substr(8, 2);
-    if (text.size() == 10) {
-        time = end ? "235959" : "000000";
-        return true;
-    }
-    if (text.size() != 19 || text[10] != ' ' || !digits(11, 2) || text[13] != ':' ||
-        !digits(14, 2) || text[16] != ':' || !digits(17, 2))
-        return false;
-    time = text.substr(11, 2) + text.substr(14, 2) + text.substr(17, 2);
-    return true;
-}
-
-struct Chosen {
-    fsv::net::ChannelKind kind;
-    uint16_t code;
-    int position;
-};
-
-bool choose(const std::vector<std::string>& codes, fsv::net::ChannelKind kind,
-            const fsv::RecorderCatalog& catalog, std::vector<Chosen>& out) {
-    const auto channels = kind == fsv::net::kCamera ? catalog.cameras() : catalog.audioChannels();
-    const char* label = kind == fsv::net::kCamera ? "camera" : "audio channel";
-    auto add = [&](const Chosen& c) {
-        for (auto& o : out)
-            if (o.position == c.position) return;
-        out.push_back(c);
-    };
-    for (auto& code : codes) {
-        if (code == "all") {
-            for (auto& c : channels) add({kind, c.code, c.position});
-            continue;
-        }
-        if (code.empty() || code.size() > 5 || code.find_first_not_of("0123456789") != code.npos) {
-            fsv::cli::printError(
-                fsv::format("fsv download: bad %s code \"%s\"", label, code.c_str()));
-            return false;
-        }
-        const unsigned long v = std::stoul(code);
-        const int pos = v <= 0xFFFF ? catalog.channelOfCode(kind, static_cast<uint16_t>(v)) : -1;
-        if (pos < 0) {
-            fsv::cli::printError(
-                fsv::format("fsv download: the recorder has no %s %s", label, code.c_str()));
-            return false;
-        }
-        add({kind, static_cast<uint16_t>(v), pos});
-    }
-    return true;
-}
 
 // Progress on standard error: one bar per running file and one for the whole, redrawn in place
 // on a terminal; or one JSON line per step (whole percent) and per finished file.
@@ -220,15 +156,159 @@ class Progress {
     std::map<int, int> percents_;
 };
 
+struct WorkRun {
+    bool json = false;
+    bool overwrite = false;
+    std::string command;
+    // Runs once the session's queues exist and before the items are queued: frame ranges and
+    // output paths. An exit code stops the run; -1 goes on.
+    std::function<int(dl::DownloadSession&, std::vector<dl::WorkItem>&)> prepare;
+    // The items are in the queues.
+    std::function<void()> taken;
+};
+
+// Runs the items on the connection's session until every queue is idle, keeping the
+// connection's automatic resume file up to date: rewritten when work moves on, kept as
+// "Temp<k>.rsm" when the recorder drops the connection, deleted when all work is done.
+int runWork(fsv::net::HeadlessConnection& connection, const fsv::ConnectRequest& request,
+            fsv::ScriptedUserPort& user, fsv::EventList& list,
+            const std::shared_ptr<fsv::RecorderCatalog>& catalog, std::vector<dl::WorkItem> items,
+            const WorkRun& run) {
+    uint64_t total = 0;
+    for (auto& item : items) total += item.size;
+
+    dl::WorkList work;
+    dl::DownloadContext ctx(user, work);
+    dl::CatalogReporter reporter(list, catalog);
+    ctx.reporter = &reporter;
+    ctx.settings.tellWhenFinished = true;
+    ctx.settings.alwaysOverwrite = run.overwrite;
+    ctx.settings.pacing = false;  // files are written as fast as the recorder sends
+
+    Progress progress(run.json, total);
+    std::vector<std::string> messages;
+    std::mutex messageLock;
+    // Without a user to ask: an unfinished file is continued, a complete one is left alone.
+    user.onExistingFile = [&](const fs::path&, bool offerResume) {
+        if (run.overwrite) return fsv::ExistingFileAnswer::Overwrite;
+        return offerResume ? fsv::ExistingFileAnswer::Resume : fsv::ExistingFileAnswer::Abort;
+    };
+    user.onMessage = [&](const std::string& text, unsigned type) {
+        if (type == fsv::mb::kIconStop || text.rfind("Failed to open file", 0) == 0) {
+            std::lock_guard lock(messageLock);
+            messages.push_back(text);
+        }
+        progress.message(text);
+    };
+    // A row that starts, ends or fails means the work moved on: the main loop rewrites the
+    // automatic resume file (never from the streams' threads, which hold their queue's locks).
+    std::atomic<bool> movedOn{false};
+    ctx.work.setListener([&](const dl::WorkRow& row) {
+        progress.row(row);
+        if (row.state != dl::RowState::Running || row.received == 0) movedOn.store(true);
+    });
+    // A recorder that went away ends the session, as the viewer's panel does: the streams
+    // stop and are reported unfinished.
+    fsv::net::ServerSession* session = connection.session();
+    std::atomic<bool> closedByRecorder{false};
+    user.onPost = [session, &closedByRecorder](const fsv::ScriptedUserPort::Post& post) {
+        if (post.message == fsv::PanelMessage::RecorderClosed) {
+            closedByRecorder.store(true);
+            session->stopEvent().set();
+        }
+    };
+
+    fsv::state::ResumeHeader header;
+    header.address = request.address;
+    header.port = request.port;
+    header.id = request.id;
+    header.password = request.password;
+    fsv::cli::AutoResume autoResume(platform::dataFolder(),
+                                    std::max(0, catalog->connectionNumber()), header);
+    std::vector<dl::WorkItem> queued;
+    bool warned = false;
+    // Unfinished: every queued item whose file is not finished (running, waiting or failed).
+    auto saveWork = [&] {
+        std::set<std::string> finished;
+        for (auto& row : ctx.work.rows())
+            if (row.state == dl::RowState::Finished) finished.insert(row.path);
+        std::vector<dl::WorkItem> unfinished;
+        for (auto& item : queued)
+            if (!finished.count(item.outputPath)) unfinished.push_back(item);
+        std::string error;
+        if (!autoResume.write(unfinished, &error) && !error.empty() && !warned) {
+            warned = true;
+            progress.message("cannot write " + autoResume.path().string() + ": " + error);
+        }
+    };
+
+    int skipped = 0;
+    std::error_code ec;
+    {
+        dl::SessionDownloads downloads(ctx, *connection.session());
+        auto& queues = downloads.downloads();
+        if (run.prepare) {
+            const int code = run.prepare(queues, items);
+            if (code >= 0) return code;
+        }
+        for (auto& item : items) {
+            // A file download that is already whole is not fetched again.
+            if (!run.overwrite && item.queue != dl::QueueKind::Video &&
+                fs::file_size(item.outputPath, ec) == item.size && !ec) {
+                ++skipped;
+                progress.message("already downloaded: " + item.outputPath);
+                continue;
+            }
+            queued.push_back(item);
+        }
+        // The loaded resume file goes first: it may be this connection's automatic file.
+        if (run.taken) run.taken();
+        saveWork();
+        for (auto& item : queued) queues.enqueue(item);
+        while (!queues.idle()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            if (movedOn.exchange(false)) saveWork();
+        }
+    }
+    int failed = 0;
+    for (auto& row : ctx.work.rows())
+        if (row.state != dl::RowState::Finished) ++failed;
+    progress.finish();
+
+    const std::string recorderName = session->recorderName();
+    std::optional<fs::path> kept;
+    if (failed == 0) {
+        autoResume.remove();
+    } else {
+        saveWork();
+        if (closedByRecorder.load()) kept = autoResume.keepAsTemp();
+        if (!kept) kept = autoResume.path();
+    }
+    connection.close();
+
+    const size_t done = ctx.work.rows().size() - static_cast<size_t>(failed);
+    if (!run.json)
+        std::printf("%zu downloaded, %d already there, %d failed\n", done, skipped, failed);
+    if (failed) {
+        fsv::cli::printError(fsv::format("%s: %d of %zu recordings failed", run.command.c_str(),
+                                         failed, items.size()));
+        for (auto& m : messages) fsv::cli::printError(m);
+        if (closedByRecorder.load())
+            fsv::cli::printError(fsv::format(fsv::state::kClosedByRemote, recorderName.c_str(),
+                                             request.address.c_str()));
+        fsv::cli::printError("the unfinished work is kept in " + kept->string() +
+                             "; continue it with: fsv resume " + kept->string());
+        return 1;
+    }
+    return 0;
+}
+
 int runDownload(const DownloadArgs& args) {
     fsv::ConnectRequest request;
-    if (!splitTarget(args.target, request)) {
-        fsv::cli::printError("fsv download: HOST[:PORT] expected, got \"" + args.target + "\"");
-        return 2;
-    }
+    if (!fsv::cli::resolveLogin(*args.login, "fsv download", request)) return 2;
     fsv::Period period;
-    if (!parseMoment(args.from, false, period.startDate, period.startTime) ||
-        !parseMoment(args.to, true, period.endDate, period.endTime)) {
+    if (!fsv::cli::parseMoment(args.from, false, period.startDate, period.startTime) ||
+        !fsv::cli::parseMoment(args.to, true, period.endDate, period.endTime)) {
         fsv::cli::printError("fsv download: --from and --to want \"YYYY-MM-DD HH:MM:SS\"");
         return 2;
     }
@@ -241,12 +321,6 @@ int runDownload(const DownloadArgs& args) {
     if (range && !avi) {
         fsv::cli::printError("fsv download: --first and --last need --mode avi");
         return 2;
-    }
-    request.id = args.id;
-    if (args.passwordGiven) {
-        request.password = args.password;
-    } else if (const char* env = std::getenv("FSV_PASSWORD")) {
-        request.password = env;
     }
     std::error_code ec;
     fs::create_directories(args.out, ec);
@@ -263,9 +337,9 @@ int runDownload(const DownloadArgs& args) {
         return 1;
     }
     auto catalog = catalogs.catalog(*connection.session());
-    std::vector<Chosen> chosen;
-    if (!choose(args.cameras, fsv::net::kCamera, *catalog, chosen) ||
-        !choose(args.audio, fsv::net::kAudio, *catalog, chosen))
+    std::vector<fsv::cli::Chosen> chosen;
+    if (!fsv::cli::choose(args.cameras, fsv::net::kCamera, *catalog, chosen, "fsv download") ||
+        !fsv::cli::choose(args.audio, fsv::net::kAudio, *catalog, chosen, "fsv download"))
         return 1;
     std::vector<int> positions;
     for (auto& c : chosen) positions.push_back(c.position);
@@ -316,21 +390,11 @@ int runDownload(const DownloadArgs& args) {
         return 0;
     }
 
-    dl::WorkList work;
-    dl::DownloadContext ctx(user, work);
-    dl::CatalogReporter reporter(list, catalog);
-    ctx.reporter = &reporter;
-    ctx.settings.tellWhenFinished = true;
-    ctx.settings.alwaysOverwrite = args.overwrite;
-    ctx.settings.pacing = false;  // files are written as fast as the recorder sends
-
-    if (range) {
-        if (items.size() != 1) {
-            fsv::cli::printError(fsv::format(
-                "fsv download: --first and --last take exactly one recording; the period has %zu",
-                items.size()));
-            return 2;
-        }
+    if (range && items.size() != 1) {
+        fsv::cli::printError(fsv::format(
+            "fsv download: --first and --last take exactly one recording; the period has %zu",
+            items.size()));
+        return 2;
     }
     if (!dl::spaceSuffices(platform::freeDiskSpace(root).value_or(0), total)) {
         fsv::cli::printError(
@@ -339,35 +403,13 @@ int runDownload(const DownloadArgs& args) {
         return 1;
     }
 
-    Progress progress(args.json, total);
-    std::vector<std::string> messages;
-    std::mutex messageLock;
-    // Without a user to ask: an unfinished file is continued, a complete one is left alone.
-    user.onExistingFile = [&](const fs::path&, bool offerResume) {
-        if (args.overwrite) return fsv::ExistingFileAnswer::Overwrite;
-        return offerResume ? fsv::ExistingFileAnswer::Resume : fsv::ExistingFileAnswer::Abort;
-    };
-    user.onMessage = [&](const std::string& text, unsigned type) {
-        if (type == fsv::mb::kIconStop || text.rfind("Failed to open file", 0) == 0) {
-            std::lock_guard lock(messageLock);
-            messages.push_back(text);
-        }
-        progress.message(text);
-    };
-    ctx.work.setListener([&](const dl::WorkRow& row) { progress.row(row); });
-    // A recorder that went away ends the session, as the viewer's panel does: the streams
-    // stop and are reported unfinished.
-    fsv::net::ServerSession* session = connection.session();
-    user.onPost = [session](const fsv::ScriptedUserPort::Post& post) {
-        if (post.message == fsv::PanelMessage::RecorderClosed) session->stopEvent().set();
-    };
-
-    int failed = 0, skipped = 0;
-    {
-        dl::SessionDownloads downloads(ctx, *connection.session());
-        auto& session = downloads.downloads();
+    WorkRun run;
+    run.json = args.json;
+    run.overwrite = args.overwrite;
+    run.command = "fsv download";
+    run.prepare = [&](dl::DownloadSession& session, std::vector<dl::WorkItem>& work) {
         if (range) {
-            dl::WorkItem& item = items[0];
+            dl::WorkItem& item = work[0];
             const uint32_t count = session.queryFrameCount(item.recorderKey(), item.dateId);
             dl::FrameRange frames;
             switch (dl::checkFrameRange(static_cast<uint32_t>(args.first),
@@ -386,46 +428,18 @@ int runDownload(const DownloadArgs& args) {
             item.firstFrame = frames.first;
             item.lastFrame = frames.last;
         }
-        for (auto& item : items) {
+        for (auto& item : work)
             item.outputPath = dl::makeOutputPath({root, item.queue, item.channelCode, item.date(),
                                                   item.time(), item.dateId, item.lastFrame});
-            // A file download that is already whole is not fetched again.
-            if (!args.overwrite && item.queue != dl::QueueKind::Video &&
-                fs::file_size(item.outputPath, ec) == item.size && !ec) {
-                ++skipped;
-                progress.message("already downloaded: " + item.outputPath);
-                continue;
-            }
-            session.enqueue(item);
-        }
-        while (!session.idle()) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    for (auto& row : ctx.work.rows())
-        if (row.state != dl::RowState::Finished) ++failed;
-    progress.finish();
-    connection.close();
-
-    const size_t done = ctx.work.rows().size() - static_cast<size_t>(failed);
-    if (!args.json)
-        std::printf("%zu downloaded, %d already there, %d failed\n", done, skipped, failed);
-    if (failed) {
-        fsv::cli::printError(
-            fsv::format("fsv download: %d of %zu recordings failed", failed, items.size()));
-        for (auto& m : messages) fsv::cli::printError(m);
-        fsv::cli::printError("run the same command again to continue");
-        return 1;
-    }
-    return 0;
+        return -1;
+    };
+    return runWork(connection, request, user, list, catalog, std::move(items), run);
 }
 
 fsv::cli::Registrar reg([](CLI::App& app) {
     auto args = std::make_shared<DownloadArgs>();
     auto* cmd = app.add_subcommand("download", "download the recordings of a period");
-    cmd->add_option("target", args->target, "HOST[:PORT] (port 5066 when left out)")->required();
-    cmd->add_option("-u,--user", args->id, "login ID");
-    cmd->add_option("-p,--password", args->password,
-                    "password (default: the environment variable FSV_PASSWORD)")
-        ->each([args](const std::string&) { args->passwordGiven = true; });
+    fsv::cli::addLoginOptions(cmd, args->login);
     cmd->add_option("--camera", args->cameras, "camera codes, comma-separated, or all")
         ->delimiter(',');
     cmd->add_option("--audio", args->audio, "audio channel codes, comma-separated, or all")
@@ -444,6 +458,97 @@ fsv::cli::Registrar reg([](CLI::App& app) {
         ->check(CLI::Range(1, 3600));
     cmd->add_flag("--json", args->json, "one JSON line per progress step and finished file");
     cmd->callback([args] { fsv::cli::setExitCode(runDownload(*args)); });
+});
+
+struct ResumeArgs {
+    std::string file;
+    std::string password;
+    bool passwordGiven = false;
+    bool json = false;
+    int waitSeconds = 30;
+};
+
+int runResume(const ResumeArgs& args) {
+    const auto loaded = fsv::state::loadResumeFile(args.file);
+    if (loaded.status == fsv::state::ReadStatus::Missing) {
+        fsv::cli::printError("fsv resume: no such file: " + args.file);
+        return 2;
+    }
+    if (!loaded.usable()) {
+        fsv::cli::printError("fsv resume: " + args.file + ": " + loaded.message);
+        return 2;
+    }
+    if (loaded.value.records.empty()) {
+        fsv::cli::printError("fsv resume: " + args.file + " holds no unfinished work");
+        return 2;
+    }
+    // The login data are the file's; a password given here replaces the file's, the
+    // environment's only fills in a missing one.
+    fsv::ConnectRequest request = fsv::state::toConnectRequest(loaded.value.header);
+    if (args.passwordGiven) {
+        request.password = args.password;
+    } else if (const char* env = std::getenv("FSV_PASSWORD"); env && request.password.empty()) {
+        request.password = env;
+    }
+
+    fsv::ScriptedUserPort user;
+    fsv::EventList list;
+    fsv::DateQueryWaiter waiter;
+    fsv::SessionCatalogs catalogs(list, &user, &waiter);
+    fsv::net::ConnectionManager transport;
+    fsv::net::HeadlessConnection connection(transport, user, &catalogs);
+    if (!connection.open(request)) {
+        // The file stays, to be loaded again later.
+        fsv::cli::printError(connection.error());
+        return 1;
+    }
+    auto catalog = catalogs.catalog(*connection.session());
+    auto rebuilt = fsv::cli::rebuildWork(loaded.value.records, *catalog, waiter, user,
+                                         std::chrono::seconds(args.waitSeconds));
+    if (rebuilt.cancelled) {
+        fsv::cli::printError(connection.session()->stopEvent().isSet()
+                                 ? "Connect fail!"
+                                 : "Timeout when getting the information from remote host.");
+        return 1;
+    }
+    for (auto& why : rebuilt.skipped) fsv::cli::printError("fsv resume: skipped " + why);
+    if (rebuilt.items.empty()) {
+        fsv::cli::printError("fsv resume: none of the work in " + args.file +
+                             " is on the recorder; the file stays");
+        connection.close();
+        return 1;
+    }
+
+    WorkRun run;
+    run.json = args.json;
+    run.command = "fsv resume";
+    const fs::path file = args.file;
+    run.taken = [file] {
+        std::error_code ec;
+        fs::remove(file, ec);
+    };
+    const int code =
+        runWork(connection, request, user, list, catalog, std::move(rebuilt.items), run);
+    if (code == 0 && !rebuilt.skipped.empty()) {
+        fsv::cli::printError(fsv::format("fsv resume: %zu recordings of the file were not found",
+                                         rebuilt.skipped.size()));
+        return 1;
+    }
+    return code;
+}
+
+fsv::cli::Registrar resumeReg([](CLI::App& app) {
+    auto args = std::make_shared<ResumeArgs>();
+    auto* cmd = app.add_subcommand(
+        "resume", "connect as a resume file (*.rsm) says and finish the work in it");
+    cmd->add_option("file", args->file, "the resume file; it is deleted once taken up")->required();
+    cmd->add_option("-p,--password", args->password,
+                    "password instead of the file's (FSV_PASSWORD fills in a missing one)")
+        ->each([args](const std::string&) { args->passwordGiven = true; });
+    cmd->add_option("--wait", args->waitSeconds, "seconds to wait for each day's answer")
+        ->check(CLI::Range(1, 3600));
+    cmd->add_flag("--json", args->json, "one JSON line per progress step and finished file");
+    cmd->callback([args] { fsv::cli::setExitCode(runResume(*args)); });
 });
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include "CommandSupport.h"
 #include "Commands.h"
 #include "net/HeadlessConnect.h"
 #include "platform/ScriptedUserPort.h"
@@ -11,26 +12,9 @@
 namespace {
 
 struct InfoArgs {
-    std::string target;
-    std::string id = "Guest";
-    std::string password;
-    bool passwordGiven = false;
+    std::shared_ptr<fsv::cli::LoginArgs> login = std::make_shared<fsv::cli::LoginArgs>();
     bool json = false;
 };
-
-// "HOST" or "HOST:PORT"; false for a port that is not a number in 1..65535.
-bool splitTarget(const std::string& target, fsv::ConnectRequest& request) {
-    auto colon = target.rfind(':');
-    request.address = target.substr(0, colon);
-    if (colon == std::string::npos) return !request.address.empty();
-    const std::string port = target.substr(colon + 1);
-    if (port.empty() || port.size() > 5 || port.find_first_not_of("0123456789") != port.npos)
-        return false;
-    unsigned long v = std::stoul(port);
-    if (v == 0 || v > 65535) return false;
-    request.port = static_cast<uint16_t>(v);
-    return !request.address.empty();
-}
 
 nlohmann::json channelsJson(const std::vector<fsv::net::ServerInfoChannel>& channels) {
     auto list = nlohmann::json::array();
@@ -53,16 +37,7 @@ void printChannels(const char* label, const std::vector<fsv::net::ServerInfoChan
 
 int runInfo(const InfoArgs& args) {
     fsv::ConnectRequest request;
-    if (!splitTarget(args.target, request)) {
-        fsv::cli::printError("fsv info: HOST[:PORT] expected, got \"" + args.target + "\"");
-        return 2;
-    }
-    request.id = args.id;
-    if (args.passwordGiven) {
-        request.password = args.password;
-    } else if (const char* env = std::getenv("FSV_PASSWORD")) {
-        request.password = env;
-    }
+    if (!fsv::cli::resolveLogin(*args.login, "fsv info", request)) return 2;
 
     fsv::ScriptedUserPort user;
     fsv::net::ConnectionManager transport;
@@ -93,11 +68,7 @@ int runInfo(const InfoArgs& args) {
 fsv::cli::Registrar reg([](CLI::App& app) {
     auto args = std::make_shared<InfoArgs>();
     auto* cmd = app.add_subcommand("info", "log in and list the recorder's cameras and days");
-    cmd->add_option("target", args->target, "HOST[:PORT] (port 5066 when left out)")->required();
-    cmd->add_option("-u,--user", args->id, "login ID");
-    cmd->add_option("-p,--password", args->password,
-                    "password (default: the environment variable FSV_PASSWORD)")
-        ->each([args](const std::string&) { args->passwordGiven = true; });
+    fsv::cli::addLoginOptions(cmd, args->login);
     cmd->add_flag("--json", args->json, "print one JSON object");
     cmd->callback([args] { fsv::cli::setExitCode(runInfo(*args)); });
 });

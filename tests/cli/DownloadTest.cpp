@@ -40,11 +40,19 @@ Outcome shell(const std::string& cmd, const fs::path& errFile) {
     return r;
 }
 
-// A recorder-sim process on a port of its own choosing; `dropAfter` makes every stream lose
-// its connection after that many blocks or frames.
+// A recorder-sim process on a port of its own choosing (or `port`); `dropAfter` makes every
+// stream lose its connection after that many blocks or frames.
 class Recorder {
   public:
-    Recorder(const fs::path& recordings, int dropAfter) {
+    Recorder(const fs::path& recordings, int dropAfter, const std::string& protocol = "",
+             int port = 0) {
+        std::vector<std::string> args = {FSV_BINARY_DIR "/sim/recorder-sim", "--listen",
+                                         "127.0.0.1:" + std::to_string(port), "--recordings",
+                                         recordings.string()};
+        if (!protocol.empty()) args.insert(args.end(), {"--protocol", protocol});
+        std::vector<char*> argv;
+        for (auto& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
         int out[2];
         if (::pipe(out) != 0) return;
         pid_ = ::fork();
@@ -54,10 +62,7 @@ class Recorder {
             ::close(out[1]);
             if (dropAfter)
                 ::setenv("FSV_SIM_STREAM_DROP_AFTER", std::to_string(dropAfter).c_str(), 1);
-            const std::string exe = FSV_BINARY_DIR "/sim/recorder-sim";
-            const std::string dir = recordings.string();
-            ::execl(exe.c_str(), exe.c_str(), "--listen", "127.0.0.1:0", "--recordings",
-                    dir.c_str(), static_cast<char*>(nullptr));
+            ::execv(argv[0], argv.data());
             ::_exit(127);
         }
         ::close(out[1]);
@@ -109,8 +114,11 @@ class DownloadCli : public testing::Test {
     }
     static void TearDownTestSuite() { fs::remove_all(root_); }
 
-    Outcome fsv(const std::string& args) {
-        return shell("FARSIGHT_HOME='" + root_.string() + "' FARSIGHT_CONFIG='" + root_.string() +
+    // `home` is the data folder (resume files); the suite's folder unless given.
+    Outcome fsv(const std::string& args, fs::path home = {}) {
+        if (home.empty()) home = root_;
+        fs::create_directories(home);
+        return shell("FARSIGHT_HOME='" + home.string() + "' FARSIGHT_CONFIG='" + home.string() +
                          "' '" FSV_BINARY_DIR "/cli/fsv' " + args,
                      root_ / "fsv.err");
     }
@@ -198,6 +206,76 @@ TEST_F(DownloadCli, FrameRangeMakesAClip) {
     EXPECT_NE(r.status, 0);
     EXPECT_NE(r.err.find("End Frame must greater than Start Frame!"), std::string::npos);
     r = fsv(download(recorder.port(), "clip", "--mode file --first 1 --last 2"));
+    EXPECT_NE(r.status, 0);
+}
+
+// A protocol-35 recorder numbers its days, so the resume records must carry the day's own id:
+// the dropped run leaves its work in Temp0.rsm, and `fsv resume` finishes it from there.
+TEST_F(DownloadCli, DroppedDownloadIsFinishedFromItsResumeFile) {
+    struct Case {
+        const char* mode;
+        int dropAfter;
+    };
+    for (const Case c : {Case{"file", 2}, Case{"avi", 7}}) {
+        SCOPED_TRACE(c.mode);
+        const std::string out = std::string("resumed-") + c.mode;
+        const fs::path home = root_ / ("home-" + out);
+        int port = 0;
+        {
+            Recorder dropping(root_ / "rec", c.dropAfter, "35");
+            port = dropping.port();
+            ASSERT_GT(port, 0);
+            auto r = fsv(download(port, out, std::string("--mode ") + c.mode), home);
+            EXPECT_NE(r.status, 0);
+            EXPECT_NE(r.err.find("fsv resume " + (home / "Temp0.rsm").string()), std::string::npos)
+                << r.err;
+        }
+        const fs::path kept = home / "Temp0.rsm";
+        ASSERT_TRUE(fs::exists(kept));
+        EXPECT_FALSE(fs::exists(home / "Auto1.rsm"));
+        // One version-3 record whose date id (at 288 in the record) is the day's: 20261201 is
+        // in the recorder's second month group.
+        const std::string bytes = slurp(kept);
+        ASSERT_EQ(bytes.size(), 101u + 308u);
+        EXPECT_EQ(static_cast<uint8_t>(bytes[101 + 288]), 1);
+        EXPECT_EQ(bytes.substr(101 + 5, 14), "20261201080300");
+
+        // The recorder comes back where it was.
+        Recorder recorder(root_ / "rec", 0, "35", port);
+        ASSERT_EQ(recorder.port(), port);
+        auto r = fsv("resume '" + kept.string() + "'", home);
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_FALSE(fs::exists(kept));
+        EXPECT_FALSE(fs::exists(home / "Auto1.rsm"));
+        if (std::string(c.mode) == "file") {
+            EXPECT_EQ(slurp(target(out)), slurp(source()));
+        } else {
+            const auto expected = videoPackets(source(), root_ / "ff.err");
+            ASSERT_FALSE(expected.empty());
+            EXPECT_EQ(videoPackets(target(out), root_ / "ff.err"), expected);
+        }
+    }
+}
+
+TEST_F(DownloadCli, DownloadThatFinishesLeavesNoResumeFile) {
+    const fs::path home = root_ / "home-whole";
+    Recorder recorder(root_ / "rec", 0, "35");
+    auto r = fsv(download(recorder.port(), "whole", ""), home);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(slurp(target("whole")), slurp(source()));
+    EXPECT_FALSE(fs::exists(home / "Auto1.rsm"));
+    EXPECT_FALSE(fs::exists(home / "Temp0.rsm"));
+}
+
+TEST_F(DownloadCli, ResumeRefusesFilesItCannotUse) {
+    const fs::path home = root_ / "home-bad";
+    fs::create_directories(home);
+    std::ofstream(home / "junk.rsm") << "not a resume file at all";
+    auto r = fsv("resume '" + (home / "junk.rsm").string() + "'", home);
+    EXPECT_NE(r.status, 0);
+    EXPECT_NE(r.err.find("Unexpected file format!"), std::string::npos) << r.err;
+    EXPECT_TRUE(fs::exists(home / "junk.rsm"));
+    r = fsv("resume '" + (home / "none.rsm").string() + "'", home);
     EXPECT_NE(r.status, 0);
 }
 

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <nlohmann/json.hpp>
 
 #include "SimProcess.h"
@@ -92,4 +93,36 @@ TEST(FsvInfo, FailuresGiveOneLineAndNonZeroStatus) {
     auto r = runProgram(fsv::test::fsvPath(), {"info", gone, "-u", "admin", "-p", "pw"});
     EXPECT_NE(r.status, 0);
     EXPECT_EQ(r.err, "fsv: Connect fail!\n");
+}
+
+// --book takes address, port, ID and password from the address book; -p still wins.
+TEST(FsvInfo, ConnectsToAnAddressBookEntry) {
+    SimProcess sim(
+        {"--recordings", tinyRecordings().string(), "--user", "admin", "--password", "pw"});
+    ASSERT_TRUE(sim.started()) << sim.error();
+    const fs::path home = fs::path(FSV_BINARY_DIR) / "test-recordings" / "info-book";
+    fs::remove_all(home);
+    fs::create_directories(home);
+    const std::map<std::string, std::string> env = {
+        {"FARSIGHT_HOME", home.string()}, {"FARSIGHT_CONFIG", home.string()}, {"FSV_PASSWORD", ""}};
+    auto added =
+        runProgram(fsv::test::fsvPath(),
+                   {"book", "add", "Yard", "127.0.0.1", "--port", std::to_string(sim.port()), "-u",
+                    "admin", "-p", "pw", "--group", "Site"},
+                   env);
+    ASSERT_EQ(added.status, 0) << added.err;
+
+    auto r = runProgram(fsv::test::fsvPath(), {"info", "--book", "Yard", "--json"}, env);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("Front door"), std::string::npos) << r.out;
+    r = runProgram(fsv::test::fsvPath(), {"info", "--book", "Yard", "--group", "Site"}, env);
+    EXPECT_EQ(r.status, 0) << r.err;
+
+    r = runProgram(fsv::test::fsvPath(), {"info", "--book", "Yard", "-p", "wrong"}, env);
+    EXPECT_EQ(r.err, "fsv: Password Error! (127.0.0.1)\n");
+    r = runProgram(fsv::test::fsvPath(), {"info", "--book", "Nobody"}, env);
+    EXPECT_NE(r.status, 0);
+    EXPECT_NE(r.err, "");
+    r = runProgram(fsv::test::fsvPath(), {"info", sim.address(), "--book", "Yard"}, env);
+    EXPECT_EQ(r.status, 2);
 }

@@ -1,0 +1,126 @@
+#include "CommandSupport.h"
+
+#include <cstdlib>
+
+#include "state/AddressBook.h"
+
+namespace fsv::cli {
+
+void addLoginOptions(CLI::App* cmd, const std::shared_ptr<LoginArgs>& args) {
+    cmd->add_option("target", args->target,
+                    "HOST[:PORT] (port 5066 when left out); not with --book");
+    cmd->add_option("-u,--user", args->id, "login ID")->each([args](const std::string&) {
+        args->idGiven = true;
+    });
+    cmd->add_option("-p,--password", args->password,
+                    "password (default: the environment variable FSV_PASSWORD)")
+        ->each([args](const std::string&) { args->passwordGiven = true; });
+    cmd->add_option("--book", args->book,
+                    "take address, port, ID and password from this address book entry");
+    cmd->add_option("--group", args->group, "the address book group of the --book entry")
+        ->each([args](const std::string&) { args->groupGiven = true; });
+}
+
+bool resolveLogin(const LoginArgs& args, const std::string& command, ConnectRequest& request) {
+    if (!args.book.empty()) {
+        if (!args.target.empty()) {
+            printError(command + ": give HOST[:PORT] or --book, not both");
+            return false;
+        }
+        std::string error;
+        auto found = state::lookupBookConnection(
+            args.book, args.groupGiven ? std::optional<std::string>(args.group) : std::nullopt,
+            &error);
+        if (!found) {
+            printError(command + ": " + error);
+            return false;
+        }
+        request = *found;
+    } else {
+        if (args.groupGiven) {
+            printError(command + ": --group needs --book");
+            return false;
+        }
+        if (!splitTarget(args.target, request)) {
+            printError(command + ": HOST[:PORT] expected, got \"" + args.target + "\"");
+            return false;
+        }
+        request.id = args.id;
+    }
+    if (args.idGiven) request.id = args.id;
+    if (args.passwordGiven) {
+        request.password = args.password;
+    } else if (const char* env = std::getenv("FSV_PASSWORD")) {
+        request.password = env;
+    }
+    return true;
+}
+
+bool splitTarget(const std::string& target, ConnectRequest& request) {
+    auto colon = target.rfind(':');
+    request.address = target.substr(0, colon);
+    if (colon == std::string::npos) return !request.address.empty();
+    const std::string port = target.substr(colon + 1);
+    if (port.empty() || port.size() > 5 || port.find_first_not_of("0123456789") != port.npos)
+        return false;
+    unsigned long v = std::stoul(port);
+    if (v == 0 || v > 65535) return false;
+    request.port = static_cast<uint16_t>(v);
+    return !request.address.empty();
+}
+
+bool parseMoment(const std::string& text, bool end, std::string& date, std::string& time) {
+    auto digits = [&](size_t at, size_t n) {
+        if (at + n > text.size()) return false;
+        for (size_t i = at; i < at + n; ++i)
+            if (text[i] < '0' || text[i] > '9') return false;
+        return true;
+    };
+    if (!digits(0, 4) || text.size() < 10 || text[4] != '-' || !digits(5, 2) || text[7] != '-' ||
+        !digits(8, 2))
+        return false;
+    date = text.substr(0, 4) + text.substr(5, 2) + text.substr(8, 2);
+    if (text.size() == 10) {
+        time = end ? "235959" : "000000";
+        return true;
+    }
+    if (text.size() != 19 || text[10] != ' ' || !digits(11, 2) || text[13] != ':' ||
+        !digits(14, 2) || text[16] != ':' || !digits(17, 2))
+        return false;
+    time = text.substr(11, 2) + text.substr(14, 2) + text.substr(17, 2);
+    return true;
+}
+
+#ifdef FSV_CLI_HAS_CATALOG
+bool choose(const std::vector<std::string>& codes, net::ChannelKind kind,
+            const RecorderCatalog& catalog, std::vector<Chosen>& out, const std::string& command) {
+    const auto channels = kind == net::kCamera ? catalog.cameras() : catalog.audioChannels();
+    const char* label = kind == net::kCamera ? "camera" : "audio channel";
+    auto add = [&](const Chosen& c) {
+        for (auto& o : out)
+            if (o.position == c.position) return;
+        out.push_back(c);
+    };
+    for (auto& code : codes) {
+        if (code == "all") {
+            for (auto& c : channels) add({kind, c.code, c.position});
+            continue;
+        }
+        if (code.empty() || code.size() > 5 || code.find_first_not_of("0123456789") != code.npos) {
+            printError(format("%s: bad %s code \"%s\"", command.c_str(), label, code.c_str()));
+            return false;
+        }
+        const unsigned long v = std::stoul(code);
+        const int pos = v <= 0xFFFF ? catalog.channelOfCode(kind, static_cast<uint16_t>(v)) : -1;
+        if (pos < 0) {
+            printError(
+                format("%s: the recorder has no %s %s", command.c_str(), label, code.c_str()));
+            return false;
+        }
+        add({kind, static_cast<uint16_t>(v), pos});
+    }
+    return true;
+}
+#endif
+
+}  // namespace fsv::cli

@@ -1,0 +1,56 @@
+#pragma once
+// What the connecting subcommands share: the login options (HOST[:PORT] or an address book
+// entry, ID, password), the period's moments, and the channel codes of a selection.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Commands.h"
+#include "platform/Shared.h"
+
+#if __has_include("recordings/RecorderCatalog.h")
+#include "recordings/RecorderCatalog.h"
+#define FSV_CLI_HAS_CATALOG 1
+#endif
+
+namespace fsv::cli {
+
+struct LoginArgs {
+    std::string target;  // HOST[:PORT]; may be empty with --book
+    std::string id = "Guest";
+    bool idGiven = false;
+    std::string password;
+    bool passwordGiven = false;
+    std::string book;   // address book entry
+    std::string group;  // its group, when the name is not unique
+    bool groupGiven = false;
+};
+
+// Adds "target" (optional), -u, -p, --book and --group to a subcommand.
+void addLoginOptions(CLI::App* cmd, const std::shared_ptr<LoginArgs>& args);
+// The request to connect with: HOST[:PORT] or the address book entry, then -u and -p (or the
+// environment variable FSV_PASSWORD) over what the book gave. False after printing why,
+// prefixed with `command`.
+bool resolveLogin(const LoginArgs& args, const std::string& command, ConnectRequest& request);
+
+// "HOST" or "HOST:PORT" into the request's address and port.
+bool splitTarget(const std::string& target, ConnectRequest& request);
+// "YYYY-MM-DD HH:MM:SS" or "YYYY-MM-DD" (the day's start, or its end when `end`) into YYYYMMDD
+// and HHMMSS.
+bool parseMoment(const std::string& text, bool end, std::string& date, std::string& time);
+
+#ifdef FSV_CLI_HAS_CATALOG
+struct Chosen {
+    net::ChannelKind kind;
+    uint16_t code;
+    int position;
+};
+// The channel positions named by `codes` ("all" for every one), each once in the order first
+// named; false with a message (prefixed with `command`) for a code the recorder does not have.
+bool choose(const std::vector<std::string>& codes, net::ChannelKind kind,
+            const RecorderCatalog& catalog, std::vector<Chosen>& out, const std::string& command);
+#endif
+
+}  // namespace fsv::cli

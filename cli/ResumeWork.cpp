@@ -1,0 +1,109 @@
+#include "ResumeWork.h"
+#if defined(FSV_DOWNLOAD_SESSIONS)
+
+namespace fsv::cli {
+
+namespace dl = fsv::download;
+
+state::ResumeRecord resumeRecordOf(const dl::WorkItem& item) {
+    state::ResumeRecord r;
+    r.listFlag = item.queue == dl::QueueKind::Audio ? 1 : 0;
+    r.type = item.mode();
+    r.camera = item.channelCode;
+    r.eventKey = item.eventKey;
+    r.path = item.outputPath;
+    r.firstFrame = item.firstFrame;
+    r.lastFrame = item.lastFrame;
+    r.dateId = item.dateId;  // the day's own id: a recorder that numbers its days has no day 0
+    return r;
+}
+
+bool AutoResume::write(const std::vector<dl::WorkItem>& unfinished, std::string* error) {
+    state::ResumeData data;
+    data.header = header_;
+    for (auto& item : unfinished)
+        if (item.action != dl::Action::JustPlay) data.records.push_back(resumeRecordOf(item));
+    return state::writeAutoResumeFile(lock_, folder_, number_, data, error) ==
+           state::ResumeWrite::Written;
+}
+
+std::optional<std::filesystem::path> AutoResume::keepAsTemp(std::string* error) {
+    auto kept = state::keepAutoResumeFileAsTemp(lock_, folder_, number_, error);
+    state::deleteAutoResumeFile(lock_, folder_, number_);
+    return kept;
+}
+
+void AutoResume::remove() { state::deleteAutoResumeFile(lock_, folder_, number_); }
+
+RebuiltWork rebuildWork(const std::vector<state::ResumeRecord>& records, RecorderCatalog& catalog,
+                        DateQueryWaiter& waiter, UserPort& user,
+                        std::chrono::milliseconds replyTimeout) {
+    RebuiltWork out;
+    EventList& list = catalog.list();
+    const int r = catalog.connectionNumber();
+    for (auto& rec : records) {
+        const std::string what = rec.eventKey + " of channel " + std::to_string(rec.camera);
+        const bool audio = rec.listFlag == 1;
+        const auto kind = audio ? net::kAudio : net::kCamera;
+        const int channel = catalog.channelOfCode(kind, rec.camera);
+        if (channel < 0 || rec.eventKey.size() != 14) {
+            out.skipped.push_back(what + ": the recorder has no such channel");
+            continue;
+        }
+        const std::string date = rec.eventKey.substr(0, 8), time = rec.eventKey.substr(8);
+        int day = list.findDay(r, channel, date, rec.dateId);
+        if (day < 0) {
+            out.skipped.push_back(what + ": the recorder has no such day");
+            continue;
+        }
+        bool loaded = false;
+        for (auto& d : list.days(r, channel))
+            if (d.position == day) loaded = d.loaded;
+        if (!loaded) {
+            PeriodQuery query(waiter, &user, nullptr);
+            query.replyTimeout = replyTimeout;
+            query.askOnTimeout = false;
+            const auto summary = query.run(catalog, {channel}, {date, "000000", date, "235959"});
+            if (summary.outcome == PeriodOutcome::Cancelled ||
+                summary.outcome == PeriodOutcome::Exiting) {
+                out.cancelled = true;
+                out.items.clear();
+                return out;
+            }
+            day = list.findDay(r, channel, date, rec.dateId);
+        }
+        const int event = day < 0 ? -1 : list.findEvent(r, channel, day, time);
+        if (event < 0) {
+            out.skipped.push_back(what + ": the recorder has no such recording");
+            continue;
+        }
+        list.setMark(kMarkQueued, r, channel, day, event);
+
+        dl::WorkItem item;
+        item.queue = audio ? dl::QueueKind::Audio
+                           : (rec.type == 11 ? dl::QueueKind::File : dl::QueueKind::Video);
+        const bool ranged = rec.firstFrame != 0 || rec.lastFrame != dl::kWholeRecordingLastFrame;
+        item.action =
+            item.queue != dl::QueueKind::Video
+                ? dl::Action::JustDownload
+                : (ranged ? dl::Action::DownloadAndPlayPeriod : dl::Action::DownloadAndPlay);
+        item.channelCode = rec.camera;
+        for (auto& row : list.channels(r))
+            if (row.position == channel) item.channelName = row.name;
+        item.dayPosition = day;
+        item.eventPosition = event;
+        item.eventKey = rec.eventKey;
+        item.dateId = rec.dateId;
+        item.firstFrame = rec.firstFrame;
+        item.lastFrame = rec.lastFrame;
+        item.outputPath = rec.path;
+        item.append = true;
+        item.size = list.recordingSize(r, channel, day, event);
+        out.items.push_back(item);
+    }
+    return out;
+}
+
+}  // namespace fsv::cli
+
+#endif  // FSV_DOWNLOAD_SESSIONS

@@ -1,0 +1,60 @@
+#pragma once
+// Resume files of fsv's downloads: the work items as resume records, the connection's
+// automatic file kept up to date while the work runs, and the work rebuilt from a loaded
+// file's records (the days they need are asked for first).
+#if defined(FSV_DOWNLOAD_SESSIONS)
+
+#include <chrono>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "recordings/EventList.h"
+#include "recordings/PeriodQuery.h"
+#include "recordings/RecorderCatalog.h"
+#include "recordings/download/Work.h"
+#include "state/ResumeFile.h"
+
+namespace fsv::cli {
+
+state::ResumeRecord resumeRecordOf(const download::WorkItem& item);
+
+// The automatic resume file ("Auto<k+1>.rsm" in the data folder) of one connection.
+class AutoResume {
+  public:
+    AutoResume(std::filesystem::path folder, int connectionNumber, state::ResumeHeader header)
+        : folder_(std::move(folder)), number_(connectionNumber), header_(std::move(header)) {}
+
+    // Rewrites the file with `unfinished`; skipped when a rewrite is in progress.
+    bool write(const std::vector<download::WorkItem>& unfinished, std::string* error = nullptr);
+    // The recorder closed the connection: the file is kept as "Temp<k>.rsm" and the automatic
+    // file goes. Returns the kept file.
+    std::optional<std::filesystem::path> keepAsTemp(std::string* error = nullptr);
+    // The work ended in order: the file goes.
+    void remove();
+    std::filesystem::path path() const { return state::autoResumePath(folder_, number_); }
+
+  private:
+    std::filesystem::path folder_;
+    int number_;
+    state::ResumeHeader header_;
+    state::ResumeLock lock_;
+};
+
+struct RebuiltWork {
+    std::vector<download::WorkItem> items;
+    std::vector<std::string> skipped;  // why each skipped record was left out
+    bool cancelled = false;            // a day could not be asked for: nothing was rebuilt
+};
+
+// The work of a resume file's records on the catalog's recorder: each record's channel, day
+// (by date and date id) and event are looked up, days not loaded yet are asked for, and the
+// items come back with the append flag set and their events marked queued.
+RebuiltWork rebuildWork(const std::vector<state::ResumeRecord>& records, RecorderCatalog& catalog,
+                        DateQueryWaiter& waiter, UserPort& user,
+                        std::chrono::milliseconds replyTimeout);
+
+}  // namespace fsv::cli
+
+#endif  // FSV_DOWNLOAD_SESSIONS
