@@ -218,6 +218,16 @@ int runWork(fsv::net::HeadlessConnection& connection, const fsv::ConnectRequest&
         }
     };
 
+    // The hooks point at this run's locals: they go before the locals do.
+    struct HookReset {
+        fsv::ScriptedUserPort& user;
+        ~HookReset() {
+            user.onPost = {};
+            user.onMessage = {};
+            user.onExistingFile = {};
+        }
+    } hookReset{user};
+
     fsv::state::ResumeHeader header;
     header.address = request.address;
     header.port = request.port;
@@ -296,8 +306,12 @@ int runWork(fsv::net::HeadlessConnection& connection, const fsv::ConnectRequest&
         if (closedByRecorder.load())
             fsv::cli::printError(fsv::format(fsv::state::kClosedByRemote, recorderName.c_str(),
                                              request.address.c_str()));
-        fsv::cli::printError("the unfinished work is kept in " + kept->string() +
-                             "; continue it with: fsv resume " + kept->string());
+        std::error_code exists;
+        if (fs::exists(*kept, exists))
+            fsv::cli::printError("the unfinished work is kept in " + kept->string() +
+                                 "; continue it with: fsv resume " + kept->string());
+        else
+            fsv::cli::printError("run the same command again to continue");
         return 1;
     }
     return 0;
