@@ -36,6 +36,7 @@ struct ServerOptions {
     int maxClients = 16;     // connections beyond this are refused
     // Faults for tests.
     int dropAfter = 0;       // close a connection after this many received messages (0: never)
+    int dropStreamAfter = 0;  // close the link after a stream sent N blocks or frames (0: never)
     int delayMs = 0;         // delay every reply
     bool malformed = false;  // send a cut-short copy before every reply
 };

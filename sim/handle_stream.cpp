@@ -2,8 +2,8 @@
 // download-and-play (10) and play-only (12) streams whose frames the client pulls one at a
 // time; the frame count query; closing. Recordings come from the recordings folder.
 //
-// Test fault: FSV_SIM_STREAM_DROP_AFTER=N closes the connection once a stream has sent N
-// blocks (mode 11) or N frames (modes 10 and 12).
+// Test fault: --drop-stream-after N (or the environment variable FSV_SIM_STREAM_DROP_AFTER=N)
+// closes the connection once a stream has sent N blocks (mode 11) or N frames (modes 10, 12).
 
 #include <cstdlib>
 #include <map>
@@ -36,7 +36,9 @@ struct StreamState {
     std::map<uint32_t, std::shared_ptr<OpenStream>> open;
 };
 
-size_t dropAfter() {
+size_t dropAfter(const Client& client) {
+    if (client.options().dropStreamAfter > 0)
+        return static_cast<size_t>(client.options().dropStreamAfter);
     const char* v = std::getenv("FSV_SIM_STREAM_DROP_AFTER");
     return v ? std::strtoul(v, nullptr, 10) : 0;
 }
@@ -64,7 +66,7 @@ void sendFile(Client& client, const StreamRequest& r, const SimRecording& rec) {
     if (!f) return sendStatus(client, r.cookie, 1);
     client.reply(encodeStreamReply(stream::kHeader, r.cookie,
                                    encodeStreamHeaderBody(static_cast<uint32_t>(rec.size), 0, {})));
-    const size_t drop = dropAfter();
+    const size_t drop = dropAfter(client);
     std::vector<uint8_t> buffer(kFileBlock);
     uint32_t block = 0;
     if (r.open.append && r.open.resumeOffset <= rec.size)
@@ -133,7 +135,7 @@ void sendFrame(Client& client, StreamState& state, const StreamRequest& r) {
     const int index = static_cast<int>(frame);
     auto data = s->reader->videoSample(index);
     if (!data) return sendStatus(client, r.cookie, 1);
-    const size_t drop = dropAfter();
+    const size_t drop = dropAfter(client);
     if (drop && s->sent == drop) return client.drop();
 
     platform::ByteWriter record;
