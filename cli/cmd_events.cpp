@@ -1,4 +1,5 @@
-// fsv events HOST[:PORT] -u ID [-p PASSWORD] --camera CODE[,CODE...]|all [--audio CODE[,...]|all]
+// fsv events HOST[:PORT]|--book NAME [--group GROUP] -u ID [-p PASSWORD]
+//            --camera CODE[,CODE...]|all [--audio CODE[,...]|all]
 //            --from "YYYY-MM-DD HH:MM:SS" --to "YYYY-MM-DD HH:MM:SS" [--json]
 // Logs in, asks the recorder for the days of the period that are not loaded yet (latest first)
 // and lists every recording of the period per channel: date, time and size.

@@ -1,4 +1,5 @@
-// fsv info HOST[:PORT] -u ID [-p PASSWORD] [--json]: log in and print what the recorder has.
+// fsv info HOST[:PORT]|--book NAME [--group GROUP] -u ID [-p PASSWORD] [--json]: log in and
+// print what the recorder has.
 #include <cstdio>
 #include <cstdlib>
 #include <nlohmann/json.hpp>
