@@ -277,6 +277,29 @@ TEST_F(DownloadCli, ResumeRefusesFilesItCannotUse) {
     EXPECT_TRUE(fs::exists(home / "junk.rsm"));
     r = fsv("resume '" + (home / "none.rsm").string() + "'", home);
     EXPECT_NE(r.status, 0);
+
+    // A recorder that cannot be reached leaves the file to be loaded later.
+    int gone = 0;
+    {
+        Recorder recorder(root_ / "rec", 0);
+        gone = recorder.port();
+    }
+    std::string file(101 + 308, '\0');
+    file.replace(0, 14, "KorFSV_Resume3");
+    file[15] = 1;  // one record
+    file[19] = static_cast<char>(gone & 0xFF);
+    file[20] = static_cast<char>(gone >> 8);
+    file.replace(21, 9, "127.0.0.1");
+    file.replace(37, 5, "Guest");
+    file[101 + 1] = 11;
+    file[101 + 2] = 2;
+    file.replace(101 + 5, 14, "20261201080300");
+    file.replace(101 + 20, 5, "x.avi");
+    std::ofstream(home / "later.rsm", std::ios::binary) << file;
+    r = fsv("resume '" + (home / "later.rsm").string() + "'", home);
+    EXPECT_NE(r.status, 0);
+    EXPECT_NE(r.err.find("Connect fail!"), std::string::npos) << r.err;
+    EXPECT_TRUE(fs::exists(home / "later.rsm"));
 }
 
 }  // namespace
