@@ -1,6 +1,7 @@
 // fsv info against a running recorder-sim.
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -16,7 +17,9 @@ using fsv::test::SimProcess;
 namespace {
 
 fs::path tinyRecordings() {
-    fs::path dir = fs::path(FSV_BINARY_DIR) / "test-recordings" / "info";
+    // One folder per test process: ctest runs these tests in parallel.
+    fs::path dir = fs::path(FSV_BINARY_DIR) / "test-recordings" /
+                   ("info-" + std::to_string(::getpid()));
     fs::remove_all(dir);
     for (auto* f : {"Cam01/20261130/093000.avi", "Cam01/20261201/100000.avi",
                     "Cam02/20261201/120000.avi", "Aud01/20261201/100000.wav"}) {
@@ -100,7 +103,8 @@ TEST(FsvInfo, ConnectsToAnAddressBookEntry) {
     SimProcess sim(
         {"--recordings", tinyRecordings().string(), "--user", "admin", "--password", "pw"});
     ASSERT_TRUE(sim.started()) << sim.error();
-    const fs::path home = fs::path(FSV_BINARY_DIR) / "test-recordings" / "info-book";
+    const fs::path home = fs::path(FSV_BINARY_DIR) / "test-recordings" /
+                          ("info-book-" + std::to_string(::getpid()));
     fs::remove_all(home);
     fs::create_directories(home);
     const std::map<std::string, std::string> env = {

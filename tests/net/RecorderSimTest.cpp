@@ -5,6 +5,8 @@
 
 #include <fstream>
 
+#include <unistd.h>
+
 #include "net/HeadlessConnect.h"
 #include "platform/ScriptedUserPort.h"
 #include "sim/Server.h"
@@ -17,7 +19,9 @@ namespace fs = std::filesystem;
 namespace {
 
 fs::path makeRecordings(const std::string& name) {
-    fs::path dir = fs::path(FSV_BINARY_DIR) / "test-recordings" / name;
+    // One folder per test process: ctest runs tests in parallel, and each test rebuilds it.
+    fs::path dir = fs::path(FSV_BINARY_DIR) / "test-recordings" /
+                   (name + "-" + std::to_string(::getpid()));
     fs::remove_all(dir);
     for (auto* f :
          {"Cam01/20261130/093000.avi", "Cam01/20261201/100000.avi", "Cam01/20261201/110000.avi",
