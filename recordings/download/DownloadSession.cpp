@@ -136,8 +136,11 @@ int DownloadSession::camerasWithoutStream(const std::vector<uint16_t>& cameras) 
 }
 
 bool DownloadSession::idle() {
+    // Once the session has stopped (the recorder went away), the queues' workers are gone and
+    // what is still queued stays queued: nothing more will happen, so it is not worth waiting.
+    const bool stopped = link_.stopEvent().isSet();
     for (StreamQueue* q : allQueues())
-        if (q->busy() || q->hasItems()) return false;
+        if (q->busy() || (!stopped && q->hasItems())) return false;
     return true;
 }
 

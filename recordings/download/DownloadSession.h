@@ -50,7 +50,8 @@ class DownloadSession {
     // stream.
     int camerasWithoutStream(const std::vector<uint16_t>& cameras);
 
-    // Nothing queued and no stream running in any queue.
+    // Nothing queued and no stream running in any queue; after the session stopped, no stream
+    // running (what is still queued will not start).
     bool idle();
     std::vector<WorkItem> unfinished();
     // Stops every queue and waits for their threads.

@@ -118,8 +118,9 @@ class DownloadCli : public testing::Test {
     Outcome fsv(const std::string& args, fs::path home = {}) {
         if (home.empty()) home = root_;
         fs::create_directories(home);
+        // A run that hangs fails the test (status 124) instead of stalling the suite.
         return shell("FARSIGHT_HOME='" + home.string() + "' FARSIGHT_CONFIG='" + home.string() +
-                         "' '" FSV_BINARY_DIR "/cli/fsv' " + args,
+                         "' timeout 120 '" FSV_BINARY_DIR "/cli/fsv' " + args,
                      root_ / "fsv.err");
     }
     std::string download(int port, const std::string& out, const std::string& more) {
@@ -255,6 +256,36 @@ TEST_F(DownloadCli, DroppedDownloadIsFinishedFromItsResumeFile) {
             EXPECT_EQ(videoPackets(target(out), root_ / "ff.err"), expected);
         }
     }
+}
+
+// A recorder that goes away with more work queued behind the running stream: the run ends
+// (the queued work will not start on a dead session), keeps all of it, and a resume finishes it.
+TEST_F(DownloadCli, DropWithWorkStillQueuedEndsAndKeepsAllOfIt) {
+    const fs::path home = root_ / "home-queued";
+    const std::string day = " --camera 2 --from '2026-12-01 00:00:00' --to '2026-12-01 23:59:59'";
+    int port = 0;
+    {
+        Recorder dropping(root_ / "rec", 2, "35");
+        port = dropping.port();
+        ASSERT_GT(port, 0);
+        auto r = fsv("download 127.0.0.1:" + std::to_string(port) + day + " -o '" +
+                         (root_ / "queued").string() + "'",
+                     home);
+        EXPECT_NE(r.status, 0);
+        EXPECT_NE(r.err.find("2 of 2 recordings failed"), std::string::npos) << r.err;
+    }
+    const fs::path kept = home / "Temp0.rsm";
+    ASSERT_TRUE(fs::exists(kept));
+    EXPECT_EQ(fs::file_size(kept), 101u + 2 * 308u) << "both recordings are kept";
+
+    Recorder recorder(root_ / "rec", 0, "35", port);
+    ASSERT_EQ(recorder.port(), port);
+    auto r = fsv("resume '" + kept.string() + "'", home);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_FALSE(fs::exists(kept));
+    EXPECT_EQ(slurp(root_ / "queued/Cam02/1201/Dst0120261201080300002.avi"), slurp(source()));
+    EXPECT_EQ(slurp(root_ / "queued/Cam02/1201/Dst0120261201090317002.avi"),
+              slurp(root_ / "rec/Cam02/20261201/090317.avi"));
 }
 
 TEST_F(DownloadCli, DownloadThatFinishesLeavesNoResumeFile) {
