@@ -147,9 +147,16 @@ TEST_F(DownloadCli, FileDownloadCutOffThenResumedIsByteForByteTheRecordersFile) 
         EXPECT_NE(r.err.find("1 of 1 recordings failed"), std::string::npos) << r.err;
     }
     ASSERT_TRUE(fs::exists(target("file")));
-    const auto partial = fs::file_size(target("file"));
-    EXPECT_GT(partial, 0u);
+    auto partial = fs::file_size(target("file"));
     EXPECT_LT(partial, fs::file_size(source()));
+    // Blocks still in flight when the link went are dropped with the session (the resume
+    // fetches them again), so on a slow machine nothing may have reached the disk yet. Then
+    // cut the file by hand, so that the resume from an offset is still what is tested.
+    if (partial == 0) {
+        const std::string head = slurp(source()).substr(0, 16384);
+        std::ofstream(target("file"), std::ios::binary | std::ios::trunc) << head;
+        partial = head.size();
+    }
 
     Recorder recorder(root_ / "rec", 0);
     auto r = fsv(download(recorder.port(), "file", "--json"));
