@@ -1,6 +1,7 @@
 #include "platform/AtomicFile.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -16,8 +17,16 @@ bool writeFileAtomically(const std::filesystem::path& file, const void* data, si
     };
     std::filesystem::path tmp = file;
     tmp += ".tmp" + std::to_string(::getpid());
-    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    // Owner only: the address book, the resume files and the connection sets hold passwords.
+    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (fd < 0) return fail("cannot create");
+    if (::fchmod(fd, 0600) != 0) {  // a leftover temporary file keeps its old mode otherwise
+        int saved = errno;
+        ::close(fd);
+        ::unlink(tmp.c_str());
+        errno = saved;
+        return fail("cannot create");
+    }
     const char* p = static_cast<const char*>(data);
     size_t left = size;
     while (left > 0) {

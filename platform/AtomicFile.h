@@ -1,7 +1,8 @@
 #pragma once
 // Writing a whole file so that a crash or a full disk never leaves a half-written one: the bytes
 // go to a temporary file in the same folder, are flushed, and the temporary file is renamed
-// over the old one. Until the rename the old file is untouched.
+// over the old one. Until the rename the old file is untouched. The file is readable and
+// writable by its owner only (0600).
 
 #include <cstddef>
 #include <filesystem>

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -43,8 +44,14 @@ fs::path folderFrom(const char* ownVar, const char* xdgVar, const char* xdgDefau
         }
         p /= "FarsightViewer";
     }
+    // A folder made here is the owner's only (0700): it holds passwords and keys. A folder
+    // that exists already keeps its mode.
     std::error_code ec;
-    fs::create_directories(p, ec);
+    const fs::path dir = p.has_filename() ? p : p.parent_path();  // "a/home/" names "a/home"
+    if (!fs::exists(dir, ec)) {
+        if (dir.has_parent_path()) fs::create_directories(dir.parent_path(), ec);
+        ::mkdir(dir.c_str(), 0700);
+    }
     return p;
 }
 

@@ -18,10 +18,12 @@ void debugOutput(std::string_view text);
 bool debugEnabled();
 
 // The data folder (address book, login log, resume files, skins): $FARSIGHT_HOME, else
-// $XDG_DATA_HOME/FarsightViewer, else ~/.local/share/FarsightViewer. Created when missing.
+// $XDG_DATA_HOME/FarsightViewer, else ~/.local/share/FarsightViewer. Created (mode 0700) when
+// missing.
 std::filesystem::path dataFolder();
 // The config folder (ini files, key container): $FARSIGHT_CONFIG, else
-// $XDG_CONFIG_HOME/FarsightViewer, else ~/.config/FarsightViewer. Created when missing.
+// $XDG_CONFIG_HOME/FarsightViewer, else ~/.config/FarsightViewer. Created (mode 0700) when
+// missing.
 std::filesystem::path configFolder();
 
 // Free bytes for the caller on the file system of `path` (or its nearest existing parent);
