@@ -39,6 +39,11 @@ struct ServerOptions {
     int dropStreamAfter = 0;  // close the link after a stream sent N blocks or frames (0: never)
     int delayMs = 0;         // delay every reply
     bool malformed = false;  // send a cut-short copy before every reply
+    // Faults of the server information.
+    bool badChannelList = false;       // answer the channel-name request unreadably
+    std::optional<uint32_t> extraDay;  // list this day number for every camera as well
+    // Tests: every login block received is appended here as "ID:password".
+    std::filesystem::path loginLog;
 };
 
 class Server;

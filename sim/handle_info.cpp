@@ -11,17 +11,27 @@ using namespace fsv::net;
 
 static HandlerRegistrar info(cmd::kGetServerInfo, [](Client& client, ByteSpan) {
     if (!client.loggedIn) return;
-    client.reply(encodeServerInfo(serverInfoMessage(client.server().recordings())));
+    auto message = serverInfoMessage(client.server().recordings());
+    if (auto extra = client.options().extraDay)
+        for (auto& camera : message.cameras) camera.days.push_back(*extra);
+    client.reply(encodeServerInfo(message));
 });
 
 static HandlerRegistrar names(cmd::kChannelNames, [](Client& client, ByteSpan) {
     if (!client.loggedIn) return;
+    if (client.options().badChannelList) {
+        client.reply({cmd::kChannelNames, 0xFF, 0xFF});  // 65535 cameras, none there
+        return;
+    }
     client.reply(encodeChannelNames(channelNamesMessage(client.server().recordings())));
 });
 
 static HandlerRegistrar days(cmd::kRecordedDays, [](Client& client, ByteSpan) {
     if (!client.loggedIn) return;
-    client.reply(encodeRecordedDays(recordedDaysMessage(client.server().recordings())));
+    auto message = recordedDaysMessage(client.server().recordings());
+    if (auto extra = client.options().extraDay)
+        for (auto& camera : message.cameras) camera.groups.push_back({0, {*extra}});
+    client.reply(encodeRecordedDays(message));
 });
 
 }  // namespace

@@ -31,6 +31,12 @@ int main(int argc, char** argv) {
     app.add_option("--delay-ms", o.delayMs, "delay every reply by M ms");
     app.add_flag("--malformed", o.malformed,
                  "send a cut-short copy before every reply after the login");
+    app.add_flag("--bad-channel-list", o.badChannelList,
+                 "answer the channel-name request with a list that cannot be read");
+    app.add_option("--extra-day", o.extraDay,
+                   "list this day number (e.g. 4294967295) for every camera as well");
+    app.add_option("--login-log", o.loginLog,
+                   "append the ID and password of every login received to FILE (for tests)");
     app.add_option("--generate", generate, "write sample recordings into DIR and exit");
     CLI11_PARSE(app, argc, argv);
 
