@@ -64,6 +64,7 @@ bool HeadlessConnection::open(const ConnectRequest& request,
     cancel_.reset();
     SessionEnvironment env{transport_, *port_, cancel_, nullptr, this, nullptr, timing_};
     session_ = std::make_unique<ServerSession>(env);
+    session_->refusePlainLogin(refusePlainLogin_);
     auto failWith = [&](const std::string& fallback) {
         error_ = port_->first();
         if (error_.empty()) error_ = fallback;
@@ -86,6 +87,8 @@ bool HeadlessConnection::open(const ConnectRequest& request,
     }
     session_->closeReplyOk();
     session_->closeReplyFailed();
+    // The days can end the wait after a channel list that could not be read: still a failure.
+    if (session_->channelListUnreadable()) return failWith(kTextUnreadableChannels);
     if (w == 0) return true;
     if (session_->closedByRecorder()) {
         error_ = fsv::format("%s (%s) is closed by remote site!", session_->recorderName().c_str(),

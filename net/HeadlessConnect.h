@@ -24,6 +24,9 @@ class HeadlessConnection : private ServerInfoSink {
     bool open(const ConnectRequest& request,
               std::optional<std::chrono::milliseconds> infoTimeout = std::nullopt);
 
+    // Refuse the plain login to a recorder that sends no key (see ServerSession).
+    void refusePlainLogin(bool refuse) { refusePlainLogin_ = refuse; }
+
     ServerSession* session() { return session_.get(); }
     const ServerInfo& info() const { return info_; }
     const std::string& error() const { return error_; }
@@ -44,6 +47,7 @@ class HeadlessConnection : private ServerInfoSink {
     platform::Event cancel_{platform::Event::Reset::Manual};
     ServerInfo info_;
     std::string error_;
+    bool refusePlainLogin_ = false;
     std::unique_ptr<ServerSession> session_;
 };
 

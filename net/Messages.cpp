@@ -290,6 +290,11 @@ std::string dayText(uint32_t day) {
     return buf;
 }
 
+bool isDayNumber(uint32_t day) {
+    const uint32_t month = day / 100 % 100, dayOfMonth = day % 100;
+    return day <= 99999999 && month >= 1 && month <= 12 && dayOfMonth >= 1 && dayOfMonth <= 31;
+}
+
 std::string timeText(uint32_t time) {
     char buf[16];
     std::snprintf(buf, sizeof buf, "%.6d", static_cast<int>(time));

@@ -151,6 +151,9 @@ std::optional<RecordedDaysMessage> parseRecordedDays(ByteSpan message);
 
 // "%.8d" of a day number: 20261201 -> "20261201", 990101 -> "00990101".
 std::string dayText(uint32_t day);
+// True when the number reads as a date YYYYMMDD (at most eight digits, month 1-12, day 1-31).
+// Other numbers (0xFFFFFFFF would read "-00000001") name no day.
+bool isDayNumber(uint32_t day);
 
 // ---- date query (5) and its reply (6) ----------------------------------------------------
 

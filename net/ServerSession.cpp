@@ -249,6 +249,11 @@ bool ServerSession::connectAndLogin(const ConnectRequest& request) {
     password_ = request.password;
 
     if (!keyStep()) {
+        if (version_.load() == 33 && refusePlainLogin_) {
+            hideStatus();
+            env_.user.messageBox(kTextPlainLoginRefused, mb::kIconStop);
+            return false;
+        }
         if (version_.load() == 33) return plainLogin();
         hideStatus();
         return false;
@@ -393,7 +398,12 @@ void ServerSession::onServerInfo(const Message& m) {
                 findOrAdd(channels, c.code, c.name, kind);
             }
             ServerInfoChannel ch{c.code, c.name, {}};
-            for (uint32_t d : c.days) ch.days.push_back({dayText(d), 0, 0});
+            for (uint32_t d : c.days) {
+                if (isDayNumber(d))
+                    ch.days.push_back({dayText(d), 0, 0});
+                else
+                    info.skippedDays.push_back(d);
+            }
             out.push_back(std::move(ch));
         }
     };
@@ -404,6 +414,9 @@ void ServerSession::onServerInfo(const Message& m) {
 
 void ServerSession::onChannelNames(const Message& m) {
     auto parsed = parseChannelNames(m.bytes);
+    // Remembered until a readable list comes: the days that follow would find no channel,
+    // and that is not a recorder without cameras.
+    channelListUnreadable_.store(!parsed);
     if (!parsed) return;
     std::lock_guard lock(cameraLock_);
     if (!cameras_.empty() || !audio_.empty()) return;  // already known: nothing changes
@@ -414,6 +427,10 @@ void ServerSession::onChannelNames(const Message& m) {
 void ServerSession::onRecordedDays(const Message& m) {
     auto parsed = parseRecordedDays(m.bytes);
     if (!parsed) return;
+    if (channelListUnreadable_.load()) {
+        env_.user.messageBox(kTextUnreadableChannels, mb::kIconStop);
+        setReplyFailed();
+    }
     ServerInfo info;
     info.recorderName = recorderName();
     info.version = version_.load();
@@ -422,15 +439,20 @@ void ServerSession::onRecordedDays(const Message& m) {
         for (auto& c : cameras_) info.cameras.push_back({c.code, c.name, {}});
         for (auto& c : audio_) info.audio.push_back({c.code, c.name, {}});
     }
-    auto fill = [](const std::vector<ChannelDayGroups>& in, std::vector<ServerInfoChannel>& out) {
+    auto fill = [&info](const std::vector<ChannelDayGroups>& in,
+                        std::vector<ServerInfoChannel>& out) {
         for (auto& entry : in) {
             auto it = std::find_if(out.begin(), out.end(),
                                    [&](auto& ch) { return ch.code == entry.code; });
             if (it == out.end()) continue;  // a channel the names did not list: skipped
             for (size_t g = 0; g < entry.groups.size(); ++g)
-                for (uint32_t d : entry.groups[g].days)
-                    it->days.push_back(
-                        {dayText(d), static_cast<uint32_t>(g), entry.groups[g].value});
+                for (uint32_t d : entry.groups[g].days) {
+                    if (isDayNumber(d))
+                        it->days.push_back(
+                            {dayText(d), static_cast<uint32_t>(g), entry.groups[g].value});
+                    else
+                        info.skippedDays.push_back(d);
+                }
         }
     };
     fill(parsed->cameras, info.cameras);

@@ -34,6 +34,13 @@ inline constexpr const char* kTextConnecting = "Connecting...";
 inline constexpr const char* kTextCheckingPassword = "Checking password...";
 inline constexpr const char* kTextGettingInformation =
     "Getting the information from remote host...";
+// A recorder that sends no key gets the old plain login, whose password is only scrambled
+// (reversibly). Sessions told to refuse it stop with this text instead.
+inline constexpr const char* kTextUnreadableChannels =
+    "The recorder's list of cameras and audio channels could not be read.";
+inline constexpr const char* kTextPlainLoginRefused =
+    "The recorder sent no key: its login would carry the password in a reversible form. Login "
+    "refused.";
 
 struct SessionTiming {
     std::chrono::milliseconds keyWait{10000};  // an older recorder never answers the key request
@@ -57,6 +64,7 @@ struct ServerInfo {
     std::string recorderName;
     uint16_t version = 0;
     std::vector<ServerInfoChannel> cameras, audio;
+    std::vector<uint32_t> skippedDays;  // day numbers that are no date (isDayNumber); left out
 };
 
 class ServerSession;
@@ -115,6 +123,8 @@ class ServerSession {
     // TCP connect, public key request, login and version agreement. Reports failures to the
     // user with the system's texts; false when not logged in.
     bool connectAndLogin(const ConnectRequest& request);
+    // Set before connectAndLogin: a recorder without a key reply is not sent the plain login.
+    void refusePlainLogin(bool refuse) { refusePlainLogin_ = refuse; }
 
     // Every outgoing message. With a cancel event the send is repeated until it succeeds, the
     // event is set or the session closes. Nonzero when sent.
@@ -153,6 +163,8 @@ class ServerSession {
     void setConnectionNumber(int n) { connectionNumber_.store(n); }
     bool closedByRecorder() const { return closedByRecorder_.load(); }
     bool closing() const { return closing_.load(); }
+    // The last channel list (names) of the recorder came in a form that could not be read.
+    bool channelListUnreadable() const { return channelListUnreadable_.load(); }
     bool gettingInformation() const { return gettingInformation_.load(); }
     void setGettingInformation(bool v) { gettingInformation_.store(v); }
     bool refreshing() const { return refresh_.load(); }
@@ -207,9 +219,10 @@ class ServerSession {
     std::atomic<int> connectionNumber_{-1};
     std::atomic<uint16_t> version_{kMaxVersion};
     std::atomic<bool> lastReplyAccepted_{false};
+    bool refusePlainLogin_ = false;
 
     std::atomic<bool> closing_{false}, closedByRecorder_{false}, gettingInformation_{false},
-        refresh_{false};
+        refresh_{false}, channelListUnreadable_{false};
 
     mutable std::mutex replyLock_;
     std::shared_ptr<platform::Event> replyOk_, replyFailed_;

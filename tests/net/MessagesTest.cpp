@@ -31,6 +31,13 @@ TEST(Messages, FixedLayouts) {
     EXPECT_EQ(timeText(93000), "093000");
 }
 
+TEST(Messages, DayNumbersThatAreDates) {
+    for (uint32_t day : {20261201u, 990101u, 19991231u, 99991231u}) EXPECT_TRUE(isDayNumber(day));
+    for (uint32_t day :
+         {0xFFFFFFFFu, 0x80000000u, 100000101u, 0u, 20261301u, 20261200u, 20261232u, 20260001u})
+        EXPECT_FALSE(isDayNumber(day)) << day;
+}
+
 TEST(Messages, StreamOpenLengthsFollowModeAndVersion) {
     StreamOpen s;
     s.name = recordingName("20261201093000", 1);

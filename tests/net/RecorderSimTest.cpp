@@ -111,16 +111,36 @@ TEST(RecorderSim, WrongPasswordIsRefused) {
     }
 }
 
-TEST(RecorderSim, RecorderWithoutKeyGetsThePlainLogin) {
-    sim::ServerOptions o;
-    o.answerKey = false;
-    Sim sim(o);
-    ScriptedUserPort user;
-    ConnectionManager transport(fastTransport());
-    HeadlessConnection c(transport, user, nullptr, SessionTiming{150ms});
-    ASSERT_TRUE(c.open(sim.request(), 10s)) << c.error();
-    EXPECT_EQ(c.session()->version(), 33);
-    EXPECT_EQ(c.info().cameras.size(), 3u);
+// Without a key reply the password goes out only scrambled, unless the client refuses that:
+// then the recorder receives no login at all.
+TEST(RecorderSim, RecorderWithoutKeyGetsThePlainLoginUnlessRefused) {
+    for (bool refuse : {false, true}) {
+        sim::ServerOptions o;
+        o.answerKey = false;
+        o.loginLog = fs::path(FSV_BINARY_DIR) / "test-recordings" /
+                     ("plain-login-" + std::to_string(::getpid()));
+        fs::remove(o.loginLog);
+        Sim sim(o);
+        ScriptedUserPort user;
+        ConnectionManager transport(fastTransport());
+        HeadlessConnection c(transport, user, nullptr, SessionTiming{150ms});
+        c.refusePlainLogin(refuse);
+        std::ifstream log;
+        std::string received;
+        if (refuse) {
+            EXPECT_FALSE(c.open(sim.request(), 10s));
+            EXPECT_EQ(c.error(), kTextPlainLoginRefused);
+            EXPECT_FALSE(fs::exists(o.loginLog)) << "no login was sent";
+        } else {
+            ASSERT_TRUE(c.open(sim.request(), 10s)) << c.error();
+            EXPECT_EQ(c.session()->version(), 33);
+            EXPECT_EQ(c.info().cameras.size(), 3u);
+            log.open(o.loginLog);
+            std::getline(log, received);
+            EXPECT_EQ(received, "admin:secret");
+        }
+        fs::remove(o.loginLog);
+    }
 }
 
 TEST(RecorderSim, ConnectionsBeyondTheLimitAreRefused) {

@@ -211,8 +211,8 @@ TEST(Session, ServerInformationUpTo34) {
     auto ok = rig.session->createReplyOk();
     ASSERT_TRUE(rig.session->requestInformation());
     EXPECT_EQ(rig.peer.readMessage(), Bytes{cmd::kGetServerInfo});
-    rig.peer.writeMessage(
-        encodeServerInfo({{{1, "Gate", {20261129, 20261130, 990101}}, {2, "Yard", {}}}, {}}));
+    rig.peer.writeMessage(encodeServerInfo(
+        {{{1, "Gate", {20261129, 0xFFFFFFFF, 20261130, 990101, 20261300}}, {2, "Yard", {}}}, {}}));
     ASSERT_TRUE(ok->wait(5s));
     EXPECT_FALSE(ok->wait(50ms)) << "set once";
     EXPECT_FALSE(rig.session->gettingInformation());
@@ -225,6 +225,8 @@ TEST(Session, ServerInformationUpTo34) {
     EXPECT_EQ(
         info.cameras[0].days,
         (std::vector<ServerInfoDay>{{"20261129", 0, 0}, {"20261130", 0, 0}, {"00990101", 0, 0}}));
+    EXPECT_EQ(info.skippedDays, (std::vector<uint32_t>{0xFFFFFFFF, 20261300}))
+        << "numbers that are no date are left out and told";
     EXPECT_TRUE(info.cameras[1].days.empty());
     EXPECT_TRUE(info.audio.empty());
     EXPECT_EQ(rig.session->cameras().size(), 2u);
@@ -238,9 +240,10 @@ TEST(Session, ServerInformationFrom35) {
     EXPECT_EQ(rig.peer.readMessage(), Bytes{cmd::kChannelNames});
     EXPECT_EQ(rig.peer.readMessage(), Bytes{cmd::kRecordedDays});
     rig.peer.writeMessage(encodeChannelNames({{{1, "Gate"}, {2, "Yard"}}, {{5, "Mic"}}}));
-    RecordedDaysMessage days{{{1, {{202611, {20261130}}, {202612, {20261201, 20261202}}}},
-                              {9, {{0, {20261201}}}}},  // not among the names: skipped
-                             {{5, {{0, {20261201}}}}}};
+    RecordedDaysMessage days{
+        {{1, {{202611, {20261130}}, {202612, {20261201, 0xFFFFFFFF, 20261202}}}},
+         {9, {{0, {20261201}}}}},  // not among the names: skipped
+        {{5, {{0, {20261201}}}}}};
     rig.peer.writeMessage(encodeRecordedDays(days));
     ASSERT_TRUE(ok->wait(5s));
 
@@ -263,7 +266,26 @@ TEST(Session, ServerInformationFrom35) {
         EXPECT_TRUE(info.cameras[1].days.empty());
         ASSERT_EQ(info.audio.size(), 1u);
         EXPECT_EQ(info.audio[0].days.size(), 1u);
+        EXPECT_EQ(info.skippedDays, std::vector<uint32_t>{0xFFFFFFFF});
     }
+}
+
+// A channel list that cannot be read is not "no cameras": the waiter learns of the failure,
+// and the days that follow do not hide it.
+TEST(Session, UnreadableChannelListIsAFailure) {
+    Rig rig;
+    ASSERT_TRUE(rig.loginAt(35));
+    auto ok = rig.session->createReplyOk();
+    auto failed = rig.session->createReplyFailed();
+    ASSERT_TRUE(rig.session->requestInformation());
+    rig.peer.writeMessage(Bytes{cmd::kChannelNames, 2, 0, 1, 0});  // two cameras, one byte
+    rig.peer.writeMessage(encodeRecordedDays({{{1, {{0, {20261201}}}}}, {}}));
+    // (A readable list after an unreadable one is taken: see RecorderSim.Faults.)
+    ASSERT_TRUE(ok->wait(5s));
+    EXPECT_TRUE(failed->isSet());
+    EXPECT_TRUE(rig.session->channelListUnreadable());
+    EXPECT_EQ(rig.user.boxes().size(), 1u);
+    EXPECT_EQ(rig.user.boxes().at(0).text, kTextUnreadableChannels);
 }
 
 TEST(Session, OtherMessagesGoToTheirHandlersOneAtATime) {
