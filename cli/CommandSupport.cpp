@@ -1,6 +1,7 @@
 #include "CommandSupport.h"
 
 #include <cstdlib>
+#include <set>
 
 #include "state/AddressBook.h"
 
@@ -19,6 +20,42 @@ void addLoginOptions(CLI::App* cmd, const std::shared_ptr<LoginArgs>& args) {
                     "take address, port, ID and password from this address book entry");
     cmd->add_option("--group", args->group, "the address book group of the --book entry")
         ->each([args](const std::string&) { args->groupGiven = true; });
+    addPlainLoginOption(cmd, args->noPlainLogin);
+}
+
+void addPlainLoginOption(CLI::App* cmd, bool& noPlainLogin) {
+    cmd->add_flag("--no-plain-login", noPlainLogin,
+                  "refuse the old plain login to a recorder that sends no key (its password "
+                  "would go out in a reversible form)");
+}
+
+void fillPasswordFromEnvironment(std::string& password) {
+    if (!password.empty()) return;
+    if (const char* env = std::getenv("FSV_PASSWORD")) password = env;
+}
+
+bool openConnection(net::HeadlessConnection& connection, const ConnectRequest& request,
+                    bool noPlainLogin) {
+    connection.refusePlainLogin(noPlainLogin);
+    if (!connection.open(request)) {
+        printError(connection.error());
+        return false;
+    }
+    const std::set<uint32_t> skipped(connection.info().skippedDays.begin(),
+                                     connection.info().skippedDays.end());
+    if (!skipped.empty()) {
+        std::string list;
+        int shown = 0;
+        for (uint32_t day : skipped) {
+            if (shown++ == 5) {
+                list += ", ...";
+                break;
+            }
+            list += (list.empty() ? "" : ", ") + std::to_string(day);
+        }
+        printError("note: left out day numbers of the recorder that are not dates: " + list);
+    }
+    return true;
 }
 
 bool resolveLogin(const LoginArgs& args, const std::string& command, ConnectRequest& request) {
@@ -48,11 +85,10 @@ bool resolveLogin(const LoginArgs& args, const std::string& command, ConnectRequ
         request.id = args.id;
     }
     if (args.idGiven) request.id = args.id;
-    if (args.passwordGiven) {
+    if (args.passwordGiven)
         request.password = args.password;
-    } else if (const char* env = std::getenv("FSV_PASSWORD")) {
-        request.password = env;
-    }
+    else
+        fillPasswordFromEnvironment(request.password);
     return true;
 }
 

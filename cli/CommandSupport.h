@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "Commands.h"
+#include "net/HeadlessConnect.h"
 #include "platform/Shared.h"
 
 #if __has_include("recordings/RecorderCatalog.h")
@@ -26,14 +27,25 @@ struct LoginArgs {
     std::string book;   // address book entry
     std::string group;  // its group, when the name is not unique
     bool groupGiven = false;
+    bool noPlainLogin = false;
 };
 
-// Adds "target" (optional), -u, -p, --book and --group to a subcommand.
+// Adds "target" (optional), -u, -p, --book, --group and --no-plain-login to a subcommand.
 void addLoginOptions(CLI::App* cmd, const std::shared_ptr<LoginArgs>& args);
-// The request to connect with: HOST[:PORT] or the address book entry, then -u and -p (or the
-// environment variable FSV_PASSWORD) over what the book gave. False after printing why,
-// prefixed with `command`.
+// Adds --no-plain-login alone (commands that take the login from elsewhere).
+void addPlainLoginOption(CLI::App* cmd, bool& noPlainLogin);
+// The request to connect with: HOST[:PORT] or the address book entry, then -u over what the
+// book gave. The password: -p, else the book's, else the environment variable FSV_PASSWORD
+// (which only fills an empty one: a password meant for one recorder never goes to another).
+// False after printing why, prefixed with `command`.
 bool resolveLogin(const LoginArgs& args, const std::string& command, ConnectRequest& request);
+// FSV_PASSWORD when `password` is empty.
+void fillPasswordFromEnvironment(std::string& password);
+
+// Logs in and fetches the server information; false after printing why. Day numbers of the
+// recorder that are no date are told on standard error.
+bool openConnection(net::HeadlessConnection& connection, const ConnectRequest& request,
+                    bool noPlainLogin);
 
 // "HOST" or "HOST:PORT" into the request's address and port.
 bool splitTarget(const std::string& target, ConnectRequest& request);

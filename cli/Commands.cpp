@@ -1,7 +1,10 @@
 #include "Commands.h"
 
 #include <cstdio>
+#include <nlohmann/json.hpp>
 #include <vector>
+
+#include "platform/Text.h"
 
 namespace fsv::cli {
 namespace {
@@ -22,7 +25,13 @@ void setExitCode(int code) { g_exitCode = code; }
 int exitCode() { return g_exitCode; }
 
 void printError(const std::string& message) {
-    std::fprintf(stderr, "fsv: %s\n", message.c_str());
+    std::fprintf(stderr, "fsv: %s\n", platform::terminalText(message, true).c_str());
+}
+
+void printJson(const nlohmann::json& value, int indent) {
+    const std::string text =
+        value.dump(indent, ' ', false, nlohmann::json::error_handler_t::replace);
+    std::printf("%s\n", text.c_str());
 }
 
 }  // namespace fsv::cli

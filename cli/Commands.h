@@ -10,6 +10,7 @@
 #include <CLI/CLI.hpp>
 
 #include <functional>
+#include <nlohmann/json_fwd.hpp>
 #include <string>
 
 namespace fsv::cli {
@@ -26,7 +27,13 @@ void addAllCommands(CLI::App& app);
 void setExitCode(int code);
 int exitCode();
 
-// One line on standard error, the way every command reports a failure.
+// One line on standard error, the way every command reports a failure. Control characters
+// (from a recorder's names, say) are shown as '?'.
 void printError(const std::string& message);
+
+// A JSON value on standard output (`indent` as nlohmann::json::dump). Texts from outside go in
+// through platform::toUtf8; a byte that still is not UTF-8 is replaced rather than ending the
+// program.
+void printJson(const nlohmann::json& value, int indent = -1);
 
 }  // namespace fsv::cli

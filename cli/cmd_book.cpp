@@ -1,12 +1,19 @@
 // fsv book: list and edit the address book (AddressBook.dat in the data folder) with the same
 // rules as the address book dialog: names unique at their level, the previous file kept as
 // AddressBook.bak, entries' kinds kept as they are.
+#include <signal.h>
+#include <termios.h>
+#include <unistd.h>
+
 #include <cstdio>
+#include <cstdlib>
+#include <iostream>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 
 #include "Commands.h"
+#include "platform/Text.h"
 #include "state/AddressBook.h"
 
 namespace {
@@ -15,8 +22,63 @@ using fsv::cli::printError;
 
 struct AddOptions {
     std::string name, address, id = "Guest", password, port = "5066";
+    bool passwordGiven = false;
     std::optional<std::string> group;
 };
+
+// The terminal's settings while a password is typed without echo, put back by a signal that
+// ends the program in the middle (a shell does not turn the echo on again by itself).
+termios g_echoSettings{};
+volatile sig_atomic_t g_echoOff = 0;
+
+void restoreEchoAndEnd(int sig) {
+    if (g_echoOff) ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &g_echoSettings);
+    ::signal(sig, SIG_DFL);
+    ::raise(sig);
+}
+
+// Asks on standard error and reads one line from the terminal on standard input without
+// showing it; nullopt at the end of input.
+std::optional<std::string> askPassword(const std::string& prompt) {
+    termios quiet{};
+    if (::tcgetattr(STDIN_FILENO, &g_echoSettings) != 0) return std::nullopt;
+    quiet = g_echoSettings;
+    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    quiet.c_lflag |= ECHONL;  // the line feed still shows, so the next output starts a line
+    struct sigaction restore {};
+    struct sigaction old[4] = {};
+    restore.sa_handler = restoreEchoAndEnd;
+    const int signals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+    for (int i = 0; i < 4; ++i) ::sigaction(signals[i], &restore, &old[i]);
+    std::fprintf(stderr, "%s", prompt.c_str());
+    std::fflush(stderr);
+    g_echoOff = 1;
+    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+    std::string line;
+    const bool read = static_cast<bool>(std::getline(std::cin, line));
+    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &g_echoSettings);
+    g_echoOff = 0;
+    for (int i = 0; i < 4; ++i) ::sigaction(signals[i], &old[i], nullptr);
+    if (!read) return std::nullopt;
+    return line;
+}
+
+// The password of a new entry: -p, else FSV_PASSWORD, else typed at a terminal, else none.
+std::optional<std::string> newEntryPassword(const AddOptions& o) {
+    if (o.passwordGiven) return o.password;
+    if (const char* env = std::getenv("FSV_PASSWORD"); env && *env) return std::string(env);
+    if (!::isatty(STDIN_FILENO)) return std::string();
+    auto typed = askPassword("Password for " + o.name + " (empty for none): ");
+    if (!typed) printError("no password read; the address book was not changed.");
+    return typed;
+}
+
+// Columns a UTF-8 text takes on a terminal (one per character; wide characters aside).
+size_t columns(const std::string& utf8) {
+    size_t n = 0;
+    for (char c : utf8) n += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    return n;
+}
 
 // The book as it is, for an edit. A book that cannot be read whole is not edited: writing it
 // would lose what could not be read.
@@ -61,29 +123,33 @@ int list(bool json) {
         for (const auto& g : groups) {
             nlohmann::json entries = nlohmann::json::array();
             for (const auto& e : g.entries)
-                entries.push_back({{"name", e.name},
-                                   {"address", e.address},
+                entries.push_back({{"name", platform::toUtf8(e.name)},
+                                   {"address", platform::toUtf8(e.address)},
                                    {"port", e.port},
-                                   {"id", e.id},
+                                   {"id", platform::toUtf8(e.id)},
                                    {"kind", e.kind}});
-            out.push_back({{"group", g.name}, {"entries", entries}});
+            out.push_back({{"group", platform::toUtf8(g.name)}, {"entries", entries}});
         }
-        std::printf("%s\n", out.dump(2).c_str());
+        fsv::cli::printJson(out, 2);
         return 0;
     }
     if (r.value.empty()) {
         std::printf("The address book is empty.\n");
         return 0;
     }
+    using platform::terminalText;
     size_t width = 4;
     for (const auto& g : groups)
-        for (const auto& e : g.entries) width = std::max(width, e.name.size() + 2);
+        for (const auto& e : g.entries) width = std::max(width, columns(terminalText(e.name)) + 2);
     for (const auto& g : groups) {
         const char* indent = g.name.empty() ? "" : "  ";
-        if (!g.name.empty()) std::printf("[%s]\n", g.name.c_str());
-        for (const auto& e : g.entries)
-            std::printf("%s%-*s %s:%u  ID %s\n", indent, static_cast<int>(width), e.name.c_str(),
-                        e.address.c_str(), e.port, e.id.c_str());
+        if (!g.name.empty()) std::printf("[%s]\n", terminalText(g.name).c_str());
+        for (const auto& e : g.entries) {
+            const std::string name = terminalText(e.name);
+            std::printf("%s%s%s %s:%u  ID %s\n", indent, name.c_str(),
+                        std::string(width - columns(name), ' ').c_str(),
+                        terminalText(e.address).c_str(), e.port, terminalText(e.id).c_str());
+        }
     }
     return 0;
 }
@@ -98,14 +164,15 @@ int add(const AddOptions& o) {
         return 1;
     }
     if (!checkLength("name", o.name) || !checkLength("address", o.address) ||
-        !checkLength("ID", o.id) || !checkLength("password", o.password) ||
-        (o.group && !checkLength("group name", *o.group)))
+        !checkLength("ID", o.id) || (o.group && !checkLength("group name", *o.group)))
         return 1;
     auto port = parsePortField(o.port);
     if (!port) {
         printError(kPortRangeMessage);
         return 1;
     }
+    const auto password = newEntryPassword(o);
+    if (!password || !checkLength("password", *password)) return 1;
     auto book = loadForEdit();
     if (!book) return 1;
     int g = 0;
@@ -122,7 +189,7 @@ int add(const AddOptions& o) {
     e.name = o.name;
     e.address = o.address;
     e.id = o.id;
-    e.password = o.password;
+    e.password = *password;
     book->addEntry(g, std::move(e));
     if (!save(*book)) return 1;
     std::printf("Added %s (%s:%u)%s%s.\n", o.name.c_str(), o.address.c_str(), *port,
@@ -165,7 +232,10 @@ fsv::cli::Registrar reg([](CLI::App& app) {
     ad->add_option("NAME", o->name, "name of the entry")->required();
     ad->add_option("ADDRESS", o->address, "host name or IP address of the recorder")->required();
     ad->add_option("-u,--id", o->id, "login ID")->capture_default_str();
-    ad->add_option("-p,--password", o->password, "password");
+    ad->add_option("-p,--password", o->password,
+                   "password (default: FSV_PASSWORD, else asked for when standard input is a "
+                   "terminal)")
+        ->each([o](const std::string&) { o->passwordGiven = true; });
     ad->add_option("--port", o->port, "TCP port (1024-65535)")->capture_default_str();
     ad->add_option("--group", o->group, "group to put it in (created when missing)");
     ad->callback([o] { fsv::cli::setExitCode(add(*o)); });

@@ -38,6 +38,7 @@
 #include "platform/ScriptedUserPort.h"
 #include "platform/Shared.h"
 #include "platform/System.h"
+#include "platform/Text.h"
 #include "recordings/PeriodQuery.h"
 #include "recordings/SessionCatalogs.h"
 #include "recordings/download/SessionBinding.h"
@@ -79,13 +80,13 @@ class Progress {
         if (json_) {
             if (r.state != dl::RowState::Running && !wasFinal) {
                 line({{"event", r.state == dl::RowState::Finished ? "finished" : "failed"},
-                      {"file", r.path},
+                      {"file", platform::toUtf8(r.path)},
                       {"bytes", r.received},
                       {"frames", r.frames}});
             } else if (r.state == dl::RowState::Running && percent != percents_[r.id]) {
                 percents_[r.id] = percent;
                 line({{"event", "progress"},
-                      {"file", r.path},
+                      {"file", platform::toUtf8(r.path)},
                       {"bytes", r.received},
                       {"size", r.size},
                       {"percent", percent},
@@ -96,15 +97,15 @@ class Progress {
         if (r.state != dl::RowState::Running && !wasFinal) {
             clear();
             std::fprintf(stderr, "%s %s\n", r.state == dl::RowState::Finished ? "done  " : "FAILED",
-                         r.path.c_str());
+                         platform::terminalText(r.path).c_str());
         }
         draw();
     }
     void message(const std::string& text) {
         std::lock_guard lock(mutex_);
-        if (json_) return line({{"event", "message"}, {"text", text}});
+        if (json_) return line({{"event", "message"}, {"text", platform::toUtf8(text)}});
         clear();
-        std::fprintf(stderr, "%s\n", text.c_str());
+        std::fprintf(stderr, "%s\n", platform::terminalText(text, true).c_str());
         draw();
     }
     void finish() {
@@ -117,7 +118,7 @@ class Progress {
         return total_ ? static_cast<int>(std::min<uint64_t>(100, done_ * 100 / total_)) : 100;
     }
     void line(const nlohmann::json& j) {
-        std::printf("%s\n", j.dump().c_str());
+        fsv::cli::printJson(j);
         std::fflush(stdout);
     }
     static std::string bar(int percent) {
@@ -138,7 +139,7 @@ class Progress {
             const int p =
                 r.size ? static_cast<int>(std::min<uint64_t>(100, r.received * 100 / r.size)) : 0;
             std::fprintf(stderr, "%s %3d%% %s\n", bar(p).c_str(), p,
-                         fs::path(r.path).filename().c_str());
+                         platform::terminalText(fs::path(r.path).filename().string()).c_str());
             ++drawn_;
         }
         std::fprintf(stderr, "%s %3d%% overall (%s of %s)\n", bar(overall()).c_str(), overall(),
@@ -346,10 +347,7 @@ int runDownload(const DownloadArgs& args) {
     fsv::SessionCatalogs catalogs(list, &user, &waiter);
     fsv::net::ConnectionManager transport;
     fsv::net::HeadlessConnection connection(transport, user, &catalogs);
-    if (!connection.open(request)) {
-        fsv::cli::printError(connection.error());
-        return 1;
-    }
+    if (!fsv::cli::openConnection(connection, request, args.login->noPlainLogin)) return 1;
     auto catalog = catalogs.catalog(*connection.session());
     std::vector<fsv::cli::Chosen> chosen;
     if (!fsv::cli::choose(args.cameras, fsv::net::kCamera, *catalog, chosen, "fsv download") ||
@@ -478,6 +476,7 @@ struct ResumeArgs {
     std::string file;
     std::string password;
     bool passwordGiven = false;
+    bool noPlainLogin = false;
     bool json = false;
     int waitSeconds = 30;
 };
@@ -511,11 +510,8 @@ int runResume(const ResumeArgs& args) {
     fsv::SessionCatalogs catalogs(list, &user, &waiter);
     fsv::net::ConnectionManager transport;
     fsv::net::HeadlessConnection connection(transport, user, &catalogs);
-    if (!connection.open(request)) {
-        // The file stays, to be loaded again later.
-        fsv::cli::printError(connection.error());
-        return 1;
-    }
+    // On failure the file stays, to be loaded again later.
+    if (!fsv::cli::openConnection(connection, request, args.noPlainLogin)) return 1;
     auto catalog = catalogs.catalog(*connection.session());
     auto rebuilt = fsv::cli::rebuildWork(loaded.value.records, *catalog, waiter, user,
                                          std::chrono::seconds(args.waitSeconds));
@@ -559,6 +555,7 @@ fsv::cli::Registrar resumeReg([](CLI::App& app) {
     cmd->add_option("-p,--password", args->password,
                     "password instead of the file's (FSV_PASSWORD fills in a missing one)")
         ->each([args](const std::string&) { args->passwordGiven = true; });
+    fsv::cli::addPlainLoginOption(cmd, args->noPlainLogin);
     cmd->add_option("--wait", args->waitSeconds, "seconds to wait for each day's answer")
         ->check(CLI::Range(1, 3600));
     cmd->add_flag("--json", args->json, "one JSON line per progress step and finished file");

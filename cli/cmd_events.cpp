@@ -16,6 +16,7 @@
 #include "net/HeadlessConnect.h"
 #include "platform/ScriptedUserPort.h"
 #include "platform/Shared.h"
+#include "platform/Text.h"
 #include "recordings/PeriodQuery.h"
 #include "recordings/SessionCatalogs.h"
 
@@ -49,10 +50,7 @@ int runEvents(const EventsArgs& args) {
     fsv::SessionCatalogs catalogs(list, &user, &waiter);
     fsv::net::ConnectionManager transport;
     fsv::net::HeadlessConnection connection(transport, user, &catalogs);
-    if (!connection.open(request)) {
-        fsv::cli::printError(connection.error());
-        return 1;
-    }
+    if (!fsv::cli::openConnection(connection, request, args.login->noPlainLogin)) return 1;
     auto catalog = catalogs.catalog(*connection.session());
 
     std::vector<fsv::cli::Chosen> chosen;
@@ -83,7 +81,7 @@ int runEvents(const EventsArgs& args) {
             std::string name;
             for (auto& row : list.channels(r))
                 if (row.position == c.position) name = row.name;
-            std::printf("%s %u: %s\n", kind, c.code, name.c_str());
+            std::printf("%s %u: %s\n", kind, c.code, platform::terminalText(name).c_str());
         }
         for (auto& day : list.days(r, c.position))
             for (auto& e : list.events(r, c.position, day.position)) {
@@ -100,7 +98,7 @@ int runEvents(const EventsArgs& args) {
     }
     const std::string message = fsv::PeriodQuery::message(summary);
     if (args.json) {
-        std::printf("%s\n", out.dump(2).c_str());
+        fsv::cli::printJson(out, 2);
         if (!message.empty()) std::fprintf(stderr, "%s\n", message.c_str());
     } else if (!message.empty()) {
         std::printf("%s\n", message.c_str());

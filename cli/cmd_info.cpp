@@ -9,6 +9,7 @@
 #include "Commands.h"
 #include "net/HeadlessConnect.h"
 #include "platform/ScriptedUserPort.h"
+#include "platform/Text.h"
 
 namespace {
 
@@ -22,14 +23,14 @@ nlohmann::json channelsJson(const std::vector<fsv::net::ServerInfoChannel>& chan
     for (auto& c : channels) {
         auto days = nlohmann::json::array();
         for (auto& d : c.days) days.push_back(d.text);
-        list.push_back({{"code", c.code}, {"name", c.name}, {"days", days}});
+        list.push_back({{"code", c.code}, {"name", platform::toUtf8(c.name)}, {"days", days}});
     }
     return list;
 }
 
 void printChannels(const char* label, const std::vector<fsv::net::ServerInfoChannel>& channels) {
     for (auto& c : channels) {
-        std::printf("%s %u: %s\n", label, c.code, c.name.c_str());
+        std::printf("%s %u: %s\n", label, c.code, platform::terminalText(c.name).c_str());
         std::printf("  days:");
         for (auto& d : c.days) std::printf(" %s", d.text.c_str());
         std::printf("%s\n", c.days.empty() ? " (none)" : "");
@@ -43,20 +44,17 @@ int runInfo(const InfoArgs& args) {
     fsv::ScriptedUserPort user;
     fsv::net::ConnectionManager transport;
     fsv::net::HeadlessConnection connection(transport, user);
-    if (!connection.open(request)) {
-        fsv::cli::printError(connection.error());
-        return 1;
-    }
+    if (!fsv::cli::openConnection(connection, request, args.login->noPlainLogin)) return 1;
     const auto& info = connection.info();
     const uint16_t version = connection.session()->version();
     if (args.json) {
-        nlohmann::json out = {{"name", info.recorderName},
+        nlohmann::json out = {{"name", platform::toUtf8(info.recorderName)},
                               {"version", version},
                               {"cameras", channelsJson(info.cameras)},
                               {"audio", channelsJson(info.audio)}};
-        std::printf("%s\n", out.dump(2).c_str());
+        fsv::cli::printJson(out, 2);
     } else {
-        std::printf("recorder: %s\n", info.recorderName.c_str());
+        std::printf("recorder: %s\n", platform::terminalText(info.recorderName).c_str());
         std::printf("protocol version: %u\n", version);
         printChannels("camera", info.cameras);
         printChannels("audio", info.audio);

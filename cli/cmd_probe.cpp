@@ -5,6 +5,7 @@
 
 #include "Commands.h"
 #include "media/AviReader.h"
+#include "platform/Text.h"
 
 namespace {
 
@@ -32,13 +33,13 @@ int probe(const std::string& path, bool json, bool decode) {
         return 1;
     }
     nlohmann::json out;
-    out["file"] = path;
+    out["file"] = platform::toUtf8(path);
     out["streams"] = nlohmann::json::array();
     for (int i = 0; i < reader.streamCount(); ++i) {
         const AviStreamInfo& s = reader.streamInfo(i);
         out["streams"].push_back({{"type", typeText(s.fccType)},
                                   {"handler", fourccText(s.fccHandler)},
-                                  {"name", s.name},
+                                  {"name", platform::toUtf8(s.name)},
                                   {"samples", reader.sampleCount(i)},
                                   {"width", s.width()},
                                   {"height", s.height()}});
@@ -61,15 +62,16 @@ int probe(const std::string& path, bool json, bool decode) {
         out["failed"] = failed;
     }
     if (json) {
-        std::printf("%s\n", out.dump(2).c_str());
+        fsv::cli::printJson(out, 2);
         return 0;
     }
-    std::printf("%s\n", path.c_str());
+    using platform::terminalText;
+    std::printf("%s\n", terminalText(path).c_str());
     for (size_t i = 0; i < out["streams"].size(); ++i) {
         const auto& s = out["streams"][i];
         std::printf("  stream %zu: %s %s \"%s\" %d samples", i,
                     s["type"].get<std::string>().c_str(), s["handler"].get<std::string>().c_str(),
-                    s["name"].get<std::string>().c_str(), s["samples"].get<int>());
+                    terminalText(s["name"].get<std::string>()).c_str(), s["samples"].get<int>());
         if (s["type"] == "video")
             std::printf(" %dx%d", s["width"].get<int>(), s["height"].get<int>());
         std::printf("\n");

@@ -31,9 +31,11 @@ class BookCli : public testing::Test {
     };
     Run fsv(const std::string& args) {
         const fs::path errFile = root_ / "stderr";
-        std::string cmd = "FARSIGHT_HOME='" + home_.string() + "' FARSIGHT_CONFIG='" +
-                          home_.string() + "' '" FSV_BINARY_DIR "/cli/fsv' " + args + " 2>'" +
-                          errFile.string() + "'";
+        // No password from the environment and none to type: `book add` would ask at a
+        // terminal.
+        std::string cmd = "FSV_PASSWORD= FARSIGHT_HOME='" + home_.string() +
+                          "' FARSIGHT_CONFIG='" + home_.string() + "' '" FSV_BINARY_DIR
+                          "/cli/fsv' " + args + " 2>'" + errFile.string() + "' </dev/null";
         Run r{};
         FILE* p = ::popen(cmd.c_str(), "r");
         char buf[4096];
