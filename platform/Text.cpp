@@ -17,11 +17,11 @@ size_t sequenceLength(std::string_view s, size_t at) {
         n = 2;
     } else if (b >= 0xE0 && b <= 0xEF) {
         n = 3;
-        if (b == 0xE0) low = 0xA0;  // overlong
+        if (b == 0xE0) low = 0xA0;   // overlong
         if (b == 0xED) high = 0x9F;  // surrogates
     } else if (b >= 0xF0 && b <= 0xF4) {
         n = 4;
-        if (b == 0xF0) low = 0x90;  // overlong
+        if (b == 0xF0) low = 0x90;   // overlong
         if (b == 0xF4) high = 0x8F;  // past U+10FFFF
     } else {
         return 0;

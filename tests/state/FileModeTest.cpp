@@ -51,9 +51,7 @@ TEST(FileModes, FilesWithCredentialsAreTheOwnersOnly) {
         {"saved resume file", dir / "work.rsm",
          [&] { return saveResumeFile(dir / "work.rsm", resume); }},
         {"Auto1.rsm", autoResumePath(dir.path(), 0),
-         [&] {
-             return writeAutoResumeFile(lock, dir.path(), 0, resume) == ResumeWrite::Written;
-         }},
+         [&] { return writeAutoResumeFile(lock, dir.path(), 0, resume) == ResumeWrite::Written; }},
         {"Temp0.rsm", tempResumePath(dir.path(), 0),
          [&] { return keepAutoResumeFileAsTemp(lock, dir.path(), 0).has_value(); }},
         {"connection set", dir / "site.sav",
