@@ -15,6 +15,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -159,7 +160,7 @@ inline ProgramResult runProgram(const std::string& program, const std::vector<st
                                 const std::map<std::string, std::string>& env = {}) {
     namespace fs = std::filesystem;
     ProgramResult r;
-    static int counter = 0;
+    static std::atomic<int> counter{0};  // runs may start from several threads
     const fs::path base = fs::temp_directory_path() / ("fsv-run-" + std::to_string(::getpid()) +
                                                        "-" + std::to_string(counter++));
     const std::string outPath = base.string() + ".out", errPath = base.string() + ".err";
