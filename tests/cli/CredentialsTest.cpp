@@ -118,9 +118,13 @@ TEST_F(Credentials, BookAddPasswordSourcesAndModes) {
         EXPECT_NE(book().find(fsv::ScramblePassword(c.stored)), std::string::npos) << c.stored;
     }
 
+    EXPECT_EQ(modeOf(home()), 0700u);
+    EXPECT_EQ(modeOf(home() / "AddressBook.dat"), 0600u);
+    EXPECT_EQ(modeOf(home() / "AddressBook.bak"), 0600u);
+
     // At a terminal: a pseudo-terminal as standard input, output and error.
     const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    ASSERT_GE(master, 0);
+    if (master < 0) GTEST_SKIP() << "no pseudo-terminal here";
     ASSERT_EQ(::grantpt(master), 0);
     ASSERT_EQ(::unlockpt(master), 0);
     const std::string slave = ::ptsname(master);
@@ -169,10 +173,6 @@ TEST_F(Credentials, BookAddPasswordSourcesAndModes) {
     EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 0) << shown;
     EXPECT_EQ(shown.find("typed-secret"), std::string::npos) << "echoed: " << shown;
     EXPECT_NE(book().find(fsv::ScramblePassword("typed-secret")), std::string::npos);
-
-    EXPECT_EQ(modeOf(home()), 0700u);
-    EXPECT_EQ(modeOf(home() / "AddressBook.dat"), 0600u);
-    EXPECT_EQ(modeOf(home() / "AddressBook.bak"), 0600u);
 }
 
 // Without a key reply the old login carries the password only scrambled. --no-plain-login
