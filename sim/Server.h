@@ -39,6 +39,8 @@ struct ServerOptions {
     int dropStreamAfter = 0;  // close the link after a stream sent N blocks or frames (0: never)
     int delayMs = 0;         // delay every reply
     bool malformed = false;  // send a cut-short copy before every reply
+    // A hostile recorder for tests, by name; the handlers that play it say which (--fault).
+    std::string fault;
 };
 
 class Server;
@@ -54,6 +56,9 @@ class Client {
 
     // Sends one message as a data frame; safe from any thread. False once the link is gone.
     bool reply(const net::Bytes& message);
+    // A data frame that announces the whole message but carries `missing` bytes less (a fault).
+    bool replyCut(const net::Bytes& message, size_t missing);
+    bool fault(const char* name) const { return options().fault == name; }
     // Closes the link (the reading thread ends).
     void drop();
     bool stopping() const { return stopping_.load(); }

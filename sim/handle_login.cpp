@@ -37,6 +37,7 @@ std::optional<LoginPlain> readLogin(Client& client, ByteSpan message) {
 static HandlerRegistrar login(cmd::kLogin, [](Client& client, ByteSpan message) {
     auto l = readLogin(client, message);
     if (!l) return;
+    if (client.fault("silent-after-key")) return;  // the key went out; the verdict never does
     const uint16_t ours = client.options().protocol;
     const uint16_t offered = l->version;
     if (!versionInRange(offered)) {

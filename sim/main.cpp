@@ -31,6 +31,10 @@ int main(int argc, char** argv) {
     app.add_option("--delay-ms", o.delayMs, "delay every reply by M ms");
     app.add_flag("--malformed", o.malformed,
                  "send a cut-short copy before every reply after the login");
+    app.add_option("--fault", o.fault,
+                   "act as a hostile recorder: silent-after-key, silent-after-login, bad-days, "
+                   "silent-after-open, short-frame, short-p, no-p, p-only, size-more, size-less, "
+                   "from-zero");
     app.add_option("--generate", generate, "write sample recordings into DIR and exit");
     CLI11_PARSE(app, argc, argv);
 
