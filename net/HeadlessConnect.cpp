@@ -65,7 +65,8 @@ bool HeadlessConnection::open(const ConnectRequest& request,
     SessionEnvironment env{transport_, *port_, cancel_, nullptr, this, nullptr, timing_};
     session_ = std::make_unique<ServerSession>(env);
     auto failWith = [&](const std::string& fallback) {
-        error_ = port_->first();
+        // A stall says so, whatever the wait that it ended made of it.
+        error_ = session_->stalled() ? session_->stallText() : port_->first();
         if (error_.empty()) error_ = fallback;
         close();
         return false;
@@ -87,7 +88,7 @@ bool HeadlessConnection::open(const ConnectRequest& request,
     session_->closeReplyOk();
     session_->closeReplyFailed();
     if (w == 0) return true;
-    if (session_->closedByRecorder()) {
+    if (session_->closedByRecorder() && !session_->stalled()) {
         error_ = fsv::format("%s (%s) is closed by remote site!", session_->recorderName().c_str(),
                              request.address.c_str());
         close();
@@ -96,7 +97,6 @@ bool HeadlessConnection::open(const ConnectRequest& request,
     return failWith(w == platform::kWaitTimeout
                         ? "Timeout when getting the information from remote host."
                         : kTextConnectFail);
-    return true;
 }
 
 void HeadlessConnection::serverInfo(ServerSession& session, const ServerInfo& info, bool refresh) {
