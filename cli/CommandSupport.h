@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "Commands.h"
+#include "net/ServerSession.h"
+#include "net/Transport.h"
 #include "platform/Shared.h"
 
 #if __has_include("recordings/RecorderCatalog.h")
@@ -34,6 +36,16 @@ void addLoginOptions(CLI::App* cmd, const std::shared_ptr<LoginArgs>& args);
 // environment variable FSV_PASSWORD) over what the book gave. False after printing why,
 // prefixed with `command`.
 bool resolveLogin(const LoginArgs& args, const std::string& command, ConnectRequest& request);
+
+// The stall limit of every command that talks to a recorder: --wait SECONDS (default 30, 1 to
+// 3600). A recorder that sends nothing for that long ends the run ("Timeout: ...", exit 1).
+void addWaitOption(CLI::App* cmd, int& seconds);
+net::SessionTiming sessionTiming(int waitSeconds);
+// The close acknowledgement of a recorder that stopped answering is not awaited longer either.
+net::TransportTiming transportTiming(int waitSeconds);
+// Why the recorder's days could not be had: the stall, the lost connection or the day's own
+// time-out.
+std::string queryFailure(net::ServerSession& session);
 
 // "HOST" or "HOST:PORT" into the request's address and port.
 bool splitTarget(const std::string& target, ConnectRequest& request);
