@@ -106,8 +106,8 @@ void ServerSession::onStall() {
 
 std::string ServerSession::stallText() const {
     const auto limit = env_.timing.stallLimit.value_or(std::chrono::milliseconds(0));
-    return fsv::format(kTextStalled, address_.c_str(),
-                       static_cast<long long>((limit.count() + 999) / 1000));
+    const long long seconds = (limit.count() + 999) / 1000;
+    return fsv::format(kTextStalled, address_.c_str(), seconds, seconds == 1 ? "" : "s");
 }
 
 // ---- sending -----------------------------------------------------------------------------

@@ -35,7 +35,7 @@ inline constexpr const char* kTextCheckingPassword = "Checking password...";
 inline constexpr const char* kTextGettingInformation =
     "Getting the information from remote host...";
 // Not the recorder's texts: a headless client's stall limit, and an answer that cannot be read.
-inline constexpr const char* kTextStalled = "Timeout: no answer from %s for %lld seconds.";
+inline constexpr const char* kTextStalled = "Timeout: no answer from %s for %lld second%s.";
 inline constexpr const char* kTextUnreadableInformation =
     "The recorder's server information could not be read.";
 

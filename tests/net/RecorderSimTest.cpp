@@ -135,6 +135,42 @@ TEST(RecorderSim, ConnectionsBeyondTheLimitAreRefused) {
     EXPECT_EQ(second.error(), "Connect fail!");
 }
 
+// Under a stall limit shorter than the key wait, a recorder that never answers the key request
+// still gets the plain login; one that falls silent after the key or after the login ends the
+// open within the limit, as a stall.
+TEST(RecorderSim, StallLimit) {
+    const struct {
+        const char* name;
+        bool answerKey;
+        const char* fault;
+        bool opens;
+    } cases[] = {
+        {"no key reply", false, "", true},
+        {"silent after the key", true, "silent-after-key", false},
+        {"silent after the login", true, "silent-after-login", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim::ServerOptions o;
+        o.answerKey = c.answerKey;
+        o.fault = c.fault;
+        Sim sim(o);
+        ScriptedUserPort user;
+        ConnectionManager transport(fastTransport());
+        SessionTiming timing;
+        timing.stallLimit = 800ms;
+        HeadlessConnection conn(transport, user, nullptr, timing);
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(conn.open(sim.request()), c.opens) << conn.error();
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+        if (c.opens) {
+            EXPECT_EQ(conn.session()->version(), 33);
+        } else {
+            EXPECT_EQ(conn.error(), "Timeout: no answer from 127.0.0.1 for 1 second.");
+        }
+    }
+}
+
 TEST(RecorderSim, Faults) {
     {
         // Every reply after the login preceded by a cut-short copy: the login still works, and
