@@ -1,5 +1,6 @@
 #include "CommandSupport.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <set>
 
@@ -90,6 +91,31 @@ bool resolveLogin(const LoginArgs& args, const std::string& command, ConnectRequ
     else
         fillPasswordFromEnvironment(request.password);
     return true;
+}
+
+void addWaitOption(CLI::App* cmd, int& seconds) {
+    cmd->add_option("--wait", seconds,
+                    "seconds without any answer from the recorder before giving up (default 30)")
+        ->check(CLI::Range(1, 3600));
+}
+
+net::SessionTiming sessionTiming(int waitSeconds) {
+    net::SessionTiming t;
+    t.stallLimit = std::chrono::seconds(waitSeconds);
+    return t;
+}
+
+net::TransportTiming transportTiming(int waitSeconds) {
+    net::TransportTiming t;
+    t.disconnectWait =
+        std::min<std::chrono::milliseconds>(t.disconnectWait, std::chrono::seconds(waitSeconds));
+    return t;
+}
+
+std::string queryFailure(net::ServerSession& session) {
+    if (session.stalled()) return session.stallText();
+    if (session.stopEvent().isSet()) return net::kTextConnectFail;
+    return "Timeout when getting the information from remote host.";
 }
 
 bool splitTarget(const std::string& target, ConnectRequest& request) {

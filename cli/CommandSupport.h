@@ -9,6 +9,8 @@
 
 #include "Commands.h"
 #include "net/HeadlessConnect.h"
+#include "net/ServerSession.h"
+#include "net/Transport.h"
 #include "platform/Shared.h"
 
 #if __has_include("recordings/RecorderCatalog.h")
@@ -46,6 +48,16 @@ void fillPasswordFromEnvironment(std::string& password);
 // recorder that are no date are told on standard error.
 bool openConnection(net::HeadlessConnection& connection, const ConnectRequest& request,
                     bool noPlainLogin);
+
+// The stall limit of every command that talks to a recorder: --wait SECONDS (default 30, 1 to
+// 3600). A recorder that sends nothing for that long ends the run ("Timeout: ...", exit 1).
+void addWaitOption(CLI::App* cmd, int& seconds);
+net::SessionTiming sessionTiming(int waitSeconds);
+// The close acknowledgement of a recorder that stopped answering is not awaited longer either.
+net::TransportTiming transportTiming(int waitSeconds);
+// Why the recorder's days could not be had: the stall, the lost connection or the day's own
+// time-out.
+std::string queryFailure(net::ServerSession& session);
 
 // "HOST" or "HOST:PORT" into the request's address and port.
 bool splitTarget(const std::string& target, ConnectRequest& request);

@@ -45,6 +45,20 @@ RebuiltWork rebuildWork(const std::vector<state::ResumeRecord>& records, Recorde
         const std::string what = rec.eventKey + " of channel " + std::to_string(rec.camera);
         const bool audio = rec.listFlag == 1;
         const auto kind = audio ? net::kAudio : net::kCamera;
+        // The work writes only where the storage layout would have put it below an existing
+        // destination folder: a crafted file cannot send the recorder's bytes anywhere else.
+        const auto queue = audio ? dl::QueueKind::Audio
+                                 : (rec.type == 11 ? dl::QueueKind::File : dl::QueueKind::Video);
+        std::string why;
+        if (rec.eventKey.size() != 14 ||
+            !dl::isOutputPathOf(rec.path,
+                                {"", queue, rec.camera, rec.eventKey.substr(0, 8),
+                                 rec.eventKey.substr(8), rec.dateId, rec.lastFrame},
+                                &why)) {
+            out.skipped.push_back(what + ": refused " + rec.path + ": " +
+                                  (why.empty() ? "not a download's event key" : why));
+            continue;
+        }
         const int channel = catalog.channelOfCode(kind, rec.camera);
         if (channel < 0 || rec.eventKey.size() != 14) {
             out.skipped.push_back(what + ": the recorder has no such channel");
@@ -80,8 +94,7 @@ RebuiltWork rebuildWork(const std::vector<state::ResumeRecord>& records, Recorde
         list.setMark(kMarkQueued, r, channel, day, event);
 
         dl::WorkItem item;
-        item.queue = audio ? dl::QueueKind::Audio
-                           : (rec.type == 11 ? dl::QueueKind::File : dl::QueueKind::Video);
+        item.queue = queue;
         const bool ranged = rec.firstFrame != 0 || rec.lastFrame != dl::kWholeRecordingLastFrame;
         item.action =
             item.queue != dl::QueueKind::Video

@@ -160,6 +160,7 @@ class Progress {
 struct WorkRun {
     bool json = false;
     bool overwrite = false;
+    int waitSeconds = 30;
     std::string command;
     // Runs once the session's queues exist and before the items are queued: frame ranges and
     // output paths. An exit code stops the run; -1 goes on.
@@ -185,6 +186,10 @@ int runWork(fsv::net::HeadlessConnection& connection, const fsv::ConnectRequest&
     ctx.settings.tellWhenFinished = true;
     ctx.settings.alwaysOverwrite = run.overwrite;
     ctx.settings.pacing = false;  // files are written as fast as the recorder sends
+    // A recorder that does not answer the frame count query gets the default count well
+    // before the stall limit would end the run.
+    ctx.settings.frameCountWait = std::min<std::chrono::milliseconds>(
+        ctx.settings.frameCountWait, std::chrono::seconds(run.waitSeconds) / 2);
 
     Progress progress(run.json, total);
     std::vector<std::string> messages;
@@ -287,12 +292,14 @@ int runWork(fsv::net::HeadlessConnection& connection, const fsv::ConnectRequest&
     progress.finish();
 
     const std::string recorderName = session->recorderName();
+    // The stall limit ran out: the session stopped as if the recorder had closed it.
+    const bool stalled = session->stalled();
     std::optional<fs::path> kept;
     if (failed == 0) {
         autoResume.remove();
     } else {
         saveWork();
-        if (closedByRecorder.load()) kept = autoResume.keepAsTemp();
+        if (closedByRecorder.load() || stalled) kept = autoResume.keepAsTemp();
         if (!kept) kept = autoResume.path();
     }
     connection.close();
@@ -301,10 +308,11 @@ int runWork(fsv::net::HeadlessConnection& connection, const fsv::ConnectRequest&
     if (!run.json)
         std::printf("%zu downloaded, %d already there, %d failed\n", done, skipped, failed);
     if (failed) {
+        if (stalled) fsv::cli::printError(session->stallText());
         fsv::cli::printError(fsv::format("%s: %d of %zu recordings failed", run.command.c_str(),
                                          failed, items.size()));
         for (auto& m : messages) fsv::cli::printError(m);
-        if (closedByRecorder.load())
+        if (closedByRecorder.load() && !stalled)
             fsv::cli::printError(fsv::format(fsv::state::kClosedByRemote, recorderName.c_str(),
                                              request.address.c_str()));
         std::error_code exists;
@@ -345,8 +353,9 @@ int runDownload(const DownloadArgs& args) {
     fsv::EventList list;
     fsv::DateQueryWaiter waiter;
     fsv::SessionCatalogs catalogs(list, &user, &waiter);
-    fsv::net::ConnectionManager transport;
-    fsv::net::HeadlessConnection connection(transport, user, &catalogs);
+    fsv::net::ConnectionManager transport(fsv::cli::transportTiming(args.waitSeconds));
+    fsv::net::HeadlessConnection connection(transport, user, &catalogs,
+                                            fsv::cli::sessionTiming(args.waitSeconds));
     if (!fsv::cli::openConnection(connection, request, args.login->noPlainLogin)) return 1;
     auto catalog = catalogs.catalog(*connection.session());
     std::vector<fsv::cli::Chosen> chosen;
@@ -361,9 +370,7 @@ int runDownload(const DownloadArgs& args) {
     const auto summary = query.run(*catalog, positions, period);
     if (summary.outcome == fsv::PeriodOutcome::Cancelled ||
         summary.outcome == fsv::PeriodOutcome::Exiting) {
-        fsv::cli::printError(connection.session()->stopEvent().isSet()
-                                 ? "Connect fail!"
-                                 : "Timeout when getting the information from remote host.");
+        fsv::cli::printError(fsv::cli::queryFailure(*connection.session()));
         return 1;
     }
 
@@ -418,6 +425,7 @@ int runDownload(const DownloadArgs& args) {
     WorkRun run;
     run.json = args.json;
     run.overwrite = args.overwrite;
+    run.waitSeconds = args.waitSeconds;
     run.command = "fsv download";
     run.prepare = [&](dl::DownloadSession& session, std::vector<dl::WorkItem>& work) {
         if (range) {
@@ -466,8 +474,7 @@ fsv::cli::Registrar reg([](CLI::App& app) {
     cmd->add_option("--last", args->last, "last frame (1-based) of a frame range")
         ->check(CLI::Range(1, 9999));
     cmd->add_flag("--overwrite", args->overwrite, "start every file anew");
-    cmd->add_option("--wait", args->waitSeconds, "seconds to wait for each day's answer")
-        ->check(CLI::Range(1, 3600));
+    fsv::cli::addWaitOption(cmd, args->waitSeconds);
     cmd->add_flag("--json", args->json, "one JSON line per progress step and finished file");
     cmd->callback([args] { fsv::cli::setExitCode(runDownload(*args)); });
 });
@@ -491,6 +498,13 @@ int runResume(const ResumeArgs& args) {
         fsv::cli::printError("fsv resume: " + args.file + ": " + loaded.message);
         return 2;
     }
+    // A file cut short may still name work that was never read: nothing of it is taken up
+    // and the file stays as it is, for whoever can mend it.
+    if (loaded.status == fsv::state::ReadStatus::Damaged) {
+        fsv::cli::printError("fsv resume: " + args.file + ": " + loaded.message);
+        fsv::cli::printError("fsv resume: the damaged file is left as it is; nothing was resumed");
+        return 2;
+    }
     if (loaded.value.records.empty()) {
         fsv::cli::printError("fsv resume: " + args.file + " holds no unfinished work");
         return 2;
@@ -508,29 +522,29 @@ int runResume(const ResumeArgs& args) {
     fsv::EventList list;
     fsv::DateQueryWaiter waiter;
     fsv::SessionCatalogs catalogs(list, &user, &waiter);
-    fsv::net::ConnectionManager transport;
-    fsv::net::HeadlessConnection connection(transport, user, &catalogs);
+    fsv::net::ConnectionManager transport(fsv::cli::transportTiming(args.waitSeconds));
+    fsv::net::HeadlessConnection connection(transport, user, &catalogs,
+                                            fsv::cli::sessionTiming(args.waitSeconds));
     // On failure the file stays, to be loaded again later.
     if (!fsv::cli::openConnection(connection, request, args.noPlainLogin)) return 1;
     auto catalog = catalogs.catalog(*connection.session());
     auto rebuilt = fsv::cli::rebuildWork(loaded.value.records, *catalog, waiter, user,
                                          std::chrono::seconds(args.waitSeconds));
     if (rebuilt.cancelled) {
-        fsv::cli::printError(connection.session()->stopEvent().isSet()
-                                 ? "Connect fail!"
-                                 : "Timeout when getting the information from remote host.");
+        fsv::cli::printError(fsv::cli::queryFailure(*connection.session()));
         return 1;
     }
     for (auto& why : rebuilt.skipped) fsv::cli::printError("fsv resume: skipped " + why);
     if (rebuilt.items.empty()) {
         fsv::cli::printError("fsv resume: none of the work in " + args.file +
-                             " is on the recorder; the file stays");
+                             " can be taken up; the file stays");
         connection.close();
         return 1;
     }
 
     WorkRun run;
     run.json = args.json;
+    run.waitSeconds = args.waitSeconds;
     run.command = "fsv resume";
     const fs::path file = args.file;
     run.taken = [file] {
@@ -540,7 +554,7 @@ int runResume(const ResumeArgs& args) {
     const int code =
         runWork(connection, request, user, list, catalog, std::move(rebuilt.items), run);
     if (code == 0 && !rebuilt.skipped.empty()) {
-        fsv::cli::printError(fsv::format("fsv resume: %zu recordings of the file were not found",
+        fsv::cli::printError(fsv::format("fsv resume: %zu records of the file were skipped",
                                          rebuilt.skipped.size()));
         return 1;
     }
@@ -556,8 +570,7 @@ fsv::cli::Registrar resumeReg([](CLI::App& app) {
                     "password instead of the file's (FSV_PASSWORD fills in a missing one)")
         ->each([args](const std::string&) { args->passwordGiven = true; });
     fsv::cli::addPlainLoginOption(cmd, args->noPlainLogin);
-    cmd->add_option("--wait", args->waitSeconds, "seconds to wait for each day's answer")
-        ->check(CLI::Range(1, 3600));
+    fsv::cli::addWaitOption(cmd, args->waitSeconds);
     cmd->add_flag("--json", args->json, "one JSON line per progress step and finished file");
     cmd->callback([args] { fsv::cli::setExitCode(runResume(*args)); });
 });

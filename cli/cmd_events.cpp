@@ -48,8 +48,9 @@ int runEvents(const EventsArgs& args) {
     fsv::EventList list;
     fsv::DateQueryWaiter waiter;
     fsv::SessionCatalogs catalogs(list, &user, &waiter);
-    fsv::net::ConnectionManager transport;
-    fsv::net::HeadlessConnection connection(transport, user, &catalogs);
+    fsv::net::ConnectionManager transport(fsv::cli::transportTiming(args.waitSeconds));
+    fsv::net::HeadlessConnection connection(transport, user, &catalogs,
+                                            fsv::cli::sessionTiming(args.waitSeconds));
     if (!fsv::cli::openConnection(connection, request, args.login->noPlainLogin)) return 1;
     auto catalog = catalogs.catalog(*connection.session());
 
@@ -67,9 +68,7 @@ int runEvents(const EventsArgs& args) {
     const auto summary = query.run(*catalog, positions, period);
     if (summary.outcome == fsv::PeriodOutcome::Cancelled ||
         summary.outcome == fsv::PeriodOutcome::Exiting) {
-        fsv::cli::printError(connection.session()->stopEvent().isSet()
-                                 ? "Connect fail!"
-                                 : "Timeout when getting the information from remote host.");
+        fsv::cli::printError(fsv::cli::queryFailure(*connection.session()));
         return 1;
     }
 
@@ -121,8 +120,7 @@ fsv::cli::Registrar reg([](CLI::App& app) {
         ->delimiter(',');
     cmd->add_option("--from", args->from, "start: \"YYYY-MM-DD HH:MM:SS\"")->required();
     cmd->add_option("--to", args->to, "end: \"YYYY-MM-DD HH:MM:SS\"")->required();
-    cmd->add_option("--wait", args->waitSeconds, "seconds to wait for each day's answer")
-        ->check(CLI::Range(1, 3600));
+    fsv::cli::addWaitOption(cmd, args->waitSeconds);
     cmd->add_flag("--json", args->json, "print one JSON array");
     cmd->callback([args] { fsv::cli::setExitCode(runEvents(*args)); });
 });

@@ -16,6 +16,7 @@ namespace {
 struct InfoArgs {
     std::shared_ptr<fsv::cli::LoginArgs> login = std::make_shared<fsv::cli::LoginArgs>();
     bool json = false;
+    int waitSeconds = 30;
 };
 
 nlohmann::json channelsJson(const std::vector<fsv::net::ServerInfoChannel>& channels) {
@@ -42,8 +43,9 @@ int runInfo(const InfoArgs& args) {
     if (!fsv::cli::resolveLogin(*args.login, "fsv info", request)) return 2;
 
     fsv::ScriptedUserPort user;
-    fsv::net::ConnectionManager transport;
-    fsv::net::HeadlessConnection connection(transport, user);
+    fsv::net::ConnectionManager transport(fsv::cli::transportTiming(args.waitSeconds));
+    fsv::net::HeadlessConnection connection(transport, user, nullptr,
+                                            fsv::cli::sessionTiming(args.waitSeconds));
     if (!fsv::cli::openConnection(connection, request, args.login->noPlainLogin)) return 1;
     const auto& info = connection.info();
     const uint16_t version = connection.session()->version();
@@ -68,6 +70,7 @@ fsv::cli::Registrar reg([](CLI::App& app) {
     auto args = std::make_shared<InfoArgs>();
     auto* cmd = app.add_subcommand("info", "log in and list the recorder's cameras and days");
     fsv::cli::addLoginOptions(cmd, args->login);
+    fsv::cli::addWaitOption(cmd, args->waitSeconds);
     cmd->add_flag("--json", args->json, "print one JSON object");
     cmd->callback([args] { fsv::cli::setExitCode(runInfo(*args)); });
 });

@@ -66,7 +66,8 @@ bool HeadlessConnection::open(const ConnectRequest& request,
     session_ = std::make_unique<ServerSession>(env);
     session_->refusePlainLogin(refusePlainLogin_);
     auto failWith = [&](const std::string& fallback) {
-        error_ = port_->first();
+        // A stall says so, whatever the wait that it ended made of it.
+        error_ = session_->stalled() ? session_->stallText() : port_->first();
         if (error_.empty()) error_ = fallback;
         close();
         return false;
@@ -90,7 +91,7 @@ bool HeadlessConnection::open(const ConnectRequest& request,
     // The days can end the wait after a channel list that could not be read: still a failure.
     if (session_->channelListUnreadable()) return failWith(kTextUnreadableChannels);
     if (w == 0) return true;
-    if (session_->closedByRecorder()) {
+    if (session_->closedByRecorder() && !session_->stalled()) {
         error_ = fsv::format("%s (%s) is closed by remote site!", session_->recorderName().c_str(),
                              request.address.c_str());
         close();
@@ -99,7 +100,6 @@ bool HeadlessConnection::open(const ConnectRequest& request,
     return failWith(w == platform::kWaitTimeout
                         ? "Timeout when getting the information from remote host."
                         : kTextConnectFail);
-    return true;
 }
 
 void HeadlessConnection::serverInfo(ServerSession& session, const ServerInfo& info, bool refresh) {

@@ -11,6 +11,10 @@ using platform::Event;
 
 ServerSession::ServerSession(SessionEnvironment env)
     : env_(env), self_(this), connectionTime_(std::time(nullptr)) {
+    // The key wait runs out well inside the stall limit, so that an older recorder that never
+    // answers the key request still gets the plain login.
+    if (env_.timing.stallLimit && env_.timing.keyWait >= *env_.timing.stallLimit)
+        env_.timing.keyWait = *env_.timing.stallLimit / 2;
     replyOk_ = std::make_shared<Event>(Event::Reset::Auto);
     replyFailed_ = std::make_shared<Event>(Event::Reset::Auto);
     dispatcher_ = std::thread([this] { dispatcher(); });
@@ -46,9 +50,17 @@ void ServerSession::dispatcher() {
     Bytes message;
     for (;;) {
         bufferFree_.set();
-        std::vector<Event*> events{&messageReady_, &stop_};
+        std::vector<Event*> events{&messageReady_, &stop_, &progress_};
         if (env_.globalExit) events.push_back(env_.globalExit);
-        if (platform::waitAny(events) != 0) break;
+        // The time spent handling a message (a slow disk under a file stream) is not counted:
+        // only the wait for the next one is.
+        const int w = platform::waitAny(events, env_.timing.stallLimit);
+        if (w == platform::kWaitTimeout) {
+            onStall();
+            break;
+        }
+        if (w == 2) continue;  // a step of the session's own: the limit starts again
+        if (w != 0) break;
         message.swap(handoff_);
         if (!message.empty()) dispatch(Message{message[0], message});
     }
@@ -82,6 +94,20 @@ void ServerSession::dispatch(const Message& m) {
 void ServerSession::setHandler(uint8_t code, Handler handler) {
     std::lock_guard lock(handlerLock_);
     handlers_[code] = std::move(handler);
+}
+
+void ServerSession::onStall() {
+    stalled_.store(true);
+    // Every wait on this session ends: the login's and the information's (cancel, reply-failed),
+    // and the streams' and queries' (the stop event, set as the dispatcher ends).
+    env_.statusCancel.set();
+    setReplyFailed();
+}
+
+std::string ServerSession::stallText() const {
+    const auto limit = env_.timing.stallLimit.value_or(std::chrono::milliseconds(0));
+    const long long seconds = (limit.count() + 999) / 1000;
+    return fsv::format(kTextStalled, address_.c_str(), seconds, seconds == 1 ? "" : "s");
 }
 
 // ---- sending -----------------------------------------------------------------------------
@@ -197,7 +223,10 @@ void ServerSession::hideStatus() {
 }
 
 void ServerSession::fail(const char* text) {
-    env_.user.messageBox(fsv::format("%s (%s)", text, address_.c_str()), mb::kIconStop);
+    // A wait ended by the stall limit says so, not what the wait made of it.
+    env_.user.messageBox(
+        stalled_.load() ? stallText() : fsv::format("%s (%s)", text, address_.c_str()),
+        mb::kIconStop);
 }
 
 ServerSession::Wait ServerSession::waitReply(std::optional<std::chrono::milliseconds> timeout) {
@@ -239,6 +268,7 @@ bool ServerSession::connectAndLogin(const ConnectRequest& request) {
         return false;
     }
     if (env_.statusCancel.isSet()) return false;
+    progress_.set();
     connectionTime_.store(std::time(nullptr));
     hideStatus();
     showStatus(kTextCheckingPassword);
@@ -276,6 +306,7 @@ bool ServerSession::keyStep() {
             return false;
         case Wait::Timeout:
             version_.store(33);  // an older recorder: plain login
+            progress_.set();
             return false;
     }
     return false;
@@ -384,9 +415,16 @@ SessionChannel& findOrAdd(std::vector<SessionChannel>& list, uint16_t code, cons
 
 }  // namespace
 
+void ServerSession::informationUnreadable(const char* text) {
+    if (!gettingInformation_.exchange(false)) return;
+    hideStatus();
+    env_.user.messageBox(text, mb::kIconStop);
+    setReplyFailed();
+}
+
 void ServerSession::onServerInfo(const Message& m) {
     auto parsed = parseServerInfo(m.bytes);
-    if (!parsed) return;
+    if (!parsed) return informationUnreadable();
     ServerInfo info;
     info.recorderName = recorderName();
     info.version = version_.load();
@@ -414,10 +452,10 @@ void ServerSession::onServerInfo(const Message& m) {
 
 void ServerSession::onChannelNames(const Message& m) {
     auto parsed = parseChannelNames(m.bytes);
-    // Remembered until a readable list comes: the days that follow would find no channel,
-    // and that is not a recorder without cameras.
+    // An unreadable list is not a recorder without cameras: the wait for the information ends
+    // with this failure.
     channelListUnreadable_.store(!parsed);
-    if (!parsed) return;
+    if (!parsed) return informationUnreadable(kTextUnreadableChannels);
     std::lock_guard lock(cameraLock_);
     if (!cameras_.empty() || !audio_.empty()) return;  // already known: nothing changes
     for (auto& c : parsed->cameras) findOrAdd(cameras_, c.code, c.name, kCamera);
@@ -426,11 +464,7 @@ void ServerSession::onChannelNames(const Message& m) {
 
 void ServerSession::onRecordedDays(const Message& m) {
     auto parsed = parseRecordedDays(m.bytes);
-    if (!parsed) return;
-    if (channelListUnreadable_.load()) {
-        env_.user.messageBox(kTextUnreadableChannels, mb::kIconStop);
-        setReplyFailed();
-    }
+    if (!parsed) return informationUnreadable();
     ServerInfo info;
     info.recorderName = recorderName();
     info.version = version_.load();

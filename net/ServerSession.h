@@ -34,16 +34,25 @@ inline constexpr const char* kTextConnecting = "Connecting...";
 inline constexpr const char* kTextCheckingPassword = "Checking password...";
 inline constexpr const char* kTextGettingInformation =
     "Getting the information from remote host...";
-// A recorder that sends no key gets the old plain login, whose password is only scrambled
-// (reversibly). Sessions told to refuse it stop with this text instead.
+// Not the recorder's texts: a headless client's stall limit, and answers that cannot be read.
+inline constexpr const char* kTextStalled = "Timeout: no answer from %s for %lld second%s.";
+inline constexpr const char* kTextUnreadableInformation =
+    "The recorder's server information could not be read.";
 inline constexpr const char* kTextUnreadableChannels =
     "The recorder's list of cameras and audio channels could not be read.";
+// A recorder that sends no key gets the old plain login, whose password is only scrambled
+// (reversibly). Sessions told to refuse it stop with this text instead.
 inline constexpr const char* kTextPlainLoginRefused =
     "The recorder sent no key: its login would carry the password in a reversible form. Login "
     "refused.";
 
 struct SessionTiming {
     std::chrono::milliseconds keyWait{10000};  // an older recorder never answers the key request
+    // When set, a recorder that sends nothing for this long ends the session, whatever waits on
+    // it (connect, login, information, queries, streams): the session then counts as stalled.
+    // A bounded wait of the session's own (the key request) that runs out counts as progress.
+    // None: the user's Cancel is the only way out of a wait, as in the viewer.
+    std::optional<std::chrono::milliseconds> stallLimit{};
 };
 
 // A day of a channel: "%.8d" of the day number, and its date id (0 for days of the one-message
@@ -162,6 +171,10 @@ class ServerSession {
     int connectionNumber() const { return connectionNumber_.load(); }
     void setConnectionNumber(int n) { connectionNumber_.store(n); }
     bool closedByRecorder() const { return closedByRecorder_.load(); }
+    // The stall limit ran out: the session has stopped.
+    bool stalled() const { return stalled_.load(); }
+    // kTextStalled for this session's address and limit.
+    std::string stallText() const;
     bool closing() const { return closing_.load(); }
     // The last channel list (names) of the recorder came in a form that could not be read.
     bool channelListUnreadable() const { return channelListUnreadable_.load(); }
@@ -196,6 +209,10 @@ class ServerSession {
     void onChannelNames(const Message& m);
     void onRecordedDays(const Message& m);
     void finishInformation(const ServerInfo& info);
+    // A server information reply that could not be read while one was awaited: the wait for it
+    // ends as failed instead of running on for ever.
+    void informationUnreadable(const char* text = kTextUnreadableInformation);
+    void onStall();
 
     Wait waitReply(std::optional<std::chrono::milliseconds> timeout);
     bool keyStep();
@@ -222,7 +239,7 @@ class ServerSession {
     bool refusePlainLogin_ = false;
 
     std::atomic<bool> closing_{false}, closedByRecorder_{false}, gettingInformation_{false},
-        refresh_{false}, channelListUnreadable_{false};
+        refresh_{false}, channelListUnreadable_{false}, stalled_{false};
 
     mutable std::mutex replyLock_;
     std::shared_ptr<platform::Event> replyOk_, replyFailed_;
@@ -231,6 +248,7 @@ class ServerSession {
     platform::Event workWake_{platform::Event::Reset::Auto};
     platform::Event bufferFree_{platform::Event::Reset::Auto};
     platform::Event messageReady_{platform::Event::Reset::Auto};
+    platform::Event progress_{platform::Event::Reset::Auto};  // restarts the stall limit
     Bytes handoff_;  // the one message between the transport and the dispatcher
 
     mutable std::recursive_mutex sendLock_;  // every sender; also guards the key

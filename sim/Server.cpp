@@ -96,6 +96,14 @@ bool Client::reply(const net::Bytes& message) {
     return sendRaw(h.data(), h.size()) && sendRaw(message.data(), message.size());
 }
 
+bool Client::replyCut(const net::Bytes& message, size_t missing) {
+    std::lock_guard lock(writeLock_);
+    if (stopping_.load()) return false;
+    const size_t sent = message.size() > missing ? message.size() - missing : 0;
+    auto h = net::encodeFrameHeader(net::kFrameData, static_cast<uint32_t>(message.size()));
+    return sendRaw(h.data(), h.size()) && sendRaw(message.data(), sent);
+}
+
 void Client::run() {
     int received = 0;
     for (;;) {

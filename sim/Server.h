@@ -44,6 +44,8 @@ struct ServerOptions {
     std::optional<uint32_t> extraDay;  // list this day number for every camera as well
     // Tests: every login block received is appended here as "ID:password".
     std::filesystem::path loginLog;
+    // A hostile recorder for tests, by name; the handlers that play it say which (--fault).
+    std::string fault;
 };
 
 class Server;
@@ -59,6 +61,9 @@ class Client {
 
     // Sends one message as a data frame; safe from any thread. False once the link is gone.
     bool reply(const net::Bytes& message);
+    // A data frame that announces the whole message but carries `missing` bytes less (a fault).
+    bool replyCut(const net::Bytes& message, size_t missing);
+    bool fault(const char* name) const { return options().fault == name; }
     // Closes the link (the reading thread ends).
     void drop();
     bool stopping() const { return stopping_.load(); }

@@ -9,8 +9,11 @@ namespace {
 
 using namespace fsv::net;
 
+// Faults: silent-after-login answers none of these; bad-days sends a recorded-days reply whose
+// camera count runs past its body.
+
 static HandlerRegistrar info(cmd::kGetServerInfo, [](Client& client, ByteSpan) {
-    if (!client.loggedIn) return;
+    if (!client.loggedIn || client.fault("silent-after-login")) return;
     auto message = serverInfoMessage(client.server().recordings());
     if (auto extra = client.options().extraDay)
         for (auto& camera : message.cameras) camera.days.push_back(*extra);
@@ -18,7 +21,7 @@ static HandlerRegistrar info(cmd::kGetServerInfo, [](Client& client, ByteSpan) {
 });
 
 static HandlerRegistrar names(cmd::kChannelNames, [](Client& client, ByteSpan) {
-    if (!client.loggedIn) return;
+    if (!client.loggedIn || client.fault("silent-after-login")) return;
     if (client.options().badChannelList) {
         client.reply({cmd::kChannelNames, 0xFF, 0xFF});  // 65535 cameras, none there
         return;
@@ -27,11 +30,14 @@ static HandlerRegistrar names(cmd::kChannelNames, [](Client& client, ByteSpan) {
 });
 
 static HandlerRegistrar days(cmd::kRecordedDays, [](Client& client, ByteSpan) {
-    if (!client.loggedIn) return;
+    if (!client.loggedIn || client.fault("silent-after-login")) return;
     auto message = recordedDaysMessage(client.server().recordings());
     if (auto extra = client.options().extraDay)
         for (auto& camera : message.cameras) camera.groups.push_back({0, {*extra}});
-    client.reply(encodeRecordedDays(message));
+    auto reply = encodeRecordedDays(message);
+    if (client.fault("bad-days") && reply.size() >= 3)
+        reply[1] = static_cast<uint8_t>(reply[1] + 5);
+    client.reply(reply);
 });
 
 }  // namespace

@@ -53,6 +53,7 @@ static HandlerRegistrar login(cmd::kLogin, [](Client& client, ByteSpan message) 
     auto l = readLogin(client, message);
     if (!l) return;
     recordLogin(client.options(), *l);
+    if (client.fault("silent-after-key")) return;  // the key went out; the verdict never does
     const uint16_t ours = client.options().protocol;
     const uint16_t offered = l->version;
     if (!versionInRange(offered)) {

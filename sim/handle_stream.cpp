@@ -4,7 +4,13 @@
 //
 // Test fault: --drop-stream-after N (or the environment variable FSV_SIM_STREAM_DROP_AFTER=N)
 // closes the connection once a stream has sent N blocks (mode 11) or N frames (modes 10, 12).
+// Faults (--fault): silent-after-open never answers an open; short-frame answers it with a frame
+// that announces more bytes than it carries, then nothing; for file transfers short-p sends a
+// header of the size alone, no-p none, p-only a header and the end but no block, size-more and
+// size-less announce 1000 bytes more or less than the file has, from-zero ignores the resume
+// offset.
 
+#include <algorithm>
 #include <cstdlib>
 #include <map>
 #include <memory>
@@ -64,12 +70,20 @@ void sendStatus(Client& client, uint32_t cookie, uint8_t status) {
 void sendFile(Client& client, const StreamRequest& r, const SimRecording& rec) {
     std::FILE* f = std::fopen(rec.path.c_str(), "rb");
     if (!f) return sendStatus(client, r.cookie, 1);
-    client.reply(encodeStreamReply(stream::kHeader, r.cookie,
-                                   encodeStreamHeaderBody(static_cast<uint32_t>(rec.size), 0, {})));
+    uint32_t announced = static_cast<uint32_t>(rec.size);
+    if (client.fault("size-more")) announced += 1000;
+    if (client.fault("size-less")) announced -= std::min<uint32_t>(announced, 1000);
+    auto header = encodeStreamHeaderBody(announced, 0, {});
+    if (client.fault("short-p")) header.resize(4);
+    if (!client.fault("no-p")) client.reply(encodeStreamReply(stream::kHeader, r.cookie, header));
+    if (client.fault("p-only")) {
+        std::fclose(f);
+        return sendStatus(client, r.cookie, 0);
+    }
     const size_t drop = dropAfter(client);
     std::vector<uint8_t> buffer(kFileBlock);
     uint32_t block = 0;
-    if (r.open.append && r.open.resumeOffset <= rec.size)
+    if (r.open.append && r.open.resumeOffset <= rec.size && !client.fault("from-zero"))
         std::fseek(f, static_cast<long>(r.open.resumeOffset), SEEK_SET);
     for (;;) {
         const size_t n = std::fread(buffer.data(), 1, buffer.size(), f);
@@ -170,6 +184,12 @@ static HandlerRegistrar streams(cmd::kStreamRequest, [](Client& client, ByteSpan
     switch (r->op) {
         case stream::kOpen:
         case stream::kOpenWithId: {
+            if (client.fault("silent-after-open")) return;
+            if (client.fault("short-frame")) {
+                const uint8_t body[8] = {};
+                client.replyCut(encodeStreamReply(stream::kHeader, r->cookie, body), 5);
+                return;
+            }
             const bool audio = r->open.mode == stream::kModeFile && r->open.audio;
             const Recordings all = client.server().recordings();
             const SimRecording* rec = findRecording(all, r->open.name, audio);

@@ -9,6 +9,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace fsv::download;
     std::span<const uint8_t> body(data, size);
     parseHeaderReply(body);
+    parseFileHeaderReply(body);
     if (auto block = parseBlockReply(body)) {
         parseTimedFrame(block->data);
         if (auto frame = parseTextFrame(block->data)) parseFrameTimeText(frame->text);

@@ -123,6 +123,40 @@ static uint64_t existingLength(const fs::path& p) {
     return ec ? 0 : n;
 }
 
+// What a run of the same work leaves behind when it is cut short: an empty file (the transfer
+// had not begun), an AVI file without its whole index, or a WAVE file shorter than the
+// recording.
+static bool unfinishedRecording(const fs::path& p, AviCompleteness check, uint64_t length,
+                                uint64_t recordingSize) {
+    if (length == 0) return true;
+    if (p.extension() == ".avi") return check == AviCompleteness::Incomplete;
+    if (p.extension() != ".wav" || (recordingSize && length >= recordingSize)) return false;
+    std::ifstream in(p, std::ios::binary);
+    std::array<char, 12> head{};
+    if (!in.read(head.data(), head.size())) return false;
+    return std::string(head.data(), 4) == "RIFF" && std::string(head.data() + 8, 4) == "WAVE";
+}
+
+bool isOutputPathOf(const std::string& path, const PathInputs& in, std::string* why) {
+    auto refuse = [&](const std::string& text) {
+        if (why) *why = text;
+        return false;
+    };
+    PathInputs bare = in;
+    bare.root.assign(1, '/');
+    const std::string tail = makeOutputPath(bare).substr(1);  // "Cam02/1201/Event...002.avi"
+    if (path.size() <= tail.size() || path.compare(path.size() - tail.size(), tail.size(), tail))
+        return refuse(format("its name is not the download's (%s)", tail.c_str()));
+    const std::string root = path.substr(0, path.size() - tail.size());
+    const fs::path rootPath(root);
+    if (!rootPath.is_absolute() || rootPath.lexically_normal().string() != root)
+        return refuse(format("its folder %s is not a plain absolute path", root.c_str()));
+    std::error_code ec;
+    if (!fs::is_directory(rootPath, ec))
+        return refuse(format("its destination folder %s does not exist", root.c_str()));
+    return true;
+}
+
 // One existing-file question at a time for the whole program.
 static std::mutex& questionLock() {
     static std::mutex m;
@@ -133,6 +167,15 @@ FilePlan planOutputFile(const FileCheckInputs& in, UserPort& port) {
     FilePlan plan;
     plan.path = in.path;
     std::error_code ec;
+    if (in.appendFlag) {
+        // A link (even one to nowhere) or anything but a plain file is never written through.
+        const auto status = fs::symlink_status(in.path, ec);
+        if (fs::is_symlink(status) || (fs::exists(status) && !fs::is_regular_file(status))) {
+            port.messageBox(format(kRefusedFileText, in.path.c_str()), mb::kIconStop);
+            plan.outcome = FilePlan::Outcome::Abort;
+            return plan;
+        }
+    }
     const bool exists = fs::exists(in.path, ec);
     if (!exists || (in.alwaysOverwrite && !in.appendFlag)) return plan;  // Create
 
@@ -163,6 +206,14 @@ FilePlan planOutputFile(const FileCheckInputs& in, UserPort& port) {
             }
             if (in.mode == 10 && check == AviCompleteness::Complete) {
                 plan.outcome = FilePlan::Outcome::Append;
+                return plan;
+            }
+            // Work taken up from a resume file replaces only what an earlier run of that very
+            // work left: the file's name is the work's (checked when the work was rebuilt), so
+            // what is left to check is that it is an unfinished recording. Anything else stays.
+            if (in.appendFlag && !unfinishedRecording(in.path, check, length, in.recordingSize)) {
+                port.messageBox(format(kRefusedFileText, in.path.c_str()), mb::kIconStop);
+                plan.outcome = FilePlan::Outcome::Abort;
                 return plan;
             }
             fs::remove(in.path, ec);

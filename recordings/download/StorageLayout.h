@@ -37,6 +37,12 @@ struct PathInputs {
 // stem being "/Clip" (video queue, last frame <= 9000), "/Dst%02d" (date id not 0) or "/Event".
 std::string makeOutputPath(const PathInputs& in);
 
+// Whether `path` is where the storage layout puts the download described by `in` (its root
+// ignored) below some destination folder: the folder must be an existing, plain absolute path
+// (no "." or ".." parts) and the rest exactly the layout's name. Work taken up from a resume file
+// writes only to such paths. False with `why` saying what is wrong.
+bool isOutputPathOf(const std::string& path, const PathInputs& in, std::string* why = nullptr);
+
 // Creates, one level at a time, every folder named by the path up to one of its '/' (the
 // leading '/' of an absolute path excepted). Folders that exist or cannot be made are passed by.
 void createFolders(const std::string& path);
@@ -87,9 +93,15 @@ struct FileCheckInputs {
     bool alwaysOverwrite = false;  // the setting "Always overwrite files"
 };
 
+inline constexpr const char* kRefusedFileText =
+    "Refused: %s is not an unfinished recording of this work; it is left as it is.";
+
 // The existing-file decision. Asks through `port` when the file exists (Resume offered only
 // when its length differs from the recording size), handles Save As with the save dialog,
-// checks the file for Resume and deletes it when it cannot be continued.
+// checks the file for Resume and deletes it when it cannot be continued. A resumed item
+// (appendFlag) deletes only an unfinished recording (an empty file, an AVI file without its
+// whole index, a WAVE file shorter than the recording) and never follows a link: anything else
+// is refused with kRefusedFileText (Abort).
 FilePlan planOutputFile(const FileCheckInputs& in, UserPort& port);
 
 }  // namespace fsv::download

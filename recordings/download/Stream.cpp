@@ -1,6 +1,8 @@
 #include "recordings/download/Stream.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 
 #include "net/Messages.h"
@@ -87,19 +89,22 @@ bool Stream::sendOpen(uint8_t op, uint8_t append, uint32_t firstFrame, uint32_t 
 void Stream::takeReply(uint8_t kind, std::span<const uint8_t> body) {
     if (mode_ == net::stream::kModeFile) {
         if (kind == kReplyHeader) {
-            auto h = parseHeaderReply(body);
+            // Only the size is used: the first header before the end gives it.
+            auto size = parseFileHeaderReply(body);
             std::lock_guard lock(lock_);
-            if (!h || headerTaken_ || statusReceived_) return;
-            expectedSize_ = h->value;
+            if (!size || headerTaken_ || statusReceived_) return;
+            expectedSize_ = *size;
             headerTaken_ = true;
             dataReady_.set();
             return;
         }
         if (kind != kReplyBlock && kind != kReplyStatus) return;
         {
-            // Blocks only between the header and the end; a status may come at any time.
+            // Blocks and the status until the end. A block that comes ahead of the header (or
+            // without one) starts the transfer as well: it is written, not dropped, and the
+            // size the recording query listed is what the file must come to.
             std::lock_guard lock(lock_);
-            if (statusReceived_ || (kind == kReplyBlock && !headerTaken_)) return;
+            if (statusReceived_) return;
         }
         // One block at a time: the previous one must be on disk before the next is taken.
         if (platform::waitAny(
@@ -178,19 +183,21 @@ void Stream::runFile() {
     if (plan.outcome == FilePlan::Outcome::Abort) return finish(false);
 
     const bool resume = plan.outcome == FilePlan::Outcome::Resume;
+    const uint64_t startOffset = resume ? plan.offset : 0;
     std::ofstream out(
         plan.path, resume ? std::ios::binary | std::ios::app : std::ios::binary | std::ios::trunc);
     // A file that cannot be opened ends the stream before anything is asked of the recorder.
     if (!out) return finish(false);
-    ctx_.work.setReceived(item_.row, resume ? plan.offset : 0);
+    ctx_.work.setReceived(item_.row, startOffset);
 
     if (!sendOpen(net::stream::kOpen, resume ? 1 : 0, 0,
                   resume ? static_cast<uint32_t>(plan.offset) : 0))
         return finish(false);
-    if (waitFor({&dataReady_, &status_ev_}) != 0) return finish(true);
+    // A status without anything before it still goes through the size check below.
+    if (waitFor({&dataReady_, &status_ev_}) < 0) return finish(true);
     {
         std::lock_guard lock(lock_);
-        if (expectedSize_) ctx_.work.setSize(item_.row, expectedSize_);
+        if (headerTaken_ && expectedSize_) ctx_.work.setSize(item_.row, expectedSize_);
     }
     for (;;) {
         // A block can arrive together with the header's signal, so look before waiting.
@@ -220,7 +227,43 @@ void Stream::runFile() {
         written_.set();
     }
     out.close();
+    checkFileSize(plan.path, startOffset);
     finish(true);
+}
+
+void Stream::checkFileSize(const std::string& path, uint64_t startOffset) {
+    uint64_t expected;
+    {
+        std::lock_guard lock(lock_);
+        // Only a transfer the recorder ended as finished is looked at; the others fail anyway.
+        if (!statusReceived_ || lastStatus_.status != kStatusFinished) return;
+        expected = headerTaken_ && expectedSize_ ? expectedSize_ : item_.size;
+    }
+    std::error_code ec;
+    const uint64_t onDisk = std::filesystem::file_size(path, ec);
+    if (!ec && expected > 0 && onDisk == expected) return;
+    wrongSize_.store(true);
+    std::string text;
+    if (ec) {
+        text = format("Download failed: %s cannot be read.", path.c_str());
+    } else if (expected == 0) {
+        text = format("Download failed: the size of %s is not known.", path.c_str());
+    } else if (onDisk < expected) {
+        text = format("Download incomplete: %s holds %llu of %llu bytes.", path.c_str(),
+                      static_cast<unsigned long long>(onDisk),
+                      static_cast<unsigned long long>(expected));
+    } else {
+        // More than the recording: what this transfer added cannot be trusted (a recorder that
+        // answered a resume from the start, say). The file goes back to what it was before.
+        std::filesystem::resize_file(path, startOffset, ec);
+        text = format(
+            "Download failed: the recorder sent %llu bytes for %llu; %s is set back to "
+            "%llu bytes.",
+            static_cast<unsigned long long>(onDisk - startOffset),
+            static_cast<unsigned long long>(expected - std::min(expected, startOffset)),
+            path.c_str(), static_cast<unsigned long long>(startOffset));
+    }
+    ctx_.user.messageBox(format("%s\n%s", text.c_str(), caption_.c_str()), mb::kIconStop);
 }
 
 void Stream::runPlay() {
@@ -389,11 +432,15 @@ void Stream::finish(bool requestSent) {
         received = statusReceived_;
         s = lastStatus_;
     }
-    const uint8_t status = received ? s.status : kStatusStopped;
+    // A file whose size is not the recording's is not finished, whatever the recorder said.
+    const bool wrongSize = wrongSize_.load();
+    const uint8_t status = received && !wrongSize ? s.status : kStatusStopped;
     status_.store(status);
     const std::string path = outputPath();
     if (!received) {
         if (requestSent) link_.send(net::encodeStreamClose(cookie_), nullptr);
+        if (ctx_.reporter) ctx_.reporter->report(item_, audio_, EndReport::Stopped);
+    } else if (wrongSize) {
         if (ctx_.reporter) ctx_.reporter->report(item_, audio_, EndReport::Stopped);
     } else if (status == kStatusCannotOpen) {
         if (ctx_.reporter) ctx_.reporter->report(item_, audio_, EndReport::CannotOpen);
@@ -408,7 +455,7 @@ void Stream::finish(bool requestSent) {
         block_.clear();
     }
     if (mode_ != net::stream::kModePlay) {
-        if (received && status == kStatusFinished) {
+        if (status == kStatusFinished) {
             ctx_.work.setState(item_.row, RowState::Finished);
             if (ctx_.reporter) ctx_.reporter->report(item_, audio_, EndReport::Finished);
         } else {

@@ -64,6 +64,10 @@ class Stream : public Player {
     void run();
     void runFile();
     void runPlay();
+    // A file transfer the recorder ended as finished: the file must hold the size it announced
+    // (or, without an announcement, the size the recording query listed). Otherwise the stream
+    // fails with a message; bytes past that size are taken back off the file.
+    void checkFileSize(const std::string& path, uint64_t startOffset);
     void finish(bool requestSent);
     // Waits for the first of `events` plus the stream's, session's and program's stop events;
     // returns the index into `events`, or -1 when stopped.
@@ -94,7 +98,7 @@ class Stream : public Player {
 
     mutable std::mutex lock_;  // the buffers and flags below
     std::string path_;
-    bool headerTaken_ = false;  // a 'P' was accepted
+    bool headerTaken_ = false;  // a 'P' was accepted (mode 11: expectedSize_ is the recorder's)
     bool headerBuffered_ = false;
     bool blockBuffered_ = false;
     bool statusReceived_ = false;
@@ -103,6 +107,7 @@ class Stream : public Player {
     uint64_t expectedSize_ = 0;
     StatusReply lastStatus_;
     std::atomic<uint8_t> status_{kStatusStopped};
+    std::atomic<bool> wrongSize_{false};
 
     std::thread thread_;
 };

@@ -17,6 +17,13 @@ std::optional<HeaderReply> parseHeaderReply(std::span<const uint8_t> body) {
     return h;
 }
 
+std::optional<uint32_t> parseFileHeaderReply(std::span<const uint8_t> body) {
+    platform::ByteReader r(body);
+    const uint32_t size = r.u32();
+    if (!r.ok()) return std::nullopt;
+    return size;
+}
+
 std::optional<BlockReply> parseBlockReply(std::span<const uint8_t> body) {
     platform::ByteReader r(body);
     BlockReply b;

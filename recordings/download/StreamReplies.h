@@ -16,12 +16,16 @@ inline constexpr uint8_t kReplyBlock = 'Q';
 inline constexpr uint8_t kReplyStatus = 'R';
 inline constexpr size_t kStreamInfoSize = 140;
 
+// Modes 10 and 12: a body of 8 bytes or more.
 struct HeaderReply {
-    uint32_t value = 0;               // stored, not used by the viewer
-    uint32_t frameCount = 0;          // mode 11: the size of the recording in bytes
-    std::span<const uint8_t> header;  // modes 10 and 12: two 140-byte stream records
+    uint32_t value = 0;  // stored, not used by the viewer
+    uint32_t frameCount = 0;
+    std::span<const uint8_t> header;  // two 140-byte stream records
 };
 std::optional<HeaderReply> parseHeaderReply(std::span<const uint8_t> body);
+// Mode 11: only the first u32 is used, the size of the recording in bytes; a body of 4 bytes or
+// more.
+std::optional<uint32_t> parseFileHeaderReply(std::span<const uint8_t> body);
 
 struct BlockReply {
     uint32_t number = 0;

@@ -5,6 +5,7 @@
 
 #include "platform/Bytes.h"
 #include "platform/ScriptedUserPort.h"
+#include "platform/Shared.h"
 #include "recordings/download/StorageLayout.h"
 
 namespace fs = std::filesystem;
@@ -177,10 +178,24 @@ TEST_F(TempDir, ExistingFileDecision) {
         {"play download redoes an incomplete file", incomplete, 10, false, false, A::Resume,
          O::Create, true, false},
         {"audio is never resumed", wav, 11, true, false, A::Abort, O::Create, false, false},
+        // Work from a resume file replaces only an unfinished recording; anything else stays.
+        {"resumed play download redoes an incomplete file", incomplete, 10, true, false, A::Abort,
+         O::Create, false, false},
+        {"resumed item leaves a complete file alone", complete, 11, true, false, A::Abort, O::Abort,
+         false, true},
+        {"resumed item leaves other files alone",
+         {'n', 'o', 't', 'e', 's'},
+         11,
+         true,
+         false,
+         A::Abort,
+         O::Abort,
+         false,
+         true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        std::string path = file("E.avi");
+        std::string path = file(c.existing == wav ? "E.wav" : "E.avi");
         fs::remove(path);
         if (!c.existing.empty()) write(path, c.existing);
         ScriptedUserPort port;
@@ -194,6 +209,45 @@ TEST_F(TempDir, ExistingFileDecision) {
         if (c.expected == O::Resume) {
             EXPECT_EQ(plan.offset, c.existing.size());
         }
+    }
+}
+
+TEST_F(TempDir, ResumedItemNeverWritesThroughALink) {
+    const std::string notes = file("notes.txt"), link = file("E.avi");
+    std::ofstream(notes) << "notes";
+    fs::create_symlink(notes, link);
+    ScriptedUserPort port;
+    FilePlan plan = planOutputFile({link, 11, 123456, true, false}, port);
+    EXPECT_EQ(plan.outcome, FilePlan::Outcome::Abort);
+    EXPECT_TRUE(port.saw(format(kRefusedFileText, link.c_str())));
+    fs::remove(notes);  // a link to nowhere is refused as well
+    EXPECT_EQ(planOutputFile({link, 11, 123456, true, false}, port).outcome,
+              FilePlan::Outcome::Abort);
+    EXPECT_FALSE(fs::exists(notes));
+}
+
+TEST_F(TempDir, ResumedWorkGoesOnlyToLayoutPathsBelowADestination) {
+    const PathInputs in{"", QueueKind::File, 2, "20261201", "080300", 1, kWholeRecordingLastFrame};
+    const std::string tail = "Cam02/1201/Dst0120261201080300002.avi";
+    const std::string root = dir.string() + "/";
+    const struct {
+        std::string path;
+        bool ok;
+    } cases[] = {
+        {root + tail, true},
+        {root + "Cam02/1201/Event20261201080300002.avi", false},  // another stem
+        {root + "Cam02/1201/Dst0120261201080300003.avi", false},  // another camera
+        {root + "notes.txt", false},
+        {tail, false},                      // no destination
+        {"relative/" + tail, false},        // not absolute
+        {root + "./" + tail, false},        // a detour
+        {root + "sub/../" + tail, false},   // a detour
+        {root + "missing/" + tail, false},  // no such destination
+    };
+    for (const auto& c : cases) {
+        std::string why;
+        EXPECT_EQ(isOutputPathOf(c.path, in, &why), c.ok) << c.path;
+        EXPECT_EQ(why.empty(), c.ok) << c.path;
     }
 }
 
