@@ -113,15 +113,21 @@ bool VideoEncoder::encode(std::vector<uint8_t>& out, bool& key) {
 
 bool VideoEncoder::encodeBgr24(const uint8_t* bits, std::vector<uint8_t>& out, bool& key) {
     if (!d_ || !bits) return false;
+    // Bottom-up rows: begin at the last row and walk backwards.
+    const int stride = static_cast<int>(rgb24Stride(d_->ctx->width));
+    return encodeBgr24Rows(bits + static_cast<size_t>(stride) * (d_->ctx->height - 1), -stride,
+                           out, key);
+}
+
+bool VideoEncoder::encodeBgr24Rows(const uint8_t* topRow, int stride, std::vector<uint8_t>& out,
+                                   bool& key) {
+    if (!d_ || !topRow) return false;
     const int w = d_->ctx->width, h = d_->ctx->height;
     d_->sws = sws_getCachedContext(d_->sws, w, h, AV_PIX_FMT_BGR24, w, h, d_->ctx->pix_fmt,
                                    SWS_BILINEAR, nullptr, nullptr, nullptr);
     if (!d_->sws || av_frame_make_writable(d_->frame) < 0) return false;
-    const int stride = static_cast<int>(rgb24Stride(w));
-    // Bottom-up rows: begin at the last row and walk backwards.
-    const uint8_t* src[4] = {bits + static_cast<size_t>(stride) * (h - 1), nullptr, nullptr,
-                             nullptr};
-    int srcStride[4] = {-stride, 0, 0, 0};
+    const uint8_t* src[4] = {topRow, nullptr, nullptr, nullptr};
+    int srcStride[4] = {stride, 0, 0, 0};
     sws_scale(d_->sws, src, srcStride, 0, h, d_->frame->data, d_->frame->linesize);
     return encode(out, key);
 }

@@ -39,6 +39,8 @@ class VideoEncoder {
     bool encode(std::vector<uint8_t>& out, bool& key);
     // Converts a bottom-up 24-bit picture of the encoder's size and encodes it.
     bool encodeBgr24(const uint8_t* bits, std::vector<uint8_t>& out, bool& key);
+    // The same from rows of 24-bit BGR pixels `stride` bytes apart, top row first.
+    bool encodeBgr24Rows(const uint8_t* topRow, int stride, std::vector<uint8_t>& out, bool& key);
 
     int width() const;
     int height() const;
