@@ -67,6 +67,20 @@ double since(Clock::time_point& mark) {
 // COLORREF is 0x00BBGGRR.
 QColor colourOf(uint32_t c) { return QColor(c & 0xff, (c >> 8) & 0xff, (c >> 16) & 0xff); }
 
+// The first position at or after `from` that holds a recorded frame. Positions that hold
+// neither a picture nor a time (the gaps of a stamped copy) are passed over, so that a stamped
+// copy can be stamped again; the gaps come back from the times around them.
+int nextRecorded(AviReader& reader, int from) {
+    const int n = reader.frameCount();
+    for (int i = from; i < n; ++i) {
+        const auto size = reader.videoSampleSize(i);
+        char text[2];
+        if (!size || *size != 0 || !reader.readTextSample(i, text, sizeof text) || text[0])
+            return i;
+    }
+    return n;
+}
+
 }  // namespace
 
 QRect StampExport::textRect(const QString& text, int height) {
@@ -96,7 +110,6 @@ ExportResult StampExport::run(const std::filesystem::path& input,
     const int n = reader.open(input, true);
     const uint32_t compression = reader.videoFormat() ? reader.videoFormat()->compression : 0;
     if (progress) progress(0, n);
-    if (n <= 0) return fail("no frames to read");
 
     StampedAviWriter writer;
     QImage surface;
@@ -104,14 +117,17 @@ ExportResult StampExport::run(const std::filesystem::path& input,
     SystemTime current{}, next{};
     ExportResult result = ExportResult::Finished;
     auto mark = Clock::now();
-    for (int i = 0; i < n; ++i) {
+    int i = nextRecorded(reader, 0);
+    if (i >= n) return fail("no frames to read");
+    for (bool first = true; i < n; first = false) {
         if (!reader.readTimeStamp(i, current)) {
             result = fail("no time stamp for frame " + std::to_string(i));
             break;
         }
-        if (i + 1 < n) {
-            if (!reader.readTimeStamp(i + 1, next)) {
-                result = fail("no time stamp for frame " + std::to_string(i + 1));
+        const int following = nextRecorded(reader, i + 1);
+        if (following < n) {
+            if (!reader.readTimeStamp(following, next)) {
+                result = fail("no time stamp for frame " + std::to_string(following));
                 break;
             }
         } else {
@@ -125,13 +141,13 @@ ExportResult StampExport::run(const std::filesystem::path& input,
         }
         auto header = BitmapInfoHeader::parse({frame, BitmapInfoHeader::kSize});
         if (!header || header->bitCount != 24 || header->height <= 0 ||
-            (!surface.isNull() && (header->width != surface.width() ||
-                                   header->height != surface.height()))) {
+            (!surface.isNull() &&
+             (header->width != surface.width() || header->height != surface.height()))) {
             result = fail("frame " + std::to_string(i) + " has an unexpected format");
             break;
         }
         const int w = header->width, h = header->height;
-        if (i == 0) {
+        if (first) {
             surface = QImage(w, h, QImage::Format_BGR888);
             if (surface.isNull()) {
                 result = fail("no memory for the picture");
@@ -163,23 +179,23 @@ ExportResult StampExport::run(const std::filesystem::path& input,
         times_.draw += since(mark);
 
         const std::string stamp =
-            i == 0 ? media::firstFrameTimeText(current) : media::laterFrameTimeText(current);
-        const bool written =
-            writer.writeFrameRows(surface.constBits(), static_cast<int>(surface.bytesPerLine()),
-                                  stamp);
+            first ? media::firstFrameTimeText(current) : media::laterFrameTimeText(current);
+        const bool written = writer.writeFrameRows(
+            surface.constBits(), static_cast<int>(surface.bytesPerLine()), stamp);
         times_.encode += since(mark);
         if (!written) {
             result = fail("cannot write frame " + std::to_string(i));
             break;
         }
-        if (i + 1 < n)
+        if (following < n)
             for (int k = gapPositions(current, next); k > 0; --k) writer.skip();
         positions_ = writer.position();
-        if (progress) progress(i + 1, n);
+        if (progress) progress(following, n);
         if (cancel && cancel->load()) {
             result = ExportResult::Cancelled;
             break;
         }
+        i = following;
     }
     // Whatever was written stays a readable file, also after a failure or a cancel.
     const bool closed = writer.close();

@@ -2,7 +2,9 @@
 // StampExport: the export loop of Framestamp. Copies a recording into a new AVI file at a
 // constant 30 frames per second, with the recording date and/or time of every frame drawn at
 // the picture's bottom-left corner, and leaves empty positions where the recording has gaps.
-// Used by the dialogs (on a worker thread) and by the command line; it knows nothing of windows.
+// Positions of the input that hold neither a picture nor a time (the gaps of an earlier stamped
+// copy) are passed over, so a stamped copy can be stamped again. Used by the dialogs (on a
+// worker thread) and by the command line; it knows nothing of windows.
 // Drawing needs a QGuiApplication (for the fonts); the loop itself uses Qt only to draw.
 //
 //   StampExport job;
