@@ -4,6 +4,9 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QHeaderView>
+#include <QSplitter>
+#include <QTreeView>
 #include <QRadioButton>
 #include <QVBoxLayout>
 
@@ -41,6 +44,14 @@ CSaveAviDlg::CSaveAviDlg(const QString& defaultName, const StampOptions& options
         grid->addLayout(row, grid->rowCount(), 0, 1, grid->columnCount());
     else
         layout()->addItem(row);
+
+    // Names wide, the other columns as wide as their contents.
+    if (auto* list = findChild<QTreeView*>(QStringLiteral("treeView"))) {
+        list->header()->setStretchLastSection(false);
+        list->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+        list->header()->setSectionResizeMode(0, QHeaderView::Stretch);
+    }
+    if (auto* split = findChild<QSplitter*>(QStringLiteral("splitter"))) split->setSizes({140, 560});
 
     showOptions();
     connect(date_, &QCheckBox::toggled, this, [this](bool on) {

@@ -48,7 +48,12 @@ QString qtFileFilter(const QString& filter) {
             patterns << p;
             if (p.toUpper() != p) patterns << p.toUpper();
         }
-        out << parts[i] + QStringLiteral(" (") + patterns.join(u' ') + QStringLiteral(")");
+        // Qt reads the patterns from the parentheses at the end: a description that carries
+        // its own pattern text loses it, so it does not show twice.
+        QString description = parts[i];
+        if (description.endsWith(u')') && description.lastIndexOf(u'(') > 0)
+            description = description.left(description.lastIndexOf(u'(')).trimmed();
+        out << description + QStringLiteral(" (") + patterns.join(u' ') + QStringLiteral(")");
     }
     return out.join(u";;");
 }

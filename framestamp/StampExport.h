@@ -47,8 +47,8 @@ QString overlayText(const SystemTime& t, const StampOptions& options,
                     const QLocale& locale = QLocale::system());
 
 // Qt's filter syntax for a file dialog filter in the "Description|pattern|...||" form:
-// "AVI File(*.AVI)|*.avi||" -> "AVI File(*.AVI) (*.avi *.AVI)". Patterns also match in upper
-// case, as they do where the recordings are made.
+// "AVI File(*.AVI)|*.avi||" -> "AVI File (*.avi *.AVI)". Patterns also match in upper case, as
+// they do where the recordings are made.
 QString qtFileFilter(const QString& filter);
 
 enum class ExportResult {

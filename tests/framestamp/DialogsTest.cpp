@@ -98,7 +98,7 @@ class DialogsTest : public QObject {
         QVERIFY(off.whiteButton()->isChecked() && !off.blackButton()->isChecked());
         QVERIFY(!off.blackButton()->isEnabled() && !off.whiteButton()->isEnabled());
         QCOMPARE(off.defaultSuffix(), QStringLiteral("AVI"));
-        QCOMPARE(off.nameFilters(), QStringList{QStringLiteral("AVI Files (*.avi) (*.avi *.AVI)")});
+        QCOMPARE(off.nameFilters(), QStringList{QStringLiteral("AVI Files (*.avi *.AVI)")});
     }
 
     void cancelAndEmptyNamesEndWithoutAMessage() {
@@ -221,8 +221,13 @@ class DialogsTest : public QObject {
         const QString dir = qEnvironmentVariable("FSV_SCREENSHOTS");
         if (dir.isEmpty()) QSKIP("FSV_SCREENSHOTS not set");
         QDir().mkpath(dir);
+        // A folder with a few recordings in it.
+        const QString folder = scratch("screenshots");
+        std::vector<std::string> texts = {"Event#1-9:3:17(2026/12/1)"};
+        for (const char* name : {"080300.avi", "090317.avi", "101544.avi"})
+            QVERIFY(fsv::framestamp::test::writeRecording((folder + u'/' + QLatin1String(name)).toStdString(), texts));
         CSaveAviDlg save(QStringLiteral("090317.avi"), StampOptions{});
-        save.setDirectory(QStringLiteral(FSV_SOURCE_DIR "/framestamp"));
+        save.setDirectory(folder);
         save.resize(720, 480);
         save.show();
         QVERIFY(QTest::qWaitForWindowExposed(&save));

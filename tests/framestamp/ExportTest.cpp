@@ -292,8 +292,9 @@ TEST(Overlay, Texts) {
     SystemTime noDate{0, 0, 0, 0, 23, 59, 1, 0};
     EXPECT_EQ(overlayText(noDate, {true, true, kBlack}, c), " 23:59:01");
 
-    EXPECT_EQ(qtFileFilter("AVI File(*.AVI)|*.avi||"), "AVI File(*.AVI) (*.avi *.AVI)");
-    EXPECT_EQ(qtFileFilter("AVI Files (*.avi)|*.avi|All|*||"), "AVI Files (*.avi) (*.avi *.AVI);;All (*)");
+    EXPECT_EQ(qtFileFilter("AVI File(*.AVI)|*.avi||"), "AVI File (*.avi *.AVI)");
+    EXPECT_EQ(qtFileFilter("AVI Files (*.avi)|*.avi|All files|*||"),
+              "AVI Files (*.avi *.AVI);;All files (*)");
 }
 
 }  // namespace
