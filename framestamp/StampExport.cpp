@@ -4,13 +4,16 @@
 #include <QFontMetrics>
 #include <QPainter>
 #include <QStringList>
-#include <chrono>
+#include <algorithm>
+#include <ctime>
+#include <optional>
 #include <cstring>
 #include <system_error>
 
 #include "media/AviReader.h"
 #include "media/AviTypes.h"
 #include "media/StampedAviWriter.h"
+#include "media/VideoEncoder.h"
 
 namespace fsv::framestamp {
 
@@ -60,11 +63,17 @@ QString qtFileFilter(const QString& filter) {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+// Processor time of the calling thread, in seconds: what the export costs, whatever else the
+// machine is doing.
+double threadSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
+}
 
-double since(Clock::time_point& mark) {
-    const auto now = Clock::now();
-    const double s = std::chrono::duration<double>(now - mark).count();
+double since(double& mark) {
+    const double now = threadSeconds();
+    const double s = now - mark;
     mark = now;
     return s;
 }
@@ -101,6 +110,92 @@ ExportResult StampExport::fail(std::string why) {
     return ExportResult::Failed;
 }
 
+namespace {
+
+// Draws the overlay on the picture.
+//
+// Pictures that decode to 4:2:0 planes (every codec libavcodec decodes) go to the encoder in
+// those planes, and only the text's corner takes a trip through RGB: it is converted into a
+// QImage, drawn on with QPainter, and the pixels the text changed are converted back (with the
+// colour of each 2 x 2 block they touch). The rest of the picture passes through untouched.
+// Pictures that only come as 24-bit bitmaps (decoder plug-ins) are drawn whole.
+class Overlay {
+  public:
+    explicit Overlay(QColor colour) : colour_(colour) {}
+
+    // Draws `text` on the bottom rows of the planes (width and height even).
+    void drawPlanar(const media::VideoEncoder::Planes& p, int w, int h, const QString& text) {
+        const QRect r = StampExport::textRect(text, h).intersected(QRect(0, 0, w, h));
+        // Whole 2 x 2 blocks.
+        const int x1 = std::min(w, (r.right() + 2) & ~1);
+        const int y0 = r.top() & ~1;
+        const int bw = x1, bh = h - y0;
+        if (bw <= 0 || bh <= 0) return;
+        if (band_.width() != bw || band_.height() != bh)
+            band_ = QImage(bw, bh, QImage::Format_BGR888);
+        for (int y = 0; y < bh; ++y) {
+            const uint8_t* py = p.data[0] + size_t(y0 + y) * p.stride[0];
+            const uint8_t* pu = p.data[1] + size_t((y0 + y) / 2) * p.stride[1];
+            const uint8_t* pv = p.data[2] + size_t((y0 + y) / 2) * p.stride[2];
+            uint8_t* out = band_.scanLine(y);
+            for (int x = 0; x < bw; ++x) toBgr(py[x], pu[x / 2], pv[x / 2], out + 3 * x);
+        }
+        before_ = band_.copy();
+        draw(band_, text);
+        for (int y = 0; y < bh; y += 2) {
+            const uint8_t* a0 = before_.constScanLine(y);
+            const uint8_t* a1 = before_.constScanLine(y + 1);
+            const uint8_t* b0 = band_.constScanLine(y);
+            const uint8_t* b1 = band_.constScanLine(y + 1);
+            uint8_t* py0 = p.data[0] + size_t(y0 + y) * p.stride[0];
+            uint8_t* py1 = py0 + p.stride[0];
+            uint8_t* pu = p.data[1] + size_t((y0 + y) / 2) * p.stride[1];
+            uint8_t* pv = p.data[2] + size_t((y0 + y) / 2) * p.stride[2];
+            for (int x = 0; x < bw; x += 2) {
+                const int o = 3 * x;
+                if (std::memcmp(a0 + o, b0 + o, 6) == 0 && std::memcmp(a1 + o, b1 + o, 6) == 0)
+                    continue;
+                const uint8_t* px[4] = {b0 + o, b0 + o + 3, b1 + o, b1 + o + 3};
+                uint8_t* ys[4] = {py0 + x, py0 + x + 1, py1 + x, py1 + x + 1};
+                const uint8_t* was[4] = {a0 + o, a0 + o + 3, a1 + o, a1 + o + 3};
+                int sb = 0, sg = 0, sr = 0;
+                for (int k = 0; k < 4; ++k) {
+                    if (std::memcmp(was[k], px[k], 3) != 0) *ys[k] = lumaOf(px[k]);
+                    sb += px[k][0], sg += px[k][1], sr += px[k][2];
+                }
+                pu[x / 2] = static_cast<uint8_t>(((-38 * sr - 74 * sg + 112 * sb + 512) >> 10) + 128);
+                pv[x / 2] = static_cast<uint8_t>(((112 * sr - 94 * sg - 18 * sb + 512) >> 10) + 128);
+            }
+        }
+    }
+
+    // Draws `text` on the bottom edge of a whole picture.
+    void draw(QImage& image, const QString& text) {
+        QPainter p(&image);
+        p.setPen(colour_);
+        // Bottom-aligned on the picture's bottom edge.
+        p.drawText(QPointF(1, image.height() - p.fontMetrics().descent()), text);
+    }
+
+  private:
+    static uint8_t clip(int v) { return static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v); }
+    // ITU-R BT.601, limited range, as the decoders and the encoder use it.
+    static void toBgr(int y, int u, int v, uint8_t* out) {
+        const int c = 298 * (y - 16), d = u - 128, e = v - 128;
+        out[0] = clip((c + 516 * d + 128) >> 8);
+        out[1] = clip((c - 100 * d - 208 * e + 128) >> 8);
+        out[2] = clip((c + 409 * e + 128) >> 8);
+    }
+    static uint8_t lumaOf(const uint8_t* bgr) {
+        return static_cast<uint8_t>(((66 * bgr[2] + 129 * bgr[1] + 25 * bgr[0] + 128) >> 8) + 16);
+    }
+
+    QColor colour_;
+    QImage band_, before_;
+};
+
+}  // namespace
+
 ExportResult StampExport::run(const std::filesystem::path& input,
                               const std::filesystem::path& output, const StampOptions& options,
                               const Progress& progress, const std::atomic<bool>* cancel) {
@@ -114,14 +209,16 @@ ExportResult StampExport::run(const std::filesystem::path& input,
     AviReader reader;
     const int n = reader.open(input, true);
     const uint32_t compression = reader.videoFormat() ? reader.videoFormat()->compression : 0;
+    const bool planar = reader.setPlanarFrames(true);
     if (progress) progress(0, n);
 
     StampedAviWriter writer;
-    QImage surface;
-    QColor colour = colourOf(options.textColour);
+    QImage surface;  // whole pictures, when they only come as bitmaps
+    Overlay overlay(colourOf(options.textColour));
     SystemTime current{}, next{};
     ExportResult result = ExportResult::Finished;
-    auto mark = Clock::now();
+    int width = 0, height = 0;
+    double mark = threadSeconds();
     int i = nextRecorded(reader, 0);
     if (i >= n) return fail("no frames to read");
     for (bool first = true; i < n; first = false) {
@@ -138,55 +235,69 @@ ExportResult StampExport::run(const std::filesystem::path& input,
         } else {
             next = current;
         }
-        const uint8_t* frame = reader.getFrame(i);
+        std::optional<media::PlanarPicture> picture;
+        const uint8_t* frame = nullptr;
+        std::optional<BitmapInfoHeader> header;
+        if (planar) {
+            picture = reader.getPlanarFrame(i);
+            if (picture) header = BitmapInfoHeader::rgb24(picture->width, picture->height);
+        } else if ((frame = reader.getFrame(i))) {
+            header = BitmapInfoHeader::parse({frame, BitmapInfoHeader::kSize});
+        }
         times_.read += since(mark);
-        if (!frame) {
+        if (!header) {
             result = fail("frame " + std::to_string(i) + " cannot be decoded");
             break;
         }
-        auto header = BitmapInfoHeader::parse({frame, BitmapInfoHeader::kSize});
-        if (!header || header->bitCount != 24 || header->height <= 0 ||
-            (!surface.isNull() &&
-             (header->width != surface.width() || header->height != surface.height()))) {
+        if (header->bitCount != 24 || header->width <= 0 || header->height <= 0 ||
+            (!first && (header->width != width || header->height != height))) {
             result = fail("frame " + std::to_string(i) + " has an unexpected format");
             break;
         }
-        const int w = header->width, h = header->height;
-        if (first) {
-            surface = QImage(w, h, QImage::Format_BGR888);
+        const int w = width = header->width, h = height = header->height;
+        if (first && !writer.open(output, kFramesPerSecond, *header, compression)) {
+            result = fail("cannot create the output file");
+            break;
+        }
+
+        const QString text = overlayText(current, options, locale_);
+        const std::string stamp =
+            first ? media::firstFrameTimeText(current) : media::laterFrameTimeText(current);
+        bool written = false;
+        if (picture) {
+            const auto dst = writer.picture();
+            if (!dst.data[0]) {
+                result = fail("no memory for the picture");
+                break;
+            }
+            for (int y = 0; y < h; ++y)
+                std::memcpy(dst.data[0] + size_t(y) * dst.stride[0],
+                            picture->data[0] + size_t(y) * picture->stride[0], size_t(w));
+            for (int k = 1; k < 3; ++k)
+                for (int y = 0; y < h / 2; ++y)
+                    std::memcpy(dst.data[k] + size_t(y) * dst.stride[k],
+                                picture->data[k] + size_t(y) * picture->stride[k],
+                                size_t(w / 2));
+            if (!text.isEmpty()) overlay.drawPlanar(dst, w, h, text);
+            times_.draw += since(mark);
+            written = writer.writePicture(stamp);
+        } else {
+            if (first) surface = QImage(w, h, QImage::Format_BGR888);
             if (surface.isNull()) {
                 result = fail("no memory for the picture");
                 break;
             }
-            if (!writer.open(output, kFramesPerSecond, *header, compression)) {
-                result = fail("cannot create the output file");
-                break;
-            }
+            // The decoded picture is bottom-up; the surface top-down.
+            const size_t stride = media::rgb24Stride(w);
+            const uint8_t* bits = frame + BitmapInfoHeader::kSize;
+            for (int y = 0; y < h; ++y)
+                std::memcpy(surface.scanLine(y), bits + stride * static_cast<size_t>(h - 1 - y),
+                            static_cast<size_t>(w) * 3);
+            if (!text.isEmpty()) overlay.draw(surface, text);
+            times_.draw += since(mark);
+            written = writer.writeFrameRows(surface.constBits(),
+                                            static_cast<int>(surface.bytesPerLine()), stamp);
         }
-
-        // The decoded picture is bottom-up; the surface top-down.
-        const size_t stride = media::rgb24Stride(w);
-        const uint8_t* bits = frame + BitmapInfoHeader::kSize;
-        for (int y = 0; y < h; ++y)
-            std::memcpy(surface.scanLine(y), bits + stride * static_cast<size_t>(h - 1 - y),
-                        static_cast<size_t>(w) * 3);
-        const QString text = overlayText(current, options, locale_);
-        if (!text.isEmpty()) {
-            QPainter p(&surface);
-            if (!p.isActive()) {
-                result = fail("cannot draw on the picture");
-                break;
-            }
-            p.setPen(colour);
-            // Bottom-aligned on the picture's bottom edge.
-            p.drawText(QPointF(1, h - p.fontMetrics().descent()), text);
-        }
-        times_.draw += since(mark);
-
-        const std::string stamp =
-            first ? media::firstFrameTimeText(current) : media::laterFrameTimeText(current);
-        const bool written = writer.writeFrameRows(
-            surface.constBits(), static_cast<int>(surface.bytesPerLine()), stamp);
         times_.encode += since(mark);
         if (!written) {
             result = fail("cannot write frame " + std::to_string(i));

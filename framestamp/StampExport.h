@@ -57,7 +57,7 @@ enum class ExportResult {
     Cancelled,  // stopped by the user
 };
 
-// Where the time of one export goes, in seconds (for the benchmark).
+// Where the time of one export goes, in seconds of processor time (for the benchmark).
 struct ExportTimes {
     double read = 0;    // time stamps and decoding
     double draw = 0;    // copying into the surface and drawing the text

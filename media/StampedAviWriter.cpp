@@ -79,6 +79,13 @@ bool StampedAviWriter::writeFrameRows(const uint8_t* topRow, int stride,
                : fail();
 }
 
+bool StampedAviWriter::writePicture(std::string_view timeText) {
+    bool key = false;
+    return writer_.isOpen() && encoder_.encode(packet_, key) && writeSamples(key, timeText)
+               ? true
+               : fail();
+}
+
 bool StampedAviWriter::writeSamples(bool key, std::string_view timeText) {
     text_.assign(timeText.begin(), timeText.end());
     text_.push_back(0);

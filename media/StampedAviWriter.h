@@ -40,6 +40,9 @@ class StampedAviWriter {
     bool writeFrame(const uint8_t* bits, std::string_view timeText);
     // The same with the picture as 24-bit rows `stride` bytes apart, top row first.
     bool writeFrameRows(const uint8_t* topRow, int stride, std::string_view timeText);
+    // The same with the picture drawn into picture() (4:2:0 planes of the frame's size).
+    VideoEncoder::Planes picture() { return encoder_.picture(); }
+    bool writePicture(std::string_view timeText);
     // Leaves the current position empty.
     void skip();
     // Finishes the file; the position returns to 0.
