@@ -3,10 +3,14 @@
 #include <QDate>
 #include <QFontMetrics>
 #include <QPainter>
+#include <QStaticText>
 #include <QStringList>
 #include <algorithm>
 #include <ctime>
+#include <condition_variable>
+#include <mutex>
 #include <optional>
+#include <thread>
 #include <cstring>
 #include <system_error>
 
@@ -140,7 +144,9 @@ class Overlay {
             uint8_t* out = band_.scanLine(y);
             for (int x = 0; x < bw; ++x) toBgr(py[x], pu[x / 2], pv[x / 2], out + 3 * x);
         }
-        before_ = band_.copy();
+        if (before_.size() != band_.size()) before_ = QImage(band_.size(), band_.format());
+        for (int y = 0; y < bh; ++y)
+            std::memcpy(before_.scanLine(y), band_.constScanLine(y), size_t(bw) * 3);
         draw(band_, text);
         for (int y = 0; y < bh; y += 2) {
             const uint8_t* a0 = before_.constScanLine(y);
@@ -173,8 +179,16 @@ class Overlay {
     void draw(QImage& image, const QString& text) {
         QPainter p(&image);
         p.setPen(colour_);
-        // Bottom-aligned on the picture's bottom edge.
-        p.drawText(QPointF(1, image.height() - p.fontMetrics().descent()), text);
+        // The text changes once a second at most: its layout is kept.
+        if (layout_.text() != text) {
+            layout_.setText(text);
+            layout_.setTextFormat(Qt::PlainText);
+            layout_.prepare(p.transform(), p.font());
+            ascent_ = p.fontMetrics().ascent();
+            descent_ = p.fontMetrics().descent();
+        }
+        // Bottom-aligned on the picture's bottom edge (the layout is placed by its top).
+        p.drawStaticText(QPointF(1, image.height() - descent_ - ascent_), layout_);
     }
 
   private:
@@ -192,6 +206,116 @@ class Overlay {
 
     QColor colour_;
     QImage band_, before_;
+    QStaticText layout_;
+    int ascent_ = 0, descent_ = 0;
+};
+
+// Compresses and writes the stamped pictures on a thread of its own, so that reading and
+// drawing the next pictures overlaps with compressing this one. Pictures wait in a few slots;
+// the reading side fills a free slot, the writing side empties it. Only the writer and the
+// slots are shared, and the writer only after open() and until the thread is joined.
+class EncodeStage {
+  public:
+    struct Slot {
+        std::vector<uint8_t> planes[3];
+        int stride[3] = {0, 0, 0};
+        std::string stamp;
+        int skipAfter = 0;
+        media::VideoEncoder::Planes view() {
+            return {{planes[0].data(), planes[1].data(), planes[2].data()},
+                    {stride[0], stride[1], stride[2]}};
+        }
+    };
+
+    EncodeStage(StampedAviWriter& writer, int w, int h) : writer_(writer) {
+        for (Slot& s : slots_) {
+            s.stride[0] = w;
+            s.stride[1] = s.stride[2] = w / 2;
+            s.planes[0].resize(size_t(w) * h);
+            s.planes[1].resize(size_t(w / 2) * (h / 2));
+            s.planes[2].resize(size_t(w / 2) * (h / 2));
+        }
+        thread_ = std::thread([this] { work(); });
+    }
+    ~EncodeStage() { finish(); }
+
+    // A free slot to fill; null once writing failed.
+    Slot* acquire() {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return failed_ || queued_ < kSlots; });
+        if (failed_) return nullptr;
+        return &slots_[(head_ + queued_) % kSlots];
+    }
+    // Hands the slot from acquire() over to be written.
+    void submit() {
+        bool wake = false;
+        {
+            std::lock_guard lock(mutex_);
+            ++queued_;
+            wake = writerWaiting_;
+        }
+        if (wake) changed_.notify_all();
+    }
+    // Writes what is queued and ends the thread; false when any picture failed.
+    bool finish() {
+        if (thread_.joinable()) {
+            {
+                std::lock_guard lock(mutex_);
+                ending_ = true;
+            }
+            changed_.notify_all();
+            thread_.join();
+        }
+        return !failed_;
+    }
+    double seconds() const { return seconds_; }  // after finish()
+
+  private:
+    static constexpr int kSlots = 6;
+
+    void work() {
+        const double start = threadSeconds();
+        for (;;) {
+            Slot* slot = nullptr;
+            {
+                std::unique_lock lock(mutex_);
+                writerWaiting_ = true;
+                changed_.wait(lock, [this] { return queued_ > 0 || ending_; });
+                writerWaiting_ = false;
+                if (queued_ == 0) break;
+                slot = &slots_[head_];
+            }
+            const bool ok = write(*slot);
+            bool wake = false;
+            {
+                std::lock_guard lock(mutex_);
+                head_ = (head_ + 1) % kSlots;
+                --queued_;
+                if (!ok) failed_ = true;
+                // The reading side, when it waits for a free slot, is woken once half the slots
+                // are free rather than for every one: fewer trips through the scheduler.
+                wake = !ok || queued_ == kSlots / 2;
+            }
+            if (wake) changed_.notify_all();
+            if (!ok) break;
+        }
+        seconds_ = threadSeconds() - start;
+    }
+
+    bool write(Slot& slot) {
+        if (!writer_.writePlanes(slot.view(), slot.stamp)) return false;
+        for (int k = slot.skipAfter; k > 0; --k) writer_.skip();
+        return true;
+    }
+
+    StampedAviWriter& writer_;
+    Slot slots_[kSlots];
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    int head_ = 0, queued_ = 0;
+    bool ending_ = false, failed_ = false, writerWaiting_ = false;
+    double seconds_ = 0;
+    std::thread thread_;
 };
 
 }  // namespace
@@ -218,6 +342,7 @@ ExportResult StampExport::run(const std::filesystem::path& input,
     SystemTime current{}, next{};
     ExportResult result = ExportResult::Finished;
     int width = 0, height = 0;
+    std::unique_ptr<EncodeStage> stage;  // declared after the writer: ends before it
     double mark = threadSeconds();
     int i = nextRecorded(reader, 0);
     if (i >= n) return fail("no frames to read");
@@ -263,24 +388,26 @@ ExportResult StampExport::run(const std::filesystem::path& input,
         const QString text = overlayText(current, options, locale_);
         const std::string stamp =
             first ? media::firstFrameTimeText(current) : media::laterFrameTimeText(current);
-        bool written = false;
+        const int skip = following < n ? gapPositions(current, next) : 0;
         if (picture) {
-            const auto dst = writer.picture();
-            if (!dst.data[0]) {
-                result = fail("no memory for the picture");
+            if (!stage) stage = std::make_unique<EncodeStage>(writer, w, h);
+            EncodeStage::Slot* slot = stage->acquire();
+            if (!slot) {
+                result = fail("cannot write the frames before frame " + std::to_string(i));
                 break;
             }
-            for (int y = 0; y < h; ++y)
-                std::memcpy(dst.data[0] + size_t(y) * dst.stride[0],
-                            picture->data[0] + size_t(y) * picture->stride[0], size_t(w));
-            for (int k = 1; k < 3; ++k)
-                for (int y = 0; y < h / 2; ++y)
+            const auto dst = slot->view();
+            for (int k = 0; k < 3; ++k) {
+                const int rows = k ? h / 2 : h, bytes = k ? w / 2 : w;
+                for (int y = 0; y < rows; ++y)
                     std::memcpy(dst.data[k] + size_t(y) * dst.stride[k],
-                                picture->data[k] + size_t(y) * picture->stride[k],
-                                size_t(w / 2));
+                                picture->data[k] + size_t(y) * picture->stride[k], size_t(bytes));
+            }
             if (!text.isEmpty()) overlay.drawPlanar(dst, w, h, text);
+            slot->stamp = stamp;
+            slot->skipAfter = skip;
+            stage->submit();
             times_.draw += since(mark);
-            written = writer.writePicture(stamp);
         } else {
             if (first) surface = QImage(w, h, QImage::Format_BGR888);
             if (surface.isNull()) {
@@ -295,17 +422,15 @@ ExportResult StampExport::run(const std::filesystem::path& input,
                             static_cast<size_t>(w) * 3);
             if (!text.isEmpty()) overlay.draw(surface, text);
             times_.draw += since(mark);
-            written = writer.writeFrameRows(surface.constBits(),
-                                            static_cast<int>(surface.bytesPerLine()), stamp);
+            const bool written = writer.writeFrameRows(
+                surface.constBits(), static_cast<int>(surface.bytesPerLine()), stamp);
+            times_.encode += since(mark);
+            if (!written) {
+                result = fail("cannot write frame " + std::to_string(i));
+                break;
+            }
+            for (int k = skip; k > 0; --k) writer.skip();
         }
-        times_.encode += since(mark);
-        if (!written) {
-            result = fail("cannot write frame " + std::to_string(i));
-            break;
-        }
-        if (following < n)
-            for (int k = gapPositions(current, next); k > 0; --k) writer.skip();
-        positions_ = writer.position();
         if (progress) progress(following, n);
         if (cancel && cancel->load()) {
             result = ExportResult::Cancelled;
@@ -313,6 +438,13 @@ ExportResult StampExport::run(const std::filesystem::path& input,
         }
         i = following;
     }
+    if (stage) {
+        if (!stage->finish() && result == ExportResult::Finished)
+            result = fail("cannot write the frames");
+        times_.encode += stage->seconds();
+        stage.reset();
+    }
+    positions_ = writer.position();
     // Whatever was written stays a readable file, also after a failure or a cancel.
     const bool closed = writer.close();
     if (result == ExportResult::Finished && !closed) result = fail("cannot finish the output file");

@@ -86,6 +86,15 @@ bool StampedAviWriter::writePicture(std::string_view timeText) {
                : fail();
 }
 
+bool StampedAviWriter::writePlanes(const VideoEncoder::Planes& planes,
+                                   std::string_view timeText) {
+    bool key = false;
+    return writer_.isOpen() && encoder_.encodePlanes(planes, packet_, key) &&
+                   writeSamples(key, timeText)
+               ? true
+               : fail();
+}
+
 bool StampedAviWriter::writeSamples(bool key, std::string_view timeText) {
     text_.assign(timeText.begin(), timeText.end());
     text_.push_back(0);

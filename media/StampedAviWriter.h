@@ -43,6 +43,8 @@ class StampedAviWriter {
     // The same with the picture drawn into picture() (4:2:0 planes of the frame's size).
     VideoEncoder::Planes picture() { return encoder_.picture(); }
     bool writePicture(std::string_view timeText);
+    // The same with a picture of the frame's size held by the caller (4:2:0 planes).
+    bool writePlanes(const VideoEncoder::Planes& planes, std::string_view timeText);
     // Leaves the current position empty.
     void skip();
     // Finishes the file; the position returns to 0.

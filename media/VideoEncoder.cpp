@@ -92,10 +92,40 @@ VideoEncoder::Planes VideoEncoder::picture() {
     return p;
 }
 
+namespace {
+void keepBuffer(void*, uint8_t*) {}  // the caller owns the planes
+}  // namespace
+
+bool VideoEncoder::encodePlanes(const Planes& planes, std::vector<uint8_t>& out, bool& key) {
+    if (!d_ || !planes.data[0] || !planes.data[1] || !planes.data[2]) return false;
+    AVFrame* f = av_frame_alloc();
+    if (!f) return false;
+    f->format = d_->ctx->pix_fmt;
+    f->width = d_->ctx->width;
+    f->height = d_->ctx->height;
+    bool ok = true;
+    for (int k = 0; k < 3 && ok; ++k) {
+        const int rows = k ? (f->height + 1) / 2 : f->height;
+        f->data[k] = planes.data[k];
+        f->linesize[k] = planes.stride[k];
+        // Counted references, so that the encoder takes the planes as they are.
+        f->buf[k] = av_buffer_create(planes.data[k], static_cast<size_t>(planes.stride[k]) * rows,
+                                     keepBuffer, nullptr, AV_BUFFER_FLAG_READONLY);
+        ok = f->buf[k] != nullptr;
+    }
+    ok = ok && send(f, out, key);
+    av_frame_free(&f);
+    return ok;
+}
+
 bool VideoEncoder::encode(std::vector<uint8_t>& out, bool& key) {
     if (!d_) return false;
-    d_->frame->pts = d_->pts++;
-    if (avcodec_send_frame(d_->ctx, d_->frame) < 0) return false;
+    return send(d_->frame, out, key);
+}
+
+bool VideoEncoder::send(AVFrame* frame, std::vector<uint8_t>& out, bool& key) {
+    frame->pts = d_->pts++;
+    if (avcodec_send_frame(d_->ctx, frame) < 0) return false;
     out.clear();
     key = false;
     bool got = false;

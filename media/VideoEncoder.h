@@ -7,6 +7,8 @@
 #include <memory>
 #include <vector>
 
+struct AVFrame;
+
 namespace fsv::media {
 
 enum class VideoCodec {
@@ -35,6 +37,9 @@ class VideoEncoder {
         int stride[3];
     };
     Planes picture();
+    // Encodes pictures that live elsewhere (the encoder's size, 4:2:0), without copying them
+    // first; they are not used after the call returns.
+    bool encodePlanes(const Planes& planes, std::vector<uint8_t>& out, bool& key);
     // Encodes the picture drawn into picture().
     bool encode(std::vector<uint8_t>& out, bool& key);
     // Converts a bottom-up 24-bit picture of the encoder's size and encodes it.
@@ -47,6 +52,7 @@ class VideoEncoder {
 
   private:
     struct Impl;
+    bool send(::AVFrame* frame, std::vector<uint8_t>& out, bool& key);
     std::unique_ptr<Impl> d_;
 };
 
