@@ -4,7 +4,10 @@
 
 #include <QDate>
 #include <QGuiApplication>
+#include <cstring>
 #include <fstream>
+
+#include "media/VideoDecoder.h"
 
 #include "../media/TestSupport.h"
 #include "Support.h"
@@ -153,6 +156,44 @@ TEST_F(Export, OverlaySitsBottomLeftAndNowhereElse) {
     EXPECT_LT(test::psnr(stamped, source, box, false), 20.0);
     EXPECT_GT(test::psnr(plain, source, blocks, true), 32.0);
     EXPECT_GT(test::psnr(plain, source, box, false), 32.0);
+}
+
+// A recorder maker's own decoder: every picture mid grey.
+struct GreyPlugin : media::DecoderPlugin {
+    void message(uint32_t, std::span<const uint8_t>) override {}
+    bool begin(const media::BitmapInfoHeader&, const media::BitmapInfoHeader&,
+               const char*) override {
+        return true;
+    }
+    bool decompress(const media::BitmapInfoHeader&, std::span<const uint8_t>, uint32_t,
+                    const media::BitmapInfoHeader& out, uint8_t* bits) override {
+        std::memset(bits, 128, out.sizeImage);
+        return true;
+    }
+    void end() override {}
+};
+
+TEST_F(Export, PicturesFromADecoderPlugin) {
+    // Such pictures only come as bitmaps, and are drawn on whole.
+    media::installDecoderPlugin(media::fourcc("KTG1"), [] { return std::make_unique<GreyPlugin>(); });
+    auto in = path("in.avi"), out = path("out.avi");
+    ASSERT_TRUE(test::writeRecording(in, {"Event#1-10:0:0(2026/12/1)", "#1-10:0:0.100"}, 176, 144,
+                                     media::fourcc("KTG1")));
+    StampExport job;
+    const auto r = job.run(in, out, {true, true, kWhite});
+    media::installDecoderPlugin(media::fourcc("KTG1"), {});
+    ASSERT_EQ(r, ExportResult::Finished) << job.error();
+    EXPECT_EQ(job.positions(), 3);
+    const QImage stamped = test::decodedFrame(out, 0);
+    ASSERT_EQ(stamped.size(), QSize(176, 144));
+    QImage grey(stamped.size(), QImage::Format_BGR888);
+    grey.fill(QColor(128, 128, 128));
+    SystemTime t{2026, 12, 0, 1, 10, 0, 0, 0};
+    const QRect box = StampExport::textRect(overlayText(t, {}), 144);
+    const QRect blocks(0, box.top() / 16 * 16, (box.right() + 16) / 16 * 16, 144);
+    EXPECT_GT(test::psnr(stamped, grey, blocks, true), 35.0);
+    EXPECT_LT(test::psnr(stamped, grey, box, false), 20.0);
+    EXPECT_TRUE(ffmpegDecodes(out));
 }
 
 TEST_F(Export, DamagedInputsFailWithoutHarm) {

@@ -18,13 +18,14 @@
 namespace fsv::framestamp::test {
 
 // A Motion JPEG recording with one frame per text; an empty text leaves an empty position.
+// `handler` names the stream's codec (the bits stay Motion JPEG).
 inline bool writeRecording(const std::filesystem::path& file, const std::vector<std::string>& texts,
-                           int w = 64, int h = 48) {
+                           int w = 64, int h = 48, uint32_t handler = media::fourcc("MJPG")) {
     media::VideoEncoder enc;
     if (!enc.open(media::VideoCodec::Mjpeg, w, h, 10, 1)) return false;
     media::AviStreamInfo video;
     video.fccType = media::kStreamVideo;
-    video.fccHandler = media::fourcc("MJPG");
+    video.fccHandler = handler;
     video.scale = 1;
     video.rate = 10;
     video.frameRight = w;
