@@ -101,12 +101,24 @@ int nextRecorded(AviReader& reader, int from) {
 
 }  // namespace
 
-QRect StampExport::textRect(const QString& text, int height) {
+namespace {
+
+// The metrics of the font text is drawn with on a picture.
+QFontMetrics pictureFontMetrics() {
     QImage probe(1, 1, QImage::Format_BGR888);
     QPainter p(&probe);
-    const QFontMetrics fm = p.fontMetrics();
+    return p.fontMetrics();
+}
+
+QRect textRectWith(const QFontMetrics& fm, const QString& text, int height) {
     // One pixel of slack on each side for antialiased glyph edges.
     return QRect(0, height - fm.height(), 1 + fm.horizontalAdvance(text) + 2, fm.height());
+}
+
+}  // namespace
+
+QRect StampExport::textRect(const QString& text, int height) {
+    return textRectWith(pictureFontMetrics(), text, height);
 }
 
 ExportResult StampExport::fail(std::string why) {
@@ -125,11 +137,11 @@ namespace {
 // Pictures that only come as 24-bit bitmaps (decoder plug-ins) are drawn whole.
 class Overlay {
   public:
-    explicit Overlay(QColor colour) : colour_(colour) {}
+    explicit Overlay(QColor colour) : colour_(colour), metrics_(pictureFontMetrics()) {}
 
     // Draws `text` on the bottom rows of the planes (width and height even).
     void drawPlanar(const media::VideoEncoder::Planes& p, int w, int h, const QString& text) {
-        const QRect r = StampExport::textRect(text, h).intersected(QRect(0, 0, w, h));
+        const QRect r = textRectWith(metrics_, text, h).intersected(QRect(0, 0, w, h));
         // Whole 2 x 2 blocks.
         const int x1 = std::min(w, (r.right() + 2) & ~1);
         const int y0 = r.top() & ~1;
@@ -205,6 +217,7 @@ class Overlay {
     }
 
     QColor colour_;
+    QFontMetrics metrics_;
     QImage band_, before_;
     QStaticText layout_;
     int ascent_ = 0, descent_ = 0;
