@@ -16,9 +16,7 @@ namespace fsv::framestamp {
 
 namespace fs = std::filesystem;
 
-bool wantsDialogs(int argc, char** argv) {
-    return argc <= 1 || (argc == 2 && argv[1][0] != '-');
-}
+bool wantsDialogs(int argc, char** argv) { return argc <= 1 || (argc == 2 && argv[1][0] != '-'); }
 
 namespace {
 

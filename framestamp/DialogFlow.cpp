@@ -51,8 +51,7 @@ ExportResult exportWithProgress(const QString& input, const QString& output,
         StampExport job;
         result = job.run(
             std::filesystem::path(QFile::encodeName(input).toStdString()),
-            std::filesystem::path(QFile::encodeName(output).toStdString()),
-            options,
+            std::filesystem::path(QFile::encodeName(output).toStdString()), options,
             [&](int d, int n) {
                 total.store(n);
                 done.store(d);

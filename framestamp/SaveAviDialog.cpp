@@ -5,15 +5,14 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QRadioButton>
 #include <QSplitter>
 #include <QTreeView>
-#include <QRadioButton>
 #include <QVBoxLayout>
 
 namespace fsv::framestamp {
 
-CSaveAviDlg::CSaveAviDlg(const QString& defaultName, const StampOptions& options,
-                         QWidget* parent)
+CSaveAviDlg::CSaveAviDlg(const QString& defaultName, const StampOptions& options, QWidget* parent)
     : QFileDialog(parent), options_(options) {
     // Our own dialog, so that the options can sit in it.
     setOption(QFileDialog::DontUseNativeDialog);
@@ -51,7 +50,8 @@ CSaveAviDlg::CSaveAviDlg(const QString& defaultName, const StampOptions& options
         list->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
         list->header()->setSectionResizeMode(0, QHeaderView::Stretch);
     }
-    if (auto* split = findChild<QSplitter*>(QStringLiteral("splitter"))) split->setSizes({140, 560});
+    if (auto* split = findChild<QSplitter*>(QStringLiteral("splitter")))
+        split->setSizes({140, 560});
 
     showOptions();
     connect(date_, &QCheckBox::toggled, this, [this](bool on) {

@@ -15,8 +15,7 @@ namespace fsv::framestamp {
 class CSaveAviDlg : public QFileDialog {
     Q_OBJECT
   public:
-    CSaveAviDlg(const QString& defaultName, const StampOptions& options,
-                QWidget* parent = nullptr);
+    CSaveAviDlg(const QString& defaultName, const StampOptions& options, QWidget* parent = nullptr);
 
     const StampOptions& options() const { return options_; }
     QCheckBox* dateBox() const { return date_; }

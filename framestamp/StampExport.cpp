@@ -6,13 +6,13 @@
 #include <QStaticText>
 #include <QStringList>
 #include <algorithm>
-#include <ctime>
 #include <condition_variable>
+#include <cstring>
+#include <ctime>
 #include <mutex>
 #include <optional>
-#include <thread>
-#include <cstring>
 #include <system_error>
+#include <thread>
 
 #include "media/AviReader.h"
 #include "media/AviTypes.h"
@@ -181,8 +181,10 @@ class Overlay {
                     if (std::memcmp(was[k], px[k], 3) != 0) *ys[k] = lumaOf(px[k]);
                     sb += px[k][0], sg += px[k][1], sr += px[k][2];
                 }
-                pu[x / 2] = static_cast<uint8_t>(((-38 * sr - 74 * sg + 112 * sb + 512) >> 10) + 128);
-                pv[x / 2] = static_cast<uint8_t>(((112 * sr - 94 * sg - 18 * sb + 512) >> 10) + 128);
+                pu[x / 2] =
+                    static_cast<uint8_t>(((-38 * sr - 74 * sg + 112 * sb + 512) >> 10) + 128);
+                pv[x / 2] =
+                    static_cast<uint8_t>(((112 * sr - 94 * sg - 18 * sb + 512) >> 10) + 128);
             }
         }
     }

@@ -86,8 +86,7 @@ bool StampedAviWriter::writePicture(std::string_view timeText) {
                : fail();
 }
 
-bool StampedAviWriter::writePlanes(const VideoEncoder::Planes& planes,
-                                   std::string_view timeText) {
+bool StampedAviWriter::writePlanes(const VideoEncoder::Planes& planes, std::string_view timeText) {
     bool key = false;
     return writer_.isOpen() && encoder_.encodePlanes(planes, packet_, key) &&
                    writeSamples(key, timeText)

@@ -222,10 +222,9 @@ namespace {
 
 // Keeps the decoded picture `fr` as 4:2:0 planes at `out`'s size: by reference when it already
 // is one, else converted.
-bool keepPlanarPicture(AVFrame*& kept, AVFrame*& converted, SwsContext*& sws,
-                       const AVFrame*& shown, AVFrame* fr, const BitmapInfoHeader& out) {
-    if (fr->format == AV_PIX_FMT_YUV420P && fr->width == out.width &&
-        fr->height == out.height) {
+bool keepPlanarPicture(AVFrame*& kept, AVFrame*& converted, SwsContext*& sws, const AVFrame*& shown,
+                       AVFrame* fr, const BitmapInfoHeader& out) {
+    if (fr->format == AV_PIX_FMT_YUV420P && fr->width == out.width && fr->height == out.height) {
         if (!kept && !(kept = av_frame_alloc())) return false;
         av_frame_unref(kept);
         av_frame_move_ref(kept, fr);

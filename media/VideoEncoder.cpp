@@ -145,8 +145,8 @@ bool VideoEncoder::encodeBgr24(const uint8_t* bits, std::vector<uint8_t>& out, b
     if (!d_ || !bits) return false;
     // Bottom-up rows: begin at the last row and walk backwards.
     const int stride = static_cast<int>(rgb24Stride(d_->ctx->width));
-    return encodeBgr24Rows(bits + static_cast<size_t>(stride) * (d_->ctx->height - 1), -stride,
-                           out, key);
+    return encodeBgr24Rows(bits + static_cast<size_t>(stride) * (d_->ctx->height - 1), -stride, out,
+                           key);
 }
 
 bool VideoEncoder::encodeBgr24Rows(const uint8_t* topRow, int stride, std::vector<uint8_t>& out,

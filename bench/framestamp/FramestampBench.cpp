@@ -53,7 +53,8 @@ Times ffmpegSeconds(const std::string& args) {
         std::fprintf(stderr, "ffmpeg failed:\n%s\n", out.c_str());
         return {};
     }
-    return {std::stod(out.substr(r + 6)), std::stod(out.substr(u + 6)) + std::stod(out.substr(s + 6))};
+    return {std::stod(out.substr(r + 6)),
+            std::stod(out.substr(u + 6)) + std::stod(out.substr(s + 6))};
 }
 
 }  // namespace
@@ -142,9 +143,10 @@ int main(int argc, char** argv) {
     }
 
     const double cpu = oursCpu;
-    std::printf("ours    StampExport:         %6.2f s processor, %6.2f s real  %7.1f frames/s  "
-                "(%lld positions)\n",
-                cpu, oursTime, frames / cpu, static_cast<long long>(job.positions()));
+    std::printf(
+        "ours    StampExport:         %6.2f s processor, %6.2f s real  %7.1f frames/s  "
+        "(%lld positions)\n",
+        cpu, oursTime, frames / cpu, static_cast<long long>(job.positions()));
     std::printf("          decode + time stamps %6.2f s  %4.1f%%\n", t.read, 100 * t.read / cpu);
     std::printf("          draw (copy + text)   %6.2f s  %4.1f%%\n", t.draw, 100 * t.draw / cpu);
     std::printf("          encode               %6.2f s  %4.1f%%\n", encodeOnly,
@@ -152,8 +154,8 @@ int main(int argc, char** argv) {
     std::printf("          write                %6.2f s  %4.1f%%\n", write, 100 * write / cpu);
     std::printf("ffmpeg  -threads 1 drawtext: %6.2f s processor, %6.2f s real  %7.1f frames/s\n",
                 theirsTime.user, theirsTime.real, frames / theirsTime.user);
-    std::printf("ratio   ffmpeg / ours:       %6.2f processor, %6.2f real\n",
-                theirsTime.user / cpu, theirsTime.real / oursTime);
+    std::printf("ratio   ffmpeg / ours:       %6.2f processor, %6.2f real\n", theirsTime.user / cpu,
+                theirsTime.real / oursTime);
     std::printf("sizes   ours %.1f MB, ffmpeg %.1f MB\n", std::filesystem::file_size(ours) / 1e6,
                 std::filesystem::file_size(theirs) / 1e6);
     std::filesystem::remove_all(dir);

@@ -231,7 +231,8 @@ class DialogsTest : public QObject {
         const QString folder = scratch("screenshots");
         std::vector<std::string> texts = {"Event#1-9:3:17(2026/12/1)"};
         for (const char* name : {"080300.avi", "090317.avi", "101544.avi"})
-            QVERIFY(fsv::framestamp::test::writeRecording((folder + u'/' + QLatin1String(name)).toStdString(), texts));
+            QVERIFY(fsv::framestamp::test::writeRecording(
+                (folder + u'/' + QLatin1String(name)).toStdString(), texts));
         CSaveAviDlg save(QStringLiteral("090317.avi"), StampOptions{});
         save.setDirectory(folder);
         save.resize(720, 480);

@@ -7,11 +7,10 @@
 #include <cstring>
 #include <fstream>
 
-#include "media/VideoDecoder.h"
-
 #include "../media/TestSupport.h"
 #include "Support.h"
 #include "framestamp/StampExport.h"
+#include "media/VideoDecoder.h"
 
 using namespace fsv;
 using namespace fsv::framestamp;
@@ -35,13 +34,13 @@ TEST_F(Export, GapsBecomeEmptyPositions) {
         int emptyBefore;
     } steps[] = {
         {"Event#1-10:0:0(2026/12/1)", 0},
-        {"#1-10:0:0.100", 1},  // 100 ms
-        {"#1-10:0:0.133", 0},  // 33 ms
-        {"#1-10:0:0.167", 1},  // 34 ms
-        {"#1-10:0:0.233", 1},  // 66 ms
-        {"#1-10:0:0.300", 0},  // 67 ms
-        {"#1-10:0:0.399", 0},  // 99 ms
-        {"#1-10:0:0.533", 2},  // 134 ms
+        {"#1-10:0:0.100", 1},   // 100 ms
+        {"#1-10:0:0.133", 0},   // 33 ms
+        {"#1-10:0:0.167", 1},   // 34 ms
+        {"#1-10:0:0.233", 1},   // 66 ms
+        {"#1-10:0:0.300", 0},   // 67 ms
+        {"#1-10:0:0.399", 0},   // 99 ms
+        {"#1-10:0:0.533", 2},   // 134 ms
         {"#1-10:0:0.400", 0},   // earlier than the one before (as across midnight)
         {"#1-10:0:1.400", 28},  // one second
     };
@@ -118,8 +117,7 @@ TEST_F(Export, CopyIsSoundAndCanBeStampedAgain) {
     ASSERT_EQ(job.run(out, again, {}), ExportResult::Finished) << job.error();
     media::AviReader r2;
     ASSERT_EQ(r2.open(again, true), positions);
-    for (int i = 0; i < positions; ++i)
-        EXPECT_EQ(textAt(r2, i), textAt(r, i)) << i;
+    for (int i = 0; i < positions; ++i) EXPECT_EQ(textAt(r2, i), textAt(r, i)) << i;
     SystemTime t{};
     EXPECT_TRUE(r2.readTimeStamp(0, t));
     EXPECT_EQ(t.year, 2026);
@@ -175,7 +173,8 @@ struct GreyPlugin : media::DecoderPlugin {
 
 TEST_F(Export, PicturesFromADecoderPlugin) {
     // Such pictures only come as bitmaps, and are drawn on whole.
-    media::installDecoderPlugin(media::fourcc("KTG1"), [] { return std::make_unique<GreyPlugin>(); });
+    media::installDecoderPlugin(media::fourcc("KTG1"),
+                                [] { return std::make_unique<GreyPlugin>(); });
     auto in = path("in.avi"), out = path("out.avi");
     ASSERT_TRUE(test::writeRecording(in, {"Event#1-10:0:0(2026/12/1)", "#1-10:0:0.100"}, 176, 144,
                                      media::fourcc("KTG1")));
@@ -199,7 +198,8 @@ TEST_F(Export, PicturesFromADecoderPlugin) {
 TEST_F(Export, DamagedInputsFailWithoutHarm) {
     auto good = path("good.avi");
     std::vector<std::string> texts;
-    for (int i = 0; i < 20; ++i) texts.push_back(i ? "#1-10:0:" + std::to_string(i) + ".0" : "Event#1-10:0:0(2026/12/1)");
+    for (int i = 0; i < 20; ++i)
+        texts.push_back(i ? "#1-10:0:" + std::to_string(i) + ".0" : "Event#1-10:0:0(2026/12/1)");
     ASSERT_TRUE(test::writeRecording(good, texts));
 
     // Cut between a frame's picture and its time: that frame cannot be stamped.
@@ -254,12 +254,12 @@ TEST_F(Export, DamagedInputsFailWithoutHarm) {
     EXPECT_EQ(std::filesystem::file_size(good), goodSize);
     StampExport job;
     EXPECT_EQ(job.run(good, path("good-out.avi"), {}), ExportResult::Finished);
-
 }
 
 TEST_F(Export, CancelKeepsWhatWasWritten) {
     std::vector<std::string> texts;
-    for (int i = 0; i < 20; ++i) texts.push_back(i ? "#1-10:0:0." + std::to_string(100 * i) : "Event#1-10:0:0(2026/12/1)");
+    for (int i = 0; i < 20; ++i)
+        texts.push_back(i ? "#1-10:0:0." + std::to_string(100 * i) : "Event#1-10:0:0(2026/12/1)");
     texts.resize(10);
     auto in = path("in.avi"), out = path("out.avi");
     ASSERT_TRUE(test::writeRecording(in, texts));
@@ -293,9 +293,8 @@ TEST_F(Export, CommandLine) {
     };
     int status = -1;
     // One file to a file, without date and in white.
-    std::string out = runExe("'" + a.string() + "' -o '" + path("one.avi").string() +
-                                 "' --no-date --white",
-                             status);
+    std::string out = runExe(
+        "'" + a.string() + "' -o '" + path("one.avi").string() + "' --no-date --white", status);
     EXPECT_EQ(status, 0) << out;
     EXPECT_EQ(ffprobe(path("one.avi")).size(), 2u);
     // Several into a folder: one fails, so the run does.
@@ -326,9 +325,11 @@ TEST(Overlay, Texts) {
     SystemTime t{2007, 5, 0, 24, 9, 5, 7, 42};
     EXPECT_EQ(overlayText(t, {false, true, kBlack}, c), " 09:05:07");
     EXPECT_EQ(overlayText(t, {false, false, kBlack}, c), "");
-    EXPECT_EQ(overlayText(t, {true, false, kBlack}, c), c.toString(QDate(2007, 5, 24), QLocale::ShortFormat));
-    EXPECT_EQ(overlayText(t, {true, true, kBlack}, QLocale(QLocale::English, QLocale::UnitedStates)),
-              "5/24/07 09:05:07");
+    EXPECT_EQ(overlayText(t, {true, false, kBlack}, c),
+              c.toString(QDate(2007, 5, 24), QLocale::ShortFormat));
+    EXPECT_EQ(
+        overlayText(t, {true, true, kBlack}, QLocale(QLocale::English, QLocale::UnitedStates)),
+        "5/24/07 09:05:07");
     // A frame that never got a date shows only its time.
     SystemTime noDate{0, 0, 0, 0, 23, 59, 1, 0};
     EXPECT_EQ(overlayText(noDate, {true, true, kBlack}, c), " 23:59:01");
