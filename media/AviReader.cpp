@@ -559,8 +559,24 @@ bool AviReader::readTimeStamp(int index, SystemTime& time) {
 }
 
 const uint8_t* AviReader::getFrame(int index) {
-    if (!decoder_ || videoIndex_ < 0 || index < 0 || index >= frameCount_) return nullptr;
-    if (index == lastDecoded_) return frame_.data();
+    if (!decoder_ || decoder_->planarOutput()) return nullptr;
+    return decodeUpTo(index) ? frame_.data() : nullptr;
+}
+
+bool AviReader::setPlanarFrames(bool on) {
+    if (!decoder_) return false;
+    lastDecoded_ = -1;
+    return decoder_->setPlanarOutput(on);
+}
+
+std::optional<PlanarPicture> AviReader::getPlanarFrame(int index) {
+    if (!decoder_ || !decoder_->planarOutput() || !decodeUpTo(index)) return std::nullopt;
+    return decoder_->planarPicture();
+}
+
+bool AviReader::decodeUpTo(int index) {
+    if (!decoder_ || videoIndex_ < 0 || index < 0 || index >= frameCount_) return false;
+    if (index == lastDecoded_) return true;
     int start = std::max(keyFrameAtOrBefore(index), 0);
     int from;
     if (lastDecoded_ >= start && lastDecoded_ < index) {
@@ -574,21 +590,21 @@ const uint8_t* AviReader::getFrame(int index) {
         auto size = videoSampleSize(i);
         if (!size) {
             lastDecoded_ = -1;
-            return nullptr;
+            return false;
         }
         sampleBuffer_.resize(*size);
         if (!readSample(streams_[videoIndex_], i, sampleBuffer_.data(), *size)) {
             lastDecoded_ = -1;
-            return nullptr;
+            return false;
         }
         uint32_t flags = kDecompressHurryUp | (isKeyFrame(i) ? 0 : kDecompressNotKeyFrame);
         if (!decoder_->decompress(sampleBuffer_, bits, flags)) {
             lastDecoded_ = -1;
-            return nullptr;
+            return false;
         }
     }
     lastDecoded_ = index;
-    return frame_.data();
+    return true;
 }
 
 uint8_t AviReader::checkAviIndex(const std::filesystem::path& path, uint32_t knownSize) {

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "media/AviTypes.h"
+#include "media/VideoDecoder.h"
 
 namespace fsv::media {
 
@@ -67,6 +68,11 @@ class AviReader {
     // bits), owned by the reader and valid until the next call; null when it cannot be decoded
     // or frames were not to be decoded.
     const uint8_t* getFrame(int index);
+    // Planar frames: getPlanarFrame() hands out the decoded picture as 4:2:0 planes (for
+    // re-encoding without a trip through RGB) and getFrame() returns null. False when the
+    // decoder cannot (a plug-in); then nothing changes.
+    bool setPlanarFrames(bool on);
+    std::optional<PlanarPicture> getPlanarFrame(int index);
 
     // One raw (compressed) video sample. With a null buffer only the size is stored. False when
     // the sample does not exist, cannot be read, or does not fit.
@@ -115,6 +121,7 @@ class AviReader {
     void judgeKeyFrames();
     bool readSample(const Stream& s, int index, uint8_t* out, size_t size);
     bool openDecoder(Stream& s, const char* credential);
+    bool decodeUpTo(int index);
 
     std::unique_ptr<File> file_;
     std::vector<Stream> streams_;

@@ -64,16 +64,49 @@ bool StampedAviWriter::open(const std::filesystem::path& path, int framesPerSeco
 
 bool StampedAviWriter::writeFrame(const uint8_t* bits, std::string_view timeText) {
     bool key = false;
-    std::vector<uint8_t> text(timeText.begin(), timeText.end());
-    text.push_back(0);
-    if (!writer_.isOpen() || !encoder_.encodeBgr24(bits, packet_, key) ||
-        !writer_.write(1, position_, packet_, key) || !writer_.write(0, position_, text, true)) {
-        writer_.abandon();
-        position_ = 0;
+    return writer_.isOpen() && encoder_.encodeBgr24(bits, packet_, key) &&
+                   writeSamples(key, timeText)
+               ? true
+               : fail();
+}
+
+bool StampedAviWriter::writeFrameRows(const uint8_t* topRow, int stride,
+                                      std::string_view timeText) {
+    bool key = false;
+    return writer_.isOpen() && encoder_.encodeBgr24Rows(topRow, stride, packet_, key) &&
+                   writeSamples(key, timeText)
+               ? true
+               : fail();
+}
+
+bool StampedAviWriter::writePicture(std::string_view timeText) {
+    bool key = false;
+    return writer_.isOpen() && encoder_.encode(packet_, key) && writeSamples(key, timeText)
+               ? true
+               : fail();
+}
+
+bool StampedAviWriter::writePlanes(const VideoEncoder::Planes& planes, std::string_view timeText) {
+    bool key = false;
+    return writer_.isOpen() && encoder_.encodePlanes(planes, packet_, key) &&
+                   writeSamples(key, timeText)
+               ? true
+               : fail();
+}
+
+bool StampedAviWriter::writeSamples(bool key, std::string_view timeText) {
+    text_.assign(timeText.begin(), timeText.end());
+    text_.push_back(0);
+    if (!writer_.write(1, position_, packet_, key) || !writer_.write(0, position_, text_, true))
         return false;
-    }
     ++position_;
     return true;
+}
+
+bool StampedAviWriter::fail() {
+    writer_.abandon();
+    position_ = 0;
+    return false;
 }
 
 void StampedAviWriter::skip() { ++position_; }

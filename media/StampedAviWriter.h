@@ -38,6 +38,13 @@ class StampedAviWriter {
     // Both samples at the current position, which then advances by one. On failure everything
     // is released and false returned.
     bool writeFrame(const uint8_t* bits, std::string_view timeText);
+    // The same with the picture as 24-bit rows `stride` bytes apart, top row first.
+    bool writeFrameRows(const uint8_t* topRow, int stride, std::string_view timeText);
+    // The same with the picture drawn into picture() (4:2:0 planes of the frame's size).
+    VideoEncoder::Planes picture() { return encoder_.picture(); }
+    bool writePicture(std::string_view timeText);
+    // The same with a picture of the frame's size held by the caller (4:2:0 planes).
+    bool writePlanes(const VideoEncoder::Planes& planes, std::string_view timeText);
     // Leaves the current position empty.
     void skip();
     // Finishes the file; the position returns to 0.
@@ -45,11 +52,15 @@ class StampedAviWriter {
     int64_t position() const { return position_; }
 
   private:
+    bool writeSamples(bool key, std::string_view timeText);
+    bool fail();
+
     AviWriter writer_;
     VideoEncoder encoder_;
     BitmapInfoHeader frame_{};
     int64_t position_ = 0;
     std::vector<uint8_t> packet_;
+    std::vector<uint8_t> text_;
 };
 
 }  // namespace fsv::media

@@ -103,11 +103,19 @@ struct VideoDecoder::Ffmpeg {
     AVFrame* frame = nullptr;
     SwsContext* sws = nullptr;
     std::vector<uint8_t> padded;
+    // Planar output: the decoder's own picture when it is already 4:2:0 at the output size,
+    // else `converted`; `shown` points at the one that holds the latest picture.
+    AVFrame* kept = nullptr;
+    AVFrame* converted = nullptr;
+    const AVFrame* shown = nullptr;
 
     ~Ffmpeg() { close(); }
     void close() {
         sws_freeContext(sws);
         sws = nullptr;
+        av_frame_free(&kept);
+        av_frame_free(&converted);
+        shown = nullptr;
         av_frame_free(&frame);
         av_packet_free(&packet);
         avcodec_free_context(&ctx);
@@ -210,8 +218,69 @@ bool VideoDecoder::beginWithCredential(const BitmapInfoHeader& input,
     return true;
 }
 
+namespace {
+
+// Keeps the decoded picture `fr` as 4:2:0 planes at `out`'s size: by reference when it already
+// is one, else converted.
+bool keepPlanarPicture(AVFrame*& kept, AVFrame*& converted, SwsContext*& sws, const AVFrame*& shown,
+                       AVFrame* fr, const BitmapInfoHeader& out) {
+    if (fr->format == AV_PIX_FMT_YUV420P && fr->width == out.width && fr->height == out.height) {
+        if (!kept && !(kept = av_frame_alloc())) return false;
+        av_frame_unref(kept);
+        av_frame_move_ref(kept, fr);
+        shown = kept;
+        return true;
+    }
+    if (!converted || converted->width != out.width || converted->height != out.height) {
+        av_frame_free(&converted);
+        converted = av_frame_alloc();
+        if (!converted) return false;
+        converted->format = AV_PIX_FMT_YUV420P;
+        converted->width = out.width;
+        converted->height = out.height;
+        if (av_frame_get_buffer(converted, 0) < 0) {
+            av_frame_free(&converted);
+            return false;
+        }
+    }
+    sws = sws_getCachedContext(sws, fr->width, fr->height, static_cast<AVPixelFormat>(fr->format),
+                               out.width, out.height, AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr,
+                               nullptr, nullptr);
+    if (!sws) {
+        av_frame_unref(fr);
+        return false;
+    }
+    sws_scale(sws, fr->data, fr->linesize, 0, fr->height, converted->data, converted->linesize);
+    av_frame_unref(fr);
+    shown = converted;
+    return true;
+}
+
+}  // namespace
+
+bool VideoDecoder::setPlanarOutput(bool on) {
+    planar_ = on && !plugin_;
+    if (ff_) {
+        av_frame_free(&ff_->kept);
+        av_frame_free(&ff_->converted);
+        ff_->shown = nullptr;
+        sws_freeContext(ff_->sws);
+        ff_->sws = nullptr;
+    }
+    return planar_ == on;
+}
+
+std::optional<PlanarPicture> VideoDecoder::planarPicture() const {
+    if (!planar_ || !ff_ || !ff_->shown) return std::nullopt;
+    const AVFrame* f = ff_->shown;
+    return PlanarPicture{{f->data[0], f->data[1], f->data[2]},
+                         {f->linesize[0], f->linesize[1], f->linesize[2]},
+                         f->width,
+                         f->height};
+}
+
 bool VideoDecoder::decompress(std::span<const uint8_t> data, uint8_t* bits, uint32_t flags) {
-    if (!formats_ || !bits) return false;
+    if (!formats_ || (!bits && !planar_)) return false;
     input_.sizeImage = static_cast<uint32_t>(data.size());
     if (plugin_) return plugin_->decompress(input_, data, flags, output_, bits);
     if (data.empty()) return true;  // a dropped position: the picture stays as it was
@@ -237,6 +306,11 @@ bool VideoDecoder::decompress(std::span<const uint8_t> data, uint8_t* bits, uint
         if (fr->width <= 0 || fr->height <= 0) {
             av_frame_unref(fr);
             return false;
+        }
+        if (planar_) {
+            if (!keepPlanarPicture(f.kept, f.converted, f.sws, f.shown, fr, output_)) return false;
+            gotPicture = true;
+            continue;
         }
         f.sws = sws_getCachedContext(
             f.sws, fr->width, fr->height, static_cast<AVPixelFormat>(fr->format), output_.width,

@@ -64,6 +64,13 @@ using DecoderPluginFactory = std::function<std::unique_ptr<DecoderPlugin>()>;
 // Installs (or, with an empty factory, removes) the plug-in for one FOURCC, process-wide.
 void installDecoderPlugin(uint32_t handler, DecoderPluginFactory factory);
 
+// A decoded picture as 8-bit planar Y, U, V (4:2:0, limited range), owned by the decoder.
+struct PlanarPicture {
+    const uint8_t* data[3];
+    int stride[3];
+    int width, height;
+};
+
 class VideoDecoder {
   public:
     VideoDecoder();
@@ -94,6 +101,15 @@ class VideoDecoder {
     // dropped position) keeps the picture as it was and succeeds. False on a decode error or
     // without begin.
     bool decompress(std::span<const uint8_t> data, uint8_t* bits, uint32_t flags);
+    // Planar output: decompress() keeps the picture as 4:2:0 planes at the output size instead
+    // of writing the 24-bit bitmap (`bits` may then be null). For callers that re-encode the
+    // picture and would only convert the bitmap back. False (and off) with a plug-in.
+    bool setPlanarOutput(bool on);
+    bool planarOutput() const { return planar_; }
+    // The latest planar picture, valid until the next decompress() or end(); nullopt before
+    // the first picture or without planar output.
+    std::optional<PlanarPicture> planarPicture() const;
+
     // Forgets reference pictures, before decoding from a key frame after a jump.
     void flush();
 
@@ -116,6 +132,7 @@ class VideoDecoder {
     std::unique_ptr<DecoderPlugin> plugin_;
     std::unique_ptr<Ffmpeg> ff_;
     bool opened_ = false;
+    bool planar_ = false;
 };
 
 // The FOURCC codes that decode here: every video code of FFmpeg's RIFF table whose codec has a

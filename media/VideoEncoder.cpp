@@ -92,10 +92,40 @@ VideoEncoder::Planes VideoEncoder::picture() {
     return p;
 }
 
+namespace {
+void keepBuffer(void*, uint8_t*) {}  // the caller owns the planes
+}  // namespace
+
+bool VideoEncoder::encodePlanes(const Planes& planes, std::vector<uint8_t>& out, bool& key) {
+    if (!d_ || !planes.data[0] || !planes.data[1] || !planes.data[2]) return false;
+    AVFrame* f = av_frame_alloc();
+    if (!f) return false;
+    f->format = d_->ctx->pix_fmt;
+    f->width = d_->ctx->width;
+    f->height = d_->ctx->height;
+    bool ok = true;
+    for (int k = 0; k < 3 && ok; ++k) {
+        const int rows = k ? (f->height + 1) / 2 : f->height;
+        f->data[k] = planes.data[k];
+        f->linesize[k] = planes.stride[k];
+        // Counted references, so that the encoder takes the planes as they are.
+        f->buf[k] = av_buffer_create(planes.data[k], static_cast<size_t>(planes.stride[k]) * rows,
+                                     keepBuffer, nullptr, AV_BUFFER_FLAG_READONLY);
+        ok = f->buf[k] != nullptr;
+    }
+    ok = ok && send(f, out, key);
+    av_frame_free(&f);
+    return ok;
+}
+
 bool VideoEncoder::encode(std::vector<uint8_t>& out, bool& key) {
     if (!d_) return false;
-    d_->frame->pts = d_->pts++;
-    if (avcodec_send_frame(d_->ctx, d_->frame) < 0) return false;
+    return send(d_->frame, out, key);
+}
+
+bool VideoEncoder::send(AVFrame* frame, std::vector<uint8_t>& out, bool& key) {
+    frame->pts = d_->pts++;
+    if (avcodec_send_frame(d_->ctx, frame) < 0) return false;
     out.clear();
     key = false;
     bool got = false;
@@ -113,15 +143,21 @@ bool VideoEncoder::encode(std::vector<uint8_t>& out, bool& key) {
 
 bool VideoEncoder::encodeBgr24(const uint8_t* bits, std::vector<uint8_t>& out, bool& key) {
     if (!d_ || !bits) return false;
+    // Bottom-up rows: begin at the last row and walk backwards.
+    const int stride = static_cast<int>(rgb24Stride(d_->ctx->width));
+    return encodeBgr24Rows(bits + static_cast<size_t>(stride) * (d_->ctx->height - 1), -stride, out,
+                           key);
+}
+
+bool VideoEncoder::encodeBgr24Rows(const uint8_t* topRow, int stride, std::vector<uint8_t>& out,
+                                   bool& key) {
+    if (!d_ || !topRow) return false;
     const int w = d_->ctx->width, h = d_->ctx->height;
     d_->sws = sws_getCachedContext(d_->sws, w, h, AV_PIX_FMT_BGR24, w, h, d_->ctx->pix_fmt,
                                    SWS_BILINEAR, nullptr, nullptr, nullptr);
     if (!d_->sws || av_frame_make_writable(d_->frame) < 0) return false;
-    const int stride = static_cast<int>(rgb24Stride(w));
-    // Bottom-up rows: begin at the last row and walk backwards.
-    const uint8_t* src[4] = {bits + static_cast<size_t>(stride) * (h - 1), nullptr, nullptr,
-                             nullptr};
-    int srcStride[4] = {-stride, 0, 0, 0};
+    const uint8_t* src[4] = {topRow, nullptr, nullptr, nullptr};
+    int srcStride[4] = {stride, 0, 0, 0};
     sws_scale(d_->sws, src, srcStride, 0, h, d_->frame->data, d_->frame->linesize);
     return encode(out, key);
 }

@@ -7,6 +7,8 @@
 #include <memory>
 #include <vector>
 
+struct AVFrame;
+
 namespace fsv::media {
 
 enum class VideoCodec {
@@ -35,16 +37,22 @@ class VideoEncoder {
         int stride[3];
     };
     Planes picture();
+    // Encodes pictures that live elsewhere (the encoder's size, 4:2:0), without copying them
+    // first; they are not used after the call returns.
+    bool encodePlanes(const Planes& planes, std::vector<uint8_t>& out, bool& key);
     // Encodes the picture drawn into picture().
     bool encode(std::vector<uint8_t>& out, bool& key);
     // Converts a bottom-up 24-bit picture of the encoder's size and encodes it.
     bool encodeBgr24(const uint8_t* bits, std::vector<uint8_t>& out, bool& key);
+    // The same from rows of 24-bit BGR pixels `stride` bytes apart, top row first.
+    bool encodeBgr24Rows(const uint8_t* topRow, int stride, std::vector<uint8_t>& out, bool& key);
 
     int width() const;
     int height() const;
 
   private:
     struct Impl;
+    bool send(::AVFrame* frame, std::vector<uint8_t>& out, bool& key);
     std::unique_ptr<Impl> d_;
 };
 
