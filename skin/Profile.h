@@ -14,7 +14,7 @@ namespace skin {
 inline constexpr size_t kProfileBuffer = 260;
 
 class Profile {
-public:
+  public:
     Profile() = default;
     explicit Profile(std::string_view text);
 
@@ -24,7 +24,7 @@ public:
     std::vector<std::string> keys(std::string_view section) const;
     bool hasSection(std::string_view section) const;
 
-private:
+  private:
     struct Entry {
         std::string key;
         std::string value;

@@ -151,8 +151,8 @@ void comboLines(const Profile& p, Controls& c) {
             const auto t = splitTokens(v, 8);
             if (t[0].empty() || t[1].empty() || t[2].empty() || t[3].empty() || t[4].empty())
                 return;
-            ComboSpec s{t[0],          coord(t[1]),  coord(t[2]), extent(t[3]), extent(t[4]),
-                        extent(t[5]), extent(t[6]), t[7]};
+            ComboSpec s{t[0],         coord(t[1]),  coord(t[2]),  extent(t[3]),
+                        extent(t[4]), extent(t[5]), extent(t[6]), t[7]};
             if (equalsNoCase(s.tooltip, "NULL")) s.tooltip.clear();
             line.items.push_back(std::move(s));
         });
@@ -201,10 +201,14 @@ std::optional<std::string> readSmallFile(const fs::path& path) {
 
 fs::path skinFolderName(std::string_view style, int width) {
     switch (width) {
-        case 800: return fs::path(style) / "FarsightViewer_CommRes";
-        case 1024: return fs::path(style) / "FarsightViewer_CommRes1024";
-        case 1280: return fs::path(style) / "FarsightViewer_CommRes1280";
-        default: return "FarsightViewer_CommRes";
+        case 800:
+            return fs::path(style) / "FarsightViewer_CommRes";
+        case 1024:
+            return fs::path(style) / "FarsightViewer_CommRes1024";
+        case 1280:
+            return fs::path(style) / "FarsightViewer_CommRes1280";
+        default:
+            return "FarsightViewer_CommRes";
     }
 }
 

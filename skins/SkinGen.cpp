@@ -12,7 +12,6 @@
 #include <QRadialGradient>
 #include <QString>
 #include <QTextStream>
-
 #include <cmath>
 #include <cstdio>
 #include <functional>
@@ -134,8 +133,8 @@ Icon grid(int n) {
         const double cell = (size - gap * (n - 1)) / n;
         for (int r = 0; r < n; ++r)
             for (int c = 0; c < n; ++c)
-                p.drawRoundedRect(QRectF(3.5 + c * (cell + gap), 3.5 + r * (cell + gap), cell, cell),
-                                  0.8, 0.8);
+                p.drawRoundedRect(
+                    QRectF(3.5 + c * (cell + gap), 3.5 + r * (cell + gap), cell, cell), 0.8, 0.8);
     };
 }
 Icon hamburger() {
@@ -343,13 +342,13 @@ QString rectText(const QRect& r) {
 }
 
 class SkinPainter {
-public:
+  public:
     SkinPainter(int width, int height, const QString& dir)
         : W(width), H(height), k(width / 800.0), dir_(dir), surface_(W, H, QImage::Format_RGB32) {}
 
     bool run();
 
-private:
+  private:
     int px(double v) const { return static_cast<int>(std::lround(v * k)); }
     // Buttons of one line laid out from (x, y), `gap` apart; returns their rectangles.
     std::vector<Placed> row(const std::vector<Button>& buttons, int x, int y, int w, int h,
@@ -401,8 +400,8 @@ void SkinPainter::buttonSection(const QString& line, const std::vector<Placed>& 
         const int w = b.r.width();
         ini_.key("b" + num(skipBefore + static_cast<int>(i)),
                  b.b.name + "," + num(b.r.x()) + "," + num(b.r.y()) + "," +
-                     num(static_cast<int>(i) * w) + ",0," + num(w) + "," + num(b.r.height()) +
-                     "," + b.b.tip + "," + (b.b.toggle ? "TRUE" : "FALSE"));
+                     num(static_cast<int>(i) * w) + ",0," + num(w) + "," + num(b.r.height()) + "," +
+                     b.b.tip + "," + (b.b.toggle ? "TRUE" : "FALSE"));
     }
 }
 
@@ -415,11 +414,14 @@ bool SkinPainter::run() {
 
     // Buttons and where they go.
     const std::vector<Button> menu{{"menu", "Menu", hamburger()}};
-    const std::vector<Button> tool{
-        {"setup", "Setup", gear()},          {"book", "Address Book", book()},
-        {"file", "File", document()},        {"windows", "Windows", windows()},
-        {"openavi", "Open AVI File", openFile()}, {"mode", "Mode", modes()},
-        {"close", "Close", closeMenu()},     {"connect", "Connect", plug()}};
+    const std::vector<Button> tool{{"setup", "Setup", gear()},
+                                   {"book", "Address Book", book()},
+                                   {"file", "File", document()},
+                                   {"windows", "Windows", windows()},
+                                   {"openavi", "Open AVI File", openFile()},
+                                   {"mode", "Mode", modes()},
+                                   {"close", "Close", closeMenu()},
+                                   {"connect", "Connect", plug()}};
     const std::vector<Button> caption{{"minimize", "Minimize", minimise()},
                                       {"exit", "Exit", cross()}};
     const std::vector<Button> playback{
@@ -443,8 +445,8 @@ bool SkinPainter::run() {
     const auto menuAt = row(menu, margin, tbY, tbH, tbH, 0);
     const auto toolAt = row(tool, margin + tbH + px(10), tbY, tbW, tbH, tbGap);
     const int capS = px(26);
-    const auto capAt = row(caption, W - margin - 2 * capS - px(4), (top - capS) / 2, capS, capS,
-                           px(4));
+    const auto capAt =
+        row(caption, W - margin - 2 * capS - px(4), (top - capS) / 2, capS, capS, px(4));
 
     const int ctlTop = H - ctl;
     const QRect slider(margin + px(4), ctlTop + px(10), W - 2 * margin - px(8), px(20));
@@ -457,8 +459,8 @@ bool SkinPainter::run() {
     const int lyX = W - margin - 4 * (lyW + pbGap) + pbGap;
     const auto layoutAt = row(layouts, lyX, rowY + (info.height() - lyH) / 2, lyW, lyH, pbGap);
     const QRect status(toolAt.back().r.right() + px(16), tbY, 0, tbH);
-    const QRect statusWin(status.x(), status.y(),
-                          capAt.front().r.left() - px(12) - status.x(), tbH);
+    const QRect statusWin(status.x(), status.y(), capAt.front().r.left() - px(12) - status.x(),
+                          tbH);
 
     // The surface.
     {
@@ -556,9 +558,9 @@ bool SkinPainter::run() {
         ini_.key("Pos", "slider.bmp");
         ini_.section("SliderPos");
         ini_.key("s0", "position," + num(slider.x()) + "," + num(slider.y()) + ",0,0," +
-                           num(slider.width()) + "," + num(slider.height()) + ",HORZ,0," +
-                           num(th) + "," + num(tw) + "," + num(th) + "," + num(tw) + "," +
-                           num(th) + ",Position");
+                           num(slider.width()) + "," + num(slider.height()) + ",HORZ,0," + num(th) +
+                           "," + num(tw) + "," + num(th) + "," + num(tw) + "," + num(th) +
+                           ",Position");
     }
 
     // The channel / date / time / speed panel.
@@ -574,7 +576,8 @@ bool SkinPainter::run() {
         p.setBrush(g);
         p.drawRoundedRect(lcd, px(6), px(6));
         p.setPen(QColor(kAccent.red(), kAccent.green(), kAccent.blue(), 40));
-        p.drawLine(QPointF(px(10), info.height() / 2.0), QPointF(info.width() - px(10), info.height() / 2.0));
+        p.drawLine(QPointF(px(10), info.height() / 2.0),
+                   QPointF(info.width() - px(10), info.height() / 2.0));
         p.end();
         ok_ = save(img, dir_ + "/info.bmp") && ok_;
         const int half = info.height() / 2, pad = px(8), small = -px(14), big = -px(20);
@@ -585,8 +588,8 @@ bool SkinPainter::run() {
         ini_.section("Panles");
         ini_.key("Info", "info.bmp");
         ini_.section("PanelInfo");
-        ini_.key("p", "info," + num(info.x()) + "," + num(info.y()) + ",0,0," +
-                          num(info.width()) + "," + num(info.height()));
+        ini_.key("p", "info," + num(info.x()) + "," + num(info.y()) + ",0,0," + num(info.width()) +
+                          "," + num(info.height()));
         const int w = info.width() - 2 * pad;
         // Top row: channel, date and speed; below, the time in a larger face.
         ini_.key("t0", txt("channelTXT", QRect(pad, 0, px(48), half), small, kAccent));
@@ -645,7 +648,8 @@ bool SkinPainter::run() {
         p.setRenderHint(QPainter::Antialiasing);
         p.setPen(QPen(QColor(255, 255, 255, 20), 1));
         p.setBrush(kWell);
-        p.drawRoundedRect(QRectF(px(8), px(30), side.width() - px(16), side.height() - px(38)), 4, 4);
+        p.drawRoundedRect(QRectF(px(8), px(30), side.width() - px(16), side.height() - px(38)), 4,
+                          4);
         p.end();
         ok_ = save(img, dir_ + "/sidedlg.bmp") && ok_;
         Writer w;
@@ -654,8 +658,7 @@ bool SkinPainter::run() {
         w.key("Skin", "sidedlg.bmp," + rectText(side));
         w.section("StaticEdit");
         w.key("s0", "title," + num(px(10)) + ",0," + num(side.width() - px(20)) + "," +
-                        num(px(30)) + ",DejaVu Sans," + num(-px(13)) +
-                        ",0,0,0,200,208,216,0,TRUE");
+                        num(px(30)) + ",DejaVu Sans," + num(-px(13)) + ",0,0,0,200,208,216,0,TRUE");
         QFile f(dir_ + "/SideDlg.ini");
         ok_ = f.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
               f.write(w.text.toUtf8()) == w.text.toUtf8().size() && ok_;

@@ -30,10 +30,8 @@ void check(const skin::Controls& c) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string text(reinterpret_cast<const char*>(data), size);
-    const skin::SkinSpec s =
-        skin::parseSkin(text, [&](const std::string&) -> std::optional<std::string> {
-            return text;
-        });
+    const skin::SkinSpec s = skin::parseSkin(
+        text, [&](const std::string&) -> std::optional<std::string> { return text; });
     check(s.controls);
     for (const auto& w : s.windows) check(w.controls);
     return 0;

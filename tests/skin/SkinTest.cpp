@@ -209,12 +209,14 @@ s=status,3,4,100,16,Sans,12,0,0,0,200,200,200,0,TRUE
 
 TEST(SkinFiles, PanelWindowsAndAbsurdInput) {
     TempDir d;
-    d.write("skin_e.ini", "[Main]\nPanel=main.bmp\n[DlgBoxInis]\nA=side.ini,x\nB=gone.ini\n"
-                          "[ButtonLines]\nL=u.bmp\n[ButtonL]\n"
-                          "a=neg,-5,-99999999999,-10,-10,-30,24,t,TRUE\n"
-                          "b=huge,1,1,2000000000,0,99999,99999,t,TRUE\n");
-    d.write("side.ini", "[DialogBox]\nSkin=side.bmp,10,20,300,200\n[StaticEdit]\n"
-                        "s=status,3,4,100,16,Sans,12,0,0,0,200,200,200,0,TRUE\n");
+    d.write("skin_e.ini",
+            "[Main]\nPanel=main.bmp\n[DlgBoxInis]\nA=side.ini,x\nB=gone.ini\n"
+            "[ButtonLines]\nL=u.bmp\n[ButtonL]\n"
+            "a=neg,-5,-99999999999,-10,-10,-30,24,t,TRUE\n"
+            "b=huge,1,1,2000000000,0,99999,99999,t,TRUE\n");
+    d.write("side.ini",
+            "[DialogBox]\nSkin=side.bmp,10,20,300,200\n[StaticEdit]\n"
+            "s=status,3,4,100,16,Sans,12,0,0,0,200,200,200,0,TRUE\n");
     const SkinSpec s = loadSkin(d.path);
     EXPECT_EQ(s.panel, "main.bmp");
     ASSERT_EQ(s.windows.size(), 2u);

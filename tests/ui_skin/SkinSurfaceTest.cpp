@@ -14,7 +14,7 @@ namespace {
 
 // Counts the paints a widget gets.
 class PaintCounter : public QObject {
-public:
+  public:
     int paints = 0;
     bool eventFilter(QObject*, QEvent* e) override {
         if (e->type() == QEvent::Paint) ++paints;
@@ -41,7 +41,7 @@ int highlightedInLine0(const SkinSurface& s) {
 class SkinSurfaceTest : public QObject {
     Q_OBJECT
 
-private slots:
+  private slots:
     void init() { QTest::failOnWarning(QRegularExpression(".*")); }
 
     void metalSkinLoadsAtEveryWidth() {

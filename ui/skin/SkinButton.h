@@ -13,7 +13,7 @@ enum Look { LookNormal = -1, LookDisabled = 0, LookHighlighted = 1, LookPlay = 3
 
 class SkinButton : public QAbstractButton {
     Q_OBJECT
-public:
+  public:
     // Images in the order up, down, disabled, play, focus; any of them may be null.
     SkinButton(int line, int index, std::array<QImage, 5> images, QWidget* parent = nullptr);
 
@@ -26,15 +26,15 @@ public:
     int shownImage() const;
     QSize sizeHint() const override { return size(); }
 
-signals:
+  signals:
     void skinClicked(int line, int index);
 
-protected:
+  protected:
     void paintEvent(QPaintEvent*) override;
     void enterEvent(QEnterEvent*) override { update(); }
     void leaveEvent(QEvent*) override { update(); }
 
-private:
+  private:
     int line_, index_;
     int look_ = LookNormal;
     std::array<QImage, 5> images_;

@@ -37,7 +37,9 @@ QFont skinFont(const std::string& face, int height, bool italic, bool underline,
 }
 
 SkinProgress::SkinProgress(QImage background, QImage bar, bool horizontal, QWidget* parent)
-    : QWidget(parent), background_(std::move(background)), bar_(std::move(bar)),
+    : QWidget(parent),
+      background_(std::move(background)),
+      bar_(std::move(bar)),
       horizontal_(horizontal) {}
 
 void SkinProgress::setRange(int minimum, int maximum) {
@@ -110,10 +112,13 @@ void buildSkinControls(QWidget* parent, const ::skin::Controls& c, SkinImages& i
         w->setGeometry(ps.x, ps.y, ps.source.w, ps.source.h);
         label(w, ps.name, {});
         for (const ::skin::TextItem& t : ps.texts)
-            w->addText(SkinPanel::Text{q(t.name), QRect(t.rect.x, t.rect.y, t.rect.w, t.rect.h),
-                                       skinFont(t.face, t.height, t.italic, t.underline,
-                                                t.strikeout),
-                                       colour(t.red, t.green, t.blue), t.flag, {}});
+            w->addText(
+                SkinPanel::Text{q(t.name),
+                                QRect(t.rect.x, t.rect.y, t.rect.w, t.rect.h),
+                                skinFont(t.face, t.height, t.italic, t.underline, t.strikeout),
+                                colour(t.red, t.green, t.blue),
+                                t.flag,
+                                {}});
         for (const ::skin::ImageSet& s : ps.imageSets) {
             SkinPanel::Images set{q(s.name), QPoint(s.x, s.y), {}, 0};
             for (size_t i = 0; i < s.sizes.size(); ++i) {

@@ -21,17 +21,17 @@ class SkinSlider;
 
 class SkinProgress : public QWidget {
     Q_OBJECT
-public:
+  public:
     SkinProgress(QImage background, QImage bar, bool horizontal, QWidget* parent = nullptr);
     void setRange(int minimum, int maximum);
     void setValue(int value);
     int value() const { return value_; }
     QSize sizeHint() const override { return size(); }
 
-protected:
+  protected:
     void paintEvent(QPaintEvent*) override;
 
-private:
+  private:
     QImage background_, bar_;
     bool horizontal_;
     int min_ = 0, max_ = 100, value_ = 0;

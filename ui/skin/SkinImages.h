@@ -13,7 +13,7 @@ class QPainter;
 namespace ui::skin {
 
 class SkinImages {
-public:
+  public:
     explicit SkinImages(QString folder) : folder_(std::move(folder)) {}
 
     QImage bitmap(const std::string& name);
@@ -21,7 +21,7 @@ public:
     QImage piece(const std::string& name, const ::skin::Rect& r);
     const QString& folder() const { return folder_; }
 
-private:
+  private:
     QString folder_;
     QHash<QString, QImage> cache_;
 };

@@ -13,7 +13,7 @@ namespace ui::skin {
 
 class SkinPanel : public QWidget {
     Q_OBJECT
-public:
+  public:
     struct Text {
         QString name;
         QRect rect;
@@ -40,15 +40,15 @@ public:
     void showImage(int set, int image);
     QSize sizeHint() const override { return size(); }
 
-signals:
+  signals:
     // A click inside a text item: its number and where (for popups at the item).
     void textClicked(int item, QPoint at);
 
-protected:
+  protected:
     void paintEvent(QPaintEvent*) override;
     void mousePressEvent(QMouseEvent*) override;
 
-private:
+  private:
     QImage background_;
     std::vector<Text> texts_;
     std::vector<Images> sets_;

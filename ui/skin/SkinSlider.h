@@ -9,13 +9,13 @@ namespace ui::skin {
 
 class SkinSlider : public QAbstractSlider {
     Q_OBJECT
-public:
+  public:
     SkinSlider(Qt::Orientation o, QImage background, QImage thumb, QImage activeThumb,
                QWidget* parent = nullptr);
     QRect thumbRect() const;
     QSize sizeHint() const override { return size(); }
 
-protected:
+  protected:
     void paintEvent(QPaintEvent*) override;
     void mousePressEvent(QMouseEvent*) override;
     void mouseMoveEvent(QMouseEvent*) override;
@@ -23,7 +23,7 @@ protected:
     void enterEvent(QEnterEvent*) override { update(); }
     void leaveEvent(QEvent*) override { update(); }
 
-private:
+  private:
     QSize thumbSize() const;
     int valueAt(QPoint pos) const;
 

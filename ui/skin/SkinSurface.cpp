@@ -62,8 +62,7 @@ void SkinSurface::build(const ::skin::SkinSpec& spec, const QString& folder,
 void SkinSurface::load(const std::string& style, int width,
                        const std::vector<std::filesystem::path>& roots, Dispatcher dispatcher) {
     const auto folder = ::skin::findSkinFolder(style, width, roots);
-    build(::skin::loadSkin(folder), QString::fromStdString(folder.string()),
-          std::move(dispatcher));
+    build(::skin::loadSkin(folder), QString::fromStdString(folder.string()), std::move(dispatcher));
 }
 
 SkinPanelWindow* SkinSurface::panelWindow(int i) const {
@@ -78,8 +77,7 @@ bool SkinSurface::setButtonLook(int line, int index, int look) {
 }
 
 bool SkinSurface::lookMessage(uint32_t wParam, int32_t lParam) {
-    return setButtonLook(static_cast<int>(wParam & 0xFFFF), static_cast<int>(wParam >> 16),
-                         lParam);
+    return setButtonLook(static_cast<int>(wParam & 0xFFFF), static_cast<int>(wParam >> 16), lParam);
 }
 
 void SkinSurface::selectLayout(int index) {

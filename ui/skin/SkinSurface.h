@@ -22,20 +22,20 @@ class SkinImages;
 // A floating window drawn from a background picture, with its own lines of controls.
 class SkinPanelWindow : public QWidget {
     Q_OBJECT
-public:
+  public:
     SkinPanelWindow(QImage background, QWidget* parent);
     SkinControlSet controls;
 
-protected:
+  protected:
     void paintEvent(QPaintEvent*) override;
 
-private:
+  private:
     QImage background_;
 };
 
 class SkinSurface : public QWidget {
     Q_OBJECT
-public:
+  public:
     using Dispatcher = std::function<void(int line, int index)>;
 
     explicit SkinSurface(QWidget* parent = nullptr);
@@ -44,8 +44,8 @@ public:
     // Builds the controls of `spec`, pictures from `folder`. Called once.
     void build(const ::skin::SkinSpec& spec, const QString& folder, Dispatcher dispatcher);
     // Finds the skin (style, width) under `roots`, reads and builds it.
-    void load(const std::string& style, int width,
-              const std::vector<std::filesystem::path>& roots, Dispatcher dispatcher);
+    void load(const std::string& style, int width, const std::vector<std::filesystem::path>& roots,
+              Dispatcher dispatcher);
 
     const SkinControlSet& controls() const { return controls_; }
     SkinButton* button(int line, int index) const { return controls_.button(line, index); }
@@ -64,17 +64,17 @@ public:
 
     QSize sizeHint() const override;
 
-signals:
+  signals:
     // A button of a panel window (window number, line, index).
     void panelWindowButton(int window, int line, int index);
 
-protected:
+  protected:
     void paintEvent(QPaintEvent*) override;
     void mousePressEvent(QMouseEvent*) override;
     void mouseMoveEvent(QMouseEvent*) override;
     void mouseReleaseEvent(QMouseEvent*) override;
 
-private:
+  private:
     void clicked(int line, int index);
 
     QImage background_;
