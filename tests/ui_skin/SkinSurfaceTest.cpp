@@ -1,0 +1,179 @@
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <fstream>
+
+#include "ui/skin/SkinButton.h"
+#include "ui/skin/SkinPanel.h"
+#include "ui/skin/SkinSlider.h"
+#include "ui/skin/SkinSurface.h"
+
+using namespace ui::skin;
+
+namespace {
+
+// Counts the paints a widget gets.
+class PaintCounter : public QObject {
+  public:
+    int paints = 0;
+    bool eventFilter(QObject*, QEvent* e) override {
+        if (e->type() == QEvent::Paint) ++paints;
+        return false;
+    }
+};
+
+struct Clicks {
+    std::vector<std::pair<int, int>> got;
+    SkinSurface::Dispatcher dispatcher() {
+        return [this](int line, int index) { got.emplace_back(line, index); };
+    }
+};
+
+int highlightedInLine0(const SkinSurface& s) {
+    int n = 0;
+    for (int i = 0; i < 16; ++i)
+        if (SkinButton* b = s.button(0, i); b && b->look() == LookHighlighted) ++n;
+    return n;
+}
+
+}  // namespace
+
+class SkinSurfaceTest : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void init() { QTest::failOnWarning(QRegularExpression(".*")); }
+
+    void metalSkinLoadsAtEveryWidth() {
+        for (int width : {800, 1024, 1280}) {
+            SkinSurface s;
+            s.load("Metal_Style", width, {FSV_BINARY_DIR}, nullptr);
+            QCOMPARE(s.width(), width);
+            // Toolbar (line 6): 8 buttons; playback (line 3): 9; saves (line 4): 2 and 3.
+            for (int i = 0; i < 8; ++i) QVERIFY(s.button(6, i));
+            for (int i = 0; i < 9; ++i) QVERIFY(s.button(3, i));
+            QVERIFY(!s.button(4, 0) && s.button(4, 2) && s.button(4, 3));
+            QCOMPARE(s.button(4, 2)->accessibleName(), QString("Save as AVI File"));
+            QCOMPARE(s.button(4, 2)->toolTip(), QString("Save as AVI File"));
+            QCOMPARE(s.controls().panels.at(0)->textCount(), 4);
+            QCOMPARE(s.controls().sliders.at(0).size(), 1u);
+            QCOMPARE(s.panelWindowCount(), 2);
+            QVERIFY(s.panelWindow(1)->isVisibleTo(&s));
+            QVERIFY(!s.panelWindow(0)->isVisibleTo(&s));
+        }
+    }
+
+    void clickReachesTheDispatcherWithLineAndIndex() {
+        Clicks clicks;
+        SkinSurface s;
+        s.load("Metal_Style", 800, {FSV_BINARY_DIR}, clicks.dispatcher());
+        s.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&s));
+        QTest::mouseClick(s.button(6, 7), Qt::LeftButton);
+        QTest::mouseClick(s.button(3, 8), Qt::LeftButton);
+        QTest::mouseClick(s.button(4, 3), Qt::LeftButton);
+        const std::vector<std::pair<int, int>> want{{6, 7}, {3, 8}, {4, 3}};
+        QCOMPARE(clicks.got, want);
+
+        // Pressed, then released outside: no click. A disabled look takes clicks away.
+        SkinButton* b = s.button(6, 0);
+        QTest::mousePress(b, Qt::LeftButton);
+        QTest::mouseRelease(b, Qt::LeftButton, {}, QPoint(-20, -20));
+        s.setButtonLook(3, 0, LookDisabled);
+        QTest::mouseClick(s.button(3, 0), Qt::LeftButton);
+        QCOMPARE(clicks.got.size(), 3u);
+        s.setButtonLook(3, 0, LookNormal);
+        QTest::mouseClick(s.button(3, 0), Qt::LeftButton);
+        QCOMPARE(clicks.got.back(), std::make_pair(3, 0));
+    }
+
+    void lineZeroKeepsExactlyOneHighlighted() {
+        Clicks clicks;
+        SkinSurface s;
+        s.load("Metal_Style", 1024, {FSV_BINARY_DIR}, clicks.dispatcher());
+        s.show();
+        QCOMPARE(s.button(0, 0)->look(), int(LookHighlighted));
+        QCOMPARE(highlightedInLine0(s), 1);
+        for (int i : {2, 2, 3, 0}) {
+            QTest::mouseClick(s.button(0, i), Qt::LeftButton);
+            QCOMPARE(s.selectedLayout(), i);
+            QCOMPARE(s.button(0, i)->look(), int(LookHighlighted));
+            QCOMPARE(s.button(0, i)->shownImage(), 1);
+            QCOMPARE(highlightedInLine0(s), 1);
+            QCOMPARE(clicks.got.back(), std::make_pair(0, i));
+        }
+    }
+
+    void lookMessageChangesOnlyAButtonWhoseLookDiffers() {
+        SkinSurface s;
+        s.load("Metal_Style", 800, {FSV_BINARY_DIR}, nullptr);
+        s.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&s));
+        SkinButton* save = s.button(4, 3);
+        PaintCounter counter;
+        save->installEventFilter(&counter);
+        const uint32_t wParam = 3 * 65536 + 4;  // index 3 of line 4
+        QVERIFY(s.lookMessage(wParam, LookDisabled));
+        QCOMPARE(save->look(), int(LookDisabled));
+        QCOMPARE(save->shownImage(), 2);
+        const int paints = counter.paints;
+        QVERIFY(paints > 0);
+        QVERIFY(!s.lookMessage(wParam, LookDisabled));  // same look: left alone
+        QCOMPARE(counter.paints, paints);
+        QVERIFY(s.lookMessage(wParam, LookPlay));
+        QCOMPARE(save->shownImage(), 3);
+        QVERIFY(!s.lookMessage(15 * 65536 + 4, LookPlay));  // no such button
+        QVERIFY(!s.lookMessage(3 * 65536 + 99, LookPlay));
+    }
+
+    void missingBitmapsLeaveControlsWithoutPictures() {
+        // A skin whose bitmaps are all missing, with a two-state button; init() fails the test
+        // on any warning, so nothing may be reported.
+        QTemporaryDir dir;
+        const std::string folder = dir.path().toStdString() + "/FarsightViewer_CommRes";
+        std::filesystem::create_directories(folder);
+        std::ofstream(folder + "/skin_e.ini") << "[Main]\nPanel=gone.bmp\n[ButtonLines]\n"
+                                                 "Layout=gone.bmp\nA=goneUp.bmp\n[ButtonA]\n"
+                                                 "b=t,10,10,0,0,30,20,Toggle,true\n"
+                                                 "[SliderLines]\nS=gone.bmp\n[SliderS]\n"
+                                                 "s=pos,0,40,0,0,200,20,HORZ,0,0,10,20,,,x\n";
+        Clicks clicks;
+        SkinSurface s;
+        s.load("Any", 900, {dir.path().toStdString()}, clicks.dispatcher());
+        s.show();
+        SkinButton* b = s.button(1, 0);  // line 1: line 0 is there but empty
+        QVERIFY(b);
+        QCOMPARE(s.selectedLayout(), -1);
+        QCOMPARE(b->geometry(), QRect(10, 10, 30, 20));
+        QVERIFY(b->isCheckable());
+        QTest::mouseClick(b, Qt::LeftButton);
+        QVERIFY(b->isChecked());
+        QCOMPARE(b->shownImage(), 3);
+        QTest::mouseClick(b, Qt::LeftButton);
+        QVERIFY(!b->isChecked());
+        QCOMPARE(clicks.got.size(), 2u);
+        QVERIFY(!s.grab().isNull());
+
+        // The slider without pictures still moves.
+        SkinSlider* slider = s.controls().sliders.at(0).at(0);
+        slider->setRange(0, 100);
+        QSignalSpy moved(slider, &QAbstractSlider::valueChanged);
+        QTest::mouseClick(slider, Qt::LeftButton, {}, QPoint(195, 10));
+        QVERIFY(slider->value() > 90);
+        QVERIFY(!moved.isEmpty());
+    }
+
+    void panelTextRedrawsOnlyWhenChanged() {
+        SkinSurface s;
+        s.load("Metal_Style", 1280, {FSV_BINARY_DIR}, nullptr);
+        SkinPanel* info = s.controls().panels.at(0);
+        QVERIFY(info->setText(2, "09:05:03.007"));
+        QVERIFY(!info->setText(2, "09:05:03.007"));
+        QVERIFY(!info->setText(7, "x"));
+        QCOMPARE(info->text(2).text, QString("09:05:03.007"));
+        QCOMPARE(info->text(3).name, QString("speedTXT"));
+    }
+};
+
+QTEST_MAIN(SkinSurfaceTest)
+#include "SkinSurfaceTest.moc"
