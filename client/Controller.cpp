@@ -378,6 +378,8 @@ void Controller::closeChannel(int channel) {
 void Controller::destroy(std::unique_ptr<Session> s) {
     const SessionId id = s->id;
     const int number = s->session->connectionNumber();
+    // A connect still waiting for this session's information ends now.
+    s->session->stopEvent().set();
     // The queues end first; then the session (it deletes nothing of the event list itself).
     s->downloads.reset();
     state::deleteAutoResumeFile(s->resumeLock, options_.dataFolder, number);

@@ -23,7 +23,7 @@
 
 namespace fsv::client {
 
-using SessionId = int;  // the session's connection number
+using SessionId = int;  // the controller's number of a session, never reused
 using PanelId = int;    // the display panel's position in the channel view
 
 // The deferred message box.
