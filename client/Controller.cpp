@@ -66,12 +66,31 @@ class Controller::SessionPort : public UserPort {
     UserPort& outer_;
 };
 
+// The event list's changes as notifications; its refresh request wakes the housekeeping thread.
+class Controller::EventListNotes : public EventListListener {
+  public:
+    explicit EventListNotes(Controller& c) : c_(c) {}
+    void refresh() override { c_.notes_.push(EventListChanged{}); }
+    void recordersChanged() override {
+        c_.notes_.push(EventListChanged{EventListChanged::What::Recorders, {}, 0});
+    }
+    void rowChanged(const std::string& key, int mark, const std::string&) override {
+        c_.notes_.push(EventListChanged{EventListChanged::What::Row, key, mark});
+    }
+    void refreshRecorder(int recorder) override { c_.refreshRecorder(recorder); }
+
+  private:
+    Controller& c_;
+};
+
 Controller::Controller(Options options, UserPort& user, NotificationQueue& notes)
     : options_(std::move(options)),
       user_(user),
       notes_(notes),
       port_(std::make_unique<SessionPort>(*this, user)),
       exit_(options_.exitEvent ? *options_.exitEvent : ownExit_),
+      eventNotes_(std::make_unique<EventListNotes>(*this)),
+      events_(eventNotes_.get()),
       catalogs_(events_, port_.get()),
       context_(*port_, work_) {
     last_.kind = 0xFFFF;

@@ -116,6 +116,7 @@ class Controller {
   private:
     struct Session;
     class SessionPort;
+    class EventListNotes;
 
     void housekeeping();
     void closeConnection(int position, const std::string& resumeFile);
@@ -143,6 +144,7 @@ class Controller {
     std::atomic<bool> exiting_{false};
     std::atomic<bool> shutDown_{false};
 
+    std::unique_ptr<EventListNotes> eventNotes_;
     EventList events_;
     SessionCatalogs catalogs_;
     download::WorkList work_;

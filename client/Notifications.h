@@ -41,10 +41,13 @@ struct PanelNote {
     intptr_t lParam = 0;
 };
 
-// The event list changed for one recorder; channel -1: its whole entry.
+// The event list changed: the shown recorder, channel and day need redrawing (Refresh), the
+// recorders came or went (Recorders), or one event's mark changed (Row: key and mark).
 struct EventListChanged {
-    SessionId session = -1;
-    int channel = -1;
+    enum class What { Refresh, Recorders, Row };
+    What what = What::Refresh;
+    std::string key;
+    int mark = 0;
 };
 
 // A row of the download list changed; only the latest state of each row is kept.
