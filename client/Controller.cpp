@@ -122,8 +122,8 @@ std::vector<fs::path> Controller::startUp() {
 // ---- connecting ----------------------------------------------------------------------------
 
 std::unique_ptr<net::ServerSession> Controller::newSession() {
-    net::SessionEnvironment env{*transport_, *port_, statusCancel_, &exit_, &catalogs_, nullptr,
-                                options_.timing};
+    net::SessionEnvironment env{*transport_, *port_,  statusCancel_,  &exit_,
+                                &catalogs_,  nullptr, options_.timing};
     return std::make_unique<net::ServerSession>(env);
 }
 
@@ -177,9 +177,8 @@ void Controller::connectThread() {
     // waits for it (a worker, so nobody else waits).
     auto ok = raw->createReplyOk();
     const bool asked = raw->requestInformation();
-    const int which = asked ? platform::waitAny({ok.get(), &statusCancel_, &exit_,
-                                                 &raw->stopEvent()})
-                            : -1;
+    const int which =
+        asked ? platform::waitAny({ok.get(), &statusCancel_, &exit_, &raw->stopEvent()}) : -1;
     raw->closeReplyOk();
     if (which != 0) return;
     std::lock_guard lock(sessionLock_);
@@ -456,8 +455,8 @@ void Controller::remoteClosed(SessionId id) {
     std::unique_ptr<Session> s;
     {
         std::lock_guard lock(sessionLock_);
-        auto it = std::find_if(sessions_.begin(), sessions_.end(),
-                               [&](auto& e) { return e->id == id; });
+        auto it =
+            std::find_if(sessions_.begin(), sessions_.end(), [&](auto& e) { return e->id == id; });
         if (it == sessions_.end()) return;
         s = std::move(*it);
         sessions_.erase(it);

@@ -91,9 +91,9 @@ struct Question {
     bool offerResume = false;
 };
 
-using Notification = std::variant<MessageBoxNote, PanelNote, EventListChanged, WorkRowChanged,
-                                  PlaybackPosition, FrameReady, SessionAdded, SessionRemoved,
-                                  Question>;
+using Notification =
+    std::variant<MessageBoxNote, PanelNote, EventListChanged, WorkRowChanged, PlaybackPosition,
+                 FrameReady, SessionAdded, SessionRemoved, Question>;
 
 class NotificationQueue {
   public:

@@ -26,9 +26,8 @@ void SlotCopyInTakeOut(benchmark::State& state) {
         Picture& p = slot.back(kW, kH);
         std::memcpy(p.bits.data(), source.data(), kBytes);
         slot.publish();
-        slot.takeNewest([&](const Picture& front) {
-            std::memcpy(screen.data(), front.bits.data(), kBytes);
-        });
+        slot.takeNewest(
+            [&](const Picture& front) { std::memcpy(screen.data(), front.bits.data(), kBytes); });
         benchmark::DoNotOptimize(screen.data());
     }
     state.SetItemsProcessed(state.iterations());
@@ -68,9 +67,8 @@ void SlotDrawFromBottomUp24(benchmark::State& state) {
     SlotDisplay display(slots, queue);
     for (auto _ : state) {
         display.draw(0, kW, kH, decoded);
-        slots.slot(0)->takeNewest([&](const Picture& front) {
-            std::memcpy(screen.data(), front.bits.data(), kBytes);
-        });
+        slots.slot(0)->takeNewest(
+            [&](const Picture& front) { std::memcpy(screen.data(), front.bits.data(), kBytes); });
         queue.drain([](Notification&) {});
         benchmark::DoNotOptimize(screen.data());
     }

@@ -38,8 +38,8 @@ int threadCount() {
 
 // A folder of its own per test process (ctest runs tests in parallel).
 fs::path scratch(const std::string& name) {
-    fs::path dir = fs::path(FSV_BINARY_DIR) / "test-controller" /
-                   (name + "-" + std::to_string(::getpid()));
+    fs::path dir =
+        fs::path(FSV_BINARY_DIR) / "test-controller" / (name + "-" + std::to_string(::getpid()));
     fs::remove_all(dir);
     fs::create_directories(dir);
     return dir;
@@ -186,8 +186,7 @@ TEST(Controller, RecorderClosingTheLinkRemovesItsSessionAndTellsTheUser) {
 
     yard.sim.stop();
     ASSERT_TRUE(eventually([&] { return c.sessionCount() == 0; }));
-    const std::string text =
-        "Yard DVR (127.0.0.1) is closed by remote site!";
+    const std::string text = "Yard DVR (127.0.0.1) is closed by remote site!";
     ASSERT_TRUE(eventually([&] { return port.saw(text); }));
     for (auto& b : port.boxes())
         if (b.text == text) {
@@ -208,7 +207,8 @@ TEST(Controller, RecorderDroppingTheLinkMidDownloadLeavesItsWorkAsTempFile) {
     {
         std::ofstream f(dir / "Cam01" / "20261201" / "100000.avi", std::ios::binary);
         std::vector<char> block(16 * 1024, 'x');
-        for (int i = 0; i < 16; ++i) f.write(block.data(), static_cast<std::streamsize>(block.size()));
+        for (int i = 0; i < 16; ++i)
+            f.write(block.data(), static_cast<std::streamsize>(block.size()));
     }
     for (int answer : {mb::kIdYes, mb::kIdNo}) {
         SimProcess sim({"--recordings", dir.string(), "--user", "admin", "--password", "pw",
@@ -237,9 +237,8 @@ TEST(Controller, RecorderDroppingTheLinkMidDownloadLeavesItsWorkAsTempFile) {
         item.eventKey = "20261201100000";
         item.size = 16 * 16 * 1024;
         item.outputPath = (data / "Cam01-100000.avi").string();
-        ASSERT_TRUE(c.withDownloads(*id, [&](download::DownloadSession& d) {
-            EXPECT_TRUE(d.enqueue(item));
-        }));
+        ASSERT_TRUE(c.withDownloads(
+            *id, [&](download::DownloadSession& d) { EXPECT_TRUE(d.enqueue(item)); }));
 
         const std::string question =
             "Yard DVR (127.0.0.1) is closed by remote site!\nSave the unfinished work as a resume "
@@ -269,8 +268,8 @@ TEST(Controller, UnfinishedWorkAtStartUp) {
     ASSERT_TRUE(bytes);
     ASSERT_EQ(bytes->size(), 101u);  // a header without records
     auto write = [](const fs::path& p, std::vector<uint8_t> b) {
-        std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(b.data()),
-                                                 static_cast<std::streamsize>(b.size()));
+        std::ofstream(p, std::ios::binary)
+            .write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
     };
     struct Case {
         size_t size;

@@ -86,8 +86,10 @@ TEST(FrameSlot, BurstFromAStreamThreadEndsWithTheLastPictureAndAllocatesNothingP
             if (p.line(kH - 1)[4] != 0x40 || p.line(0)[2] != 0x7F || p.line(0)[3] != 0xFF)
                 torn = true;
             if (p.bits.data() != buffers[0]) {
-                if (!buffers[1]) buffers[1] = p.bits.data();
-                else if (p.bits.data() != buffers[1]) strayBuffer = true;
+                if (!buffers[1])
+                    buffers[1] = p.bits.data();
+                else if (p.bits.data() != buffers[1])
+                    strayBuffer = true;
             }
             ++taken;
         });
@@ -120,16 +122,15 @@ TEST(FrameSlot, ConversionAndRejectedInput) {
     FrameSlot slot;
     EXPECT_FALSE(slot.takeNewest([](const Picture&) {}));
     // 3 × 2, bottom-up, lines padded to 12 bytes: bottom line first.
-    const std::vector<uint8_t> bits = {
-        1, 2, 3, 4, 5, 6, 7, 8, 9, 0, 0, 0,            // bottom line
-        10, 11, 12, 13, 14, 15, 16, 17, 18, 0, 0, 0};  // top line
+    const std::vector<uint8_t> bits = {1,  2,  3,  4,  5,  6,  7,  8,  9,  0, 0, 0,   // bottom line
+                                       10, 11, 12, 13, 14, 15, 16, 17, 18, 0, 0, 0};  // top line
     ASSERT_TRUE(convertBottomUp24(3, 2, bits, slot));
     slot.publish();
     slot.takeNewest([](const Picture& p) {
         EXPECT_EQ(p.stride, 12);
         EXPECT_EQ(std::vector<uint8_t>(p.bits.begin(), p.bits.end()),
                   (std::vector<uint8_t>{10, 11, 12, 255, 13, 14, 15, 255, 16, 17, 18, 255,  //
-                                        1, 2, 3, 255, 4, 5, 6, 255, 7, 8, 9, 255}));
+                                        1,  2,  3,  255, 4,  5,  6,  255, 7,  8,  9,  255}));
     });
     // Too short for its size, or no size: nothing is drawn.
     EXPECT_FALSE(convertBottomUp24(3, 2, std::span(bits).first(23), slot));

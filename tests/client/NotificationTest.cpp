@@ -128,9 +128,9 @@ TEST(NotificationQueue, FrequentUpdatesKeepTheirLatestValueAndTheirPlace) {
             seen.push_back(std::to_string(static_cast<unsigned>(m->message)) + ":" +
                            std::to_string(m->wParam));
     });
-    EXPECT_EQ(seen, (std::vector<std::string>{"row1=50", "session3", "row2=5", "pos0=7x2",
-                                              "pos1=3x1", "frame4", "1063:20", "1056:2",
-                                              "1056:2"}));
+    EXPECT_EQ(seen,
+              (std::vector<std::string>{"row1=50", "session3", "row2=5", "pos0=7x2", "pos1=3x1",
+                                        "frame4", "1063:20", "1056:2", "1056:2"}));
     // After a drain the same row is news again, and wakes the front end again.
     q.push(row(1, 60));
     EXPECT_EQ(wakes, 2);
@@ -184,7 +184,8 @@ TEST(QueuedUserPort, QuestionsAreAnsweredByTheFrontEndOrReleasedByTheExitEvent) 
     // The open dialog of several files.
     std::vector<std::filesystem::path> files;
     std::thread opener([&] {
-        files = port.openFilesDialog("/videos", "FSV Save AVI File(*.AVI)|*.avi|All Files(*.*)|*.*||");
+        files =
+            port.openFilesDialog("/videos", "FSV Save AVI File(*.AVI)|*.avi|All Files(*.*)|*.*||");
     });
     asked = drainUntilQuestion();
     EXPECT_EQ(asked.kind, Question::Kind::OpenFiles);
