@@ -389,8 +389,7 @@ void Controller::housekeeping() {
 }
 
 void Controller::closeChannel(int channel) {
-    // The channel table of the panels is the front end's for now: it hears the request.
-    notes_.push(PanelNote{PanelMessage::ChannelChanged, channel, 0});
+    if (onCloseChannel && !exiting()) onCloseChannel(channel);
 }
 
 void Controller::destroy(std::unique_ptr<Session> s) {

@@ -97,6 +97,9 @@ class Controller {
     // Loads and starts the work of a resume file; the housekeeping thread calls it for every
     // queued file and deletes the file afterwards. Without one the files are only deleted.
     std::function<void(const std::filesystem::path&)> onResumeFile;
+    // Closes channel n of the channel view; the housekeeping thread calls it for every queued
+    // channel, highest first. The channel table is not part of the controller yet.
+    std::function<void(int)> onCloseChannel;
     // Asks the recorder of the event list's current entry again (the recorder refresh).
     void refreshRecorder(int connectionNumber);
 

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <mutex>
 #include <thread>
 
 #include "SimProcess.h"
@@ -112,6 +113,17 @@ TEST(Controller, TwoRecordersAtOnceAndEveryWayOfClosingThem) {
     Controller c(options(scratch("two")), port, notes);
     EXPECT_EQ(c.lastRequest().kind, 0xFFFF);
     EXPECT_EQ(c.lastRequest().port, 5066);
+    std::mutex closedLock;
+    std::vector<int> closedChannels;
+    c.onCloseChannel = [&](int n) {
+        std::lock_guard lock(closedLock);
+        closedChannels.push_back(n);
+    };
+    c.queueChannelClose(3);
+    ASSERT_TRUE(eventually([&] {
+        std::lock_guard lock(closedLock);
+        return closedChannels == std::vector<int>{3};
+    }));
 
     // Interactive connects: the connect thread takes the request and logs in.
     ASSERT_TRUE(c.connect(yard.request()));
