@@ -35,6 +35,10 @@ class HeadlessConnection::Port : public UserPort {
                                          const std::string& filter) override {
         return outer_.openFileDialog(start, filter);
     }
+    std::vector<std::filesystem::path> openFilesDialog(const std::filesystem::path& start,
+                                                       const std::string& filter) override {
+        return outer_.openFilesDialog(start, filter);
+    }
     std::string first() {
         std::lock_guard lock(mutex_);
         return first_;

@@ -33,6 +33,7 @@ public:
     std::function<void(const std::string&, unsigned)> onMessage;  // also called, e.g. to print
     std::function<void(const Post&)> onPost;
     std::filesystem::path folderAnswer, saveAnswer, openAnswer;
+    std::vector<std::filesystem::path> openManyAnswer;
 
     int messageBox(const std::string& text, unsigned type, bool direct) override {
         std::function<void(const std::string&, unsigned)> cb;
@@ -83,6 +84,11 @@ public:
                                          const std::string&) override {
         std::lock_guard lock(mutex_);
         return openAnswer;
+    }
+    std::vector<std::filesystem::path> openFilesDialog(const std::filesystem::path&,
+                                                       const std::string&) override {
+        std::lock_guard lock(mutex_);
+        return openManyAnswer;
     }
 
     std::vector<Box> boxes() const {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace fsv {
 
@@ -13,12 +14,14 @@ namespace fsv {
 namespace mb {
 inline constexpr unsigned kOk = 0x0;
 inline constexpr unsigned kYesNo = 0x4;
+inline constexpr unsigned kRetryCancel = 0x5;
 inline constexpr unsigned kIconStop = 0x10;  // also the error icon
 inline constexpr unsigned kIconQuestion = 0x20;
 inline constexpr unsigned kIconWarning = 0x30;
 inline constexpr unsigned kIconInformation = 0x40;
 inline constexpr int kIdOk = 1;
 inline constexpr int kIdCancel = 2;
+inline constexpr int kIdRetry = 4;
 inline constexpr int kIdYes = 6;
 inline constexpr int kIdNo = 7;
 }  // namespace mb
@@ -67,6 +70,14 @@ public:
                                                  const std::string& defaultExtension) = 0;
     virtual std::filesystem::path openFileDialog(const std::filesystem::path& start,
                                                  const std::string& filter) = 0;
+    // An open dialog with multiple selection; empty when cancelled. A port without one offers
+    // its single-file dialog.
+    virtual std::vector<std::filesystem::path> openFilesDialog(const std::filesystem::path& start,
+                                                               const std::string& filter) {
+        auto one = openFileDialog(start, filter);
+        if (one.empty()) return {};
+        return {one};
+    }
 };
 
 }  // namespace fsv

@@ -51,8 +51,8 @@ PeriodSummary PeriodQuery::run(RecorderCatalog& catalog, const std::vector<int>&
                 if (which == 0) return giveUp(PeriodOutcome::Exiting);
                 const bool again =
                     askOnTimeout && port_ &&
-                    port_->messageBox(kTimeoutQuestion, mb::kYesNo | mb::kIconInformation, true) ==
-                        mb::kIdYes;
+                    port_->messageBox(kTimeoutQuestion, mb::kRetryCancel | mb::kIconInformation,
+                                      true) == mb::kIdRetry;
                 if (!again) return giveUp(PeriodOutcome::Cancelled);
             }
             waiter_.busy = false;

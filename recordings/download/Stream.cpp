@@ -336,6 +336,9 @@ void Stream::runPlay() {
     uint32_t received = 0;
     bool skipAdvance = false;
     bool failed = false;
+    // The picture handed to the display; it keeps its memory from frame to frame.
+    int width = 0, height = 0;
+    std::vector<uint8_t> bits;
     while (!failed) {
         if (download) {
             if (received >= frameCount) break;
@@ -385,11 +388,9 @@ void Stream::runPlay() {
         const int panel = panel_.load();
         if (ctx_.display && panel >= 0) {
             // A stream without a panel keeps receiving; its pictures are not drawn.
-            int w = 0, h = 0;
-            std::vector<uint8_t> bits;
-            const bool have =
-                file ? file->picture(&w, &h, &bits) : decoder && decoder->picture(&w, &h, &bits);
-            if (have) ctx_.display->draw(panel, w, h, bits);
+            const bool have = file ? file->picture(&width, &height, &bits)
+                                   : decoder && decoder->picture(&width, &height, &bits);
+            if (have) ctx_.display->draw(panel, width, height, bits);
         }
         play_.shown(time);
         ++received;

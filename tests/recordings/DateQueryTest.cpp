@@ -266,7 +266,7 @@ TEST(PeriodQuery, SilentRecorderTimeOutAndStops) {
     };
     const Case cases[] = {
         {"cancel at first time-out",
-         {mb::kIdNo},
+         {mb::kIdCancel},
          false,
          false,
          false,
@@ -274,7 +274,7 @@ TEST(PeriodQuery, SilentRecorderTimeOutAndStops) {
          PeriodOutcome::Cancelled,
          1},
         {"wait again, reply comes",
-         {mb::kIdYes},
+         {mb::kIdRetry},
          true,
          false,
          false,
@@ -315,6 +315,10 @@ TEST(PeriodQuery, SilentRecorderTimeOutAndStops) {
         trigger.join();
         EXPECT_EQ(s.outcome, c.outcome) << c.name;
         EXPECT_EQ(static_cast<int>(f.port.boxes().size()), c.questions) << c.name;
+        for (auto& b : f.port.boxes()) {
+            EXPECT_EQ(b.text, kTimeoutQuestion) << c.name;
+            EXPECT_EQ(b.type, mb::kRetryCancel | mb::kIconInformation) << c.name;
+        }
         EXPECT_FALSE(f.waiter.busy) << c.name;
     }
 }

@@ -1,0 +1,185 @@
+#pragma once
+// The main panel's work without a window: the logged-in sessions and their lock, the connect
+// thread, the close queues and the housekeeping thread that works them off, the recorder that
+// closes the link, the unfinished work found at start-up, and the orderly shut-down. Every
+// front end (the desktop program, fsv) drives the same controller; what the user must see or
+// answer goes through the UserPort it is given (normally a QueuedUserPort) and the
+// notification queue, by session id, never by pointer.
+
+#include <atomic>
+#include <cstdint>
+#include <ctime>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "client/Notifications.h"
+#include "net/ServerSession.h"
+#include "net/Transport.h"
+#include "platform/Event.h"
+#include "platform/Shared.h"
+#include "recordings/EventList.h"
+#include "recordings/SessionCatalogs.h"
+#include "recordings/download/Link.h"
+#include "recordings/download/SessionBinding.h"
+#include "recordings/download/Work.h"
+
+namespace fsv::client {
+
+inline constexpr const char* kStillConnectedQuestion =
+    "Still have some connections.\nAre you sure want to exit?";
+inline constexpr const char* kCloseAllQuestion = "Close all connection!\nAre you sure?";
+
+// Descending insertion of the close queues: `value` goes before the first smaller number, and
+// a number already queued is not queued again (false).
+bool insertDescending(std::vector<int>& queue, int value);
+
+class Controller {
+  public:
+    struct Options {
+        std::filesystem::path dataFolder;  // resume files
+        net::SessionTiming timing;
+        net::TransportTiming transport;
+        download::DownloadSettings download;
+        // The program's exit event (manual reset), shared with the front end's port so that
+        // its questions end with the program; none: the controller has one of its own.
+        platform::Event* exitEvent = nullptr;
+    };
+    struct SessionSummary {
+        SessionId id = -1;
+        std::string recorderName;
+        std::string address;
+        std::time_t connectionTime = 0;
+        int connectionNumber = -1;
+        int works = 0;  // items waiting or running in the session's queues
+    };
+
+    Controller(Options options, UserPort& user, NotificationQueue& notes);
+    // Shuts down without asking when that has not happened yet.
+    ~Controller();
+    Controller(const Controller&) = delete;
+    Controller& operator=(const Controller&) = delete;
+
+    // Start-up: "Auto*.rsm" files under 102 bytes are deleted, the others lead to the
+    // unfinished-work question; Yes queues them for the housekeeping thread (resume-work),
+    // No deletes them. Returns the files queued.
+    std::vector<std::filesystem::path> startUp();
+
+    // Interactive connect: the request becomes the last request and the connect thread logs in
+    // with it. True once the thread took its parameters; false when it could not start or the
+    // status cancel came first. A connect still running is waited for first.
+    bool connect(const ConnectRequest& request);
+    // Waits for the connect thread, if one runs.
+    void waitConnect();
+    // Programmatic connect on the calling thread: the session once its server information has
+    // arrived; nullopt when the login failed (the session is gone) or the wait was ended by the
+    // status cancel, the exit or the session's stop (the session then stays in the list).
+    std::optional<SessionId> connectAndWait(const ConnectRequest& request);
+
+    ConnectRequest lastRequest() const;
+    int sessionCount() const;
+    std::vector<SessionSummary> sessions() const;
+    // Runs `f` with the session's download queues under the session-list lock; false when the
+    // session is not (or no longer) in the list or has no queues.
+    bool withDownloads(SessionId id, const std::function<void(download::DownloadSession&)>& f);
+
+    // The close queues. A position or channel already queued is not queued again.
+    void queueConnectionClose(int position, std::string resumeFile = {});
+    void queueChannelClose(int channel);
+    // Asks kCloseAllQuestion when sessions exist; Yes queues every position, last first.
+    void closeAllConnections();
+    // Sets resume-work: the housekeeping thread takes the next queued resume file.
+    void queueResumeFile(std::filesystem::path file);
+    // Loads and starts the work of a resume file; the housekeeping thread calls it for every
+    // queued file and deletes the file afterwards. Without one the files are only deleted.
+    std::function<void(const std::filesystem::path&)> onResumeFile;
+    // Closes channel n of the channel view; the housekeeping thread calls it for every queued
+    // channel, highest first. The channel table is not part of the controller yet.
+    std::function<void(int)> onCloseChannel;
+    // Asks the recorder of the event list's current entry again (the recorder refresh).
+    void refreshRecorder(int connectionNumber);
+
+    // Shut-down. With `ask` and sessions open, asks kStillConnectedQuestion; No cancels (false).
+    // Otherwise: the exiting flag, the exit event, every session destroyed, the housekeeping
+    // and connect threads ended. Safe to call more than once.
+    bool shutDown(bool ask);
+
+    platform::Event& exitEvent() { return exit_; }
+    platform::Event& statusCancelEvent() { return statusCancel_; }
+    EventList& eventList() { return events_; }
+    download::WorkList& workList() { return work_; }
+    bool exiting() const { return exiting_.load(); }
+    // The queued positions, as the housekeeping thread will take them (tests).
+    std::vector<int> pendingConnectionCloses() const;
+
+  private:
+    struct Session;
+    class SessionPort;
+    class EventListNotes;
+
+    void housekeeping();
+    void closeConnection(int position, const std::string& resumeFile);
+    void closeChannel(int channel);
+    void remoteClosed(SessionId id);
+    void runResumeFile();
+    void connectThread();
+    // Steps after a successful login: the session list, its id, the notes.
+    SessionId adopt(std::shared_ptr<net::ServerSession> session);
+    std::unique_ptr<net::ServerSession> newSession();
+    // `items` of the session as a resume file at `path`; false when there was nothing to keep.
+    bool writeUnfinished(Session& s, const std::vector<download::WorkItem>& items,
+                         const std::filesystem::path& path);
+    void destroy(std::unique_ptr<Session> s);
+    void sessionGone(const void* session);  // the recorder closed the link (transport thread)
+
+    Options options_;
+    UserPort& user_;
+    NotificationQueue& notes_;
+    std::unique_ptr<SessionPort> port_;  // what the sessions and queues talk to
+
+    platform::Event ownExit_{platform::Event::Reset::Manual};
+    platform::Event& exit_;
+    platform::Event statusCancel_{platform::Event::Reset::Manual};
+    std::atomic<bool> exiting_{false};
+    std::atomic<bool> shutDown_{false};
+
+    std::unique_ptr<EventListNotes> eventNotes_;
+    EventList events_;
+    SessionCatalogs catalogs_;
+    download::WorkList work_;
+    download::DownloadContext context_;
+    std::unique_ptr<net::ConnectionManager> transport_;
+
+    mutable std::mutex sessionLock_;
+    std::vector<std::unique_ptr<Session>> sessions_;
+    SessionId nextId_ = 1;
+
+    mutable std::mutex requestLock_;
+    ConnectRequest last_;
+    platform::Event paramsTaken_{platform::Event::Reset::Auto};
+    std::thread connect_;
+
+    // Housekeeping: stop, channel close, connection close, recorder refresh, resume work, and
+    // the recorders that closed the link.
+    platform::Event stop_{platform::Event::Reset::Manual};
+    platform::Event channelCloseEv_{platform::Event::Reset::Auto};
+    platform::Event connectionCloseEv_{platform::Event::Reset::Auto};
+    platform::Event refreshEv_{platform::Event::Reset::Auto};
+    platform::Event resumeEv_{platform::Event::Reset::Auto};
+    platform::Event remoteClosedEv_{platform::Event::Reset::Auto};
+    mutable std::mutex channelQueueLock_, connectionQueueLock_, resumeQueueLock_, remoteLock_,
+        refreshLock_;
+    std::vector<int> channelQueue_;
+    std::vector<int> connectionQueue_;
+    std::vector<std::string> connectionResume_;  // parallel to connectionQueue_
+    std::vector<std::filesystem::path> resumeQueue_;
+    std::vector<SessionId> remoteClosed_;
+    int refreshNumber_ = -1;
+    std::thread housekeeping_;
+};
+
+}  // namespace fsv::client

@@ -1,0 +1,90 @@
+#pragma once
+// The pictures of the display panels. Each panel has a slot with two pictures: the stream or
+// playback thread fills the back one, then swaps it to the front under a short lock and marks
+// the slot dirty; the front end takes the front picture when it is woken. Pictures are 32-bit
+// BGRX, top-down (the byte order a QImage of Format_RGB32 has on a little-endian machine), so
+// the front end draws them without converting. A slot allocates only when the picture size
+// changes, never per frame.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <span>
+#include <vector>
+
+#include "client/Notifications.h"
+#include "recordings/download/Link.h"
+
+namespace fsv::client {
+
+struct Picture {
+    int width = 0;
+    int height = 0;
+    int stride = 0;  // bytes per line
+    std::vector<uint8_t> bits;
+
+    uint8_t* line(int y) { return bits.data() + static_cast<size_t>(y) * stride; }
+    const uint8_t* line(int y) const { return bits.data() + static_cast<size_t>(y) * stride; }
+};
+
+class FrameSlot {
+  public:
+    // Producer side, one thread at a time. The picture to fill, sized width × height; its
+    // memory stays where it is as long as the size does.
+    Picture& back(int width, int height);
+    // Makes the back picture the newest. True when the slot was clean, i.e. the front end has
+    // taken every earlier picture and needs to hear of this one.
+    bool publish();
+
+    // Front end side. Calls f(const Picture&) with the newest picture, under the slot's lock
+    // (the producer meanwhile fills the other picture and waits only to swap). False, without
+    // a call, before the first picture.
+    template <class F>
+    bool takeNewest(F&& f) {
+        std::lock_guard lock(mutex_);
+        if (published_ == 0) return false;
+        dirty_ = false;
+        f(static_cast<const Picture&>(pictures_[front_]));
+        return true;
+    }
+    bool dirty() const;
+    uint64_t published() const;
+
+  private:
+    mutable std::mutex mutex_;
+    Picture pictures_[2];
+    int front_ = 0;  // changed by the producer only, under the lock
+    bool dirty_ = false;
+    uint64_t published_ = 0;
+};
+
+// The slots of every panel, made once: a slot's address never changes.
+class FrameSlots {
+  public:
+    explicit FrameSlots(int panels);
+    int size() const { return static_cast<int>(slots_.size()); }
+    // nullptr for a panel that does not exist.
+    FrameSlot* slot(PanelId panel);
+
+  private:
+    std::vector<std::unique_ptr<FrameSlot>> slots_;
+};
+
+// Converts a bottom-up 24-bit picture (lines padded to 4 bytes) into `out`, sized to match.
+// False, leaving `out` alone, when `bits` is too short for the size.
+bool convertBottomUp24(int width, int height, std::span<const uint8_t> bits, FrameSlot& out);
+
+// The stream threads' display over the slots: each picture goes into its panel's slot and the
+// front end hears FrameReady once per batch of pictures it has not taken.
+class SlotDisplay : public download::FrameDisplay {
+  public:
+    SlotDisplay(FrameSlots& slots, NotificationQueue& queue) : slots_(slots), queue_(queue) {}
+    void draw(int panel, int width, int height, std::span<const uint8_t> bits) override;
+
+  private:
+    FrameSlots& slots_;
+    NotificationQueue& queue_;
+};
+
+}  // namespace fsv::client

@@ -1,0 +1,127 @@
+#pragma once
+// The one way worker threads reach a front end: typed notifications in one queue.
+//
+// Workers push from any thread; the front end drains on its own thread. The queue calls its
+// wake function only when it goes from empty to non-empty, so a front end is woken once per
+// batch however many workers report. Frequent updates (a work-list row, a panel's play
+// position, a new picture) keep only their latest value while they wait. Sessions, rows and
+// panels are named by number: nothing queued points at an object a worker may delete.
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "platform/UserPort.h"
+#include "recordings/download/Work.h"
+
+namespace fsv::client {
+
+using SessionId = int;  // the controller's number of a session, never reused
+using PanelId = int;    // the display panel's position in the channel view
+
+// The deferred message box.
+struct MessageBoxNote {
+    std::string text;
+    unsigned type = mb::kOk;
+};
+
+// One of the panel's private messages 1055…1063 (PanelMessage), with the panel's arguments.
+// RecorderClosed carries the session's id in wParam. DownloadValue keeps only the latest value
+// per channel (lParam).
+struct PanelNote {
+    PanelMessage message = PanelMessage::LayoutChannels;
+    intptr_t wParam = 0;
+    intptr_t lParam = 0;
+};
+
+// The event list changed: the shown recorder, channel and day need redrawing (Refresh), the
+// recorders came or went (Recorders), or one event's mark changed (Row: key and mark).
+struct EventListChanged {
+    enum class What { Refresh, Recorders, Row };
+    What what = What::Refresh;
+    std::string key;
+    int mark = 0;
+};
+
+// A row of the download list changed; only the latest state of each row is kept.
+struct WorkRowChanged {
+    download::WorkRow row;
+};
+
+// The play position of a panel; only the latest is kept.
+struct PlaybackPosition {
+    PanelId panel = -1;
+    uint32_t position = 0;
+    uint32_t frameCount = 0;
+    int speed = 0;
+};
+
+// The panel's frame slot holds a picture the front end has not taken yet.
+struct FrameReady {
+    PanelId panel = -1;
+};
+
+struct SessionAdded {
+    SessionId session = -1;
+    std::string name;     // the recorder's name
+    std::string address;  // as typed
+};
+
+struct SessionRemoved {
+    SessionId session = -1;
+};
+
+// A worker waits for the answer (QueuedUserPort::answer with this id) or the exit event.
+struct Question {
+    enum class Kind { Box, ExistingFile, Folder, SaveFile, OpenFile, OpenFiles };
+    uint64_t id = 0;
+    Kind kind = Kind::Box;
+    std::string text;  // the box's text, or the folder dialog's caption
+    unsigned type = mb::kOk;
+    std::filesystem::path path;  // the existing file, or where a dialog starts
+    std::string filter;
+    std::string defaultExtension;
+    bool offerResume = false;
+};
+
+using Notification =
+    std::variant<MessageBoxNote, PanelNote, EventListChanged, WorkRowChanged, PlaybackPosition,
+                 FrameReady, SessionAdded, SessionRemoved, Question>;
+
+class NotificationQueue {
+  public:
+    using Wake = std::function<void()>;
+
+    // `wake` is called on the pushing thread, outside the queue's lock, each time the queue
+    // goes from empty to non-empty. It should only schedule a drain.
+    explicit NotificationQueue(Wake wake = {});
+    NotificationQueue(const NotificationQueue&) = delete;
+    NotificationQueue& operator=(const NotificationQueue&) = delete;
+
+    void push(Notification n);
+
+    // Hands everything queued so far to `handle`, in order, on the calling thread; returns how
+    // many. A handler may push (that starts a new batch and a new wake) and may drain again.
+    size_t drain(const std::function<void(Notification&)>& handle);
+
+    bool empty() const;
+
+  private:
+    static std::optional<uint64_t> coalesceKey(const Notification& n);
+
+    Wake wake_;
+    mutable std::mutex mutex_;
+    std::vector<Notification> items_;
+    // The queued entry of every update that keeps only its latest value: key, index in items_.
+    std::vector<std::pair<uint64_t, size_t>> latest_;
+    std::vector<Notification> spare_;  // a drained batch's storage, reused by the next one
+};
+
+}  // namespace fsv::client
