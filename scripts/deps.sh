@@ -8,6 +8,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libsimpleini-dev libicu-dev libcli11-dev nlohmann-json3-dev
   clang libclang-rt-14-dev
+  qt6-base-dev xvfb xauth imagemagick
 )
 missing=()
 for p in "${PACKAGES[@]}"; do
