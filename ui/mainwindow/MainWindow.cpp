@@ -2,10 +2,12 @@
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QFrame>
 #include <QHeaderView>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMoveEvent>
+#include <QSplitter>
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
@@ -33,7 +35,7 @@ constexpr ButtonText kButtons[8] = {
     {"windowsButton", "Windows", "Show or hide the list windows", "Ctrl+4"},
     {"openAviButton", "Open AVI", "Play AVI files from the disk", "Ctrl+5"},
     {"modeButton", "Mode", "Normal or advanced view", "Ctrl+6"},
-    {"closeButton", "Disconnect", "Close connections", "Ctrl+7"},
+    {"closeButton", "Close", "Close connections", "Ctrl+7"},
     {"connectButton", "Connect To...", "Connect to a recorder", "Ctrl+8"},
 };
 
@@ -55,7 +57,23 @@ MainWindow::MainWindow(ViewerBackend& backend, QWidget* parent)
                                       QStringLiteral("Audio")});
     connectionList_->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
     connectionList_->header()->setStretchLastSection(true);
-    setCentralWidget(connectionList_);
+    // The channel view takes the panels of open channels; below it the open connections.
+    auto* channelView = new QFrame(this);
+    channelView->setObjectName(QStringLiteral("channelView"));
+    channelView->setAccessibleName(QStringLiteral("Channel View"));
+    channelView->setAutoFillBackground(true);
+    QPalette black = channelView->palette();
+    black.setColor(QPalette::Window, Qt::black);
+    channelView->setPalette(black);
+    auto* split = new QSplitter(Qt::Vertical, this);
+    split->setObjectName(QStringLiteral("mainSplitter"));
+    split->addWidget(channelView);
+    split->addWidget(connectionList_);
+    split->setStretchFactor(0, 3);
+    split->setStretchFactor(1, 1);
+    split->setChildrenCollapsible(false);
+    split->setSizes({450, 150});
+    setCentralWidget(split);
 
     status_ = new StatusWindow(this, [this] { backend_.cancelWait(); });
 
@@ -115,7 +133,7 @@ void MainWindow::buildMenus() {
     commands_[cmd::kNormal]->setCheckable(true);
     commands_[cmd::kAdvanced]->setCheckable(true);
 
-    closeMenu_ = new QMenu(QStringLiteral("&Disconnect"), this);
+    closeMenu_ = new QMenu(QStringLiteral("C&onnections"), this);
     closeMenu_->setObjectName(QStringLiteral("closeMenu"));
     closeMenu_->addAction(addCommand(cmd::kCloseAllConnections,
                                      QStringLiteral("Close &All Connections"),
