@@ -22,6 +22,7 @@
 #include "app/Viewer.h"
 #include "platform/UserPort.h"
 #include "state/AddressBook.h"
+#include "state/ConnectionSet.h"
 #include "state/LoginLog.h"
 #include "state/ResumeFile.h"
 #include "state/Settings.h"
@@ -145,12 +146,24 @@ class ViewerTest : public QObject {
         QTRY_VERIFY_WITH_TIMEOUT(!viewer_->backend().connecting(), kWait);
         QCOMPARE(connections(), 1);
 
-        // Exit with a connection: No keeps everything running, Yes ends it without hanging.
+        // The connective status saved and loaded again: one more connection to the same recorder.
+        const fs::path set = home() / "site.sav";
+        script_.saveFiles = {set};
+        viewer_->window().runCommand(cmd::kSaveConnectiveStatus);
+        auto saved = fsv::state::loadConnectionSet(set);
+        QCOMPARE(saved.value.size(), size_t(1));
+        QCOMPARE(saved.value[0].port, sim.port());
+        QCOMPARE(saved.value[0].password, std::string("pw"));
+        script_.openFiles = {set};
+        viewer_->window().runCommand(cmd::kLoadConnectiveStatus);
+        QTRY_COMPARE_WITH_TIMEOUT(connections(), 2, kWait);
+
+        // Exit with connections: No keeps everything running, Yes ends it without hanging.
         script_.answers = {fsv::mb::kIdNo};
         viewer_->window().close();
         QVERIFY(script_.saw(kStillConnectedQuestion));
         QVERIFY(viewer_->window().isVisible());
-        QCOMPARE(connections(), 1);
+        QCOMPARE(connections(), 2);
         script_.answers = {fsv::mb::kIdYes};
         QElapsedTimer t;
         t.start();
@@ -301,6 +314,17 @@ class ViewerTest : public QObject {
         QVERIFY(c->isVisible());
         QTest::mouseClick(c->findChild<QPushButton*>("cancelButton"), Qt::LeftButton);
         QVERIFY(!fs::exists(fsv::state::loginLogPath()));
+
+        // Files that are not what they claim give the reader's message and nothing else.
+        std::ofstream(home() / "bad.sav") << "KOR_FSV_Lin";
+        std::ofstream(home() / "bad.rsm") << "KorFSV_Resume4";
+        script_.openFiles = {home() / "bad.sav", home() / "bad.rsm"};
+        viewer_->window().runCommand(cmd::kLoadConnectiveStatus);
+        viewer_->window().runCommand(cmd::kLoadResumeFile);
+        QTRY_COMPARE(script_.shown.size(), size_t(3));
+        QCOMPARE(script_.shown[1].text, std::string(fsv::state::kUnexpectedFileFormat));
+        QCOMPARE(script_.shown[2].text, std::string(fsv::state::kUnexpectedFileFormat));
+        QVERIFY(!viewer_->backend().connecting());
     }
 
     void secondInstanceEndsAtOnce() {
