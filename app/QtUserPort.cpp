@@ -2,8 +2,8 @@
 
 #include <QFileDialog>
 #include <QMessageBox>
-#include <QPushButton>
 #include <QMetaObject>
+#include <QPushButton>
 #include <QThread>
 #include <QWidget>
 #include <memory>

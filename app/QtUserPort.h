@@ -13,8 +13,6 @@
 #include "platform/UserPort.h"
 #include "ui/ViewerBackend.h"
 
-
-
 namespace fsv::app {
 
 class QtUserPort : public UserPort {

@@ -12,11 +12,16 @@ PromptScript* gScript = nullptr;
 
 QMessageBox::Icon iconOf(unsigned type) {
     switch (type & 0xF0) {
-        case mb::kIconStop: return QMessageBox::Critical;
-        case mb::kIconQuestion: return QMessageBox::Question;
-        case mb::kIconWarning: return QMessageBox::Warning;
-        case mb::kIconInformation: return QMessageBox::Information;
-        default: return QMessageBox::NoIcon;
+        case mb::kIconStop:
+            return QMessageBox::Critical;
+        case mb::kIconQuestion:
+            return QMessageBox::Question;
+        case mb::kIconWarning:
+            return QMessageBox::Warning;
+        case mb::kIconInformation:
+            return QMessageBox::Information;
+        default:
+            return QMessageBox::NoIcon;
     }
 }
 

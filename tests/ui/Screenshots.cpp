@@ -63,7 +63,8 @@ int main(int argc, char** argv) {
         ConnectToDialog* d = nullptr;
         if (!QTest::qWaitFor([&] { return (d = shown<ConnectToDialog>(w)) != nullptr; }, 5000))
             return 1;
-        d->findChild<QComboBox*>(QStringLiteral("addressCombo"))->setCurrentText(target.left(colon));
+        d->findChild<QComboBox*>(QStringLiteral("addressCombo"))
+            ->setCurrentText(target.left(colon));
         d->findChild<QLineEdit*>(QStringLiteral("portEdit"))->setText(target.mid(colon + 1));
         d->findChild<QLineEdit*>(QStringLiteral("idEdit"))->setText(QStringLiteral("admin"));
         d->findChild<QLineEdit*>(QStringLiteral("passwordEdit"))->setText(QStringLiteral("pw"));

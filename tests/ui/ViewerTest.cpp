@@ -50,11 +50,11 @@ T* shown(QWidget& parent) {
 }
 
 fs::path recordings() {
-    const fs::path dir = fs::path(FSV_BINARY_DIR) / "test-recordings" /
-                         ("viewer-" + std::to_string(::getpid()));
+    const fs::path dir =
+        fs::path(FSV_BINARY_DIR) / "test-recordings" / ("viewer-" + std::to_string(::getpid()));
     fs::remove_all(dir);
-    for (auto* f : {"Cam01/20261201/100000.avi", "Cam02/20261201/120000.avi",
-                    "Aud01/20261201/100000.wav"}) {
+    for (auto* f :
+         {"Cam01/20261201/100000.avi", "Cam02/20261201/120000.avi", "Aud01/20261201/100000.wav"}) {
         fs::create_directories((dir / f).parent_path());
         std::ofstream(dir / f);
     }
@@ -62,8 +62,8 @@ fs::path recordings() {
 }
 
 std::vector<std::string> simArgs() {
-    return {"--recordings", recordings().string(), "--user", "admin", "--password", "pw",
-            "--name", "Yard DVR"};
+    return {"--recordings", recordings().string(), "--user", "admin", "--password", "pw", "--name",
+            "Yard DVR"};
 }
 
 bool sawPrefix(const PromptScript& s, const std::string& prefix) {
@@ -96,7 +96,9 @@ class ViewerTest : public QObject {
     QToolButton* toolbarButton(const char* name) {
         return viewer_->window().findChild<QToolButton*>(QString::fromLatin1(name));
     }
-    int connections() { return viewer_->window().findChild<QTreeWidget*>("connectionList")->topLevelItemCount(); }
+    int connections() {
+        return viewer_->window().findChild<QTreeWidget*>("connectionList")->topLevelItemCount();
+    }
 
     void connectThroughDialog(const SimProcess& sim, const char* password) {
         QTest::mouseClick(toolbarButton("connectButton"), Qt::LeftButton);
@@ -176,11 +178,11 @@ class ViewerTest : public QObject {
     void addressBookOfFsvConnectsAndRecorderCloseIsReported() {
         SimProcess sim(simArgs());
         QVERIFY2(sim.started(), sim.error().c_str());
-        auto add = fsv::test::runProgram(
-            fsv::test::fsvPath(),
-            {"book", "add", "Yard", "127.0.0.1", "-u", "admin", "-p", "pw", "--port",
-             std::to_string(sim.port()), "--group", "Site"},
-            env());
+        auto add =
+            fsv::test::runProgram(fsv::test::fsvPath(),
+                                  {"book", "add", "Yard", "127.0.0.1", "-u", "admin", "-p", "pw",
+                                   "--port", std::to_string(sim.port()), "--group", "Site"},
+                                  env());
         QVERIFY2(add.status == 0, add.err.c_str());
         startViewer();
 

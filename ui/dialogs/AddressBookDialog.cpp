@@ -176,8 +176,8 @@ void AddressBookDialog::populate(std::optional<BookItem> select) {
         auto* top = new QTreeWidgetItem(tree_);
         make(top, BookItem{g, -1}, groups[size_t(g)].name, true);
         for (int e = 0; e < int(groups[size_t(g)].entries.size()); ++e)
-            make(new QTreeWidgetItem(top), BookItem{g, e}, groups[size_t(g)].entries[size_t(e)].name,
-                 false);
+            make(new QTreeWidgetItem(top), BookItem{g, e},
+                 groups[size_t(g)].entries[size_t(e)].name, false);
     }
     for (int e = 0; e < int(groups[0].entries.size()); ++e)
         make(new QTreeWidgetItem(tree_), BookItem{0, e}, groups[0].entries[size_t(e)].name, false);
@@ -224,8 +224,7 @@ void AddressBookDialog::showDetails(std::optional<BookItem> item) {
 }
 
 bool AddressBookDialog::commitDetails() {
-    if (!shown_ || !book_.valid(*shown_) || mode_ == Mode::Select || name_->isHidden())
-        return true;
+    if (!shown_ || !book_.valid(*shown_) || mode_ == Mode::Select || name_->isHidden()) return true;
     state::BookDetails d{textOf(name_), textOf(address_), textOf(id_), textOf(password_),
                          textOf(port_)};
     const BookItem item = *shown_;
@@ -305,7 +304,8 @@ void AddressBookDialog::labelEdited(QTreeWidgetItem* item) {
     const std::string typed = item->text(0).toStdString();
     auto r = book_.editLabel(*b, typed, false);
     switch (r.outcome) {
-        case state::LabelEdit::Unchanged: return;
+        case state::LabelEdit::Unchanged:
+            return;
         case state::LabelEdit::Removed:
             dirty_ = true;
             write();

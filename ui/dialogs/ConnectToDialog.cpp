@@ -118,9 +118,11 @@ void ConnectToDialog::accept() {
     }
     request_ = *check.request;
     std::vector<std::string> entries;
-    for (int i = 0; i < address_->count(); ++i) entries.push_back(address_->itemText(i).toStdString());
+    for (int i = 0; i < address_->count(); ++i)
+        entries.push_back(address_->itemText(i).toStdString());
     // A log that cannot be written does not stop the connect.
-    state::saveLoginLog(state::loginLogPath(), state::loginLogAfterConnect(entries, fields.address));
+    state::saveLoginLog(state::loginLogPath(),
+                        state::loginLogAfterConnect(entries, fields.address));
     QDialog::accept();
 }
 

@@ -28,8 +28,8 @@ SetupDialog::SetupDialog(QWidget* parent, std::filesystem::path ini)
 
     auto* download = new QGroupBox(QStringLiteral("Download..."), this);
     overwrite_ = check(download, "overwriteCheck", "Always &overwrite files", settings_.overwrite);
-    tell_ = check(download, "tellCheck", "Always &tell me when download is finished",
-                  settings_.tell);
+    tell_ =
+        check(download, "tellCheck", "Always &tell me when download is finished", settings_.tell);
     auto* dl = new QVBoxLayout(download);
     dl->addWidget(overwrite_);
     dl->addWidget(tell_);
@@ -47,8 +47,8 @@ SetupDialog::SetupDialog(QWidget* parent, std::filesystem::path ini)
     resolution_ = new QComboBox(panel);
     resolution_->setObjectName(QStringLiteral("resolutionCombo"));
     resolution_->setAccessibleName(QStringLiteral("Panel Resolution"));
-    resolution_->addItems({QStringLiteral("800 x 600"), QStringLiteral("1024 x 768"),
-                           QStringLiteral("1280 x 1024")});
+    resolution_->addItems(
+        {QStringLiteral("800 x 600"), QStringLiteral("1024 x 768"), QStringLiteral("1280 x 1024")});
     resolution_->setCurrentIndex(state::panelChoiceFor(settings_.panelWidth));
     auto* pl = new QVBoxLayout(panel);
     pl->addWidget(resolution_);

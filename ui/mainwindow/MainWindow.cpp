@@ -120,8 +120,8 @@ void MainWindow::buildMenus() {
                                        QKeySequence(QStringLiteral("Ctrl+Shift+D"))));
     windowsMenu_->addAction(addCommand(cmd::kDownloadHistory, QStringLiteral("Download History"),
                                        QKeySequence(QStringLiteral("Ctrl+Shift+H"))));
-    for (int id : {cmd::kChannelList, cmd::kConnectionList, cmd::kDownloadList,
-                   cmd::kDownloadHistory})
+    for (int id :
+         {cmd::kChannelList, cmd::kConnectionList, cmd::kDownloadList, cmd::kDownloadHistory})
         commands_[id]->setCheckable(true);
 
     modeMenu_ = new QMenu(QStringLiteral("&Mode"), this);
@@ -144,8 +144,8 @@ void MainWindow::buildMenus() {
 
     auto* channelMenu = new QMenu(QStringLiteral("&Channel"), this);
     channelMenu->setObjectName(QStringLiteral("channelMenu"));
-    channelMenu->addAction(addCommand(cmd::kPlay, QStringLiteral("&Play"),
-                                      QKeySequence(QStringLiteral("Ctrl+P"))));
+    channelMenu->addAction(
+        addCommand(cmd::kPlay, QStringLiteral("&Play"), QKeySequence(QStringLiteral("Ctrl+P"))));
     channelMenu->addAction(addCommand(cmd::kPause, QStringLiteral("P&ause"),
                                       QKeySequence(QStringLiteral("Ctrl+Shift+P"))));
     channelMenu->addAction(

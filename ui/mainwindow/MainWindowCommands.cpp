@@ -20,10 +20,18 @@ void MainWindow::dispatchButton(int line, int index) {
 void MainWindow::toolbarClicked(int index) {
     refreshCommands();
     switch (index) {
-        case kSetupButton: openSetup(); break;
-        case kAddressBookButton: openAddressBook(); break;
-        case kFileButton: popupAt(fileMenu_, index); break;
-        case kWindowsButton: popupAt(windowsMenu_, index); break;
+        case kSetupButton:
+            openSetup();
+            break;
+        case kAddressBookButton:
+            openAddressBook();
+            break;
+        case kFileButton:
+            popupAt(fileMenu_, index);
+            break;
+        case kWindowsButton:
+            popupAt(windowsMenu_, index);
+            break;
         case kOpenAviButton: {
             // Local playback arrives with the channel windows; the files are chosen already.
             setButtonState(kToolbarLine, kOpenAviButton, 1);
@@ -31,10 +39,17 @@ void MainWindow::toolbarClicked(int index) {
             setButtonState(kToolbarLine, kOpenAviButton, -1);
             break;
         }
-        case kModeButton: popupAt(modeMenu_, index); break;
-        case kCloseButton: popupAt(closeMenu_, index); break;
-        case kConnectButton: openConnectTo(); break;
-        default: break;
+        case kModeButton:
+            popupAt(modeMenu_, index);
+            break;
+        case kCloseButton:
+            popupAt(closeMenu_, index);
+            break;
+        case kConnectButton:
+            openConnectTo();
+            break;
+        default:
+            break;
     }
 }
 
@@ -61,7 +76,9 @@ void MainWindow::refreshCommands() {
 
 void MainWindow::runCommand(int id) {
     switch (id) {
-        case cmd::kCloseAllConnections: closeAllConnections(); break;
+        case cmd::kCloseAllConnections:
+            closeAllConnections();
+            break;
         case cmd::kSelectDisconnections:
         case cmd::kConnectionList:
         case cmd::kAdvanced:
@@ -76,12 +93,17 @@ void MainWindow::runCommand(int id) {
         case cmd::kSaveConnectiveStatus:
             if (!backend_.sessions().empty()) saveConnectiveStatus();
             break;
-        case cmd::kLoadConnectiveStatus: loadConnectiveStatus(); break;
-        case cmd::kLoadResumeFile: loadResumeFile(); break;
+        case cmd::kLoadConnectiveStatus:
+            loadConnectiveStatus();
+            break;
+        case cmd::kLoadResumeFile:
+            loadResumeFile();
+            break;
         case cmd::kDisconnect:
             // Only with a current channel (none can exist before the channel view).
             break;
-        default: break;
+        default:
+            break;
     }
     refreshCommands();
 }

@@ -60,16 +60,26 @@ void MainWindow::openSetup() {
 void MainWindow::onNotice(const ViewerNotice& n) {
     if (exiting_) return;  // nothing more is shown once the program is ending
     switch (n.kind) {
-        case ViewerNotice::Kind::ShowStatus: status_->showText(QString::fromStdString(n.text)); break;
-        case ViewerNotice::Kind::HideStatus: status_->hide(); break;
+        case ViewerNotice::Kind::ShowStatus:
+            status_->showText(QString::fromStdString(n.text));
+            break;
+        case ViewerNotice::Kind::HideStatus:
+            status_->hide();
+            break;
         case ViewerNotice::Kind::ConnectFinished:
             status_->hide();
             if (!backend_.connecting()) setButtonState(kToolbarLine, kConnectButton, -1);
             refreshConnectionList();
             break;
-        case ViewerNotice::Kind::SessionsChanged: refreshConnectionList(); break;
-        case ViewerNotice::Kind::RecorderClosed: recorderClosed(n.session); break;
-        case ViewerNotice::Kind::MessageBox: Prompts::box(this, n.text, n.type); break;
+        case ViewerNotice::Kind::SessionsChanged:
+            refreshConnectionList();
+            break;
+        case ViewerNotice::Kind::RecorderClosed:
+            recorderClosed(n.session);
+            break;
+        case ViewerNotice::Kind::MessageBox:
+            Prompts::box(this, n.text, n.type);
+            break;
     }
 }
 
@@ -79,7 +89,8 @@ void MainWindow::refreshConnectionList() {
     for (const auto& s : sessions) {
         auto* item = new QTreeWidgetItem(connectionList_);
         item->setText(0, QString::fromStdString(s.recorderName));
-        item->setText(1, QStringLiteral("%1:%2").arg(QString::fromStdString(s.address)).arg(s.port));
+        item->setText(1,
+                      QStringLiteral("%1:%2").arg(QString::fromStdString(s.address)).arg(s.port));
         item->setText(2, QDateTime::fromSecsSinceEpoch(s.connectionTime)
                              .toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")));
         item->setText(3, QString::number(s.cameras));

@@ -11,8 +11,7 @@ void MainWindow::saveConnectiveStatus() {
     const auto file = Prompts::saveFile(this, state::kLinkFilter, state::kLinkExtension);
     if (file.empty()) return;
     std::string message;
-    if (state::saveConnectionSet(file, backend_.connections(), &message) ==
-        state::SaveSet::Failed)
+    if (state::saveConnectionSet(file, backend_.connections(), &message) == state::SaveSet::Failed)
         Prompts::box(this, message, mb::kOk | mb::kIconStop);
 }
 
