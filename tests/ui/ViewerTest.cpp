@@ -8,6 +8,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -215,6 +216,55 @@ class ViewerTest : public QObject {
                                  kWait);
         QTRY_COMPARE(connections(), 0);
         QCOMPARE(viewer_->window().buttonState(kToolbarLine, kCloseButton), 0);
+    }
+
+    void addressBookChecksAndAnUnreadableBook() {
+        fs::create_directories(home());
+        const fs::path file = fsv::state::addressBookPath();
+        std::ofstream(file) << "NOT_A_BOOK";
+        startViewer();
+        QTRY_VERIFY(viewer_->window().isVisible());
+        viewer_->window().activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&viewer_->window()));
+        QTest::keyClick(&viewer_->window(), Qt::Key_2, Qt::ControlModifier);  // the shortcut
+        AddressBookDialog* book = nullptr;
+        QTRY_VERIFY((book = shown<AddressBookDialog>(viewer_->window())));
+        QVERIFY(script_.saw(fsv::state::kUnexpectedFileFormat));
+        QCOMPARE(book->findChild<QTreeWidget*>("bookTree")->topLevelItemCount(), 0);
+        QCOMPARE(book->findChild<QLabel*>("nameLabel")->text().toStdString(),
+                 std::string(fsv::state::kEmptyBookText));
+        QVERIFY(!book->findChild<QPushButton*>("connectButton")->isEnabled());
+        // Looking does not replace a file that could not be read.
+        QTest::mouseClick(book->findChild<QPushButton*>("closeButton"), Qt::LeftButton);
+        QTRY_VERIFY(!shown<AddressBookDialog>(viewer_->window()));
+        QCOMPARE(fs::file_size(file), uintmax_t(10));
+
+        // A change does, and the unreadable file is kept as the backup.
+        QTest::mouseClick(toolbarButton("addressBookButton"), Qt::LeftButton);
+        QTRY_VERIFY((book = shown<AddressBookDialog>(viewer_->window())));
+        QTest::mouseClick(book->findChild<QPushButton*>("newServerButton"), Qt::LeftButton);
+        QCOMPARE(fs::file_size(fsv::state::addressBookBackupPath(file)), uintmax_t(10));
+        auto* name = book->findChild<QLineEdit*>("nameEdit");
+        auto* port = book->findChild<QLineEdit*>("portEdit");
+        QCOMPARE(name->text(), QStringLiteral("New Server"));
+
+        // Refused commits: an empty name gets the stored one back, a bad port keeps what was
+        // typed; neither lets the next operation run.
+        name->clear();
+        QTest::mouseClick(book->findChild<QPushButton*>("newGroupButton"), Qt::LeftButton);
+        QCOMPARE(script_.shown.back().text, std::string(fsv::state::kEnterName));
+        QCOMPARE(name->text(), QStringLiteral("New Server"));
+        port->setText(QStringLiteral("99"));
+        QTest::mouseClick(book->findChild<QPushButton*>("newGroupButton"), Qt::LeftButton);
+        QCOMPARE(script_.shown.back().text, std::string(fsv::state::kPortRangeMessage));
+        QCOMPARE(port->text(), QStringLiteral("99"));
+        QCOMPARE(book->findChild<QTreeWidget*>("bookTree")->topLevelItemCount(), 1);
+        port->setText(QStringLiteral("6000"));
+        QTest::mouseClick(book->findChild<QPushButton*>("closeButton"), Qt::LeftButton);
+        auto saved = fsv::state::loadAddressBook(file);
+        QCOMPARE(saved.status, fsv::state::ReadStatus::Ok);
+        QCOMPARE(saved.value.root().entries.size(), size_t(1));
+        QCOMPARE(saved.value.root().entries[0].port, uint16_t(6000));
     }
 
     void cancelEndsTheWaitForASilentRecorder() {
