@@ -13,11 +13,14 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
 #include <QToolButton>
 #include <QTreeWidget>
+#include <atomic>
 #include <fstream>
 #include <memory>
+#include <thread>
 
 #include "SimProcess.h"
 #include "app/Viewer.h"
@@ -300,6 +303,36 @@ class ViewerTest : public QObject {
         QVERIFY(!status->isVisible());
         QCOMPARE(connections(), 0);
         ::close(s);
+    }
+
+    void questionsFromWorkersAreAskedOnTheUiThread() {
+        startViewer();
+        auto& user = viewer_->backend().user();
+        bool onUiThread = false;
+        script_.onBox = [&](const PromptScript::Box&) {
+            onUiThread = QThread::currentThread() == qApp->thread();
+        };
+        script_.answers = {fsv::mb::kIdYes};
+        std::atomic<int> answer{0};
+        std::thread asker([&] {
+            answer = user.messageBox("Continue?", fsv::mb::kYesNo | fsv::mb::kIconQuestion, true);
+        });
+        QTRY_COMPARE_WITH_TIMEOUT(answer.load(), fsv::mb::kIdYes, kWait);
+        asker.join();
+        QVERIFY(onUiThread);
+
+        // A question still waiting when the program ends is answered "no", and nothing shows.
+        std::thread waiting([&] {
+            answer = user.messageBox("Continue?", fsv::mb::kYesNo | fsv::mb::kIconQuestion, true);
+        });
+        viewer_->backend().shutdown();  // no event runs in between
+        waiting.join();
+        QCOMPARE(answer.load(), fsv::mb::kIdNo);
+        QCoreApplication::processEvents();
+        QCOMPARE(script_.shown.size(), size_t(1));
+        // Deferred boxes are dropped from then on.
+        QCOMPARE(user.messageBox("late", fsv::mb::kIconStop), fsv::mb::kIdNo);
+        script_.onBox = {};
     }
 
     void unfinishedWorkAtStart() {
