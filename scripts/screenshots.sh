@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# Writes docs/screenshots/*.png: the viewer's windows as a user sees them, driven against two
+# recorder-sim instances under Xvfb (offscreen when Xvfb is missing).
+#   scripts/screenshots.sh [BUILD_DIR]
+set -euo pipefail
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
+BUILD=${1:-$ROOT/build}
+OUT=$ROOT/docs/screenshots
+cmake --build "$BUILD" --target viewer-screenshots recorder-sim fsv >/dev/null
+
+WORK=$(mktemp -d)
+PIDS=()
+cleanup() {
+  for p in "${PIDS[@]}"; do kill "$p" 2>/dev/null || true; done
+  for p in "${PIDS[@]}"; do wait "$p" 2>/dev/null || true; done
+  rm -rf "$WORK"
+}
+trap cleanup EXIT
+export FARSIGHT_HOME=$WORK/home FARSIGHT_CONFIG=$WORK/config
+mkdir -p "$FARSIGHT_HOME" "$FARSIGHT_CONFIG"
+
+"$BUILD/sim/recorder-sim" --generate "$WORK/rec" >/dev/null
+start_sim() {  # NAME -> prints HOST:PORT
+  local log=$WORK/sim-$RANDOM.out
+  "$BUILD/sim/recorder-sim" --recordings "$WORK/rec" --user admin --password pw \
+    --name "$1" --listen 127.0.0.1:0 >"$log" 2>&1 &
+  PIDS+=($!)
+  for _ in $(seq 100); do
+    if grep -q '^listening on ' "$log"; then sed -n 's/^listening on //p' "$log" | head -1; return; fi
+    sleep 0.1
+  done
+  echo "recorder-sim did not start" >&2; exit 1
+}
+YARD=$(start_sim "Yard DVR")
+LOBBY=$(start_sim "Lobby DVR")
+
+# An address book with the two recorders, written by fsv.
+"$BUILD/cli/fsv" book add "Yard gate" "${YARD%:*}" -u admin -p pw --port "${YARD##*:}" --group "Main site" >/dev/null
+"$BUILD/cli/fsv" book add "Lobby" "${LOBBY%:*}" -u admin -p pw --port "${LOBBY##*:}" --group "Main site" >/dev/null
+"$BUILD/cli/fsv" book add "Warehouse" 192.0.2.10 -u Guest >/dev/null
+
+mkdir -p "$OUT"
+if command -v xvfb-run >/dev/null; then
+  xvfb-run -a -s "-screen 0 1024x768x24" "$BUILD/tests/ui/viewer-screenshots" "$OUT" "$YARD" "$LOBBY"
+else
+  QT_QPA_PLATFORM=offscreen "$BUILD/tests/ui/viewer-screenshots" "$OUT" "$YARD" "$LOBBY"
+fi

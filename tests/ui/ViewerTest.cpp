@@ -1,0 +1,441 @@
+// The desktop program's windows, offscreen, against recorder-sim started as a process.
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+#include <QTimer>
+#include <QToolButton>
+#include <QTreeWidget>
+#include <atomic>
+#include <fstream>
+#include <memory>
+#include <thread>
+
+#include "SimProcess.h"
+#include "app/Viewer.h"
+#include "platform/UserPort.h"
+#include "state/AddressBook.h"
+#include "state/ConnectionSet.h"
+#include "state/LoginLog.h"
+#include "state/ResumeFile.h"
+#include "state/Settings.h"
+#include "ui/Prompts.h"
+#include "ui/dialogs/AddressBookDialog.h"
+#include "ui/dialogs/ConnectToDialog.h"
+#include "ui/dialogs/SetupDialog.h"
+#include "ui/mainwindow/StatusWindow.h"
+
+namespace fs = std::filesystem;
+using fsv::app::Viewer;
+using fsv::test::SimProcess;
+using namespace fsv::ui;
+
+namespace {
+
+constexpr int kWait = 20000;  // generous: a loaded two-core machine
+
+// A visible dialog of type T among the main window's children.
+template <class T>
+T* shown(QWidget& parent) {
+    for (T* d : parent.findChildren<T*>())
+        if (d->isVisible()) return d;
+    return nullptr;
+}
+
+fs::path recordings() {
+    const fs::path dir =
+        fs::path(FSV_BINARY_DIR) / "test-recordings" / ("viewer-" + std::to_string(::getpid()));
+    fs::remove_all(dir);
+    for (auto* f :
+         {"Cam01/20261201/100000.avi", "Cam02/20261201/120000.avi", "Aud01/20261201/100000.wav"}) {
+        fs::create_directories((dir / f).parent_path());
+        std::ofstream(dir / f);
+    }
+    return dir;
+}
+
+std::vector<std::string> simArgs() {
+    return {"--recordings", recordings().string(), "--user", "admin", "--password", "pw", "--name",
+            "Yard DVR"};
+}
+
+bool sawPrefix(const PromptScript& s, const std::string& prefix) {
+    for (const auto& b : s.shown)
+        if (b.text.rfind(prefix, 0) == 0) return true;
+    return false;
+}
+
+}  // namespace
+
+class ViewerTest : public QObject {
+    Q_OBJECT
+
+  private:
+    std::unique_ptr<QTemporaryDir> dir_;
+    PromptScript script_;
+    std::unique_ptr<Viewer> viewer_;
+
+    fs::path home() const { return dir_->filePath(QStringLiteral("home")).toStdString(); }
+    fs::path config() const { return dir_->filePath(QStringLiteral("config")).toStdString(); }
+    std::map<std::string, std::string> env() const {
+        return {{"FARSIGHT_HOME", home().string()}, {"FARSIGHT_CONFIG", config().string()}};
+    }
+
+    Viewer& startViewer() {
+        viewer_ = std::make_unique<Viewer>();
+        viewer_->start();
+        return *viewer_;
+    }
+    QToolButton* toolbarButton(const char* name) {
+        return viewer_->window().findChild<QToolButton*>(QString::fromLatin1(name));
+    }
+    int connections() {
+        return viewer_->window().findChild<QTreeWidget*>("connectionList")->topLevelItemCount();
+    }
+
+    void connectThroughDialog(const SimProcess& sim, const char* password) {
+        QTest::mouseClick(toolbarButton("connectButton"), Qt::LeftButton);
+        ConnectToDialog* d = nullptr;
+        QTRY_VERIFY_WITH_TIMEOUT((d = shown<ConnectToDialog>(viewer_->window())), kWait);
+        d->findChild<QComboBox*>("addressCombo")->setCurrentText(QStringLiteral("127.0.0.1"));
+        d->findChild<QLineEdit*>("portEdit")->setText(QString::number(sim.port()));
+        d->findChild<QLineEdit*>("idEdit")->setText(QStringLiteral("admin"));
+        d->findChild<QLineEdit*>("passwordEdit")->setText(QString::fromLatin1(password));
+        QTest::mouseClick(d->findChild<QPushButton*>("connectButton"), Qt::LeftButton);
+        QVERIFY(!d->isVisible());
+    }
+
+  private slots:
+    void init() {
+        dir_ = std::make_unique<QTemporaryDir>();
+        QVERIFY(dir_->isValid());
+        qputenv("FARSIGHT_HOME", QByteArray::fromStdString(home().string()));
+        qputenv("FARSIGHT_CONFIG", QByteArray::fromStdString(config().string()));
+        script_ = PromptScript{};
+        Prompts::setScript(&script_);
+    }
+    void cleanup() {
+        viewer_.reset();
+        Prompts::setScript(nullptr);
+        dir_.reset();
+    }
+
+    void connectToLogsInAndRefusesAWrongPassword() {
+        SimProcess sim(simArgs());
+        QVERIFY2(sim.started(), sim.error().c_str());
+        startViewer();
+        QTRY_VERIFY(viewer_->window().isVisible());
+
+        connectThroughDialog(sim, "pw");
+        QTRY_COMPARE_WITH_TIMEOUT(connections(), 1, kWait);
+        auto* list = viewer_->window().findChild<QTreeWidget*>("connectionList");
+        QCOMPARE(list->topLevelItem(0)->text(0), QStringLiteral("Yard DVR"));
+        QTRY_COMPARE_WITH_TIMEOUT(list->topLevelItem(0)->text(3), QStringLiteral("2"), kWait);
+        QTRY_COMPARE_WITH_TIMEOUT(viewer_->window().buttonState(kToolbarLine, kConnectButton), -1,
+                                  kWait);
+        QCOMPARE(fsv::state::loadLoginLog(fsv::state::loginLogPath()).value,
+                 std::vector<std::string>{"127.0.0.1"});
+
+        connectThroughDialog(sim, "wrong");
+        QTRY_VERIFY_WITH_TIMEOUT(sawPrefix(script_, fsv::net::kTextPasswordError), kWait);
+        QTRY_VERIFY_WITH_TIMEOUT(!viewer_->backend().connecting(), kWait);
+        QCOMPARE(connections(), 1);
+
+        // The connective status saved and loaded again: one more connection to the same recorder.
+        const fs::path set = home() / "site.sav";
+        script_.saveFiles = {set};
+        viewer_->window().runCommand(cmd::kSaveConnectiveStatus);
+        auto saved = fsv::state::loadConnectionSet(set);
+        QCOMPARE(saved.value.size(), size_t(1));
+        QCOMPARE(saved.value[0].port, sim.port());
+        QCOMPARE(saved.value[0].password, std::string("pw"));
+        script_.openFiles = {set};
+        viewer_->window().runCommand(cmd::kLoadConnectiveStatus);
+        QTRY_COMPARE_WITH_TIMEOUT(connections(), 2, kWait);
+
+        // Exit with connections: No keeps everything running, Yes ends it without hanging.
+        script_.answers = {fsv::mb::kIdNo};
+        viewer_->window().close();
+        QVERIFY(script_.saw(kStillConnectedQuestion));
+        QVERIFY(viewer_->window().isVisible());
+        QCOMPARE(connections(), 2);
+        script_.answers = {fsv::mb::kIdYes};
+        QElapsedTimer t;
+        t.start();
+        QVERIFY(viewer_->window().close());
+        QVERIFY(!viewer_->window().isVisible());
+        QVERIFY2(t.elapsed() < 10000, qPrintable(QString::number(t.elapsed())));
+        QVERIFY(viewer_->backend().sessions().empty());
+    }
+
+    void addressBookOfFsvConnectsAndRecorderCloseIsReported() {
+        SimProcess sim(simArgs());
+        QVERIFY2(sim.started(), sim.error().c_str());
+        auto add =
+            fsv::test::runProgram(fsv::test::fsvPath(),
+                                  {"book", "add", "Yard", "127.0.0.1", "-u", "admin", "-p", "pw",
+                                   "--port", std::to_string(sim.port()), "--group", "Site"},
+                                  env());
+        QVERIFY2(add.status == 0, add.err.c_str());
+        startViewer();
+
+        QTest::mouseClick(toolbarButton("addressBookButton"), Qt::LeftButton);
+        AddressBookDialog* book = nullptr;
+        QTRY_VERIFY((book = shown<AddressBookDialog>(viewer_->window())));
+        auto* tree = book->findChild<QTreeWidget*>("bookTree");
+        QCOMPARE(tree->topLevelItemCount(), 1);
+        QCOMPARE(tree->topLevelItem(0)->text(0), QStringLiteral("Site"));
+        QCOMPARE(tree->topLevelItem(0)->child(0)->text(0), QStringLiteral("Yard"));
+        tree->setCurrentItem(tree->topLevelItem(0)->child(0));
+        QCOMPARE(book->findChild<QLineEdit*>("addressEdit")->text(), QStringLiteral("127.0.0.1"));
+        QTest::mouseClick(book->findChild<QPushButton*>("connectButton"), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(connections(), 1, kWait);
+
+        // A group made here is in the file fsv reads.
+        QTest::mouseClick(toolbarButton("addressBookButton"), Qt::LeftButton);
+        QTRY_VERIFY((book = shown<AddressBookDialog>(viewer_->window())));
+        QTest::mouseClick(book->findChild<QPushButton*>("newGroupButton"), Qt::LeftButton);
+        QTest::mouseClick(book->findChild<QPushButton*>("closeButton"), Qt::LeftButton);
+        QTRY_VERIFY(!shown<AddressBookDialog>(viewer_->window()));
+        auto list = fsv::test::runProgram(fsv::test::fsvPath(), {"book", "list", "--json"}, env());
+        QVERIFY2(list.status == 0, list.err.c_str());
+        QVERIFY2(list.out.find("\"New Group\"") != std::string::npos, list.out.c_str());
+        QVERIFY2(list.out.find("\"Yard\"") != std::string::npos, list.out.c_str());
+
+        // The recorder goes away: the session leaves the list and the user is told.
+        sim.stop();
+        QTRY_VERIFY_WITH_TIMEOUT(script_.saw("Yard DVR (127.0.0.1) is closed by remote site!"),
+                                 kWait);
+        QTRY_COMPARE(connections(), 0);
+        QCOMPARE(viewer_->window().buttonState(kToolbarLine, kCloseButton), 0);
+    }
+
+    void addressBookChecksAndAnUnreadableBook() {
+        fs::create_directories(home());
+        const fs::path file = fsv::state::addressBookPath();
+        std::ofstream(file) << "NOT_A_BOOK";
+        startViewer();
+        QTRY_VERIFY(viewer_->window().isVisible());
+        viewer_->window().activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&viewer_->window()));
+        QTest::keyClick(&viewer_->window(), Qt::Key_2, Qt::ControlModifier);  // the shortcut
+        AddressBookDialog* book = nullptr;
+        QTRY_VERIFY((book = shown<AddressBookDialog>(viewer_->window())));
+        QVERIFY(script_.saw(fsv::state::kUnexpectedFileFormat));
+        QCOMPARE(book->findChild<QTreeWidget*>("bookTree")->topLevelItemCount(), 0);
+        QCOMPARE(book->findChild<QLabel*>("nameLabel")->text().toStdString(),
+                 std::string(fsv::state::kEmptyBookText));
+        QVERIFY(!book->findChild<QPushButton*>("connectButton")->isEnabled());
+        // Looking does not replace a file that could not be read.
+        QTest::mouseClick(book->findChild<QPushButton*>("closeButton"), Qt::LeftButton);
+        QTRY_VERIFY(!shown<AddressBookDialog>(viewer_->window()));
+        QCOMPARE(fs::file_size(file), uintmax_t(10));
+
+        // A change does, and the unreadable file is kept as the backup.
+        QTest::mouseClick(toolbarButton("addressBookButton"), Qt::LeftButton);
+        QTRY_VERIFY((book = shown<AddressBookDialog>(viewer_->window())));
+        QTest::mouseClick(book->findChild<QPushButton*>("newServerButton"), Qt::LeftButton);
+        QCOMPARE(fs::file_size(fsv::state::addressBookBackupPath(file)), uintmax_t(10));
+        auto* name = book->findChild<QLineEdit*>("nameEdit");
+        auto* port = book->findChild<QLineEdit*>("portEdit");
+        QCOMPARE(name->text(), QStringLiteral("New Server"));
+
+        // Refused commits: an empty name gets the stored one back, a bad port keeps what was
+        // typed; neither lets the next operation run.
+        name->clear();
+        QTest::mouseClick(book->findChild<QPushButton*>("newGroupButton"), Qt::LeftButton);
+        QCOMPARE(script_.shown.back().text, std::string(fsv::state::kEnterName));
+        QCOMPARE(name->text(), QStringLiteral("New Server"));
+        port->setText(QStringLiteral("99"));
+        QTest::mouseClick(book->findChild<QPushButton*>("newGroupButton"), Qt::LeftButton);
+        QCOMPARE(script_.shown.back().text, std::string(fsv::state::kPortRangeMessage));
+        QCOMPARE(port->text(), QStringLiteral("99"));
+        QCOMPARE(book->findChild<QTreeWidget*>("bookTree")->topLevelItemCount(), 1);
+        port->setText(QStringLiteral("6000"));
+        QTest::mouseClick(book->findChild<QPushButton*>("closeButton"), Qt::LeftButton);
+        auto saved = fsv::state::loadAddressBook(file);
+        QCOMPARE(saved.status, fsv::state::ReadStatus::Ok);
+        QCOMPARE(saved.value.root().entries.size(), size_t(1));
+        QCOMPARE(saved.value.root().entries[0].port, uint16_t(6000));
+    }
+
+    void cancelEndsTheWaitForASilentRecorder() {
+        // Accepts the TCP connection (the kernel does) and never says a word.
+        int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        QVERIFY(::bind(s, reinterpret_cast<sockaddr*>(&a), len) == 0 && ::listen(s, 4) == 0);
+        QVERIFY(::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) == 0);
+        startViewer();
+
+        fsv::ConnectRequest r;
+        r.address = "127.0.0.1";
+        r.port = ntohs(a.sin_port);
+        QVERIFY(viewer_->backend().connect(r));
+        auto* status = viewer_->window().statusWindow();
+        QTRY_VERIFY_WITH_TIMEOUT(status->isVisible(), kWait);
+        QCOMPARE(status->text(), QStringLiteral("Connecting..."));
+        int ticks = 0;
+        QTimer timer;
+        QObject::connect(&timer, &QTimer::timeout, [&] { ++ticks; });
+        timer.start(10);
+        QTRY_VERIFY(ticks >= 5);  // the event loop runs while the connect waits
+        QVERIFY(viewer_->backend().connecting());
+
+        QElapsedTimer t;
+        t.start();
+        QTest::mouseClick(status->findChild<QPushButton*>("statusCancel"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!viewer_->backend().connecting(), kWait);
+        QVERIFY2(t.elapsed() < 10000, qPrintable(QString::number(t.elapsed())));
+        QVERIFY(!status->isVisible());
+        QCOMPARE(connections(), 0);
+        ::close(s);
+    }
+
+    void questionsFromWorkersAreAskedOnTheUiThread() {
+        startViewer();
+        auto& user = viewer_->backend().user();
+        bool onUiThread = false;
+        script_.onBox = [&](const PromptScript::Box&) {
+            onUiThread = QThread::currentThread() == qApp->thread();
+        };
+        script_.answers = {fsv::mb::kIdYes};
+        std::atomic<int> answer{0};
+        std::thread asker([&] {
+            answer = user.messageBox("Continue?", fsv::mb::kYesNo | fsv::mb::kIconQuestion, true);
+        });
+        QTRY_COMPARE_WITH_TIMEOUT(answer.load(), fsv::mb::kIdYes, kWait);
+        asker.join();
+        QVERIFY(onUiThread);
+
+        // A question still waiting when the program ends is answered "no", and nothing shows.
+        std::thread waiting([&] {
+            answer = user.messageBox("Continue?", fsv::mb::kYesNo | fsv::mb::kIconQuestion, true);
+        });
+        viewer_->backend().shutdown();  // no event runs in between
+        waiting.join();
+        QCOMPARE(answer.load(), fsv::mb::kIdNo);
+        QCoreApplication::processEvents();
+        QCOMPARE(script_.shown.size(), size_t(1));
+        // Deferred boxes are dropped from then on.
+        QCOMPARE(user.messageBox("late", fsv::mb::kIconStop), fsv::mb::kIdNo);
+        script_.onBox = {};
+    }
+
+    void unfinishedWorkAtStart() {
+        // A header without records goes without a question; one with a record is asked about.
+        fs::create_directories(home());
+        fsv::state::ResumeData data;
+        data.header.address = "127.0.0.1";
+        data.header.id = "admin";
+        fsv::state::ResumeRecord rec;
+        rec.eventKey = "20261201100000";
+        rec.path = "/tmp/x.avi";
+        rec.type = 11;
+        data.records.push_back(rec);
+        QVERIFY(fsv::state::saveResumeFile(home() / "Auto2.rsm", data));
+        data.records.clear();
+        QVERIFY(fsv::state::saveResumeFile(home() / "Auto1.rsm", data));
+        QCOMPARE(fs::file_size(home() / "Auto1.rsm"), uintmax_t(101));
+
+        script_.answers = {fsv::mb::kIdNo};
+        startViewer();
+        QTRY_VERIFY(script_.saw(fsv::state::kUnfinishedWorkQuestion));
+        QCOMPARE(script_.shown.size(), size_t(1));
+        QVERIFY(!fs::exists(home() / "Auto1.rsm"));
+        QVERIFY(!fs::exists(home() / "Auto2.rsm"));
+
+        // Without connections the exit asks nothing.
+        QVERIFY(viewer_->window().close());
+        QCOMPARE(script_.shown.size(), size_t(1));
+    }
+
+    void setupWritesWhatTheReadersRead() {
+        startViewer();
+        // The first start leaves a complete file with the size chosen from the screen.
+        const auto first = fsv::state::readSettings(fsv::state::settingsPath());
+        QCOMPARE(first.tell, true);
+        QTest::mouseClick(toolbarButton("setupButton"), Qt::LeftButton);
+        SetupDialog* d = nullptr;
+        QTRY_VERIFY((d = shown<SetupDialog>(viewer_->window())));
+        QCOMPARE(viewer_->window().buttonState(kToolbarLine, kSetupButton), 1);
+        d->findChild<QCheckBox*>("overwriteCheck")->setChecked(true);
+        d->findChild<QCheckBox*>("tellCheck")->setChecked(false);
+        d->findChild<QCheckBox*>("serverNameCheck")->setChecked(false);
+        d->findChild<QComboBox*>("resolutionCombo")->setCurrentIndex(2);
+        QTest::mouseClick(d->findChild<QPushButton*>("okButton"), Qt::LeftButton);
+        QTRY_COMPARE(viewer_->window().buttonState(kToolbarLine, kSetupButton), -1);
+
+        auto s = fsv::state::readSettings(fsv::state::settingsPath());
+        QCOMPARE(s.overwrite, true);
+        QCOMPARE(s.tell, false);
+        QCOMPARE(s.channelNum, true);
+        QCOMPARE(s.serverName, false);
+        QCOMPARE(s.captionPartCount(), 2);
+        QCOMPARE(s.panelWidth, 1280);
+        QCOMPARE(s.panelHeight, 1024);
+        QCOMPARE(s.maxChannel, first.maxChannel);
+
+        // The Connect To dialog's log, read back by the log's own reader.
+        QTest::mouseClick(toolbarButton("connectButton"), Qt::LeftButton);
+        ConnectToDialog* c = nullptr;
+        QTRY_VERIFY((c = shown<ConnectToDialog>(viewer_->window())));
+        c->findChild<QLineEdit*>("idEdit")->clear();
+        QTest::mouseClick(c->findChild<QPushButton*>("connectButton"), Qt::LeftButton);
+        QVERIFY(script_.saw(fsv::state::kEnterId));
+        QVERIFY(c->isVisible());
+        QTest::mouseClick(c->findChild<QPushButton*>("cancelButton"), Qt::LeftButton);
+        QVERIFY(!fs::exists(fsv::state::loginLogPath()));
+
+        // Files that are not what they claim give the reader's message and nothing else.
+        std::ofstream(home() / "bad.sav") << "KOR_FSV_Lin";
+        std::ofstream(home() / "bad.rsm") << "KorFSV_Resume4";
+        script_.openFiles = {home() / "bad.sav", home() / "bad.rsm"};
+        viewer_->window().runCommand(cmd::kLoadConnectiveStatus);
+        viewer_->window().runCommand(cmd::kLoadResumeFile);
+        QTRY_COMPARE(script_.shown.size(), size_t(3));
+        QCOMPARE(script_.shown[1].text, std::string(fsv::state::kUnexpectedFileFormat));
+        QCOMPARE(script_.shown[2].text, std::string(fsv::state::kUnexpectedFileFormat));
+        QVERIFY(!viewer_->backend().connecting());
+    }
+
+    void secondInstanceEndsAtOnce() {
+        fs::create_directories(home());
+        auto e = env();
+        e["QT_QPA_PLATFORM"] = "offscreen";
+        fsv::test::detail::SpawnArgs first(FSV_BINARY_DIR "/app/FarsightViewer", {}, e);
+        pid_t pid = -1;
+        QCOMPARE(::posix_spawn(&pid, first.argv[0], nullptr, nullptr, first.argv.data(),
+                               first.envp.data()),
+                 0);
+        QTRY_VERIFY_WITH_TIMEOUT(fs::exists(home() / "FarsightViewer.lock"), kWait);
+        QElapsedTimer t;
+        t.start();
+        auto second = fsv::test::runProgram(FSV_BINARY_DIR "/app/FarsightViewer", {}, e);
+        const qint64 ms = t.elapsed();
+        int status = 0;
+        const pid_t running = ::waitpid(pid, &status, WNOHANG);
+        ::kill(pid, SIGTERM);
+        ::waitpid(pid, &status, 0);
+        QCOMPARE(second.status, 0);
+        QVERIFY2(second.out.empty() && second.err.empty(), second.err.c_str());
+        QVERIFY2(ms < 10000, qPrintable(QString::number(ms)));
+        QCOMPARE(running, 0);  // the first one was still there
+    }
+};
+
+QTEST_MAIN(ViewerTest)
+#include "ViewerTest.moc"

@@ -1,0 +1,123 @@
+#include "ui/Prompts.h"
+
+#include <QFileDialog>
+#include <QMessageBox>
+
+#include "platform/UserPort.h"
+
+namespace fsv::ui {
+namespace {
+
+PromptScript* gScript = nullptr;
+
+QMessageBox::Icon iconOf(unsigned type) {
+    switch (type & 0xF0) {
+        case mb::kIconStop:
+            return QMessageBox::Critical;
+        case mb::kIconQuestion:
+            return QMessageBox::Question;
+        case mb::kIconWarning:
+            return QMessageBox::Warning;
+        case mb::kIconInformation:
+            return QMessageBox::Information;
+        default:
+            return QMessageBox::NoIcon;
+    }
+}
+
+std::filesystem::path toPath(const QString& s) {
+    return s.isEmpty() ? std::filesystem::path() : std::filesystem::path(s.toStdString());
+}
+
+}  // namespace
+
+void Prompts::setScript(PromptScript* script) { gScript = script; }
+PromptScript* Prompts::script() { return gScript; }
+
+int Prompts::box(QWidget* parent, const std::string& text, unsigned type) {
+    const bool yesNo = (type & 0xF) == mb::kYesNo;
+    if (gScript) {
+        PromptScript::Box b{text, type};
+        gScript->shown.push_back(b);
+        if (gScript->onBox) gScript->onBox(b);
+        if (!gScript->answers.empty()) {
+            int a = gScript->answers.front();
+            gScript->answers.pop_front();
+            return a;
+        }
+        return yesNo && gScript->defaultAnswer == mb::kIdOk ? mb::kIdNo : gScript->defaultAnswer;
+    }
+    // The system's boxes carry the program's name as their title.
+    QMessageBox box(iconOf(type), QStringLiteral("FarsightViewer"), QString::fromStdString(text),
+                    yesNo ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok, parent);
+    box.setAccessibleName(QString::fromStdString(text));
+    if (yesNo) box.setDefaultButton(QMessageBox::Yes);
+    const int r = box.exec();
+    if (yesNo) return r == QMessageBox::Yes ? mb::kIdYes : mb::kIdNo;
+    return mb::kIdOk;
+}
+
+QString Prompts::qtFilter(const std::string& filter) {
+    // Pairs of "description|patterns|", ended by an empty pair.
+    const QStringList parts = QString::fromStdString(filter).split(QLatin1Char('|'));
+    QStringList out;
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        QString name = parts[i];
+        const QString patterns = parts[i + 1];
+        if (name.isEmpty() || patterns.isEmpty()) break;
+        // The description carries its own upper-case pattern in brackets; the file system here
+        // tells case apart, so both cases are offered.
+        const qsizetype bracket = name.indexOf(QLatin1Char('('));
+        if (bracket > 0) name = name.left(bracket).trimmed();
+        QStringList globs;
+        for (const QString& p : patterns.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+            globs << p;
+            if (p.toUpper() != p) globs << p.toUpper();
+        }
+        out << QStringLiteral("%1 (%2)").arg(name, globs.join(QLatin1Char(' ')));
+    }
+    return out.join(QStringLiteral(";;"));
+}
+
+std::filesystem::path Prompts::saveFile(QWidget* parent, const std::string& filter,
+                                        const std::string& defaultExtension) {
+    if (gScript) {
+        if (gScript->saveFiles.empty()) return {};
+        auto p = gScript->saveFiles.front();
+        gScript->saveFiles.pop_front();
+        return p;
+    }
+    QFileDialog dialog(parent, QString(), QString(), qtFilter(filter));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setDefaultSuffix(QString::fromStdString(defaultExtension));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+    return toPath(dialog.selectedFiles().front());
+}
+
+std::filesystem::path Prompts::openFile(QWidget* parent, const std::string& filter) {
+    if (gScript) {
+        if (gScript->openFiles.empty()) return {};
+        auto p = gScript->openFiles.front();
+        gScript->openFiles.pop_front();
+        return p;
+    }
+    return toPath(QFileDialog::getOpenFileName(parent, QString(), QString(), qtFilter(filter)));
+}
+
+std::vector<std::filesystem::path> Prompts::openFiles(QWidget* parent, const std::string& filter) {
+    std::vector<std::filesystem::path> out;
+    if (gScript) {
+        while (!gScript->openFiles.empty()) {
+            out.push_back(gScript->openFiles.front());
+            gScript->openFiles.pop_front();
+        }
+        return out;
+    }
+    for (const QString& f :
+         QFileDialog::getOpenFileNames(parent, QString(), QString(), qtFilter(filter)))
+        out.push_back(toPath(f));
+    return out;
+}
+
+}  // namespace fsv::ui

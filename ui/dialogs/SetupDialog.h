@@ -1,0 +1,36 @@
+#pragma once
+// "Setup": the download and channel-caption options and the panel resolution, kept in
+// FarsightViewer.ini. Creating the dialog reads the settings and writes them straight back, so
+// that a first run leaves a complete file; OK writes what the controls hold.
+
+#include <QDialog>
+#include <filesystem>
+
+#include "state/Settings.h"
+
+class QCheckBox;
+class QComboBox;
+
+namespace fsv::ui {
+
+class SetupDialog : public QDialog {
+    Q_OBJECT
+  public:
+    explicit SetupDialog(QWidget* parent, std::filesystem::path ini = state::settingsPath());
+    const state::Settings& settings() const { return settings_; }
+
+  public slots:
+    void accept() override;
+
+  private:
+    std::filesystem::path ini_;
+    state::Settings settings_;
+    QCheckBox* overwrite_;
+    QCheckBox* tell_;
+    QCheckBox* channelNum_;
+    QCheckBox* serverName_;
+    QCheckBox* cameraName_;
+    QComboBox* resolution_;
+};
+
+}  // namespace fsv::ui

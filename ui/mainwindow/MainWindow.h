@@ -1,0 +1,131 @@
+#pragma once
+// The main window "Farsight Viewer": the toolbar of eight buttons (dispatcher line 6), the
+// commands of the main menu, the connection list and the status window. Every button click
+// goes through dispatchButton(line, index), so a skin changes the look of the buttons and
+// nothing else. The split by concern:
+//   MainWindow.cpp          construction, toolbar, menus, close
+//   MainWindowCommands.cpp  the button dispatcher and the menu commands
+//   MainWindowConnect.cpp   connecting, the status window, the backend's notices
+//   MainWindowFiles.cpp     saved connection sets and resume files
+
+#include <QMainWindow>
+#include <QPoint>
+#include <array>
+#include <map>
+#include <optional>
+
+#include "ui/ViewerBackend.h"
+
+class QAction;
+class QMenu;
+class QToolButton;
+class QTreeWidget;
+
+namespace fsv::ui {
+
+class StatusWindow;
+
+// Menu command ids of the main menu.
+namespace cmd {
+inline constexpr int kCloseAllConnections = 32812;
+inline constexpr int kSelectDisconnections = 32813;
+inline constexpr int kSaveConnectiveStatus = 32814;
+inline constexpr int kLoadConnectiveStatus = 32816;
+inline constexpr int kPause = 32817;
+inline constexpr int kPlay = 32818;
+inline constexpr int kDisconnect = 32819;
+inline constexpr int kChannelList = 32820;
+inline constexpr int kConnectionList = 32821;
+inline constexpr int kDownloadList = 32822;
+inline constexpr int kNormal = 32823;
+inline constexpr int kAdvanced = 32824;
+inline constexpr int kLoadResumeFile = 32825;
+inline constexpr int kSaveAsBmp = 32826;
+inline constexpr int kSaveAsAvi = 32827;
+inline constexpr int kDownloadHistory = 32829;
+}  // namespace cmd
+
+// The toolbar line of the button dispatcher and its buttons.
+inline constexpr int kToolbarLine = 6;
+enum ToolbarButton : int {
+    kSetupButton = 0,
+    kAddressBookButton = 1,
+    kFileButton = 2,
+    kWindowsButton = 3,
+    kOpenAviButton = 4,
+    kModeButton = 5,
+    kCloseButton = 6,
+    kConnectButton = 7,
+};
+
+inline constexpr char kStillConnectedQuestion[] =
+    "Still have some connections.\nAre you sure want to exit?";
+inline constexpr char kCloseAllQuestion[] = "Close all connection!\nAre you sure?";
+inline constexpr char kCloseChannelQuestion[] = "Close this channel!\nAre you sure?";
+inline constexpr char kAviFilter[] = "FSV Save AVI File(*.AVI)|*.avi|All Files(*.*)|*.*||";
+
+class MainWindow : public QMainWindow {
+    Q_OBJECT
+  public:
+    explicit MainWindow(ViewerBackend& backend, QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    // The skin's button dispatcher.
+    void dispatchButton(int line, int index);
+    // A menu command by its id.
+    void runCommand(int id);
+    // The look state of a button: 1 pressed, -1 normal, 0 disabled.
+    void setButtonState(int line, int index, int state);
+    int buttonState(int line, int index) const;
+
+    // The place KorSetAppPos.ini pins the window to; moving it elsewhere puts it back.
+    void setPinnedPosition(std::optional<QPoint> position);
+
+    // Whether the window may close now: asks when connections are open. Used by closeEvent.
+    bool confirmExit();
+
+    ViewerBackend& backend() { return backend_; }
+    StatusWindow* statusWindow() const { return status_; }
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
+
+  private:
+    // MainWindow.cpp
+    void buildToolbar();
+    void buildMenus();
+    QAction* addCommand(int id, const QString& text, const QKeySequence& shortcut);
+    // MainWindowCommands.cpp
+    void toolbarClicked(int index);
+    void popupAt(QMenu* menu, int index);
+    void refreshCommands();
+    // MainWindowConnect.cpp
+    void openConnectTo();
+    void openAddressBook();
+    void openSetup();
+    void connectTo(const ConnectRequest& request);
+    void onNotice(const ViewerNotice& notice);
+    void refreshConnectionList();
+    void recorderClosed(intptr_t session);
+    void closeAllConnections();
+    // MainWindowFiles.cpp
+    void saveConnectiveStatus();
+    void loadConnectiveStatus();
+    void loadResumeFile();
+
+    ViewerBackend& backend_;
+    StatusWindow* status_ = nullptr;
+    QTreeWidget* connectionList_ = nullptr;
+    std::array<QToolButton*, 8> buttons_{};
+    std::array<int, 8> buttonStates_{};
+    std::map<int, QAction*> commands_;
+    QMenu* fileMenu_ = nullptr;     // button 2
+    QMenu* windowsMenu_ = nullptr;  // button 3
+    QMenu* modeMenu_ = nullptr;     // button 5
+    QMenu* closeMenu_ = nullptr;    // button 6
+    std::optional<QPoint> pinned_;
+    bool exiting_ = false;
+};
+
+}  // namespace fsv::ui

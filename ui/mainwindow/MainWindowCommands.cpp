@@ -1,0 +1,117 @@
+// The button dispatcher and the menu commands.
+#include <QAction>
+#include <QCursor>
+#include <QMenu>
+#include <QToolButton>
+#include <QTreeWidget>
+
+#include "platform/UserPort.h"
+#include "ui/Prompts.h"
+#include "ui/mainwindow/MainWindow.h"
+
+namespace fsv::ui {
+
+void MainWindow::dispatchButton(int line, int index) {
+    // Lines 0 to 5 belong to the channel view, the caption panel, the playback controls and
+    // the side panel; they arrive with those windows. Line 6 is the toolbar.
+    if (line == kToolbarLine) toolbarClicked(index);
+}
+
+void MainWindow::toolbarClicked(int index) {
+    refreshCommands();
+    switch (index) {
+        case kSetupButton:
+            openSetup();
+            break;
+        case kAddressBookButton:
+            openAddressBook();
+            break;
+        case kFileButton:
+            popupAt(fileMenu_, index);
+            break;
+        case kWindowsButton:
+            popupAt(windowsMenu_, index);
+            break;
+        case kOpenAviButton: {
+            // Local playback arrives with the channel windows; the files are chosen already.
+            setButtonState(kToolbarLine, kOpenAviButton, 1);
+            Prompts::openFiles(this, kAviFilter);
+            setButtonState(kToolbarLine, kOpenAviButton, -1);
+            break;
+        }
+        case kModeButton:
+            popupAt(modeMenu_, index);
+            break;
+        case kCloseButton:
+            popupAt(closeMenu_, index);
+            break;
+        case kConnectButton:
+            openConnectTo();
+            break;
+        default:
+            break;
+    }
+}
+
+void MainWindow::popupAt(QMenu* menu, int index) {
+    // At the mouse when the mouse pressed the button, else under the button (keyboard).
+    QToolButton* b = buttons_[static_cast<size_t>(index)];
+    QPoint at = QCursor::pos();
+    if (b && !b->rect().contains(b->mapFromGlobal(at))) at = b->mapToGlobal(b->rect().bottomLeft());
+    menu->popup(at);
+}
+
+void MainWindow::refreshCommands() {
+    const bool connected = !backend_.sessions().empty();
+    commands_[cmd::kSaveConnectiveStatus]->setEnabled(connected);
+    commands_[cmd::kConnectionList]->setChecked(connectionList_->isVisible());
+    commands_[cmd::kAdvanced]->setChecked(connectionList_->isVisible());
+    commands_[cmd::kNormal]->setChecked(false);
+    // The channel commands need a current channel, the lists other than the connection list
+    // their windows; neither exists in this window yet.
+    for (int id : {cmd::kPause, cmd::kPlay, cmd::kDisconnect, cmd::kSaveAsBmp, cmd::kSaveAsAvi,
+                   cmd::kChannelList, cmd::kDownloadList, cmd::kDownloadHistory})
+        commands_[id]->setEnabled(false);
+}
+
+void MainWindow::runCommand(int id) {
+    switch (id) {
+        case cmd::kCloseAllConnections:
+            closeAllConnections();
+            break;
+        case cmd::kSelectDisconnections:
+        case cmd::kConnectionList:
+        case cmd::kAdvanced:
+            if (id == cmd::kConnectionList && connectionList_->isVisible())
+                connectionList_->hide();
+            else
+                connectionList_->show();
+            break;
+        case cmd::kNormal:
+            setButtonState(kToolbarLine, kModeButton, -1);
+            break;
+        case cmd::kSaveConnectiveStatus:
+            if (!backend_.sessions().empty()) saveConnectiveStatus();
+            break;
+        case cmd::kLoadConnectiveStatus:
+            loadConnectiveStatus();
+            break;
+        case cmd::kLoadResumeFile:
+            loadResumeFile();
+            break;
+        case cmd::kDisconnect:
+            // Only with a current channel (none can exist before the channel view).
+            break;
+        default:
+            break;
+    }
+    refreshCommands();
+}
+
+void MainWindow::closeAllConnections() {
+    if (backend_.sessions().empty()) return;
+    if (Prompts::box(this, kCloseAllQuestion, mb::kYesNo | mb::kIconQuestion) == mb::kIdYes)
+        backend_.closeAll();
+}
+
+}  // namespace fsv::ui

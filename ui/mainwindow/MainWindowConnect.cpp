@@ -1,0 +1,112 @@
+// Connecting: the Connect To dialog, the address book, the status window and what the backend
+// tells about connections.
+#include <QAction>
+#include <QDateTime>
+#include <QToolButton>
+#include <QTreeWidget>
+
+#include "platform/UserPort.h"
+#include "ui/Prompts.h"
+#include "ui/dialogs/AddressBookDialog.h"
+#include "ui/dialogs/ConnectToDialog.h"
+#include "ui/dialogs/SetupDialog.h"
+#include "ui/mainwindow/MainWindow.h"
+#include "ui/mainwindow/StatusWindow.h"
+
+namespace fsv::ui {
+
+void MainWindow::openConnectTo() {
+    setButtonState(kToolbarLine, kConnectButton, 1);
+    auto* dialog = new ConnectToDialog(this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialog, &QDialog::finished, this, [this, dialog](int result) {
+        if (result == QDialog::Accepted) {
+            connectTo(dialog->request());
+        } else {
+            setButtonState(kToolbarLine, kConnectButton, -1);
+        }
+    });
+    dialog->open();
+}
+
+void MainWindow::connectTo(const ConnectRequest& request) {
+    setButtonState(kToolbarLine, kConnectButton, 1);
+    // A connect thread that could not start leaves the button pressed until the next connect.
+    backend_.connect(request);
+}
+
+void MainWindow::openAddressBook() {
+    setButtonState(kToolbarLine, kAddressBookButton, 1);
+    auto* dialog = new AddressBookDialog(this, AddressBookDialog::Mode::Manage,
+                                         [this](const ConnectRequest& r) {
+                                             setButtonState(kToolbarLine, kConnectButton, 1);
+                                             return backend_.connect(r);
+                                         });
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialog, &QDialog::finished, this,
+            [this] { setButtonState(kToolbarLine, kAddressBookButton, -1); });
+    dialog->open();
+}
+
+void MainWindow::openSetup() {
+    setButtonState(kToolbarLine, kSetupButton, 1);
+    auto* dialog = new SetupDialog(this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialog, &QDialog::finished, this,
+            [this] { setButtonState(kToolbarLine, kSetupButton, -1); });
+    dialog->open();
+}
+
+void MainWindow::onNotice(const ViewerNotice& n) {
+    if (exiting_) return;  // nothing more is shown once the program is ending
+    switch (n.kind) {
+        case ViewerNotice::Kind::ShowStatus:
+            status_->showText(QString::fromStdString(n.text));
+            break;
+        case ViewerNotice::Kind::HideStatus:
+            status_->hide();
+            break;
+        case ViewerNotice::Kind::ConnectFinished:
+            status_->hide();
+            if (!backend_.connecting()) setButtonState(kToolbarLine, kConnectButton, -1);
+            refreshConnectionList();
+            break;
+        case ViewerNotice::Kind::SessionsChanged:
+            refreshConnectionList();
+            break;
+        case ViewerNotice::Kind::RecorderClosed:
+            recorderClosed(n.session);
+            break;
+        case ViewerNotice::Kind::MessageBox:
+            Prompts::box(this, n.text, n.type);
+            break;
+    }
+}
+
+void MainWindow::refreshConnectionList() {
+    const auto sessions = backend_.sessions();
+    connectionList_->clear();
+    for (const auto& s : sessions) {
+        auto* item = new QTreeWidgetItem(connectionList_);
+        item->setText(0, QString::fromStdString(s.recorderName));
+        item->setText(1,
+                      QStringLiteral("%1:%2").arg(QString::fromStdString(s.address)).arg(s.port));
+        item->setText(2, QDateTime::fromSecsSinceEpoch(s.connectionTime)
+                             .toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")));
+        item->setText(3, QString::number(s.cameras));
+        item->setText(4, QString::number(s.audioChannels));
+    }
+    const bool connected = !sessions.empty();
+    setButtonState(kToolbarLine, kCloseButton, connected ? -1 : 0);
+    setButtonState(kToolbarLine, kModeButton, connected ? -1 : 0);
+    refreshCommands();
+}
+
+void MainWindow::recorderClosed(intptr_t session) {
+    const std::string text = backend_.takeClosedSession(session);
+    refreshConnectionList();
+    // The session had no download work in this window: the text alone, as information.
+    if (!text.empty()) Prompts::box(this, text, mb::kOk | mb::kIconInformation);
+}
+
+}  // namespace fsv::ui
