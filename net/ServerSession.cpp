@@ -32,9 +32,15 @@ ServerSession::~ServerSession() {
 void ServerSession::onTransport(int event, const uint8_t* data, uint32_t length) {
     if (self_ != this) return;
     if (event == kEventMessage) {
-        if (platform::waitAny({&stop_, &bufferFree_}) != 1) return;  // stopping: dropped
-        handoff_.assign(data, data + length);
-        messageReady_.set();
+        // Stream data that finds the dispatcher with nothing in hand goes to its stream from
+        // here: the same order, one message at a time, without the hop through the dispatcher
+        // thread for every block.
+        if (length > 0 && data[0] == cmd::kStreamData && inbox_.idle() && !stop_.isSet()) {
+            dispatch(Message{data[0], ByteSpan(data, length)});
+            return;
+        }
+        // Returns once the dispatcher has the message; stopping drops it.
+        inbox_.put(std::span<const uint8_t>(data, length), {&stop_});
     } else if (event == kEventGone) {
         if (closing_.load() || closedByRecorder_.exchange(true)) return;
         env_.user.post(PanelMessage::RecorderClosed, reinterpret_cast<intptr_t>(this), 0);
@@ -44,12 +50,15 @@ void ServerSession::onTransport(int event, const uint8_t* data, uint32_t length)
 
 void ServerSession::dispatcher() {
     Bytes message;
+    std::vector<Event*> events{&inbox_.ready(), &stop_};
+    if (env_.globalExit) events.push_back(env_.globalExit);
     for (;;) {
-        bufferFree_.set();
-        std::vector<Event*> events{&messageReady_, &stop_};
-        if (env_.globalExit) events.push_back(env_.globalExit);
-        if (platform::waitAny(events) != 0) break;
-        message.swap(handoff_);
+        if (stop_.isSet() || (env_.globalExit && env_.globalExit->isSet())) break;
+        // Asking for the next message also frees the one just handled.
+        if (!inbox_.take(message)) {
+            if (platform::waitAny(events) != 0) break;
+            continue;
+        }
         if (!message.empty()) dispatch(Message{message[0], message});
     }
     stop_.set();

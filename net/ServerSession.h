@@ -21,6 +21,7 @@
 #include "net/Messages.h"
 #include "net/Transport.h"
 #include "platform/Event.h"
+#include "platform/Handoff.h"
 #include "platform/Shared.h"
 #include "platform/UserPort.h"
 
@@ -216,9 +217,7 @@ class ServerSession {
 
     platform::Event stop_{platform::Event::Reset::Manual};
     platform::Event workWake_{platform::Event::Reset::Auto};
-    platform::Event bufferFree_{platform::Event::Reset::Auto};
-    platform::Event messageReady_{platform::Event::Reset::Auto};
-    Bytes handoff_;  // the one message between the transport and the dispatcher
+    platform::Handoff inbox_;  // the one message between the transport and the dispatcher
 
     mutable std::recursive_mutex sendLock_;  // every sender; also guards the key
     std::optional<Bytes> key_;
