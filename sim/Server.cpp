@@ -143,37 +143,60 @@ bool Client::readMessage(net::Bytes& message, uint32_t length) {
 }
 
 bool Client::reply(const net::Bytes& message, const std::atomic<bool>* cancelled) {
+    return replyParts({net::ByteSpan(message)}, cancelled);
+}
+
+bool Client::replyBlock(uint32_t cookie, uint32_t block, net::ByteSpan data,
+                        const std::atomic<bool>* cancelled) {
+    // The message's head as the encoders lay it out, then the block's bytes as they are.
+    const net::Bytes head =
+        net::encodeStreamReply(net::stream::kData, cookie, net::encodeStreamDataBody(block, {}));
+    return replyParts({net::ByteSpan(head), data}, cancelled);
+}
+
+bool Client::replyParts(std::initializer_list<net::ByteSpan> parts,
+                        const std::atomic<bool>* cancelled) {
     if (options().delayMs > 0 && waitStopping(options().delayMs)) return false;
+    size_t length = 0;
+    for (auto p : parts) length += p.size();
     std::lock_guard lock(writeLock_);
     if (stopping_.load() || (cancelled && cancelled->load())) return false;
     // Faulty copies start after the login, so that the login itself still works.
-    if (options().malformed && loggedIn && message.size() > 1) {
-        auto h = net::encodeFrameHeader(net::kFrameData, static_cast<uint32_t>(message.size() - 1));
-        if (!sendRaw(h.data(), h.size()) || !sendRaw(message.data(), message.size() - 1))
-            return false;
+    if (options().malformed && loggedIn && length > 1) {
+        net::Bytes whole;
+        for (auto p : parts) whole.insert(whole.end(), p.begin(), p.end());
+        auto h = net::encodeFrameHeader(net::kFrameData, static_cast<uint32_t>(length - 1));
+        if (!sendRaw(h.data(), h.size()) || !sendRaw(whole.data(), length - 1)) return false;
     }
+    // The frame header and the parts in one gathered write.
     uint8_t h[net::kFrameHeaderSize];
-    net::encodeFrameHeader(h, net::kFrameData, static_cast<uint32_t>(message.size()));
-    // Header and message in one write.
-    iovec iov[2] = {{h, sizeof h}, {const_cast<uint8_t*>(message.data()), message.size()}};
-    size_t left = sizeof h + message.size();
-    int first = 0;
+    net::encodeFrameHeader(h, net::kFrameData, static_cast<uint32_t>(length));
+    iovec iov[4];
+    size_t count = 0;
+    iov[count++] = {h, sizeof h};
+    for (auto p : parts) {
+        if (count == std::size(iov)) return false;
+        iov[count++] = {const_cast<uint8_t*>(p.data()), p.size()};
+    }
+    size_t left = sizeof h + length;
+    size_t first = 0;
     while (left > 0) {
         msghdr msg{};
         msg.msg_iov = iov + first;
-        msg.msg_iovlen = static_cast<size_t>(2 - first);
+        msg.msg_iovlen = count - first;
         ssize_t s = ::sendmsg(fd_, &msg, MSG_NOSIGNAL);
         if (s < 0 && errno == EINTR) continue;
         if (s <= 0) return false;
         size_t n = static_cast<size_t>(s);
         left -= n;
-        while (n > 0 && first < 2) {
+        while (n > 0 && first < count) {
             const size_t step = std::min(n, iov[first].iov_len);
             iov[first].iov_base = static_cast<uint8_t*>(iov[first].iov_base) + step;
             iov[first].iov_len -= step;
             n -= step;
             if (iov[first].iov_len == 0) ++first;
         }
+        while (first < count && iov[first].iov_len == 0) ++first;
     }
     return true;
 }

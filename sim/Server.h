@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <initializer_list>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -74,6 +75,9 @@ class Client {
     // when `cancelled` is given and set (looked at once the link is ours, so nothing goes out
     // after a cancel() returned).
     bool reply(const net::Bytes& message, const std::atomic<bool>* cancelled = nullptr);
+    // A stream's data block ('Q'), sent from the caller's bytes without copying them.
+    bool replyBlock(uint32_t cookie, uint32_t block, net::ByteSpan data,
+                    const std::atomic<bool>* cancelled = nullptr);
 
     // Runs `body` on a sender thread of its own, so that a long transfer (a whole file) goes
     // out while the reading thread takes the client's next requests and its other transfers
@@ -113,6 +117,8 @@ class Client {
 
     void run();
     bool sendRaw(const uint8_t* p, size_t n);
+    // One message made of `parts`, as one data frame.
+    bool replyParts(std::initializer_list<net::ByteSpan> parts, const std::atomic<bool>* cancelled);
     // Waits for bytes until the login deadline (before the login) or the idle limit.
     bool readable();
     bool readAll(uint8_t* p, size_t n);

@@ -82,10 +82,8 @@ void sendFile(Client& client, const StreamRequest& r, const SimRecording& rec,
             client.drop();
             return;
         }
-        if (!client.reply(encodeStreamReply(stream::kData, r.cookie,
-                                            encodeStreamDataBody(block++, std::span<const uint8_t>(
-                                                                              buffer.data(), n))),
-                          &cancelled)) {
+        if (!client.replyBlock(r.cookie, block++, std::span<const uint8_t>(buffer.data(), n),
+                               &cancelled)) {
             std::fclose(f);
             return;
         }

@@ -15,6 +15,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -50,6 +51,14 @@ constexpr size_t kBlock = 16 * 1024;
 constexpr int kCameras = 16;
 constexpr const char* kDate = "20260101";
 constexpr const char* kTime = "120000";
+
+// Processor time of the whole process (every thread, user and system), seconds.
+double cpuSeconds() {
+    rusage u{};
+    ::getrusage(RUSAGE_SELF, &u);
+    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
 
 double elapsed(Steady::time_point since) {
     return std::chrono::duration<double>(Steady::now() - since).count();
@@ -131,7 +140,8 @@ class RssSampler {
 
 // Sends the recording's bytes in kBlock pieces (read from the file, as the recorder does) to a
 // receiver that writes them to `out` (or drops them when `out` is empty). Seconds taken.
-double rawLoopback(const fs::path& source, const fs::path& out) {
+double rawLoopback(const fs::path& source, const fs::path& out, double* cpu = nullptr) {
+    const double cpuStart = cpuSeconds();
     const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
@@ -187,6 +197,7 @@ double rawLoopback(const fs::path& source, const fs::path& out) {
     sender.join();
     ::close(fd);
     ::close(listener);
+    if (cpu) *cpu = cpuSeconds() - cpuStart;
     return taken;
 }
 
@@ -194,6 +205,7 @@ double rawLoopback(const fs::path& source, const fs::path& out) {
 
 struct StackRun {
     double seconds = 0;
+    double cpu = 0;                      // processor seconds, recorder-sim's included
     double firstDone = 0, lastDone = 0;  // when the first and the last file finished
     int finished = 0;
     long rssGrowthKb = 0;
@@ -249,6 +261,7 @@ StackRun downloadThroughStack(const fs::path& recordings, const fs::path& outDir
         for (auto& c : connections)
             downloads.push_back(std::make_unique<SessionDownloads>(ctx, *c->session()));
         RssSampler rss;
+        const double cpuStart = cpuSeconds();
         start = Steady::now();
         for (int c = 1; c <= cameras; ++c) {
             WorkItem item;
@@ -268,6 +281,7 @@ StackRun downloadThroughStack(const fs::path& recordings, const fs::path& outDir
         };
         while (!idle()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
         run.seconds = elapsed(start);
+        run.cpu = cpuSeconds() - cpuStart;
         rss.finish();
         run.rssGrowthKb = rss.growthKb();
         work.setListener({});
@@ -334,11 +348,13 @@ int main() {
     const fs::path source = one / "Cam01" / kDate / (std::string(kTime) + ".avi");
     writeRecording(source, single, 1);
     const int rounds = static_cast<int>(envMegabytes("FSV_BENCH_ROUNDS", 3));
-    std::vector<double> noWriteTimes, writeTimes, stackTimes, ratios;
+    std::vector<double> noWriteTimes, writeTimes, stackTimes, ratios, rawCpu, stackCpu;
     StackRun stack;
     for (int round = 0; round < rounds; ++round) {
         noWriteTimes.push_back(rawLoopback(source, {}));
-        writeTimes.push_back(rawLoopback(source, dir / "raw.avi"));
+        double cpu = 0;
+        writeTimes.push_back(rawLoopback(source, dir / "raw.avi", &cpu));
+        rawCpu.push_back(cpu);
         if (!sameBytes(source, dir / "raw.avi")) {
             std::fprintf(stderr, "MISMATCH: the loopback baseline's copy differs\n");
             ok = false;
@@ -348,6 +364,7 @@ int main() {
         ok = verify(one, dir / "out-one", 1) && ok;
         fs::remove_all(dir / "out-one");
         stackTimes.push_back(stack.seconds);
+        stackCpu.push_back(stack.cpu);
         ratios.push_back(writeTimes.back() / stack.seconds);
     }
     const double rawNoWrite = median(noWriteTimes), rawWrite = median(writeTimes);
@@ -364,6 +381,9 @@ int main() {
     std::string each;
     for (double r : ratios) each += fsv::format(" %.2f", r);
     std::printf("  ratio per round (median above):%s\n", each.c_str());
+    const double blocks = static_cast<double>(single) / kBlock;
+    std::printf("  processor time per block: loopback with writing %.1f us, whole stack %.1f us\n",
+                median(rawCpu) / blocks * 1e6, median(stackCpu) / blocks * 1e6);
     fs::remove_all(one);
 
     // Sixteen cameras of one recorder at once, against one camera of the same size alone.
