@@ -294,6 +294,8 @@ int runWork(fsv::net::HeadlessConnection& connection, const fsv::ConnectRequest&
     const std::string recorderName = session->recorderName();
     // The stall limit ran out: the session stopped as if the recorder had closed it.
     const bool stalled = session->stalled();
+    // Taken now: closing the connection ends the session.
+    const std::string stallText = stalled ? session->stallText() : std::string();
     std::optional<fs::path> kept;
     if (failed == 0) {
         autoResume.remove();
@@ -308,7 +310,7 @@ int runWork(fsv::net::HeadlessConnection& connection, const fsv::ConnectRequest&
     if (!run.json)
         std::printf("%zu downloaded, %d already there, %d failed\n", done, skipped, failed);
     if (failed) {
-        if (stalled) fsv::cli::printError(session->stallText());
+        if (stalled) fsv::cli::printError(stallText);
         fsv::cli::printError(fsv::format("%s: %d of %zu recordings failed", run.command.c_str(),
                                          failed, items.size()));
         for (auto& m : messages) fsv::cli::printError(m);

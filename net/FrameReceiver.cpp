@@ -1,6 +1,6 @@
 #include "net/FrameReceiver.h"
 
-#include <memory>
+#include <cstring>
 #include <new>
 
 #include "net/Messages.h"
@@ -8,13 +8,14 @@
 
 namespace fsv::net {
 
-bool FrameReceiver::fill(uint8_t* buf, size_t n) {
+bool FrameReceiver::fill(uint8_t* buf, size_t n, size_t extra, size_t* extraGot) {
     size_t got = 0;
     while (got < n) {
-        long r = read_(buf + got, n - got);
+        long r = read_(buf + got, n + extra - got);
         if (r <= 0) return false;
         got += static_cast<size_t>(r);
     }
+    if (extraGot) *extraGot = got - n;
     return true;
 }
 
@@ -32,7 +33,7 @@ bool FrameReceiver::next(FrameSink& sink) {
         --have_;
         return true;
     }
-    if (!fill(header_ + have_, kFrameHeaderSize - have_)) return false;
+    if (!fill(header_ + have_, kFrameHeaderSize - have_, 0, nullptr)) return false;
     have_ = 0;
     if (type != kFrameData) {
         sink.control(type);
@@ -42,10 +43,23 @@ bool FrameReceiver::next(FrameSink& sink) {
     if (left == 0) return false;
     while (left > 0) {
         const uint32_t size = left < max_ ? left : max_;
-        std::unique_ptr<uint8_t[]> buf(new (std::nothrow) uint8_t[size]);
-        if (!buf) return false;
-        if (!fill(buf.get(), size)) return false;
-        sink.piece(buf.get(), size);
+        const bool last = size == left;
+        const size_t extra = last ? kFrameHeaderSize : 0;
+        const size_t need = size_t{size} + extra;
+        // The buffer is kept for the next frames, unless it is far larger than they need.
+        if (pieceSize_ < need || pieceSize_ > 4 * need + (1u << 20)) {
+            piece_.reset();
+            pieceSize_ = 0;
+            piece_.reset(new (std::nothrow) uint8_t[need]);
+            if (!piece_) return false;
+            pieceSize_ = need;
+        }
+        size_t next = 0;
+        if (!fill(piece_.get(), size, extra, &next)) return false;
+        // The start of the next frame's header, when it came with this read.
+        std::memcpy(header_, piece_.get() + size, next);
+        have_ = next;
+        sink.piece(piece_.get(), size);
         left -= size;
         if (left > 0 && sink.stopping()) return false;
     }

@@ -2,13 +2,14 @@
 // Reassembly of incoming frames from a byte stream that arrives in reads of any size. Every
 // frame but the keep-alive byte starts with a 5-byte header; a header split across reads is
 // completed before it is looked at, and a data payload is handed on in pieces of at most the
-// maximum delivery size, each piece received whole before it is delivered. The reader never
-// asks for more bytes than the frame it is in still needs, so nothing of the next frame is
-// consumed early.
+// maximum delivery size, each piece received whole before it is delivered. The read that ends a
+// payload also asks for the next frame's header (at most 5 bytes more), so that a stream of
+// frames costs one read per frame; nothing beyond that header is taken early.
 
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 
 namespace fsv::net {
 
@@ -35,10 +36,13 @@ class FrameReceiver {
     bool next(FrameSink& sink);
 
   private:
-    bool fill(uint8_t* buf, size_t n);
+    // Reads `n` bytes into `buf`, and up to `extra` more; answers how many of those came.
+    bool fill(uint8_t* buf, size_t n, size_t extra, size_t* extraGot);
 
     Read read_;
     uint32_t max_;
+    std::unique_ptr<uint8_t[]> piece_;  // kept from frame to frame
+    size_t pieceSize_ = 0;
     uint8_t header_[5] = {};
     size_t have_ = 0;  // header bytes already received
 };

@@ -36,9 +36,16 @@ ServerSession::~ServerSession() {
 void ServerSession::onTransport(int event, const uint8_t* data, uint32_t length) {
     if (self_ != this) return;
     if (event == kEventMessage) {
-        if (platform::waitAny({&stop_, &bufferFree_}) != 1) return;  // stopping: dropped
-        handoff_.assign(data, data + length);
-        messageReady_.set();
+        // Stream data that finds the dispatcher with nothing in hand goes to its stream from
+        // here: the same order, one message at a time, without the hop through the dispatcher
+        // thread for every block.
+        if (length > 0 && data[0] == cmd::kStreamData && inbox_.idle() && !stop_.isSet()) {
+            dispatch(Message{data[0], ByteSpan(data, length)});
+            heard();
+            return;
+        }
+        // Returns once the dispatcher has the message; stopping drops it.
+        inbox_.put(std::span<const uint8_t>(data, length), {&stop_});
     } else if (event == kEventGone) {
         if (closing_.load() || closedByRecorder_.exchange(true)) return;
         env_.user.post(PanelMessage::RecorderClosed, reinterpret_cast<intptr_t>(this), 0);
@@ -48,23 +55,46 @@ void ServerSession::onTransport(int event, const uint8_t* data, uint32_t length)
 
 void ServerSession::dispatcher() {
     Bytes message;
+    std::vector<Event*> events{&inbox_.ready(), &stop_, &progress_};
+    if (env_.globalExit) events.push_back(env_.globalExit);
+    heard();
     for (;;) {
-        bufferFree_.set();
-        std::vector<Event*> events{&messageReady_, &stop_, &progress_};
-        if (env_.globalExit) events.push_back(env_.globalExit);
-        // The time spent handling a message (a slow disk under a file stream) is not counted:
-        // only the wait for the next one is.
-        const int w = platform::waitAny(events, env_.timing.stallLimit);
-        if (w == platform::kWaitTimeout) {
-            onStall();
-            break;
+        if (stop_.isSet() || (env_.globalExit && env_.globalExit->isSet())) break;
+        // Asking for the next message also frees the one just handled.
+        if (inbox_.take(message)) {
+            if (!message.empty()) dispatch(Message{message[0], message});
+            heard();
+            continue;
         }
-        if (w == 2) continue;  // a step of the session's own: the limit starts again
-        if (w != 0) break;
-        message.swap(handoff_);
-        if (!message.empty()) dispatch(Message{message[0], message});
+        // Only the wait for the next message counts towards the stall limit, not the time
+        // spent handling one (a slow disk under a file stream). Stream data that the transport
+        // handed straight to its stream counts as heard too.
+        std::optional<std::chrono::milliseconds> wait;
+        if (env_.timing.stallLimit) {
+            const auto quiet = std::chrono::duration_cast<std::chrono::milliseconds>(
+                std::chrono::steady_clock::now() - lastHeard());
+            if (quiet >= *env_.timing.stallLimit) {
+                onStall();
+                break;
+            }
+            wait = *env_.timing.stallLimit - quiet;
+        }
+        const int w = platform::waitAny(events, wait);
+        if (w == 1 || w == 3) break;  // stop, or the global exit
+        if (w == 2) heard();          // a step of the session's own: the limit starts again
+        // A message, or the time-out: look again.
     }
     stop_.set();
+}
+
+void ServerSession::heard() {
+    lastHeard_.store(std::chrono::steady_clock::now().time_since_epoch().count(),
+                     std::memory_order_relaxed);
+}
+
+std::chrono::steady_clock::time_point ServerSession::lastHeard() const {
+    return std::chrono::steady_clock::time_point(
+        std::chrono::steady_clock::duration(lastHeard_.load(std::memory_order_relaxed)));
 }
 
 void ServerSession::dispatch(const Message& m) {

@@ -21,6 +21,7 @@
 #include "net/Messages.h"
 #include "net/Transport.h"
 #include "platform/Event.h"
+#include "platform/Handoff.h"
 #include "platform/Shared.h"
 #include "platform/UserPort.h"
 
@@ -213,6 +214,8 @@ class ServerSession {
     // ends as failed instead of running on for ever.
     void informationUnreadable(const char* text = kTextUnreadableInformation);
     void onStall();
+    void heard();
+    std::chrono::steady_clock::time_point lastHeard() const;
 
     Wait waitReply(std::optional<std::chrono::milliseconds> timeout);
     bool keyStep();
@@ -246,10 +249,10 @@ class ServerSession {
 
     platform::Event stop_{platform::Event::Reset::Manual};
     platform::Event workWake_{platform::Event::Reset::Auto};
-    platform::Event bufferFree_{platform::Event::Reset::Auto};
-    platform::Event messageReady_{platform::Event::Reset::Auto};
     platform::Event progress_{platform::Event::Reset::Auto};  // restarts the stall limit
-    Bytes handoff_;  // the one message between the transport and the dispatcher
+    platform::Handoff inbox_;  // the one message between the transport and the dispatcher
+    // When the session last heard from the recorder (steady clock ticks): the stall limit.
+    std::atomic<std::chrono::steady_clock::rep> lastHeard_{0};
 
     mutable std::recursive_mutex sendLock_;  // every sender; also guards the key
     std::optional<Bytes> key_;

@@ -21,9 +21,13 @@ Event::~Event() = default;
 void Event::set() {
     std::lock_guard lock(mutex_);
     for (auto [w, index] : waiters_) {
-        std::lock_guard wl(w->mutex);
-        if (w->fired != kWaitTimeout) continue;  // already released by another event
-        w->fired = index;
+        {
+            std::lock_guard wl(w->mutex);
+            if (w->fired != kWaitTimeout) continue;  // already released by another event
+            w->fired = index;
+        }
+        // Woken outside its lock, so that it does not wake only to wait for that lock. The
+        // waiter stays alive meanwhile: leaving waitAny takes this event's lock, held here.
         w->cv.notify_one();
         if (!manual_) return;  // handed to exactly one waiter, not kept
     }

@@ -2,10 +2,14 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 
 #include "ktcrypto/KtCrypto.h"
@@ -21,6 +25,11 @@ std::map<uint8_t, Handler>& handlerTable() {
 }
 
 constexpr uint32_t kMaxMessage = 64u << 20;  // larger frames from a client are not believed
+// Before the login a client sends only the key request and the login block (a few hundred
+// bytes): anything larger is not a client of ours.
+constexpr uint32_t kMaxLoginMessage = 4096;
+// A message buffer starts at most this large and then grows with what arrived.
+constexpr size_t kFirstChunk = 64 * 1024;
 
 }  // namespace
 
@@ -36,11 +45,30 @@ const Handler* findHandler(uint8_t code) {
 
 // ---- client ------------------------------------------------------------------------------
 
-Client::Client(Server& server, int fd) : server_(server), fd_(fd) {}
+void FairLock::lock() {
+    std::unique_lock l(mutex_);
+    const uint64_t ticket = next_++;
+    turn_.wait(l, [&] { return serving_ == ticket; });
+}
+
+void FairLock::unlock() {
+    {
+        std::lock_guard l(mutex_);
+        ++serving_;
+    }
+    turn_.notify_all();
+}
+
+Client::Client(Server& server, int fd)
+    : server_(server),
+      fd_(fd),
+      loginDeadline_(std::chrono::steady_clock::now() +
+                     std::chrono::milliseconds(server.options().loginTimeoutMs)) {}
 
 Client::~Client() {
     drop();
     if (thread_.joinable()) thread_.join();
+    joinSenders(true);
     ::close(fd_);
 }
 
@@ -52,6 +80,10 @@ void Client::drop() {
         stopping_.store(true);
     }
     stopCv_.notify_all();
+    {
+        std::lock_guard lock(sendersLock_);
+        for (auto& s : senders_) s.cancelled->store(true);
+    }
     ::shutdown(fd_, SHUT_RDWR);
 }
 
@@ -71,8 +103,24 @@ bool Client::sendRaw(const uint8_t* p, size_t n) {
     return true;
 }
 
+bool Client::readable() {
+    using namespace std::chrono;
+    long waitMs = options().idleTimeoutMs;
+    if (!loggedIn.load()) {
+        const auto left = duration_cast<milliseconds>(loginDeadline_ - steady_clock::now());
+        waitMs = std::min<long>(waitMs, std::max<long>(left.count(), 0));
+    }
+    pollfd p{fd_, POLLIN, 0};
+    for (;;) {
+        const int r = ::poll(&p, 1, static_cast<int>(std::min<long>(waitMs, INT_MAX)));
+        if (r < 0 && errno == EINTR) continue;
+        return r > 0;  // 0: the time ran out
+    }
+}
+
 bool Client::readAll(uint8_t* p, size_t n) {
     while (n > 0) {
+        if (!readable()) return false;
         ssize_t r = ::recv(fd_, p, n, 0);
         if (r < 0 && errno == EINTR) continue;
         if (r <= 0) return false;
@@ -82,18 +130,113 @@ bool Client::readAll(uint8_t* p, size_t n) {
     return true;
 }
 
-bool Client::reply(const net::Bytes& message) {
-    if (options().delayMs > 0 && waitStopping(options().delayMs)) return false;
-    std::lock_guard lock(writeLock_);
-    if (stopping_.load()) return false;
-    // Faulty copies start after the login, so that the login itself still works.
-    if (options().malformed && loggedIn && message.size() > 1) {
-        auto h = net::encodeFrameHeader(net::kFrameData, static_cast<uint32_t>(message.size() - 1));
-        if (!sendRaw(h.data(), h.size()) || !sendRaw(message.data(), message.size() - 1))
-            return false;
+bool Client::readMessage(net::Bytes& message, uint32_t length) {
+    // Announcing a length costs the client nothing; memory is given only for bytes that came.
+    message.clear();
+    while (message.size() < length) {
+        const size_t have = message.size();
+        const size_t chunk = std::min<size_t>(length - have, std::max(kFirstChunk, have));
+        message.resize(have + chunk);
+        if (!readAll(message.data() + have, chunk)) return false;
     }
-    auto h = net::encodeFrameHeader(net::kFrameData, static_cast<uint32_t>(message.size()));
-    return sendRaw(h.data(), h.size()) && sendRaw(message.data(), message.size());
+    return true;
+}
+
+bool Client::reply(const net::Bytes& message, const std::atomic<bool>* cancelled) {
+    return replyParts({net::ByteSpan(message)}, cancelled);
+}
+
+bool Client::replyBlock(uint32_t cookie, uint32_t block, net::ByteSpan data,
+                        const std::atomic<bool>* cancelled) {
+    // The message's head as the encoders lay it out, then the block's bytes as they are.
+    const net::Bytes head =
+        net::encodeStreamReply(net::stream::kData, cookie, net::encodeStreamDataBody(block, {}));
+    return replyParts({net::ByteSpan(head), data}, cancelled);
+}
+
+bool Client::replyParts(std::initializer_list<net::ByteSpan> parts,
+                        const std::atomic<bool>* cancelled) {
+    if (options().delayMs > 0 && waitStopping(options().delayMs)) return false;
+    size_t length = 0;
+    for (auto p : parts) length += p.size();
+    std::lock_guard lock(writeLock_);
+    if (stopping_.load() || (cancelled && cancelled->load())) return false;
+    // Faulty copies start after the login, so that the login itself still works.
+    if (options().malformed && loggedIn && length > 1) {
+        net::Bytes whole;
+        for (auto p : parts) whole.insert(whole.end(), p.begin(), p.end());
+        auto h = net::encodeFrameHeader(net::kFrameData, static_cast<uint32_t>(length - 1));
+        if (!sendRaw(h.data(), h.size()) || !sendRaw(whole.data(), length - 1)) return false;
+    }
+    // The frame header and the parts in one gathered write.
+    uint8_t h[net::kFrameHeaderSize];
+    net::encodeFrameHeader(h, net::kFrameData, static_cast<uint32_t>(length));
+    iovec iov[4];
+    size_t count = 0;
+    iov[count++] = {h, sizeof h};
+    for (auto p : parts) {
+        if (count == std::size(iov)) return false;
+        iov[count++] = {const_cast<uint8_t*>(p.data()), p.size()};
+    }
+    size_t left = sizeof h + length;
+    size_t first = 0;
+    while (left > 0) {
+        msghdr msg{};
+        msg.msg_iov = iov + first;
+        msg.msg_iovlen = count - first;
+        ssize_t s = ::sendmsg(fd_, &msg, MSG_NOSIGNAL);
+        if (s < 0 && errno == EINTR) continue;
+        if (s <= 0) return false;
+        size_t n = static_cast<size_t>(s);
+        left -= n;
+        while (n > 0 && first < count) {
+            const size_t step = std::min(n, iov[first].iov_len);
+            iov[first].iov_base = static_cast<uint8_t*>(iov[first].iov_base) + step;
+            iov[first].iov_len -= step;
+            n -= step;
+            if (iov[first].iov_len == 0) ++first;
+        }
+        while (first < count && iov[first].iov_len == 0) ++first;
+    }
+    return true;
+}
+
+bool Client::serve(uint32_t key, SenderBody body) {
+    joinSenders(false);
+    std::lock_guard lock(sendersLock_);
+    if (stopping_.load() || static_cast<int>(senders_.size()) >= kMaxSenders) return false;
+    Sender s;
+    s.key = key;
+    s.cancelled = std::make_shared<std::atomic<bool>>(false);
+    s.done = std::make_shared<std::atomic<bool>>(false);
+    s.thread = std::thread([body = std::move(body), cancelled = s.cancelled, done = s.done] {
+        body(*cancelled);
+        done->store(true);
+    });
+    senders_.push_back(std::move(s));
+    return true;
+}
+
+void Client::cancel(uint32_t key) {
+    std::lock_guard lock(sendersLock_);
+    for (auto& s : senders_)
+        if (s.key == key) s.cancelled->store(true);
+}
+
+void Client::joinSenders(bool all) {
+    std::vector<Sender> finished;
+    {
+        std::lock_guard lock(sendersLock_);
+        for (auto it = senders_.begin(); it != senders_.end();) {
+            if (all || it->done->load()) {
+                finished.push_back(std::move(*it));
+                it = senders_.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+    for (auto& s : finished) s.thread.join();
 }
 
 bool Client::replyCut(const net::Bytes& message, size_t missing) {
@@ -106,6 +249,7 @@ bool Client::replyCut(const net::Bytes& message, size_t missing) {
 
 void Client::run() {
     int received = 0;
+    net::Bytes message;
     for (;;) {
         uint8_t type;
         if (!readAll(&type, 1)) break;
@@ -120,12 +264,13 @@ void Client::run() {
         }
         if (type != net::kFrameData) continue;
         uint32_t length = platform::getU32(lengthBytes);
-        if (length == 0 || length > kMaxMessage) break;
-        net::Bytes message(length);
-        if (!readAll(message.data(), length)) break;
+        if (length == 0 || length > (loggedIn.load() ? kMaxMessage : kMaxLoginMessage)) break;
+        if (!readMessage(message, length)) break;
         if (const Handler* h = findHandler(message[0])) (*h)(*this, message);
         ++received;
         if (options().dropAfter > 0 && received >= options().dropAfter) break;
+        // A large message's buffer is not kept for the small ones that follow.
+        if (message.capacity() > kFirstChunk) net::Bytes().swap(message);
     }
     drop();
     finished_.store(true);
@@ -224,10 +369,11 @@ void Server::acceptLoop() {
             break;
         }
         reap(false);
-        size_t active;
+        size_t active = 0;
         {
+            // A client on its way out (dropped, its thread not yet ended) holds no place.
             std::lock_guard lock(clientsLock_);
-            active = clients_.size();
+            for (auto& c : clients_) active += c->stopping() ? 0 : 1;
         }
         if (static_cast<int>(active) >= options_.maxClients) {
             auto refused = net::encodeFrameHeader(net::kFrameRefused, 0);

@@ -7,10 +7,12 @@
 //       [](fsv::sim::Client& client, fsv::net::ByteSpan message) { ... client.reply(...); });
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <initializer_list>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -34,8 +36,12 @@ struct ServerOptions {
     uint16_t protocol = 35;  // the version this recorder speaks
     bool answerKey = true;   // false: never answers the key request, as the oldest recorders
     int maxClients = 16;     // connections beyond this are refused
+    // A connection that has not logged in by then is dropped, and so is one that sends nothing
+    // for longer than the idle limit (a client sends a keep-alive byte after 30 s of silence).
+    int loginTimeoutMs = 30000;
+    int idleTimeoutMs = 65000;
     // Faults for tests.
-    int dropAfter = 0;       // close a connection after this many received messages (0: never)
+    int dropAfter = 0;        // close a connection after this many received messages (0: never)
     int dropStreamAfter = 0;  // close the link after a stream sent N blocks or frames (0: never)
     int delayMs = 0;         // delay every reply
     bool malformed = false;  // send a cut-short copy before every reply
@@ -50,6 +56,19 @@ struct ServerOptions {
 
 class Server;
 
+// A lock that hands itself on in the order it was asked for: the senders of one client's
+// streams take turns on the socket instead of one of them winning it again and again.
+class FairLock {
+  public:
+    void lock();
+    void unlock();
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable turn_;
+    uint64_t next_ = 0, serving_ = 0;
+};
+
 // One connected client, as the handlers see it.
 class Client {
   public:
@@ -59,8 +78,22 @@ class Client {
     Server& server() { return server_; }
     const ServerOptions& options() const;
 
-    // Sends one message as a data frame; safe from any thread. False once the link is gone.
-    bool reply(const net::Bytes& message);
+    // Sends one message as a data frame; safe from any thread. False once the link is gone, or
+    // when `cancelled` is given and set (looked at once the link is ours, so nothing goes out
+    // after a cancel() returned).
+    bool reply(const net::Bytes& message, const std::atomic<bool>* cancelled = nullptr);
+    // A stream's data block ('Q'), sent from the caller's bytes without copying them.
+    bool replyBlock(uint32_t cookie, uint32_t block, net::ByteSpan data,
+                    const std::atomic<bool>* cancelled = nullptr);
+
+    // Runs `body` on a sender thread of its own, so that a long transfer (a whole file) goes
+    // out while the reading thread takes the client's next requests and its other transfers
+    // go on. `key` (the stream cookie) names it for cancel(); `body` gets the flag that cancel()
+    // and the client's end set. False when the client already runs kMaxSenders of them.
+    using SenderBody = std::function<void(const std::atomic<bool>& cancelled)>;
+    static constexpr int kMaxSenders = 32;
+    bool serve(uint32_t key, SenderBody body);
+    void cancel(uint32_t key);
     // A data frame that announces the whole message but carries `missing` bytes less (a fault).
     bool replyCut(const net::Bytes& message, size_t missing);
     bool fault(const char* name) const { return options().fault == name; }
@@ -72,7 +105,7 @@ class Client {
 
     // The login state the login handlers keep.
     uint16_t version = 0;  // agreed at login
-    bool loggedIn = false;
+    std::atomic<bool> loggedIn{false};
     bool keySent = false;
 
     // Per-client state of handlers in other files, by a name of their own.
@@ -86,19 +119,35 @@ class Client {
 
   private:
     friend class Server;
+    struct Sender {
+        uint32_t key = 0;
+        std::shared_ptr<std::atomic<bool>> cancelled, done;
+        std::thread thread;
+    };
+
     void run();
     bool sendRaw(const uint8_t* p, size_t n);
+    // One message made of `parts`, as one data frame.
+    bool replyParts(std::initializer_list<net::ByteSpan> parts, const std::atomic<bool>* cancelled);
+    // Waits for bytes until the login deadline (before the login) or the idle limit.
+    bool readable();
     bool readAll(uint8_t* p, size_t n);
+    // The message of a data frame, its buffer grown only as its bytes arrive.
+    bool readMessage(net::Bytes& message, uint32_t length);
+    void joinSenders(bool all);
 
     Server& server_;
     int fd_;
-    std::mutex writeLock_;
+    std::chrono::steady_clock::time_point loginDeadline_;
+    FairLock writeLock_;
     std::atomic<bool> stopping_{false};
     std::atomic<bool> finished_{false};
     std::mutex stopLock_;
     std::condition_variable stopCv_;
     std::mutex extLock_;
     std::map<std::string, std::shared_ptr<void>> ext_;
+    std::mutex sendersLock_;
+    std::vector<Sender> senders_;
     std::thread thread_;
 };
 

@@ -11,6 +11,7 @@
 // offset.
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <map>
 #include <memory>
@@ -67,7 +68,9 @@ void sendStatus(Client& client, uint32_t cookie, uint8_t status) {
     client.reply(encodeStreamReply(stream::kStatus, cookie, body));
 }
 
-void sendFile(Client& client, const StreamRequest& r, const SimRecording& rec) {
+// Runs on a sender thread of its own (Client::serve), beside the client's other streams.
+void sendFile(Client& client, const StreamRequest& r, const SimRecording& rec,
+              const std::atomic<bool>& cancelled) {
     std::FILE* f = std::fopen(rec.path.c_str(), "rb");
     if (!f) return sendStatus(client, r.cookie, 1);
     uint32_t announced = static_cast<uint32_t>(rec.size);
@@ -93,16 +96,15 @@ void sendFile(Client& client, const StreamRequest& r, const SimRecording& rec) {
             client.drop();
             return;
         }
-        if (!client.reply(encodeStreamReply(
-                stream::kData, r.cookie,
-                encodeStreamDataBody(block++, std::span<const uint8_t>(buffer.data(), n))))) {
+        if (!client.replyBlock(r.cookie, block++, std::span<const uint8_t>(buffer.data(), n),
+                               &cancelled)) {
             std::fclose(f);
             return;
         }
-        if (client.stopping()) break;
+        if (client.stopping() || cancelled.load()) break;
     }
     std::fclose(f);
-    sendStatus(client, r.cookie, 0);
+    if (!cancelled.load()) sendStatus(client, r.cookie, 0);
 }
 
 void openPlay(Client& client, StreamState& state, const StreamRequest& r, const SimRecording& rec) {
@@ -194,12 +196,22 @@ static HandlerRegistrar streams(cmd::kStreamRequest, [](Client& client, ByteSpan
             const Recordings all = client.server().recordings();
             const SimRecording* rec = findRecording(all, r->open.name, audio);
             if (!rec) return sendStatus(client, r->cookie, 1);
-            if (r->open.mode == stream::kModeFile) return sendFile(client, *r, *rec);
+            if (r->open.mode == stream::kModeFile) {
+                // The file goes out from a thread of its own, so that this client's other
+                // streams and requests are served meanwhile.
+                const bool started = client.serve(
+                    r->cookie, [&client, req = *r, file = *rec](const std::atomic<bool>& c) {
+                        sendFile(client, req, file, c);
+                    });
+                if (!started) sendStatus(client, r->cookie, 1);
+                return;
+            }
             return openPlay(client, state, *r, *rec);
         }
         case stream::kPosition:
             return sendFrame(client, state, *r);
         case stream::kClose: {
+            client.cancel(r->cookie);
             std::lock_guard lock(state.lock);
             state.open.erase(r->cookie);
             return;

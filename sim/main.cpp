@@ -25,6 +25,13 @@ int main(int argc, char** argv) {
         ->check(CLI::Range(32, 35));
     app.add_flag("--no-key-reply", noKey, "never answer the public key request");
     app.add_option("--max-clients", o.maxClients, "refuse connections beyond this many");
+    double loginTimeout = o.loginTimeoutMs / 1000.0, idleTimeout = o.idleTimeoutMs / 1000.0;
+    app.add_option("--login-timeout", loginTimeout,
+                   "drop a connection that has not logged in after S seconds")
+        ->check(CLI::Range(0.05, 3600.0));
+    app.add_option("--idle-timeout", idleTimeout,
+                   "drop a connection that sent nothing for S seconds")
+        ->check(CLI::Range(0.05, 86400.0));
     app.add_option("--drop-after", o.dropAfter, "close a connection after N received messages");
     app.add_option("--drop-stream-after", o.dropStreamAfter,
                    "close a connection once a stream sent N blocks or frames");
@@ -54,6 +61,8 @@ int main(int argc, char** argv) {
     }
 
     o.protocol = static_cast<uint16_t>(protocol);
+    o.loginTimeoutMs = static_cast<int>(loginTimeout * 1000);
+    o.idleTimeoutMs = static_cast<int>(idleTimeout * 1000);
     o.answerKey = !noKey;
     auto colon = listen.rfind(':');
     if (colon == std::string::npos) {

@@ -6,11 +6,16 @@
 //   bench_download_stack            one 200 MB recording, then 16 cameras x 12 MB at once
 //   FSV_BENCH_MB=20                 shrinks the single recording (MB)
 //   FSV_BENCH_CAMERA_MB=4           shrinks each of the 16 cameras' recordings (MB)
+//   FSV_BENCH_ROUNDS=5              rounds of the single-recording comparison (median shown)
+//
+// Sixteen cameras of one recorder session go through its one file queue, one after another;
+// sixteen sessions (one connection per camera) download side by side.
 //
 // Prints a small table; exits non-zero when a downloaded file differs from its recording.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -46,6 +51,14 @@ constexpr size_t kBlock = 16 * 1024;
 constexpr int kCameras = 16;
 constexpr const char* kDate = "20260101";
 constexpr const char* kTime = "120000";
+
+// Processor time of the whole process (every thread, user and system), seconds.
+double cpuSeconds() {
+    rusage u{};
+    ::getrusage(RUSAGE_SELF, &u);
+    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
 
 double elapsed(Steady::time_point since) {
     return std::chrono::duration<double>(Steady::now() - since).count();
@@ -127,7 +140,8 @@ class RssSampler {
 
 // Sends the recording's bytes in kBlock pieces (read from the file, as the recorder does) to a
 // receiver that writes them to `out` (or drops them when `out` is empty). Seconds taken.
-double rawLoopback(const fs::path& source, const fs::path& out) {
+double rawLoopback(const fs::path& source, const fs::path& out, double* cpu = nullptr) {
+    const double cpuStart = cpuSeconds();
     const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
@@ -183,6 +197,7 @@ double rawLoopback(const fs::path& source, const fs::path& out) {
     sender.join();
     ::close(fd);
     ::close(listener);
+    if (cpu) *cpu = cpuSeconds() - cpuStart;
     return taken;
 }
 
@@ -190,14 +205,17 @@ double rawLoopback(const fs::path& source, const fs::path& out) {
 
 struct StackRun {
     double seconds = 0;
+    double cpu = 0;                      // processor seconds, recorder-sim's included
     double firstDone = 0, lastDone = 0;  // when the first and the last file finished
     int finished = 0;
     long rssGrowthKb = 0;
 };
 
 // Downloads camera 1..`cameras`'s recording of kDate/kTime from an in-process recorder-sim into
-// `outDir` in file mode, every camera's stream at once.
-StackRun downloadThroughStack(const fs::path& recordings, const fs::path& outDir, int cameras) {
+// `outDir` in file mode, every camera's item queued at once: all in one session's file queue,
+// or with `perCamera` in a session (and connection) of its own each.
+StackRun downloadThroughStack(const fs::path& recordings, const fs::path& outDir, int cameras,
+                              bool perCamera = false) {
     sim::ServerOptions options;
     options.port = 0;
     options.recordings = recordings;
@@ -210,13 +228,17 @@ StackRun downloadThroughStack(const fs::path& recordings, const fs::path& outDir
     ScriptedUserPort user;
     user.existingFileAnswer = ExistingFileAnswer::Overwrite;
     net::ConnectionManager transport;
-    net::HeadlessConnection connection(transport, user);
-    ConnectRequest request;
-    request.address = "127.0.0.1";
-    request.port = server.port();
-    if (!connection.open(request)) {
-        std::fprintf(stderr, "connect: %s\n", connection.error().c_str());
-        std::exit(2);
+    const int sessions = perCamera ? cameras : 1;
+    std::vector<std::unique_ptr<net::HeadlessConnection>> connections;
+    for (int i = 0; i < sessions; ++i) {
+        connections.push_back(std::make_unique<net::HeadlessConnection>(transport, user));
+        ConnectRequest request;
+        request.address = "127.0.0.1";
+        request.port = server.port();
+        if (!connections.back()->open(request)) {
+            std::fprintf(stderr, "connect: %s\n", connections.back()->error().c_str());
+            std::exit(2);
+        }
     }
 
     WorkList work;
@@ -235,9 +257,11 @@ StackRun downloadThroughStack(const fs::path& recordings, const fs::path& outDir
     });
     fs::create_directories(outDir);
     {
-        SessionDownloads downloads(ctx, *connection.session());
-        auto& session = downloads.downloads();
+        std::vector<std::unique_ptr<SessionDownloads>> downloads;
+        for (auto& c : connections)
+            downloads.push_back(std::make_unique<SessionDownloads>(ctx, *c->session()));
         RssSampler rss;
+        const double cpuStart = cpuSeconds();
         start = Steady::now();
         for (int c = 1; c <= cameras; ++c) {
             WorkItem item;
@@ -248,15 +272,21 @@ StackRun downloadThroughStack(const fs::path& recordings, const fs::path& outDir
             item.size = fs::file_size(recordings / fsv::format("Cam%02d", c) / kDate /
                                       (std::string(kTime) + ".avi"));
             item.outputPath = (outDir / fsv::format("cam%02d.avi", c)).string();
-            session.enqueue(item);
+            downloads[perCamera ? c - 1 : 0]->downloads().enqueue(item);
         }
-        while (!session.idle()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        auto idle = [&] {
+            for (auto& d : downloads)
+                if (!d->downloads().idle()) return false;
+            return true;
+        };
+        while (!idle()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
         run.seconds = elapsed(start);
+        run.cpu = cpuSeconds() - cpuStart;
         rss.finish();
         run.rssGrowthKb = rss.growthKb();
         work.setListener({});
     }
-    connection.close();
+    for (auto& c : connections) c->close();
     server.stop();
     return run;
 }
@@ -278,6 +308,18 @@ bool verify(const fs::path& recordings, const fs::path& outDir, int cameras) {
 
 double mbps(size_t bytes, double secs) { return secs > 0 ? bytes / 1e6 / secs : 0; }
 
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
+}
+
+std::string loadAverage() {
+    std::ifstream in("/proc/loadavg");
+    std::string a, b, c;
+    in >> a >> b >> c;
+    return a + " " + b + " " + c;
+}
+
 }  // namespace
 
 int main() {
@@ -295,35 +337,54 @@ int main() {
     } cleanup{dir};
 
     bool ok = true;
-    std::printf("block %zu bytes; single recording %zu MB; %d cameras x %zu MB\n\n", kBlock,
-                single >> 20, kCameras, perCamera >> 20);
+    std::printf(
+        "block %zu bytes; single recording %zu MB; %d cameras x %zu MB; load average %s\n\n",
+        kBlock, single >> 20, kCameras, perCamera >> 20, loadAverage().c_str());
     std::printf("%-44s %10s %10s %8s\n", "scenario", "seconds", "MB/s", "ratio");
 
-    // One recording: baseline loopback (no write, write) against the whole stack.
+    // One recording: baseline loopback (no write, write) against the whole stack, in rounds
+    // that take turns, so that a machine busy with other work weighs on all three alike.
     const fs::path one = dir / "one";
     const fs::path source = one / "Cam01" / kDate / (std::string(kTime) + ".avi");
     writeRecording(source, single, 1);
-    const double rawNoWrite = rawLoopback(source, {});
-    const double rawWrite = rawLoopback(source, dir / "raw.avi");
-    if (!sameBytes(source, dir / "raw.avi")) {
-        std::fprintf(stderr, "MISMATCH: the loopback baseline's copy differs\n");
-        ok = false;
+    const int rounds = static_cast<int>(envMegabytes("FSV_BENCH_ROUNDS", 3));
+    std::vector<double> noWriteTimes, writeTimes, stackTimes, ratios, rawCpu, stackCpu;
+    StackRun stack;
+    for (int round = 0; round < rounds; ++round) {
+        noWriteTimes.push_back(rawLoopback(source, {}));
+        double cpu = 0;
+        writeTimes.push_back(rawLoopback(source, dir / "raw.avi", &cpu));
+        rawCpu.push_back(cpu);
+        if (!sameBytes(source, dir / "raw.avi")) {
+            std::fprintf(stderr, "MISMATCH: the loopback baseline's copy differs\n");
+            ok = false;
+        }
+        fs::remove(dir / "raw.avi");
+        stack = downloadThroughStack(one, dir / "out-one", 1);
+        ok = verify(one, dir / "out-one", 1) && ok;
+        fs::remove_all(dir / "out-one");
+        stackTimes.push_back(stack.seconds);
+        stackCpu.push_back(stack.cpu);
+        ratios.push_back(writeTimes.back() / stack.seconds);
     }
-    fs::remove(dir / "raw.avi");
-    const StackRun stack = downloadThroughStack(one, dir / "out-one", 1);
-    ok = verify(one, dir / "out-one", 1) && ok;
-    const double stackRate = mbps(single, stack.seconds);
+    const double rawNoWrite = median(noWriteTimes), rawWrite = median(writeTimes);
+    const double stackRate = mbps(single, median(stackTimes));
     const double rawRate = mbps(single, rawWrite);
     std::printf("%-44s %10.3f %10.1f %8s\n", "loopback TCP, receiver drops the bytes", rawNoWrite,
                 mbps(single, rawNoWrite), "");
     std::printf("%-44s %10.3f %10.1f %8s\n", "loopback TCP, receiver writes the file", rawWrite,
                 rawRate, "1.00");
-    std::printf("%-44s %10.3f %10.1f %8.2f\n", "whole stack, 1 stream (mode 11)", stack.seconds,
-                stackRate, rawRate > 0 ? stackRate / rawRate : 0.0);
+    std::printf("%-44s %10.3f %10.1f %8.2f\n", "whole stack, 1 stream (mode 11)",
+                median(stackTimes), stackRate, median(ratios));
     std::printf("%-44s %10s %10s %8.2f\n", "  (stack vs loopback without writing)", "", "",
                 stackRate / mbps(single, rawNoWrite));
+    std::string each;
+    for (double r : ratios) each += fsv::format(" %.2f", r);
+    std::printf("  ratio per round (median above):%s\n", each.c_str());
+    const double blocks = static_cast<double>(single) / kBlock;
+    std::printf("  processor time per block: loopback with writing %.1f us, whole stack %.1f us\n",
+                median(rawCpu) / blocks * 1e6, median(stackCpu) / blocks * 1e6);
     fs::remove_all(one);
-    fs::remove_all(dir / "out-one");
 
     // Sixteen cameras of one recorder at once, against one camera of the same size alone.
     const fs::path many = dir / "many";
@@ -336,18 +397,22 @@ int main() {
     const StackRun all = downloadThroughStack(many, dir / "out-many", kCameras);
     ok = verify(many, dir / "out-many", kCameras) && ok;
     fs::remove_all(dir / "out-many");
+    const StackRun apart = downloadThroughStack(many, dir / "out-apart", kCameras, true);
+    ok = verify(many, dir / "out-apart", kCameras) && ok;
+    fs::remove_all(dir / "out-apart");
     const size_t total = perCamera * kCameras;
     std::printf("%-44s %10.3f %10.1f %8s\n", "whole stack, 1 camera alone", alone.seconds,
-                mbps(perCamera, alone.seconds), "1.00");
-    std::printf("%-44s %10.3f %10.1f %8.2f\n", "whole stack, 16 cameras at once (total)",
-                all.seconds, mbps(total, all.seconds),
-                mbps(total, all.seconds) / mbps(perCamera, alone.seconds));
-    std::printf("%-44s %10.3f %10s %8s\n", "  first of the 16 files finished after", all.firstDone,
-                "", "");
-    std::printf("%-44s %10.3f %10s %8s\n", "  last of the 16 files finished after", all.lastDone,
-                "", "");
-    std::printf("%-44s %10s %10s %8.2f\n", "  16 cameras' total vs the single recording", "", "",
-                stackRate > 0 ? mbps(total, all.seconds) / stackRate : 0.0);
+                mbps(perCamera, alone.seconds), "");
+    for (const auto& [name, r] : {std::pair{"16 cameras, one session's file queue", &all},
+                                  std::pair{"16 cameras, a session each, at once", &apart}}) {
+        std::printf("%-44s %10.3f %10.1f %8.2f\n", name, r->seconds, mbps(total, r->seconds),
+                    mbps(total, r->seconds) / rawRate);
+        std::printf("%-44s %10.3f %10s %8s\n", "  first of the 16 files finished after",
+                    r->firstDone, "", "");
+        std::printf("%-44s %10.3f %10s %8s\n", "  last of the 16 files finished after", r->lastDone,
+                    "", "");
+    }
+    std::printf("(ratios of the 16-camera rows: total MB/s against the loopback with writing)\n");
 
     // Memory: resident growth while the streams run (recorder-sim's side included).
     std::printf(
@@ -355,7 +420,9 @@ int main() {
         "%.0f kB\n",
         alone.rssGrowthKb, kCameras, all.rssGrowthKb,
         static_cast<double>(all.rssGrowthKb - alone.rssGrowthKb) / (kCameras - 1));
-    std::printf("files finished: %d of %d; downloads %s\n", all.finished, kCameras,
-                ok ? "byte-identical" : "DIFFER");
-    return ok && all.finished == kCameras && stack.finished == 1 ? 0 : 1;
+    std::printf("files finished: %d and %d of %d; downloads %s\n", all.finished, apart.finished,
+                kCameras, ok ? "byte-identical" : "DIFFER");
+    std::printf("load average at the end: %s\n", loadAverage().c_str());
+    return ok && all.finished == kCameras && apart.finished == kCameras && stack.finished == 1 ? 0
+                                                                                               : 1;
 }

@@ -106,31 +106,22 @@ void Stream::takeReply(uint8_t kind, std::span<const uint8_t> body) {
             std::lock_guard lock(lock_);
             if (statusReceived_) return;
         }
-        // One block at a time: the previous one must be on disk before the next is taken.
-        if (platform::waitAny(
-                {&written_, &ended_, &stop_, &link_.stopEvent(), &queue_.stopEvent()}) != 0)
-            return;
-        std::lock_guard lock(lock_);
         if (kind == kReplyBlock) {
             auto b = parseBlockReply(body);
-            if (!b) {
-                written_.set();
-                return;
-            }
-            block_.assign(b->data.begin(), b->data.end());
-            blockBuffered_ = true;
-            dataReady_.set();
-        } else {
-            auto s = parseStatusReply(body, mode_);
-            if (!s) {
-                written_.set();
-                return;
-            }
-            lastStatus_ = *s;
-            statusReceived_ = true;
-            written_.set();
-            status_ev_.set();
+            if (!b) return;
+            // One block at a time: this returns once the stream's thread has the block, which
+            // it takes only when the previous one is on disk.
+            blocks_.put(b->data, {&ended_, &stop_, &link_.stopEvent(), &queue_.stopEvent()});
+            return;
         }
+        auto s = parseStatusReply(body, mode_);
+        if (!s) return;
+        // Every block before the status has been handed over; the stream's thread writes what
+        // it still holds before it looks at the status.
+        std::lock_guard lock(lock_);
+        lastStatus_ = *s;
+        statusReceived_ = true;
+        status_ev_.set();
         return;
     }
 
@@ -193,29 +184,27 @@ void Stream::runFile() {
     if (!sendOpen(net::stream::kOpen, resume ? 1 : 0, 0,
                   resume ? static_cast<uint32_t>(plan.offset) : 0))
         return finish(false);
-    // A status without anything before it still goes through the size check below.
-    if (waitFor({&dataReady_, &status_ev_}) < 0) return finish(true);
-    {
-        std::lock_guard lock(lock_);
-        if (headerTaken_ && expectedSize_) ctx_.work.setSize(item_.row, expectedSize_);
-    }
+    // The header, a block (a recorder may send none before its blocks) or the status; a
+    // status without anything before it still goes through the size check below.
+    if (waitFor({&dataReady_, &status_ev_, &blocks_.ready()}) < 0) return finish(true);
+    std::vector<uint8_t> block;
+    bool sizeShown = false;
     for (;;) {
-        // A block can arrive together with the header's signal, so look before waiting.
-        std::vector<uint8_t> block;
-        bool have = false;
-        while (!have) {
-            {
-                std::lock_guard lock(lock_);
-                if (blockBuffered_) {
-                    block.swap(block_);
-                    blockBuffered_ = false;
-                    have = true;
-                    break;
-                }
+        // The status is looked at before the hand-over: every block sent before it is there by
+        // then. A block can arrive together with the header's signal, so look before waiting.
+        bool ended;
+        {
+            std::lock_guard lock(lock_);
+            ended = statusReceived_;
+            if (!sizeShown && headerTaken_ && expectedSize_) {
+                ctx_.work.setSize(item_.row, expectedSize_);
+                sizeShown = true;
             }
-            if (waitFor({&dataReady_, &status_ev_}) != 0) break;
         }
-        if (!have) break;
+        if (!blocks_.take(block)) {
+            if (ended || waitFor({&blocks_.ready(), &status_ev_}) < 0) break;
+            continue;
+        }
         out.write(reinterpret_cast<const char*>(block.data()),
                   static_cast<std::streamsize>(block.size()));
         out.flush();
@@ -224,7 +213,6 @@ void Stream::runFile() {
             break;
         }
         ctx_.work.addReceived(item_.row, block.size());
-        written_.set();
     }
     out.close();
     checkFileSize(plan.path, startOffset);

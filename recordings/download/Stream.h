@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/Event.h"
+#include "platform/Handoff.h"
 #include "recordings/download/ChannelTable.h"
 #include "recordings/download/Link.h"
 #include "recordings/download/PlayState.h"
@@ -92,7 +93,8 @@ class Stream : public Player {
     platform::Event stop_{platform::Event::Reset::Manual};
     platform::Event status_ev_{platform::Event::Reset::Manual};
     platform::Event dataReady_{platform::Event::Reset::Auto};
-    platform::Event written_{platform::Event::Reset::Auto, true};  // the buffer is free
+    // A file stream's one block: the dispatcher puts, the stream's thread takes and writes.
+    platform::Handoff blocks_;
     platform::Event ended_{platform::Event::Reset::Manual};
     platform::Event never_{platform::Event::Reset::Manual};
 

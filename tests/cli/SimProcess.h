@@ -118,6 +118,7 @@ class SimProcess {
     SimProcess& operator=(const SimProcess&) = delete;
 
     bool started() const { return port_ != 0; }
+    pid_t pid() const { return pid_; }
     const std::string& error() const { return error_; }
     uint16_t port() const { return port_; }
     std::string address() const { return host_ + ":" + std::to_string(port_); }
