@@ -236,7 +236,7 @@ bool LocalChannel::paused() const {
 }
 bool LocalChannel::atEnd() const {
     std::lock_guard lock(mutex_);
-    return atEnd_;
+    return holding_;
 }
 bool LocalChannel::loading() const {
     std::lock_guard lock(mutex_);
@@ -342,7 +342,6 @@ void LocalChannel::showFrame(const uint8_t* frame, const SystemTime& time) {
     {
         std::lock_guard lock(mutex_);
         currentTime_ = time;
-        ++shown_;
     }
     bool ready = false;
     client::PanelId panel;
@@ -352,6 +351,10 @@ void LocalChannel::showFrame(const uint8_t* frame, const SystemTime& time) {
         if (slot_ && client::convertBottomUp24(header->width, header->height,
                                                {bits, header->sizeImage}, *slot_))
             ready = slot_->publish();
+    }
+    {
+        std::lock_guard lock(mutex_);
+        ++shown_;
     }
     if (ready && options_.queue) options_.queue->push(client::FrameReady{panel});
     notifyPosition();
@@ -432,6 +435,10 @@ void LocalChannel::run() {
                 break;
             }
             setPaused(true);
+            {
+                std::lock_guard lock(mutex_);
+                holding_ = true;
+            }
             notifyPosition();
             // Wait for play or a command; a wake-up that carries neither (a no-wait switch)
             // does not leave the end.
@@ -457,6 +464,7 @@ void LocalChannel::run() {
                     current_ = std::min(current_, static_cast<uint32_t>(frameCount_ - 1));
                 }
                 atEnd_ = false;
+                holding_ = false;
                 if (paused_)
                     running_.reset();
                 else

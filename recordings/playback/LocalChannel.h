@@ -101,7 +101,7 @@ class LocalChannel {
     uint32_t currentFrame() const;
     SystemTime currentTime() const;
     bool paused() const;
-    bool atEnd() const;     // holding on the last frame
+    bool atEnd() const;     // stopped at the end: holding on the last frame
     bool loading() const;   // no frame shown yet
     bool finished() const;  // the thread has ended (stopped or failed)
     uint8_t fastFactor() const;
@@ -158,7 +158,8 @@ class LocalChannel {
     int pending_ = 0;
     int32_t command_ = 0;
     bool lastFrameGuard_ = false;
-    bool atEnd_ = false;
+    bool atEnd_ = false;    // the thread does not block before its next step
+    bool holding_ = false;  // paused on the last frame, waiting for play or a command
     bool paused_ = false;
     bool noWait_ = false;
     bool finished_ = false;

@@ -157,9 +157,10 @@ TEST_F(LocalChannelTest, StepsShowExactlyTheDecodedFrame) {
 
     // To the last frame: holds there, paused at the end.
     ch.command(LocalChannel::kToLast);
-    ASSERT_TRUE(eventually([&] { return ch.atEnd() && ch.currentFrame() == uint32_t(count - 1); }));
+    showsFrame(static_cast<uint32_t>(count - 1));
+    ASSERT_TRUE(eventually([&] { return ch.atEnd(); }));
     EXPECT_TRUE(ch.paused());
-    EXPECT_TRUE(samePicture(shown(slot), referenceFrame(mpeg4_, count - 1)));
+    EXPECT_EQ(ch.currentFrame(), static_cast<uint32_t>(count - 1));
     // Play at the end starts again from frame 0.
     ch.setNoWait(true);
     ch.setPaused(false);
