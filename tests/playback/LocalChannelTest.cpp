@@ -5,6 +5,7 @@
 #include <fstream>
 #include <thread>
 
+#include "ReferenceFrame.h"
 #include "media/AviReader.h"
 #include "media/VideoDecoder.h"
 #include "recordings/playback/LocalChannel.h"
@@ -13,6 +14,8 @@
 using namespace fsv;
 using namespace fsv::playback;
 using namespace std::chrono_literals;
+using fsv::playback::test::firstAvi;
+using fsv::playback::test::referenceFrame;
 
 namespace {
 
@@ -27,36 +30,6 @@ bool eventually(F done, std::chrono::milliseconds limit = 30s) {
         std::this_thread::sleep_for(2ms);
     }
     return true;
-}
-
-fs::path firstAvi(const fs::path& dir) {
-    for (auto& e : fs::recursive_directory_iterator(dir))
-        if (e.path().extension() == ".avi") return e.path();
-    return {};
-}
-
-// Frame n decoded on its own (from its key frame on) through VideoDecoder, as a BGRX picture.
-client::Picture referenceFrame(const fs::path& file, int n) {
-    media::AviReader r;
-    EXPECT_GT(r.open(file), n);
-    auto format = r.videoFormat();
-    const auto& info = r.streamInfo(r.videoIndex());
-    media::VideoDecoder d;
-    EXPECT_TRUE(d.open(info.fccHandler ? info.fccHandler : format->compression));
-    auto raw = r.streamFormat(r.videoIndex());
-    EXPECT_TRUE(d.begin(*format, media::BitmapInfoHeader{}, {}, {},
-                        raw.size() > 40 ? raw.subspan(40) : std::span<const uint8_t>{}));
-    std::vector<uint8_t> bits(d.output().sizeImage);
-    for (int k = std::max(r.keyFrameAtOrBefore(n), 0); k <= n; ++k) {
-        auto sample = r.videoSample(k);
-        EXPECT_TRUE(sample && d.decompress(*sample, bits.data(), 0)) << k;
-    }
-    client::FrameSlot slot;
-    EXPECT_TRUE(client::convertBottomUp24(d.output().width, d.output().height, bits, slot));
-    slot.publish();
-    client::Picture out;
-    slot.takeNewest([&](const client::Picture& p) { out = p; });
-    return out;
 }
 
 client::Picture shown(client::FrameSlot& slot) {
