@@ -13,6 +13,7 @@
 #include "recordings/playback/LocalChannel.h"
 #include "sim/Generate.h"
 #include "ui/panels/ChannelView.h"
+#include "ui/panels/Snapshot.h"
 
 using namespace fsv;
 
@@ -168,6 +169,54 @@ class PanelsTest : public QObject {
         a.reset();
         b.reset();
         QCoreApplication::processEvents();
+    }
+
+    // A paused channel's picture saved with its caption and time lines: a 24-bit BMP that Qt
+    // reads back at the frame's size, changed only where the text is.
+    void snapshotOfAPausedChannel() {
+        SystemTime t;
+        t.hour = 9, t.minute = 5, t.second = 3, t.milliseconds = 7;
+        QCOMPARE(ui::frameTimeText(t), QString("09:05:03.007"));
+        QCOMPARE(ui::snapshotCaption(false, "dvr", "cam02"), QString("dvr - cam02"));
+
+        playback::LocalChannel ch({});
+        QVERIFY(!ch.pausedFrame());
+        ch.start(mjpeg_, true);
+        QTRY_VERIFY_WITH_TIMEOUT(!ch.loading(), 30000);
+        QVERIFY(!ch.pausedFrame());  // only while paused
+        ch.setPaused(true);
+        QTRY_VERIFY_WITH_TIMEOUT(ch.pausedFrame().has_value(), 30000);
+        const auto frame = *ch.pausedFrame();
+
+        const auto file = std::filesystem::path(FSV_BINARY_DIR) / "test-panels" / "snap.bmp";
+        const QString caption = ui::snapshotCaption(true);
+        const QString time = ui::frameTimeText(ch.currentTime());
+        QVERIFY(ui::saveSnapshot(file, frame.header, frame.bits, caption, time));
+        QCOMPARE(std::filesystem::file_size(file), uintmax_t{54 + 352 * 240 * 3});
+        QImage saved(QString::fromStdString(file.string()), "BMP");
+        QVERIFY(!saved.isNull());
+        QCOMPARE(saved.size(), QSize(352, 240));
+        QCOMPARE(saved.depth(), 32);  // Qt's own format; the file's bits are 24-bit (size above)
+
+        const QImage plain = ui::snapshotImage(frame.header, frame.bits, {}, {});
+        const QImage expected = ui::snapshotImage(frame.header, frame.bits, caption, time);
+        QCOMPARE(saved.convertToFormat(QImage::Format_RGB32), expected);
+        int textPixels = 0, otherChanges = 0;
+        const int textTop = 240 - 2 * QFontMetrics(QFont()).height();
+        for (int y = 0; y < 240; ++y)
+            for (int x = 0; x < 352; ++x) {
+                const bool changed = saved.pixel(x, y) != plain.pixel(x, y);
+                if (y >= textTop && x < 200)
+                    textPixels += changed;
+                else
+                    otherChanges += changed;
+            }
+        QVERIFY2(textPixels > 50, qPrintable(QString::number(textPixels)));
+        QCOMPARE(otherChanges, 0);
+        // Too few bits for the header: nothing is written.
+        QVERIFY(!ui::saveSnapshot(file.parent_path() / "short.bmp", frame.header,
+                                  std::span(frame.bits).first(100), caption, time));
+        QVERIFY(!std::filesystem::exists(file.parent_path() / "short.bmp"));
     }
 
     // Pictures published faster than the UI takes them: the panel shows the last one.
