@@ -42,6 +42,8 @@ MergeDialog::MergeDialog(const std::filesystem::path& file, const std::string& c
 
     picture_ = new QLabel(this);
     picture_->setMinimumSize(352, 240);
+    // The pixmap follows the label's size, never the other way round.
+    picture_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
     picture_->setAlignment(Qt::AlignCenter);
     picture_->setStyleSheet(QStringLiteral("background: black"));
     picture_->setAccessibleName(QStringLiteral("Picture"));
@@ -95,9 +97,14 @@ MergeDialog::MergeDialog(const std::filesystem::path& file, const std::string& c
     auto* pathRow = new QHBoxLayout;
     pathRow->addWidget(path_, 1);
     pathRow->addWidget(browse);
-    form->addRow(QStringLiteral("&First frame:"), firstRow);
-    form->addRow(QStringLiteral("&Last frame:"), lastRow);
-    form->addRow(QStringLiteral("Clip &file:"), pathRow);
+    auto label = [this](const QString& text, QWidget* buddy) {
+        auto* l = new QLabel(text, this);
+        l->setBuddy(buddy);
+        return l;
+    };
+    form->addRow(label(QStringLiteral("&First frame:"), first_), firstRow);
+    form->addRow(label(QStringLiteral("&Last frame:"), last_), lastRow);
+    form->addRow(label(QStringLiteral("Clip &file:"), path_), pathRow);
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(bar_, 1);
     buttons->addWidget(save_);
@@ -140,7 +147,13 @@ MergeDialog::~MergeDialog() {
     if (writer_.joinable()) writer_.join();
 }
 
+void MergeDialog::resizeEvent(QResizeEvent* event) {
+    QDialog::resizeEvent(event);
+    if (frameCount_ > 0) showFrame(shown_);
+}
+
 void MergeDialog::showFrame(int index) {
+    shown_ = index;
     const uint8_t* frame = reader_->getFrame(index);
     if (!frame) return;
     auto header = media::BitmapInfoHeader::parse({frame, media::BitmapInfoHeader::kSize});

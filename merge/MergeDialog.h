@@ -38,6 +38,9 @@ class MergeDialog : public QDialog {
     void save();
     void reject() override;
 
+  protected:
+    void resizeEvent(QResizeEvent* event) override;
+
   private:
     void showFrame(int index);
     void finished(bool ok, const QString& error);
@@ -47,6 +50,7 @@ class MergeDialog : public QDialog {
     std::atomic<bool>& busy_;
     std::unique_ptr<media::AviReader> reader_;
     int frameCount_ = 0;
+    int shown_ = 0;
     std::thread writer_;
 
     QLabel* picture_ = nullptr;

@@ -3,6 +3,8 @@
 
 #include <QPainter>
 #include <QtTest>
+#include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <thread>
@@ -243,6 +245,75 @@ class PanelsTest : public QObject {
         const QImage shown = grabbed(*panel);
         QCOMPARE(shown.pixel(panel->width() / 2, panel->height() / 2), 0xFF0000C8u);  // k = 200
         QCOMPARE(panel->paintedSerial(), uint64_t{200});
+    }
+    // With FSV_SCREENSHOTS set: the view playing generated recordings on pages of 4 and 16.
+    void screenshots() {
+        const char* shots = std::getenv("FSV_SCREENSHOTS");
+        if (!shots) QSKIP("FSV_SCREENSHOTS not set");
+        const auto dir = std::filesystem::path(FSV_BINARY_DIR) / "test-panels-shots";
+        std::filesystem::remove_all(dir);
+        sim::GenerateOptions o;
+        o.cameras = 3;
+        o.days = 1;
+        o.eventsPerDay = 1;
+        o.secondsPerEvent = 4;
+        o.audioChannels = 0;
+        std::string error;
+        QVERIFY2(sim::generateRecordings(dir, o, &error), error.c_str());
+        std::vector<std::filesystem::path> files;
+        for (const char* cam : {"Cam01", "Cam02", "Cam03"})
+            files.push_back(playback::test::firstAvi(dir / cam));
+
+        for (int perPage : {4, 16}) {
+            client::FrameSlots slots(16);
+            ui::ChannelView view(slots);
+            client::NotificationQueue queue([&] {
+                QMetaObject::invokeMethod(
+                    &view,
+                    [&] {
+                        queue.drain([&](client::Notification& n) {
+                            if (auto* f = std::get_if<client::FrameReady>(&n))
+                                view.frameReady(f->panel);
+                        });
+                    },
+                    Qt::QueuedConnection);
+            });
+            view.setChannelsPerPage(perPage);
+            view.resize(perPage == 4 ? 800 : 1024, perPage == 4 ? 600 : 720);
+            view.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&view));
+            std::vector<std::unique_ptr<playback::LocalChannel>> channels;
+            for (int i = 0; i < perPage; ++i) {
+                playback::LocalChannel::Options lo;
+                lo.queue = &queue;
+                lo.choosePosition = [i] { return i; };
+                auto ch = std::make_unique<playback::LocalChannel>(lo);
+                ch->attach(slots.slot(i), i);
+                view.panel(i)->setShowing(true);
+                ch->start(files[i % files.size()], true);
+                channels.push_back(std::move(ch));
+            }
+            QTRY_VERIFY_WITH_TIMEOUT(std::all_of(channels.begin(), channels.end(),
+                                                 [](auto& c) { return !c->loading(); }),
+                                     30000);
+            for (int i = 0; i < perPage; ++i) {
+                channels[i]->setPaused(true);
+                channels[i]->goTo(uint32_t(3 * i % channels[i]->frameCount()));
+                view.panel(i)->setCaption(QString::fromStdString(channels[i]->caption()));
+            }
+            view.setActivePanel(1);
+            QTRY_VERIFY_WITH_TIMEOUT(std::all_of(channels.begin(), channels.end(),
+                                                 [i = 0](auto& c) mutable {
+                                                     const int n = i++;
+                                                     return c->currentFrame() ==
+                                                            uint32_t(3 * n % c->frameCount());
+                                                 }),
+                                     30000);
+            QTest::qWait(200);
+            const QString name = QStringLiteral("%1/panels-%2.png").arg(shots).arg(perPage);
+            QVERIFY(view.grab().save(name));
+            channels.clear();
+        }
     }
 };
 
