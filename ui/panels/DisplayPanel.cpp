@@ -72,7 +72,9 @@ void DisplayPanel::paintEvent(QPaintEvent*) {
         render(painter, size(), &image, caption_, active_);
     });
     if (!drawn) render(painter, size(), nullptr, caption_, active_);
-    paintedSerial_ = drawn ? slot_->published() : 0;
+    const uint64_t serial = drawn ? slot_->published() : 0;
+    if (drawn && serial != paintedSerial_) ++picturesPainted_;
+    paintedSerial_ = serial;
 }
 
 void DisplayPanel::mousePressEvent(QMouseEvent* event) {

@@ -37,6 +37,8 @@ class DisplayPanel : public QWidget {
     // The slot's publish count right after the last repaint took its newest picture (0 when
     // there was none): equal to the count of the picture drawn unless one landed meanwhile.
     uint64_t paintedSerial() const { return paintedSerial_; }
+    // Repaints that drew a newer picture than the repaint before.
+    uint64_t picturesPainted() const { return picturesPainted_; }
 
     // Draws a picture the way a panel of `size` does: background, placed picture, caption.
     // Used by paintEvent and by whoever needs the same picture off screen.
@@ -61,6 +63,7 @@ class DisplayPanel : public QWidget {
     bool active_ = false;
     QString caption_;
     uint64_t paintedSerial_ = 0;
+    uint64_t picturesPainted_ = 0;
 };
 
 }  // namespace fsv::ui
