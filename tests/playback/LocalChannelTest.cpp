@@ -8,7 +8,9 @@
 #include "ReferenceFrame.h"
 #include "media/AviReader.h"
 #include "media/VideoDecoder.h"
+#include "platform/ScriptedUserPort.h"
 #include "recordings/playback/LocalChannel.h"
+#include "recordings/playback/LocalPlayer.h"
 #include "sim/Generate.h"
 
 using namespace fsv;
@@ -227,6 +229,33 @@ TEST_F(LocalChannelTest, TruncatedFilePlaysWhatItHolds) {
     EXPECT_EQ(ch.currentFrame(), static_cast<uint32_t>(count - 1));
     EXPECT_TRUE(samePicture(shown(slot), referenceFrame(cut, count - 1)));
     for (auto& n : drain()) EXPECT_FALSE(std::holds_alternative<client::MessageBoxNote>(n));
+}
+
+// Through the channel table: files take the lowest free positions, the shown ones draw into
+// their panels' slots, and a destroyed player frees its position and panel.
+TEST_F(LocalChannelTest, PlayersTakePositionsInTheChannelTable) {
+    ScriptedUserPort port;
+    download::ChannelTable table(port, 16);
+    client::FrameSlots slots(16);
+    table.showPage(0, 4);
+    auto make = [&] { return std::make_unique<LocalPlayer>(table, slots, options()); };
+    auto a = make(), b = make();
+    ASSERT_TRUE(a->start(mjpeg_, true));
+    ASSERT_TRUE(eventually([&] { return a->channel().channelPosition() >= 0; }));
+    ASSERT_TRUE(b->start(mpeg4_, true));
+    ASSERT_TRUE(eventually([&] { return b->channel().channelPosition() >= 0; }));
+    EXPECT_EQ(a->channel().channelPosition(), 0);
+    EXPECT_EQ(b->channel().channelPosition(), 1);
+    EXPECT_EQ(table.panelPlayer(1), b.get());
+    EXPECT_EQ(b->channel().caption().find("2. Local File"), 0u);
+    ASSERT_TRUE(eventually([&] { return slots.slot(1)->published() > 0; }));
+    a.reset();
+    EXPECT_EQ(table.usedCount(), 1);
+    EXPECT_EQ(table.panelPlayer(0), nullptr);
+    auto c = make();
+    ASSERT_TRUE(c->start(mjpeg_, true));
+    ASSERT_TRUE(eventually([&] { return c->channel().channelPosition() >= 0; }));
+    EXPECT_EQ(c->channel().channelPosition(), 0);  // the lowest free position again
 }
 
 TEST(LocalChannelSpeed, StepsBetweenOneEighthAndThirtyTwo) {
