@@ -1,0 +1,196 @@
+// bench_panels [seconds] [channels] [folder]: plays one generated 704 x 480 MPEG-4 recording at
+// 25 fps in up to 16 panels at once for `seconds` (default 20) and reports the process's CPU
+// share of the machine, the frames shown against the frames that fell due, and the cost of each
+// step a frame takes. Run under Xvfb (or QT_QPA_PLATFORM=offscreen).
+
+#include <sys/resource.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QImage>
+#include <QPainter>
+#include <QTimer>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "client/FrameSlot.h"
+#include "client/Notifications.h"
+#include "media/AviReader.h"
+#include "media/Placement.h"
+#include "recordings/playback/LocalChannel.h"
+#include "sim/Generate.h"
+#include "ui/panels/ChannelView.h"
+
+using namespace fsv;
+namespace fs = std::filesystem;
+
+namespace {
+
+double cpuSeconds() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+int64_t msOfDay(const SystemTime& t) {
+    return ((int64_t(t.hour) * 60 + t.minute) * 60 + t.second) * 1000 + t.milliseconds;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    const int seconds = argc > 1 ? std::atoi(argv[1]) : 20;
+    const int channels = std::clamp(argc > 2 ? std::atoi(argv[2]) : 16, 1, 16);
+    const fs::path dir = argc > 3 ? fs::path(argv[3]) : fs::temp_directory_path() / "bench_panels";
+
+    // One recording of 704 x 480 MS-MPEG-4 v2 at 25 fps, a little longer than the run.
+    fs::path file;
+    if (fs::exists(dir / "Cam02"))
+        for (auto& e : fs::recursive_directory_iterator(dir / "Cam02"))
+            if (e.path().extension() == ".avi") file = e.path();
+    if (file.empty()) {
+        sim::GenerateOptions o;
+        o.cameras = 2;
+        o.days = 1;
+        o.eventsPerDay = 1;
+        o.secondsPerEvent = seconds + 5;
+        o.framesPerSecond = 25;
+        o.audioChannels = 0;
+        std::string error;
+        if (!sim::generateRecordings(dir, o, &error)) {
+            std::fprintf(stderr, "cannot generate: %s\n", error.c_str());
+            return 1;
+        }
+        for (auto& e : fs::recursive_directory_iterator(dir / "Cam02"))
+            if (e.path().extension() == ".avi") file = e.path();
+    }
+    media::AviReader reader;
+    const int count = reader.open(file, true);
+    std::vector<int64_t> stamps(count);
+    SystemTime t0{};
+    reader.readTimeStamp(0, t0);
+    for (int i = 0; i < count; ++i) {
+        SystemTime t = t0;
+        reader.readTimeStamp(i, t);
+        stamps[i] = msOfDay(t) - msOfDay(t0);
+    }
+    auto due = [&](int64_t ms) {
+        return int(std::upper_bound(stamps.begin(), stamps.end(), ms) - stamps.begin());
+    };
+    std::printf("recording: %s, %d frames, %.1f s, %dx%d\n", file.c_str(), count,
+                stamps.back() / 1000.0, reader.videoFormat()->width, reader.videoFormat()->height);
+
+    // The panels playing.
+    client::FrameSlots slots(16);
+    ui::ChannelView view(slots);
+    client::NotificationQueue queue([&] {
+        QMetaObject::invokeMethod(
+            &view,
+            [&] {
+                queue.drain([&](client::Notification& n) {
+                    if (auto* f = std::get_if<client::FrameReady>(&n)) view.frameReady(f->panel);
+                });
+            },
+            Qt::QueuedConnection);
+    });
+    view.setChannelsPerPage(16);
+    view.resize(1024, 768);
+    view.show();
+    std::vector<std::unique_ptr<playback::LocalChannel>> players;
+    for (int i = 0; i < channels; ++i) {
+        playback::LocalChannel::Options o;
+        o.queue = &queue;
+        o.choosePosition = [i] { return i; };
+        auto p = std::make_unique<playback::LocalChannel>(o);
+        p->attach(slots.slot(i), i);
+        view.panel(i)->setShowing(true);
+        players.push_back(std::move(p));
+    }
+    const double cpu0 = cpuSeconds();
+    QElapsedTimer wall;
+    wall.start();
+    for (auto& p : players) p->start(file, true);
+    // When each channel showed its first frame: its frames fall due from then on.
+    std::vector<qint64> firstShown(channels, -1);
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        for (int i = 0; i < channels; ++i)
+            if (firstShown[i] < 0 && players[i]->framesShown() > 0) firstShown[i] = wall.elapsed();
+    });
+    watch.start(2);
+    QTimer::singleShot(seconds * 1000, Qt::PreciseTimer, &app, &QApplication::quit);
+    app.exec();
+    const qint64 endMs = wall.elapsed();
+    const double elapsed = wall.elapsed() / 1000.0;
+    const double cpu = cpuSeconds() - cpu0;
+    uint64_t shown = 0, painted = 0;
+    for (int i = 0; i < channels; ++i) {
+        shown += std::min<uint64_t>(players[i]->framesShown(), uint64_t(count));
+        painted += view.panel(i)->picturesPainted();
+    }
+    players.clear();
+    int dueAll = 0;
+    for (int i = 0; i < channels; ++i)
+        if (firstShown[i] >= 0) dueAll += due(endMs - firstShown[i]);
+    const double cores = std::thread::hardware_concurrency();
+    std::printf("run: %d channels, %.1f s wall, %.1f s CPU = %.1f %% of %g cores\n", channels,
+                elapsed, cpu, 100 * cpu / elapsed / cores, cores);
+    std::printf("frames due %d, shown by the players %llu (%.2f %%), painted %llu (%.2f %%)\n",
+                dueAll, (unsigned long long)shown, 100.0 * double(shown) / dueAll,
+                (unsigned long long)painted, 100.0 * double(painted) / dueAll);
+
+    // Where a frame's time goes, one step at a time on this thread.
+    const int n = std::min(count, 250);
+    QElapsedTimer t;
+    media::AviReader r2;
+    r2.open(file, true);
+    t.start();
+    for (int i = 0; i < n; ++i) r2.getFrame(i);
+    const double decodeMs = t.nsecsElapsed() / 1e6 / n;
+    const uint8_t* frame = r2.getFrame(n - 1);
+    auto header = *media::BitmapInfoHeader::parse({frame, 40});
+    client::FrameSlot slot;
+    t.restart();
+    for (int i = 0; i < n; ++i) {
+        client::convertBottomUp24(header.width, header.height, {frame + 40, header.sizeImage},
+                                  slot);
+        slot.publish();
+    }
+    const double convertMs = t.nsecsElapsed() / 1e6 / n;
+    std::vector<uint8_t> copy(header.sizeImage);
+    t.restart();
+    for (int i = 0; i < n; ++i) std::memcpy(copy.data(), frame + 40, copy.size());
+    const double copyMs = t.nsecsElapsed() / 1e6 / n;
+    const QSize panelSize = view.panel(0)->size();
+    QImage target(panelSize, QImage::Format_RGB32);
+    double paintMs = 0;
+    slot.takeNewest([&](const client::Picture& p) {
+        const QImage image(p.bits.data(), p.width, p.height, p.stride, QImage::Format_RGB32);
+        QPainter painter(&target);
+        QElapsedTimer pt;
+        pt.start();
+        for (int i = 0; i < n; ++i)
+            ui::DisplayPanel::render(painter, panelSize, &image, QStringLiteral("1. Local File"),
+                                     false);
+        paintMs = pt.nsecsElapsed() / 1e6 / n;
+    });
+    const double perSecond = 25.0 * channels;
+    std::printf(
+        "per frame: decode (libavcodec + swscale to 24-bit) %.3f ms, 24-bit copy %.3f ms,"
+        " BGRX conversion %.3f ms, scale + paint into %dx%d %.3f ms\n",
+        decodeMs, copyMs, convertMs, panelSize.width(), panelSize.height(), paintMs);
+    std::printf(
+        "at %g frames/s: decode %.1f %%, copy %.1f %%, conversion %.1f %%, paint %.1f %% "
+        "of one core\n",
+        perSecond, decodeMs * perSecond / 10, copyMs * perSecond / 10, convertMs * perSecond / 10,
+        paintMs * perSecond / 10);
+    return 0;
+}

@@ -1,0 +1,181 @@
+#pragma once
+// LocalChannel: one local AVI file played in one display panel, on its own thread, at the pace
+// of the frames' recorded time stamps. The user-interface thread calls the commands; they only
+// change fields under the command lock and set events, and the thread does the rest: pausing,
+// single steps, jumps, seeking and the speeds from ÷8 to ×32.
+//
+// Each shown frame is converted once into the attached panel's frame slot (32-bit BGRX, at the
+// picture's size); the front end hears FrameReady when the slot was clean, and PlaybackPosition
+// after every frame. A file that cannot be opened, or whose frames cannot be read, reaches the
+// user as "Failed to open file" with the path below it.
+//
+// The thread waits on its own stop event and on the program's exit event in every wait, so
+// destroying a channel or shutting down never waits on anything but the thread's next check.
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "client/FrameSlot.h"
+#include "client/Notifications.h"
+#include "media/AviTypes.h"
+#include "platform/Event.h"
+#include "platform/Shared.h"
+#include "recordings/download/Clock.h"
+
+namespace fsv::playback {
+
+// Which parts the panel captions show (the settings ChannelNum, ServerName, CameraName).
+struct CaptionParts {
+    bool channelNumber = true;
+    bool serverName = true;
+    bool cameraName = true;
+};
+
+// The caption of a local channel at `position` (-1: none yet).
+std::string localCaption(const CaptionParts& parts, int position);
+
+// Milliseconds to wait before showing a frame stamped `next` after one stamped `current` was
+// shown `elapsed` ms ago (dates are ignored; `elapsed` over 1000 ms at normal or fast speed
+// means catch up at once).
+uint32_t localPacingWait(const SystemTime& current, const SystemTime& next, uint32_t elapsed,
+                         uint8_t fast, uint8_t slow);
+
+class LocalChannel {
+  public:
+    static constexpr uint8_t kToFirst = 0;
+    static constexpr uint8_t kToLast = 1;
+    static constexpr uint8_t kStepBack = 255;
+    static constexpr uint8_t kStepForward = 254;
+    static constexpr uint8_t kMaxFast = 32;
+    static constexpr uint8_t kMaxSlow = 8;
+
+    struct Options {
+        client::NotificationQueue* queue = nullptr;  // messages, frames, positions; may be null
+        platform::Event* exitEvent = nullptr;        // the program's exit event; may be null
+        download::Clock* clock = nullptr;            // null: the system's
+        CaptionParts captions;
+        // A user-opened file asks for a free channel position here once it has opened; -1 or an
+        // empty function leaves it without one.
+        std::function<int()> choosePosition;
+        // A channel whose frames stopped being readable asks to be closed (the main window's
+        // channel-close queue).
+        std::function<void(int position)> requestClose;
+    };
+
+    explicit LocalChannel(Options options);
+    ~LocalChannel();  // stops and joins the thread
+    LocalChannel(const LocalChannel&) = delete;
+    LocalChannel& operator=(const LocalChannel&) = delete;
+
+    // Starts the playback thread. With `userOpened` false the channel keeps `position`, passes
+    // the credential text "id:password" to the decoder and opens paused on the last frame (a
+    // download that was watched while it arrived).
+    bool start(const std::filesystem::path& path, bool userOpened, int position = -1,
+               const std::string& id = {}, const std::string& password = {});
+
+    // Commands (any thread).
+    void setPaused(bool pause);
+    void command(uint8_t code);  // kToFirst, kToLast, kStepBack, kStepForward; others ignored
+    bool goTo(uint32_t frame);   // false: not below the frame count, ignored
+    void faster();
+    void slower();
+    void setNoWait(bool on);
+    // The panel that shows this channel (its slot and id), or none. Waits for a frame being put
+    // into the old slot to finish.
+    void attach(client::FrameSlot* slot, client::PanelId panel);
+    void setChannelPosition(int position);
+    void setCaptionParts(const CaptionParts& parts);
+
+    // State, for the control panel and the tests.
+    std::filesystem::path path() const { return path_; }
+    std::string windowName() const;  // "Local File - <path>"
+    std::string caption() const;
+    int channelPosition() const;
+    int frameCount() const;
+    uint32_t currentFrame() const;
+    SystemTime currentTime() const;
+    bool paused() const;
+    bool atEnd() const;     // stopped at the end: holding on the last frame
+    bool loading() const;   // no frame shown yet
+    bool finished() const;  // the thread has ended (stopped or failed)
+    uint8_t fastFactor() const;
+    uint8_t slowFactor() const;
+    // The speed as PlaybackPosition carries it: the fast factor, or minus the slow factor.
+    int speed() const;
+    // The frames shown so far (a frame shown again after a command counts again).
+    uint64_t framesShown() const;
+
+    // The picture on show while paused: its 40-byte header and bottom-up 24-bit bits; nullopt
+    // while playing or before the first frame.
+    struct Frame {
+        media::BitmapInfoHeader header;
+        std::vector<uint8_t> bits;
+    };
+    std::optional<Frame> pausedFrame() const;
+
+    // Ends the thread and waits for it.
+    void stop();
+
+  private:
+    enum class Wait { Stop, Wake, Running, Timeout };
+    Wait waitEvents(bool withRunning, std::optional<std::chrono::milliseconds> timeout);
+    void run();
+    void advance();
+    void report(const char* what);
+    void showFrame(const uint8_t* frame, const SystemTime& time);
+    void notifyPosition();
+    void rebuildCaptionLocked();
+
+    Options options_;
+    download::SystemClock systemClock_;
+    download::Clock& clock_;
+    platform::Event noExit_{platform::Event::Reset::Manual, false};
+    platform::Event& exit_;
+    platform::Event stop_{platform::Event::Reset::Manual, false};
+    platform::Event running_{platform::Event::Reset::Manual, true};
+    platform::Event wake_{platform::Event::Reset::Manual, false};
+
+    std::filesystem::path path_;
+    std::string credential_;
+    bool userOpened_ = true;
+    std::thread thread_;
+
+    // Command lock: commands, speed, position and the state the control panel reads.
+    mutable std::mutex mutex_;
+    int position_ = -1;
+    CaptionParts parts_;
+    std::string caption_;
+    bool loading_ = true;
+    int frameCount_ = 0;
+    uint32_t current_ = 0;
+    SystemTime currentTime_{};
+    int pending_ = 0;
+    int32_t command_ = 0;
+    bool lastFrameGuard_ = false;
+    bool atEnd_ = false;    // the thread does not block before its next step
+    bool holding_ = false;  // paused on the last frame, waiting for play or a command
+    bool paused_ = false;
+    bool noWait_ = false;
+    bool finished_ = false;
+    uint8_t fast_ = 1;
+    uint8_t slow_ = 1;
+    uint64_t shown_ = 0;
+
+    // Bitmap lock: the 24-bit copy of the frame on show.
+    mutable std::mutex bitmapMutex_;
+    media::BitmapInfoHeader header_{};
+    std::vector<uint8_t> bits_;
+
+    // Frame lock: the panel the frames go to.
+    std::mutex frameMutex_;
+    client::FrameSlot* slot_ = nullptr;
+    client::PanelId panel_ = -1;
+};
+
+}  // namespace fsv::playback

@@ -1,0 +1,45 @@
+#pragma once
+// Test helpers of local playback: a frame decoded on its own through VideoDecoder, and the
+// generated recordings the tests play.
+
+#include <filesystem>
+
+#include "client/FrameSlot.h"
+#include "media/AviReader.h"
+#include "media/VideoDecoder.h"
+
+namespace fsv::playback::test {
+
+// Frame n decoded on its own (from its key frame on) through VideoDecoder, as a BGRX picture;
+// an empty picture when anything fails.
+inline client::Picture referenceFrame(const std::filesystem::path& file, int n) {
+    media::AviReader r;
+    if (r.open(file) <= n) return {};
+    auto format = r.videoFormat();
+    const auto& info = r.streamInfo(r.videoIndex());
+    media::VideoDecoder d;
+    if (!format || !d.open(info.fccHandler ? info.fccHandler : format->compression)) return {};
+    auto raw = r.streamFormat(r.videoIndex());
+    if (!d.begin(*format, media::BitmapInfoHeader{}, {}, {},
+                 raw.size() > 40 ? raw.subspan(40) : std::span<const uint8_t>{}))
+        return {};
+    std::vector<uint8_t> bits(d.output().sizeImage);
+    for (int k = std::max(r.keyFrameAtOrBefore(n), 0); k <= n; ++k) {
+        auto sample = r.videoSample(k);
+        if (!sample || !d.decompress(*sample, bits.data(), 0)) return {};
+    }
+    client::FrameSlot slot;
+    if (!client::convertBottomUp24(d.output().width, d.output().height, bits, slot)) return {};
+    slot.publish();
+    client::Picture out;
+    slot.takeNewest([&](const client::Picture& p) { out = p; });
+    return out;
+}
+
+inline std::filesystem::path firstAvi(const std::filesystem::path& dir) {
+    for (auto& e : std::filesystem::recursive_directory_iterator(dir))
+        if (e.path().extension() == ".avi") return e.path();
+    return {};
+}
+
+}  // namespace fsv::playback::test

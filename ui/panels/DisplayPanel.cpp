@@ -1,0 +1,90 @@
+#include "ui/panels/DisplayPanel.h"
+
+#include <QImage>
+#include <QMouseEvent>
+#include <QPainter>
+
+#include "media/Placement.h"
+
+namespace fsv::ui {
+
+DisplayPanel::DisplayPanel(int index, client::FrameSlot* slot, QWidget* parent)
+    : QWidget(parent), index_(index), slot_(slot) {
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setMinimumSize(32, 24);
+    setAccessibleName(QStringLiteral("Display panel %1").arg(index + 1));
+}
+
+void DisplayPanel::setShowing(bool showing) {
+    if (showing_ == showing) return;
+    showing_ = showing;
+    if (!showing) caption_.clear();
+    update();
+}
+
+void DisplayPanel::setCaption(const QString& caption) {
+    if (caption_ == caption) return;
+    caption_ = caption;
+    update();
+}
+
+void DisplayPanel::setActive(bool active) {
+    if (active_ == active) return;
+    active_ = active;
+    update();
+}
+
+void DisplayPanel::render(QPainter& painter, QSize size, const QImage* picture,
+                          const QString& caption, bool active) {
+    painter.fillRect(QRect(QPoint(0, 0), size), Qt::black);
+    if (picture && !picture->isNull()) {
+        const auto factors = media::scaleFactors(picture->width(), picture->height());
+        const auto place = media::placePicture(size.width(), size.height(), factors);
+        if (place.width > 0 && place.height > 0)
+            painter.drawImage(QRect(place.x, place.y, place.width, place.height), *picture);
+    }
+    if (!caption.isEmpty()) {
+        painter.setPen(active ? kActiveCaption : kCaption);
+        painter.drawText(QRect(4, 2, size.width() - 8, size.height() - 4),
+                         Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, caption);
+    }
+    if (active) drawBorder(painter, size);
+}
+
+void DisplayPanel::drawBorder(QPainter& painter, QSize size) {
+    painter.setPen(QPen(kActiveBorder, 2));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRect(QRect(1, 1, size.width() - 2, size.height() - 2));
+}
+
+void DisplayPanel::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    if (!showing_ || !slot_) {
+        painter.fillRect(rect(), Qt::black);
+        painter.setPen(kCaption);
+        painter.drawText(rect(), Qt::AlignCenter, QStringLiteral("Empty"));
+        if (active_) drawBorder(painter, size());
+        return;
+    }
+    // The picture is drawn straight from the slot, under its lock: no copy on this thread.
+    const bool drawn = slot_->takeNewest([&](const client::Picture& p) {
+        const QImage image(p.bits.data(), p.width, p.height, p.stride, QImage::Format_RGB32);
+        render(painter, size(), &image, caption_, active_);
+    });
+    if (!drawn) render(painter, size(), nullptr, caption_, active_);
+    const uint64_t serial = drawn ? slot_->published() : 0;
+    if (drawn && serial != paintedSerial_) ++picturesPainted_;
+    paintedSerial_ = serial;
+}
+
+void DisplayPanel::mousePressEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton) Q_EMIT clicked(index_);
+    QWidget::mousePressEvent(event);
+}
+
+void DisplayPanel::mouseDoubleClickEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton) Q_EMIT doubleClicked(index_);
+    QWidget::mouseDoubleClickEvent(event);
+}
+
+}  // namespace fsv::ui

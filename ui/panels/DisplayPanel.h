@@ -1,0 +1,69 @@
+#pragma once
+// DisplayPanel: one display panel of the channel view. It paints the newest picture of its
+// frame slot, centred and scaled by the placement rules of media/Placement, with its caption
+// in the top left corner; an empty panel shows "Empty". The slot is read on the UI thread only,
+// when the panel repaints (the bridge calls update() on FrameReady).
+
+#include <QColor>
+#include <QString>
+#include <QWidget>
+#include <cstdint>
+
+#include "client/FrameSlot.h"
+
+namespace fsv::ui {
+
+class DisplayPanel : public QWidget {
+    Q_OBJECT
+  public:
+    // Caption colours: the active panel's, and every other's.
+    static inline const QColor kActiveCaption{0xFF, 0x00, 0x00};
+    static inline const QColor kCaption{0xFF, 0xFF, 0xE1};
+    static inline const QColor kActiveBorder{0xFF, 0x00, 0x00};
+
+    DisplayPanel(int index, client::FrameSlot* slot, QWidget* parent = nullptr);
+
+    int index() const { return index_; }
+    client::FrameSlot* slot() const { return slot_; }
+
+    // A panel without a channel shows "Empty" and ignores its slot.
+    void setShowing(bool showing);
+    bool showing() const { return showing_; }
+    void setCaption(const QString& caption);
+    QString caption() const { return caption_; }
+    void setActive(bool active);
+    bool active() const { return active_; }
+
+    // The slot's publish count right after the last repaint took its newest picture (0 when
+    // there was none): equal to the count of the picture drawn unless one landed meanwhile.
+    uint64_t paintedSerial() const { return paintedSerial_; }
+    // Repaints that drew a newer picture than the repaint before.
+    uint64_t picturesPainted() const { return picturesPainted_; }
+
+    // Draws a picture the way a panel of `size` does: background, placed picture, caption.
+    // Used by paintEvent and by whoever needs the same picture off screen.
+    static void render(QPainter& painter, QSize size, const QImage* picture, const QString& caption,
+                       bool active);
+
+    static void drawBorder(QPainter& painter, QSize size);
+
+  Q_SIGNALS:
+    void clicked(int index);
+    void doubleClicked(int index);
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+
+  private:
+    int index_;
+    client::FrameSlot* slot_;
+    bool showing_ = false;
+    bool active_ = false;
+    QString caption_;
+    uint64_t paintedSerial_ = 0;
+    uint64_t picturesPainted_ = 0;
+};
+
+}  // namespace fsv::ui
