@@ -58,9 +58,9 @@ class NullDisplay : public FrameDisplay {
 };
 
 struct DownloadSettings {
-    bool tellWhenFinished = false;  // "Always tell me when download is finished"
-    bool alwaysOverwrite = false;   // "Always overwrite files"
-    bool pacing = true;             // false: frames of download-and-play follow at once
+    bool tellWhenFinished = true;  // "Always tell me when download is finished" (on unless set off)
+    bool alwaysOverwrite = false;  // "Always overwrite files"
+    bool pacing = true;            // false: frames of download-and-play follow at once
     std::chrono::milliseconds frameCountWait{20000};
     // After the last frame of a download-and-play stream, how long its status is awaited.
     std::chrono::milliseconds lastStatusWait{5000};
