@@ -26,7 +26,7 @@ EventListWindow::EventListWindow(EventList& list, UserPort* port, QWidget* paren
     refresh_->setObjectName("refreshButton");
     refresh_->setAccessibleName(tr("Refresh"));
     refresh_->setShortcut(QKeySequence(Qt::Key_F5));
-    view_ = new QPushButton(tr("Advanced"), this);
+    view_ = new QPushButton(tr("Advanced View"), this);
     view_->setObjectName("viewButton");
     view_->setAccessibleName(tr("Normal or advanced view"));
     view_->setCheckable(true);
@@ -124,7 +124,6 @@ void EventListWindow::showRecorder(int recorder) {
 void EventListWindow::setAdvancedView(bool advanced) {
     advanced_ = advanced;
     view_->setChecked(advanced);
-    view_->setText(advanced ? tr("Normal") : tr("Advanced"));
     tree_->setColumnHidden(EventTreeModel::SizeColumn, !advanced);
     if (advanced) tree_->resizeColumnToContents(EventTreeModel::SizeColumn);
 }
