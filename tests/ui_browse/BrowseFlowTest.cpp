@@ -1,0 +1,210 @@
+// The whole job against recorder-sim: connect, choose a period over two cameras and an audio
+// channel, see the events in the tree, download them ("Just Download") into a folder through
+// the download queues, watch the download list and the history, and compare the files with the
+// recorder's own recordings.
+
+#include <QComboBox>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTreeView>
+#include <QTreeWidget>
+#include <fstream>
+#include <sstream>
+
+#include "SimProcess.h"
+#include "net/Transport.h"
+#include "net/HeadlessConnect.h"
+#include "platform/ScriptedUserPort.h"
+#include "platform/Shared.h"
+#include "recordings/SessionCatalogs.h"
+#include "recordings/download/SessionBinding.h"
+#include "recordings/download/StorageLayout.h"
+#include "sim/Generate.h"
+#include "ui/Prompts.h"
+#include "ui/dialogs/PeriodDialog.h"
+#include "ui/dialogs/StartWorkDialogs.h"
+#include "ui/lists/DownloadHistoryWindow.h"
+#include "ui/lists/DownloadListWindow.h"
+#include "ui/lists/EventListWindow.h"
+#include "ui/models/DownloadFeed.h"
+
+using namespace fsv;
+using namespace fsv::ui;
+namespace dl = fsv::download;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string slurp(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+}  // namespace
+
+class BrowseFlowTest : public QObject {
+    Q_OBJECT
+  private slots:
+    void periodToFiles() {
+        const fs::path dir = fs::temp_directory_path() / ("fsv_browse_" + std::to_string(::getpid()));
+        fs::remove_all(dir);
+        sim::GenerateOptions gen;
+        gen.cameras = 2;
+        gen.days = 2;
+        gen.eventsPerDay = 2;
+        gen.audioChannels = 1;
+        std::string error;
+        QVERIFY2(sim::generateRecordings(dir / "rec", gen, &error), error.c_str());
+        test::SimProcess sim({"--recordings", (dir / "rec").string()});
+        QVERIFY2(sim.started(), sim.error().c_str());
+
+        PromptScript script;
+        Prompts::setScript(&script);
+        ScriptedUserPort user;
+        EventList list;
+        EventListWindow window(list, nullptr);
+        EventListBridge bridge(&window);
+        list.setListener(&bridge);
+        DateQueryWaiter waiter;
+        SessionCatalogs catalogs(list, &user, &waiter);
+        net::ConnectionManager transport;
+        net::HeadlessConnection connection(transport, user, &catalogs);
+        ConnectRequest request;
+        request.address = "127.0.0.1";
+        request.port = sim.port();
+        QVERIFY2(connection.open(request), connection.error().c_str());
+        window.show();
+        QTRY_COMPARE(window.recorders().count(), 1);
+        const int r = window.shownRecorder();
+
+        // The period: both days, two cameras and the audio channel.
+        PeriodDialog period(list, waiter);
+        period.catalogOf = [&](int n) { return catalogs.catalogOf(n); };
+        std::optional<dl::Action> action;
+        period.onSelected = [&] {
+            action = ActionDialog::ask(&period, static_cast<int>(list.selection().count), true);
+            return action.has_value();
+        };
+        period.open(r);
+        auto* cameras = period.findChild<QTreeWidget*>("cameraList");
+        QCOMPARE(cameras->topLevelItemCount(), 3);
+        QTest::mouseClick(period.findChild<QPushButton*>("selectAllButton"), Qt::LeftButton);
+        period.setPeriod(QDateTime(QDate(2026, 11, 30), QTime(0, 0)),
+                         QDateTime(QDate(2026, 12, 1), QTime(23, 59, 59)));
+        QSignalSpy done(&period, &PeriodDialog::queryFinished);
+        QTest::mouseClick(period.findChild<QPushButton*>("okButton"), Qt::LeftButton);
+        QVERIFY(done.wait(60000));
+        QCOMPARE(done.at(0).at(0).toInt(), static_cast<int>(PeriodOutcome::Selected));
+        QCOMPARE(action, std::optional<dl::Action>(dl::Action::JustDownload));
+        const int expected = 3 * 2 * 2;
+        QCOMPARE(period.lastSummary().selected, expected);
+
+        // The tree shows the selected events with their icons.
+        auto& tree = window.tree();
+        auto& model = window.model();
+        const QModelIndex cam = model.index(0, 0, tree.rootIndex());
+        tree.expand(cam);
+        QTRY_COMPARE(model.rowCount(cam), 2);
+        const QModelIndex day = model.index(1, 0, cam);
+        tree.expand(day);
+        QTRY_COMPARE(model.rowCount(day), 2);
+        QTRY_COMPARE(model.index(0, 0, day).data(EventTreeModel::MarkRole).toInt(),
+                     kMarkSelected);
+
+        // "Just Download" of the selection into a folder, in the storage layout.
+        const std::string root = (dir / "out").string() + "/";
+        fs::create_directories(root);
+        auto catalog = catalogs.catalogOf(r);
+        std::vector<dl::WorkItem> items;
+        std::vector<std::pair<std::string, fs::path>> expectFiles;  // output, source
+        for (auto& ch : list.channels(r))
+            for (auto& d : list.days(r, ch.position))
+                for (auto& e : list.events(r, ch.position, d.position)) {
+                    if (e.mark != kMarkSelected) continue;
+                    dl::WorkItem item;
+                    item.queue = ch.audio ? dl::QueueKind::Audio : dl::QueueKind::File;
+                    item.action = dl::Action::JustDownload;
+                    item.channelCode = codeOfNumber(ch.number);
+                    item.channelName = ch.name;
+                    item.dayPosition = d.position;
+                    item.eventPosition = e.position;
+                    item.eventKey = d.date + e.time;
+                    item.dateId = d.dateId;
+                    item.size = e.size;
+                    item.outputPath =
+                        dl::makeOutputPath({root, item.queue, item.channelCode, item.date(),
+                                            item.time(), item.dateId, item.lastFrame});
+                    expectFiles.emplace_back(
+                        item.outputPath,
+                        dir / "rec" / format(ch.audio ? "Aud%02d" : "Cam%02d", item.channelCode) /
+                            d.date / (e.time + (ch.audio ? ".wav" : ".avi")));
+                    items.push_back(item);
+                }
+        QCOMPARE(static_cast<int>(items.size()), expected);
+        list.queueSelection();
+
+        dl::WorkList work;
+        DownloadRows rows(&work);
+        DownloadListWindow downloads(rows, &work);
+        DownloadHistoryWindow history;
+        DownloadFeed feed(rows);
+        feed.onFinished = [&](const FinishedDownload& f) {
+            QMetaObject::invokeMethod(
+                &history,
+                [&history, f] {
+                    history.appendRow(QString::fromStdString(f.serverName),
+                                      QString::fromStdString(f.serverAddress),
+                                      QString::fromStdString(f.deviceName),
+                                      QString::fromStdString(f.eventKey),
+                                      QString::fromStdString(f.savePath));
+                },
+                Qt::QueuedConnection);
+        };
+        for (auto& item : items) feed.expect(item, "recorder-sim", "127.0.0.1");
+        downloads.show();
+        history.show();
+        dl::DownloadContext ctx(user, work);
+        dl::CatalogReporter reporter(list, catalog);
+        ctx.reporter = &reporter;
+        ctx.settings.pacing = false;
+        work.setListener([&](const dl::WorkRow& row) { feed.onWorkRow(row); });
+        int mostRows = 0;
+        {
+            dl::SessionDownloads session(ctx, *connection.session());
+            for (auto& item : items) QVERIFY(session.downloads().enqueue(item));
+            QTRY_VERIFY_WITH_TIMEOUT(
+                [&] {
+                    mostRows = std::max(mostRows, downloads.list().topLevelItemCount());
+                    return session.downloads().idle();
+                }(),
+                120000);
+        }
+        work.setListener(nullptr);
+        QTRY_COMPARE(history.list().topLevelItemCount(), expected);
+        QTRY_COMPARE(downloads.list().topLevelItemCount(), 0);
+        QVERIFY(mostRows > 0);
+        for (auto& row : work.rows()) QCOMPARE(row.state, dl::RowState::Finished);
+        for (auto& [out, source] : expectFiles) {
+            QVERIFY2(fs::exists(out), out.c_str());
+            QVERIFY2(slurp(out) == slurp(source), out.c_str());
+        }
+        // Every event is downloaded now, and its icon says so.
+        QTRY_COMPARE(model.index(0, 0, day).data(EventTreeModel::MarkRole).toInt(),
+                     kMarkDownloaded);
+        QCOMPARE(history.list().topLevelItem(0)->data(0, DownloadHistoryWindow::kKeyRole)
+                     .toString()
+                     .size(),
+                 14);
+
+        connection.close();
+        list.setListener(nullptr);
+        Prompts::setScript(nullptr);
+        fs::remove_all(dir);
+    }
+};
+
+QTEST_MAIN(BrowseFlowTest)
+#include "BrowseFlowTest.moc"
