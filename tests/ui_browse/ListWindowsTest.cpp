@@ -3,6 +3,10 @@
 
 #include "platform/UserPort.h"
 #include "ui/Prompts.h"
+#include <QPushButton>
+#include <QLineEdit>
+
+#include "ui/lists/ConnectionListWindow.h"
 #include "ui/lists/DownloadHistoryWindow.h"
 #include "ui/lists/DownloadListWindow.h"
 #include "ui/models/DownloadRows.h"
@@ -131,6 +135,67 @@ class ListWindowsTest : public QObject {
         QCOMPARE(avi.size(), size_t{2});
         QVERIFY(script.saw(kFilePlayingText));
         QCOMPARE(script.shown.back().type, mb::kOk | mb::kIconInformation);
+        Prompts::setScript(nullptr);
+    }
+
+    // Connections and their works: "&Work List" needs a selected row; a work is deleted by the
+    // 14-digit key kept with its row, whatever the locale shows; "&Disconnect" goes from the
+    // last selected to the first, offers to save unfinished work, and hides the emptied window.
+    void connectionList() {
+        PromptScript script;
+        Prompts::setScript(&script);
+        ConnectionListWindow window;
+        std::vector<ConnectionListWindow::Connection> conns = {
+            {7, "A", "1.1.1.1", 0, 0}, {9, "B", "2.2.2.2", 2, 3600}};
+        window.connections = [&] { return conns; };
+        window.worksOf = [&](int id) {
+            std::vector<ConnectionListWindow::WorkEntry> w;
+            if (id == 9) w = {{"Gate", "20261201230509", 1}, {"Yard", "20261202010203", 0}};
+            return w;
+        };
+        window.hasUnfinishedWork = [](int id) { return id == 9; };
+        std::vector<std::pair<int, std::string>> closed;
+        window.disconnect = [&](int id, const std::string& f) { closed.emplace_back(id, f); };
+        std::vector<std::string> deleted;
+        window.deleteWork = [&](int id, const std::string& dev, bool justDownload,
+                                const std::string& key) {
+            deleted.push_back(std::to_string(id) + dev + (justDownload ? "1" : "0") + key);
+        };
+        window.show();
+        auto& list = window.list();
+        QCOMPARE(list.topLevelItemCount(), 2);
+        QCOMPARE(window.findChild<QLineEdit*>("totalNumber")->text(), QString("2"));
+        auto* first = window.findChild<QPushButton*>("workListButton");
+        QVERIFY(!first->isEnabled());
+        first->click();  // nothing selected: nothing happens
+        QCOMPARE(window.mode(), ConnectionListWindow::Mode::Connections);
+
+        list.topLevelItem(1)->setSelected(true);
+        first->click();
+        QCOMPARE(window.mode(), ConnectionListWindow::Mode::Works);
+        QCOMPARE(window.findChild<QLineEdit*>("connectionText")->text(),
+                 QString("B (2.2.2.2)"));
+        QCOMPARE(list.topLevelItemCount(), 2);
+        QCOMPARE(list.topLevelItem(0)->text(2), QString("Just Download"));
+        QCOMPARE(list.topLevelItem(1)->text(2), QString("Download & Play"));
+        list.topLevelItem(0)->setSelected(true);
+        list.topLevelItem(1)->setSelected(true);
+        window.findChild<QPushButton*>("disconnectButton")->click();  // "&Delete" here
+        QCOMPARE(deleted, (std::vector<std::string>{"9Yard020261202010203",
+                                                    "9Gate120261201230509"}));
+        first->click();  // Back
+        QCOMPARE(window.mode(), ConnectionListWindow::Mode::Connections);
+
+        script.answers = {mb::kIdYes};
+        script.saveFiles = {"/tmp/kept.sav"};
+        list.topLevelItem(0)->setSelected(true);
+        list.topLevelItem(1)->setSelected(true);
+        window.findChild<QPushButton*>("disconnectButton")->click();
+        QCOMPARE(closed, (std::vector<std::pair<int, std::string>>{{9, "/tmp/kept.sav"},
+                                                                   {7, ""}}));
+        QCOMPARE(script.shown.size(), size_t{1});
+        QCOMPARE(script.shown[0].text, std::string(kSaveUnfinishedQuestion));
+        QVERIFY(!window.isVisible());
         Prompts::setScript(nullptr);
     }
 };
