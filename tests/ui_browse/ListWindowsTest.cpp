@@ -6,6 +6,7 @@
 #include <QPushButton>
 #include <QLineEdit>
 
+#include "ui/lists/ChannelListWindow.h"
 #include "ui/lists/ConnectionListWindow.h"
 #include "ui/lists/DownloadHistoryWindow.h"
 #include "ui/lists/DownloadListWindow.h"
@@ -197,6 +198,45 @@ class ListWindowsTest : public QObject {
         QCOMPARE(script.shown[0].text, std::string(kSaveUnfinishedQuestion));
         QVERIFY(!window.isVisible());
         Prompts::setScript(nullptr);
+    }
+
+    // Channels: the source of each row; Up and Down by the selection's place; a moved row keeps
+    // its number, so Disconnect closes the right channel; Exit drops the empty channels.
+    void channelList() {
+        using C = ChannelListWindow::Channel;
+        std::vector<C> chans = {
+            {C::Source::Recorder, "DVR", "Gate", "20261201230509", ""},
+            {C::Source::Local, "", "", "", "/v/a.avi"},
+            {C::Source::None, "", "", "", ""},
+        };
+        ChannelListWindow window;
+        window.channels = [&] { return chans; };
+        std::vector<std::string> acts;
+        window.closeChannel = [&](int c) { acts.push_back("close" + std::to_string(c)); };
+        window.removeChannel = [&](int c) {
+            acts.push_back("remove" + std::to_string(c));
+            chans.erase(chans.begin() + c);
+        };
+        window.show();
+        auto& list = window.list();
+        QCOMPARE(list.topLevelItemCount(), 3);
+        QCOMPARE(list.topLevelItem(0)->text(1), QString("DVR"));
+        QVERIFY(list.topLevelItem(0)->text(2).startsWith("Gate: "));
+        QCOMPARE(list.topLevelItem(1)->text(1), QString("Local Host"));
+        QCOMPARE(list.topLevelItem(2)->text(1), QString("Empty"));
+        QVERIFY(!window.button("upButton")->isEnabled());
+        list.topLevelItem(0)->setSelected(true);
+        QVERIFY(!window.button("upButton")->isEnabled());
+        QVERIFY(window.button("downButton")->isEnabled());
+        window.button("downButton")->click();
+        QCOMPARE(list.topLevelItem(1)->text(1), QString("DVR"));
+        QVERIFY(list.topLevelItem(1)->isSelected());
+        QVERIFY(!list.topLevelItem(0)->isSelected());
+        window.button("disconnectButton")->click();
+        QCOMPARE(acts, std::vector<std::string>{"close0"});
+        window.button("exitButton")->click();
+        QCOMPARE(acts, (std::vector<std::string>{"close0", "remove2"}));
+        QVERIFY(!window.isVisible());
     }
 };
 
