@@ -88,7 +88,7 @@ class BrowseFlowTest : public QObject {
             action = ActionDialog::ask(&period, static_cast<int>(list.selection().count), true);
             return action.has_value();
         };
-        period.open(r);
+        period.openFor(r);
         auto* cameras = period.findChild<QTreeWidget*>("cameraList");
         QCOMPARE(cameras->topLevelItemCount(), 3);
         QTest::mouseClick(period.findChild<QPushButton*>("selectAllButton"), Qt::LeftButton);

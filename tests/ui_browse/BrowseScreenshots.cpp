@@ -84,7 +84,7 @@ int main(int argc, char** argv) {
 
     DateQueryWaiter waiter;
     PeriodDialog period(list, waiter);
-    period.open();
+    period.openFor();
     period.setChannelChosen(0, true);
     period.setChannelChosen(1, true);
     period.setChannelChosen(4, true);

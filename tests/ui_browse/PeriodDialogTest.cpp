@@ -81,7 +81,7 @@ class PeriodDialogTest : public QObject {
     // and Retry brings the dialog back.
     void selectsThePeriod() {
         Fixture f;
-        f.dialog.open();
+        f.dialog.openFor();
         QVERIFY(QTest::qWaitForWindowExposed(&f.dialog));
         QCOMPARE(f.cameras()->topLevelItemCount(), 3);
         QTest::mouseClick(f.dialog.findChild<QPushButton*>("selectAllButton"), Qt::LeftButton);
@@ -97,13 +97,13 @@ class PeriodDialogTest : public QObject {
         QCOMPARE(f.dialog.lastSummary().selected, 3);
         QCOMPARE(f.list.selection().count, 3u);
 
-        f.dialog.open();
+        f.dialog.openFor();
         QCOMPARE(f.runOk(), static_cast<int>(PeriodOutcome::AlreadySelected));
         QVERIFY(f.script.saw(kAlreadySelectedText));
         QCOMPARE(f.recorder.queries.size(), size_t{4});  // loaded days are not asked again
 
         f.script.answers = {mb::kIdRetry};
-        f.dialog.open();
+        f.dialog.openFor();
         f.dialog.setPeriod(at(2026, 12, 2, 13), at(2026, 12, 2, 14));
         QCOMPARE(f.runOk(), static_cast<int>(PeriodOutcome::NoMatch));
         QVERIFY(f.script.saw(kNoMatchText));
@@ -118,7 +118,7 @@ class PeriodDialogTest : public QObject {
         f.recorder.answer = false;
         f.dialog.replyTimeout = std::chrono::milliseconds(300);
         f.script.answers = {mb::kIdRetry, mb::kIdCancel};
-        f.dialog.open();
+        f.dialog.openFor();
         QVERIFY(QTest::qWaitForWindowExposed(&f.dialog));
         f.dialog.setChannelChosen(0, true);
         f.dialog.setPeriod(at(2026, 12, 1, 0), at(2026, 12, 2, 23));
@@ -145,7 +145,7 @@ class PeriodDialogTest : public QObject {
     void endsWithTheProgram() {
         auto f = std::make_unique<Fixture>();
         f->recorder.answer = false;
-        f->dialog.open();
+        f->dialog.openFor();
         f->dialog.setChannelChosen(0, true);
         QTest::mouseClick(f->ok(), Qt::LeftButton);
         QVERIFY(f->dialog.busy());

@@ -156,7 +156,7 @@ PeriodDialog::~PeriodDialog() {
 
 void PeriodDialog::abort() { exit_.set(); }
 
-void PeriodDialog::open(int recorder) {
+void PeriodDialog::openFor(int recorder) {
     const int keep = recorder >= 0 ? recorder : servers_->currentData().toInt();
     servers_->clear();
     for (auto& row : list_.recorders())

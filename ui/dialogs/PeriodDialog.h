@@ -39,7 +39,7 @@ class PeriodDialog : public QDialog {
     std::chrono::milliseconds replyTimeout{30000};
 
     // Fills the recorders and shows the dialog.
-    void open(int recorder = -1);
+    void openFor(int recorder = -1);
     // The program ends: a query in progress stops without a message.
     void abort();
 
