@@ -48,8 +48,16 @@ std::string slurp(const fs::path& p) {
 class BrowseFlowTest : public QObject {
     Q_OBJECT
   private slots:
-    void periodToFiles() {
-        const fs::path dir = fs::temp_directory_path() / ("fsv_browse_" + std::to_string(::getpid()));
+    // Two cameras and the audio channel: the selection holds audio, so it is "Just Download"
+    // for all, and the files are the recorder's own bytes.
+    void justDownload() { flow(false); }
+    // The two cameras with "Download && Play": AVI files that ffprobe reads.
+    void downloadAndPlay() { flow(true); }
+
+  private:
+    void flow(bool play) {
+        const fs::path dir = fs::temp_directory_path() /
+                             ("fsv_browse_" + std::to_string(::getpid()) + (play ? "p" : "d"));
         fs::remove_all(dir);
         sim::GenerateOptions gen;
         gen.cameras = 2;
@@ -85,21 +93,32 @@ class BrowseFlowTest : public QObject {
         period.catalogOf = [&](int n) { return catalogs.catalogOf(n); };
         std::optional<dl::Action> action;
         period.onSelected = [&] {
-            action = ActionDialog::ask(&period, static_cast<int>(list.selection().count), true);
+            if (play) {
+                action = dl::Action::DownloadAndPlay;  // the choice itself is tested on its own
+                return true;
+            }
+            const auto sel = list.selection();
+            action = ActionDialog::ask(&period, static_cast<int>(sel.count), sel.audioCount > 0);
             return action.has_value();
         };
         period.openFor(r);
         auto* cameras = period.findChild<QTreeWidget*>("cameraList");
         QCOMPARE(cameras->topLevelItemCount(), 3);
-        QTest::mouseClick(period.findChild<QPushButton*>("selectAllButton"), Qt::LeftButton);
+        if (play) {
+            period.setChannelChosen(0, true);
+            period.setChannelChosen(1, true);
+        } else {
+            QTest::mouseClick(period.findChild<QPushButton*>("selectAllButton"), Qt::LeftButton);
+        }
         period.setPeriod(QDateTime(QDate(2026, 11, 30), QTime(0, 0)),
                          QDateTime(QDate(2026, 12, 1), QTime(23, 59, 59)));
         QSignalSpy done(&period, &PeriodDialog::queryFinished);
         QTest::mouseClick(period.findChild<QPushButton*>("okButton"), Qt::LeftButton);
         QVERIFY(done.wait(60000));
         QCOMPARE(done.at(0).at(0).toInt(), static_cast<int>(PeriodOutcome::Selected));
-        QCOMPARE(action, std::optional<dl::Action>(dl::Action::JustDownload));
-        const int expected = 3 * 2 * 2;
+        QCOMPARE(action, std::optional<dl::Action>(play ? dl::Action::DownloadAndPlay
+                                                        : dl::Action::JustDownload));
+        const int expected = (play ? 2 : 3) * 2 * 2;
         QCOMPARE(period.lastSummary().selected, expected);
 
         // The tree shows the selected events with their icons.
@@ -125,8 +144,10 @@ class BrowseFlowTest : public QObject {
                 for (auto& e : list.events(r, ch.position, d.position)) {
                     if (e.mark != kMarkSelected) continue;
                     dl::WorkItem item;
-                    item.queue = ch.audio ? dl::QueueKind::Audio : dl::QueueKind::File;
-                    item.action = dl::Action::JustDownload;
+                    item.queue = ch.audio ? dl::QueueKind::Audio
+                                 : play   ? dl::QueueKind::Video
+                                          : dl::QueueKind::File;
+                    item.action = *action;
                     item.channelCode = codeOfNumber(ch.number);
                     item.channelName = ch.name;
                     item.dayPosition = d.position;
@@ -189,7 +210,12 @@ class BrowseFlowTest : public QObject {
         for (auto& row : work.rows()) QCOMPARE(row.state, dl::RowState::Finished);
         for (auto& [out, source] : expectFiles) {
             QVERIFY2(fs::exists(out), out.c_str());
-            QVERIFY2(slurp(out) == slurp(source), out.c_str());
+            if (!play) {
+                QVERIFY2(slurp(out) == slurp(source), out.c_str());
+            } else {
+                auto probed = test::runProgram("/usr/bin/ffprobe", {"-v", "error", out});
+                QVERIFY2(probed.status == 0 && probed.err.empty(), (out + probed.err).c_str());
+            }
         }
         // Every event is downloaded now, and its icon says so.
         QTRY_COMPARE(model.index(0, 0, day).data(EventTreeModel::MarkRole).toInt(),
