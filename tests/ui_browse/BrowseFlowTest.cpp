@@ -53,11 +53,14 @@ class BrowseFlowTest : public QObject {
     void justDownload() { flow(false); }
     // The two cameras with "Download && Play": AVI files that ffprobe reads.
     void downloadAndPlay() { flow(true); }
+    // The files are there when the same work runs again: a cut one is resumed to the whole, a
+    // spoilt one is overwritten, and "Save As" keeps the old file and writes a new one.
+    void existingFiles() { flow(false, true); }
 
   private:
-    void flow(bool play) {
+    void flow(bool play, bool again = false) {
         const fs::path dir = fs::temp_directory_path() /
-                             ("fsv_browse_" + std::to_string(::getpid()) + (play ? "p" : "d"));
+                             ("fsv_browse_" + std::to_string(::getpid()) + (play ? "p" : again ? "e" : "d"));
         fs::remove_all(dir);
         sim::GenerateOptions gen;
         gen.cameras = 2;
@@ -216,6 +219,40 @@ class BrowseFlowTest : public QObject {
                 auto probed = test::runProgram("/usr/bin/ffprobe", {"-v", "error", out});
                 QVERIFY2(probed.status == 0 && probed.err.empty(), (out + probed.err).c_str());
             }
+        }
+        if (again) {
+            QVERIFY(expectFiles.size() >= 4);
+            const std::string cut = expectFiles[0].first, spoilt = expectFiles[1].first,
+                              kept = expectFiles[2].first;
+            const std::string whole = slurp(cut);
+            fs::resize_file(cut, whole.size() / 2);
+            {
+                std::ofstream out(spoilt, std::ios::binary | std::ios::in | std::ios::out);
+                out.write("spoilt", 6);
+            }
+            const std::string other = (dir / "other.avi").string();
+            user.saveAnswer = other;
+            user.onExistingFile = [&](const fs::path& p, bool offerResume) {
+                if (p == cut && offerResume) return ExistingFileAnswer::Resume;
+                if (p == spoilt) return ExistingFileAnswer::Overwrite;
+                if (p == kept) return ExistingFileAnswer::SaveAs;
+                return ExistingFileAnswer::Abort;
+            };
+            dl::WorkList work2;
+            dl::DownloadContext ctx2(user, work2);
+            ctx2.settings.pacing = false;
+            {
+                dl::SessionDownloads session(ctx2, *connection.session());
+                for (auto& item : items) QVERIFY(session.downloads().enqueue(item));
+                QTRY_VERIFY_WITH_TIMEOUT(session.downloads().idle(), 120000);
+            }
+            user.onExistingFile = nullptr;
+            QVERIFY(slurp(cut) == slurp(expectFiles[0].second));
+            QVERIFY(slurp(spoilt) == slurp(expectFiles[1].second));
+            QVERIFY(slurp(kept) == slurp(expectFiles[2].second));
+            QVERIFY(slurp(other) == slurp(expectFiles[2].second));
+            for (size_t i = 3; i < expectFiles.size(); ++i)  // aborted: left as they were
+                QVERIFY(slurp(expectFiles[i].first) == slurp(expectFiles[i].second));
         }
         // Every event is downloaded now, and its icon says so.
         QTRY_COMPARE(model.index(0, 0, day).data(EventTreeModel::MarkRole).toInt(),

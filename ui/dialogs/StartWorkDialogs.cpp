@@ -149,6 +149,13 @@ ExistingFileDialog::ExistingFileDialog(const QString& path, bool offerResume, QW
     lay->addLayout(row);
 }
 
+ExistingFileAnswer ExistingFileDialog::ask(QWidget* parent, const QString& path,
+                                           bool offerResume) {
+    ExistingFileDialog d(path, offerResume, parent);
+    d.exec();
+    return d.answer();
+}
+
 QPushButton* ExistingFileDialog::button(ExistingFileAnswer a) const {
     return buttons_[static_cast<int>(a)];
 }

@@ -61,6 +61,8 @@ class ExistingFileDialog : public QDialog {
     ExistingFileDialog(const QString& path, bool offerResume, QWidget* parent = nullptr);
     ExistingFileAnswer answer() const { return answer_; }
     QPushButton* button(ExistingFileAnswer a) const;
+    // Shows the dialog and waits for the answer (on the UI thread).
+    static ExistingFileAnswer ask(QWidget* parent, const QString& path, bool offerResume);
 
   private:
     ExistingFileAnswer answer_ = ExistingFileAnswer::Abort;
