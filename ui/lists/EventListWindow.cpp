@@ -25,7 +25,6 @@ EventListWindow::EventListWindow(EventList& list, UserPort* port, QWidget* paren
     refresh_ = new QPushButton(tr("&Refresh"), this);
     refresh_->setObjectName("refreshButton");
     refresh_->setAccessibleName(tr("Refresh"));
-    refresh_->setShortcut(QKeySequence(Qt::Key_F5));
     view_ = new QPushButton(tr("Advanced View"), this);
     view_->setObjectName("viewButton");
     view_->setAccessibleName(tr("Normal or advanced view"));
