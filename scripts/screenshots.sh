@@ -45,3 +45,11 @@ if command -v xvfb-run >/dev/null; then
 else
   QT_QPA_PLATFORM=offscreen "$BUILD/tests/ui/viewer-screenshots" "$OUT" "$YARD" "$LOBBY"
 fi
+
+# The browsing windows: event list, period dialog, download list and history.
+cmake --build "$BUILD" --target browse-screenshots >/dev/null
+if command -v xvfb-run >/dev/null; then
+  xvfb-run -a -s "-screen 0 1024x768x24" "$BUILD/tests/ui_browse/browse-screenshots" "$OUT"
+else
+  QT_QPA_PLATFORM=offscreen "$BUILD/tests/ui_browse/browse-screenshots" "$OUT"
+fi

@@ -1,0 +1,80 @@
+#pragma once
+// The connection list: one row per connected recorder (name, address, works, login time), and,
+// for one of them, its works (device, work name, type). "&Disconnect" closes the selected
+// connections, offering to save unfinished work as a resume file first; "&Delete" removes the
+// selected works. The window reads and acts only through the callbacks the main window sets.
+
+#include <QWidget>
+#include <ctime>
+#include <functional>
+#include <string>
+#include <vector>
+
+class QTreeWidget;
+class QPushButton;
+class QLineEdit;
+
+namespace fsv::ui {
+
+inline constexpr const char* kSaveUnfinishedQuestion =
+    "Save the unfinished work as a resume file?";
+inline constexpr const char* kResumeFileFilter =
+    "FSV Save File(*.SAV)|*.sav|All Files(*.*)|*.*||";
+
+class ConnectionListWindow : public QWidget {
+    Q_OBJECT
+  public:
+    struct Connection {
+        int id = -1;
+        std::string serverName, serverAddress;
+        int works = 0;
+        std::time_t loginTime = 0;
+    };
+    struct WorkEntry {
+        std::string deviceName;
+        std::string eventKey;  // YYYYMMDDHHMMSS
+        int type = 0;          // 0 Download & Play, 1 Just Download, 2 Just Play
+    };
+    enum class Mode { Connections, Works };
+
+    explicit ConnectionListWindow(QWidget* parent = nullptr);
+
+    std::function<std::vector<Connection>()> connections;
+    std::function<std::vector<WorkEntry>(int id)> worksOf;
+    std::function<bool(int id)> hasUnfinishedWork;
+    // Closes the connection; `resumeFile` is empty unless the user chose one.
+    std::function<void(int id, const std::string& resumeFile)> disconnect;
+    // Removes one work item of the connection, found by device and event key.
+    std::function<void(int id, const std::string& device, bool justDownload,
+                       const std::string& eventKey)>
+        deleteWork;
+
+    Mode mode() const { return mode_; }
+    QTreeWidget& list() { return *list_; }
+
+  public slots:
+    void fill();
+
+  protected:
+    void showEvent(QShowEvent* e) override;
+
+  private:
+    void setMode(Mode m);
+    void workList();
+    void disconnectSelected();
+    void deleteSelected();
+    void updateButtons();
+
+    Mode mode_ = Mode::Connections;
+    int connection_ = -1;
+    QString connectionText_;
+    QTreeWidget* list_;
+    QLineEdit* total_;
+    QLineEdit* shown_;
+    QPushButton* first_;   // "&Work List" / "Back"
+    QPushButton* second_;  // "&Disconnect" / "&Delete"
+    QPushButton* refresh_;
+    QPushButton* exit_;
+};
+
+}  // namespace fsv::ui

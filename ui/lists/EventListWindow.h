@@ -1,0 +1,96 @@
+#pragma once
+// The event list window: the recorder drop-down over the tree of the chosen recorder's channels,
+// days and events (EventTreeModel), the refresh command and the Normal/Advanced view. Clicking
+// an event's row (or pressing Space on it) selects or clears it through the event list.
+//
+// The window never reads the event list on another thread: what changed arrives through the
+// slots below, called on the UI thread (EventListBridge queues the listener's calls to them).
+
+#include <QWidget>
+#include <functional>
+
+#include "recordings/EventList.h"
+#include "ui/models/EventTreeModel.h"
+
+class QComboBox;
+class QTreeView;
+class QPushButton;
+class QLabel;
+
+namespace fsv {
+class UserPort;
+}
+
+namespace fsv::ui {
+
+class EventListWindow : public QWidget {
+    Q_OBJECT
+  public:
+    // `port` answers "Download again?" for a downloaded event; may be null (then it stays).
+    EventListWindow(EventList& list, UserPort* port, QWidget* parent = nullptr);
+
+    // Asks the recorder for the events of a day not loaded yet (the date query); true when it
+    // went out. Without it a day that is not loaded stays empty.
+    std::function<bool(int recorder, int channel, int day)> dayOpener;
+
+    EventTreeModel& model() { return *model_; }
+    QTreeView& tree() { return *tree_; }
+    QComboBox& recorders() { return *recorders_; }
+    int shownRecorder() const;
+    bool waiting() const { return waiting_; }
+    bool advancedView() const { return advanced_; }
+
+  public slots:
+    void showRecorder(int recorder);
+    // Normal view: times only; Advanced view: the recording sizes as well.
+    void setAdvancedView(bool advanced);
+    // What the event list tells (see EventListListener).
+    void onRefresh();
+    void onRecordersChanged();
+    void onRowChanged(const QString& key, int mark);
+    void onTitle(const QString& title);
+    void onMessage(int message, qintptr wParam);
+    void onControlsEnabled(bool enabled);
+
+  signals:
+    // The user asked to read the shown recorder again (the event list was told already).
+    void refreshRequested(int recorder);
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    void fillRecorders();
+    void toggle(const QModelIndex& index);
+    void dayExpanded(const QModelIndex& index);
+    void setWaiting(bool on);
+
+    EventList& list_;
+    UserPort* port_;
+    EventTreeModel* model_;
+    QComboBox* recorders_;
+    QTreeView* tree_;
+    QPushButton* refresh_;
+    QPushButton* view_;
+    QLabel* state_;
+    bool waiting_ = false;
+    bool advanced_ = false;
+};
+
+// The event list's listener for a window of its own: every call (made under the event-list lock,
+// on any thread) is queued to the window's thread.
+class EventListBridge : public EventListListener {
+  public:
+    explicit EventListBridge(EventListWindow* window) : window_(window) {}
+    void refresh() override;
+    void recordersChanged() override;
+    void title(const std::string& text) override;
+    void rowChanged(const std::string& key, int mark, const std::string& shownTime) override;
+    void post(EventListMessage message, intptr_t wParam, intptr_t lParam) override;
+    void controlsEnabled(bool enabled) override;
+
+  private:
+    EventListWindow* window_;
+};
+
+}  // namespace fsv::ui
