@@ -45,8 +45,7 @@ void Viewer::start() {
 }
 
 void Viewer::resumeUnfinishedWork() {
-    const auto files = state::scanUnfinishedWork(platform::dataFolder(), backend_->user());
-    for (const auto& f : files) backend_->loadResumeFile(f);
+    backend_->startUp();
 }
 
 bool Viewer::eventFilter(QObject* watched, QEvent* event) {

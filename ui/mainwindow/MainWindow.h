@@ -107,7 +107,6 @@ class MainWindow : public QMainWindow {
     void connectTo(const ConnectRequest& request);
     void onNotice(const ViewerNotice& notice);
     void refreshConnectionList();
-    void recorderClosed(intptr_t session);
     void closeAllConnections();
     // MainWindowFiles.cpp
     void saveConnectiveStatus();

@@ -74,9 +74,6 @@ void MainWindow::onNotice(const ViewerNotice& n) {
         case ViewerNotice::Kind::SessionsChanged:
             refreshConnectionList();
             break;
-        case ViewerNotice::Kind::RecorderClosed:
-            recorderClosed(n.session);
-            break;
         case ViewerNotice::Kind::MessageBox:
             Prompts::box(this, n.text, n.type);
             break;
@@ -100,13 +97,6 @@ void MainWindow::refreshConnectionList() {
     setButtonState(kToolbarLine, kCloseButton, connected ? -1 : 0);
     setButtonState(kToolbarLine, kModeButton, connected ? -1 : 0);
     refreshCommands();
-}
-
-void MainWindow::recorderClosed(intptr_t session) {
-    const std::string text = backend_.takeClosedSession(session);
-    refreshConnectionList();
-    // The session had no download work in this window: the text alone, as information.
-    if (!text.empty()) Prompts::box(this, text, mb::kOk | mb::kIconInformation);
 }
 
 }  // namespace fsv::ui
