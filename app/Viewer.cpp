@@ -6,6 +6,7 @@
 #include <QTimer>
 
 #include "platform/System.h"
+#include "skin/Skin.h"
 #include "state/ResumeFile.h"
 #include "state/Settings.h"
 #include "ui/dialogs/SetupDialog.h"
@@ -34,6 +35,8 @@ void Viewer::start() {
     // straight back, so that a first run leaves a complete file.
     { ui::SetupDialog firstRead(nullptr); }
     window_->setFixedSize(size.width, size.height);
+    // The skin of the chosen style at the panel width; without one the plain controls stay.
+    window_->useSkin(skin::skinStyle(state::settingsPath()), size.width, skin::defaultSkinRoots());
     const auto at = state::mainWindowPosition(state::appPositionPath(), size.width, size.height, s);
     if (at)
         window_->setPinnedPosition(QPoint(at->left, at->top));

@@ -94,6 +94,12 @@ void MainWindow::refreshConnectionList() {
         item->setText(4, QString::number(s.audioChannels));
     }
     const bool connected = !sessions.empty();
+    if (skin_)
+        showConnectionsOnSkin(static_cast<int>(sessions.size()),
+                              connected ? QStringLiteral("%1  %2")
+                                              .arg(QString::fromStdString(sessions[0].recorderName),
+                                                   QString::fromStdString(sessions[0].address))
+                                        : QString());
     setButtonState(kToolbarLine, kCloseButton, connected ? -1 : 0);
     setButtonState(kToolbarLine, kModeButton, connected ? -1 : 0);
     refreshCommands();
