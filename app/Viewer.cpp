@@ -37,6 +37,8 @@ void Viewer::start() {
     window_->setFixedSize(size.width, size.height);
     // The skin of the chosen style at the panel width; without one the plain controls stay.
     window_->useSkin(skin::skinStyle(state::settingsPath()), size.width, skin::defaultSkinRoots());
+    // A skin covers the whole window: its surface is what paints first.
+    if (QWidget* surface = window_->centralWidget()) surface->installEventFilter(this);
     const auto at = state::mainWindowPosition(state::appPositionPath(), size.width, size.height, s);
     if (at)
         window_->setPinnedPosition(QPoint(at->left, at->top));
@@ -52,7 +54,8 @@ void Viewer::resumeUnfinishedWork() {
 }
 
 bool Viewer::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == window_.get() && event->type() == QEvent::Paint && !drawn_) {
+    if (event->type() == QEvent::Paint && !drawn_ &&
+        (watched == window_.get() || watched == window_->centralWidget())) {
         drawn_ = true;
         QTimer::singleShot(0, this, &Viewer::drawn);
     }
