@@ -225,6 +225,29 @@ class ViewerTest : public QObject {
         QCOMPARE(viewer_->window().buttonState(kToolbarLine, kCloseButton), 0);
     }
 
+    void closeAllConnectionsAsksAndEndsEveryOne() {
+        SimProcess sim(simArgs());
+        QVERIFY2(sim.started(), sim.error().c_str());
+        startViewer();
+        fsv::ConnectRequest r;
+        r.address = "127.0.0.1";
+        r.port = sim.port();
+        r.id = "admin";
+        r.password = "pw";
+        QVERIFY(viewer_->backend().connect(r));
+        QVERIFY(viewer_->backend().connect(r));  // queued behind the first
+        QTRY_COMPARE_WITH_TIMEOUT(connections(), 2, kWait);
+        script_.answers = {fsv::mb::kIdNo};
+        viewer_->window().runCommand(cmd::kCloseAllConnections);
+        QVERIFY(script_.saw(kCloseAllQuestion));
+        QCOMPARE(connections(), 2);
+        script_.answers = {fsv::mb::kIdYes};
+        viewer_->window().runCommand(cmd::kCloseAllConnections);
+        QTRY_COMPARE_WITH_TIMEOUT(connections(), 0, kWait);
+        QVERIFY(viewer_->backend().sessions().empty());
+        QCOMPARE(viewer_->window().buttonState(kToolbarLine, kCloseButton), 0);
+    }
+
     void addressBookChecksAndAnUnreadableBook() {
         fs::create_directories(home());
         const fs::path file = fsv::state::addressBookPath();
