@@ -11,7 +11,8 @@ namespace fsv::app {
 
 CoreBackend::CoreBackend(net::SessionTiming timing)
     : notes_([this] {
-          QMetaObject::invokeMethod(&bridge_, [this] { drain(); }, Qt::QueuedConnection);
+          QMetaObject::invokeMethod(
+              &bridge_, [this] { drain(); }, Qt::QueuedConnection);
       }),
       user_(std::make_unique<QtUserPort>(&bridge_, notes_, exit_)) {
     client::Controller::Options o;
@@ -123,9 +124,9 @@ void CoreBackend::cancelWait() { controller_->statusCancelEvent().set(); }
 bool CoreBackend::resumeFile(const std::filesystem::path& file) {
     auto r = state::loadResumeFile(file);
     if (!r.usable()) {
-        user_->messageBox(r.status == state::ReadStatus::WrongFormat ? r.message
-                                                                     : state::kReadFileFail,
-                          mb::kOk | mb::kIconStop);
+        user_->messageBox(
+            r.status == state::ReadStatus::WrongFormat ? r.message : state::kReadFileFail,
+            mb::kOk | mb::kIconStop);
         return false;
     }
     // This window connects to the recorder; the work itself is taken up by `fsv resume` or a

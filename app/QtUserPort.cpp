@@ -134,8 +134,8 @@ std::filesystem::path QtUserPort::openFileDialog(const std::filesystem::path& st
     return onePath(q);
 }
 
-std::vector<std::filesystem::path> QtUserPort::openFilesDialog(
-    const std::filesystem::path& start, const std::string& filter) {
+std::vector<std::filesystem::path> QtUserPort::openFilesDialog(const std::filesystem::path& start,
+                                                               const std::string& filter) {
     if (!onUiThread()) return queued_.openFilesDialog(start, filter);
     if (exiting()) return {};
     Question q;

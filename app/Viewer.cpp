@@ -49,9 +49,7 @@ void Viewer::start() {
     QTimer::singleShot(0, this, &Viewer::resumeUnfinishedWork);
 }
 
-void Viewer::resumeUnfinishedWork() {
-    backend_->startUp();
-}
+void Viewer::resumeUnfinishedWork() { backend_->startUp(); }
 
 bool Viewer::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::Paint && !drawn_ &&

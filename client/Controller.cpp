@@ -122,7 +122,7 @@ std::vector<fs::path> Controller::startUp() {
 // ---- connecting ----------------------------------------------------------------------------
 
 std::unique_ptr<net::ServerSession> Controller::newSession() {
-    net::SessionEnvironment env{*transport_, *port_,  statusCancel_,  &exit_,
+    net::SessionEnvironment env{*transport_, *port_,          statusCancel_,  &exit_,
                                 &catalogs_,  options_.status, options_.timing};
     return std::make_unique<net::ServerSession>(env);
 }

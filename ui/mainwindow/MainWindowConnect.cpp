@@ -96,9 +96,9 @@ void MainWindow::refreshConnectionList() {
     const bool connected = !sessions.empty();
     if (skin_)
         showConnectionsOnSkin(static_cast<int>(sessions.size()),
-                              connected ? QStringLiteral("%1  %2")
-                                              .arg(QString::fromStdString(sessions[0].recorderName),
-                                                   QString::fromStdString(sessions[0].address))
+                              connected ? QStringLiteral("%1  %2").arg(
+                                              QString::fromStdString(sessions[0].recorderName),
+                                              QString::fromStdString(sessions[0].address))
                                         : QString());
     setButtonState(kToolbarLine, kCloseButton, connected ? -1 : 0);
     setButtonState(kToolbarLine, kModeButton, connected ? -1 : 0);

@@ -4,9 +4,9 @@
 // surface moves it, the caption buttons minimise and close it.
 #include <QAction>
 #include <QLabel>
-#include <QPalette>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPalette>
 #include <QToolBar>
 #include <QToolButton>
 #include <algorithm>
