@@ -71,8 +71,13 @@ void CoreBackend::handle(client::Notification& n) {
                e && e->what == client::EventListChanged::What::Recorders) {
         // A recorder's server information arrived or went: its channel counts changed.
         notice.kind = ui::ViewerNotice::Kind::SessionsChanged;
+    } else if (auto* panel = std::get_if<client::PanelNote>(&n)) {
+        notice.kind = ui::ViewerNotice::Kind::PanelMessage;
+        notice.message = static_cast<unsigned>(panel->message);
+        notice.wParam = panel->wParam;
+        notice.lParam = panel->lParam;
     } else {
-        // The channel view, the event list and the download list come with their windows.
+        // The event list and the download list come with their windows.
         return;
     }
     if (listener_) listener_(notice);

@@ -32,11 +32,15 @@ struct ViewerNotice {
         ConnectFinished,  // ok: logged in; the toolbar's connect button is released
         SessionsChanged,  // the connection list changed (added, removed, information arrived)
         MessageBox,       // text, type: a deferred message box of a worker
+        PanelMessage,     // message, wParam, lParam: one of the panel's private messages
     };
     Kind kind = Kind::SessionsChanged;
     std::string text;
     unsigned type = 0;
     bool ok = false;
+    unsigned message = 0;
+    intptr_t wParam = 0;
+    intptr_t lParam = 0;
 };
 
 class ViewerBackend {

@@ -463,6 +463,16 @@ class ViewerTest : public QObject {
         QCOMPARE(connect->look(), int(ui::skin::LookHighlighted));
         QTest::mouseClick(d->findChild<QPushButton*>("cancelButton"), Qt::LeftButton);
         QTRY_COMPARE(connect->look(), int(ui::skin::LookNormal));
+        // The look message of a worker reaches the toolbar's state and the skinned button.
+        std::thread([&] {
+            viewer_->backend().user().post(fsv::PanelMessage::SkinButtonState,
+                                           (kConnectButton << 16) | kToolbarLine, 0);
+            viewer_->backend().user().post(fsv::PanelMessage::SkinButtonState, (2 << 16) | 0, 3);
+        }).join();
+        QTRY_COMPARE(connect->look(), int(ui::skin::LookDisabled));
+        QCOMPARE(w.buttonState(kToolbarLine, kConnectButton), 0);
+        QCOMPARE(skin->button(0, 2)->look(), 3);
+        viewer_->window().setButtonState(kToolbarLine, kConnectButton, -1);
 
         // The keyboard: the toolbar's shortcut and F10 for the main menu.
         w.activateWindow();

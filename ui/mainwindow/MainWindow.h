@@ -124,6 +124,7 @@ class MainWindow : public QMainWindow {
     void openSetup();
     void connectTo(const ConnectRequest& request);
     void onNotice(const ViewerNotice& notice);
+    void panelMessage(unsigned message, intptr_t wParam, intptr_t lParam);
     void refreshConnectionList();
     void closeAllConnections();
     // MainWindowSkin.cpp

@@ -12,6 +12,7 @@
 #include "ui/dialogs/SetupDialog.h"
 #include "ui/mainwindow/MainWindow.h"
 #include "ui/mainwindow/StatusWindow.h"
+#include "ui/skin/SkinSurface.h"
 
 namespace fsv::ui {
 
@@ -77,6 +78,9 @@ void MainWindow::onNotice(const ViewerNotice& n) {
         case ViewerNotice::Kind::MessageBox:
             Prompts::box(this, n.text, n.type);
             break;
+        case ViewerNotice::Kind::PanelMessage:
+            panelMessage(n.message, n.wParam, n.lParam);
+            break;
     }
 }
 
@@ -103,6 +107,19 @@ void MainWindow::refreshConnectionList() {
     setButtonState(kToolbarLine, kCloseButton, connected ? -1 : 0);
     setButtonState(kToolbarLine, kModeButton, connected ? -1 : 0);
     refreshCommands();
+}
+
+void MainWindow::panelMessage(unsigned message, intptr_t wParam, intptr_t lParam) {
+    // The look message: wParam is index * 65536 + line, lParam the look. The other messages
+    // belong to the channel view and the lists.
+    if (message != static_cast<unsigned>(PanelMessage::SkinButtonState)) return;
+    const int line = static_cast<int>(wParam & 0xFFFF);
+    const int index = static_cast<int>((wParam >> 16) & 0xFFFF);
+    const int look = static_cast<int>(lParam);
+    if (line == kToolbarLine)
+        setButtonState(line, index, look);
+    else if (skin_)
+        skin_->setButtonLook(line, index, look);
 }
 
 }  // namespace fsv::ui
