@@ -1,33 +1,42 @@
 #include "app/CoreBackend.h"
 
 #include <QMetaObject>
-#include <algorithm>
 #include <system_error>
 
+#include "platform/System.h"
 #include "state/ConnectionSet.h"
 #include "state/ResumeFile.h"
 
 namespace fsv::app {
 
 CoreBackend::CoreBackend(net::SessionTiming timing)
-    : user_(std::make_unique<QtUserPort>(&context_, exit_,
-                                         [this](const ui::ViewerNotice& n) { notify(n); })),
-      timing_(timing),
-      transport_(std::make_unique<net::ConnectionManager>()) {
-    housekeeping_ = std::thread([this] { housekeeping(); });
+    : notes_([this] {
+          QMetaObject::invokeMethod(
+              &bridge_, [this] { drain(); }, Qt::QueuedConnection);
+      }),
+      user_(std::make_unique<QtUserPort>(&bridge_, notes_, exit_)) {
+    client::Controller::Options o;
+    o.dataFolder = platform::dataFolder();
+    o.timing = timing;
+    o.exitEvent = &exit_;
+    o.status = this;
+    controller_ = std::make_unique<client::Controller>(o, *user_, notes_);
+    controller_->onResumeFile = [this](const std::filesystem::path& f) { return resumeFile(f); };
+    connector_ = std::thread([this] { connectLoop(); });
 }
 
-CoreBackend::~CoreBackend() {
-    shutdown();
-    transport_.reset();
-}
+CoreBackend::~CoreBackend() { shutdown(); }
 
 void CoreBackend::setListener(Listener listener) { listener_ = std::move(listener); }
+
+void CoreBackend::startUp() { controller_->startUp(); }
+
+// ---- the bridge ----------------------------------------------------------------------------
 
 void CoreBackend::notify(const ui::ViewerNotice& notice) {
     // Queued even from the UI thread, so that a notice never runs inside the caller.
     QMetaObject::invokeMethod(
-        &context_,
+        &bridge_,
         [this, notice] {
             if (listener_) listener_(notice);
         },
@@ -41,6 +50,39 @@ void CoreBackend::notify(ui::ViewerNotice::Kind kind, bool ok) {
     notify(n);
 }
 
+void CoreBackend::drain() {
+    notes_.drain([this](client::Notification& n) { handle(n); });
+}
+
+void CoreBackend::handle(client::Notification& n) {
+    ui::ViewerNotice notice;
+    if (auto* box = std::get_if<client::MessageBoxNote>(&n)) {
+        if (user_->exiting()) return;
+        notice.kind = ui::ViewerNotice::Kind::MessageBox;
+        notice.text = box->text;
+        notice.type = box->type;
+    } else if (auto* q = std::get_if<client::Question>(&n)) {
+        user_->answerQueued(*q);
+        return;
+    } else if (std::holds_alternative<client::SessionAdded>(n) ||
+               std::holds_alternative<client::SessionRemoved>(n)) {
+        notice.kind = ui::ViewerNotice::Kind::SessionsChanged;
+    } else if (auto* e = std::get_if<client::EventListChanged>(&n);
+               e && e->what == client::EventListChanged::What::Recorders) {
+        // A recorder's server information arrived or went: its channel counts changed.
+        notice.kind = ui::ViewerNotice::Kind::SessionsChanged;
+    } else if (auto* panel = std::get_if<client::PanelNote>(&n)) {
+        notice.kind = ui::ViewerNotice::Kind::PanelMessage;
+        notice.message = static_cast<unsigned>(panel->message);
+        notice.wParam = panel->wParam;
+        notice.lParam = panel->lParam;
+    } else {
+        // The event list and the download list come with their windows.
+        return;
+    }
+    if (listener_) listener_(notice);
+}
+
 void CoreBackend::showStatus(const std::string& text) {
     ui::ViewerNotice n;
     n.kind = ui::ViewerNotice::Kind::ShowStatus;
@@ -50,159 +92,79 @@ void CoreBackend::showStatus(const std::string& text) {
 
 void CoreBackend::hideStatus() { notify(ui::ViewerNotice::Kind::HideStatus); }
 
-// ---- connecting --------------------------------------------------------------------------
+// ---- connecting ----------------------------------------------------------------------------
 
 bool CoreBackend::connect(const ConnectRequest& request) {
-    std::lock_guard lock(threadLock_);
-    if (shutDown_) return false;
-    reapConnectThreads();
-    auto done = std::make_shared<std::atomic<bool>>(false);
-    connecting_.fetch_add(1);
-    try {
-        std::thread t([this, request, done] {
-            connectThread(request);
-            connecting_.fetch_sub(1);
-            done->store(true);
-            notify(ui::ViewerNotice::Kind::ConnectFinished, true);
-        });
-        connectThreads_.push_back({std::move(t), done});
-    } catch (const std::system_error&) {
-        connecting_.fetch_sub(1);
-        return false;
+    {
+        std::lock_guard lock(connectLock_);
+        if (stopConnects_) return false;
+        requests_.push_back(request);
+        connecting_.fetch_add(1);
     }
+    connectWake_.notify_one();
     return true;
 }
 
-void CoreBackend::reapConnectThreads() {
-    for (auto it = connectThreads_.begin(); it != connectThreads_.end();) {
-        if (it->done->load()) {
-            it->thread.join();
-            it = connectThreads_.erase(it);
-        } else {
-            ++it;
+void CoreBackend::connectLoop() {
+    for (;;) {
+        ConnectRequest request;
+        {
+            std::unique_lock lock(connectLock_);
+            connectWake_.wait(lock, [this] { return stopConnects_ || !requests_.empty(); });
+            if (stopConnects_) return;
+            request = std::move(requests_.front());
+            requests_.pop_front();
         }
+        // A Cancel belongs to the connect it was pressed for.
+        controller_->statusCancelEvent().reset();
+        controller_->connect(request);
+        controller_->waitConnect();
+        connecting_.fetch_sub(1);
+        notify(ui::ViewerNotice::Kind::ConnectFinished, true);
     }
 }
 
-int CoreBackend::freeConnectionNumber() const {
-    for (int n = 0;; ++n) {
-        bool used = std::any_of(sessions_.begin(), sessions_.end(),
-                                [n](const auto& s) { return s->connectionNumber() == n; });
-        if (!used) return n;
+void CoreBackend::cancelWait() { controller_->statusCancelEvent().set(); }
+
+bool CoreBackend::resumeFile(const std::filesystem::path& file) {
+    auto r = state::loadResumeFile(file);
+    if (!r.usable()) {
+        user_->messageBox(
+            r.status == state::ReadStatus::WrongFormat ? r.message : state::kReadFileFail,
+            mb::kOk | mb::kIconStop);
+        return false;
     }
+    // This window connects to the recorder; the work itself is taken up by `fsv resume` or a
+    // later start, so the file stays.
+    connect(state::toConnectRequest(r.value.header));
+    return false;
 }
 
-void CoreBackend::connectThread(ConnectRequest request) {
-    net::SessionEnvironment env{*transport_, *user_, statusCancel_, &exit_, this, this, timing_};
-    auto session = std::make_unique<net::ServerSession>(env);
-    if (exit_.isSet() || !session->connectAndLogin(request)) {
-        session.reset();
-        hideStatus();
-        return;
-    }
-    {
-        std::lock_guard lock(sessionLock_);
-        if (exit_.isSet()) {
-            // The program is ending: this session goes with the rest, here.
-        } else {
-            session->setConnectionNumber(freeConnectionNumber());
-            session->requestInformation();
-            sessions_.push_back(std::move(session));
-        }
-    }
-    session.reset();
-    notify(ui::ViewerNotice::Kind::SessionsChanged);
-}
-
-void CoreBackend::cancelWait() { statusCancel_.set(); }
-
-void CoreBackend::serverInfo(net::ServerSession& session, const net::ServerInfo& info, bool) {
-    {
-        std::lock_guard lock(infoLock_);
-        counts_[&session] = {int(info.cameras.size()), int(info.audio.size())};
-    }
-    session.setReplyOk();
-    notify(ui::ViewerNotice::Kind::SessionsChanged);
-}
-
-void CoreBackend::sessionEnding(net::ServerSession& session) {
-    std::lock_guard lock(infoLock_);
-    counts_.erase(&session);
-}
-
-// ---- the session list --------------------------------------------------------------------
+// ---- the session list ----------------------------------------------------------------------
 
 std::vector<ui::SessionSummary> CoreBackend::sessions() const {
     std::vector<ui::SessionSummary> out;
-    std::lock_guard lock(sessionLock_);
-    for (const auto& s : sessions_) {
+    for (auto& s : controller_->sessions()) {
         ui::SessionSummary sum;
-        sum.recorderName = s->recorderName();
-        sum.address = s->address();
-        sum.port = s->port();
-        sum.connectionTime = s->connectionTime();
-        sum.connectionNumber = s->connectionNumber();
-        {
-            std::lock_guard info(infoLock_);
-            auto it = counts_.find(s.get());
-            if (it != counts_.end()) {
-                sum.cameras = it->second.cameras;
-                sum.audioChannels = it->second.audio;
-            }
-        }
+        sum.recorderName = s.recorderName;
+        sum.address = s.address;
+        sum.port = s.port;
+        sum.connectionTime = s.connectionTime;
+        sum.connectionNumber = s.connectionNumber;
+        sum.cameras = s.cameras;
+        sum.audioChannels = s.audioChannels;
         out.push_back(std::move(sum));
     }
     return out;
 }
 
 std::vector<ConnectRequest> CoreBackend::connections() const {
-    std::vector<ConnectRequest> out;
-    std::lock_guard lock(sessionLock_);
-    for (const auto& s : sessions_) {
-        ConnectRequest r;
-        r.kind = s->kind();
-        r.port = s->port();
-        r.address = s->address();
-        r.id = s->id();
-        r.password = s->password();
-        out.push_back(std::move(r));
-    }
-    return out;
+    return controller_->connectionRequests();
 }
 
 void CoreBackend::closeAll() {
-    queueWork([this] {
-        // Highest position first, one at a time; each ends outside the list lock.
-        for (;;) {
-            std::unique_ptr<net::ServerSession> s;
-            {
-                std::lock_guard lock(sessionLock_);
-                if (sessions_.empty()) break;
-                s = std::move(sessions_.back());
-                sessions_.pop_back();
-            }
-            s.reset();
-            notify(ui::ViewerNotice::Kind::SessionsChanged);
-        }
-    });
-}
-
-std::string CoreBackend::takeClosedSession(intptr_t session) {
-    std::unique_ptr<net::ServerSession> s;
-    {
-        std::lock_guard lock(sessionLock_);
-        auto it = std::find_if(sessions_.begin(), sessions_.end(), [session](const auto& p) {
-            return reinterpret_cast<intptr_t>(p.get()) == session;
-        });
-        if (it == sessions_.end()) return {};
-        s = std::move(*it);
-        sessions_.erase(it);
-    }
-    std::string text =
-        fsv::format(state::kClosedByRemote, s->recorderName().c_str(), s->address().c_str());
-    auto shared = std::shared_ptr<net::ServerSession>(std::move(s));
-    queueWork([shared]() mutable { shared.reset(); });
-    return text;
+    // The window asked already; highest position first.
+    for (int p = controller_->sessionCount() - 1; p >= 0; --p) controller_->queueConnectionClose(p);
 }
 
 bool CoreBackend::loadResumeFile(const std::filesystem::path& file) {
@@ -220,57 +182,24 @@ bool CoreBackend::loadResumeFile(const std::filesystem::path& file) {
     return connect(state::toConnectRequest(r.value.header));
 }
 
-// ---- housekeeping and the end ------------------------------------------------------------
-
-void CoreBackend::queueWork(std::function<void()> work) {
-    {
-        std::lock_guard lock(workLock_);
-        work_.push_back(std::move(work));
-    }
-    workReady_.set();
-}
-
-void CoreBackend::housekeeping() {
-    for (;;) {
-        const int w = platform::waitAny({&stop_, &workReady_});
-        for (;;) {
-            std::function<void()> work;
-            {
-                std::lock_guard lock(workLock_);
-                if (work_.empty()) break;
-                work = std::move(work_.front());
-                work_.pop_front();
-            }
-            work();
-        }
-        if (w == 0) return;
-    }
-}
+// ---- the end -------------------------------------------------------------------------------
 
 void CoreBackend::shutdown() {
-    {
-        std::lock_guard lock(threadLock_);
-        if (shutDown_) return;
-        shutDown_ = true;
-    }
+    if (shutDown_) return;
+    shutDown_ = true;
     user_->setExiting();
-    exit_.set();
-    statusCancel_.set();
     // Every wait of a connect thread also watches the exit and cancel events.
-    std::vector<ConnectThread> threads;
+    exit_.set();
+    controller_->statusCancelEvent().set();
     {
-        std::lock_guard lock(threadLock_);
-        threads.swap(connectThreads_);
+        std::lock_guard lock(connectLock_);
+        stopConnects_ = true;
+        connecting_.fetch_sub(static_cast<int>(requests_.size()));
+        requests_.clear();
     }
-    for (auto& t : threads) t.thread.join();
-    stop_.set();
-    housekeeping_.join();
-    std::vector<std::unique_ptr<net::ServerSession>> sessions;
-    {
-        std::lock_guard lock(sessionLock_);
-        sessions.swap(sessions_);
-    }
-    sessions.clear();
+    connectWake_.notify_one();
+    if (connector_.joinable()) connector_.join();
+    controller_->shutDown(false);
 }
 
 }  // namespace fsv::app

@@ -2,120 +2,147 @@
 
 #include <QFileDialog>
 #include <QMessageBox>
-#include <QMetaObject>
 #include <QPushButton>
 #include <QThread>
-#include <QWidget>
-#include <memory>
-#include <mutex>
 
 #include "ui/Prompts.h"
 
 namespace fsv::app {
 
-QtUserPort::QtUserPort(QObject* context, platform::Event& exit,
-                       std::function<void(const ui::ViewerNotice&)> notify)
-    : context_(context), exit_(exit), notify_(std::move(notify)) {}
+using client::Answer;
+using client::Question;
+
+QtUserPort::QtUserPort(QObject* context, client::NotificationQueue& queue, platform::Event& exit)
+    : context_(context), queued_(queue, exit) {}
 
 bool QtUserPort::onUiThread() const { return QThread::currentThread() == context_->thread(); }
 
-template <class T>
-T QtUserPort::askOnUi(std::function<T()> ask, T onExit) {
-    if (exiting_.load()) return onExit;
-    if (onUiThread()) return ask();
-    struct Slot {
-        platform::Event done{platform::Event::Reset::Manual};
-        std::mutex lock;
-        T answer{};
-    };
-    auto slot = std::make_shared<Slot>();
-    QMetaObject::invokeMethod(
-        context_,
-        [slot, ask = std::move(ask)] {
-            T a = ask();
-            {
-                std::lock_guard g(slot->lock);
-                slot->answer = std::move(a);
-            }
-            slot->done.set();
-        },
-        Qt::QueuedConnection);
-    if (platform::waitAny({&slot->done, &exit_}) != 0) return onExit;
-    std::lock_guard g(slot->lock);
-    return slot->answer;
-}
-
-int QtUserPort::messageBox(const std::string& text, unsigned type, bool direct) {
-    if (exiting_.load()) return mb::kIdNo;
-    if (direct)
-        return askOnUi<int>([this, text, type] { return ui::Prompts::box(window_, text, type); },
-                            mb::kIdNo);
-    ui::ViewerNotice n;
-    n.kind = ui::ViewerNotice::Kind::MessageBox;
-    n.text = text;
-    n.type = type;
-    notify_(n);
-    return 1;
-}
-
-void QtUserPort::post(PanelMessage message, intptr_t wParam, intptr_t) {
-    if (exiting_.load()) return;
-    // The channel and download messages arrive with their windows.
-    if (message != PanelMessage::RecorderClosed) return;
-    ui::ViewerNotice n;
-    n.kind = ui::ViewerNotice::Kind::RecorderClosed;
-    n.session = wParam;
-    notify_(n);
-}
-
-ExistingFileAnswer QtUserPort::askExistingFile(const std::filesystem::path& path,
-                                               bool offerResume) {
-    return askOnUi<ExistingFileAnswer>(
-        [this, path, offerResume] {
+Answer QtUserPort::answerHere(const Question& q) {
+    Answer a;
+    switch (q.kind) {
+        case Question::Kind::Box:
+            a.box = ui::Prompts::box(window_, q.text, q.type);
+            break;
+        case Question::Kind::ExistingFile: {
             QMessageBox box(QMessageBox::Question, QStringLiteral("FarsightViewer"),
                             QStringLiteral("File already exist. Choose to do...\n%1")
-                                .arg(QString::fromStdString(path.string())),
+                                .arg(QString::fromStdString(q.path.string())),
                             QMessageBox::NoButton, window_);
             auto* saveAs = box.addButton(QStringLiteral("Save &As"), QMessageBox::ActionRole);
             auto* overwrite = box.addButton(QStringLiteral("&Overwrite"), QMessageBox::ActionRole);
             QAbstractButton* resume =
-                offerResume ? box.addButton(QStringLiteral("&Resume"), QMessageBox::ActionRole)
-                            : nullptr;
+                q.offerResume ? box.addButton(QStringLiteral("&Resume"), QMessageBox::ActionRole)
+                              : nullptr;
             box.addButton(QStringLiteral("A&bort"), QMessageBox::RejectRole);
             box.exec();
-            if (box.clickedButton() == saveAs) return ExistingFileAnswer::SaveAs;
-            if (box.clickedButton() == overwrite) return ExistingFileAnswer::Overwrite;
-            if (resume && box.clickedButton() == resume) return ExistingFileAnswer::Resume;
-            return ExistingFileAnswer::Abort;
-        },
-        ExistingFileAnswer::Abort);
+            a.existingFile = ExistingFileAnswer::Abort;
+            if (box.clickedButton() == saveAs) a.existingFile = ExistingFileAnswer::SaveAs;
+            if (box.clickedButton() == overwrite) a.existingFile = ExistingFileAnswer::Overwrite;
+            if (resume && box.clickedButton() == resume)
+                a.existingFile = ExistingFileAnswer::Resume;
+            break;
+        }
+        case Question::Kind::Folder: {
+            const QString d = QFileDialog::getExistingDirectory(
+                window_, QString::fromStdString(q.text), QString::fromStdString(q.path.string()));
+            if (!d.isEmpty()) a.paths.emplace_back(d.toStdString());
+            break;
+        }
+        case Question::Kind::SaveFile: {
+            auto p = ui::Prompts::saveFile(window_, q.filter, q.defaultExtension);
+            if (!p.empty()) a.paths.push_back(std::move(p));
+            break;
+        }
+        case Question::Kind::OpenFile: {
+            auto p = ui::Prompts::openFile(window_, q.filter);
+            if (!p.empty()) a.paths.push_back(std::move(p));
+            break;
+        }
+        case Question::Kind::OpenFiles:
+            a.paths = ui::Prompts::openFiles(window_, q.filter);
+            break;
+    }
+    return a;
+}
+
+void QtUserPort::answerQueued(const Question& q) {
+    // A question whose worker gave up (the program is ending) is not shown any more.
+    if (!queued_.waiting(q.id)) return;
+    queued_.answer(q.id, answerHere(q));
+}
+
+std::filesystem::path QtUserPort::onePath(const Question& q) {
+    if (exiting()) return {};
+    auto a = answerHere(q);
+    return a.paths.empty() ? std::filesystem::path{} : a.paths.front();
+}
+
+int QtUserPort::messageBox(const std::string& text, unsigned type, bool direct) {
+    if (!direct || !onUiThread()) return queued_.messageBox(text, type, direct);
+    if (exiting()) return mb::kIdNo;
+    Question q;
+    q.text = text;
+    q.type = type;
+    return answerHere(q).box;
+}
+
+void QtUserPort::post(PanelMessage message, intptr_t wParam, intptr_t lParam) {
+    if (exiting()) return;
+    queued_.post(message, wParam, lParam);
+}
+
+ExistingFileAnswer QtUserPort::askExistingFile(const std::filesystem::path& path,
+                                               bool offerResume) {
+    if (!onUiThread()) return queued_.askExistingFile(path, offerResume);
+    if (exiting()) return ExistingFileAnswer::Abort;
+    Question q;
+    q.kind = Question::Kind::ExistingFile;
+    q.path = path;
+    q.offerResume = offerResume;
+    return answerHere(q).existingFile;
 }
 
 std::filesystem::path QtUserPort::chooseFolder(const std::filesystem::path& start,
                                                const std::string& text) {
-    return askOnUi<std::filesystem::path>(
-        [this, start, text] {
-            const QString d = QFileDialog::getExistingDirectory(
-                window_, QString::fromStdString(text), QString::fromStdString(start.string()));
-            return d.isEmpty() ? std::filesystem::path() : std::filesystem::path(d.toStdString());
-        },
-        {});
+    if (!onUiThread()) return queued_.chooseFolder(start, text);
+    Question q;
+    q.kind = Question::Kind::Folder;
+    q.path = start;
+    q.text = text;
+    return onePath(q);
 }
 
-std::filesystem::path QtUserPort::saveFileDialog(const std::filesystem::path&,
+std::filesystem::path QtUserPort::saveFileDialog(const std::filesystem::path& start,
                                                  const std::string& filter,
                                                  const std::string& defaultExtension) {
-    return askOnUi<std::filesystem::path>(
-        [this, filter, defaultExtension] {
-            return ui::Prompts::saveFile(window_, filter, defaultExtension);
-        },
-        {});
+    if (!onUiThread()) return queued_.saveFileDialog(start, filter, defaultExtension);
+    Question q;
+    q.kind = Question::Kind::SaveFile;
+    q.path = start;
+    q.filter = filter;
+    q.defaultExtension = defaultExtension;
+    return onePath(q);
 }
 
-std::filesystem::path QtUserPort::openFileDialog(const std::filesystem::path&,
+std::filesystem::path QtUserPort::openFileDialog(const std::filesystem::path& start,
                                                  const std::string& filter) {
-    return askOnUi<std::filesystem::path>(
-        [this, filter] { return ui::Prompts::openFile(window_, filter); }, {});
+    if (!onUiThread()) return queued_.openFileDialog(start, filter);
+    Question q;
+    q.kind = Question::Kind::OpenFile;
+    q.path = start;
+    q.filter = filter;
+    return onePath(q);
+}
+
+std::vector<std::filesystem::path> QtUserPort::openFilesDialog(const std::filesystem::path& start,
+                                                               const std::string& filter) {
+    if (!onUiThread()) return queued_.openFilesDialog(start, filter);
+    if (exiting()) return {};
+    Question q;
+    q.kind = Question::Kind::OpenFiles;
+    q.path = start;
+    q.filter = filter;
+    return answerHere(q).paths;
 }
 
 }  // namespace fsv::app

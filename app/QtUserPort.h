@@ -1,32 +1,35 @@
 #pragma once
-// The UserPort of the desktop program. Deferred boxes and the panel's messages are queued onto
-// the UI thread; a question from a worker waits for the answer or for the program's exit,
-// never for the answer alone. Questions asked on the UI thread itself are answered at once.
+// The UserPort of the desktop program. Deferred boxes and the panel's messages go into the
+// controller's notification queue; a question from a worker is queued too and waits for the
+// answer or for the program's exit, never for the answer alone. Questions asked on the UI
+// thread itself are answered there at once.
 
 #include <QObject>
 #include <QPointer>
 #include <QWidget>
-#include <atomic>
-#include <functional>
 
+#include "client/QueuedUserPort.h"
 #include "platform/Event.h"
 #include "platform/UserPort.h"
-#include "ui/ViewerBackend.h"
 
 namespace fsv::app {
 
 class QtUserPort : public UserPort {
   public:
-    // `notify` runs on the UI thread (message boxes and the recorder-closed message go to the
-    // main window through it); `context` lives on the UI thread.
-    QtUserPort(QObject* context, platform::Event& exit,
-               std::function<void(const ui::ViewerNotice&)> notify);
+    // `context` lives on the UI thread.
+    QtUserPort(QObject* context, client::NotificationQueue& queue, platform::Event& exit);
 
     // From here on deferred boxes are dropped and questions answer "no" at once.
-    void setExiting() { exiting_.store(true); }
-    bool exiting() const { return exiting_.load(); }
+    void setExiting() { queued_.setExiting(); }
+    bool exiting() const { return queued_.exiting(); }
     // The window questions are shown over.
     void setWindow(QWidget* window) { window_ = window; }
+
+    // Asks `q` on the UI thread, over the window (the drained question of a worker).
+    client::Answer answerHere(const client::Question& q);
+    // A worker's question drained from the queue: asked here and answered to its worker,
+    // unless nobody waits for it any more.
+    void answerQueued(const client::Question& q);
 
     int messageBox(const std::string& text, unsigned type, bool direct = false) override;
     void post(PanelMessage message, intptr_t wParam, intptr_t lParam) override;
@@ -39,18 +42,15 @@ class QtUserPort : public UserPort {
                                          const std::string& defaultExtension) override;
     std::filesystem::path openFileDialog(const std::filesystem::path& start,
                                          const std::string& filter) override;
+    std::vector<std::filesystem::path> openFilesDialog(const std::filesystem::path& start,
+                                                       const std::string& filter) override;
 
   private:
-    // Runs `ask` on the UI thread and returns its answer, or `onExit` when the program exits
-    // first.
-    template <class T>
-    T askOnUi(std::function<T()> ask, T onExit);
     bool onUiThread() const;
+    std::filesystem::path onePath(const client::Question& q);
 
     QObject* context_;
-    platform::Event& exit_;
-    std::function<void(const ui::ViewerNotice&)> notify_;
-    std::atomic<bool> exiting_{false};
+    client::QueuedUserPort queued_;
     QPointer<QWidget> window_;
 };
 

@@ -6,6 +6,7 @@
 #include <QTimer>
 
 #include "platform/System.h"
+#include "skin/Skin.h"
 #include "state/ResumeFile.h"
 #include "state/Settings.h"
 #include "ui/dialogs/SetupDialog.h"
@@ -34,6 +35,10 @@ void Viewer::start() {
     // straight back, so that a first run leaves a complete file.
     { ui::SetupDialog firstRead(nullptr); }
     window_->setFixedSize(size.width, size.height);
+    // The skin of the chosen style at the panel width; without one the plain controls stay.
+    window_->useSkin(skin::skinStyle(state::settingsPath()), size.width, skin::defaultSkinRoots());
+    // A skin covers the whole window: its surface is what paints first.
+    if (QWidget* surface = window_->centralWidget()) surface->installEventFilter(this);
     const auto at = state::mainWindowPosition(state::appPositionPath(), size.width, size.height, s);
     if (at)
         window_->setPinnedPosition(QPoint(at->left, at->top));
@@ -44,13 +49,11 @@ void Viewer::start() {
     QTimer::singleShot(0, this, &Viewer::resumeUnfinishedWork);
 }
 
-void Viewer::resumeUnfinishedWork() {
-    const auto files = state::scanUnfinishedWork(platform::dataFolder(), backend_->user());
-    for (const auto& f : files) backend_->loadResumeFile(f);
-}
+void Viewer::resumeUnfinishedWork() { backend_->startUp(); }
 
 bool Viewer::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == window_.get() && event->type() == QEvent::Paint && !drawn_) {
+    if (event->type() == QEvent::Paint && !drawn_ &&
+        (watched == window_.get() || watched == window_->centralWidget())) {
         drawn_ = true;
         QTimer::singleShot(0, this, &Viewer::drawn);
     }

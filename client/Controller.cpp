@@ -122,8 +122,8 @@ std::vector<fs::path> Controller::startUp() {
 // ---- connecting ----------------------------------------------------------------------------
 
 std::unique_ptr<net::ServerSession> Controller::newSession() {
-    net::SessionEnvironment env{*transport_, *port_,  statusCancel_,  &exit_,
-                                &catalogs_,  nullptr, options_.timing};
+    net::SessionEnvironment env{*transport_, *port_,          statusCancel_,  &exit_,
+                                &catalogs_,  options_.status, options_.timing};
     return std::make_unique<net::ServerSession>(env);
 }
 
@@ -229,8 +229,26 @@ std::vector<Controller::SessionSummary> Controller::sessions() const {
         r.recorderName = s->session->recorderName();
         r.address = s->session->address();
         r.connectionTime = s->session->connectionTime();
+        r.port = s->session->port();
         r.connectionNumber = s->session->connectionNumber();
+        r.cameras = static_cast<int>(s->session->cameras().size());
+        r.audioChannels = static_cast<int>(s->session->audioChannels().size());
         if (s->downloads) r.works = static_cast<int>(s->downloads->downloads().unfinished().size());
+        out.push_back(std::move(r));
+    }
+    return out;
+}
+
+std::vector<ConnectRequest> Controller::connectionRequests() const {
+    std::lock_guard lock(sessionLock_);
+    std::vector<ConnectRequest> out;
+    for (auto& s : sessions_) {
+        ConnectRequest r;
+        r.kind = s->session->kind();
+        r.port = s->session->port();
+        r.address = s->session->address();
+        r.id = s->session->id();
+        r.password = s->session->password();
         out.push_back(std::move(r));
     }
     return out;
@@ -489,7 +507,7 @@ void Controller::runResumeFile() {
         resumeQueue_.erase(resumeQueue_.begin());
         if (!resumeQueue_.empty()) resumeEv_.set();
     }
-    if (onResumeFile && !exiting()) onResumeFile(file);
+    if (onResumeFile && !exiting() && !onResumeFile(file)) return;  // kept for a later start
     std::error_code ec;
     fs::remove(file, ec);
 }

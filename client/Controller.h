@@ -48,13 +48,18 @@ class Controller {
         // The program's exit event (manual reset), shared with the front end's port so that
         // its questions end with the program; none: the controller has one of its own.
         platform::Event* exitEvent = nullptr;
+        // Shows and hides the status window of a connect in progress; none: nothing shown.
+        net::StatusDisplay* status = nullptr;
     };
     struct SessionSummary {
         SessionId id = -1;
         std::string recorderName;
         std::string address;
+        uint16_t port = 0;
         std::time_t connectionTime = 0;
         int connectionNumber = -1;
+        int cameras = 0;  // as listed by the server information (none before it arrived)
+        int audioChannels = 0;
         int works = 0;  // items waiting or running in the session's queues
     };
 
@@ -83,6 +88,8 @@ class Controller {
     ConnectRequest lastRequest() const;
     int sessionCount() const;
     std::vector<SessionSummary> sessions() const;
+    // What each session was opened with, in list order (a saved connection set).
+    std::vector<ConnectRequest> connectionRequests() const;
     // Runs `f` with the session's download queues under the session-list lock; false when the
     // session is not (or no longer) in the list or has no queues.
     bool withDownloads(SessionId id, const std::function<void(download::DownloadSession&)>& f);
@@ -95,8 +102,9 @@ class Controller {
     // Sets resume-work: the housekeeping thread takes the next queued resume file.
     void queueResumeFile(std::filesystem::path file);
     // Loads and starts the work of a resume file; the housekeeping thread calls it for every
-    // queued file and deletes the file afterwards. Without one the files are only deleted.
-    std::function<void(const std::filesystem::path&)> onResumeFile;
+    // queued file and deletes the file afterwards when it returns true (the work was taken up).
+    // False keeps the file for a later start. Without one the files are only deleted.
+    std::function<bool(const std::filesystem::path&)> onResumeFile;
     // Closes channel n of the channel view; the housekeeping thread calls it for every queued
     // channel, highest first. The channel table is not part of the controller yet.
     std::function<void(int)> onCloseChannel;

@@ -2,12 +2,15 @@
 # The demo: installs what is missing, builds, generates sample recordings, starts recorder-sim
 # on 127.0.0.1 and shows fsv at work against it: the recorder's contents, the recordings of a
 # period, and a download with progress bars that survives being run twice (the second run
-# finds everything already there).
+# finds everything already there). With a display (DISPLAY set) it opens FarsightViewer on the
+# same recorder, in the address book as "Demo recorder", instead of the fsv tour.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j "$(nproc)" --target fsv recorder-sim KtCrypto
+TARGETS=(fsv recorder-sim KtCrypto)
+if [ -n "${DISPLAY:-}" ]; then TARGETS+=(FarsightViewer fsv_skins); fi
+cmake --build build -j "$(nproc)" --target "${TARGETS[@]}"
 
 DEMO=${DEMO_DIR:-$PWD/demo-data}
 SIM=build/sim/recorder-sim
@@ -36,6 +39,13 @@ export FSV_PASSWORD=demo
 step "The address book"
 "$FSV" book add "Demo recorder" "${ADDR%:*}" --port "${ADDR##*:}" -u admin -p demo
 "$FSV" book list
+
+if [ -n "${DISPLAY:-}" ]; then
+  step "FarsightViewer: Address Book (Ctrl+2), pick \"Demo recorder\", Connect"
+  echo "password: demo. recorder-sim stops when the viewer closes."
+  build/app/FarsightViewer
+  exit 0
+fi
 
 step "fsv info $ADDR -u admin"
 "$FSV" info "$ADDR" -u admin

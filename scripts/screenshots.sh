@@ -6,7 +6,7 @@ set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 BUILD=${1:-$ROOT/build}
 OUT=$ROOT/docs/screenshots
-cmake --build "$BUILD" --target viewer-screenshots recorder-sim fsv >/dev/null
+cmake --build "$BUILD" --target viewer-screenshots recorder-sim fsv fsv_skins >/dev/null
 
 WORK=$(mktemp -d)
 PIDS=()
@@ -18,6 +18,8 @@ cleanup() {
 trap cleanup EXIT
 export FARSIGHT_HOME=$WORK/home FARSIGHT_CONFIG=$WORK/config
 mkdir -p "$FARSIGHT_HOME" "$FARSIGHT_CONFIG"
+# The skin the build drew, found in the data folder first.
+ln -s "$BUILD/Metal_Style" "$FARSIGHT_HOME/Metal_Style"
 
 "$BUILD/sim/recorder-sim" --generate "$WORK/rec" >/dev/null
 start_sim() {  # NAME -> prints HOST:PORT

@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # Start-up time of FarsightViewer to a drawn main window, under Xvfb (offscreen without it):
 # the time from the start of the process to the first paint of the main window, over RUNS runs
-# with a fresh data folder each.
+# with a fresh data folder each, drawn with the Metal_Style skin of the build folder.
 #   scripts/startup-time.sh [BUILD_DIR] [RUNS]
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 BUILD=${1:-$ROOT/build}
 RUNS=${2:-10}
-cmake --build "$BUILD" --target FarsightViewer >/dev/null
+cmake --build "$BUILD" --target FarsightViewer fsv_skins >/dev/null
 WORK=$(mktemp -d)
 XPID=
 cleanup() { [ -n "$XPID" ] && kill "$XPID" 2>/dev/null; rm -rf "$WORK"; }

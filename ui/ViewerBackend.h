@@ -31,14 +31,16 @@ struct ViewerNotice {
         HideStatus,       //
         ConnectFinished,  // ok: logged in; the toolbar's connect button is released
         SessionsChanged,  // the connection list changed (added, removed, information arrived)
-        RecorderClosed,   // session: the recorder closed that session's link
         MessageBox,       // text, type: a deferred message box of a worker
+        PanelMessage,     // message, wParam, lParam: one of the panel's private messages
     };
     Kind kind = Kind::SessionsChanged;
     std::string text;
     unsigned type = 0;
     bool ok = false;
-    intptr_t session = 0;
+    unsigned message = 0;
+    intptr_t wParam = 0;
+    intptr_t lParam = 0;
 };
 
 class ViewerBackend {
@@ -61,11 +63,6 @@ class ViewerBackend {
     virtual std::vector<ConnectRequest> connections() const = 0;
     // Queues every connection for closing (highest position first).
     virtual void closeAll() = 0;
-    // The recorder closed `session`: takes it out of the list and ends it off the UI thread.
-    // Returns the text "%s (%s) is closed by remote site!", empty when the session is no
-    // longer in the list.
-    virtual std::string takeClosedSession(intptr_t session) = 0;
-
     // Loads a resume file: connects to its recorder. False (with the reader's message shown
     // through a notice) when the file is not usable.
     virtual bool loadResumeFile(const std::filesystem::path& file) = 0;

@@ -303,6 +303,7 @@ TEST(Controller, UnfinishedWorkAtStartUp) {
         c.onResumeFile = [&](const fs::path& p) {
             std::lock_guard lock(m);
             loaded.push_back(p);
+            return true;
         };
         c.startUp();
         EXPECT_EQ(port.saw(state::kUnfinishedWorkQuestion), k.asked) << k.size;

@@ -10,6 +10,8 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -35,6 +37,8 @@
 #include "ui/dialogs/ConnectToDialog.h"
 #include "ui/dialogs/SetupDialog.h"
 #include "ui/mainwindow/StatusWindow.h"
+#include "ui/skin/SkinButton.h"
+#include "ui/skin/SkinSurface.h"
 
 namespace fs = std::filesystem;
 using fsv::app::Viewer;
@@ -218,6 +222,29 @@ class ViewerTest : public QObject {
         QTRY_VERIFY_WITH_TIMEOUT(script_.saw("Yard DVR (127.0.0.1) is closed by remote site!"),
                                  kWait);
         QTRY_COMPARE(connections(), 0);
+        QCOMPARE(viewer_->window().buttonState(kToolbarLine, kCloseButton), 0);
+    }
+
+    void closeAllConnectionsAsksAndEndsEveryOne() {
+        SimProcess sim(simArgs());
+        QVERIFY2(sim.started(), sim.error().c_str());
+        startViewer();
+        fsv::ConnectRequest r;
+        r.address = "127.0.0.1";
+        r.port = sim.port();
+        r.id = "admin";
+        r.password = "pw";
+        QVERIFY(viewer_->backend().connect(r));
+        QVERIFY(viewer_->backend().connect(r));  // queued behind the first
+        QTRY_COMPARE_WITH_TIMEOUT(connections(), 2, kWait);
+        script_.answers = {fsv::mb::kIdNo};
+        viewer_->window().runCommand(cmd::kCloseAllConnections);
+        QVERIFY(script_.saw(kCloseAllQuestion));
+        QCOMPARE(connections(), 2);
+        script_.answers = {fsv::mb::kIdYes};
+        viewer_->window().runCommand(cmd::kCloseAllConnections);
+        QTRY_COMPARE_WITH_TIMEOUT(connections(), 0, kWait);
+        QVERIFY(viewer_->backend().sessions().empty());
         QCOMPARE(viewer_->window().buttonState(kToolbarLine, kCloseButton), 0);
     }
 
@@ -410,6 +437,76 @@ class ViewerTest : public QObject {
         QCOMPARE(script_.shown[1].text, std::string(fsv::state::kUnexpectedFileFormat));
         QCOMPARE(script_.shown[2].text, std::string(fsv::state::kUnexpectedFileFormat));
         QVERIFY(!viewer_->backend().connecting());
+    }
+
+    void skinnedWindowKeepsEveryCommandReachable() {
+        // The skin the build drew, in the data folder.
+        fs::create_directories(home());
+        fs::create_directory_symlink(fs::path(FSV_BINARY_DIR) / "Metal_Style",
+                                     home() / "Metal_Style");
+        startViewer();
+        MainWindow& w = viewer_->window();
+        auto* skin = w.skin();
+        QVERIFY(skin);
+        QVERIFY(w.windowFlags() & Qt::FramelessWindowHint);
+        QVERIFY(!w.menuBar()->isVisible());
+        QCOMPARE(skin->size(), w.size());
+        auto* connect = skin->button(kToolbarLine, kConnectButton);
+        QCOMPARE(connect->accessibleName(), QStringLiteral("Connect To..."));
+        // Without connections the close button is off, in the skin's look too.
+        QCOMPARE(skin->button(kToolbarLine, kCloseButton)->look(), int(ui::skin::LookDisabled));
+
+        // A click on the skinned button goes through the dispatcher: the dialog, the look.
+        QTest::mouseClick(connect, Qt::LeftButton);
+        ConnectToDialog* d = nullptr;
+        QTRY_VERIFY((d = shown<ConnectToDialog>(w)));
+        QCOMPARE(connect->look(), int(ui::skin::LookHighlighted));
+        QTest::mouseClick(d->findChild<QPushButton*>("cancelButton"), Qt::LeftButton);
+        QTRY_COMPARE(connect->look(), int(ui::skin::LookNormal));
+        // The look message of a worker reaches the toolbar's state and the skinned button.
+        std::thread([&] {
+            viewer_->backend().user().post(fsv::PanelMessage::SkinButtonState,
+                                           (kConnectButton << 16) | kToolbarLine, 0);
+            viewer_->backend().user().post(fsv::PanelMessage::SkinButtonState, (2 << 16) | 0, 3);
+        }).join();
+        QTRY_COMPARE(connect->look(), int(ui::skin::LookDisabled));
+        QCOMPARE(w.buttonState(kToolbarLine, kConnectButton), 0);
+        QCOMPARE(skin->button(0, 2)->look(), 3);
+        viewer_->window().setButtonState(kToolbarLine, kConnectButton, -1);
+
+        // The keyboard: the toolbar's shortcut and F10 for the main menu.
+        w.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        QTest::keyClick(&w, Qt::Key_2, Qt::ControlModifier);
+        AddressBookDialog* book = nullptr;
+        QTRY_VERIFY((book = shown<AddressBookDialog>(w)));
+        QTest::mouseClick(book->findChild<QPushButton*>("closeButton"), Qt::LeftButton);
+        QTRY_VERIFY(!shown<AddressBookDialog>(w));
+        w.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        QTest::keyClick(&w, Qt::Key_F10);
+        QTRY_VERIFY(w.mainMenu()->isVisible());
+        QCOMPARE(w.mainMenu()->actions().size(), qsizetype(5));
+        w.mainMenu()->hide();
+
+        // The caption: minimise, and exit without connections asks nothing.
+        QTest::mouseClick(skin->button(2, 0), Qt::LeftButton);
+        QTRY_VERIFY(w.windowState() & Qt::WindowMinimized);
+        QTest::mouseClick(skin->button(2, 1), Qt::LeftButton);
+        QTRY_VERIFY(!w.isVisible());
+        QVERIFY(script_.shown.empty());
+    }
+
+    void unreadableSkinLeavesThePlainWindow() {
+        for (const char* folder : {"FarsightViewer_CommRes", "FarsightViewer_CommRes1024",
+                                   "FarsightViewer_CommRes1280"}) {
+            fs::create_directories(home() / "Metal_Style" / folder);
+            std::ofstream(home() / "Metal_Style" / folder / "skin_e.ini") << "\x01\x02garbage";
+        }
+        startViewer();
+        QTRY_VERIFY(viewer_->window().isVisible());
+        QVERIFY(!viewer_->window().skin());
+        QVERIFY(toolbarButton("connectButton")->isVisible());
     }
 
     void secondInstanceEndsAtOnce() {

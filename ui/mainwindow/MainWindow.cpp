@@ -16,6 +16,7 @@
 #include "platform/UserPort.h"
 #include "ui/Prompts.h"
 #include "ui/mainwindow/StatusWindow.h"
+#include "ui/skin/SkinSurface.h"
 
 namespace fsv::ui {
 
@@ -74,6 +75,7 @@ MainWindow::MainWindow(ViewerBackend& backend, QWidget* parent)
     split->setChildrenCollapsible(false);
     split->setSizes({450, 150});
     setCentralWidget(split);
+    content_ = split;
 
     status_ = new StatusWindow(this, [this] { backend_.cancelWait(); });
 
@@ -163,10 +165,16 @@ void MainWindow::buildMenus() {
     menuBar()->addMenu(channelMenu);
     menuBar()->addMenu(windowsMenu_);
     menuBar()->addMenu(modeMenu_);
+
+    mainMenu_ = new QMenu(QStringLiteral("Menu"), this);
+    mainMenu_->setObjectName(QStringLiteral("mainMenu"));
+    for (QMenu* m : {fileMenu_, closeMenu_, channelMenu, windowsMenu_, modeMenu_})
+        mainMenu_->addMenu(m);
 }
 
 void MainWindow::buildToolbar() {
     auto* bar = new QToolBar(QStringLiteral("Toolbar"), this);
+    toolbar_ = bar;
     bar->setObjectName(QStringLiteral("toolbar"));
     bar->setAccessibleName(QStringLiteral("Toolbar"));
     bar->setMovable(false);
@@ -197,6 +205,7 @@ void MainWindow::setButtonState(int line, int index, int state) {
     if (!b) return;
     b->setEnabled(state != 0);
     b->setDown(state == 1);
+    if (skin_) skin_->setButtonLook(line, index, state);
 }
 
 int MainWindow::buttonState(int line, int index) const {

@@ -7,19 +7,29 @@
 //   MainWindowCommands.cpp  the button dispatcher and the menu commands
 //   MainWindowConnect.cpp   connecting, the status window, the backend's notices
 //   MainWindowFiles.cpp     saved connection sets and resume files
+//   MainWindowSkin.cpp      the skinned surface, the frameless window and its main menu
 
 #include <QMainWindow>
 #include <QPoint>
 #include <array>
+#include <filesystem>
 #include <map>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "ui/ViewerBackend.h"
 
 class QAction;
 class QMenu;
+class QToolBar;
 class QToolButton;
 class QTreeWidget;
+class QWidget;
+
+namespace ui::skin {
+class SkinSurface;
+}
 
 namespace fsv::ui {
 
@@ -78,6 +88,14 @@ class MainWindow : public QMainWindow {
     void setButtonState(int line, int index, int state);
     int buttonState(int line, int index) const;
 
+    // Draws the window from the skin of `style` at panel width `width`, looked up under
+    // `roots` in order. Without a usable skin the plain controls stay (false).
+    bool useSkin(const std::string& style, int width,
+                 const std::vector<std::filesystem::path>& roots);
+    ::ui::skin::SkinSurface* skin() const { return skin_; }
+    // The main menu (every command), also popped up by the skin's menu button and F10.
+    QMenu* mainMenu() const { return mainMenu_; }
+
     // The place KorSetAppPos.ini pins the window to; moving it elsewhere puts it back.
     void setPinnedPosition(std::optional<QPoint> position);
 
@@ -106,9 +124,14 @@ class MainWindow : public QMainWindow {
     void openSetup();
     void connectTo(const ConnectRequest& request);
     void onNotice(const ViewerNotice& notice);
+    void panelMessage(unsigned message, intptr_t wParam, intptr_t lParam);
     void refreshConnectionList();
-    void recorderClosed(intptr_t session);
     void closeAllConnections();
+    // MainWindowSkin.cpp
+    // The menu button (line 1) and the caption buttons (line 2) of the frameless window.
+    void windowButton(int line, int index);
+    void placeOnSkin();
+    void showConnectionsOnSkin(int count, const QString& first);
     // MainWindowFiles.cpp
     void saveConnectiveStatus();
     void loadConnectiveStatus();
@@ -124,6 +147,10 @@ class MainWindow : public QMainWindow {
     QMenu* windowsMenu_ = nullptr;  // button 3
     QMenu* modeMenu_ = nullptr;     // button 5
     QMenu* closeMenu_ = nullptr;    // button 6
+    QMenu* mainMenu_ = nullptr;     // the skin's menu button (line 1)
+    QWidget* content_ = nullptr;    // the channel view over the connection list
+    QToolBar* toolbar_ = nullptr;
+    ::ui::skin::SkinSurface* skin_ = nullptr;
     std::optional<QPoint> pinned_;
     bool exiting_ = false;
 };

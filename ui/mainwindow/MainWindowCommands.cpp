@@ -8,13 +8,19 @@
 #include "platform/UserPort.h"
 #include "ui/Prompts.h"
 #include "ui/mainwindow/MainWindow.h"
+#include "ui/skin/SkinButton.h"
+#include "ui/skin/SkinSurface.h"
 
 namespace fsv::ui {
 
 void MainWindow::dispatchButton(int line, int index) {
     // Lines 0 to 5 belong to the channel view, the caption panel, the playback controls and
-    // the side panel; they arrive with those windows. Line 6 is the toolbar.
-    if (line == kToolbarLine) toolbarClicked(index);
+    // the side panel; they arrive with those windows. Line 1 is the menu button, line 2 the
+    // caption's minimise and exit, line 6 the toolbar.
+    if (line == kToolbarLine)
+        toolbarClicked(index);
+    else if (line == 1 || line == 2)
+        windowButton(line, index);
 }
 
 void MainWindow::toolbarClicked(int index) {
@@ -55,7 +61,8 @@ void MainWindow::toolbarClicked(int index) {
 
 void MainWindow::popupAt(QMenu* menu, int index) {
     // At the mouse when the mouse pressed the button, else under the button (keyboard).
-    QToolButton* b = buttons_[static_cast<size_t>(index)];
+    QWidget* b = buttons_[static_cast<size_t>(index)];
+    if (skin_ && skin_->button(kToolbarLine, index)) b = skin_->button(kToolbarLine, index);
     QPoint at = QCursor::pos();
     if (b && !b->rect().contains(b->mapFromGlobal(at))) at = b->mapToGlobal(b->rect().bottomLeft());
     menu->popup(at);

@@ -12,6 +12,7 @@
 #include "ui/dialogs/SetupDialog.h"
 #include "ui/mainwindow/MainWindow.h"
 #include "ui/mainwindow/StatusWindow.h"
+#include "ui/skin/SkinSurface.h"
 
 namespace fsv::ui {
 
@@ -74,11 +75,11 @@ void MainWindow::onNotice(const ViewerNotice& n) {
         case ViewerNotice::Kind::SessionsChanged:
             refreshConnectionList();
             break;
-        case ViewerNotice::Kind::RecorderClosed:
-            recorderClosed(n.session);
-            break;
         case ViewerNotice::Kind::MessageBox:
             Prompts::box(this, n.text, n.type);
+            break;
+        case ViewerNotice::Kind::PanelMessage:
+            panelMessage(n.message, n.wParam, n.lParam);
             break;
     }
 }
@@ -97,16 +98,28 @@ void MainWindow::refreshConnectionList() {
         item->setText(4, QString::number(s.audioChannels));
     }
     const bool connected = !sessions.empty();
+    if (skin_)
+        showConnectionsOnSkin(static_cast<int>(sessions.size()),
+                              connected ? QStringLiteral("%1  %2").arg(
+                                              QString::fromStdString(sessions[0].recorderName),
+                                              QString::fromStdString(sessions[0].address))
+                                        : QString());
     setButtonState(kToolbarLine, kCloseButton, connected ? -1 : 0);
     setButtonState(kToolbarLine, kModeButton, connected ? -1 : 0);
     refreshCommands();
 }
 
-void MainWindow::recorderClosed(intptr_t session) {
-    const std::string text = backend_.takeClosedSession(session);
-    refreshConnectionList();
-    // The session had no download work in this window: the text alone, as information.
-    if (!text.empty()) Prompts::box(this, text, mb::kOk | mb::kIconInformation);
+void MainWindow::panelMessage(unsigned message, intptr_t wParam, intptr_t lParam) {
+    // The look message: wParam is index * 65536 + line, lParam the look. The other messages
+    // belong to the channel view and the lists.
+    if (message != static_cast<unsigned>(PanelMessage::SkinButtonState)) return;
+    const int line = static_cast<int>(wParam & 0xFFFF);
+    const int index = static_cast<int>((wParam >> 16) & 0xFFFF);
+    const int look = static_cast<int>(lParam);
+    if (line == kToolbarLine)
+        setButtonState(line, index, look);
+    else if (skin_)
+        skin_->setButtonLook(line, index, look);
 }
 
 }  // namespace fsv::ui
