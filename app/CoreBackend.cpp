@@ -6,6 +6,7 @@
 #include "platform/System.h"
 #include "state/ConnectionSet.h"
 #include "state/ResumeFile.h"
+#include "state/Settings.h"
 
 namespace fsv::app {
 
@@ -22,6 +23,8 @@ CoreBackend::CoreBackend(net::SessionTiming timing)
     o.status = this;
     controller_ = std::make_unique<client::Controller>(o, *user_, notes_);
     controller_->onResumeFile = [this](const std::filesystem::path& f) { return resumeFile(f); };
+    table_ = std::make_unique<download::ChannelTable>(
+        *user_, state::readSettings(state::settingsPath()).maxChannel);
     connector_ = std::thread([this] { connectLoop(); });
 }
 
@@ -76,6 +79,9 @@ void CoreBackend::handle(client::Notification& n) {
         notice.message = static_cast<unsigned>(panel->message);
         notice.wParam = panel->wParam;
         notice.lParam = panel->lParam;
+    } else if (auto* frame = std::get_if<client::FrameReady>(&n)) {
+        notice.kind = ui::ViewerNotice::Kind::FrameReady;
+        notice.wParam = frame->panel;
     } else {
         // The event list and the download list come with their windows.
         return;
@@ -182,6 +188,68 @@ bool CoreBackend::loadResumeFile(const std::filesystem::path& file) {
     return connect(state::toConnectRequest(r.value.header));
 }
 
+// ---- the channels ------------------------------------------------------------------------
+
+ui::ViewerBackend::OpenResult CoreBackend::openLocalFile(const std::filesystem::path& file) {
+    // A file that failed to open has ended without taking a position: drop it.
+    std::erase_if(players_, [](auto& p) {
+        return p->channel().finished() && p->channel().channelPosition() < 0;
+    });
+    std::error_code ec;
+    for (auto& p : players_)
+        if (std::filesystem::equivalent(p->channel().path(), file, ec))
+            return OpenResult::AlreadyPlaying;
+    // Files still opening hold no position yet but will take one.
+    if (static_cast<int>(players_.size()) >= table_->maxChannels() ||
+        table_->usedCount() >= table_->maxChannels())
+        return OpenResult::OverMaximum;
+    playback::LocalChannel::Options o;
+    o.queue = &notes_;
+    o.exitEvent = &exit_;
+    o.requestClose = [this](int position) {
+        QMetaObject::invokeMethod(
+            &bridge_, [this, position] { closeChannel(position); }, Qt::QueuedConnection);
+    };
+    auto player = std::make_unique<playback::LocalPlayer>(*table_, slots_, std::move(o));
+    if (!player->start(file, true)) return OpenResult::Failed;
+    players_.push_back(std::move(player));
+    return OpenResult::Opened;
+}
+
+void CoreBackend::showPage(int first, int count) { table_->showPage(first, count); }
+
+std::optional<std::string> CoreBackend::panelCaption(int panel) const {
+    auto* shown = table_->panelPlayer(panel);
+    if (!shown) return std::nullopt;
+    for (auto& p : players_)
+        if (p.get() == shown) return p->channel().caption();
+    return std::string();
+}
+
+playback::LocalPlayer* CoreBackend::playerAt(int position) const {
+    if (position < 0) return nullptr;
+    for (auto& p : players_)
+        if (p->channel().channelPosition() == position) return p.get();
+    return nullptr;
+}
+
+bool CoreBackend::hasChannel(int position) const { return playerAt(position) != nullptr; }
+
+bool CoreBackend::pauseChannel(int position, bool pause) {
+    auto* p = playerAt(position);
+    if (!p) return false;
+    p->channel().setPaused(pause);
+    return true;
+}
+
+bool CoreBackend::closeChannel(int position) {
+    auto* p = playerAt(position);
+    if (!p) return false;
+    // The player stops its thread and gives its position back as it goes.
+    std::erase_if(players_, [p](auto& q) { return q.get() == p; });
+    return true;
+}
+
 // ---- the end -------------------------------------------------------------------------------
 
 void CoreBackend::shutdown() {
@@ -199,6 +267,7 @@ void CoreBackend::shutdown() {
     }
     connectWake_.notify_one();
     if (connector_.joinable()) connector_.join();
+    players_.clear();
     controller_->shutDown(false);
 }
 

@@ -20,6 +20,8 @@
 #include "client/Notifications.h"
 #include "net/ServerSession.h"
 #include "platform/Event.h"
+#include "recordings/download/ChannelTable.h"
+#include "recordings/playback/LocalPlayer.h"
 #include "ui/ViewerBackend.h"
 
 namespace fsv::app {
@@ -46,8 +48,18 @@ class CoreBackend : public ui::ViewerBackend, private net::StatusDisplay {
     bool loadResumeFile(const std::filesystem::path& file) override;
     void shutdown() override;
 
+    client::FrameSlots& frameSlots() override { return slots_; }
+    OpenResult openLocalFile(const std::filesystem::path& file) override;
+    void showPage(int first, int count) override;
+    std::optional<std::string> panelCaption(int panel) const override;
+    bool hasChannel(int position) const override;
+    bool pauseChannel(int position, bool pause) override;
+    bool closeChannel(int position) override;
+    download::ChannelTable& channels() { return *table_; }
+
   private:
-    void notify(const ui::ViewerNotice& notice);  // any thread
+    playback::LocalPlayer* playerAt(int position) const;  // UI thread
+    void notify(const ui::ViewerNotice& notice);          // any thread
     void notify(ui::ViewerNotice::Kind kind, bool ok = false);
     void drain();  // UI thread
     void handle(client::Notification& n);
@@ -72,6 +84,12 @@ class CoreBackend : public ui::ViewerBackend, private net::StatusDisplay {
     std::atomic<int> connecting_{0};
     std::thread connector_;
     bool shutDown_ = false;  // UI thread
+
+    // The channels. Players are made, found and destroyed on the UI thread only; each one's
+    // thread writes into the slot of its panel.
+    client::FrameSlots slots_{download::ChannelTable::kPanels};
+    std::unique_ptr<download::ChannelTable> table_;
+    std::vector<std::unique_ptr<playback::LocalPlayer>> players_;
 };
 
 }  // namespace fsv::app

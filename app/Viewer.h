@@ -26,7 +26,7 @@ class Viewer : public QObject {
     ui::MainWindow& window() { return *window_; }
     CoreBackend& backend() { return *backend_; }
 
-  signals:
+  Q_SIGNALS:
     // The main window drew itself for the first time.
     void drawn();
 

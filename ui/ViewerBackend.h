@@ -8,9 +8,11 @@
 #include <ctime>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "client/FrameSlot.h"
 #include "platform/Shared.h"
 
 namespace fsv::ui {
@@ -33,6 +35,7 @@ struct ViewerNotice {
         SessionsChanged,  // the connection list changed (added, removed, information arrived)
         MessageBox,       // text, type: a deferred message box of a worker
         PanelMessage,     // message, wParam, lParam: one of the panel's private messages
+        FrameReady,       // wParam: the panel whose frame slot holds a new picture
     };
     Kind kind = Kind::SessionsChanged;
     std::string text;
@@ -66,6 +69,21 @@ class ViewerBackend {
     // Loads a resume file: connects to its recorder. False (with the reader's message shown
     // through a notice) when the file is not usable.
     virtual bool loadResumeFile(const std::filesystem::path& file) = 0;
+
+    // The channels: local files (and later streams) at positions 0, 1, ...; panel i of the
+    // page on show draws from frame slot i.
+    virtual client::FrameSlots& frameSlots() = 0;
+    enum class OpenResult { Opened, AlreadyPlaying, OverMaximum, Failed };
+    // Plays a local AVI file in a new channel; it takes the lowest free position once open.
+    virtual OpenResult openLocalFile(const std::filesystem::path& file) = 0;
+    // Shows channels first … first + count - 1 in panels 0 … count - 1.
+    virtual void showPage(int first, int count) = 0;
+    // The caption of the channel a panel shows; nullopt for an empty panel.
+    virtual std::optional<std::string> panelCaption(int panel) const = 0;
+    // The channel at a position: pause or play it, close it. False when there is none.
+    virtual bool hasChannel(int position) const = 0;
+    virtual bool pauseChannel(int position, bool pause) = 0;
+    virtual bool closeChannel(int position) = 0;
 
     // Ends everything: connect threads, sessions, the transport. Never hangs on a silent
     // recorder. Called once, before the windows go.

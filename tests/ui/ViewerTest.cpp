@@ -27,6 +27,8 @@
 #include "SimProcess.h"
 #include "app/Viewer.h"
 #include "platform/UserPort.h"
+#include "recordings/playback/LocalPlayer.h"
+#include "sim/Generate.h"
 #include "state/AddressBook.h"
 #include "state/ConnectionSet.h"
 #include "state/LoginLog.h"
@@ -37,6 +39,7 @@
 #include "ui/dialogs/ConnectToDialog.h"
 #include "ui/dialogs/SetupDialog.h"
 #include "ui/mainwindow/StatusWindow.h"
+#include "ui/panels/ChannelView.h"
 #include "ui/skin/SkinButton.h"
 #include "ui/skin/SkinSurface.h"
 
@@ -80,6 +83,25 @@ bool sawPrefix(const PromptScript& s, const std::string& prefix) {
     return false;
 }
 
+// The first AVI file below `dir`.
+fs::path firstAvi(const fs::path& dir) {
+    for (const auto& e : fs::recursive_directory_iterator(dir))
+        if (e.path().extension() == ".avi") return e.path();
+    return {};
+}
+
+// The share of a panel's pixels that are not (nearly) black.
+double litShare(QWidget* panel) {
+    const QImage image = panel->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    qsizetype lit = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const QRgb c = image.pixel(x, y);
+            if (qRed(c) + qGreen(c) + qBlue(c) > 48) ++lit;
+        }
+    return image.isNull() ? 0.0 : double(lit) / double(image.width() * image.height());
+}
+
 }  // namespace
 
 class ViewerTest : public QObject {
@@ -120,7 +142,14 @@ class ViewerTest : public QObject {
         QVERIFY(!d->isVisible());
     }
 
-  private slots:
+    fsv::playback::LocalChannel* channelAt(int position) {
+        auto* p = dynamic_cast<fsv::playback::LocalPlayer*>(
+            viewer_->backend().channels().playerAt(position));
+        return p ? &p->channel() : nullptr;
+    }
+
+  private Q_SLOTS:
+    void openAviFilesPlayInPanels();
     void init() {
         dir_ = std::make_unique<QTemporaryDir>();
         QVERIFY(dir_->isValid());
@@ -533,6 +562,91 @@ class ViewerTest : public QObject {
         QCOMPARE(running, 0);  // the first one was still there
     }
 };
+
+// Open AVI plays each chosen file in a panel of its own; the current channel pauses, plays and
+// disconnects; the same file twice and one past the maximum are refused; the layout buttons
+// set the panels on show.
+void ViewerTest::openAviFilesPlayInPanels() {
+    const fs::path rec = fs::path(dir_->path().toStdString()) / "rec";
+    fsv::sim::GenerateOptions o;
+    o.cameras = 3;  // Motion JPEG 352 x 240, MPEG-4 704 x 480, field-only MPEG-4 704 x 240
+    o.days = 1;
+    o.eventsPerDay = 1;
+    o.secondsPerEvent = 20;  // still playing while the test runs
+    o.audioChannels = 0;
+    std::string error;
+    QVERIFY2(fsv::sim::generateRecordings(rec, o, &error), error.c_str());
+    const fs::path a = firstAvi(rec / "Cam01"), b = firstAvi(rec / "Cam02"),
+                   c = firstAvi(rec / "Cam03");
+    QVERIFY(!a.empty() && !b.empty() && !c.empty());
+
+    Viewer& v = startViewer();
+    MainWindow& w = v.window();
+    ChannelView* view = w.channelView();
+    QVERIFY(view);
+    QCOMPARE(view->channelsPerPage(), 4);
+    QVERIFY(!w.findChild<QAction*>("command32819")->isEnabled());  // no channel yet
+
+    script_.openFiles = {a, b};
+    w.dispatchButton(kToolbarLine, kOpenAviButton);
+    QVERIFY(script_.shown.empty());
+    for (int panel : {0, 1}) {
+        DisplayPanel* p = view->panel(panel);
+        QTRY_VERIFY_WITH_TIMEOUT(p->showing(), kWait);
+        QTRY_VERIFY_WITH_TIMEOUT(p->picturesPainted() > 2, kWait);
+        QTRY_VERIFY_WITH_TIMEOUT(litShare(p) > 0.05, kWait);
+        QTRY_COMPARE_WITH_TIMEOUT(p->caption(), QStringLiteral("%1. Local File").arg(panel + 1),
+                                  kWait);
+    }
+    QVERIFY(!view->panel(2)->showing());
+    QCOMPARE(v.backend().channels().usedCount(), 2);
+
+    // The same file again: refused, nothing new opens.
+    script_.openFiles = {a};
+    w.dispatchButton(kToolbarLine, kOpenAviButton);
+    QVERIFY(script_.saw(kFilePlaying));
+    QCOMPARE(v.backend().channels().usedCount(), 2);
+
+    // Pause and Play act on the channel of the active panel.
+    view->setActivePanel(1);
+    QVERIFY(w.findChild<QAction*>("command32817")->isEnabled());
+    auto* second = channelAt(1);
+    QVERIFY(second);
+    w.runCommand(cmd::kPause);
+    QVERIFY(second->paused());
+    QVERIFY(!channelAt(0)->paused());
+    w.runCommand(cmd::kPlay);
+    QVERIFY(!second->paused());
+    w.runCommand(cmd::kPause);
+
+    // Disconnect asks; No keeps the channel, Yes closes it and its panel empties.
+    script_.answers = {fsv::mb::kIdNo, fsv::mb::kIdYes};
+    w.runCommand(cmd::kDisconnect);
+    QVERIFY(script_.saw(kCloseChannelQuestion));
+    QVERIFY(channelAt(1));
+    w.runCommand(cmd::kDisconnect);
+    QVERIFY(!channelAt(1));
+    QTRY_VERIFY_WITH_TIMEOUT(!view->panel(1)->showing(), kWait);
+    QVERIFY(view->panel(0)->showing());
+    QCOMPARE(v.backend().channels().usedCount(), 1);
+    QVERIFY(!w.findChild<QAction*>("command32819")->isEnabled());
+
+    // Past the maximum: refused with the message.
+    v.backend().channels().setMaxChannels(1);
+    script_.shown.clear();
+    script_.openFiles = {c};
+    w.dispatchButton(kToolbarLine, kOpenAviButton);
+    QVERIFY(script_.saw(kOverMaxChannel));
+    QCOMPARE(v.backend().channels().usedCount(), 1);
+
+    // Layout buttons: one panel, then sixteen.
+    w.dispatchButton(0, 0);
+    QCOMPARE(view->channelsPerPage(), 1);
+    QVERIFY(view->panel(0)->showing());
+    w.dispatchButton(0, 3);
+    QCOMPARE(view->channelsPerPage(), 16);
+    QVERIFY(view->panel(0)->showing() && !view->panel(1)->showing());
+}
 
 QTEST_MAIN(ViewerTest)
 #include "ViewerTest.moc"

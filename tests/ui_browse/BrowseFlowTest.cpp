@@ -47,7 +47,7 @@ std::string slurp(const fs::path& p) {
 
 class BrowseFlowTest : public QObject {
     Q_OBJECT
-  private slots:
+  private Q_SLOTS:
     // Two cameras and the audio channel: the selection holds audio, so it is "Just Download"
     // for all, and the files are the recorder's own bytes.
     void justDownload() { flow(false); }

@@ -38,7 +38,7 @@ QModelIndex child(const QAbstractItemModel& m, const QModelIndex& parent, int ro
 
 class EventTreeTest : public QObject {
     Q_OBJECT
-  private slots:
+  private Q_SLOTS:
     // Nothing is read before it is opened; opening reads exactly that node; the rows show
     // the recorder's order, times as "%s:%s:%s" and the marks as state icons.
     void opensLazily() {

@@ -17,7 +17,7 @@ using namespace fsv::ui;
 
 class ListWindowsTest : public QObject {
     Q_OBJECT
-  private slots:
+  private Q_SLOTS:
     // The ratio: done ÷ total of the row's counters (bytes for whole files, type 11; frames for
     // the others), truncated; a running row without a source is 100%, a row not running 0%.
     void ratios() {

@@ -74,7 +74,7 @@ QDateTime at(int y, int mo, int d, int h, int mi = 0, int s = 0) {
 
 class PeriodDialogTest : public QObject {
     Q_OBJECT
-  private slots:
+  private Q_SLOTS:
     // Two cameras and the audio channel over a period: the days are asked from the latest to
     // the earliest, the events inside the period (both ends included) become selected and are
     // handed over; the same period again is "already selected"; an empty one is "No Match!"

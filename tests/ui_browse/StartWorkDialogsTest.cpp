@@ -12,7 +12,7 @@ using download::Action;
 
 class StartWorkDialogsTest : public QObject {
     Q_OBJECT
-  private slots:
+  private Q_SLOTS:
     // Audio in the selection takes "Just Download" without asking; nothing selected declines;
     // the period choice is offered only for one event; "Download && Play" is the default.
     void action() {

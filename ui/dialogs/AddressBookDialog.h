@@ -32,7 +32,7 @@ class AddressBookDialog : public QDialog {
     ConnectRequest selection() const { return selection_; }
     const state::AddressBook& book() const { return book_; }
 
-  public slots:
+  public Q_SLOTS:
     void reject() override;  // Close / OK, and Escape
 
   private:

@@ -19,7 +19,7 @@ class ConnectToDialog : public QDialog {
     explicit ConnectToDialog(QWidget* parent);
     ConnectRequest request() const { return request_; }
 
-  public slots:
+  public Q_SLOTS:
     void accept() override;
 
   private:

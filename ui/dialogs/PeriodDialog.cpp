@@ -256,7 +256,7 @@ void PeriodDialog::finish() {
     setControlsEnabled(true);
     const auto outcome = summary_.outcome;
     if (outcome == PeriodOutcome::Exiting) {
-        emit queryFinished(static_cast<int>(outcome));
+        Q_EMIT queryFinished(static_cast<int>(outcome));
         return;
     }
     hide();
@@ -269,7 +269,7 @@ void PeriodDialog::finish() {
             show();
     }
     list_.setControlsEnabled(true);
-    emit queryFinished(static_cast<int>(outcome));
+    Q_EMIT queryFinished(static_cast<int>(outcome));
 }
 
 }  // namespace fsv::ui

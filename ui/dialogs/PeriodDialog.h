@@ -49,7 +49,7 @@ class PeriodDialog : public QDialog {
     // Marks a channel row (by its row in the camera list).
     void setChannelChosen(int row, bool chosen);
 
-  signals:
+  Q_SIGNALS:
     void queryFinished(int outcome);
 
   private:

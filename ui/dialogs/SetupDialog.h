@@ -19,7 +19,7 @@ class SetupDialog : public QDialog {
     explicit SetupDialog(QWidget* parent, std::filesystem::path ini = state::settingsPath());
     const state::Settings& settings() const { return settings_; }
 
-  public slots:
+  public Q_SLOTS:
     void accept() override;
 
   private:

@@ -35,7 +35,7 @@ class ChannelListWindow : public QWidget {
     QTreeWidget& list() { return *list_; }
     QPushButton* button(const char* objectName) const;
 
-  public slots:
+  public Q_SLOTS:
     void fill();
 
   protected:

@@ -52,7 +52,7 @@ class ConnectionListWindow : public QWidget {
     Mode mode() const { return mode_; }
     QTreeWidget& list() { return *list_; }
 
-  public slots:
+  public Q_SLOTS:
     void fill();
 
   protected:

@@ -30,7 +30,7 @@ class DownloadHistoryWindow : public QWidget {
 
     QTreeWidget& list() { return *list_; }
 
-  public slots:
+  public Q_SLOTS:
     void appendRow(const QString& serverName, const QString& serverAddress,
                    const QString& deviceName, const QString& eventKey, const QString& savePath);
     void open(QTreeWidgetItem* item);

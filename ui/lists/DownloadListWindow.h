@@ -27,7 +27,7 @@ class DownloadListWindow : public QWidget {
     QTreeWidget& list() { return *list_; }
     bool ratioTimerRunning() const { return timer_.isActive(); }
 
-  public slots:
+  public Q_SLOTS:
     void fill();          // the whole list again (F5, and each time the window is shown)
     void updateRatios();  // the timer's tick
 

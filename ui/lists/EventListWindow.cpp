@@ -61,7 +61,7 @@ EventListWindow::EventListWindow(EventList& list, UserPort* port, QWidget* paren
             [this](int i) { showRecorder(recorders_->itemData(i).toInt()); });
     connect(refresh_, &QPushButton::clicked, this, [this] {
         const int r = shownRecorder();
-        if (r >= 0 && list_.refreshShownRecorder()) emit refreshRequested(r);
+        if (r >= 0 && list_.refreshShownRecorder()) Q_EMIT refreshRequested(r);
     });
     connect(view_, &QPushButton::toggled, this, &EventListWindow::setAdvancedView);
     connect(tree_, &QTreeView::expanded, this, &EventListWindow::dayExpanded);

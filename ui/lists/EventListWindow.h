@@ -40,7 +40,7 @@ class EventListWindow : public QWidget {
     bool waiting() const { return waiting_; }
     bool advancedView() const { return advanced_; }
 
-  public slots:
+  public Q_SLOTS:
     void showRecorder(int recorder);
     // Normal view: times only; Advanced view: the recording sizes as well.
     void setAdvancedView(bool advanced);
@@ -52,7 +52,7 @@ class EventListWindow : public QWidget {
     void onMessage(int message, qintptr wParam);
     void onControlsEnabled(bool enabled);
 
-  signals:
+  Q_SIGNALS:
     // The user asked to read the shown recorder again (the event list was told already).
     void refreshRequested(int recorder);
 

@@ -2,7 +2,6 @@
 
 #include <QAction>
 #include <QCloseEvent>
-#include <QFrame>
 #include <QHeaderView>
 #include <QMenu>
 #include <QMenuBar>
@@ -16,6 +15,7 @@
 #include "platform/UserPort.h"
 #include "ui/Prompts.h"
 #include "ui/mainwindow/StatusWindow.h"
+#include "ui/panels/ChannelView.h"
 #include "ui/skin/SkinSurface.h"
 
 namespace fsv::ui {
@@ -59,16 +59,14 @@ MainWindow::MainWindow(ViewerBackend& backend, QWidget* parent)
     connectionList_->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
     connectionList_->header()->setStretchLastSection(true);
     // The channel view takes the panels of open channels; below it the open connections.
-    auto* channelView = new QFrame(this);
-    channelView->setObjectName(QStringLiteral("channelView"));
-    channelView->setAccessibleName(QStringLiteral("Channel View"));
-    channelView->setAutoFillBackground(true);
-    QPalette black = channelView->palette();
-    black.setColor(QPalette::Window, Qt::black);
-    channelView->setPalette(black);
+    channels_ = new ChannelView(backend_.frameSlots(), this);
+    channels_->setObjectName(QStringLiteral("channelView"));
+    channels_->setAccessibleName(QStringLiteral("Channel View"));
+    connect(channels_, &ChannelView::activePanelChanged, this, [this] { refreshCommands(); });
+    backend_.showPage(channels_->firstChannel(), channels_->channelsPerPage());
     auto* split = new QSplitter(Qt::Vertical, this);
     split->setObjectName(QStringLiteral("mainSplitter"));
-    split->addWidget(channelView);
+    split->addWidget(channels_);
     split->addWidget(connectionList_);
     split->setStretchFactor(0, 3);
     split->setStretchFactor(1, 1);

@@ -34,6 +34,7 @@ class SkinSurface;
 namespace fsv::ui {
 
 class StatusWindow;
+class ChannelView;
 
 // Menu command ids of the main menu.
 namespace cmd {
@@ -72,6 +73,8 @@ inline constexpr char kStillConnectedQuestion[] =
     "Still have some connections.\nAre you sure want to exit?";
 inline constexpr char kCloseAllQuestion[] = "Close all connection!\nAre you sure?";
 inline constexpr char kCloseChannelQuestion[] = "Close this channel!\nAre you sure?";
+inline constexpr char kFilePlaying[] = "This file is playing.";
+inline constexpr char kOverMaxChannel[] = "Over the maximum channel number!";
 inline constexpr char kAviFilter[] = "FSV Save AVI File(*.AVI)|*.avi|All Files(*.*)|*.*||";
 
 class MainWindow : public QMainWindow {
@@ -104,6 +107,9 @@ class MainWindow : public QMainWindow {
 
     ViewerBackend& backend() { return backend_; }
     StatusWindow* statusWindow() const { return status_; }
+    ChannelView* channelView() const { return channels_; }
+    // The position of the channel in the active panel (it may hold none).
+    int currentChannel() const;
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -118,6 +124,11 @@ class MainWindow : public QMainWindow {
     void toolbarClicked(int index);
     void popupAt(QMenu* menu, int index);
     void refreshCommands();
+    void openAviFiles();
+    void setChannelsPerPage(int count);
+    // Which panels show a channel and their captions, after the channel table changed.
+    void refreshPanels();
+    void refreshPanel(int index);
     // MainWindowConnect.cpp
     void openConnectTo();
     void openAddressBook();
@@ -140,6 +151,7 @@ class MainWindow : public QMainWindow {
     ViewerBackend& backend_;
     StatusWindow* status_ = nullptr;
     QTreeWidget* connectionList_ = nullptr;
+    ChannelView* channels_ = nullptr;
     std::array<QToolButton*, 8> buttons_{};
     std::array<int, 8> buttonStates_{};
     std::map<int, QAction*> commands_;

@@ -8,6 +8,7 @@
 #include "platform/UserPort.h"
 #include "ui/Prompts.h"
 #include "ui/mainwindow/MainWindow.h"
+#include "ui/panels/ChannelView.h"
 #include "ui/skin/SkinButton.h"
 #include "ui/skin/SkinSurface.h"
 
@@ -19,6 +20,8 @@ void MainWindow::dispatchButton(int line, int index) {
     // caption's minimise and exit, line 6 the toolbar.
     if (line == kToolbarLine)
         toolbarClicked(index);
+    else if (line == 0 && index >= 0 && index < 4)
+        setChannelsPerPage((index + 1) * (index + 1));  // 1, 4, 9, 16
     else if (line == 1 || line == 2)
         windowButton(line, index);
 }
@@ -38,13 +41,11 @@ void MainWindow::toolbarClicked(int index) {
         case kWindowsButton:
             popupAt(windowsMenu_, index);
             break;
-        case kOpenAviButton: {
-            // Local playback arrives with the channel windows; the files are chosen already.
+        case kOpenAviButton:
             setButtonState(kToolbarLine, kOpenAviButton, 1);
-            Prompts::openFiles(this, kAviFilter);
+            openAviFiles();
             setButtonState(kToolbarLine, kOpenAviButton, -1);
             break;
-        }
         case kModeButton:
             popupAt(modeMenu_, index);
             break;
@@ -74,10 +75,11 @@ void MainWindow::refreshCommands() {
     commands_[cmd::kConnectionList]->setChecked(connectionList_->isVisible());
     commands_[cmd::kAdvanced]->setChecked(connectionList_->isVisible());
     commands_[cmd::kNormal]->setChecked(false);
-    // The channel commands need a current channel, the lists other than the connection list
-    // their windows; neither exists in this window yet.
-    for (int id : {cmd::kPause, cmd::kPlay, cmd::kDisconnect, cmd::kSaveAsBmp, cmd::kSaveAsAvi,
-                   cmd::kChannelList, cmd::kDownloadList, cmd::kDownloadHistory})
+    const bool channel = backend_.hasChannel(currentChannel());
+    for (int id : {cmd::kPause, cmd::kPlay, cmd::kDisconnect}) commands_[id]->setEnabled(channel);
+    // Saving pictures and the lists other than the connection list come with their windows.
+    for (int id : {cmd::kSaveAsBmp, cmd::kSaveAsAvi, cmd::kChannelList, cmd::kDownloadList,
+                   cmd::kDownloadHistory})
         commands_[id]->setEnabled(false);
 }
 
@@ -106,12 +108,59 @@ void MainWindow::runCommand(int id) {
         case cmd::kLoadResumeFile:
             loadResumeFile();
             break;
+        case cmd::kPause:
+        case cmd::kPlay:
+            backend_.pauseChannel(currentChannel(), id == cmd::kPause);
+            break;
         case cmd::kDisconnect:
-            // Only with a current channel (none can exist before the channel view).
+            if (backend_.hasChannel(currentChannel()) &&
+                Prompts::box(this, kCloseChannelQuestion, mb::kYesNo | mb::kIconQuestion) ==
+                    mb::kIdYes) {
+                backend_.closeChannel(currentChannel());
+                refreshPanels();
+            }
             break;
         default:
             break;
     }
+    refreshCommands();
+}
+
+int MainWindow::currentChannel() const {
+    return channels_->firstChannel() + channels_->activePanel();
+}
+
+void MainWindow::openAviFiles() {
+    for (const auto& file : Prompts::openFiles(this, kAviFilter)) {
+        const auto result = backend_.openLocalFile(file);
+        if (result == ViewerBackend::OpenResult::AlreadyPlaying) {
+            Prompts::box(this, kFilePlaying, mb::kOk | mb::kIconWarning);
+        } else if (result == ViewerBackend::OpenResult::OverMaximum) {
+            Prompts::box(this, kOverMaxChannel, mb::kOk | mb::kIconWarning);
+            break;
+        }
+    }
+    refreshPanels();
+}
+
+void MainWindow::setChannelsPerPage(int count) {
+    channels_->setChannelsPerPage(count);
+    backend_.showPage(channels_->firstChannel(), channels_->channelsPerPage());
+    refreshPanels();
+}
+
+void MainWindow::refreshPanel(int index) {
+    DisplayPanel* panel = channels_->panel(index);
+    const auto caption = backend_.panelCaption(index);
+    const QString text = QString::fromStdString(caption.value_or(std::string()));
+    if (panel->showing() == caption.has_value() && panel->caption() == text) return;
+    panel->setShowing(caption.has_value());
+    panel->setCaption(text);
+    panel->update();
+}
+
+void MainWindow::refreshPanels() {
+    for (int i = 0; i < channels_->channelsPerPage(); ++i) refreshPanel(i);
     refreshCommands();
 }
 

@@ -12,6 +12,7 @@
 #include "ui/dialogs/SetupDialog.h"
 #include "ui/mainwindow/MainWindow.h"
 #include "ui/mainwindow/StatusWindow.h"
+#include "ui/panels/ChannelView.h"
 #include "ui/skin/SkinSurface.h"
 
 namespace fsv::ui {
@@ -81,6 +82,18 @@ void MainWindow::onNotice(const ViewerNotice& n) {
         case ViewerNotice::Kind::PanelMessage:
             panelMessage(n.message, n.wParam, n.lParam);
             break;
+        case ViewerNotice::Kind::FrameReady: {
+            // A channel that took its position since the panels were last set up shows its
+            // first frame here, and a caption changes once the file has loaded.
+            const int panel = static_cast<int>(n.wParam);
+            if (panel >= 0 && panel < channels_->channelsPerPage()) {
+                const bool wasShowing = channels_->panel(panel)->showing();
+                refreshPanel(panel);
+                if (!wasShowing) refreshCommands();
+            }
+            channels_->frameReady(panel);
+            break;
+        }
     }
 }
 
@@ -112,6 +125,11 @@ void MainWindow::refreshConnectionList() {
 void MainWindow::panelMessage(unsigned message, intptr_t wParam, intptr_t lParam) {
     // The look message: wParam is index * 65536 + line, lParam the look. The other messages
     // belong to the channel view and the lists.
+    if (message == static_cast<unsigned>(PanelMessage::RedrawChannel)) {
+        // A channel came, went or moved: the panels show the table again.
+        refreshPanels();
+        return;
+    }
     if (message != static_cast<unsigned>(PanelMessage::SkinButtonState)) return;
     const int line = static_cast<int>(wParam & 0xFFFF);
     const int index = static_cast<int>((wParam >> 16) & 0xFFFF);

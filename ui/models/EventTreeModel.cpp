@@ -277,7 +277,7 @@ void EventTreeModel::fetchMore(const QModelIndex& parent) {
     if (n > 0) endInsertRows();
     if (askDay) {
         const auto r = refOf(id);
-        emit dayWanted(r.recorder, r.channel, r.day);
+        Q_EMIT dayWanted(r.recorder, r.channel, r.day);
     }
 }
 
@@ -404,11 +404,11 @@ void EventTreeModel::refreshNode(uint64_t id) {
         old = std::move(fresh);
         endInsertRows();
         if (had > 0)
-            emit dataChanged(index(0, 0, parentIndex), index(had - 1, ColumnCount - 1, parentIndex));
+            Q_EMIT dataChanged(index(0, 0, parentIndex), index(had - 1, ColumnCount - 1, parentIndex));
     } else {
         old = std::move(fresh);
         if (now > 0)
-            emit dataChanged(index(0, 0, parentIndex), index(now - 1, ColumnCount - 1, parentIndex));
+            Q_EMIT dataChanged(index(0, 0, parentIndex), index(now - 1, ColumnCount - 1, parentIndex));
     }
 }
 
@@ -443,7 +443,7 @@ void EventTreeModel::markChanged(const std::string& key, int mark) {
     auto* node = const_cast<Node*>(opened(idOf(parent(at))));
     if (!node || static_cast<size_t>(at.row()) >= node->marks.size()) return;
     node->marks[static_cast<size_t>(at.row())] = static_cast<int8_t>(mark);
-    emit dataChanged(at, at.siblingAtColumn(ColumnCount - 1));
+    Q_EMIT dataChanged(at, at.siblingAtColumn(ColumnCount - 1));
 }
 
 size_t EventTreeModel::memoryUsed() const {

@@ -70,7 +70,7 @@ class EventTreeModel : public QAbstractItemModel {
                         int role = Qt::DisplayRole) const override;
     Qt::ItemFlags flags(const QModelIndex& index) const override;
 
-  signals:
+  Q_SIGNALS:
     // A day was opened whose events are not loaded: ask the recorder for them.
     void dayWanted(int recorder, int channel, int day);
 

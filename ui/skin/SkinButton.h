@@ -26,7 +26,7 @@ class SkinButton : public QAbstractButton {
     int shownImage() const;
     QSize sizeHint() const override { return size(); }
 
-  signals:
+  Q_SIGNALS:
     void skinClicked(int line, int index);
 
   protected:

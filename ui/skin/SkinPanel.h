@@ -40,7 +40,7 @@ class SkinPanel : public QWidget {
     void showImage(int set, int image);
     QSize sizeHint() const override { return size(); }
 
-  signals:
+  Q_SIGNALS:
     // A click inside a text item: its number and where (for popups at the item).
     void textClicked(int item, QPoint at);
 

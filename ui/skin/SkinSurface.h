@@ -64,7 +64,7 @@ class SkinSurface : public QWidget {
 
     QSize sizeHint() const override;
 
-  signals:
+  Q_SIGNALS:
     // A button of a panel window (window number, line, index).
     void panelWindowButton(int window, int line, int index);
 
