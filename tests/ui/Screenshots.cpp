@@ -1,6 +1,7 @@
 // viewer-screenshots OUTDIR HOST:PORT [HOST:PORT...]: drives the viewer's real windows (connects
 // to each recorder through "Connect To...", opens the dialogs) and writes one PNG per window.
-// scripts/screenshots.sh runs it under Xvfb with a fresh data folder and recorder-sim.
+// scripts/screenshots.sh runs it under Xvfb with a fresh data folder and recorder-sim. With
+// FSV_SCREENSHOT_AVI naming a folder, four AVI files below it play in the main window's panels.
 
 #include <QApplication>
 #include <QComboBox>
@@ -10,12 +11,18 @@
 #include <QTest>
 #include <QToolButton>
 #include <QTreeWidget>
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <vector>
 
 #include "app/Viewer.h"
+#include "ui/Prompts.h"
 #include "ui/dialogs/AddressBookDialog.h"
 #include "ui/dialogs/ConnectToDialog.h"
 #include "ui/dialogs/SetupDialog.h"
+#include "ui/panels/ChannelView.h"
 
 using namespace fsv::ui;
 
@@ -37,6 +44,43 @@ bool save(QWidget* w, const QString& dir, const char* name) {
     }
     std::printf("%s\n", qPrintable(path));
     return true;
+}
+
+// Opens up to four AVI files below `dir` (one a camera first) through the Open AVI button and
+// waits until each panel has drawn a picture.
+bool playLocalFiles(MainWindow& w, const std::filesystem::path& dir) {
+    std::vector<std::filesystem::path> files;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(dir))
+        if (e.path().extension() == ".avi") files.push_back(e.path());
+    std::sort(files.begin(), files.end());
+    // One file of each camera first, so that the panels show different pictures.
+    std::vector<std::filesystem::path> chosen;
+    for (const auto& f : files) {
+        const auto camera = f.parent_path().parent_path();
+        if (chosen.size() < 4 && std::none_of(chosen.begin(), chosen.end(), [&](const auto& c) {
+                return c.parent_path().parent_path() == camera;
+            }))
+            chosen.push_back(f);
+    }
+    for (const auto& f : files)
+        if (chosen.size() < 4 && std::find(chosen.begin(), chosen.end(), f) == chosen.end())
+            chosen.push_back(f);
+    PromptScript script;
+    script.openFiles.assign(chosen.begin(), chosen.end());
+    Prompts::setScript(&script);
+    w.dispatchButton(kToolbarLine, kOpenAviButton);
+    Prompts::setScript(nullptr);
+    ChannelView* view = w.channelView();
+    const int count = static_cast<int>(chosen.size());
+    return QTest::qWaitFor(
+        [&] {
+            for (int i = 0; i < count; ++i)
+                if (!view->panel(i)->showing() || view->panel(i)->picturesPainted() < 3 ||
+                    view->panel(i)->caption().contains(QStringLiteral("Loading")))
+                    return false;
+            return true;
+        },
+        20000);
 }
 
 }  // namespace
@@ -81,6 +125,13 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "no connection to %s\n", argv[i]);
             return 1;
         }
+    }
+    if (const char* avi = std::getenv("FSV_SCREENSHOT_AVI")) {
+        if (!playLocalFiles(w, avi)) {
+            std::fprintf(stderr, "the local files did not play\n");
+            return 1;
+        }
+        if (!save(w.channelView(), out, "panels-in-viewer.png")) return 1;
     }
     if (!save(&w, out, "main-window.png")) return 1;
 

@@ -129,6 +129,7 @@ class MainWindow : public QMainWindow {
     // Which panels show a channel and their captions, after the channel table changed.
     void refreshPanels();
     void refreshPanel(int index);
+    void showLayoutOnSkin();
     // MainWindowConnect.cpp
     void openConnectTo();
     void openAddressBook();

@@ -146,7 +146,15 @@ void MainWindow::openAviFiles() {
 void MainWindow::setChannelsPerPage(int count) {
     channels_->setChannelsPerPage(count);
     backend_.showPage(channels_->firstChannel(), channels_->channelsPerPage());
+    showLayoutOnSkin();
     refreshPanels();
+}
+
+void MainWindow::showLayoutOnSkin() {
+    // The layout button of the panels on show looks pressed.
+    if (!skin_) return;
+    for (int i = 0; i < 4; ++i)
+        skin_->setButtonLook(0, i, (i + 1) * (i + 1) == channels_->channelsPerPage() ? 1 : -1);
 }
 
 void MainWindow::refreshPanel(int index) {

@@ -79,6 +79,7 @@ bool MainWindow::useSkin(const std::string& style, int width,
     }
     for (int i = 0; i < 8; ++i) skin_->setButtonLook(kToolbarLine, i, buttonState(kToolbarLine, i));
     placeOnSkin();
+    showLayoutOnSkin();
     refreshConnectionList();
     return true;
 }
