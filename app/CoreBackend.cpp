@@ -70,8 +70,9 @@ void CoreBackend::handle(client::Notification& n) {
     } else if (std::holds_alternative<client::SessionAdded>(n) ||
                std::holds_alternative<client::SessionRemoved>(n)) {
         notice.kind = ui::ViewerNotice::Kind::SessionsChanged;
-    } else if (auto* e = std::get_if<client::EventListChanged>(&n);
-               e && e->what == client::EventListChanged::What::Recorders) {
+    } else if (auto* e = std::get_if<client::EventListChanged>(&n)) {
+        if (onEventList) onEventList(*e);
+        if (e->what != client::EventListChanged::What::Recorders) return;
         // A recorder's server information arrived or went: its channel counts changed.
         notice.kind = ui::ViewerNotice::Kind::SessionsChanged;
     } else if (auto* panel = std::get_if<client::PanelNote>(&n)) {
@@ -231,6 +232,20 @@ playback::LocalPlayer* CoreBackend::playerAt(int position) const {
     for (auto& p : players_)
         if (p->channel().channelPosition() == position) return p.get();
     return nullptr;
+}
+
+std::vector<std::filesystem::path> CoreBackend::channelFiles() const {
+    std::vector<std::filesystem::path> out(static_cast<size_t>(std::max(table_->size(), 0)));
+    for (size_t i = 0; i < out.size(); ++i)
+        if (auto* p = playerAt(static_cast<int>(i))) out[i] = p->channel().path();
+    return out;
+}
+
+bool CoreBackend::isPlaying(const std::filesystem::path& file) const {
+    std::error_code ec;
+    for (auto& p : players_)
+        if (std::filesystem::equivalent(p->channel().path(), file, ec)) return true;
+    return false;
 }
 
 bool CoreBackend::hasChannel(int position) const { return playerAt(position) != nullptr; }

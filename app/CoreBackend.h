@@ -56,6 +56,12 @@ class CoreBackend : public ui::ViewerBackend, private net::StatusDisplay {
     bool pauseChannel(int position, bool pause) override;
     bool closeChannel(int position) override;
     download::ChannelTable& channels() { return *table_; }
+    // The file of each channel position (empty: a free position or not a local file).
+    std::vector<std::filesystem::path> channelFiles() const;
+    bool isPlaying(const std::filesystem::path& file) const;
+
+    // The event list's changes, on the UI thread, for its window.
+    std::function<void(const client::EventListChanged&)> onEventList;
 
   private:
     playback::LocalPlayer* playerAt(int position) const;  // UI thread

@@ -10,6 +10,11 @@
 #include "state/ResumeFile.h"
 #include "state/Settings.h"
 #include "ui/dialogs/SetupDialog.h"
+#include "ui/lists/ChannelListWindow.h"
+#include "ui/lists/DownloadHistoryWindow.h"
+#include "ui/lists/DownloadListWindow.h"
+#include "ui/lists/EventListWindow.h"
+#include "ui/models/DownloadRows.h"
 
 namespace fsv::app {
 
@@ -18,10 +23,17 @@ Viewer::Viewer(net::SessionTiming timing)
       window_(std::make_unique<ui::MainWindow>(*backend_)) {
     backend_->user().setWindow(window_.get());
     window_->installEventFilter(this);
+    makeListWindows();
 }
 
 Viewer::~Viewer() {
     backend_->shutdown();
+    backend_->onEventList = nullptr;
+    downloads_.reset();
+    rows_.reset();
+    history_.reset();
+    channelList_.reset();
+    eventList_.reset();
     window_.reset();
     backend_.reset();
 }
@@ -47,6 +59,55 @@ void Viewer::start() {
     window_->show();
     window_->activateWindow();
     QTimer::singleShot(0, this, &Viewer::resumeUnfinishedWork);
+}
+
+void Viewer::makeListWindows() {
+    using client::EventListChanged;
+    auto& c = backend_->controller();
+    eventList_ = std::make_unique<ui::EventListWindow>(c.eventList(), &backend_->user());
+    eventList_->setWindowTitle(QStringLiteral("Event List"));
+    backend_->onEventList = [this](const EventListChanged& e) {
+        switch (e.what) {
+            case EventListChanged::What::Refresh:
+                eventList_->onRefresh();
+                break;
+            case EventListChanged::What::Recorders:
+                eventList_->onRecordersChanged();
+                break;
+            case EventListChanged::What::Row:
+                eventList_->onRowChanged(QString::fromStdString(e.key), e.mark);
+                break;
+        }
+    };
+    window_->setListWindow(ui::cmd::kNormal, eventList_.get());
+
+    channelList_ = std::make_unique<ui::ChannelListWindow>();
+    channelList_->setWindowTitle(QStringLiteral("Channel List"));
+    channelList_->channels = [this] {
+        std::vector<ui::ChannelListWindow::Channel> out;
+        for (const auto& file : backend_->channelFiles()) {
+            ui::ChannelListWindow::Channel ch;
+            if (!file.empty()) {
+                ch.source = ui::ChannelListWindow::Channel::Source::Local;
+                ch.fileName = file.string();
+            }
+            out.push_back(std::move(ch));
+        }
+        return out;
+    };
+    channelList_->closeChannel = [this](int channel) { backend_->closeChannel(channel); };
+    window_->setListWindow(ui::cmd::kChannelList, channelList_.get());
+
+    history_ = std::make_unique<ui::DownloadHistoryWindow>();
+    history_->setWindowTitle(QStringLiteral("Download History"));
+    history_->isPlaying = [this](const std::filesystem::path& f) { return backend_->isPlaying(f); };
+    history_->openAvi = [this](const std::filesystem::path& f) { backend_->openLocalFile(f); };
+    window_->setListWindow(ui::cmd::kDownloadHistory, history_.get());
+
+    rows_ = std::make_unique<ui::DownloadRows>(&c.workList());
+    downloads_ = std::make_unique<ui::DownloadListWindow>(*rows_, &c.workList());
+    downloads_->setWindowTitle(QStringLiteral("DownLoad List"));
+    window_->setListWindow(ui::cmd::kDownloadList, downloads_.get());
 }
 
 void Viewer::resumeUnfinishedWork() { backend_->startUp(); }

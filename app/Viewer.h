@@ -11,6 +11,14 @@
 
 class QScreen;
 
+namespace fsv::ui {
+class EventListWindow;
+class ChannelListWindow;
+class DownloadHistoryWindow;
+class DownloadListWindow;
+class DownloadRows;
+}  // namespace fsv::ui
+
 namespace fsv::app {
 
 class Viewer : public QObject {
@@ -25,6 +33,8 @@ class Viewer : public QObject {
 
     ui::MainWindow& window() { return *window_; }
     CoreBackend& backend() { return *backend_; }
+    ui::EventListWindow& eventList() { return *eventList_; }
+    ui::ChannelListWindow& channelList() { return *channelList_; }
 
   Q_SIGNALS:
     // The main window drew itself for the first time.
@@ -35,9 +45,16 @@ class Viewer : public QObject {
 
   private:
     void resumeUnfinishedWork();
+    void makeListWindows();
 
     std::unique_ptr<CoreBackend> backend_;
     std::unique_ptr<ui::MainWindow> window_;
+    // The list windows the main window's commands show and hide.
+    std::unique_ptr<ui::EventListWindow> eventList_;
+    std::unique_ptr<ui::ChannelListWindow> channelList_;
+    std::unique_ptr<ui::DownloadHistoryWindow> history_;
+    std::unique_ptr<ui::DownloadRows> rows_;
+    std::unique_ptr<ui::DownloadListWindow> downloads_;
     bool drawn_ = false;
 };
 

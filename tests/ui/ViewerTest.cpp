@@ -38,6 +38,8 @@
 #include "ui/dialogs/AddressBookDialog.h"
 #include "ui/dialogs/ConnectToDialog.h"
 #include "ui/dialogs/SetupDialog.h"
+#include "ui/lists/ChannelListWindow.h"
+#include "ui/lists/EventListWindow.h"
 #include "ui/mainwindow/StatusWindow.h"
 #include "ui/panels/ChannelView.h"
 #include "ui/skin/SkinButton.h"
@@ -150,6 +152,7 @@ class ViewerTest : public QObject {
 
   private Q_SLOTS:
     void openAviFilesPlayInPanels();
+    void listWindowsFollowTheirCommands();
     void init() {
         dir_ = std::make_unique<QTemporaryDir>();
         QVERIFY(dir_->isValid());
@@ -646,6 +649,51 @@ void ViewerTest::openAviFilesPlayInPanels() {
     w.dispatchButton(0, 3);
     QCOMPARE(view->channelsPerPage(), 16);
     QVERIFY(view->panel(0)->showing() && !view->panel(1)->showing());
+}
+
+// The list commands show and hide their windows and are checked while the window is visible;
+// the channel list lists the local file, the event list the connected recorder.
+void ViewerTest::listWindowsFollowTheirCommands() {
+    const fs::path rec = fs::path(dir_->path().toStdString()) / "rec";
+    fsv::sim::GenerateOptions o;
+    o.cameras = 1;
+    o.days = 1;
+    o.eventsPerDay = 1;
+    o.audioChannels = 0;
+    std::string error;
+    QVERIFY2(fsv::sim::generateRecordings(rec, o, &error), error.c_str());
+    const fs::path avi = firstAvi(rec);
+
+    Viewer& v = startViewer();
+    MainWindow& w = v.window();
+    for (int id : {cmd::kChannelList, cmd::kDownloadList, cmd::kDownloadHistory, cmd::kNormal}) {
+        auto* action = w.findChild<QAction*>(QStringLiteral("command%1").arg(id));
+        QVERIFY(action->isEnabled() && action->isCheckable());
+        QVERIFY(!action->isChecked());
+        w.runCommand(id);
+        QVERIFY2(action->isChecked(), qPrintable(action->text()));
+        w.runCommand(id);
+        QVERIFY(!action->isChecked());
+    }
+
+    script_.openFiles = {avi};
+    w.dispatchButton(kToolbarLine, kOpenAviButton);
+    QTRY_VERIFY_WITH_TIMEOUT(w.channelView()->panel(0)->showing(), kWait);
+    w.runCommand(cmd::kChannelList);
+    QVERIFY(v.channelList().isVisible());
+    auto& list = v.channelList().list();
+    QCOMPARE(list.topLevelItemCount(), 1);
+    QCOMPARE(list.topLevelItem(0)->text(1), QStringLiteral("Local Host"));
+    QCOMPARE(list.topLevelItem(0)->text(2), QString::fromStdString(avi.string()));
+    w.runCommand(cmd::kChannelList);
+    QVERIFY(!v.channelList().isVisible());
+
+    SimProcess sim(simArgs());
+    QVERIFY2(sim.started(), sim.error().c_str());
+    connectThroughDialog(sim, "pw");
+    QTRY_COMPARE_WITH_TIMEOUT(connections(), 1, kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(v.eventList().recorders().count() >= 1, kWait);
+    QVERIFY(v.eventList().recorders().itemText(0).contains(QStringLiteral("Yard DVR")));
 }
 
 QTEST_MAIN(ViewerTest)

@@ -11,6 +11,7 @@
 
 #include <QMainWindow>
 #include <QPoint>
+#include <QPointer>
 #include <array>
 #include <filesystem>
 #include <map>
@@ -105,6 +106,10 @@ class MainWindow : public QMainWindow {
     // Whether the window may close now: asks when connections are open. Used by closeEvent.
     bool confirmExit();
 
+    // A window the command `command` shows and hides (Channel List, Download List, Download
+    // History, Normal for the event list); the command is checked while it is visible.
+    void setListWindow(int command, QWidget* window);
+
     ViewerBackend& backend() { return backend_; }
     StatusWindow* statusWindow() const { return status_; }
     ChannelView* channelView() const { return channels_; }
@@ -156,6 +161,7 @@ class MainWindow : public QMainWindow {
     std::array<QToolButton*, 8> buttons_{};
     std::array<int, 8> buttonStates_{};
     std::map<int, QAction*> commands_;
+    std::map<int, QPointer<QWidget>> listWindows_;
     QMenu* fileMenu_ = nullptr;     // button 2
     QMenu* windowsMenu_ = nullptr;  // button 3
     QMenu* modeMenu_ = nullptr;     // button 5

@@ -81,9 +81,29 @@ void MainWindow::refreshCommands() {
     for (int id : {cmd::kSaveAsBmp, cmd::kSaveAsAvi, cmd::kChannelList, cmd::kDownloadList,
                    cmd::kDownloadHistory})
         commands_[id]->setEnabled(false);
+    for (const auto& [id, w] : listWindows_) {
+        commands_[id]->setEnabled(w != nullptr);
+        commands_[id]->setChecked(w && w->isVisible());
+    }
+}
+
+void MainWindow::setListWindow(int command, QWidget* window) {
+    listWindows_[command] = window;
+    if (auto it = commands_.find(command); it != commands_.end()) it->second->setCheckable(true);
+    refreshCommands();
 }
 
 void MainWindow::runCommand(int id) {
+    if (auto it = listWindows_.find(id); it != listWindows_.end() && it->second) {
+        QWidget* w = it->second;
+        w->setVisible(!w->isVisible());
+        if (w->isVisible()) {
+            w->raise();
+            w->activateWindow();
+        }
+        refreshCommands();
+        return;
+    }
     switch (id) {
         case cmd::kCloseAllConnections:
             closeAllConnections();
