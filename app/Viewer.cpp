@@ -11,6 +11,7 @@
 #include "state/Settings.h"
 #include "ui/dialogs/SetupDialog.h"
 #include "ui/lists/ChannelListWindow.h"
+#include "ui/lists/ConnectionListWindow.h"
 #include "ui/lists/DownloadHistoryWindow.h"
 #include "ui/lists/DownloadListWindow.h"
 #include "ui/lists/EventListWindow.h"
@@ -33,6 +34,7 @@ Viewer::~Viewer() {
     rows_.reset();
     history_.reset();
     channelList_.reset();
+    connectionList_.reset();
     eventList_.reset();
     window_.reset();
     backend_.reset();
@@ -97,6 +99,30 @@ void Viewer::makeListWindows() {
     };
     channelList_->closeChannel = [this](int channel) { backend_->closeChannel(channel); };
     window_->setListWindow(ui::cmd::kChannelList, channelList_.get());
+
+    // The connections; their works arrive with the download queues.
+    connectionList_ = std::make_unique<ui::ConnectionListWindow>();
+    connectionList_->setWindowTitle(QStringLiteral("Connection List"));
+    connectionList_->connections = [this] {
+        std::vector<ui::ConnectionListWindow::Connection> out;
+        for (const auto& s : backend_->sessions()) {
+            ui::ConnectionListWindow::Connection c;
+            c.id = static_cast<int>(out.size());
+            c.serverName = s.recorderName;
+            c.serverAddress = s.address;
+            c.loginTime = s.connectionTime;
+            out.push_back(std::move(c));
+        }
+        return out;
+    };
+    connectionList_->worksOf = [](int) {
+        return std::vector<ui::ConnectionListWindow::WorkEntry>{};
+    };
+    connectionList_->hasUnfinishedWork = [](int) { return false; };
+    connectionList_->disconnect = [this](int id, const std::string& resumeFile) {
+        backend_->controller().queueConnectionClose(id, resumeFile);
+    };
+    window_->setListWindow(ui::cmd::kConnectionList, connectionList_.get());
 
     history_ = std::make_unique<ui::DownloadHistoryWindow>();
     history_->setWindowTitle(QStringLiteral("Download History"));

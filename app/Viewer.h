@@ -14,6 +14,7 @@ class QScreen;
 namespace fsv::ui {
 class EventListWindow;
 class ChannelListWindow;
+class ConnectionListWindow;
 class DownloadHistoryWindow;
 class DownloadListWindow;
 class DownloadRows;
@@ -35,6 +36,7 @@ class Viewer : public QObject {
     CoreBackend& backend() { return *backend_; }
     ui::EventListWindow& eventList() { return *eventList_; }
     ui::ChannelListWindow& channelList() { return *channelList_; }
+    ui::ConnectionListWindow& connectionList() { return *connectionList_; }
 
   Q_SIGNALS:
     // The main window drew itself for the first time.
@@ -52,6 +54,7 @@ class Viewer : public QObject {
     // The list windows the main window's commands show and hide.
     std::unique_ptr<ui::EventListWindow> eventList_;
     std::unique_ptr<ui::ChannelListWindow> channelList_;
+    std::unique_ptr<ui::ConnectionListWindow> connectionList_;
     std::unique_ptr<ui::DownloadHistoryWindow> history_;
     std::unique_ptr<ui::DownloadRows> rows_;
     std::unique_ptr<ui::DownloadListWindow> downloads_;

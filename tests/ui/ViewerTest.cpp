@@ -39,6 +39,7 @@
 #include "ui/dialogs/ConnectToDialog.h"
 #include "ui/dialogs/SetupDialog.h"
 #include "ui/lists/ChannelListWindow.h"
+#include "ui/lists/ConnectionListWindow.h"
 #include "ui/lists/EventListWindow.h"
 #include "ui/mainwindow/StatusWindow.h"
 #include "ui/panels/ChannelView.h"
@@ -666,7 +667,8 @@ void ViewerTest::listWindowsFollowTheirCommands() {
 
     Viewer& v = startViewer();
     MainWindow& w = v.window();
-    for (int id : {cmd::kChannelList, cmd::kDownloadList, cmd::kDownloadHistory, cmd::kNormal}) {
+    for (int id : {cmd::kChannelList, cmd::kDownloadList, cmd::kDownloadHistory, cmd::kNormal,
+                   cmd::kConnectionList}) {
         auto* action = w.findChild<QAction*>(QStringLiteral("command%1").arg(id));
         QVERIFY(action->isEnabled() && action->isCheckable());
         QVERIFY(!action->isChecked());
@@ -694,6 +696,15 @@ void ViewerTest::listWindowsFollowTheirCommands() {
     QTRY_COMPARE_WITH_TIMEOUT(connections(), 1, kWait);
     QTRY_VERIFY_WITH_TIMEOUT(v.eventList().recorders().count() >= 1, kWait);
     QVERIFY(v.eventList().recorders().itemText(0).contains(QStringLiteral("Yard DVR")));
+
+    // The connection list window shows the connection and follows it as it goes.
+    w.runCommand(cmd::kConnectionList);
+    auto& connectionsShown = v.connectionList().list();
+    QTRY_COMPARE_WITH_TIMEOUT(connectionsShown.topLevelItemCount(), 1, kWait);
+    script_.answers = {fsv::mb::kIdYes};
+    w.runCommand(cmd::kCloseAllConnections);
+    QTRY_COMPARE_WITH_TIMEOUT(connections(), 0, kWait);
+    QTRY_COMPARE_WITH_TIMEOUT(connectionsShown.topLevelItemCount(), 0, kWait);
 }
 
 QTEST_MAIN(ViewerTest)

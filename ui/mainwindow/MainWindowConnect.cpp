@@ -117,6 +117,10 @@ void MainWindow::refreshConnectionList() {
                                               QString::fromStdString(sessions[0].recorderName),
                                               QString::fromStdString(sessions[0].address))
                                         : QString());
+    // A list window of the connections on show is filled again.
+    if (auto it = listWindows_.find(cmd::kConnectionList);
+        it != listWindows_.end() && it->second && it->second->isVisible())
+        QMetaObject::invokeMethod(it->second, "fill");
     setButtonState(kToolbarLine, kCloseButton, connected ? -1 : 0);
     setButtonState(kToolbarLine, kModeButton, connected ? -1 : 0);
     refreshCommands();
