@@ -1,6 +1,7 @@
 #include "app/CoreBackend.h"
 
 #include <QMetaObject>
+#include <algorithm>
 #include <system_error>
 
 #include "platform/System.h"
