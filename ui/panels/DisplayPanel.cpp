@@ -44,9 +44,13 @@ void DisplayPanel::render(QPainter& painter, QSize size, const QImage* picture,
             painter.drawImage(QRect(place.x, place.y, place.width, place.height), *picture);
     }
     if (!caption.isEmpty()) {
+        // Inside the active border, with a dark edge so it reads over a bright picture.
+        const QRect box(5, 4, size.width() - 10, size.height() - 8);
+        const auto flags = Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine;
+        painter.setPen(Qt::black);
+        painter.drawText(box.translated(1, 1), flags, caption);
         painter.setPen(active ? kActiveCaption : kCaption);
-        painter.drawText(QRect(4, 2, size.width() - 8, size.height() - 4),
-                         Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, caption);
+        painter.drawText(box, flags, caption);
     }
     if (active) drawBorder(painter, size);
 }
