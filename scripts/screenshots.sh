@@ -50,6 +50,19 @@ else
   QT_QPA_PLATFORM=offscreen "$BUILD/tests/ui/viewer-screenshots" "$OUT" "$YARD" "$LOBBY"
 fi
 
+# The skin at each panel width (the screen size picks it): connected, four panels playing.
+if command -v xvfb-run >/dev/null; then
+  for geometry in 800x600 1024x768 1280x1024; do
+    width=${geometry%x*}
+    rm -f "$FARSIGHT_CONFIG/FarsightViewer.ini" "$FARSIGHT_CONFIG/KorSetAppPos.ini"
+    mkdir -p "$WORK/shots-$width"
+    xvfb-run -a -s "-screen 0 ${geometry}x24" \
+      "$BUILD/tests/ui/viewer-screenshots" "$WORK/shots-$width" "$YARD" "$LOBBY" >/dev/null
+    cp "$WORK/shots-$width/main-window.png" "$OUT/skin-$width.png"
+  done
+  rm -f "$FARSIGHT_CONFIG/FarsightViewer.ini" "$FARSIGHT_CONFIG/KorSetAppPos.ini"
+fi
+
 # The browsing windows: event list, period dialog, download list and history.
 cmake --build "$BUILD" --target browse-screenshots >/dev/null
 if command -v xvfb-run >/dev/null; then
