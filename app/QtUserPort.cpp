@@ -6,6 +6,7 @@
 #include <QThread>
 
 #include "ui/Prompts.h"
+#include "ui/dialogs/StartWorkDialogs.h"
 
 namespace fsv::app {
 
@@ -61,6 +62,20 @@ Answer QtUserPort::answerHere(const Question& q) {
         case Question::Kind::OpenFiles:
             a.paths = ui::Prompts::openFiles(window_, q.filter);
             break;
+        case Question::Kind::Action: {
+            // The period choice is offered for exactly one selected event.
+            ui::ActionDialog d(q.offerResume ? 1 : 2, window_);
+            if (d.exec() == QDialog::Accepted) a.choice = static_cast<int>(d.action());
+            break;
+        }
+        case Question::Kind::FrameRange: {
+            ui::FrameRangeDialog d(q.frameCount, window_);
+            if (d.exec() == QDialog::Accepted) {
+                a.first = d.range().first + 1;
+                a.last = d.range().last + 1;
+            }
+            break;
+        }
     }
     return a;
 }
@@ -143,6 +158,28 @@ std::vector<std::filesystem::path> QtUserPort::openFilesDialog(const std::filesy
     q.path = start;
     q.filter = filter;
     return answerHere(q).paths;
+}
+
+int QtUserPort::askAction(bool periodAllowed) {
+    if (!onUiThread()) return queued_.askAction(periodAllowed);
+    if (exiting()) return -1;
+    Question q;
+    q.kind = Question::Kind::Action;
+    q.offerResume = periodAllowed;
+    return answerHere(q).choice;
+}
+
+bool QtUserPort::askFrameRange(uint32_t frameCount, uint32_t& start, uint32_t& end) {
+    if (!onUiThread()) return queued_.askFrameRange(frameCount, start, end);
+    if (exiting()) return false;
+    Question q;
+    q.kind = Question::Kind::FrameRange;
+    q.frameCount = frameCount;
+    const auto a = answerHere(q);
+    if (a.first < 1 || a.last < a.first) return false;
+    start = a.first;
+    end = a.last;
+    return true;
 }
 
 }  // namespace fsv::app

@@ -44,6 +44,8 @@ class QtUserPort : public UserPort {
                                          const std::string& filter) override;
     std::vector<std::filesystem::path> openFilesDialog(const std::filesystem::path& start,
                                                        const std::string& filter) override;
+    int askAction(bool periodAllowed) override;
+    bool askFrameRange(uint32_t frameCount, uint32_t& start, uint32_t& end) override;
 
   private:
     bool onUiThread() const;

@@ -91,7 +91,7 @@ Controller::Controller(Options options, UserPort& user, NotificationQueue& notes
       exit_(options_.exitEvent ? *options_.exitEvent : ownExit_),
       eventNotes_(std::make_unique<EventListNotes>(*this)),
       events_(eventNotes_.get()),
-      catalogs_(events_, port_.get()),
+      catalogs_(events_, port_.get(), &waiter_),
       context_(*port_, work_) {
     last_.kind = 0xFFFF;
     last_.port = kDefaultPort;
@@ -511,6 +511,21 @@ void Controller::runResumeFile() {
     std::error_code ec;
     fs::remove(file, ec);
 }
+
+// ---- work -------------------------------------------------------------------------------------
+
+StartResult Controller::startWork(std::optional<download::Action>) { return StartResult::Declined; }
+
+bool Controller::startWorkAsync(std::optional<download::Action> action) {
+    notes_.push(WorkStarted{startWork(action)});
+    return true;
+}
+
+bool Controller::loadResumeFile(const fs::path&) { return false; }
+
+bool Controller::saveConnectionSet(const fs::path&) { return false; }
+
+bool Controller::loadConnectionSet(const fs::path&) { return false; }
 
 // ---- shut-down -----------------------------------------------------------------------------
 

@@ -23,6 +23,7 @@
 #include "platform/Event.h"
 #include "platform/Shared.h"
 #include "recordings/EventList.h"
+#include "recordings/PeriodQuery.h"
 #include "recordings/SessionCatalogs.h"
 #include "recordings/download/Link.h"
 #include "recordings/download/SessionBinding.h"
@@ -116,6 +117,33 @@ class Controller {
     // and connect threads ended. Safe to call more than once.
     bool shutDown(bool ask);
 
+    // The recorders' catalogs (by connection number) and the waiter of their date queries: what
+    // the period dialog asks with.
+    SessionCatalogs& catalogs() { return catalogs_; }
+    DateQueryWaiter& dateWaiter() { return waiter_; }
+
+    // Starting work on the event list's selection (events marked 1) over every connected
+    // recorder: the action (asked through the port unless given; a selection holding an audio
+    // event takes "Just Download" without asking), the channel limit, for the period choice the
+    // frame count query and the frame range, the destination folder with its disk check, the
+    // work items in their queues with their download-list rows, the marks, and the automatic
+    // resume files. It asks and waits for recorders: front ends call startWorkAsync.
+    StartResult startWork(std::optional<download::Action> action = std::nullopt);
+    // The same on a controller thread; the end comes as a WorkStarted notification. False when
+    // a start is still running (nothing else happens).
+    bool startWorkAsync(std::optional<download::Action> action = std::nullopt);
+
+    // Loads a resume file on the calling thread: connects to its recorder, rebuilds the work
+    // and deletes the file. False when the file is not usable (its message was shown) or the
+    // connect failed; the file then stays.
+    bool loadResumeFile(const std::filesystem::path& file);
+
+    // Saved connection sets. Saving writes the connected recorders in list order (false and no
+    // file when there is none, or the error was shown); loading starts one interactive connect
+    // per record, each after the previous connect thread took its parameters.
+    bool saveConnectionSet(const std::filesystem::path& file);
+    bool loadConnectionSet(const std::filesystem::path& file);
+
     platform::Event& exitEvent() { return exit_; }
     platform::Event& statusCancelEvent() { return statusCancel_; }
     EventList& eventList() { return events_; }
@@ -157,6 +185,7 @@ class Controller {
 
     std::unique_ptr<EventListNotes> eventNotes_;
     EventList events_;
+    DateQueryWaiter waiter_;
     SessionCatalogs catalogs_;
     download::WorkList work_;
     download::DownloadContext context_;

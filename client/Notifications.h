@@ -80,7 +80,7 @@ struct SessionRemoved {
 
 // A worker waits for the answer (QueuedUserPort::answer with this id) or the exit event.
 struct Question {
-    enum class Kind { Box, ExistingFile, Folder, SaveFile, OpenFile, OpenFiles };
+    enum class Kind { Box, ExistingFile, Folder, SaveFile, OpenFile, OpenFiles, Action, FrameRange };
     uint64_t id = 0;
     Kind kind = Kind::Box;
     std::string text;  // the box's text, or the folder dialog's caption
@@ -88,12 +88,26 @@ struct Question {
     std::filesystem::path path;  // the existing file, or where a dialog starts
     std::string filter;
     std::string defaultExtension;
-    bool offerResume = false;
+    bool offerResume = false;    // ExistingFile: resume offered; Action: the period choice offered
+    uint32_t frameCount = 0;     // FrameRange: the recording's frame count
+};
+
+// How a start of work ended (Controller::startWork).
+enum class StartResult {
+    Started,          // items were queued
+    NothingSelected,  // no event carries the selected mark
+    Declined,         // a question was cancelled, or nothing could be queued
+    OverMaximum,      // "Over the maximum channel number!" was shown
+};
+
+// The start of work that a front end handed to a controller thread has ended.
+struct WorkStarted {
+    StartResult result = StartResult::Declined;
 };
 
 using Notification =
     std::variant<MessageBoxNote, PanelNote, EventListChanged, WorkRowChanged, PlaybackPosition,
-                 FrameReady, SessionAdded, SessionRemoved, Question>;
+                 FrameReady, SessionAdded, SessionRemoved, Question, WorkStarted>;
 
 class NotificationQueue {
   public:

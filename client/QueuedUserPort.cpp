@@ -111,4 +111,25 @@ std::vector<std::filesystem::path> QueuedUserPort::openFilesDialog(
     return ask(std::move(q)).paths;
 }
 
+int QueuedUserPort::askAction(bool periodAllowed) {
+    Question q;
+    q.kind = Question::Kind::Action;
+    q.offerResume = periodAllowed;
+    const int choice = ask(std::move(q)).choice;
+    if (choice < 0 || choice > 3 || (choice == 3 && !periodAllowed)) return -1;
+    return choice;
+}
+
+bool QueuedUserPort::askFrameRange(uint32_t frameCount, uint32_t& start, uint32_t& end) {
+    Question q;
+    q.kind = Question::Kind::FrameRange;
+    q.frameCount = frameCount;
+    const auto a = ask(std::move(q));
+    // Only a range inside the recording counts; anything else is a cancel.
+    if (a.first < 1 || a.last < a.first || a.last > frameCount) return false;
+    start = a.first;
+    end = a.last;
+    return true;
+}
+
 }  // namespace fsv::client

@@ -20,6 +20,8 @@ struct Answer {
     int box = mb::kIdNo;
     ExistingFileAnswer existingFile = ExistingFileAnswer::Abort;
     std::vector<std::filesystem::path> paths;  // the chosen file or folder; empty: cancelled
+    int choice = -1;                           // Action: the choice; -1 cancelled
+    uint32_t first = 0, last = 0;              // FrameRange: 1-based; last 0 cancelled
 };
 
 class QueuedUserPort : public UserPort {
@@ -48,6 +50,8 @@ class QueuedUserPort : public UserPort {
                                          const std::string& filter) override;
     std::vector<std::filesystem::path> openFilesDialog(const std::filesystem::path& start,
                                                        const std::string& filter) override;
+    int askAction(bool periodAllowed) override;
+    bool askFrameRange(uint32_t frameCount, uint32_t& start, uint32_t& end) override;
 
   private:
     struct Pending {

@@ -78,6 +78,18 @@ public:
         if (one.empty()) return {};
         return {one};
     }
+
+    // The action dialog ("ToDo..."): 0 "Download && Play", 1 "Just Download", 2 "Just Play",
+    // 3 "Download && Play (Period)" (offered only with `periodAllowed`, exactly one event
+    // selected); -1 when cancelled. A port without the dialog cancels.
+    virtual int askAction(bool /*periodAllowed*/) { return -1; }
+
+    // The frame range dialog ("Select Download Period..."): `start` and `end` come back 1-based
+    // within 1 ... frameCount, start <= end; false when cancelled. A port without the dialog
+    // cancels.
+    virtual bool askFrameRange(uint32_t /*frameCount*/, uint32_t& /*start*/, uint32_t& /*end*/) {
+        return false;
+    }
 };
 
 }  // namespace fsv
