@@ -266,6 +266,30 @@ bool CoreBackend::closeChannel(int position) {
     return true;
 }
 
+bool CoreBackend::channelCommand(int position, download::PlayCommand command) {
+    bool done = false;
+    table_->withPlayer(position, [&](download::Player& p) { done = p.command(command); });
+    return done;
+}
+
+bool CoreBackend::goToFrame(int position, uint32_t frame) {
+    bool done = false;
+    table_->withPlayer(position, [&](download::Player& p) { done = p.goTo(frame); });
+    return done;
+}
+
+bool CoreBackend::setChannelSpeed(int position, int factor) {
+    bool done = false;
+    table_->withPlayer(position, [&](download::Player& p) { done = p.setSpeed(factor); });
+    return done;
+}
+
+std::optional<download::PlayStatus> CoreBackend::channelStatus(int position) const {
+    std::optional<download::PlayStatus> status;
+    table_->withPlayer(position, [&](download::Player& p) { status = p.playStatus(); });
+    return status;
+}
+
 // ---- the end -------------------------------------------------------------------------------
 
 void CoreBackend::shutdown() {

@@ -55,6 +55,10 @@ class CoreBackend : public ui::ViewerBackend, private net::StatusDisplay {
     bool hasChannel(int position) const override;
     bool pauseChannel(int position, bool pause) override;
     bool closeChannel(int position) override;
+    bool channelCommand(int position, download::PlayCommand command) override;
+    bool goToFrame(int position, uint32_t frame) override;
+    bool setChannelSpeed(int position, int factor) override;
+    std::optional<download::PlayStatus> channelStatus(int position) const override;
     download::ChannelTable& channels() { return *table_; }
     // The file of each channel position (empty: a free position or not a local file).
     std::vector<std::filesystem::path> channelFiles() const;

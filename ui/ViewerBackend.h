@@ -14,6 +14,7 @@
 
 #include "client/FrameSlot.h"
 #include "platform/Shared.h"
+#include "recordings/download/ChannelTable.h"
 
 namespace fsv::ui {
 
@@ -84,6 +85,12 @@ class ViewerBackend {
     virtual bool hasChannel(int position) const = 0;
     virtual bool pauseChannel(int position, bool pause) = 0;
     virtual bool closeChannel(int position) = 0;
+    // The control panel on the channel at a position, local file or stream alike; false (or
+    // nullopt) when there is none or it cannot do that.
+    virtual bool channelCommand(int position, download::PlayCommand command) = 0;
+    virtual bool goToFrame(int position, uint32_t frame) = 0;  // 0-based
+    virtual bool setChannelSpeed(int position, int factor) = 0;  // the speed menu, 1 ... 5
+    virtual std::optional<download::PlayStatus> channelStatus(int position) const = 0;
 
     // Ends everything: connect threads, sessions, the transport. Never hangs on a silent
     // recorder. Called once, before the windows go.

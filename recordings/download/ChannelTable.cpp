@@ -137,6 +137,14 @@ Player* ChannelTable::playerAt(int position) const {
     return slots_[position].player;
 }
 
+bool ChannelTable::withPlayer(int position, const std::function<void(Player&)>& f) const {
+    std::lock_guard lock(channelLock_);
+    if (position < 0 || position >= static_cast<int>(slots_.size()) || !slots_[position].player)
+        return false;
+    f(*slots_[position].player);
+    return true;
+}
+
 ChannelKind ChannelTable::kindAt(int position) const {
     std::lock_guard lock(channelLock_);
     if (position < 0 || position >= static_cast<int>(slots_.size())) return ChannelKind::LocalFile;

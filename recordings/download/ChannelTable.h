@@ -3,9 +3,13 @@
 // a page of them. Positions are 0-based; a free position holds no player.
 
 #include <cstdint>
+#include <functional>
 #include <mutex>
+#include <optional>
+#include <string>
 #include <vector>
 
+#include "platform/Shared.h"
 #include "platform/UserPort.h"
 
 namespace fsv::download {
@@ -13,10 +17,31 @@ namespace fsv::download {
 enum class ChannelKind : uint8_t { LocalFile = 0, RemoteStream = 1 };
 
 // Whatever occupies a channel. The table tells it which panel shows it (-1: none).
+// What the control panel asks of a channel, whatever plays in it.
+enum class PlayCommand { Play, Pause, StepBack, StepForward, First, Last, Slower, Faster };
+
+// Where a channel's playing stands, for the control panel.
+struct PlayStatus {
+    bool paused = false;
+    bool atEnd = false;   // held at the last frame
+    bool local = false;   // a local file (else a stream of a recorder)
+    uint32_t position = 0;    // the frame shown, 0-based
+    uint32_t frameCount = 0;  // 0: not known yet
+    int speed = 1;            // the factor, or the divisor when `slow`
+    bool slow = false;
+    SystemTime time{};        // the recording time of the frame shown
+    std::string caption;
+};
+
 class Player {
   public:
     virtual ~Player() = default;
     virtual void attachPanel(int panel) = 0;
+    // The control panel's commands; false where the player has none.
+    virtual bool command(PlayCommand) { return false; }
+    virtual bool goTo(uint32_t /*frame*/) { return false; }  // 0-based
+    virtual bool setSpeed(int /*factor*/) { return false; }   // the speed menu, 1 ... 5
+    virtual std::optional<PlayStatus> playStatus() const { return std::nullopt; }
 };
 
 class ChannelTable {
@@ -44,6 +69,10 @@ class ChannelTable {
     int usedCount() const;
     int size() const;  // array length, free positions included
     Player* playerAt(int position) const;
+    // Runs `f` with the player of a position under the table's lock, so that the player cannot
+    // go meanwhile (a player gives its position back before it is destroyed). False when the
+    // position is free. `f` must not wait for the player's thread.
+    bool withPlayer(int position, const std::function<void(Player&)>& f) const;
     ChannelKind kindAt(int position) const;
     Player* panelPlayer(int panel) const;  // nullptr: the panel shows "Empty"
     int pageFirst() const;
