@@ -1,6 +1,10 @@
 #include "recordings/download/Stream.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -14,6 +18,9 @@ namespace fsv::download {
 
 namespace {
 SystemClock systemClock;
+
+// How often a file stream's thread shows the bytes written so far.
+constexpr std::chrono::milliseconds kProgressInterval{100};
 
 std::string timeText(const std::string& hhmmss) {
     if (hhmmss.size() != 6) return hhmmss;
@@ -108,16 +115,12 @@ void Stream::takeReply(uint8_t kind, std::span<const uint8_t> body) {
         }
         if (kind == kReplyBlock) {
             auto b = parseBlockReply(body);
-            if (!b) return;
-            // One block at a time: this returns once the stream's thread has the block, which
-            // it takes only when the previous one is on disk.
-            blocks_.put(b->data, {&ended_, &stop_, &link_.stopEvent(), &queue_.stopEvent()});
+            if (b) writeBlock(b->data);
             return;
         }
         auto s = parseStatusReply(body, mode_);
         if (!s) return;
-        // Every block before the status has been handed over; the stream's thread writes what
-        // it still holds before it looks at the status.
+        // Every block before the status is in the file already: they came on this thread.
         std::lock_guard lock(lock_);
         lastStatus_ = *s;
         statusReceived_ = true;
@@ -175,48 +178,75 @@ void Stream::runFile() {
 
     const bool resume = plan.outcome == FilePlan::Outcome::Resume;
     const uint64_t startOffset = resume ? plan.offset : 0;
-    std::ofstream out(
-        plan.path, resume ? std::ios::binary | std::ios::app : std::ios::binary | std::ios::trunc);
+    const int fd = ::open(plan.path.c_str(),
+                          O_WRONLY | O_CREAT | O_CLOEXEC | (resume ? O_APPEND : O_TRUNC), 0666);
     // A file that cannot be opened ends the stream before anything is asked of the recorder.
-    if (!out) return finish(false);
+    if (fd < 0) return finish(false);
+    {
+        std::lock_guard lock(fileLock_);
+        fileFd_ = fd;
+    }
     ctx_.work.setReceived(item_.row, startOffset);
 
-    if (!sendOpen(net::stream::kOpen, resume ? 1 : 0, 0,
-                  resume ? static_cast<uint32_t>(plan.offset) : 0))
-        return finish(false);
-    // The header, a block (a recorder may send none before its blocks) or the status; a
-    // status without anything before it still goes through the size check below.
-    if (waitFor({&dataReady_, &status_ev_, &blocks_.ready()}) < 0) return finish(true);
-    std::vector<uint8_t> block;
+    const bool sent = sendOpen(net::stream::kOpen, resume ? 1 : 0, 0,
+                               resume ? static_cast<uint32_t>(plan.offset) : 0);
+    // The blocks go to the file as they come (writeBlock); meanwhile this thread shows the size
+    // and the progress, and waits for the status, a failed write or a stop. A status without
+    // anything before it still goes through the size check below.
+    auto stopped = [this] {
+        return stop_.isSet() || link_.stopEvent().isSet() ||
+               (ctx_.globalExit && ctx_.globalExit->isSet());
+    };
     bool sizeShown = false;
-    for (;;) {
-        // The status is looked at before the hand-over: every block sent before it is there by
-        // then. A block can arrive together with the header's signal, so look before waiting.
-        bool ended;
+    uint64_t shown = 0;
+    for (bool last = !sent; !last;) {
+        // Below 0: stopped, or the time for the next progress report.
+        const int fired = waitFor({&status_ev_, &fileFailed_, &dataReady_}, kProgressInterval);
+        last = fired == 0 || fired == 1 || (fired < 0 && stopped());
+        if (last) {
+            bool failed;
+            {
+                // Nothing is written after this: a write in progress finishes first.
+                std::lock_guard lock(fileLock_);
+                fileFd_ = -1;
+                failed = writeFailed_;
+            }
+            if (failed)
+                ctx_.user.messageBox(format("Write file fail!\n%s", plan.path.c_str()),
+                                     mb::kIconStop);
+        }
         {
             std::lock_guard lock(lock_);
-            ended = statusReceived_;
             if (!sizeShown && headerTaken_ && expectedSize_) {
                 ctx_.work.setSize(item_.row, expectedSize_);
                 sizeShown = true;
             }
         }
-        if (!blocks_.take(block)) {
-            if (ended || waitFor({&blocks_.ready(), &status_ev_}) < 0) break;
-            continue;
+        const uint64_t now = written_.load();
+        if (now != shown) {
+            ctx_.work.addReceived(item_.row, now - shown);
+            shown = now;
         }
-        out.write(reinterpret_cast<const char*>(block.data()),
-                  static_cast<std::streamsize>(block.size()));
-        out.flush();
-        if (!out) {
-            ctx_.user.messageBox(format("Write file fail!\n%s", plan.path.c_str()), mb::kIconStop);
-            break;
-        }
-        ctx_.work.addReceived(item_.row, block.size());
     }
-    out.close();
-    checkFileSize(plan.path, startOffset);
-    finish(true);
+    ::close(fd);
+    if (sent) checkFileSize(plan.path, startOffset);
+    finish(sent);
+}
+
+void Stream::writeBlock(std::span<const uint8_t> data) {
+    std::lock_guard lock(fileLock_);
+    if (fileFd_ < 0 || writeFailed_) return;
+    for (size_t at = 0; at < data.size();) {
+        const ssize_t n = ::write(fileFd_, data.data() + at, data.size() - at);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            writeFailed_ = true;
+            fileFailed_.set();
+            return;
+        }
+        at += static_cast<size_t>(n);
+        written_.fetch_add(static_cast<uint64_t>(n), std::memory_order_relaxed);
+    }
 }
 
 void Stream::checkFileSize(const std::string& path, uint64_t startOffset) {

@@ -13,7 +13,6 @@
 #include <vector>
 
 #include "platform/Event.h"
-#include "platform/Handoff.h"
 #include "recordings/download/ChannelTable.h"
 #include "recordings/download/Link.h"
 #include "recordings/download/PlayState.h"
@@ -57,14 +56,17 @@ class Stream : public Player {
     void attachPanel(int panel) override { panel_.store(panel); }
     int panel() const { return panel_.load(); }
 
-    // The dispatcher thread hands over a reply that carries this stream's cookie. For a file
-    // stream it first waits until the previous block is on disk (or the stream ends).
+    // The dispatcher thread hands over a reply that carries this stream's cookie. A file
+    // stream's block is written to the file on that thread before it returns: nothing is
+    // buffered, and a slow disk holds back the session.
     void takeReply(uint8_t kind, std::span<const uint8_t> body);
 
   private:
     void run();
     void runFile();
     void runPlay();
+    // A file stream's block, on the thread that delivers it; dropped once the file is closed.
+    void writeBlock(std::span<const uint8_t> data);
     // A file transfer the recorder ended as finished: the file must hold the size it announced
     // (or, without an announcement, the size the recording query listed). Otherwise the stream
     // fails with a message; bytes past that size are taken back off the file.
@@ -93,8 +95,14 @@ class Stream : public Player {
     platform::Event stop_{platform::Event::Reset::Manual};
     platform::Event status_ev_{platform::Event::Reset::Manual};
     platform::Event dataReady_{platform::Event::Reset::Auto};
-    // A file stream's one block: the dispatcher puts, the stream's thread takes and writes.
-    platform::Handoff blocks_;
+    // A file stream's output. The stream's thread opens and closes it; the blocks are written
+    // by the thread that delivers them (writeBlock), which costs no hand-off per block. The
+    // stream's thread reports the bytes written as progress now and then.
+    std::mutex fileLock_;
+    int fileFd_ = -1;           // guarded by fileLock_
+    bool writeFailed_ = false;  // guarded by fileLock_
+    std::atomic<uint64_t> written_{0};
+    platform::Event fileFailed_{platform::Event::Reset::Manual};
     platform::Event ended_{platform::Event::Reset::Manual};
     platform::Event never_{platform::Event::Reset::Manual};
 

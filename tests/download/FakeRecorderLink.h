@@ -5,6 +5,7 @@
 
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -48,6 +49,9 @@ class FakeRecorderLink : public SessionLink {
     // Mode 11: the connection drops after this many blocks (0: never).
     size_t dropAfterBlocks = 0;
     size_t blockSize = 1000;
+    // Mode 11: called on the recorder's thread once the session has taken each block (the
+    // count of blocks taken so far).
+    std::function<void(size_t)> afterBlock;
     bool answerFrameCount = true;
     uint16_t protocol = 35;
 
@@ -111,6 +115,7 @@ class FakeRecorderLink : public SessionLink {
                         static_cast<uint32_t>(blocks++),
                         std::span<const uint8_t>(rec.bytes.data() + at, n));
                     reply(net::stream::kData, r->cookie, body);
+                    if (afterBlock) afterBlock(blocks);
                 }
                 auto st = net::encodeStreamStatusBody(0, uint8_t{0});
                 reply(net::stream::kStatus, r->cookie, std::span(st.data(), 2));

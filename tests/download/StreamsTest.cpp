@@ -127,6 +127,38 @@ TEST_F(Streams, FileDownloadWritesTheRecordersBytes) {
     EXPECT_TRUE(port.saw("Recorder - Cam A: 08:05:09 finish download."));
 }
 
+TEST_F(Streams, FileBlockIsOnDiskWhenItsDeliveryReturns) {
+    // Nothing is buffered between the session and the file: a slow disk holds the session back.
+    recordings["20070101080509001"].bytes = pattern(10500);
+    openSession();
+    WorkItem item = fileItem("20070101080509");
+    std::vector<std::pair<uint64_t, uint64_t>> seen;  // expected and actual size, per block
+    link->afterBlock = [&](size_t blocks) {
+        std::error_code ec;
+        seen.emplace_back(std::min<uint64_t>(blocks * link->blockSize, 10500),
+                          fs::file_size(item.outputPath, ec));
+    };
+    ASSERT_TRUE(session->enqueue(item));
+    ASSERT_TRUE(waitIdle());
+    ASSERT_EQ(seen.size(), 11u);
+    for (auto& [expected, actual] : seen) EXPECT_EQ(actual, expected);
+    EXPECT_EQ(readAll(item.outputPath), recordings["20070101080509001"].bytes);
+}
+
+TEST_F(Streams, FailedFileWriteStopsTheStream) {
+    recordings["20070101080509001"].bytes = pattern(5000);
+    ctx.settings.alwaysOverwrite = true;
+    openSession();
+    WorkItem item = fileItem("20070101080509");
+    item.outputPath = "/dev/full";  // every write fails: no space left
+    ASSERT_TRUE(session->enqueue(item));
+    ASSERT_TRUE(waitIdle());
+    EXPECT_TRUE(port.saw("Write file fail!\n/dev/full"));
+    EXPECT_EQ(work.rows()[0].state, RowState::Stopped);
+    EXPECT_EQ(work.rows()[0].received, 0u);
+    EXPECT_EQ(reports.all().back().second, EndReport::Stopped);
+}
+
 TEST_F(Streams, DroppedFileDownloadResumesAtItsByteOffset) {
     recordings["20070101080509001"].bytes = pattern(25000);
     openSession();
