@@ -40,8 +40,13 @@ void ServerSession::onTransport(int event, const uint8_t* data, uint32_t length)
         // here: the same order, one message at a time, without the hop through the dispatcher
         // thread for every block.
         if (length > 0 && data[0] == cmd::kStreamData && inbox_.idle() && !stop_.isSet()) {
+            // The time spent on it (a slow disk under a file stream) is no silence of the
+            // recorder: the stall limit waits meanwhile.
+            heard();
+            handling_.store(true, std::memory_order_release);
             dispatch(Message{data[0], ByteSpan(data, length)});
             heard();
+            handling_.store(false, std::memory_order_release);
             return;
         }
         // Returns once the dispatcher has the message; stopping drops it.
@@ -71,13 +76,18 @@ void ServerSession::dispatcher() {
         // handed straight to its stream counts as heard too.
         std::optional<std::chrono::milliseconds> wait;
         if (env_.timing.stallLimit) {
+            // Looked at before the time: a message handled just now is then seen as heard.
+            const bool handling = handling_.load(std::memory_order_acquire);
             const auto quiet = std::chrono::duration_cast<std::chrono::milliseconds>(
                 std::chrono::steady_clock::now() - lastHeard());
-            if (quiet >= *env_.timing.stallLimit) {
+            if (handling) {
+                wait = *env_.timing.stallLimit;
+            } else if (quiet >= *env_.timing.stallLimit) {
                 onStall();
                 break;
+            } else {
+                wait = *env_.timing.stallLimit - quiet;
             }
-            wait = *env_.timing.stallLimit - quiet;
         }
         const int w = platform::waitAny(events, wait);
         if (w == 1 || w == 3) break;  // stop, or the global exit

@@ -253,6 +253,8 @@ class ServerSession {
     platform::Handoff inbox_;  // the one message between the transport and the dispatcher
     // When the session last heard from the recorder (steady clock ticks): the stall limit.
     std::atomic<std::chrono::steady_clock::rep> lastHeard_{0};
+    // The transport's thread is handing stream data straight to its stream.
+    std::atomic<bool> handling_{false};
 
     mutable std::recursive_mutex sendLock_;  // every sender; also guards the key
     std::optional<Bytes> key_;

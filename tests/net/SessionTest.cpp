@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <future>
+#include <thread>
 
 #include "ScriptedPeer.h"
 #include "ktcrypto/KtCrypto.h"
@@ -72,9 +74,10 @@ struct Rig {
     RecordingSink sink;
     std::unique_ptr<ServerSession> session;
 
-    explicit Rig(std::chrono::milliseconds keyWait = 10s) {
+    explicit Rig(std::chrono::milliseconds keyWait = 10s,
+                 std::optional<std::chrono::milliseconds> stallLimit = std::nullopt) {
         SessionEnvironment env{
-            manager, user, cancel, nullptr, &sink, nullptr, SessionTiming{keyWait}};
+            manager, user, cancel, nullptr, &sink, nullptr, SessionTiming{keyWait, stallLimit}};
         session = std::make_unique<ServerSession>(env);
     }
 
@@ -304,4 +307,24 @@ TEST(Session, OtherMessagesGoToTheirHandlersOneAtATime) {
     ASSERT_TRUE(done.wait(5s));
     std::lock_guard lock(m);
     EXPECT_EQ(got[0], a);
+}
+
+TEST(Session, SlowStreamDataIsNoStallButSilenceAfterItIs) {
+    // A slow disk under a file stream holds the session back; that is not a silent recorder.
+    Rig rig(10s, 2s);
+    ASSERT_TRUE(rig.loginAt(35));
+    std::atomic<bool> stalledWhileHandling{true};
+    platform::Event handled(platform::Event::Reset::Manual);
+    rig.session->setHandler(cmd::kStreamData, [&](ServerSession& s, const Message&) {
+        std::this_thread::sleep_for(3s);
+        stalledWhileHandling.store(s.stalled());
+        handled.set();
+    });
+    rig.peer.writeMessage(encodeStreamReply(stream::kData, 7, Bytes{0, 0, 0, 0, 1, 2}));
+    ASSERT_TRUE(handled.wait(10s));
+    EXPECT_FALSE(stalledWhileHandling.load());
+    const auto start = std::chrono::steady_clock::now();
+    while (!rig.session->stalled() && std::chrono::steady_clock::now() - start < 10s)
+        std::this_thread::sleep_for(10ms);
+    EXPECT_TRUE(rig.session->stalled());
 }
