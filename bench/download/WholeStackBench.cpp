@@ -6,7 +6,7 @@
 //   bench_download_stack            one 200 MB recording, then 16 cameras x 12 MB at once
 //   FSV_BENCH_MB=20                 shrinks the single recording (MB)
 //   FSV_BENCH_CAMERA_MB=4           shrinks each of the 16 cameras' recordings (MB)
-//   FSV_BENCH_ROUNDS=5              rounds of the single-recording comparison (median shown)
+//   FSV_BENCH_ROUNDS=5              rounds of each comparison (median shown)
 //
 // Sixteen cameras of one recorder session go through its one file queue, one after another;
 // sixteen sessions (one connection per camera) download side by side.
@@ -31,6 +31,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "net/HeadlessConnect.h"
@@ -384,9 +385,9 @@ int main() {
     const double blocks = static_cast<double>(single) / kBlock;
     std::printf("  processor time per block: loopback with writing %.1f us, whole stack %.1f us\n",
                 median(rawCpu) / blocks * 1e6, median(stackCpu) / blocks * 1e6);
-    fs::remove_all(one);
 
-    // Sixteen cameras of one recorder at once, against one camera of the same size alone.
+    // Sixteen cameras of one recorder at once, against one camera of the same size alone. The
+    // rounds take turns with the loopback baseline (writing the single recording), as above.
     const fs::path many = dir / "many";
     for (int c = 1; c <= kCameras; ++c)
         writeRecording(many / fsv::format("Cam%02d", c) / kDate / (std::string(kTime) + ".avi"),
@@ -394,25 +395,42 @@ int main() {
     const StackRun alone = downloadThroughStack(many, dir / "out-alone", 1);
     ok = verify(many, dir / "out-alone", 1) && ok;
     fs::remove_all(dir / "out-alone");
-    const StackRun all = downloadThroughStack(many, dir / "out-many", kCameras);
-    ok = verify(many, dir / "out-many", kCameras) && ok;
-    fs::remove_all(dir / "out-many");
-    const StackRun apart = downloadThroughStack(many, dir / "out-apart", kCameras, true);
-    ok = verify(many, dir / "out-apart", kCameras) && ok;
-    fs::remove_all(dir / "out-apart");
     const size_t total = perCamera * kCameras;
+    StackRun all, apart;
+    std::vector<double> allRatios, apartRatios, allSeconds, apartSeconds;
+    for (int round = 0; round < rounds; ++round) {
+        const double base = rawLoopback(source, dir / "raw.avi");
+        fs::remove(dir / "raw.avi");
+        all = downloadThroughStack(many, dir / "out-many", kCameras);
+        ok = verify(many, dir / "out-many", kCameras) && ok && all.finished == kCameras;
+        fs::remove_all(dir / "out-many");
+        apart = downloadThroughStack(many, dir / "out-apart", kCameras, true);
+        ok = verify(many, dir / "out-apart", kCameras) && ok && apart.finished == kCameras;
+        fs::remove_all(dir / "out-apart");
+        allSeconds.push_back(all.seconds);
+        apartSeconds.push_back(apart.seconds);
+        allRatios.push_back(mbps(total, all.seconds) / mbps(single, base));
+        apartRatios.push_back(mbps(total, apart.seconds) / mbps(single, base));
+    }
+    fs::remove_all(one);
     std::printf("%-44s %10.3f %10.1f %8s\n", "whole stack, 1 camera alone", alone.seconds,
                 mbps(perCamera, alone.seconds), "");
-    for (const auto& [name, r] : {std::pair{"16 cameras, one session's file queue", &all},
-                                  std::pair{"16 cameras, a session each, at once", &apart}}) {
-        std::printf("%-44s %10.3f %10.1f %8.2f\n", name, r->seconds, mbps(total, r->seconds),
-                    mbps(total, r->seconds) / rawRate);
-        std::printf("%-44s %10.3f %10s %8s\n", "  first of the 16 files finished after",
+    for (const auto& [name, r, seconds, ratioList] :
+         {std::tuple{"16 cameras, one session's file queue", &all, &allSeconds, &allRatios},
+          std::tuple{"16 cameras, a session each, at once", &apart, &apartSeconds, &apartRatios}}) {
+        const double secs = median(*seconds);
+        std::printf("%-44s %10.3f %10.1f %8.2f\n", name, secs, mbps(total, secs),
+                    median(*ratioList));
+        std::string list;
+        for (double v : *ratioList) list += fsv::format(" %.2f", v);
+        std::printf("  ratio per round (median above):%s\n", list.c_str());
+        std::printf("%-44s %10.3f %10s %8s\n", "  first file finished after (last round)",
                     r->firstDone, "", "");
-        std::printf("%-44s %10.3f %10s %8s\n", "  last of the 16 files finished after", r->lastDone,
-                    "", "");
+        std::printf("%-44s %10.3f %10s %8s\n", "  last file finished after", r->lastDone, "", "");
     }
-    std::printf("(ratios of the 16-camera rows: total MB/s against the loopback with writing)\n");
+    std::printf(
+        "(ratios of the 16-camera rows: total MB/s against the loopback with writing in the same "
+        "round)\n");
 
     // Memory: resident growth while the streams run (recorder-sim's side included).
     std::printf(
