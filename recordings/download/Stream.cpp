@@ -199,10 +199,12 @@ void Stream::runFile() {
     };
     bool sizeShown = false;
     uint64_t shown = 0;
-    for (bool last = !sent; !last;) {
+    for (bool last = false; !last;) {
         // Below 0: stopped, or the time for the next progress report.
-        const int fired = waitFor({&status_ev_, &fileFailed_, &dataReady_}, kProgressInterval);
-        last = fired == 0 || fired == 1 || (fired < 0 && stopped());
+        const int fired = sent
+                              ? waitFor({&status_ev_, &fileFailed_, &dataReady_}, kProgressInterval)
+                              : platform::kWaitTimeout;
+        last = !sent || fired == 0 || fired == 1 || (fired < 0 && stopped());
         if (last) {
             bool failed;
             {
