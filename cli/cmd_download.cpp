@@ -33,7 +33,7 @@
 
 #include "CommandSupport.h"
 #include "Commands.h"
-#include "ResumeWork.h"
+#include "client/ResumeWork.h"
 #include "net/HeadlessConnect.h"
 #include "platform/ScriptedUserPort.h"
 #include "platform/Shared.h"
@@ -239,7 +239,7 @@ int runWork(fsv::net::HeadlessConnection& connection, const fsv::ConnectRequest&
     header.port = request.port;
     header.id = request.id;
     header.password = request.password;
-    fsv::cli::AutoResume autoResume(platform::dataFolder(),
+    fsv::client::AutoResume autoResume(platform::dataFolder(),
                                     std::max(0, catalog->connectionNumber()), header);
     std::vector<dl::WorkItem> queued;
     bool warned = false;
@@ -530,7 +530,7 @@ int runResume(const ResumeArgs& args) {
     // On failure the file stays, to be loaded again later.
     if (!fsv::cli::openConnection(connection, request, args.noPlainLogin)) return 1;
     auto catalog = catalogs.catalog(*connection.session());
-    auto rebuilt = fsv::cli::rebuildWork(loaded.value.records, *catalog, waiter, user,
+    auto rebuilt = fsv::client::rebuildWork(loaded.value.records, *catalog, waiter, user,
                                          std::chrono::seconds(args.waitSeconds));
     if (rebuilt.cancelled) {
         fsv::cli::printError(fsv::cli::queryFailure(*connection.session()));

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <system_error>
 
+#include "client/ResumeWork.h"
 #include "state/ResumeFile.h"
 
 namespace fsv::client {
@@ -15,6 +16,19 @@ bool insertDescending(std::vector<int>& queue, int value) {
     queue.insert(at, value);
     return true;
 }
+
+namespace {
+
+state::ResumeHeader headerOf(const net::ServerSession& session) {
+    state::ResumeHeader h;
+    h.port = session.port();
+    h.address = session.address();
+    h.id = session.id();
+    h.password = session.password();
+    return h;
+}
+
+}  // namespace
 
 struct Controller::Session {
     SessionId id = -1;
@@ -428,24 +442,7 @@ void Controller::destroy(std::unique_ptr<Session> s) {
 
 bool Controller::writeUnfinished(Session& s, const std::vector<download::WorkItem>& items,
                                  const fs::path& path) {
-    state::ResumeData data;
-    data.header.port = s.session->port();
-    data.header.address = s.session->address();
-    data.header.id = s.session->id();
-    data.header.password = s.session->password();
-    for (auto& item : items) {
-        if (item.mode() == state::kPlayOnlyType) continue;
-        state::ResumeRecord r;
-        r.listFlag = item.queue == download::QueueKind::Video ? 0 : 1;
-        r.type = item.mode();
-        r.camera = item.channelCode;
-        r.eventKey = item.eventKey;
-        r.path = item.outputPath;
-        r.firstFrame = item.firstFrame;
-        r.lastFrame = item.lastFrame;
-        r.dateId = item.dateId;
-        data.records.push_back(std::move(r));
-    }
+    const state::ResumeData data = resumeDataOf(headerOf(*s.session), items);
     if (data.records.empty()) return false;
     std::string error;
     if (!state::saveResumeFile(path, data, &error)) {

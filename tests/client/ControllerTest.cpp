@@ -267,6 +267,8 @@ TEST(Controller, RecorderDroppingTheLinkMidDownloadLeavesItsWorkAsTempFile) {
             EXPECT_EQ(kept.value.records[0].eventKey, item.eventKey);
             EXPECT_EQ(kept.value.records[0].path, item.outputPath);
             EXPECT_EQ(kept.value.records[0].type, 11);
+            // A camera's file download is looked up among the cameras when it is taken up.
+            EXPECT_EQ(kept.value.records[0].listFlag, 0);
         } else {
             EXPECT_FALSE(fs::exists(data / "kept.rsm"));
         }

@@ -1,8 +1,7 @@
 #pragma once
-// Resume files of fsv's downloads: the work items as resume records, the connection's
-// automatic file kept up to date while the work runs, and the work rebuilt from a loaded
-// file's records (the days they need are asked for first).
-#if defined(FSV_DOWNLOAD_SESSIONS)
+// Work items as resume records and back: the record of one item, the connection's automatic
+// file kept up to date while the work runs, and the work rebuilt from a loaded file's records
+// (the days they need are asked for first). Every front end writes and reads work this way.
 
 #include <chrono>
 #include <filesystem>
@@ -16,9 +15,15 @@
 #include "recordings/download/Work.h"
 #include "state/ResumeFile.h"
 
-namespace fsv::cli {
+namespace fsv::client {
 
+// The record of one item. Byte 0 tells where the rebuild looks the channel up: 1 among the
+// audio channels (audio-queue items), 0 among the cameras (file- and video-queue items).
 state::ResumeRecord resumeRecordOf(const download::WorkItem& item);
+// The file of a connection: its login data and one record per item; "Just Play" work is never
+// kept.
+state::ResumeData resumeDataOf(const state::ResumeHeader& header,
+                               const std::vector<download::WorkItem>& items);
 
 // The automatic resume file ("Auto<k+1>.rsm" in the data folder) of one connection.
 class AutoResume {
@@ -55,6 +60,4 @@ RebuiltWork rebuildWork(const std::vector<state::ResumeRecord>& records, Recorde
                         DateQueryWaiter& waiter, UserPort& user,
                         std::chrono::milliseconds replyTimeout);
 
-}  // namespace fsv::cli
-
-#endif  // FSV_DOWNLOAD_SESSIONS
+}  // namespace fsv::client

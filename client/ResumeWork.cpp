@@ -1,7 +1,6 @@
-#include "ResumeWork.h"
-#if defined(FSV_DOWNLOAD_SESSIONS)
+#include "client/ResumeWork.h"
 
-namespace fsv::cli {
+namespace fsv::client {
 
 namespace dl = fsv::download;
 
@@ -18,11 +17,17 @@ state::ResumeRecord resumeRecordOf(const dl::WorkItem& item) {
     return r;
 }
 
-bool AutoResume::write(const std::vector<dl::WorkItem>& unfinished, std::string* error) {
+state::ResumeData resumeDataOf(const state::ResumeHeader& header,
+                               const std::vector<dl::WorkItem>& items) {
     state::ResumeData data;
-    data.header = header_;
-    for (auto& item : unfinished)
+    data.header = header;
+    for (auto& item : items)
         if (item.action != dl::Action::JustPlay) data.records.push_back(resumeRecordOf(item));
+    return data;
+}
+
+bool AutoResume::write(const std::vector<dl::WorkItem>& unfinished, std::string* error) {
+    const state::ResumeData data = resumeDataOf(header_, unfinished);
     return state::writeAutoResumeFile(lock_, folder_, number_, data, error) ==
            state::ResumeWrite::Written;
 }
@@ -117,6 +122,4 @@ RebuiltWork rebuildWork(const std::vector<state::ResumeRecord>& records, Recorde
     return out;
 }
 
-}  // namespace fsv::cli
-
-#endif  // FSV_DOWNLOAD_SESSIONS
+}  // namespace fsv::client
