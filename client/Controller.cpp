@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "client/ResumeWork.h"
+#include "recordings/download/ChannelTable.h"
 #include "state/ResumeFile.h"
 
 namespace fsv::client {
@@ -35,7 +36,13 @@ struct Controller::Session {
     // Shared with a connect that still waits for the server information, so that a recorder
     // closing the link meanwhile cannot pull the session from under it.
     std::shared_ptr<net::ServerSession> session;
+    // Its own context: the end-of-stream reports go to this recorder's catalog, and the queues'
+    // moves rewrite this session's automatic resume file.
+    std::unique_ptr<download::DownloadContext> context;
+    std::unique_ptr<download::CatalogReporter> reporter;
     std::unique_ptr<download::SessionDownloads> downloads;
+    // Set once with `downloads`, before any work is queued; the queues' workers read it.
+    download::DownloadSession* queues = nullptr;
     std::vector<download::WorkItem> leftAtDrop;  // the work when the recorder closed the link
     state::ResumeLock resumeLock;
 };
@@ -74,6 +81,10 @@ class Controller::SessionPort : public UserPort {
                                           const std::string& filter) override {
         return outer_.openFilesDialog(start, filter);
     }
+    int askAction(bool periodAllowed) override { return outer_.askAction(periodAllowed); }
+    bool askFrameRange(uint32_t frameCount, uint32_t& start, uint32_t& end) override {
+        return outer_.askFrameRange(frameCount, start, end);
+    }
 
   private:
     Controller& c_;
@@ -106,12 +117,17 @@ Controller::Controller(Options options, UserPort& user, NotificationQueue& notes
       eventNotes_(std::make_unique<EventListNotes>(*this)),
       events_(eventNotes_.get()),
       catalogs_(events_, port_.get(), &waiter_),
-      context_(*port_, work_) {
+      context_(*port_, work_),
+      settings_(options_.settings ? *options_.settings : state::readSettings(state::settingsPath())) {
     last_.kind = 0xFFFF;
     last_.port = kDefaultPort;
     last_.id.clear();
     context_.globalExit = &exit_;
     context_.settings = options_.download;
+    // The settings file has the last word on these two (its "Tell" is on unless set off).
+    context_.settings.tellWhenFinished = settings_.tell;
+    context_.settings.alwaysOverwrite = settings_.overwrite;
+    context_.freeSpace = options_.freeSpace;
     work_.setListener([this](const download::WorkRow& row) { notes_.push(WorkRowChanged{row}); });
     transport_ = std::make_unique<net::ConnectionManager>(options_.transport);
     housekeeping_ = std::thread([this] { housekeeping(); });
@@ -197,8 +213,39 @@ void Controller::connectThread() {
     if (which != 0) return;
     std::lock_guard lock(sessionLock_);
     for (auto& s : sessions_)
-        if (s->id == id && !s->downloads)
-            s->downloads = std::make_unique<download::SessionDownloads>(context_, *s->session);
+        if (s->id == id) makeDownloads(*s);
+}
+
+void Controller::makeDownloads(Session& s) {
+    if (s.downloads) return;
+    s.context = std::make_unique<download::DownloadContext>(*port_, work_);
+    download::DownloadContext& c = *s.context;
+    c.channels = context_.channels;
+    c.display = context_.display;
+    c.clock = context_.clock;
+    c.globalExit = context_.globalExit;
+    c.freeSpace = context_.freeSpace;
+    c.makeDecoder = context_.makeDecoder;
+    c.settings = context_.settings;
+    s.reporter = std::make_unique<download::CatalogReporter>(events_, catalogs_.catalog(*s.session));
+    c.reporter = s.reporter.get();
+    Session* self = &s;
+    c.workMoved = [this, self] { saveAutoResume(*self); };
+    s.downloads = std::make_unique<download::SessionDownloads>(c, *s.session);
+    s.queues = &s.downloads->downloads();
+}
+
+void Controller::saveAutoResume(Session& s) {
+    download::DownloadSession* queues = s.queues;
+    const int number = s.session->connectionNumber();
+    if (!queues || number < 0) return;
+    const state::ResumeHeader header = headerOf(*s.session);
+    std::string error;
+    const auto written = state::writeAutoResumeFile(
+        s.resumeLock, options_.dataFolder, number,
+        [&] { return resumeDataOf(header, queues->unfinished()); }, &error);
+    if (written == state::ResumeWrite::Failed && !error.empty())
+        port_->messageBox(error, mb::kIconStop, false);
 }
 
 std::optional<SessionId> Controller::connectAndWait(const ConnectRequest& request) {
@@ -215,8 +262,7 @@ std::optional<SessionId> Controller::connectAndWait(const ConnectRequest& reques
     std::lock_guard lock(sessionLock_);
     for (auto& s : sessions_)
         if (s->id == id) {
-            if (!s->downloads)
-                s->downloads = std::make_unique<download::SessionDownloads>(context_, *s->session);
+            makeDownloads(*s);
             return id;
         }
     return std::nullopt;  // closed meanwhile
@@ -504,21 +550,238 @@ void Controller::runResumeFile() {
         resumeQueue_.erase(resumeQueue_.begin());
         if (!resumeQueue_.empty()) resumeEv_.set();
     }
-    if (onResumeFile && !exiting() && !onResumeFile(file)) return;  // kept for a later start
+    if (exiting()) return;
+    // By default the file is loaded, which deletes it once its work was taken up.
+    if (!onResumeFile) {
+        loadResumeFile(file);
+        return;
+    }
+    if (!onResumeFile(file)) return;  // kept for a later start
     std::error_code ec;
     fs::remove(file, ec);
 }
 
 // ---- work -------------------------------------------------------------------------------------
 
-StartResult Controller::startWork(std::optional<download::Action>) { return StartResult::Declined; }
+namespace {
+
+// One selected event, as startWork finds it in the event list.
+struct Picked {
+    SessionId session = -1;
+    bool audio = false;
+    uint16_t code = 0;
+    std::string channelName;
+    int day = -1, event = -1;
+    std::string date, time;
+    uint32_t dateId = 0;
+    uint64_t size = 0;
+};
+
+}  // namespace
+
+std::string Controller::lastDestination() const {
+    std::lock_guard lock(destinationLock_);
+    return lastDestination_;
+}
+
+StartResult Controller::startWork(std::optional<download::Action> given) {
+    namespace dl = download;
+    if (exiting()) return StartResult::Declined;
+    // 1. The selection: every event marked 1 of every recorder whose queues exist.
+    std::vector<Picked> picked;
+    {
+        std::lock_guard lock(sessionLock_);
+        for (auto& s : sessions_) {
+            const int r = s->session->connectionNumber();
+            auto catalog = r >= 0 && s->queues ? catalogs_.catalogOf(r) : nullptr;
+            if (!catalog) continue;
+            std::lock_guard listLock(events_.lock());
+            for (bool audio : {false, true})
+                for (auto& ch : audio ? catalog->audioChannels() : catalog->cameras())
+                    for (auto& day : events_.days(r, ch.position)) {
+                        if (!day.loaded) continue;
+                        for (auto& e : events_.events(r, ch.position, day.position)) {
+                            if (e.mark != kMarkSelected) continue;
+                            picked.push_back({s->id, audio, ch.code, ch.name, day.position,
+                                              e.position, day.date, e.time, day.dateId, e.size});
+                        }
+                    }
+        }
+    }
+    if (picked.empty()) return StartResult::NothingSelected;
+
+    // 2. The action; audio in the selection transfers the whole selection as files.
+    const bool anyAudio =
+        std::any_of(picked.begin(), picked.end(), [](const Picked& p) { return p.audio; });
+    dl::Action action;
+    if (anyAudio) {
+        action = dl::Action::JustDownload;
+    } else if (given) {
+        action = *given;
+    } else {
+        const int choice = port_->askAction(picked.size() == 1);
+        if (choice < 0 || choice > 3) return StartResult::Declined;
+        action = static_cast<dl::Action>(choice);
+    }
+    if (action == dl::Action::DownloadAndPlayPeriod && picked.size() != 1)
+        return StartResult::Declined;
+
+    // 3. Work that shows video needs a channel per camera whose queue shows nothing yet.
+    if (action != dl::Action::JustDownload) {
+        int needed = 0;
+        {
+            std::lock_guard lock(sessionLock_);
+            for (auto& s : sessions_) {
+                std::vector<uint16_t> cameras;
+                for (auto& p : picked)
+                    if (p.session == s->id && !p.audio) cameras.push_back(p.code);
+                if (!cameras.empty() && s->queues) needed += s->queues->camerasWithoutStream(cameras);
+            }
+        }
+        const int inUse = context_.channels ? context_.channels->usedCount() : 0;
+        if (!dl::checkChannelLimit(*port_, needed, inUse, settings_.maxChannel))
+            return StartResult::OverMaximum;
+    }
+
+    // 4. A period by frames: the recording's frame count, then the range (1-based).
+    dl::FrameRange frames;
+    if (action == dl::Action::DownloadAndPlayPeriod) {
+        const Picked& p = picked[0];
+        dl::WorkItem probe;
+        probe.channelCode = p.code;
+        probe.eventKey = p.date + p.time;
+        uint32_t count = dl::kDefaultFrameCount;
+        {
+            // The query waits for the recorder (at most its time limit, or until the session
+            // stops or the program exits) with the list held, so that the session stays.
+            std::lock_guard lock(sessionLock_);
+            Session* s = nullptr;
+            for (auto& e : sessions_)
+                if (e->id == p.session) s = e.get();
+            if (!s || !s->queues) return StartResult::Declined;
+            count = s->queues->queryFrameCount(probe.recorderKey(), p.dateId);
+        }
+        uint32_t first = 1, last = count;
+        for (;;) {
+            if (!port_->askFrameRange(count, first, last)) return StartResult::Declined;
+            const auto check = dl::checkFrameRange(first, last, count, &frames);
+            if (check == dl::FrameRangeCheck::Ok) break;
+            if (check == dl::FrameRangeCheck::EndBeforeStart)
+                port_->messageBox(dl::kEndBeforeStartText, mb::kIconStop, true);
+        }
+    }
+
+    // 5. The destination, with room for everything selected.
+    uint64_t total = 0;
+    for (auto& p : picked) total += p.size;
+    const std::string root =
+        dl::chooseDestination(lastDestination(), total, *port_,
+                              context_.freeSpace ? context_.freeSpace : dl::systemFreeSpace());
+    if (root.empty()) return StartResult::Declined;
+    {
+        std::lock_guard lock(destinationLock_);
+        lastDestination_ = root;
+    }
+
+    // 6 and 7. The items in their queues, the marks, and each recorder's automatic file.
+    int queued = 0;
+    {
+        std::lock_guard lock(sessionLock_);
+        for (auto& s : sessions_) {
+            if (!s->queues) continue;
+            int mine = 0;
+            for (auto& p : picked) {
+                if (p.session != s->id) continue;
+                dl::WorkItem item;
+                item.queue = p.audio ? dl::QueueKind::Audio
+                                     : (action == dl::Action::JustDownload ? dl::QueueKind::File
+                                                                           : dl::QueueKind::Video);
+                item.action = p.audio ? dl::Action::JustDownload : action;
+                item.channelCode = p.code;
+                item.channelName = p.channelName;
+                item.dayPosition = p.day;
+                item.eventPosition = p.event;
+                item.eventKey = p.date + p.time;
+                item.dateId = p.dateId;
+                item.size = p.size;
+                if (action == dl::Action::DownloadAndPlayPeriod) {
+                    item.firstFrame = frames.first;
+                    item.lastFrame = frames.last;
+                }
+                if (item.action != dl::Action::JustPlay)
+                    item.outputPath = dl::makeOutputPath({root, item.queue, item.channelCode,
+                                                          p.date, p.time, p.dateId,
+                                                          item.lastFrame});
+                if (s->queues->enqueue(std::move(item))) ++mine;
+            }
+            queued += mine;
+        }
+        if (queued == 0) return StartResult::Declined;
+        events_.queueSelection();
+        for (auto& s : sessions_) {
+            const bool mine = std::any_of(picked.begin(), picked.end(),
+                                          [&](const Picked& p) { return p.session == s->id; });
+            if (mine) saveAutoResume(*s);
+        }
+    }
+    return StartResult::Started;
+}
 
 bool Controller::startWorkAsync(std::optional<download::Action> action) {
-    notes_.push(WorkStarted{startWork(action)});
+    std::lock_guard lock(starterLock_);
+    if (exiting() || starting_.exchange(true)) return false;
+    if (starter_.joinable()) starter_.join();  // the one before has ended
+    try {
+        starter_ = std::thread([this, action] {
+            const StartResult result = startWork(action);
+            notes_.push(WorkStarted{result});
+            starting_.store(false);
+        });
+    } catch (const std::system_error&) {
+        starting_.store(false);
+        return false;
+    }
     return true;
 }
 
-bool Controller::loadResumeFile(const fs::path&) { return false; }
+bool Controller::loadResumeFile(const fs::path& file) {
+    const auto loaded = state::loadResumeFile(file);
+    // A file that cannot be read is passed by without a word.
+    if (loaded.status == state::ReadStatus::Missing ||
+        loaded.status == state::ReadStatus::Unreadable)
+        return false;
+    // A file cut short may still name work that was never read: it stays as it is.
+    if (loaded.status != state::ReadStatus::Ok) {
+        port_->messageBox(loaded.message, mb::kIconStop, false);
+        return false;
+    }
+    const auto id = connectAndWait(state::toConnectRequest(loaded.value.header));
+    if (!id) return false;  // the file stays for another time
+
+    std::shared_ptr<RecorderCatalog> catalog;
+    {
+        std::lock_guard lock(sessionLock_);
+        for (auto& s : sessions_)
+            if (s->id == *id) catalog = catalogs_.catalog(*s->session);
+    }
+    if (!catalog) return false;
+    // Waits for the days the records need, without the list's lock.
+    auto rebuilt =
+        rebuildWork(loaded.value.records, *catalog, waiter_, *port_, options_.replyTimeout);
+    if (rebuilt.cancelled) return false;
+    // Deleted before the work is queued: the file may be this connection's automatic file,
+    // which the queues rewrite from now on.
+    std::error_code ec;
+    fs::remove(file, ec);
+    std::lock_guard lock(sessionLock_);
+    for (auto& s : sessions_) {
+        if (s->id != *id || !s->queues) continue;
+        for (auto& item : rebuilt.items) s->queues->enqueue(item);
+        saveAutoResume(*s);
+        return true;
+    }
+    return false;
+}
 
 bool Controller::saveConnectionSet(const fs::path&) { return false; }
 
@@ -540,6 +803,11 @@ bool Controller::shutDown(bool ask) {
     // The housekeeping thread may be closing a session; it ends before the list is emptied.
     if (housekeeping_.joinable()) housekeeping_.join();
     waitConnect();
+    {
+        // A start in progress ends with the exit event (its questions and waits watch it).
+        std::lock_guard lock(starterLock_);
+        if (starter_.joinable()) starter_.join();
+    }
     std::vector<std::unique_ptr<Session>> all;
     {
         std::lock_guard lock(sessionLock_);

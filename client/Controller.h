@@ -7,6 +7,7 @@
 // notification queue, by session id, never by pointer.
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <ctime>
 #include <filesystem>
@@ -28,6 +29,7 @@
 #include "recordings/download/Link.h"
 #include "recordings/download/SessionBinding.h"
 #include "recordings/download/Work.h"
+#include "state/Settings.h"
 
 namespace fsv::client {
 
@@ -51,6 +53,13 @@ class Controller {
         platform::Event* exitEvent = nullptr;
         // Shows and hides the status window of a connect in progress; none: nothing shown.
         net::StatusDisplay* status = nullptr;
+        // The user settings; none: read from FarsightViewer.ini at start. "Tell" and
+        // "Overwrite" replace the download settings' flags, "MaxChannel" limits new work.
+        std::optional<state::Settings> settings;
+        // The free space of a folder's disk; none: the system's.
+        download::FreeSpaceFn freeSpace;
+        // How long a date query of a resume file's rebuild waits for its answer.
+        std::chrono::milliseconds replyTimeout{30000};
     };
     struct SessionSummary {
         SessionId id = -1;
@@ -144,6 +153,10 @@ class Controller {
     bool saveConnectionSet(const std::filesystem::path& file);
     bool loadConnectionSet(const std::filesystem::path& file);
 
+    // The destination folder the last started work went to (empty before any).
+    std::string lastDestination() const;
+    const state::Settings& settings() const { return settings_; }
+
     platform::Event& exitEvent() { return exit_; }
     platform::Event& statusCancelEvent() { return statusCancel_; }
     EventList& eventList() { return events_; }
@@ -166,6 +179,11 @@ class Controller {
     // Steps after a successful login: the session list, its id, the notes.
     SessionId adopt(std::shared_ptr<net::ServerSession> session);
     std::unique_ptr<net::ServerSession> newSession();
+    // Under the session-list lock: the session's queues, once its server information is in.
+    void makeDownloads(Session& s);
+    // Rewrites the session's automatic resume file from its queues (skipped while another
+    // rewrite holds the file).
+    void saveAutoResume(Session& s);
     // `items` of the session as a resume file at `path`; false when there was nothing to keep.
     bool writeUnfinished(Session& s, const std::vector<download::WorkItem>& items,
                          const std::filesystem::path& path);
@@ -190,6 +208,13 @@ class Controller {
     download::WorkList work_;
     download::DownloadContext context_;
     std::unique_ptr<net::ConnectionManager> transport_;
+    state::Settings settings_;
+
+    mutable std::mutex destinationLock_;
+    std::string lastDestination_;
+    std::mutex starterLock_;
+    std::atomic<bool> starting_{false};
+    std::thread starter_;  // startWorkAsync
 
     mutable std::mutex sessionLock_;
     std::vector<std::unique_ptr<Session>> sessions_;
