@@ -5,6 +5,7 @@
 
 #include "client/ResumeWork.h"
 #include "recordings/download/ChannelTable.h"
+#include "state/ConnectionSet.h"
 #include "state/ResumeFile.h"
 
 namespace fsv::client {
@@ -783,9 +784,56 @@ bool Controller::loadResumeFile(const fs::path& file) {
     return false;
 }
 
-bool Controller::saveConnectionSet(const fs::path&) { return false; }
+// ---- connection sets -------------------------------------------------------------------------
 
-bool Controller::loadConnectionSet(const fs::path&) { return false; }
+bool Controller::saveConnectionSet(const fs::path& file) {
+    // The list cannot change while it is written.
+    std::lock_guard lock(sessionLock_);
+    std::vector<ConnectRequest> requests;
+    for (auto& s : sessions_) {
+        ConnectRequest r;
+        r.kind = s->session->kind();
+        r.port = s->session->port();
+        r.address = s->session->address();
+        r.id = s->session->id();
+        r.password = s->session->password();
+        requests.push_back(std::move(r));
+    }
+    std::string message;
+    switch (state::saveConnectionSet(file, requests, &message)) {
+        case state::SaveSet::Written:
+            return true;
+        case state::SaveSet::NothingToSave:
+            return false;  // no file, no word
+        case state::SaveSet::Failed:
+            port_->messageBox(message.empty() ? state::kFailedToSaveFile : message, mb::kIconStop,
+                              false);
+            return false;
+    }
+    return false;
+}
+
+bool Controller::loadConnectionSet(const fs::path& file) {
+    auto loaded = state::loadConnectionSet(file);
+    switch (loaded.status) {
+        case state::ReadStatus::Ok:
+        case state::ReadStatus::Damaged:  // the complete records are connected
+            break;
+        case state::ReadStatus::Missing:
+            loaded.message = state::kReadFileFail;
+            [[fallthrough]];
+        default:
+            port_->messageBox(loaded.message, mb::kIconStop, false);
+            return false;
+    }
+    bool any = false;
+    // One connect at a time: each record waits until the connect thread took its parameters.
+    for (auto& request : loaded.value) {
+        if (exiting()) break;
+        any |= connect(request);
+    }
+    return any;
+}
 
 // ---- shut-down -----------------------------------------------------------------------------
 
