@@ -1,6 +1,7 @@
 #include "client/Controller.h"
 
 #include <algorithm>
+#include <map>
 #include <system_error>
 
 #include "client/ResumeWork.h"
@@ -92,6 +93,76 @@ class Controller::SessionPort : public UserPort {
     UserPort& outer_;
 };
 
+// The server information on its way to the catalogs, the last one of each session kept.
+class Controller::InfoSink : public net::ServerInfoSink {
+  public:
+    explicit InfoSink(net::ServerInfoSink& next) : next_(next) {}
+    void serverInfo(net::ServerSession& session, const net::ServerInfo& info,
+                    bool refresh) override {
+        {
+            std::lock_guard lock(mutex_);
+            infos_[&session] = info;
+        }
+        next_.serverInfo(session, info, refresh);
+    }
+    void sessionEnding(net::ServerSession& session) override {
+        {
+            std::lock_guard lock(mutex_);
+            infos_.erase(&session);
+        }
+        next_.sessionEnding(session);
+    }
+    std::optional<net::ServerInfo> of(const net::ServerSession* session) const {
+        std::lock_guard lock(mutex_);
+        auto it = infos_.find(session);
+        if (it == infos_.end()) return std::nullopt;
+        return it->second;
+    }
+
+  private:
+    net::ServerInfoSink& next_;
+    mutable std::mutex mutex_;
+    std::map<const net::ServerSession*, net::ServerInfo> infos_;
+};
+
+// Passes everything on and keeps the first message text: why a programmatic connect failed.
+class Controller::FirstMessagePort : public UserPort {
+  public:
+    explicit FirstMessagePort(UserPort& outer) : outer_(outer) {}
+    int messageBox(const std::string& text, unsigned type, bool direct) override {
+        {
+            std::lock_guard lock(mutex_);
+            if (first_.empty()) first_ = text;
+        }
+        return outer_.messageBox(text, type, direct);
+    }
+    void post(PanelMessage message, intptr_t wParam, intptr_t lParam) override {
+        outer_.post(message, wParam, lParam);
+    }
+    ExistingFileAnswer askExistingFile(const fs::path& path, bool offerResume) override {
+        return outer_.askExistingFile(path, offerResume);
+    }
+    fs::path chooseFolder(const fs::path& start, const std::string& text) override {
+        return outer_.chooseFolder(start, text);
+    }
+    fs::path saveFileDialog(const fs::path& start, const std::string& filter,
+                            const std::string& ext) override {
+        return outer_.saveFileDialog(start, filter, ext);
+    }
+    fs::path openFileDialog(const fs::path& start, const std::string& filter) override {
+        return outer_.openFileDialog(start, filter);
+    }
+    std::string first() const {
+        std::lock_guard lock(mutex_);
+        return first_;
+    }
+
+  private:
+    UserPort& outer_;
+    mutable std::mutex mutex_;
+    std::string first_;
+};
+
 // The event list's changes as notifications; its refresh request wakes the housekeeping thread.
 class Controller::EventListNotes : public EventListListener {
   public:
@@ -120,6 +191,7 @@ Controller::Controller(Options options, UserPort& user, NotificationQueue& notes
       catalogs_(events_, port_.get(), &waiter_),
       context_(*port_, work_),
       settings_(options_.settings ? *options_.settings : state::readSettings(state::settingsPath())) {
+    infoSink_ = std::make_unique<InfoSink>(catalogs_);
     last_.kind = 0xFFFF;
     last_.port = kDefaultPort;
     last_.id.clear();
@@ -152,10 +224,17 @@ std::vector<fs::path> Controller::startUp() {
 
 // ---- connecting ----------------------------------------------------------------------------
 
-std::unique_ptr<net::ServerSession> Controller::newSession() {
-    net::SessionEnvironment env{*transport_, *port_,          statusCancel_,  &exit_,
-                                &catalogs_,  options_.status, options_.timing};
-    return std::make_unique<net::ServerSession>(env);
+std::shared_ptr<net::ServerSession> Controller::newSession(
+    std::shared_ptr<FirstMessagePort>* first) {
+    auto port = std::make_shared<FirstMessagePort>(*port_);
+    if (first) *first = port;
+    net::SessionEnvironment env{*transport_,     *port,          statusCancel_,  &exit_,
+                                infoSink_.get(), options_.status, options_.timing};
+    // The port lives as long as the session that talks to it.
+    std::shared_ptr<net::ServerSession> session(new net::ServerSession(env),
+                                                [port](net::ServerSession* s) { delete s; });
+    session->refusePlainLogin(options_.refusePlainLogin);
+    return session;
 }
 
 SessionId Controller::adopt(std::shared_ptr<net::ServerSession> session) {
@@ -267,6 +346,97 @@ std::optional<SessionId> Controller::connectAndWait(const ConnectRequest& reques
             return id;
         }
     return std::nullopt;  // closed meanwhile
+}
+
+std::optional<SessionId> Controller::connectAndWait(
+    const ConnectRequest& request, std::string* error,
+    std::optional<std::chrono::milliseconds> infoTimeout) {
+    std::string why;
+    auto fail = [&](std::string text) {
+        if (error) *error = std::move(text);
+        return std::nullopt;
+    };
+    if (exiting()) return fail(net::kTextConnectFail);
+    std::shared_ptr<FirstMessagePort> first;
+    std::shared_ptr<net::ServerSession> raw = newSession(&first);
+    // A stall says so, whatever the wait that it ended made of it.
+    auto reason = [&](const char* fallback) {
+        std::string text = raw->stalled() ? raw->stallText() : first->first();
+        return text.empty() ? std::string(fallback) : text;
+    };
+    if (!raw->connectAndLogin(request)) return fail(reason(net::kTextConnectFail));
+    const SessionId id = adopt(raw);
+    // The wait also ends when the link is lost (reply-failed): a recorder that drops it here
+    // does not leave the caller waiting for ever.
+    auto ok = raw->createReplyOk();
+    auto failed = raw->createReplyFailed();
+    int w = platform::kWaitTimeout;
+    if (raw->requestInformation()) {
+        w = platform::waitAny({ok.get(), &statusCancel_, &exit_, &raw->stopEvent(), failed.get()},
+                              infoTimeout);
+    } else if (!raw->closedByRecorder()) {
+        // A request that could not be sent: the link is going; its end says so shortly.
+        failed->wait(std::chrono::seconds(5));
+    }
+    raw->closeReplyOk();
+    raw->closeReplyFailed();
+    // The days can end the wait after a channel list that could not be read: still a failure.
+    if (raw->channelListUnreadable()) {
+        why = reason(net::kTextUnreadableChannels);
+    } else if (w == 0) {
+        std::lock_guard lock(sessionLock_);
+        for (auto& s : sessions_)
+            if (s->id == id) {
+                makeDownloads(*s);
+                return id;
+            }
+        why = reason(net::kTextConnectFail);  // closed meanwhile
+    } else if (raw->closedByRecorder() && !raw->stalled()) {
+        why = format(state::kClosedByRemote, raw->recorderName().c_str(), request.address.c_str());
+    } else {
+        why = reason(w == platform::kWaitTimeout
+                         ? "Timeout when getting the information from remote host."
+                         : net::kTextConnectFail);
+    }
+    endSession(id);
+    return fail(why);
+}
+
+void Controller::endSession(SessionId id) {
+    std::unique_ptr<Session> s;
+    {
+        std::lock_guard lock(sessionLock_);
+        auto it =
+            std::find_if(sessions_.begin(), sessions_.end(), [&](auto& e) { return e->id == id; });
+        if (it == sessions_.end()) return;
+        s = std::move(*it);
+        sessions_.erase(it);
+    }
+    destroy(std::move(s));
+}
+
+std::optional<net::ServerInfo> Controller::serverInfo(SessionId id) const {
+    std::lock_guard lock(sessionLock_);
+    for (auto& s : sessions_)
+        if (s->id == id) return infoSink_->of(s->session.get());
+    return std::nullopt;
+}
+
+bool Controller::withSession(SessionId id, const std::function<void(net::ServerSession&)>& f) {
+    std::lock_guard lock(sessionLock_);
+    for (auto& s : sessions_)
+        if (s->id == id) {
+            f(*s->session);
+            return true;
+        }
+    return false;
+}
+
+bool Controller::idle() {
+    std::lock_guard lock(sessionLock_);
+    for (auto& s : sessions_)
+        if (s->queues && !s->queues->idle()) return false;
+    return true;
 }
 
 ConnectRequest Controller::lastRequest() const {
@@ -479,12 +649,14 @@ void Controller::destroy(std::unique_ptr<Session> s) {
     // The queues end first; then the session (it deletes nothing of the event list itself).
     s->downloads.reset();
     state::deleteAutoResumeFile(s->resumeLock, options_.dataFolder, number);
+    SessionRemoved note{id, s->session->closedByRecorder(), s->session->stalled(), {}};
+    if (note.stalled) note.stallText = s->session->stallText();
     s->session.reset();
     if (number >= 0) {
         std::lock_guard lock(events_.lock());
         events_.removeRecorder(number);
     }
-    notes_.push(SessionRemoved{id});
+    notes_.push(std::move(note));
 }
 
 bool Controller::writeUnfinished(Session& s, const std::vector<download::WorkItem>& items,
@@ -758,30 +930,45 @@ bool Controller::loadResumeFile(const fs::path& file) {
     }
     const auto id = connectAndWait(state::toConnectRequest(loaded.value.header));
     if (!id) return false;  // the file stays for another time
+    const RebuiltWork rebuilt = takeUpWork(*id, loaded.value.records, file);
+    if (rebuilt.cancelled) return false;
+    // Taken up, even when none of its records found its recording.
+    std::error_code ec;
+    fs::remove(file, ec);
+    return true;
+}
 
+RebuiltWork Controller::takeUpWork(SessionId id, const std::vector<state::ResumeRecord>& records,
+                                   const fs::path& file,
+                                   const std::function<bool(const download::WorkItem&)>& keep) {
+    RebuiltWork rebuilt;
     std::shared_ptr<RecorderCatalog> catalog;
     {
         std::lock_guard lock(sessionLock_);
         for (auto& s : sessions_)
-            if (s->id == *id) catalog = catalogs_.catalog(*s->session);
+            if (s->id == id) catalog = catalogs_.catalog(*s->session);
     }
-    if (!catalog) return false;
+    if (!catalog) {
+        rebuilt.cancelled = true;
+        return rebuilt;
+    }
     // Waits for the days the records need, without the list's lock.
-    auto rebuilt =
-        rebuildWork(loaded.value.records, *catalog, waiter_, *port_, options_.replyTimeout);
-    if (rebuilt.cancelled) return false;
+    rebuilt = rebuildWork(records, *catalog, waiter_, *port_, options_.replyTimeout);
+    if (rebuilt.cancelled || rebuilt.items.empty()) return rebuilt;
     // Deleted before the work is queued: the file may be this connection's automatic file,
     // which the queues rewrite from now on.
     std::error_code ec;
-    fs::remove(file, ec);
+    if (!file.empty()) fs::remove(file, ec);
     std::lock_guard lock(sessionLock_);
     for (auto& s : sessions_) {
-        if (s->id != *id || !s->queues) continue;
-        for (auto& item : rebuilt.items) s->queues->enqueue(item);
+        if (s->id != id || !s->queues) continue;
+        for (auto& item : rebuilt.items)
+            if (!keep || keep(item)) s->queues->enqueue(item);
         saveAutoResume(*s);
-        return true;
+        return rebuilt;
     }
-    return false;
+    rebuilt.cancelled = true;  // the session went meanwhile
+    return rebuilt;
 }
 
 // ---- connection sets -------------------------------------------------------------------------
