@@ -953,7 +953,7 @@ RebuiltWork Controller::takeUpWork(SessionId id, const std::vector<state::Resume
         return rebuilt;
     }
     // Waits for the days the records need, without the list's lock.
-    rebuilt = rebuildWork(records, *catalog, waiter_, *port_, options_.replyTimeout);
+    rebuilt = rebuildWork(records, *catalog, waiter_, *port_, options_.replyTimeout, &exit_);
     if (rebuilt.cancelled || rebuilt.items.empty()) return rebuilt;
     // Deleted before the work is queued: the file may be this connection's automatic file,
     // which the queues rewrite from now on.

@@ -42,7 +42,7 @@ void AutoResume::remove() { state::deleteAutoResumeFile(lock_, folder_, number_)
 
 RebuiltWork rebuildWork(const std::vector<state::ResumeRecord>& records, RecorderCatalog& catalog,
                         DateQueryWaiter& waiter, UserPort& user,
-                        std::chrono::milliseconds replyTimeout) {
+                        std::chrono::milliseconds replyTimeout, platform::Event* exit) {
     RebuiltWork out;
     EventList& list = catalog.list();
     const int r = catalog.connectionNumber();
@@ -79,7 +79,7 @@ RebuiltWork rebuildWork(const std::vector<state::ResumeRecord>& records, Recorde
         for (auto& d : list.days(r, channel))
             if (d.position == day) loaded = d.loaded;
         if (!loaded) {
-            PeriodQuery query(waiter, &user, nullptr);
+            PeriodQuery query(waiter, &user, exit);
             query.replyTimeout = replyTimeout;
             query.askOnTimeout = false;
             const auto summary = query.run(catalog, {channel}, {date, "000000", date, "235959"});

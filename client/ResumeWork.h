@@ -55,9 +55,10 @@ struct RebuiltWork {
 
 // The work of a resume file's records on the catalog's recorder: each record's channel, day
 // (by date and date id) and event are looked up, days not loaded yet are asked for, and the
-// items come back with the append flag set and their events marked queued.
+// items come back with the append flag set and their events marked queued. The exit event,
+// when given, ends a wait for a day (nothing is rebuilt then).
 RebuiltWork rebuildWork(const std::vector<state::ResumeRecord>& records, RecorderCatalog& catalog,
                         DateQueryWaiter& waiter, UserPort& user,
-                        std::chrono::milliseconds replyTimeout);
+                        std::chrono::milliseconds replyTimeout, platform::Event* exit = nullptr);
 
 }  // namespace fsv::client
