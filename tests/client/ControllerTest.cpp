@@ -15,6 +15,7 @@
 #include "client/Controller.h"
 #include "client/QueuedUserPort.h"
 #include "platform/ScriptedUserPort.h"
+#include "recordings/PeriodQuery.h"
 #include "state/ResumeFile.h"
 
 using namespace fsv;
@@ -413,6 +414,18 @@ TEST(Controller, ShutDownEndsEveryThreadEvenWithAQuestionNobodyAnswers) {
         c->waitConnect();
         ASSERT_TRUE(c->connectAndWait(gate.request()).has_value());
         ASSERT_EQ(c->sessionCount(), 2);
+        // Work started on a controller thread waits for its action question, which nobody
+        // answers either: the exit ends it too.
+        auto catalog = c->catalogs().catalogOf(c->sessions()[1].connectionNumber);
+        ASSERT_TRUE(catalog);
+        PeriodQuery query(c->dateWaiter(), &port, &exitEvent);
+        query.askOnTimeout = false;
+        ASSERT_EQ(query.run(*catalog, {catalog->channelOfCode(net::kCamera, 1)},
+                            {"20261201", "000000", "20261201", "235959"})
+                      .outcome,
+                  PeriodOutcome::Selected);
+        ASSERT_TRUE(c->startWorkAsync());
+        EXPECT_FALSE(c->startWorkAsync());  // one start at a time
 
         // Nobody drains the queue: the exit question waits until the exit event ends it.
         std::thread closer([&] {
