@@ -182,7 +182,6 @@ class Controller::EventListNotes : public EventListListener {
 
 Controller::Controller(Options options, UserPort& user, NotificationQueue& notes)
     : options_(std::move(options)),
-      user_(user),
       notes_(notes),
       port_(std::make_unique<SessionPort>(*this, user)),
       exit_(options_.exitEvent ? *options_.exitEvent : ownExit_),

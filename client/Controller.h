@@ -218,7 +218,6 @@ class Controller {
     void sessionGone(const void* session);  // the recorder closed the link (transport thread)
 
     Options options_;
-    UserPort& user_;
     NotificationQueue& notes_;
     std::unique_ptr<SessionPort> port_;  // what the sessions and queues talk to
 
