@@ -200,6 +200,8 @@ Controller::Controller(Options options, UserPort& user, NotificationQueue& notes
     context_.settings.tellWhenFinished = settings_.tell;
     context_.settings.alwaysOverwrite = settings_.overwrite;
     context_.freeSpace = options_.freeSpace;
+    context_.channels = options_.channels;
+    context_.display = options_.display;
     work_.setListener([this](const download::WorkRow& row) { notes_.push(WorkRowChanged{row}); });
     transport_ = std::make_unique<net::ConnectionManager>(options_.transport);
     housekeeping_ = std::thread([this] { housekeeping(); });
