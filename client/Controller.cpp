@@ -1,6 +1,7 @@
 #include "client/Controller.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <map>
 #include <system_error>
 
@@ -47,6 +48,11 @@ struct Controller::Session {
     download::DownloadSession* queues = nullptr;
     std::vector<download::WorkItem> leftAtDrop;  // the work when the recorder closed the link
     state::ResumeLock resumeLock;
+    // A wait on the recorder outside the list's lock (the frame count query) pins the session:
+    // its end waits for the pins to go, after its stop event has ended those waits.
+    std::mutex pinLock;
+    std::condition_variable unpinned;
+    int pins = 0;
 };
 
 // What the sessions and their queues talk to: everything passes on to the front end's port,
@@ -645,8 +651,13 @@ void Controller::closeChannel(int channel) {
 void Controller::destroy(std::unique_ptr<Session> s) {
     const SessionId id = s->id;
     const int number = s->session->connectionNumber();
-    // A connect still waiting for this session's information ends now.
+    // A connect still waiting for this session's information ends now, and so does a wait of
+    // a start; the start lets go of the session before it goes.
     s->session->stopEvent().set();
+    {
+        std::unique_lock lock(s->pinLock);
+        s->unpinned.wait(lock, [&] { return s->pins == 0; });
+    }
     // The queues end first; then the session (it deletes nothing of the event list itself).
     s->downloads.reset();
     state::deleteAutoResumeFile(s->resumeLock, options_.dataFolder, number);
@@ -824,16 +835,22 @@ StartResult Controller::startWork(std::optional<download::Action> given) {
         dl::WorkItem probe;
         probe.channelCode = p.code;
         probe.eventKey = p.date + p.time;
-        uint32_t count = dl::kDefaultFrameCount;
+        // The query waits for the recorder (at most its time limit, or until the session
+        // stops or the program exits) with the session pinned instead of the list held.
+        Session* s = nullptr;
         {
-            // The query waits for the recorder (at most its time limit, or until the session
-            // stops or the program exits) with the list held, so that the session stays.
             std::lock_guard lock(sessionLock_);
-            Session* s = nullptr;
             for (auto& e : sessions_)
-                if (e->id == p.session) s = e.get();
-            if (!s || !s->queues) return StartResult::Declined;
-            count = s->queues->queryFrameCount(probe.recorderKey(), p.dateId);
+                if (e->id == p.session && e->queues) s = e.get();
+            if (!s) return StartResult::Declined;
+            std::lock_guard pin(s->pinLock);
+            ++s->pins;
+        }
+        const uint32_t count = s->queues->queryFrameCount(probe.recorderKey(), p.dateId);
+        {
+            std::lock_guard pin(s->pinLock);
+            --s->pins;
+            s->unpinned.notify_all();
         }
         uint32_t first = 1, last = count;
         for (;;) {
