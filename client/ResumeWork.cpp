@@ -26,20 +26,6 @@ state::ResumeData resumeDataOf(const state::ResumeHeader& header,
     return data;
 }
 
-bool AutoResume::write(const std::vector<dl::WorkItem>& unfinished, std::string* error) {
-    const state::ResumeData data = resumeDataOf(header_, unfinished);
-    return state::writeAutoResumeFile(lock_, folder_, number_, data, error) ==
-           state::ResumeWrite::Written;
-}
-
-std::optional<std::filesystem::path> AutoResume::keepAsTemp(std::string* error) {
-    auto kept = state::keepAutoResumeFileAsTemp(lock_, folder_, number_, error);
-    state::deleteAutoResumeFile(lock_, folder_, number_);
-    return kept;
-}
-
-void AutoResume::remove() { state::deleteAutoResumeFile(lock_, folder_, number_); }
-
 RebuiltWork rebuildWork(const std::vector<state::ResumeRecord>& records, RecorderCatalog& catalog,
                         DateQueryWaiter& waiter, UserPort& user,
                         std::chrono::milliseconds replyTimeout, platform::Event* exit) {

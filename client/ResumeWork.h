@@ -1,7 +1,7 @@
 #pragma once
-// Work items as resume records and back: the record of one item, the connection's automatic
-// file kept up to date while the work runs, and the work rebuilt from a loaded file's records
-// (the days they need are asked for first). Every front end writes and reads work this way.
+// Work items as resume records and back: the record of one item, a connection's file of
+// items, and the work rebuilt from a loaded file's records (the days they need are asked for
+// first). Every front end writes and reads work this way.
 
 #include <chrono>
 #include <filesystem>
@@ -24,28 +24,6 @@ state::ResumeRecord resumeRecordOf(const download::WorkItem& item);
 // kept.
 state::ResumeData resumeDataOf(const state::ResumeHeader& header,
                                const std::vector<download::WorkItem>& items);
-
-// The automatic resume file ("Auto<k+1>.rsm" in the data folder) of one connection.
-class AutoResume {
-  public:
-    AutoResume(std::filesystem::path folder, int connectionNumber, state::ResumeHeader header)
-        : folder_(std::move(folder)), number_(connectionNumber), header_(std::move(header)) {}
-
-    // Rewrites the file with `unfinished`; skipped when a rewrite is in progress.
-    bool write(const std::vector<download::WorkItem>& unfinished, std::string* error = nullptr);
-    // The recorder closed the connection: the file is kept as "Temp<k>.rsm" and the automatic
-    // file goes. Returns the kept file.
-    std::optional<std::filesystem::path> keepAsTemp(std::string* error = nullptr);
-    // The work ended in order: the file goes.
-    void remove();
-    std::filesystem::path path() const { return state::autoResumePath(folder_, number_); }
-
-  private:
-    std::filesystem::path folder_;
-    int number_;
-    state::ResumeHeader header_;
-    state::ResumeLock lock_;
-};
 
 struct RebuiltWork {
     std::vector<download::WorkItem> items;
