@@ -7,18 +7,17 @@
 // the recorder's own bytes (resumable at a byte offset), "avi" takes the frames one by one and
 // writes our AVI file (continued from its last frame). What an earlier run left unfinished is
 // continued; --overwrite starts every file anew. Exits non-zero when any recording failed.
-// While the work runs, the connection's automatic resume file "Auto<k+1>.rsm" in the data
-// folder lists what is unfinished; a recorder that drops the connection leaves it as
-// "Temp<k>.rsm", which `fsv resume` connects with and finishes.
+// The work runs on the client controller, which keeps the connection's automatic resume file
+// "Auto<k+1>.rsm" in the data folder up to date while it runs; what is left unfinished at the
+// end is kept there, or as "Temp<k>.rsm" when the recorder dropped the connection, and
+// `fsv resume` connects with it and finishes it.
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>

@@ -16,7 +16,6 @@
 #include "platform/Shared.h"
 #include "platform/Text.h"
 #include "recordings/PeriodQuery.h"
-#include "recordings/SessionCatalogs.h"
 
 namespace {
 
