@@ -234,8 +234,7 @@ int runWork(fsv::cli::Session& session, const fsv::ConnectRequest& request,
                                   ? fsv::state::tempResumePath(platform::dataFolder(), number)
                                   : fsv::state::autoResumePath(platform::dataFolder(), number);
         std::string error;
-        if (fsv::state::saveResumeFile(file, fsv::client::resumeDataOf(header, unfinished),
-                                       &error))
+        if (fsv::state::saveResumeFile(file, fsv::client::resumeDataOf(header, unfinished), &error))
             kept = file;
         else
             progress.message("cannot write " + file.string() + ": " + error);
@@ -404,8 +403,8 @@ int runDownload(const DownloadArgs& args) {
         switch (dl::checkFrameRange(static_cast<uint32_t>(args.first),
                                     static_cast<uint32_t>(args.last), count, &frames)) {
             case dl::FrameRangeCheck::OutOfRange:
-                rangeError = fsv::format(
-                    "fsv download: frames run from 1 to %u in this recording", count);
+                rangeError =
+                    fsv::format("fsv download: frames run from 1 to %u in this recording", count);
                 return false;
             case dl::FrameRangeCheck::EndBeforeStart:
                 rangeError = dl::kEndBeforeStartText;
@@ -462,7 +461,7 @@ int runDownload(const DownloadArgs& args) {
     if (!items.empty()) {
         for (auto& s : audio)
             list.setMark(fsv::kMarkNone, r, s.channel, s.item.dayPosition, s.item.eventPosition);
-        const dl::Action action = !avi     ? dl::Action::JustDownload
+        const dl::Action action = !avi    ? dl::Action::JustDownload
                                   : range ? dl::Action::DownloadAndPlayPeriod
                                           : dl::Action::DownloadAndPlay;
         if (const int code = start(action)) return code;
@@ -555,8 +554,8 @@ int runResume(const ResumeArgs& args) {
     std::vector<dl::WorkItem> items;
     auto keep = [&](const dl::WorkItem& item) {
         std::error_code ec;
-        if (item.queue != dl::QueueKind::Video &&
-            fs::file_size(item.outputPath, ec) == item.size && !ec) {
+        if (item.queue != dl::QueueKind::Video && fs::file_size(item.outputPath, ec) == item.size &&
+            !ec) {
             ++run.skipped;
             progress.message("already downloaded: " + item.outputPath);
             return false;

@@ -195,7 +195,8 @@ Controller::Controller(Options options, UserPort& user, NotificationQueue& notes
       events_(eventNotes_.get()),
       catalogs_(events_, port_.get(), &waiter_),
       context_(*port_, work_),
-      settings_(options_.settings ? *options_.settings : state::readSettings(state::settingsPath())) {
+      settings_(options_.settings ? *options_.settings
+                                  : state::readSettings(state::settingsPath())) {
     infoSink_ = std::make_unique<InfoSink>(catalogs_);
     last_.kind = 0xFFFF;
     last_.port = kDefaultPort;
@@ -235,7 +236,7 @@ std::shared_ptr<net::ServerSession> Controller::newSession(
     std::shared_ptr<FirstMessagePort>* first) {
     auto port = std::make_shared<FirstMessagePort>(*port_);
     if (first) *first = port;
-    net::SessionEnvironment env{*transport_,     *port,          statusCancel_,  &exit_,
+    net::SessionEnvironment env{*transport_,     *port,           statusCancel_,  &exit_,
                                 infoSink_.get(), options_.status, options_.timing};
     // The port lives as long as the session that talks to it.
     std::shared_ptr<net::ServerSession> session(new net::ServerSession(env),
@@ -314,7 +315,8 @@ void Controller::makeDownloads(Session& s) {
     c.freeSpace = context_.freeSpace;
     c.makeDecoder = context_.makeDecoder;
     c.settings = context_.settings;
-    s.reporter = std::make_unique<download::CatalogReporter>(events_, catalogs_.catalog(*s.session));
+    s.reporter =
+        std::make_unique<download::CatalogReporter>(events_, catalogs_.catalog(*s.session));
     c.reporter = s.reporter.get();
     Session* self = &s;
     c.workMoved = [this, self] { saveAutoResume(*self); };
@@ -820,7 +822,8 @@ StartResult Controller::startWork(std::optional<download::Action> given) {
                 std::vector<uint16_t> cameras;
                 for (auto& p : picked)
                     if (p.session == s->id && !p.audio) cameras.push_back(p.code);
-                if (!cameras.empty() && s->queues) needed += s->queues->camerasWithoutStream(cameras);
+                if (!cameras.empty() && s->queues)
+                    needed += s->queues->camerasWithoutStream(cameras);
             }
         }
         const int inUse = context_.channels ? context_.channels->usedCount() : 0;
@@ -900,9 +903,9 @@ StartResult Controller::startWork(std::optional<download::Action> given) {
                     item.lastFrame = frames.last;
                 }
                 if (item.action != dl::Action::JustPlay)
-                    item.outputPath = dl::makeOutputPath({root, item.queue, item.channelCode,
-                                                          p.date, p.time, p.dateId,
-                                                          item.lastFrame});
+                    item.outputPath =
+                        dl::makeOutputPath({root, item.queue, item.channelCode, p.date, p.time,
+                                            p.dateId, item.lastFrame});
                 if (s->queues->enqueue(std::move(item))) ++mine;
             }
             queued += mine;

@@ -103,9 +103,9 @@ class Controller {
     std::optional<SessionId> connectAndWait(const ConnectRequest& request);
     // The same, with why it failed in `error`: the stall, the first message the session gave,
     // the recorder closing the link, or the time-out. A session that failed is ended.
-    std::optional<SessionId> connectAndWait(const ConnectRequest& request, std::string* error,
-                                            std::optional<std::chrono::milliseconds> infoTimeout =
-                                                std::nullopt);
+    std::optional<SessionId> connectAndWait(
+        const ConnectRequest& request, std::string* error,
+        std::optional<std::chrono::milliseconds> infoTimeout = std::nullopt);
     // The server information the session's recorder sent last.
     std::optional<net::ServerInfo> serverInfo(SessionId id) const;
     // Runs `f` with the session under the session-list lock; false when it is not in the list.

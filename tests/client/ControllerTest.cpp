@@ -420,8 +420,9 @@ TEST(Controller, ShutDownEndsEveryThreadEvenWithAQuestionNobodyAnswers) {
         ASSERT_TRUE(catalog);
         PeriodQuery query(c->dateWaiter(), &port, &exitEvent);
         query.askOnTimeout = false;
-        ASSERT_EQ(query.run(*catalog, {catalog->channelOfCode(net::kCamera, 1)},
-                            {"20261201", "000000", "20261201", "235959"})
+        ASSERT_EQ(query
+                      .run(*catalog, {catalog->channelOfCode(net::kCamera, 1)},
+                           {"20261201", "000000", "20261201", "235959"})
                       .outcome,
                   PeriodOutcome::Selected);
         ASSERT_TRUE(c->startWorkAsync());

@@ -242,8 +242,9 @@ TEST(StartWork, ResumeFileLoadedThroughTheControllerFinishesTheFileAndGoes) {
     const std::string time = source.stem().string();
     const std::string whole = slurp(source);
     ASSERT_GT(whole.size(), 1000u);
-    const std::string target = dl::makeOutputPath(
-        {b.out.string(), dl::QueueKind::File, 2, "20261201", time, 0, dl::kWholeRecordingLastFrame});
+    const std::string target =
+        dl::makeOutputPath({b.out.string(), dl::QueueKind::File, 2, "20261201", time, 0,
+                            dl::kWholeRecordingLastFrame});
     fs::create_directories(fs::path(target).parent_path());
     std::ofstream(target, std::ios::binary) << whole.substr(0, whole.size() / 2);
 
