@@ -4,7 +4,9 @@
 #include <cstdlib>
 #include <set>
 
+#include "platform/System.h"
 #include "state/AddressBook.h"
+#include "state/Settings.h"
 
 namespace fsv::cli {
 
@@ -35,15 +37,42 @@ void fillPasswordFromEnvironment(std::string& password) {
     if (const char* env = std::getenv("FSV_PASSWORD")) password = env;
 }
 
-bool openConnection(net::HeadlessConnection& connection, const ConnectRequest& request,
-                    bool noPlainLogin) {
-    connection.refusePlainLogin(noPlainLogin);
-    if (!connection.open(request)) {
-        printError(connection.error());
+Session::Session(int waitSeconds, bool noPlainLogin, bool overwrite) {
+    client::Controller::Options o;
+    o.dataFolder = platform::dataFolder();
+    o.timing = sessionTiming(waitSeconds);
+    o.transport = transportTiming(waitSeconds);
+    o.refusePlainLogin = noPlainLogin;
+    o.replyTimeout = std::chrono::seconds(waitSeconds);
+    o.download.pacing = false;  // files are written as fast as the recorder sends
+    // A recorder that does not answer the frame count query gets the default count well
+    // before the stall limit would end the run.
+    o.download.frameCountWait = std::min<std::chrono::milliseconds>(
+        o.download.frameCountWait, std::chrono::seconds(waitSeconds) / 2);
+    state::Settings settings = state::readSettings(state::settingsPath());
+    settings.tell = true;
+    settings.overwrite = overwrite;
+    o.settings = settings;
+    controller = std::make_unique<client::Controller>(o, user, notes);
+}
+
+Session::~Session() { controller->shutDown(false); }
+
+bool Session::open(const ConnectRequest& request) {
+    std::string error;
+    const auto opened = controller->connectAndWait(request, &error);
+    if (!opened) {
+        printError(error);
         return false;
     }
-    const std::set<uint32_t> skipped(connection.info().skippedDays.begin(),
-                                     connection.info().skippedDays.end());
+    id = *opened;
+    controller->withSession(id, [&](net::ServerSession& s) {
+        connectionNumber = s.connectionNumber();
+        recorderName = s.recorderName();
+    });
+    const auto info = controller->serverInfo(id);
+    std::set<uint32_t> skipped;
+    if (info) skipped.insert(info->skippedDays.begin(), info->skippedDays.end());
     if (!skipped.empty()) {
         std::string list;
         int shown = 0;
@@ -57,6 +86,24 @@ bool openConnection(net::HeadlessConnection& connection, const ConnectRequest& r
         printError("note: left out day numbers of the recorder that are not dates: " + list);
     }
     return true;
+}
+
+std::shared_ptr<RecorderCatalog> Session::catalog() {
+    std::shared_ptr<RecorderCatalog> out;
+    controller->withSession(
+        id, [&](net::ServerSession& s) { out = controller->catalogs().catalog(s); });
+    return out;
+}
+
+std::string Session::queryFailure() {
+    std::string text = net::kTextConnectFail;  // the session is gone
+    controller->withSession(id, [&](net::ServerSession& s) {
+        if (s.stalled())
+            text = s.stallText();
+        else if (!s.stopEvent().isSet())
+            text = "Timeout when getting the information from remote host.";
+    });
+    return text;
 }
 
 bool resolveLogin(const LoginArgs& args, const std::string& command, ConnectRequest& request) {
@@ -112,12 +159,6 @@ net::TransportTiming transportTiming(int waitSeconds) {
     return t;
 }
 
-std::string queryFailure(net::ServerSession& session) {
-    if (session.stalled()) return session.stallText();
-    if (session.stopEvent().isSet()) return net::kTextConnectFail;
-    return "Timeout when getting the information from remote host.";
-}
-
 bool splitTarget(const std::string& target, ConnectRequest& request) {
     auto colon = target.rfind(':');
     request.address = target.substr(0, colon);
@@ -153,7 +194,6 @@ bool parseMoment(const std::string& text, bool end, std::string& date, std::stri
     return true;
 }
 
-#ifdef FSV_CLI_HAS_CATALOG
 bool choose(const std::vector<std::string>& codes, net::ChannelKind kind,
             const RecorderCatalog& catalog, std::vector<Chosen>& out, const std::string& command) {
     const auto channels = kind == net::kCamera ? catalog.cameras() : catalog.audioChannels();
@@ -183,6 +223,5 @@ bool choose(const std::vector<std::string>& codes, net::ChannelKind kind,
     }
     return true;
 }
-#endif
 
 }  // namespace fsv::cli

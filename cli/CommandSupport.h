@@ -8,15 +8,12 @@
 #include <vector>
 
 #include "Commands.h"
-#include "net/HeadlessConnect.h"
+#include "client/Controller.h"
 #include "net/ServerSession.h"
 #include "net/Transport.h"
+#include "platform/ScriptedUserPort.h"
 #include "platform/Shared.h"
-
-#if __has_include("recordings/RecorderCatalog.h")
 #include "recordings/RecorderCatalog.h"
-#define FSV_CLI_HAS_CATALOG 1
-#endif
 
 namespace fsv::cli {
 
@@ -44,10 +41,27 @@ bool resolveLogin(const LoginArgs& args, const std::string& command, ConnectRequ
 // FSV_PASSWORD when `password` is empty.
 void fillPasswordFromEnvironment(std::string& password);
 
-// Logs in and fetches the server information; false after printing why. Day numbers of the
-// recorder that are no date are told on standard error.
-bool openConnection(net::HeadlessConnection& connection, const ConnectRequest& request,
-                    bool noPlainLogin);
+// The controller every connecting command runs on: the data folder's resume files, the stall
+// limit of --wait, the settings file (tell when a download is finished: always), and the
+// recorder's answers to the user going to `user`, which answers from the command line.
+struct Session {
+    Session(int waitSeconds, bool noPlainLogin, bool overwrite = false);
+    ~Session();
+    ScriptedUserPort user;
+    client::NotificationQueue notes;
+    std::unique_ptr<client::Controller> controller;
+    client::SessionId id = -1;
+    int connectionNumber = -1;
+    std::string recorderName;
+
+    // Logs in and fetches the server information; false after printing why. Day numbers of the
+    // recorder that are no date are told on standard error.
+    bool open(const ConnectRequest& request);
+    std::shared_ptr<RecorderCatalog> catalog();
+    // Why the recorder's days could not be had: the stall, the lost connection or the day's
+    // own time-out.
+    std::string queryFailure();
+};
 
 // The stall limit of every command that talks to a recorder: --wait SECONDS (default 30, 1 to
 // 3600). A recorder that sends nothing for that long ends the run ("Timeout: ...", exit 1).
@@ -55,9 +69,6 @@ void addWaitOption(CLI::App* cmd, int& seconds);
 net::SessionTiming sessionTiming(int waitSeconds);
 // The close acknowledgement of a recorder that stopped answering is not awaited longer either.
 net::TransportTiming transportTiming(int waitSeconds);
-// Why the recorder's days could not be had: the stall, the lost connection or the day's own
-// time-out.
-std::string queryFailure(net::ServerSession& session);
 
 // "HOST" or "HOST:PORT" into the request's address and port.
 bool splitTarget(const std::string& target, ConnectRequest& request);
@@ -65,7 +76,6 @@ bool splitTarget(const std::string& target, ConnectRequest& request);
 // and HHMMSS.
 bool parseMoment(const std::string& text, bool end, std::string& date, std::string& time);
 
-#ifdef FSV_CLI_HAS_CATALOG
 struct Chosen {
     net::ChannelKind kind;
     uint16_t code;
@@ -75,6 +85,5 @@ struct Chosen {
 // named; false with a message (prefixed with `command`) for a code the recorder does not have.
 bool choose(const std::vector<std::string>& codes, net::ChannelKind kind,
             const RecorderCatalog& catalog, std::vector<Chosen>& out, const std::string& command);
-#endif
 
 }  // namespace fsv::cli

@@ -7,20 +7,17 @@
 // the recorder's own bytes (resumable at a byte offset), "avi" takes the frames one by one and
 // writes our AVI file (continued from its last frame). What an earlier run left unfinished is
 // continued; --overwrite starts every file anew. Exits non-zero when any recording failed.
-// While the work runs, the connection's automatic resume file "Auto<k+1>.rsm" in the data
-// folder lists what is unfinished; a recorder that drops the connection leaves it as
-// "Temp<k>.rsm", which `fsv resume` connects with and finishes.
-// Built when the download layer and the recorder session are part of this build.
-#if defined(FSV_DOWNLOAD_SESSIONS)
+// The work runs on the client controller, which keeps the connection's automatic resume file
+// "Auto<k+1>.rsm" in the data folder up to date while it runs; what is left unfinished at the
+// end is kept there, or as "Temp<k>.rsm" when the recorder dropped the connection, and
+// `fsv resume` connects with it and finishes it.
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -29,19 +26,17 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <variant>
 #include <vector>
 
 #include "CommandSupport.h"
 #include "Commands.h"
-#include "ResumeWork.h"
-#include "net/HeadlessConnect.h"
+#include "client/ResumeWork.h"
 #include "platform/ScriptedUserPort.h"
 #include "platform/Shared.h"
 #include "platform/System.h"
 #include "platform/Text.h"
 #include "recordings/PeriodQuery.h"
-#include "recordings/SessionCatalogs.h"
-#include "recordings/download/SessionBinding.h"
 #include "recordings/download/Work.h"
 #include "state/ResumeFile.h"
 
@@ -67,6 +62,10 @@ struct DownloadArgs {
 class Progress {
   public:
     Progress(bool json, uint64_t total) : json_(json), tty_(isatty(2)), total_(total) {}
+    void setTotal(uint64_t total) {
+        std::lock_guard lock(mutex_);
+        total_ = total;
+    }
 
     void row(const dl::WorkRow& r) {
         std::lock_guard lock(mutex_);
@@ -78,6 +77,17 @@ class Progress {
         const int percent =
             r.size ? static_cast<int>(std::min<uint64_t>(100, r.received * 100 / r.size)) : 0;
         if (json_) {
+            // Updates of a row come merged: the step that went with the end is shown first.
+            if (r.state != dl::RowState::Running && !wasFinal && r.received > 0 &&
+                percent != percents_[r.id]) {
+                percents_[r.id] = percent;
+                line({{"event", "progress"},
+                      {"file", platform::toUtf8(r.path)},
+                      {"bytes", r.received},
+                      {"size", r.size},
+                      {"percent", percent},
+                      {"overall", overall()}});
+            }
             if (r.state != dl::RowState::Running && !wasFinal) {
                 line({{"event", r.state == dl::RowState::Finished ? "finished" : "failed"},
                       {"file", platform::toUtf8(r.path)},
@@ -150,7 +160,7 @@ class Progress {
 
     std::mutex mutex_;
     const bool json_, tty_;
-    const uint64_t total_;
+    uint64_t total_;
     uint64_t done_ = 0;
     int drawn_ = 0;
     std::map<int, dl::WorkRow> rows_;
@@ -159,166 +169,93 @@ class Progress {
 
 struct WorkRun {
     bool json = false;
-    bool overwrite = false;
-    int waitSeconds = 30;
+    int skipped = 0;  // recordings found whole already
     std::string command;
-    // Runs once the session's queues exist and before the items are queued: frame ranges and
-    // output paths. An exit code stops the run; -1 goes on.
-    std::function<int(dl::DownloadSession&, std::vector<dl::WorkItem>&)> prepare;
-    // The items are in the queues.
-    std::function<void()> taken;
 };
 
-// Runs the items on the connection's session until every queue is idle, keeping the
-// connection's automatic resume file up to date: rewritten when work moves on, kept as
-// "Temp<k>.rsm" when the recorder drops the connection, deleted when all work is done.
-int runWork(fsv::net::HeadlessConnection& connection, const fsv::ConnectRequest& request,
-            fsv::ScriptedUserPort& user, fsv::EventList& list,
-            const std::shared_ptr<fsv::RecorderCatalog>& catalog, std::vector<dl::WorkItem> items,
-            const WorkRun& run) {
-    uint64_t total = 0;
-    for (auto& item : items) total += item.size;
-
-    dl::WorkList work;
-    dl::DownloadContext ctx(user, work);
-    dl::CatalogReporter reporter(list, catalog);
-    ctx.reporter = &reporter;
-    ctx.settings.tellWhenFinished = true;
-    ctx.settings.alwaysOverwrite = run.overwrite;
-    ctx.settings.pacing = false;  // files are written as fast as the recorder sends
-    // A recorder that does not answer the frame count query gets the default count well
-    // before the stall limit would end the run.
-    ctx.settings.frameCountWait = std::min<std::chrono::milliseconds>(
-        ctx.settings.frameCountWait, std::chrono::seconds(run.waitSeconds) / 2);
-
-    Progress progress(run.json, total);
-    std::vector<std::string> messages;
-    std::mutex messageLock;
-    // Without a user to ask: an unfinished file is continued, a complete one is left alone.
-    user.onExistingFile = [&](const fs::path&, bool offerResume) {
-        if (run.overwrite) return fsv::ExistingFileAnswer::Overwrite;
-        return offerResume ? fsv::ExistingFileAnswer::Resume : fsv::ExistingFileAnswer::Abort;
-    };
-    user.onMessage = [&](const std::string& text, unsigned type) {
-        if (type == fsv::mb::kIconStop || text.rfind("Failed to open file", 0) == 0) {
-            std::lock_guard lock(messageLock);
-            messages.push_back(text);
+// Waits until the controller's queues have done the work, showing each row as it changes; then
+// counts what failed and, when anything did, keeps the unfinished part of `items` as a resume
+// file: "Temp<k>.rsm" when the recorder dropped the connection or went silent, the connection's
+// "Auto<k+1>.rsm" otherwise.
+int runWork(fsv::cli::Session& session, const fsv::ConnectRequest& request,
+            const std::vector<dl::WorkItem>& items, Progress& progress,
+            std::vector<std::string>& messages, std::mutex& messageLock, const WorkRun& run) {
+    fsv::client::Controller& c = *session.controller;
+    bool closedByRecorder = false, stalled = false;
+    std::string stallText;
+    auto handle = [&](fsv::client::Notification& n) {
+        if (auto* row = std::get_if<fsv::client::WorkRowChanged>(&n)) progress.row(row->row);
+        if (auto* gone = std::get_if<fsv::client::SessionRemoved>(&n);
+            gone && gone->session == session.id) {
+            closedByRecorder = gone->closedByRecorder;
+            stalled = gone->stalled;
+            stallText = gone->stallText;
         }
-        progress.message(text);
     };
-    // A row that starts, ends or fails means the work moved on: the main loop rewrites the
-    // automatic resume file (never from the streams' threads, which hold their queue's locks).
-    std::atomic<bool> movedOn{false};
-    ctx.work.setListener([&](const dl::WorkRow& row) {
-        progress.row(row);
-        if (row.state != dl::RowState::Running || row.received == 0) movedOn.store(true);
+    while (!c.idle()) {
+        session.notes.drain(handle);
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    session.notes.drain(handle);
+    // A session still in the list that stopped: the stall limit ran out (the session stopped
+    // as if the recorder had closed it), or the link went and the controller has not ended it
+    // yet.
+    c.withSession(session.id, [&](fsv::net::ServerSession& s) {
+        stalled = s.stalled();
+        if (stalled) stallText = s.stallText();
+        closedByRecorder = closedByRecorder || s.closedByRecorder();
     });
-    // A recorder that went away ends the session, as the viewer's panel does: the streams
-    // stop and are reported unfinished.
-    fsv::net::ServerSession* session = connection.session();
-    std::atomic<bool> closedByRecorder{false};
-    user.onPost = [session, &closedByRecorder](const fsv::ScriptedUserPort::Post& post) {
-        if (post.message == fsv::PanelMessage::RecorderClosed) {
-            closedByRecorder.store(true);
-            session->stopEvent().set();
-        }
-    };
-
-    // The hooks point at this run's locals: they go before the locals do.
-    struct HookReset {
-        fsv::ScriptedUserPort& user;
-        ~HookReset() {
-            user.onPost = {};
-            user.onMessage = {};
-            user.onExistingFile = {};
-        }
-    } hookReset{user};
-
-    fsv::state::ResumeHeader header;
-    header.address = request.address;
-    header.port = request.port;
-    header.id = request.id;
-    header.password = request.password;
-    fsv::cli::AutoResume autoResume(platform::dataFolder(),
-                                    std::max(0, catalog->connectionNumber()), header);
-    std::vector<dl::WorkItem> queued;
-    bool warned = false;
-    // Unfinished: every queued item whose file is not finished (running, waiting or failed).
-    auto saveWork = [&] {
-        std::set<std::string> finished;
-        for (auto& row : ctx.work.rows())
-            if (row.state == dl::RowState::Finished) finished.insert(row.path);
-        std::vector<dl::WorkItem> unfinished;
-        for (auto& item : queued)
-            if (!finished.count(item.outputPath)) unfinished.push_back(item);
-        std::string error;
-        if (!autoResume.write(unfinished, &error) && !error.empty() && !warned) {
-            warned = true;
-            progress.message("cannot write " + autoResume.path().string() + ": " + error);
-        }
-    };
-
-    int skipped = 0;
-    std::error_code ec;
-    {
-        dl::SessionDownloads downloads(ctx, *connection.session());
-        auto& queues = downloads.downloads();
-        if (run.prepare) {
-            const int code = run.prepare(queues, items);
-            if (code >= 0) return code;
-        }
-        for (auto& item : items) {
-            // A file download that is already whole is not fetched again.
-            if (!run.overwrite && item.queue != dl::QueueKind::Video &&
-                fs::file_size(item.outputPath, ec) == item.size && !ec) {
-                ++skipped;
-                progress.message("already downloaded: " + item.outputPath);
-                continue;
-            }
-            queued.push_back(item);
-        }
-        // The loaded resume file goes first: it may be this connection's automatic file.
-        if (run.taken) run.taken();
-        saveWork();
-        for (auto& item : queued) queues.enqueue(item);
-        while (!queues.idle()) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-            if (movedOn.exchange(false)) saveWork();
-        }
-    }
     int failed = 0;
-    for (auto& row : ctx.work.rows())
-        if (row.state != dl::RowState::Finished) ++failed;
-    progress.finish();
-
-    const std::string recorderName = session->recorderName();
-    // The stall limit ran out: the session stopped as if the recorder had closed it.
-    const bool stalled = session->stalled();
-    // Taken now: closing the connection ends the session.
-    const std::string stallText = stalled ? session->stallText() : std::string();
-    std::optional<fs::path> kept;
-    if (failed == 0) {
-        autoResume.remove();
-    } else {
-        saveWork();
-        if (closedByRecorder.load() || stalled) kept = autoResume.keepAsTemp();
-        if (!kept) kept = autoResume.path();
+    std::set<std::string> finished;
+    const auto rows = c.workList().rows();
+    for (auto& row : rows) {
+        if (row.state == dl::RowState::Finished)
+            finished.insert(row.path);
+        else
+            ++failed;
     }
-    connection.close();
+    progress.finish();
+    // The session ends here (its automatic file with it); what failed is kept afterwards.
+    c.shutDown(false);
+    session.notes.drain(handle);
 
-    const size_t done = ctx.work.rows().size() - static_cast<size_t>(failed);
+    std::optional<fs::path> kept;
+    if (failed) {
+        std::vector<dl::WorkItem> unfinished;
+        for (auto& item : items)
+            if (!finished.count(item.outputPath)) unfinished.push_back(item);
+        fsv::state::ResumeHeader header;
+        header.address = request.address;
+        header.port = request.port;
+        header.id = request.id;
+        header.password = request.password;
+        const int number = std::max(0, session.connectionNumber);
+        const fs::path file = closedByRecorder || stalled
+                                  ? fsv::state::tempResumePath(platform::dataFolder(), number)
+                                  : fsv::state::autoResumePath(platform::dataFolder(), number);
+        std::string error;
+        if (fsv::state::saveResumeFile(file, fsv::client::resumeDataOf(header, unfinished), &error))
+            kept = file;
+        else
+            progress.message("cannot write " + file.string() + ": " + error);
+    }
+
+    const size_t done = rows.size() - static_cast<size_t>(failed);
     if (!run.json)
-        std::printf("%zu downloaded, %d already there, %d failed\n", done, skipped, failed);
+        std::printf("%zu downloaded, %d already there, %d failed\n", done, run.skipped, failed);
     if (failed) {
         if (stalled) fsv::cli::printError(stallText);
         fsv::cli::printError(fsv::format("%s: %d of %zu recordings failed", run.command.c_str(),
-                                         failed, items.size()));
-        for (auto& m : messages) fsv::cli::printError(m);
-        if (closedByRecorder.load() && !stalled)
-            fsv::cli::printError(fsv::format(fsv::state::kClosedByRemote, recorderName.c_str(),
+                                         failed, items.size() + static_cast<size_t>(run.skipped)));
+        {
+            std::lock_guard lock(messageLock);
+            for (auto& m : messages) fsv::cli::printError(m);
+        }
+        if (closedByRecorder && !stalled)
+            fsv::cli::printError(fsv::format(fsv::state::kClosedByRemote,
+                                             session.recorderName.c_str(),
                                              request.address.c_str()));
-        std::error_code exists;
-        if (fs::exists(*kept, exists))
+        if (kept)
             fsv::cli::printError("the unfinished work is kept in " + kept->string() +
                                  "; continue it with: fsv resume " + kept->string());
         else
@@ -326,6 +263,33 @@ int runWork(fsv::net::HeadlessConnection& connection, const fsv::ConnectRequest&
         return 1;
     }
     return 0;
+}
+
+// How fsv answers what the controller asks, from the command line: the messages go to the
+// progress display (and those that tell of a failure are kept for the summary), an existing
+// file is continued or left alone, the recorder closing the link is not asked about (the run's
+// end keeps the work).
+// Ends the controller's work before the locals that its answers point at go.
+struct EndFirst {
+    fsv::client::Controller& controller;
+    ~EndFirst() { controller.shutDown(false); }
+};
+
+void answerFromCommandLine(fsv::ScriptedUserPort& user, Progress& progress,
+                           std::vector<std::string>& messages, std::mutex& messageLock,
+                           bool overwrite) {
+    user.onExistingFile = [overwrite](const fs::path&, bool offerResume) {
+        if (overwrite) return fsv::ExistingFileAnswer::Overwrite;
+        return offerResume ? fsv::ExistingFileAnswer::Resume : fsv::ExistingFileAnswer::Abort;
+    };
+    user.onMessage = [&](const std::string& text, unsigned type) {
+        if (text.find("is closed by remote site!") != std::string::npos) return;
+        if (type == fsv::mb::kIconStop || text.rfind("Failed to open file", 0) == 0) {
+            std::lock_guard lock(messageLock);
+            messages.push_back(text);
+        }
+        progress.message(text);
+    };
 }
 
 int runDownload(const DownloadArgs& args) {
@@ -351,34 +315,38 @@ int runDownload(const DownloadArgs& args) {
     fs::create_directories(args.out, ec);
     const std::string root = fs::absolute(args.out, ec).string();
 
-    fsv::ScriptedUserPort user;
-    fsv::EventList list;
-    fsv::DateQueryWaiter waiter;
-    fsv::SessionCatalogs catalogs(list, &user, &waiter);
-    fsv::net::ConnectionManager transport(fsv::cli::transportTiming(args.waitSeconds));
-    fsv::net::HeadlessConnection connection(transport, user, &catalogs,
-                                            fsv::cli::sessionTiming(args.waitSeconds));
-    if (!fsv::cli::openConnection(connection, request, args.login->noPlainLogin)) return 1;
-    auto catalog = catalogs.catalog(*connection.session());
+    fsv::cli::Session session(args.waitSeconds, args.login->noPlainLogin, args.overwrite);
+    if (!session.open(request)) return 1;
+    auto catalog = session.catalog();
+    if (!catalog) {
+        fsv::cli::printError(session.queryFailure());
+        return 1;
+    }
+    fsv::EventList& list = session.controller->eventList();
     std::vector<fsv::cli::Chosen> chosen;
     if (!fsv::cli::choose(args.cameras, fsv::net::kCamera, *catalog, chosen, "fsv download") ||
         !fsv::cli::choose(args.audio, fsv::net::kAudio, *catalog, chosen, "fsv download"))
         return 1;
     std::vector<int> positions;
     for (auto& c : chosen) positions.push_back(c.position);
-    fsv::PeriodQuery query(waiter, &user, nullptr);
+    fsv::PeriodQuery query(session.controller->dateWaiter(), &session.user, nullptr);
     query.replyTimeout = std::chrono::seconds(args.waitSeconds);
     query.askOnTimeout = false;
     const auto summary = query.run(*catalog, positions, period);
     if (summary.outcome == fsv::PeriodOutcome::Cancelled ||
         summary.outcome == fsv::PeriodOutcome::Exiting) {
-        fsv::cli::printError(fsv::cli::queryFailure(*connection.session()));
+        fsv::cli::printError(session.queryFailure());
         return 1;
     }
 
-    // The selected recordings become work items named by the storage layout.
+    // The selected recordings, as the controller will make them into work items named by the
+    // storage layout.
+    struct Selected {
+        dl::WorkItem item;
+        int channel;
+    };
     const int r = catalog->connectionNumber();
-    std::vector<dl::WorkItem> items;
+    std::vector<Selected> selected;
     uint64_t total = 0;
     for (auto& c : chosen) {
         std::string name;
@@ -400,21 +368,19 @@ int runDownload(const DownloadArgs& args) {
                 item.eventKey = day.date + e.time;
                 item.dateId = day.dateId;
                 item.size = e.size;
-                items.push_back(item);
+                selected.push_back({item, c.position});
                 total += e.size;
             }
     }
-    if (items.empty()) {
+    if (selected.empty()) {
         const std::string message = fsv::PeriodQuery::message(summary);
         std::printf("%s\n", message.empty() ? "No Match!" : message.c_str());
-        connection.close();
         return 0;
     }
-
-    if (range && items.size() != 1) {
+    if (range && selected.size() != 1) {
         fsv::cli::printError(fsv::format(
             "fsv download: --first and --last take exactly one recording; the period has %zu",
-            items.size()));
+            selected.size()));
         return 2;
     }
     if (!dl::spaceSuffices(platform::freeDiskSpace(root).value_or(0), total)) {
@@ -424,38 +390,89 @@ int runDownload(const DownloadArgs& args) {
         return 1;
     }
 
+    Progress progress(args.json, total);
+    std::vector<std::string> messages;
+    std::mutex messageLock;
+    fsv::ScriptedUserPort& user = session.user;
+    answerFromCommandLine(user, progress, messages, messageLock, args.overwrite);
+    EndFirst endFirst{*session.controller};
+    user.folderAnswer = root;
+    std::string rangeError;
+    user.onFrameRange = [&](uint32_t count, uint32_t& start, uint32_t& end) {
+        dl::FrameRange frames;
+        switch (dl::checkFrameRange(static_cast<uint32_t>(args.first),
+                                    static_cast<uint32_t>(args.last), count, &frames)) {
+            case dl::FrameRangeCheck::OutOfRange:
+                rangeError =
+                    fsv::format("fsv download: frames run from 1 to %u in this recording", count);
+                return false;
+            case dl::FrameRangeCheck::EndBeforeStart:
+                rangeError = dl::kEndBeforeStartText;
+                return false;
+            case dl::FrameRangeCheck::Ok:
+                break;
+        }
+        start = static_cast<uint32_t>(args.first);
+        end = static_cast<uint32_t>(args.last);
+        return true;
+    };
+
+    // A file download that is already whole is not fetched again: its event leaves the
+    // selection.
     WorkRun run;
     run.json = args.json;
-    run.overwrite = args.overwrite;
-    run.waitSeconds = args.waitSeconds;
     run.command = "fsv download";
-    run.prepare = [&](dl::DownloadSession& session, std::vector<dl::WorkItem>& work) {
-        if (range) {
-            dl::WorkItem& item = work[0];
-            const uint32_t count = session.queryFrameCount(item.recorderKey(), item.dateId);
-            dl::FrameRange frames;
-            switch (dl::checkFrameRange(static_cast<uint32_t>(args.first),
-                                        static_cast<uint32_t>(args.last), count, &frames)) {
-                case dl::FrameRangeCheck::OutOfRange:
-                    fsv::cli::printError(fsv::format(
-                        "fsv download: frames run from 1 to %u in this recording", count));
-                    return 2;
-                case dl::FrameRangeCheck::EndBeforeStart:
-                    fsv::cli::printError(dl::kEndBeforeStartText);
-                    return 2;
-                case dl::FrameRangeCheck::Ok:
-                    break;
-            }
+    std::vector<dl::WorkItem> items;
+    std::vector<Selected> audio;
+    for (auto& s : selected) {
+        dl::WorkItem& item = s.item;
+        if (range) {  // as the controller will make it, once the recorder's count allows it
             item.action = dl::Action::DownloadAndPlayPeriod;
-            item.firstFrame = frames.first;
-            item.lastFrame = frames.last;
+            item.firstFrame = static_cast<uint32_t>(args.first) - 1;
+            item.lastFrame = static_cast<uint32_t>(args.last) - 1;
         }
-        for (auto& item : work)
-            item.outputPath = dl::makeOutputPath({root, item.queue, item.channelCode, item.date(),
-                                                  item.time(), item.dateId, item.lastFrame});
-        return -1;
+        item.outputPath = dl::makeOutputPath({root, item.queue, item.channelCode, item.date(),
+                                              item.time(), item.dateId, item.lastFrame});
+        if (!args.overwrite && item.queue != dl::QueueKind::Video &&
+            fs::file_size(item.outputPath, ec) == item.size && !ec) {
+            ++run.skipped;
+            progress.message("already downloaded: " + item.outputPath);
+            list.setMark(fsv::kMarkNone, r, s.channel, item.dayPosition, item.eventPosition);
+            continue;
+        }
+        if (avi && item.queue == dl::QueueKind::Audio) audio.push_back(s);
+        items.push_back(item);
+    }
+
+    // The cameras' recordings as AVI files go first (audio in the selection would make all of
+    // it plain files), then the audio channels' files.
+    auto start = [&](std::optional<dl::Action> action) {
+        const auto result = session.controller->startWork(action);
+        if (result == fsv::client::StartResult::Started ||
+            result == fsv::client::StartResult::NothingSelected)
+            return 0;
+        if (!rangeError.empty()) {
+            fsv::cli::printError(rangeError);
+            return 2;
+        }
+        fsv::cli::printError(run.command + ": the work could not be started");
+        return 1;
     };
-    return runWork(connection, request, user, list, catalog, std::move(items), run);
+    if (!items.empty()) {
+        for (auto& s : audio)
+            list.setMark(fsv::kMarkNone, r, s.channel, s.item.dayPosition, s.item.eventPosition);
+        const dl::Action action = !avi    ? dl::Action::JustDownload
+                                  : range ? dl::Action::DownloadAndPlayPeriod
+                                          : dl::Action::DownloadAndPlay;
+        if (const int code = start(action)) return code;
+        if (!audio.empty()) {
+            for (auto& s : audio)
+                list.setMark(fsv::kMarkSelected, r, s.channel, s.item.dayPosition,
+                             s.item.eventPosition);
+            if (const int code = start(dl::Action::JustDownload)) return code;
+        }
+    }
+    return runWork(session, request, items, progress, messages, messageLock, run);
 }
 
 fsv::cli::Registrar reg([](CLI::App& app) {
@@ -520,41 +537,48 @@ int runResume(const ResumeArgs& args) {
         request.password = env;
     }
 
-    fsv::ScriptedUserPort user;
-    fsv::EventList list;
-    fsv::DateQueryWaiter waiter;
-    fsv::SessionCatalogs catalogs(list, &user, &waiter);
-    fsv::net::ConnectionManager transport(fsv::cli::transportTiming(args.waitSeconds));
-    fsv::net::HeadlessConnection connection(transport, user, &catalogs,
-                                            fsv::cli::sessionTiming(args.waitSeconds));
+    fsv::cli::Session session(args.waitSeconds, args.noPlainLogin);
     // On failure the file stays, to be loaded again later.
-    if (!fsv::cli::openConnection(connection, request, args.noPlainLogin)) return 1;
-    auto catalog = catalogs.catalog(*connection.session());
-    auto rebuilt = fsv::cli::rebuildWork(loaded.value.records, *catalog, waiter, user,
-                                         std::chrono::seconds(args.waitSeconds));
+    if (!session.open(request)) return 1;
+    uint64_t total = 0;
+    Progress progress(args.json, 0);
+    std::vector<std::string> messages;
+    std::mutex messageLock;
+    answerFromCommandLine(session.user, progress, messages, messageLock, false);
+    EndFirst endFirst{*session.controller};
+
+    WorkRun run;
+    run.json = args.json;
+    run.command = "fsv resume";
+    // A file download that is already whole is not fetched again.
+    std::vector<dl::WorkItem> items;
+    auto keep = [&](const dl::WorkItem& item) {
+        std::error_code ec;
+        if (item.queue != dl::QueueKind::Video && fs::file_size(item.outputPath, ec) == item.size &&
+            !ec) {
+            ++run.skipped;
+            progress.message("already downloaded: " + item.outputPath);
+            return false;
+        }
+        items.push_back(item);
+        total += item.size;
+        return true;
+    };
+    // The file goes once its work is queued: it may be this connection's automatic file.
+    const auto rebuilt =
+        session.controller->takeUpWork(session.id, loaded.value.records, args.file, keep);
     if (rebuilt.cancelled) {
-        fsv::cli::printError(fsv::cli::queryFailure(*connection.session()));
+        fsv::cli::printError(session.queryFailure());
         return 1;
     }
     for (auto& why : rebuilt.skipped) fsv::cli::printError("fsv resume: skipped " + why);
     if (rebuilt.items.empty()) {
         fsv::cli::printError("fsv resume: none of the work in " + args.file +
                              " can be taken up; the file stays");
-        connection.close();
         return 1;
     }
-
-    WorkRun run;
-    run.json = args.json;
-    run.waitSeconds = args.waitSeconds;
-    run.command = "fsv resume";
-    const fs::path file = args.file;
-    run.taken = [file] {
-        std::error_code ec;
-        fs::remove(file, ec);
-    };
-    const int code =
-        runWork(connection, request, user, list, catalog, std::move(rebuilt.items), run);
+    progress.setTotal(total);
+    const int code = runWork(session, request, items, progress, messages, messageLock, run);
     if (code == 0 && !rebuilt.skipped.empty()) {
         fsv::cli::printError(fsv::format("fsv resume: %zu records of the file were skipped",
                                          rebuilt.skipped.size()));
@@ -578,5 +602,3 @@ fsv::cli::Registrar resumeReg([](CLI::App& app) {
 });
 
 }  // namespace
-
-#endif  // FSV_DOWNLOAD_SESSIONS

@@ -13,12 +13,9 @@
 
 #include "CommandSupport.h"
 #include "Commands.h"
-#include "net/HeadlessConnect.h"
-#include "platform/ScriptedUserPort.h"
 #include "platform/Shared.h"
 #include "platform/Text.h"
 #include "recordings/PeriodQuery.h"
-#include "recordings/SessionCatalogs.h"
 
 namespace {
 
@@ -44,15 +41,14 @@ int runEvents(const EventsArgs& args) {
         return 2;
     }
 
-    fsv::ScriptedUserPort user;
-    fsv::EventList list;
-    fsv::DateQueryWaiter waiter;
-    fsv::SessionCatalogs catalogs(list, &user, &waiter);
-    fsv::net::ConnectionManager transport(fsv::cli::transportTiming(args.waitSeconds));
-    fsv::net::HeadlessConnection connection(transport, user, &catalogs,
-                                            fsv::cli::sessionTiming(args.waitSeconds));
-    if (!fsv::cli::openConnection(connection, request, args.login->noPlainLogin)) return 1;
-    auto catalog = catalogs.catalog(*connection.session());
+    fsv::cli::Session session(args.waitSeconds, args.login->noPlainLogin);
+    if (!session.open(request)) return 1;
+    auto catalog = session.catalog();
+    if (!catalog) {
+        fsv::cli::printError(session.queryFailure());
+        return 1;
+    }
+    fsv::EventList& list = session.controller->eventList();
 
     std::vector<fsv::cli::Chosen> chosen;
     if (!fsv::cli::choose(args.cameras, fsv::net::kCamera, *catalog, chosen, "events") ||
@@ -62,13 +58,13 @@ int runEvents(const EventsArgs& args) {
     for (auto& c : chosen) positions.push_back(c.position);
 
     // Without anyone to ask, a recorder that stays silent past the wait ends the query.
-    fsv::PeriodQuery query(waiter, &user, nullptr);
+    fsv::PeriodQuery query(session.controller->dateWaiter(), &session.user, nullptr);
     query.replyTimeout = std::chrono::seconds(args.waitSeconds);
     query.askOnTimeout = false;
     const auto summary = query.run(*catalog, positions, period);
     if (summary.outcome == fsv::PeriodOutcome::Cancelled ||
         summary.outcome == fsv::PeriodOutcome::Exiting) {
-        fsv::cli::printError(fsv::cli::queryFailure(*connection.session()));
+        fsv::cli::printError(session.queryFailure());
         return 1;
     }
 
@@ -106,7 +102,6 @@ int runEvents(const EventsArgs& args) {
         std::printf("%u events, %s\n", total.count, fsv::SizeText(total.totalSize).c_str());
     }
     std::fflush(stdout);
-    connection.close();
     return 0;
 }
 

@@ -7,8 +7,6 @@
 
 #include "CommandSupport.h"
 #include "Commands.h"
-#include "net/HeadlessConnect.h"
-#include "platform/ScriptedUserPort.h"
 #include "platform/Text.h"
 
 namespace {
@@ -42,13 +40,13 @@ int runInfo(const InfoArgs& args) {
     fsv::ConnectRequest request;
     if (!fsv::cli::resolveLogin(*args.login, "fsv info", request)) return 2;
 
-    fsv::ScriptedUserPort user;
-    fsv::net::ConnectionManager transport(fsv::cli::transportTiming(args.waitSeconds));
-    fsv::net::HeadlessConnection connection(transport, user, nullptr,
-                                            fsv::cli::sessionTiming(args.waitSeconds));
-    if (!fsv::cli::openConnection(connection, request, args.login->noPlainLogin)) return 1;
-    const auto& info = connection.info();
-    const uint16_t version = connection.session()->version();
+    fsv::cli::Session session(args.waitSeconds, args.login->noPlainLogin);
+    if (!session.open(request)) return 1;
+    const fsv::net::ServerInfo info =
+        session.controller->serverInfo(session.id).value_or(fsv::net::ServerInfo{});
+    uint16_t version = 0;
+    session.controller->withSession(session.id,
+                                    [&](fsv::net::ServerSession& s) { version = s.version(); });
     if (args.json) {
         nlohmann::json out = {{"name", platform::toUtf8(info.recorderName)},
                               {"version", version},
@@ -62,7 +60,6 @@ int runInfo(const InfoArgs& args) {
         printChannels("audio", info.audio);
     }
     std::fflush(stdout);
-    connection.close();
     return 0;
 }
 

@@ -1,8 +1,13 @@
 #include "client/Controller.h"
 
 #include <algorithm>
+#include <condition_variable>
+#include <map>
 #include <system_error>
 
+#include "client/ResumeWork.h"
+#include "recordings/download/ChannelTable.h"
+#include "state/ConnectionSet.h"
 #include "state/ResumeFile.h"
 
 namespace fsv::client {
@@ -16,14 +21,38 @@ bool insertDescending(std::vector<int>& queue, int value) {
     return true;
 }
 
+namespace {
+
+state::ResumeHeader headerOf(const net::ServerSession& session) {
+    state::ResumeHeader h;
+    h.port = session.port();
+    h.address = session.address();
+    h.id = session.id();
+    h.password = session.password();
+    return h;
+}
+
+}  // namespace
+
 struct Controller::Session {
     SessionId id = -1;
     // Shared with a connect that still waits for the server information, so that a recorder
     // closing the link meanwhile cannot pull the session from under it.
     std::shared_ptr<net::ServerSession> session;
+    // Its own context: the end-of-stream reports go to this recorder's catalog, and the queues'
+    // moves rewrite this session's automatic resume file.
+    std::unique_ptr<download::DownloadContext> context;
+    std::unique_ptr<download::CatalogReporter> reporter;
     std::unique_ptr<download::SessionDownloads> downloads;
+    // Set once with `downloads`, before any work is queued; the queues' workers read it.
+    download::DownloadSession* queues = nullptr;
     std::vector<download::WorkItem> leftAtDrop;  // the work when the recorder closed the link
     state::ResumeLock resumeLock;
+    // A wait on the recorder outside the list's lock (the frame count query) pins the session:
+    // its end waits for the pins to go, after its stop event has ended those waits.
+    std::mutex pinLock;
+    std::condition_variable unpinned;
+    int pins = 0;
 };
 
 // What the sessions and their queues talk to: everything passes on to the front end's port,
@@ -60,10 +89,84 @@ class Controller::SessionPort : public UserPort {
                                           const std::string& filter) override {
         return outer_.openFilesDialog(start, filter);
     }
+    int askAction(bool periodAllowed) override { return outer_.askAction(periodAllowed); }
+    bool askFrameRange(uint32_t frameCount, uint32_t& start, uint32_t& end) override {
+        return outer_.askFrameRange(frameCount, start, end);
+    }
 
   private:
     Controller& c_;
     UserPort& outer_;
+};
+
+// The server information on its way to the catalogs, the last one of each session kept.
+class Controller::InfoSink : public net::ServerInfoSink {
+  public:
+    explicit InfoSink(net::ServerInfoSink& next) : next_(next) {}
+    void serverInfo(net::ServerSession& session, const net::ServerInfo& info,
+                    bool refresh) override {
+        {
+            std::lock_guard lock(mutex_);
+            infos_[&session] = info;
+        }
+        next_.serverInfo(session, info, refresh);
+    }
+    void sessionEnding(net::ServerSession& session) override {
+        {
+            std::lock_guard lock(mutex_);
+            infos_.erase(&session);
+        }
+        next_.sessionEnding(session);
+    }
+    std::optional<net::ServerInfo> of(const net::ServerSession* session) const {
+        std::lock_guard lock(mutex_);
+        auto it = infos_.find(session);
+        if (it == infos_.end()) return std::nullopt;
+        return it->second;
+    }
+
+  private:
+    net::ServerInfoSink& next_;
+    mutable std::mutex mutex_;
+    std::map<const net::ServerSession*, net::ServerInfo> infos_;
+};
+
+// Passes everything on and keeps the first message text: why a programmatic connect failed.
+class Controller::FirstMessagePort : public UserPort {
+  public:
+    explicit FirstMessagePort(UserPort& outer) : outer_(outer) {}
+    int messageBox(const std::string& text, unsigned type, bool direct) override {
+        {
+            std::lock_guard lock(mutex_);
+            if (first_.empty()) first_ = text;
+        }
+        return outer_.messageBox(text, type, direct);
+    }
+    void post(PanelMessage message, intptr_t wParam, intptr_t lParam) override {
+        outer_.post(message, wParam, lParam);
+    }
+    ExistingFileAnswer askExistingFile(const fs::path& path, bool offerResume) override {
+        return outer_.askExistingFile(path, offerResume);
+    }
+    fs::path chooseFolder(const fs::path& start, const std::string& text) override {
+        return outer_.chooseFolder(start, text);
+    }
+    fs::path saveFileDialog(const fs::path& start, const std::string& filter,
+                            const std::string& ext) override {
+        return outer_.saveFileDialog(start, filter, ext);
+    }
+    fs::path openFileDialog(const fs::path& start, const std::string& filter) override {
+        return outer_.openFileDialog(start, filter);
+    }
+    std::string first() const {
+        std::lock_guard lock(mutex_);
+        return first_;
+    }
+
+  private:
+    UserPort& outer_;
+    mutable std::mutex mutex_;
+    std::string first_;
 };
 
 // The event list's changes as notifications; its refresh request wakes the housekeeping thread.
@@ -85,19 +188,27 @@ class Controller::EventListNotes : public EventListListener {
 
 Controller::Controller(Options options, UserPort& user, NotificationQueue& notes)
     : options_(std::move(options)),
-      user_(user),
       notes_(notes),
       port_(std::make_unique<SessionPort>(*this, user)),
       exit_(options_.exitEvent ? *options_.exitEvent : ownExit_),
       eventNotes_(std::make_unique<EventListNotes>(*this)),
       events_(eventNotes_.get()),
       catalogs_(events_, port_.get(), &waiter_),
-      context_(*port_, work_) {
+      context_(*port_, work_),
+      settings_(options_.settings ? *options_.settings
+                                  : state::readSettings(state::settingsPath())) {
+    infoSink_ = std::make_unique<InfoSink>(catalogs_);
     last_.kind = 0xFFFF;
     last_.port = kDefaultPort;
     last_.id.clear();
     context_.globalExit = &exit_;
     context_.settings = options_.download;
+    // The settings file has the last word on these two (its "Tell" is on unless set off).
+    context_.settings.tellWhenFinished = settings_.tell;
+    context_.settings.alwaysOverwrite = settings_.overwrite;
+    context_.freeSpace = options_.freeSpace;
+    context_.channels = options_.channels;
+    context_.display = options_.display;
     work_.setListener([this](const download::WorkRow& row) { notes_.push(WorkRowChanged{row}); });
     transport_ = std::make_unique<net::ConnectionManager>(options_.transport);
     housekeeping_ = std::thread([this] { housekeeping(); });
@@ -121,10 +232,17 @@ std::vector<fs::path> Controller::startUp() {
 
 // ---- connecting ----------------------------------------------------------------------------
 
-std::unique_ptr<net::ServerSession> Controller::newSession() {
-    net::SessionEnvironment env{*transport_, *port_,          statusCancel_,  &exit_,
-                                &catalogs_,  options_.status, options_.timing};
-    return std::make_unique<net::ServerSession>(env);
+std::shared_ptr<net::ServerSession> Controller::newSession(
+    std::shared_ptr<FirstMessagePort>* first) {
+    auto port = std::make_shared<FirstMessagePort>(*port_);
+    if (first) *first = port;
+    net::SessionEnvironment env{*transport_,     *port,           statusCancel_,  &exit_,
+                                infoSink_.get(), options_.status, options_.timing};
+    // The port lives as long as the session that talks to it.
+    std::shared_ptr<net::ServerSession> session(new net::ServerSession(env),
+                                                [port](net::ServerSession* s) { delete s; });
+    session->refusePlainLogin(options_.refusePlainLogin);
+    return session;
 }
 
 SessionId Controller::adopt(std::shared_ptr<net::ServerSession> session) {
@@ -183,8 +301,40 @@ void Controller::connectThread() {
     if (which != 0) return;
     std::lock_guard lock(sessionLock_);
     for (auto& s : sessions_)
-        if (s->id == id && !s->downloads)
-            s->downloads = std::make_unique<download::SessionDownloads>(context_, *s->session);
+        if (s->id == id) makeDownloads(*s);
+}
+
+void Controller::makeDownloads(Session& s) {
+    if (s.downloads) return;
+    s.context = std::make_unique<download::DownloadContext>(*port_, work_);
+    download::DownloadContext& c = *s.context;
+    c.channels = context_.channels;
+    c.display = context_.display;
+    c.clock = context_.clock;
+    c.globalExit = context_.globalExit;
+    c.freeSpace = context_.freeSpace;
+    c.makeDecoder = context_.makeDecoder;
+    c.settings = context_.settings;
+    s.reporter =
+        std::make_unique<download::CatalogReporter>(events_, catalogs_.catalog(*s.session));
+    c.reporter = s.reporter.get();
+    Session* self = &s;
+    c.workMoved = [this, self] { saveAutoResume(*self); };
+    s.downloads = std::make_unique<download::SessionDownloads>(c, *s.session);
+    s.queues = &s.downloads->downloads();
+}
+
+void Controller::saveAutoResume(Session& s) {
+    download::DownloadSession* queues = s.queues;
+    const int number = s.session->connectionNumber();
+    if (!queues || number < 0) return;
+    const state::ResumeHeader header = headerOf(*s.session);
+    std::string error;
+    const auto written = state::writeAutoResumeFile(
+        s.resumeLock, options_.dataFolder, number,
+        [&] { return resumeDataOf(header, queues->unfinished()); }, &error);
+    if (written == state::ResumeWrite::Failed && !error.empty())
+        port_->messageBox(error, mb::kIconStop, false);
 }
 
 std::optional<SessionId> Controller::connectAndWait(const ConnectRequest& request) {
@@ -201,11 +351,101 @@ std::optional<SessionId> Controller::connectAndWait(const ConnectRequest& reques
     std::lock_guard lock(sessionLock_);
     for (auto& s : sessions_)
         if (s->id == id) {
-            if (!s->downloads)
-                s->downloads = std::make_unique<download::SessionDownloads>(context_, *s->session);
+            makeDownloads(*s);
             return id;
         }
     return std::nullopt;  // closed meanwhile
+}
+
+std::optional<SessionId> Controller::connectAndWait(
+    const ConnectRequest& request, std::string* error,
+    std::optional<std::chrono::milliseconds> infoTimeout) {
+    std::string why;
+    auto fail = [&](std::string text) {
+        if (error) *error = std::move(text);
+        return std::nullopt;
+    };
+    if (exiting()) return fail(net::kTextConnectFail);
+    std::shared_ptr<FirstMessagePort> first;
+    std::shared_ptr<net::ServerSession> raw = newSession(&first);
+    // A stall says so, whatever the wait that it ended made of it.
+    auto reason = [&](const char* fallback) {
+        std::string text = raw->stalled() ? raw->stallText() : first->first();
+        return text.empty() ? std::string(fallback) : text;
+    };
+    if (!raw->connectAndLogin(request)) return fail(reason(net::kTextConnectFail));
+    const SessionId id = adopt(raw);
+    // The wait also ends when the link is lost (reply-failed): a recorder that drops it here
+    // does not leave the caller waiting for ever.
+    auto ok = raw->createReplyOk();
+    auto failed = raw->createReplyFailed();
+    int w = platform::kWaitTimeout;
+    if (raw->requestInformation()) {
+        w = platform::waitAny({ok.get(), &statusCancel_, &exit_, &raw->stopEvent(), failed.get()},
+                              infoTimeout);
+    } else if (!raw->closedByRecorder()) {
+        // A request that could not be sent: the link is going; its end says so shortly.
+        failed->wait(std::chrono::seconds(5));
+    }
+    raw->closeReplyOk();
+    raw->closeReplyFailed();
+    // The days can end the wait after a channel list that could not be read: still a failure.
+    if (raw->channelListUnreadable()) {
+        why = reason(net::kTextUnreadableChannels);
+    } else if (w == 0) {
+        std::lock_guard lock(sessionLock_);
+        for (auto& s : sessions_)
+            if (s->id == id) {
+                makeDownloads(*s);
+                return id;
+            }
+        why = reason(net::kTextConnectFail);  // closed meanwhile
+    } else if (raw->closedByRecorder() && !raw->stalled()) {
+        why = format(state::kClosedByRemote, raw->recorderName().c_str(), request.address.c_str());
+    } else {
+        why = reason(w == platform::kWaitTimeout
+                         ? "Timeout when getting the information from remote host."
+                         : net::kTextConnectFail);
+    }
+    endSession(id);
+    return fail(why);
+}
+
+void Controller::endSession(SessionId id) {
+    std::unique_ptr<Session> s;
+    {
+        std::lock_guard lock(sessionLock_);
+        auto it =
+            std::find_if(sessions_.begin(), sessions_.end(), [&](auto& e) { return e->id == id; });
+        if (it == sessions_.end()) return;
+        s = std::move(*it);
+        sessions_.erase(it);
+    }
+    destroy(std::move(s));
+}
+
+std::optional<net::ServerInfo> Controller::serverInfo(SessionId id) const {
+    std::lock_guard lock(sessionLock_);
+    for (auto& s : sessions_)
+        if (s->id == id) return infoSink_->of(s->session.get());
+    return std::nullopt;
+}
+
+bool Controller::withSession(SessionId id, const std::function<void(net::ServerSession&)>& f) {
+    std::lock_guard lock(sessionLock_);
+    for (auto& s : sessions_)
+        if (s->id == id) {
+            f(*s->session);
+            return true;
+        }
+    return false;
+}
+
+bool Controller::idle() {
+    std::lock_guard lock(sessionLock_);
+    for (auto& s : sessions_)
+        if (s->queues && !s->queues->idle()) return false;
+    return true;
 }
 
 ConnectRequest Controller::lastRequest() const {
@@ -413,39 +653,29 @@ void Controller::closeChannel(int channel) {
 void Controller::destroy(std::unique_ptr<Session> s) {
     const SessionId id = s->id;
     const int number = s->session->connectionNumber();
-    // A connect still waiting for this session's information ends now.
+    // A connect still waiting for this session's information ends now, and so does a wait of
+    // a start; the start lets go of the session before it goes.
     s->session->stopEvent().set();
+    {
+        std::unique_lock lock(s->pinLock);
+        s->unpinned.wait(lock, [&] { return s->pins == 0; });
+    }
     // The queues end first; then the session (it deletes nothing of the event list itself).
     s->downloads.reset();
     state::deleteAutoResumeFile(s->resumeLock, options_.dataFolder, number);
+    SessionRemoved note{id, s->session->closedByRecorder(), s->session->stalled(), {}};
+    if (note.stalled) note.stallText = s->session->stallText();
     s->session.reset();
     if (number >= 0) {
         std::lock_guard lock(events_.lock());
         events_.removeRecorder(number);
     }
-    notes_.push(SessionRemoved{id});
+    notes_.push(std::move(note));
 }
 
 bool Controller::writeUnfinished(Session& s, const std::vector<download::WorkItem>& items,
                                  const fs::path& path) {
-    state::ResumeData data;
-    data.header.port = s.session->port();
-    data.header.address = s.session->address();
-    data.header.id = s.session->id();
-    data.header.password = s.session->password();
-    for (auto& item : items) {
-        if (item.mode() == state::kPlayOnlyType) continue;
-        state::ResumeRecord r;
-        r.listFlag = item.queue == download::QueueKind::Video ? 0 : 1;
-        r.type = item.mode();
-        r.camera = item.channelCode;
-        r.eventKey = item.eventKey;
-        r.path = item.outputPath;
-        r.firstFrame = item.firstFrame;
-        r.lastFrame = item.lastFrame;
-        r.dateId = item.dateId;
-        data.records.push_back(std::move(r));
-    }
+    const state::ResumeData data = resumeDataOf(headerOf(*s.session), items);
     if (data.records.empty()) return false;
     std::string error;
     if (!state::saveResumeFile(path, data, &error)) {
@@ -507,25 +737,311 @@ void Controller::runResumeFile() {
         resumeQueue_.erase(resumeQueue_.begin());
         if (!resumeQueue_.empty()) resumeEv_.set();
     }
-    if (onResumeFile && !exiting() && !onResumeFile(file)) return;  // kept for a later start
+    if (exiting()) return;
+    // By default the file is loaded, which deletes it once its work was taken up.
+    if (!onResumeFile) {
+        loadResumeFile(file);
+        return;
+    }
+    if (!onResumeFile(file)) return;  // kept for a later start
     std::error_code ec;
     fs::remove(file, ec);
 }
 
 // ---- work -------------------------------------------------------------------------------------
 
-StartResult Controller::startWork(std::optional<download::Action>) { return StartResult::Declined; }
+namespace {
+
+// One selected event, as startWork finds it in the event list.
+struct Picked {
+    SessionId session = -1;
+    bool audio = false;
+    uint16_t code = 0;
+    std::string channelName;
+    int day = -1, event = -1;
+    std::string date, time;
+    uint32_t dateId = 0;
+    uint64_t size = 0;
+};
+
+}  // namespace
+
+std::string Controller::lastDestination() const {
+    std::lock_guard lock(destinationLock_);
+    return lastDestination_;
+}
+
+StartResult Controller::startWork(std::optional<download::Action> given) {
+    namespace dl = download;
+    if (exiting()) return StartResult::Declined;
+    // 1. The selection: every event marked 1 of every recorder whose queues exist.
+    std::vector<Picked> picked;
+    {
+        std::lock_guard lock(sessionLock_);
+        for (auto& s : sessions_) {
+            const int r = s->session->connectionNumber();
+            auto catalog = r >= 0 && s->queues ? catalogs_.catalogOf(r) : nullptr;
+            if (!catalog) continue;
+            std::lock_guard listLock(events_.lock());
+            for (bool audio : {false, true})
+                for (auto& ch : audio ? catalog->audioChannels() : catalog->cameras())
+                    for (auto& day : events_.days(r, ch.position)) {
+                        if (!day.loaded) continue;
+                        for (auto& e : events_.events(r, ch.position, day.position)) {
+                            if (e.mark != kMarkSelected) continue;
+                            picked.push_back({s->id, audio, ch.code, ch.name, day.position,
+                                              e.position, day.date, e.time, day.dateId, e.size});
+                        }
+                    }
+        }
+    }
+    if (picked.empty()) return StartResult::NothingSelected;
+
+    // 2. The action; audio in the selection transfers the whole selection as files.
+    const bool anyAudio =
+        std::any_of(picked.begin(), picked.end(), [](const Picked& p) { return p.audio; });
+    dl::Action action;
+    if (anyAudio) {
+        action = dl::Action::JustDownload;
+    } else if (given) {
+        action = *given;
+    } else {
+        const int choice = port_->askAction(picked.size() == 1);
+        if (choice < 0 || choice > 3) return StartResult::Declined;
+        action = static_cast<dl::Action>(choice);
+    }
+    if (action == dl::Action::DownloadAndPlayPeriod && picked.size() != 1)
+        return StartResult::Declined;
+
+    // 3. Work that shows video needs a channel per camera whose queue shows nothing yet.
+    if (action != dl::Action::JustDownload) {
+        int needed = 0;
+        {
+            std::lock_guard lock(sessionLock_);
+            for (auto& s : sessions_) {
+                std::vector<uint16_t> cameras;
+                for (auto& p : picked)
+                    if (p.session == s->id && !p.audio) cameras.push_back(p.code);
+                if (!cameras.empty() && s->queues)
+                    needed += s->queues->camerasWithoutStream(cameras);
+            }
+        }
+        const int inUse = context_.channels ? context_.channels->usedCount() : 0;
+        if (!dl::checkChannelLimit(*port_, needed, inUse, settings_.maxChannel))
+            return StartResult::OverMaximum;
+    }
+
+    // 4. A period by frames: the recording's frame count, then the range (1-based).
+    dl::FrameRange frames;
+    if (action == dl::Action::DownloadAndPlayPeriod) {
+        const Picked& p = picked[0];
+        dl::WorkItem probe;
+        probe.channelCode = p.code;
+        probe.eventKey = p.date + p.time;
+        // The query waits for the recorder (at most its time limit, or until the session
+        // stops or the program exits) with the session pinned instead of the list held.
+        Session* s = nullptr;
+        {
+            std::lock_guard lock(sessionLock_);
+            for (auto& e : sessions_)
+                if (e->id == p.session && e->queues) s = e.get();
+            if (!s) return StartResult::Declined;
+            std::lock_guard pin(s->pinLock);
+            ++s->pins;
+        }
+        const uint32_t count = s->queues->queryFrameCount(probe.recorderKey(), p.dateId);
+        {
+            std::lock_guard pin(s->pinLock);
+            --s->pins;
+            s->unpinned.notify_all();
+        }
+        uint32_t first = 1, last = count;
+        for (;;) {
+            if (!port_->askFrameRange(count, first, last)) return StartResult::Declined;
+            const auto check = dl::checkFrameRange(first, last, count, &frames);
+            if (check == dl::FrameRangeCheck::Ok) break;
+            if (check == dl::FrameRangeCheck::EndBeforeStart)
+                port_->messageBox(dl::kEndBeforeStartText, mb::kIconStop, true);
+        }
+    }
+
+    // 5. The destination, with room for everything selected.
+    uint64_t total = 0;
+    for (auto& p : picked) total += p.size;
+    const std::string root =
+        dl::chooseDestination(lastDestination(), total, *port_,
+                              context_.freeSpace ? context_.freeSpace : dl::systemFreeSpace());
+    if (root.empty()) return StartResult::Declined;
+    {
+        std::lock_guard lock(destinationLock_);
+        lastDestination_ = root;
+    }
+
+    // 6 and 7. The items in their queues, the marks, and each recorder's automatic file.
+    int queued = 0;
+    {
+        std::lock_guard lock(sessionLock_);
+        for (auto& s : sessions_) {
+            if (!s->queues) continue;
+            int mine = 0;
+            for (auto& p : picked) {
+                if (p.session != s->id) continue;
+                dl::WorkItem item;
+                item.queue = p.audio ? dl::QueueKind::Audio
+                                     : (action == dl::Action::JustDownload ? dl::QueueKind::File
+                                                                           : dl::QueueKind::Video);
+                item.action = p.audio ? dl::Action::JustDownload : action;
+                item.channelCode = p.code;
+                item.channelName = p.channelName;
+                item.dayPosition = p.day;
+                item.eventPosition = p.event;
+                item.eventKey = p.date + p.time;
+                item.dateId = p.dateId;
+                item.size = p.size;
+                if (action == dl::Action::DownloadAndPlayPeriod) {
+                    item.firstFrame = frames.first;
+                    item.lastFrame = frames.last;
+                }
+                if (item.action != dl::Action::JustPlay)
+                    item.outputPath =
+                        dl::makeOutputPath({root, item.queue, item.channelCode, p.date, p.time,
+                                            p.dateId, item.lastFrame});
+                if (s->queues->enqueue(std::move(item))) ++mine;
+            }
+            queued += mine;
+        }
+        if (queued == 0) return StartResult::Declined;
+        events_.queueSelection();
+        for (auto& s : sessions_) {
+            const bool mine = std::any_of(picked.begin(), picked.end(),
+                                          [&](const Picked& p) { return p.session == s->id; });
+            if (mine) saveAutoResume(*s);
+        }
+    }
+    return StartResult::Started;
+}
 
 bool Controller::startWorkAsync(std::optional<download::Action> action) {
-    notes_.push(WorkStarted{startWork(action)});
+    std::lock_guard lock(starterLock_);
+    if (exiting() || starting_.exchange(true)) return false;
+    if (starter_.joinable()) starter_.join();  // the one before has ended
+    try {
+        starter_ = std::thread([this, action] {
+            const StartResult result = startWork(action);
+            notes_.push(WorkStarted{result});
+            starting_.store(false);
+        });
+    } catch (const std::system_error&) {
+        starting_.store(false);
+        return false;
+    }
     return true;
 }
 
-bool Controller::loadResumeFile(const fs::path&) { return false; }
+bool Controller::loadResumeFile(const fs::path& file) {
+    const auto loaded = state::loadResumeFile(file);
+    // A file that cannot be read is passed by without a word.
+    if (loaded.status == state::ReadStatus::Missing ||
+        loaded.status == state::ReadStatus::Unreadable)
+        return false;
+    // A file cut short may still name work that was never read: it stays as it is.
+    if (loaded.status != state::ReadStatus::Ok) {
+        port_->messageBox(loaded.message, mb::kIconStop, false);
+        return false;
+    }
+    const auto id = connectAndWait(state::toConnectRequest(loaded.value.header));
+    if (!id) return false;  // the file stays for another time
+    const RebuiltWork rebuilt = takeUpWork(*id, loaded.value.records, file);
+    if (rebuilt.cancelled) return false;
+    // Taken up, even when none of its records found its recording.
+    std::error_code ec;
+    fs::remove(file, ec);
+    return true;
+}
 
-bool Controller::saveConnectionSet(const fs::path&) { return false; }
+RebuiltWork Controller::takeUpWork(SessionId id, const std::vector<state::ResumeRecord>& records,
+                                   const fs::path& file,
+                                   const std::function<bool(const download::WorkItem&)>& keep) {
+    RebuiltWork rebuilt;
+    std::shared_ptr<RecorderCatalog> catalog;
+    {
+        std::lock_guard lock(sessionLock_);
+        for (auto& s : sessions_)
+            if (s->id == id) catalog = catalogs_.catalog(*s->session);
+    }
+    if (!catalog) {
+        rebuilt.cancelled = true;
+        return rebuilt;
+    }
+    // Waits for the days the records need, without the list's lock.
+    rebuilt = rebuildWork(records, *catalog, waiter_, *port_, options_.replyTimeout, &exit_);
+    if (rebuilt.cancelled || rebuilt.items.empty()) return rebuilt;
+    // Deleted before the work is queued: the file may be this connection's automatic file,
+    // which the queues rewrite from now on.
+    std::error_code ec;
+    if (!file.empty()) fs::remove(file, ec);
+    std::lock_guard lock(sessionLock_);
+    for (auto& s : sessions_) {
+        if (s->id != id || !s->queues) continue;
+        for (auto& item : rebuilt.items)
+            if (!keep || keep(item)) s->queues->enqueue(item);
+        saveAutoResume(*s);
+        return rebuilt;
+    }
+    rebuilt.cancelled = true;  // the session went meanwhile
+    return rebuilt;
+}
 
-bool Controller::loadConnectionSet(const fs::path&) { return false; }
+// ---- connection sets -------------------------------------------------------------------------
+
+bool Controller::saveConnectionSet(const fs::path& file) {
+    // The list cannot change while it is written.
+    std::lock_guard lock(sessionLock_);
+    std::vector<ConnectRequest> requests;
+    for (auto& s : sessions_) {
+        ConnectRequest r;
+        r.kind = s->session->kind();
+        r.port = s->session->port();
+        r.address = s->session->address();
+        r.id = s->session->id();
+        r.password = s->session->password();
+        requests.push_back(std::move(r));
+    }
+    std::string message;
+    switch (state::saveConnectionSet(file, requests, &message)) {
+        case state::SaveSet::Written:
+            return true;
+        case state::SaveSet::NothingToSave:
+            return false;  // no file, no word
+        case state::SaveSet::Failed:
+            port_->messageBox(message.empty() ? state::kFailedToSaveFile : message, mb::kIconStop,
+                              false);
+            return false;
+    }
+    return false;
+}
+
+bool Controller::loadConnectionSet(const fs::path& file) {
+    auto loaded = state::loadConnectionSet(file);
+    switch (loaded.status) {
+        case state::ReadStatus::Ok:
+        case state::ReadStatus::Damaged:  // the complete records are connected
+            break;
+        case state::ReadStatus::Missing:
+            loaded.message = state::kReadFileFail;
+            [[fallthrough]];
+        default:
+            port_->messageBox(loaded.message, mb::kIconStop, false);
+            return false;
+    }
+    bool any = false;
+    // One connect at a time: each record waits until the connect thread took its parameters.
+    for (auto& request : loaded.value) {
+        if (exiting()) break;
+        any |= connect(request);
+    }
+    return any;
+}
 
 // ---- shut-down -----------------------------------------------------------------------------
 
@@ -543,6 +1059,11 @@ bool Controller::shutDown(bool ask) {
     // The housekeeping thread may be closing a session; it ends before the list is emptied.
     if (housekeeping_.joinable()) housekeeping_.join();
     waitConnect();
+    {
+        // A start in progress ends with the exit event (its questions and waits watch it).
+        std::lock_guard lock(starterLock_);
+        if (starter_.joinable()) starter_.join();
+    }
     std::vector<std::unique_ptr<Session>> all;
     {
         std::lock_guard lock(sessionLock_);

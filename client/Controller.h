@@ -7,6 +7,7 @@
 // notification queue, by session id, never by pointer.
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <ctime>
 #include <filesystem>
@@ -18,6 +19,7 @@
 #include <vector>
 
 #include "client/Notifications.h"
+#include "client/ResumeWork.h"
 #include "net/ServerSession.h"
 #include "net/Transport.h"
 #include "platform/Event.h"
@@ -28,6 +30,7 @@
 #include "recordings/download/Link.h"
 #include "recordings/download/SessionBinding.h"
 #include "recordings/download/Work.h"
+#include "state/Settings.h"
 
 namespace fsv::client {
 
@@ -51,6 +54,19 @@ class Controller {
         platform::Event* exitEvent = nullptr;
         // Shows and hides the status window of a connect in progress; none: nothing shown.
         net::StatusDisplay* status = nullptr;
+        // The user settings; none: read from FarsightViewer.ini at start. "Tell" and
+        // "Overwrite" replace the download settings' flags, "MaxChannel" limits new work.
+        std::optional<state::Settings> settings;
+        // The free space of a folder's disk; none: the system's.
+        download::FreeSpaceFn freeSpace;
+        // How long a date query of a resume file's rebuild waits for its answer.
+        std::chrono::milliseconds replyTimeout{30000};
+        // Refuse the old plain login to a recorder that sends no key.
+        bool refusePlainLogin = false;
+        // The channel view's table and the display of shown streams; none: streams take no
+        // channel and nothing is drawn (fsv, tests).
+        download::ChannelTable* channels = nullptr;
+        download::FrameDisplay* display = nullptr;
     };
     struct SessionSummary {
         SessionId id = -1;
@@ -85,6 +101,17 @@ class Controller {
     // arrived; nullopt when the login failed (the session is gone) or the wait was ended by the
     // status cancel, the exit or the session's stop (the session then stays in the list).
     std::optional<SessionId> connectAndWait(const ConnectRequest& request);
+    // The same, with why it failed in `error`: the stall, the first message the session gave,
+    // the recorder closing the link, or the time-out. A session that failed is ended.
+    std::optional<SessionId> connectAndWait(
+        const ConnectRequest& request, std::string* error,
+        std::optional<std::chrono::milliseconds> infoTimeout = std::nullopt);
+    // The server information the session's recorder sent last.
+    std::optional<net::ServerInfo> serverInfo(SessionId id) const;
+    // Runs `f` with the session under the session-list lock; false when it is not in the list.
+    bool withSession(SessionId id, const std::function<void(net::ServerSession&)>& f);
+    // No work waiting or running in any session's queues.
+    bool idle();
 
     ConnectRequest lastRequest() const;
     int sessionCount() const;
@@ -137,12 +164,23 @@ class Controller {
     // and deletes the file. False when the file is not usable (its message was shown) or the
     // connect failed; the file then stays.
     bool loadResumeFile(const std::filesystem::path& file);
+    // The rebuild and hand-over of loadResumeFile for a session that is connected: the records'
+    // work (those `keep` accepts, all without it) goes into the session's queues, and `file`,
+    // when given, is deleted first once there is work to queue (it may be the session's own
+    // automatic file).
+    RebuiltWork takeUpWork(SessionId id, const std::vector<state::ResumeRecord>& records,
+                           const std::filesystem::path& file = {},
+                           const std::function<bool(const download::WorkItem&)>& keep = {});
 
     // Saved connection sets. Saving writes the connected recorders in list order (false and no
     // file when there is none, or the error was shown); loading starts one interactive connect
     // per record, each after the previous connect thread took its parameters.
     bool saveConnectionSet(const std::filesystem::path& file);
     bool loadConnectionSet(const std::filesystem::path& file);
+
+    // The destination folder the last started work went to (empty before any).
+    std::string lastDestination() const;
+    const state::Settings& settings() const { return settings_; }
 
     platform::Event& exitEvent() { return exit_; }
     platform::Event& statusCancelEvent() { return statusCancel_; }
@@ -156,6 +194,8 @@ class Controller {
     struct Session;
     class SessionPort;
     class EventListNotes;
+    class InfoSink;
+    class FirstMessagePort;
 
     void housekeeping();
     void closeConnection(int position, const std::string& resumeFile);
@@ -165,7 +205,16 @@ class Controller {
     void connectThread();
     // Steps after a successful login: the session list, its id, the notes.
     SessionId adopt(std::shared_ptr<net::ServerSession> session);
-    std::unique_ptr<net::ServerSession> newSession();
+    // With `first`, the session's messages pass a port that keeps the first of them.
+    std::shared_ptr<net::ServerSession> newSession(
+        std::shared_ptr<FirstMessagePort>* first = nullptr);
+    // Takes the session out of the list and ends it.
+    void endSession(SessionId id);
+    // Under the session-list lock: the session's queues, once its server information is in.
+    void makeDownloads(Session& s);
+    // Rewrites the session's automatic resume file from its queues (skipped while another
+    // rewrite holds the file).
+    void saveAutoResume(Session& s);
     // `items` of the session as a resume file at `path`; false when there was nothing to keep.
     bool writeUnfinished(Session& s, const std::vector<download::WorkItem>& items,
                          const std::filesystem::path& path);
@@ -173,7 +222,6 @@ class Controller {
     void sessionGone(const void* session);  // the recorder closed the link (transport thread)
 
     Options options_;
-    UserPort& user_;
     NotificationQueue& notes_;
     std::unique_ptr<SessionPort> port_;  // what the sessions and queues talk to
 
@@ -184,12 +232,20 @@ class Controller {
     std::atomic<bool> shutDown_{false};
 
     std::unique_ptr<EventListNotes> eventNotes_;
+    std::unique_ptr<InfoSink> infoSink_;
     EventList events_;
     DateQueryWaiter waiter_;
     SessionCatalogs catalogs_;
     download::WorkList work_;
     download::DownloadContext context_;
     std::unique_ptr<net::ConnectionManager> transport_;
+    state::Settings settings_;
+
+    mutable std::mutex destinationLock_;
+    std::string lastDestination_;
+    std::mutex starterLock_;
+    std::atomic<bool> starting_{false};
+    std::thread starter_;  // startWorkAsync
 
     mutable std::mutex sessionLock_;
     std::vector<std::unique_ptr<Session>> sessions_;

@@ -76,6 +76,11 @@ struct SessionAdded {
 
 struct SessionRemoved {
     SessionId session = -1;
+    // Why it ended: the recorder closed the link, or it stayed silent past the stall limit
+    // (with the text that says so).
+    bool closedByRecorder = false;
+    bool stalled = false;
+    std::string stallText;
 };
 
 // A worker waits for the answer (QueuedUserPort::answer with this id) or the exit event.

@@ -2,6 +2,7 @@
 // A UserPort without a display, for fsv and the tests: it records everything it is told and
 // answers questions from a script (fixed answers, or a function).
 
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <mutex>
@@ -34,6 +35,9 @@ public:
     std::function<void(const Post&)> onPost;
     std::filesystem::path folderAnswer, saveAnswer, openAnswer;
     std::vector<std::filesystem::path> openManyAnswer;
+    int actionAnswer = -1;  // the action dialog's choice; -1 cancels
+    // The frame range dialog: given the frame count, fills start and end; none cancels.
+    std::function<bool(uint32_t, uint32_t&, uint32_t&)> onFrameRange;
 
     int messageBox(const std::string& text, unsigned type, bool direct) override {
         std::function<void(const std::string&, unsigned)> cb;
@@ -91,6 +95,30 @@ public:
         return openManyAnswer;
     }
 
+    int askAction(bool periodAllowed) override {
+        std::lock_guard lock(mutex_);
+        actionQuestions_.push_back(periodAllowed);
+        return actionAnswer;
+    }
+    bool askFrameRange(uint32_t frameCount, uint32_t& start, uint32_t& end) override {
+        std::function<bool(uint32_t, uint32_t&, uint32_t&)> answer;
+        {
+            std::lock_guard lock(mutex_);
+            frameCounts_.push_back(frameCount);
+            answer = onFrameRange;
+        }
+        return answer && answer(frameCount, start, end);
+    }
+    // Each action question's periodAllowed, and each frame range question's frame count.
+    std::vector<bool> actionQuestions() const {
+        std::lock_guard lock(mutex_);
+        return actionQuestions_;
+    }
+    std::vector<uint32_t> frameCounts() const {
+        std::lock_guard lock(mutex_);
+        return frameCounts_;
+    }
+
     std::vector<Box> boxes() const {
         std::lock_guard lock(mutex_);
         return boxes_;
@@ -115,6 +143,8 @@ private:
     std::vector<Box> boxes_;
     std::vector<Post> posts_;
     std::vector<std::pair<std::filesystem::path, bool>> existingFileQuestions_;
+    std::vector<bool> actionQuestions_;
+    std::vector<uint32_t> frameCounts_;
 };
 
 }  // namespace fsv

@@ -80,6 +80,11 @@ struct DownloadContext {
     // The pictures of play-only streams; none: the media layer's decoder.
     std::function<std::unique_ptr<PlayDecoder>()> makeDecoder;
     DownloadSettings settings;
+    // Told on a queue's worker thread, with none of the queue's locks held, each time the queue
+    // moved on: it took its next item, or it ran empty after its last stream ended. What is
+    // still unfinished has changed, so the owner rewrites the automatic resume file. Not told
+    // for a play-only stream, which is never kept.
+    std::function<void()> workMoved;
 };
 
 }  // namespace fsv::download

@@ -101,12 +101,19 @@ void StreamQueue::worker() {
         const int fired = platform::waitAny({exit, &link_.stopEvent(), &stop_, &wake_});
         if (fired != 3) break;
         std::unique_ptr<Stream> replaced;
+        bool playOnly = false;
         {
             std::lock_guard lock(currentLock_);
             if (busy_.load()) continue;
             busy_.store(true);
             replaced = takeNext();
+            playOnly = current_ && current_->item().action == Action::JustPlay;
         }
+        // Outside the lock: the rewrite asks every queue of the session for its work. Work that
+        // is stopping is not written down (what the file holds stays as it was).
+        const bool stopping = stopped_.load() || link_.stopEvent().isSet() ||
+                              (ctx_.globalExit && ctx_.globalExit->isSet());
+        if (!playOnly && !stopping && ctx_.workMoved) ctx_.workMoved();
         replaced.reset();  // the stream has ended; this joins its thread
     }
     std::lock_guard lock(currentLock_);

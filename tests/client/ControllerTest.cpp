@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -14,6 +15,7 @@
 #include "client/Controller.h"
 #include "client/QueuedUserPort.h"
 #include "platform/ScriptedUserPort.h"
+#include "recordings/PeriodQuery.h"
 #include "state/ResumeFile.h"
 
 using namespace fsv;
@@ -185,6 +187,82 @@ TEST(Controller, TwoRecordersAtOnceAndEveryWayOfClosingThem) {
     EXPECT_EQ(port.boxes().size(), asked);
 }
 
+TEST(Controller, ConnectionSetConnectsTheSavedRecordersAgain) {
+    const fs::path dir = recordings();
+    Recorder yard(dir, "Yard DVR"), gate(dir, "Gate DVR");
+    ASSERT_TRUE(yard.sim.started() && gate.sim.started());
+    const fs::path folder = scratch("sets");
+    ScriptedUserPort port;
+    NotificationQueue notes;
+    {
+        Controller c(options(folder), port, notes);
+        // Nothing connected: no file and not a word.
+        EXPECT_FALSE(c.saveConnectionSet(folder / "none.sav"));
+        EXPECT_FALSE(fs::exists(folder / "none.sav"));
+        ASSERT_TRUE(c.connectAndWait(yard.request()).has_value());
+        ASSERT_TRUE(c.connectAndWait(gate.request()).has_value());
+        EXPECT_TRUE(c.saveConnectionSet(folder / "two.sav"));
+    }
+    EXPECT_TRUE(port.boxes().empty());
+
+    Controller c(options(folder), port, notes);
+    EXPECT_TRUE(c.loadConnectionSet(folder / "two.sav"));
+    c.waitConnect();
+    ASSERT_TRUE(eventually([&] { return c.sessionCount() == 2; }));
+    EXPECT_EQ(c.sessions()[0].recorderName, "Yard DVR");
+    EXPECT_EQ(c.sessions()[1].recorderName, "Gate DVR");
+    EXPECT_EQ(c.connectionRequests()[1].password, "pw");
+
+    struct Case {
+        std::string bytes;  // none: no file at all
+        const char* message;
+    };
+    const Case cases[] = {
+        {std::string("KOR_FSV_Link\0\0\0\0\0", 17), "Don't have any connection in record!"},
+        {std::string("KOR_FSV_LinkX\1\0\0\0", 17), "Unexpected file format!"},
+        {"", "Read file fail!"},
+    };
+    for (auto& k : cases) {
+        const fs::path file = folder / "case.sav";
+        fs::remove(file);
+        if (!k.bytes.empty()) std::ofstream(file, std::ios::binary) << k.bytes;
+        EXPECT_FALSE(c.loadConnectionSet(file)) << k.message;
+        ASSERT_FALSE(port.boxes().empty());
+        EXPECT_EQ(port.boxes().back().text, k.message);
+        EXPECT_EQ(port.boxes().back().type, mb::kIconStop);
+    }
+    EXPECT_EQ(c.sessionCount(), 2);
+}
+
+TEST(Controller, SettingsFileIsReadAtStartAndItsDefaultsHold) {
+    struct Case {
+        const char* ini;  // none: no file
+        int maxChannel;
+        bool tell;
+    };
+    const Case cases[] = {
+        {"[Farsight Viewer Client]\nMaxChannel=1\n[Download]\nTell=0\n", 1, false},
+        {"[Download]\nOverwrite=1\n", 32, true},
+        {nullptr, 32, true},
+    };
+    const char* before = std::getenv("FARSIGHT_CONFIG");
+    const std::string saved = before ? before : "";
+    for (auto& k : cases) {
+        const fs::path config = scratch("config");
+        if (k.ini) std::ofstream(config / "FarsightViewer.ini") << k.ini;
+        ::setenv("FARSIGHT_CONFIG", config.c_str(), 1);
+        ScriptedUserPort port;
+        NotificationQueue notes;
+        Controller c(options(scratch("settings")), port, notes);
+        EXPECT_EQ(c.settings().maxChannel, k.maxChannel) << (k.ini ? k.ini : "none");
+        EXPECT_EQ(c.settings().tell, k.tell) << (k.ini ? k.ini : "none");
+    }
+    if (before)
+        ::setenv("FARSIGHT_CONFIG", saved.c_str(), 1);
+    else
+        ::unsetenv("FARSIGHT_CONFIG");
+}
+
 TEST(Controller, RecorderClosingTheLinkRemovesItsSessionAndTellsTheUser) {
     const fs::path dir = recordings();
     Recorder yard(dir, "Yard DVR");
@@ -267,6 +345,8 @@ TEST(Controller, RecorderDroppingTheLinkMidDownloadLeavesItsWorkAsTempFile) {
             EXPECT_EQ(kept.value.records[0].eventKey, item.eventKey);
             EXPECT_EQ(kept.value.records[0].path, item.outputPath);
             EXPECT_EQ(kept.value.records[0].type, 11);
+            // A camera's file download is looked up among the cameras when it is taken up.
+            EXPECT_EQ(kept.value.records[0].listFlag, 0);
         } else {
             EXPECT_FALSE(fs::exists(data / "kept.rsm"));
         }
@@ -334,6 +414,19 @@ TEST(Controller, ShutDownEndsEveryThreadEvenWithAQuestionNobodyAnswers) {
         c->waitConnect();
         ASSERT_TRUE(c->connectAndWait(gate.request()).has_value());
         ASSERT_EQ(c->sessionCount(), 2);
+        // Work started on a controller thread waits for its action question, which nobody
+        // answers either: the exit ends it too.
+        auto catalog = c->catalogs().catalogOf(c->sessions()[1].connectionNumber);
+        ASSERT_TRUE(catalog);
+        PeriodQuery query(c->dateWaiter(), &port, &exitEvent);
+        query.askOnTimeout = false;
+        ASSERT_EQ(query
+                      .run(*catalog, {catalog->channelOfCode(net::kCamera, 1)},
+                           {"20261201", "000000", "20261201", "235959"})
+                      .outcome,
+                  PeriodOutcome::Selected);
+        ASSERT_TRUE(c->startWorkAsync());
+        EXPECT_FALSE(c->startWorkAsync());  // one start at a time
 
         // Nobody drains the queue: the exit question waits until the exit event ends it.
         std::thread closer([&] {

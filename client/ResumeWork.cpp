@@ -1,7 +1,6 @@
-#include "ResumeWork.h"
-#if defined(FSV_DOWNLOAD_SESSIONS)
+#include "client/ResumeWork.h"
 
-namespace fsv::cli {
+namespace fsv::client {
 
 namespace dl = fsv::download;
 
@@ -18,26 +17,18 @@ state::ResumeRecord resumeRecordOf(const dl::WorkItem& item) {
     return r;
 }
 
-bool AutoResume::write(const std::vector<dl::WorkItem>& unfinished, std::string* error) {
+state::ResumeData resumeDataOf(const state::ResumeHeader& header,
+                               const std::vector<dl::WorkItem>& items) {
     state::ResumeData data;
-    data.header = header_;
-    for (auto& item : unfinished)
+    data.header = header;
+    for (auto& item : items)
         if (item.action != dl::Action::JustPlay) data.records.push_back(resumeRecordOf(item));
-    return state::writeAutoResumeFile(lock_, folder_, number_, data, error) ==
-           state::ResumeWrite::Written;
+    return data;
 }
-
-std::optional<std::filesystem::path> AutoResume::keepAsTemp(std::string* error) {
-    auto kept = state::keepAutoResumeFileAsTemp(lock_, folder_, number_, error);
-    state::deleteAutoResumeFile(lock_, folder_, number_);
-    return kept;
-}
-
-void AutoResume::remove() { state::deleteAutoResumeFile(lock_, folder_, number_); }
 
 RebuiltWork rebuildWork(const std::vector<state::ResumeRecord>& records, RecorderCatalog& catalog,
                         DateQueryWaiter& waiter, UserPort& user,
-                        std::chrono::milliseconds replyTimeout) {
+                        std::chrono::milliseconds replyTimeout, platform::Event* exit) {
     RebuiltWork out;
     EventList& list = catalog.list();
     const int r = catalog.connectionNumber();
@@ -74,7 +65,7 @@ RebuiltWork rebuildWork(const std::vector<state::ResumeRecord>& records, Recorde
         for (auto& d : list.days(r, channel))
             if (d.position == day) loaded = d.loaded;
         if (!loaded) {
-            PeriodQuery query(waiter, &user, nullptr);
+            PeriodQuery query(waiter, &user, exit);
             query.replyTimeout = replyTimeout;
             query.askOnTimeout = false;
             const auto summary = query.run(catalog, {channel}, {date, "000000", date, "235959"});
@@ -117,6 +108,4 @@ RebuiltWork rebuildWork(const std::vector<state::ResumeRecord>& records, Recorde
     return out;
 }
 
-}  // namespace fsv::cli
-
-#endif  // FSV_DOWNLOAD_SESSIONS
+}  // namespace fsv::client

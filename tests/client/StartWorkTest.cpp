@@ -1,0 +1,272 @@
+// Work started through the controller over recorder-sim processes serving generated
+// recordings: the selection downloaded into the storage layout with its automatic resume file,
+// the channel limit, a period by frames, and a resume file taken up to the last byte.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <thread>
+
+#include "SimProcess.h"
+#include "client/Controller.h"
+#include "platform/ScriptedUserPort.h"
+#include "recordings/PeriodQuery.h"
+#include "sim/Generate.h"
+#include "state/ResumeFile.h"
+
+using namespace fsv;
+using namespace fsv::client;
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+namespace dl = fsv::download;
+using fsv::test::SimProcess;
+
+namespace {
+
+bool eventually(const std::function<bool()>& done, std::chrono::milliseconds limit = 60s) {
+    for (auto until = std::chrono::steady_clock::now() + limit;
+         std::chrono::steady_clock::now() < until; std::this_thread::sleep_for(10ms))
+        if (done()) return true;
+    return done();
+}
+
+std::string slurp(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+fs::path scratch(const std::string& name) {
+    fs::path dir =
+        fs::path(FSV_BINARY_DIR) / "test-startwork" / (name + "-" + std::to_string(::getpid()));
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    return dir;
+}
+
+// Two cameras and one audio channel, one recording each on 2026-12-01.
+const fs::path& recordings() {
+    static const fs::path dir = [] {
+        fs::path d = scratch("recordings");
+        sim::GenerateOptions o;
+        o.cameras = 2;
+        o.days = 1;
+        o.eventsPerDay = 1;
+        o.audioChannels = 1;
+        std::string error;
+        EXPECT_TRUE(sim::generateRecordings(d, o, &error)) << error;
+        return d;
+    }();
+    return dir;
+}
+
+// The recorder's own file of a work-list row (its caption is the recorder's key).
+fs::path sourceOf(const dl::WorkRow& row) {
+    const std::string date = row.caption.substr(0, 8), time = row.caption.substr(8, 6);
+    const int code = std::stoi(row.caption.substr(14, 3));
+    const bool audio = row.path.find("/Aud") != std::string::npos;
+    char folder[8];
+    std::snprintf(folder, sizeof folder, audio ? "Aud%02d" : "Cam%02d", code);
+    return recordings() / folder / date / (time + (audio ? ".wav" : ".avi"));
+}
+
+struct Bench {
+    explicit Bench(const std::string& name, int maxChannel = 32)
+        : sim({"--recordings", recordings().string(), "--user", "admin", "--password", "pw",
+               "--name", "Yard DVR", "--protocol", "34"}),
+          data(scratch(name)),
+          out(data / "out") {
+        fs::create_directories(out);
+        port.folderAnswer = out;
+        Controller::Options o;
+        o.dataFolder = data;
+        o.settings = state::Settings{};
+        o.settings->maxChannel = maxChannel;
+        o.download.pacing = false;
+        c = std::make_unique<Controller>(o, port, notes);
+    }
+    ConnectRequest request() const {
+        ConnectRequest r;
+        r.address = "127.0.0.1";
+        r.port = sim.port();
+        r.id = "admin";
+        r.password = "pw";
+        return r;
+    }
+    // Connects and returns the recorder's catalog.
+    std::shared_ptr<RecorderCatalog> connect() {
+        if (!sim.started() || !c->connectAndWait(request())) return nullptr;
+        int number = -1;
+        eventually([&] { return (number = c->sessions()[0].connectionNumber) >= 0; });
+        return number < 0 ? nullptr : c->catalogs().catalogOf(number);
+    }
+    // Selects the day's recordings of the given channel positions, as the period dialog does.
+    bool select(RecorderCatalog& catalog, const std::vector<int>& channels) {
+        PeriodQuery query(c->dateWaiter(), &port, &c->exitEvent());
+        query.askOnTimeout = false;
+        return query.run(catalog, channels, {"20261201", "000000", "20261201", "235959"}).outcome ==
+               PeriodOutcome::Selected;
+    }
+    bool allRowsEnded(size_t n) {
+        auto rows = c->workList().rows();
+        if (rows.size() != n) return false;
+        for (auto& r : rows)
+            if (r.state == dl::RowState::Running) return false;
+        return true;
+    }
+
+    SimProcess sim;
+    fs::path data, out;
+    ScriptedUserPort port;
+    NotificationQueue notes;
+    std::unique_ptr<Controller> c;
+};
+
+std::vector<int> positions(const std::vector<RecorderCatalog::Channel>& channels) {
+    std::vector<int> out;
+    for (auto& ch : channels) out.push_back(ch.position);
+    return out;
+}
+
+}  // namespace
+
+TEST(StartWork, JustDownloadOfTwoCamerasAndAudioLandsByteForByteWithItsResumeFile) {
+    Bench b("download");
+    auto catalog = b.connect();
+    ASSERT_TRUE(catalog) << b.sim.error();
+    EXPECT_EQ(b.c->startWork(), StartResult::NothingSelected);
+    auto channels = positions(catalog->cameras());
+    for (int p : positions(catalog->audioChannels())) channels.push_back(p);
+    ASSERT_EQ(channels.size(), 3u);
+    ASSERT_TRUE(b.select(*catalog, channels));
+
+    // Audio in the selection: the whole selection is downloaded as files, without asking.
+    ASSERT_EQ(b.c->startWork(), StartResult::Started);
+    EXPECT_TRUE(b.port.actionQuestions().empty());
+    EXPECT_EQ(b.c->lastDestination(), b.out.string() + "/");
+    const fs::path autoFile = state::autoResumePath(b.data, catalog->connectionNumber());
+    // Written by the start or by a queue that took its item meanwhile (whichever held it).
+    state::ReadResult<state::ResumeData> kept;
+    ASSERT_TRUE(eventually([&] {
+        kept = state::loadResumeFile(autoFile);
+        return kept.status == state::ReadStatus::Ok;
+    })) << kept.message;
+    EXPECT_EQ(kept.value.header.port, b.sim.port());
+
+    ASSERT_TRUE(eventually([&] { return b.allRowsEnded(3); }));
+    int audio = 0;
+    for (auto& row : b.c->workList().rows()) {
+        EXPECT_EQ(row.state, dl::RowState::Finished) << row.path;
+        EXPECT_EQ(row.path.rfind(b.out.string() + "/", 0), 0u) << row.path;
+        audio += row.path.find("/Aud01/") != std::string::npos;
+        const std::string expected = slurp(sourceOf(row));
+        ASSERT_FALSE(expected.empty()) << sourceOf(row);
+        EXPECT_TRUE(slurp(row.path) == expected) << row.path;
+    }
+    EXPECT_EQ(audio, 1);
+    // The queues ran empty: the file was rewritten without work; the session's end takes it.
+    EXPECT_TRUE(eventually([&] {
+        auto now = state::loadResumeFile(autoFile);
+        return now.status == state::ReadStatus::Ok && now.value.records.empty();
+    }));
+    EXPECT_TRUE(b.c->shutDown(false));
+    EXPECT_FALSE(fs::exists(autoFile));
+}
+
+TEST(StartWork, OverTheChannelLimitNothingStartsButFilesMayStillDownload) {
+    Bench b("limit", 1);
+    auto catalog = b.connect();
+    ASSERT_TRUE(catalog) << b.sim.error();
+    ASSERT_TRUE(b.select(*catalog, positions(catalog->cameras())));
+    b.port.actionAnswer = 0;  // "Download && Play" of two cameras on one channel
+    EXPECT_EQ(b.c->startWork(), StartResult::OverMaximum);
+    ASSERT_FALSE(b.port.boxes().empty());
+    EXPECT_EQ(b.port.boxes().back().text, "Over the maximum channel number!");
+    EXPECT_EQ(b.port.boxes().back().type, mb::kIconStop);
+    EXPECT_TRUE(b.c->workList().rows().empty());
+    EXPECT_FALSE(fs::exists(state::autoResumePath(b.data, catalog->connectionNumber())));
+    // Cancelling the action dialog declines; "Just Download" needs no channel.
+    b.port.actionAnswer = -1;
+    EXPECT_EQ(b.c->startWork(), StartResult::Declined);
+    EXPECT_EQ(b.c->startWork(dl::Action::JustDownload), StartResult::Started);
+    ASSERT_TRUE(eventually([&] { return b.allRowsEnded(2); }));
+    for (auto& row : b.c->workList().rows()) EXPECT_EQ(row.state, dl::RowState::Finished);
+}
+
+TEST(StartWork, PeriodByFramesAsksTheRecordersCountAndSendsTheChosenRange) {
+    Bench b("frames");
+    auto catalog = b.connect();
+    ASSERT_TRUE(catalog) << b.sim.error();
+    ASSERT_TRUE(b.select(*catalog, {catalog->channelOfCode(net::kCamera, 2)}));
+    b.port.actionAnswer = 3;
+    int asked = 0;
+    b.port.onFrameRange = [&](uint32_t, uint32_t& start, uint32_t& end) {
+        // First an end before the start (refused with a message), then frames 5 to 9.
+        start = asked++ == 0 ? 6 : 5;
+        end = asked == 1 ? 5 : 9;
+        return true;
+    };
+    ASSERT_TRUE(b.c->startWorkAsync());
+    bool started = false;
+    ASSERT_TRUE(eventually([&] {
+        b.notes.drain([&](Notification& n) {
+            if (auto* w = std::get_if<WorkStarted>(&n)) started = w->result == StartResult::Started;
+        });
+        return started;
+    }));
+    EXPECT_EQ(b.port.actionQuestions(), std::vector<bool>{true});  // one event: period offered
+    const auto counts = b.port.frameCounts();
+    ASSERT_EQ(counts.size(), 2u);
+    EXPECT_GE(counts[0], 9u);
+    EXPECT_NE(counts[0], dl::kDefaultFrameCount);  // the recorder's own count
+    EXPECT_TRUE(b.port.saw(dl::kEndBeforeStartText));
+
+    ASSERT_TRUE(eventually([&] { return b.allRowsEnded(1); }));
+    const auto row = b.c->workList().rows()[0];
+    EXPECT_EQ(row.state, dl::RowState::Finished);
+    EXPECT_NE(row.path.find("/Clip"), std::string::npos) << row.path;
+    // The recorder serves frames first..last only: 4 to 8, five frames.
+    EXPECT_EQ(row.frameCount, 5u);
+    EXPECT_EQ(row.frames, 5u);
+}
+
+TEST(StartWork, ResumeFileLoadedThroughTheControllerFinishesTheFileAndGoes) {
+    Bench b("resume");
+    ASSERT_TRUE(b.sim.started()) << b.sim.error();
+    // Camera 2's recording, half of it already on disk.
+    fs::path source;
+    for (auto& e : fs::directory_iterator(recordings() / "Cam02" / "20261201")) source = e.path();
+    const std::string time = source.stem().string();
+    const std::string whole = slurp(source);
+    ASSERT_GT(whole.size(), 1000u);
+    const std::string target =
+        dl::makeOutputPath({b.out.string(), dl::QueueKind::File, 2, "20261201", time, 0,
+                            dl::kWholeRecordingLastFrame});
+    fs::create_directories(fs::path(target).parent_path());
+    std::ofstream(target, std::ios::binary) << whole.substr(0, whole.size() / 2);
+
+    state::ResumeData data;
+    data.header = {b.sim.port(), "127.0.0.1", "admin", "pw"};
+    state::ResumeRecord r;
+    r.type = 11;
+    r.camera = 2;
+    r.eventKey = "20261201" + time;
+    r.path = target;
+    data.records.push_back(r);
+    const fs::path file = b.data / "work.rsm";
+    ASSERT_TRUE(state::saveResumeFile(file, data));
+
+    ASSERT_TRUE(b.c->loadResumeFile(file));
+    EXPECT_FALSE(fs::exists(file));
+    ASSERT_TRUE(eventually([&] { return b.allRowsEnded(1); }));
+    EXPECT_EQ(b.c->workList().rows()[0].state, dl::RowState::Finished);
+    EXPECT_TRUE(slurp(target) == whole);
+    // A file that is not a resume file stays where it is, with the message.
+    std::ofstream(b.data / "junk.rsm") << "not a resume file";
+    EXPECT_FALSE(b.c->loadResumeFile(b.data / "junk.rsm"));
+    EXPECT_TRUE(b.port.saw(state::kUnexpectedFileFormat));
+    EXPECT_TRUE(fs::exists(b.data / "junk.rsm"));
+}
