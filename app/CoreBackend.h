@@ -26,7 +26,9 @@
 
 namespace fsv::app {
 
-class CoreBackend : public ui::ViewerBackend, private net::StatusDisplay {
+class CoreBackend : public ui::ViewerBackend,
+                    private net::StatusDisplay,
+                    private download::ChannelSuccessor {
   public:
     explicit CoreBackend(net::SessionTiming timing = {});
     ~CoreBackend() override;
@@ -80,6 +82,16 @@ class CoreBackend : public ui::ViewerBackend, private net::StatusDisplay {
     void showStatus(const std::string& text) override;
     void hideStatus() override;
 
+    // download::ChannelSuccessor (queue worker threads): what a stream leaves on its channel.
+    bool playFinishedFile(int position, const std::string& path, const std::string& id,
+                          const std::string& password) override;
+    bool keepStopped(int position, std::unique_ptr<download::Player> still) override;
+    playback::LocalChannel::Options localOptions();
+    void adoptArrived();  // UI thread: the finished downloads' players join players_
+    // The caption of a stream's panel (channel number, server name, camera name as set).
+    std::string streamCaption(int position, const std::string& server,
+                              const std::string& camera) const;
+
     QObject bridge_;  // on the UI thread: drains and notices run in its name
     Listener listener_;
     platform::Event exit_{platform::Event::Reset::Manual};
@@ -98,8 +110,15 @@ class CoreBackend : public ui::ViewerBackend, private net::StatusDisplay {
     // The channels. Players are made, found and destroyed on the UI thread only; each one's
     // thread writes into the slot of its panel.
     client::FrameSlots slots_{download::ChannelTable::kPanels};
+    client::SlotDisplay display_{slots_, notes_};  // the streams' pictures
     std::unique_ptr<download::ChannelTable> table_;
     std::vector<std::unique_ptr<playback::LocalPlayer>> players_;
+    bool captionNumber_ = true, captionServer_ = true, captionCamera_ = true;
+
+    // What streams left on their channels, handed over on the queues' threads.
+    mutable std::mutex adoptLock_;
+    std::vector<std::unique_ptr<playback::LocalPlayer>> arrived_;  // until the UI adopts them
+    std::vector<std::unique_ptr<download::Player>> stills_;       // stopped streams' pictures
 };
 
 }  // namespace fsv::app

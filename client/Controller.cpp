@@ -98,6 +98,9 @@ Controller::Controller(Options options, UserPort& user, NotificationQueue& notes
     last_.id.clear();
     context_.globalExit = &exit_;
     context_.settings = options_.download;
+    context_.channels = options_.channels;
+    context_.display = options_.display;
+    context_.successor = options_.successor;
     work_.setListener([this](const download::WorkRow& row) { notes_.push(WorkRowChanged{row}); });
     transport_ = std::make_unique<net::ConnectionManager>(options_.transport);
     housekeeping_ = std::thread([this] { housekeeping(); });

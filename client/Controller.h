@@ -51,6 +51,11 @@ class Controller {
         platform::Event* exitEvent = nullptr;
         // Shows and hides the status window of a connect in progress; none: nothing shown.
         net::StatusDisplay* status = nullptr;
+        // Where streams of modes 10 and 12 are shown, and who takes their channels over as
+        // they end; none: they are not shown.
+        download::ChannelTable* channels = nullptr;
+        download::FrameDisplay* display = nullptr;
+        download::ChannelSuccessor* successor = nullptr;
     };
     struct SessionSummary {
         SessionId id = -1;
