@@ -118,7 +118,7 @@ class CoreBackend : public ui::ViewerBackend,
     // What streams left on their channels, handed over on the queues' threads.
     mutable std::mutex adoptLock_;
     std::vector<std::unique_ptr<playback::LocalPlayer>> arrived_;  // until the UI adopts them
-    std::vector<std::unique_ptr<download::Player>> stills_;       // stopped streams' pictures
+    std::vector<std::unique_ptr<download::Player>> stills_;        // stopped streams' pictures
 };
 
 }  // namespace fsv::app

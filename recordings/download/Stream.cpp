@@ -358,8 +358,8 @@ void Stream::runPlay() {
                 uint32_t key = std::min(next, written - 1);
                 while (key > 0 && !keys[key]) --key;
                 if (key < next)
-                    ask = decoded >= key && decoded < next ? static_cast<uint32_t>(decoded + 1)
-                                                           : key;
+                    ask =
+                        decoded >= key && decoded < next ? static_cast<uint32_t>(decoded + 1) : key;
             }
         }
         const bool write = download && ask == written;
@@ -421,9 +421,9 @@ void Stream::runPlay() {
         }
         // A paused stream shows a stepped-to frame at once.
         if (timed && !play_.paused() && !play_.pace(time, stop_)) break;
-        const bool have = panel_.load() >= 0 &&
-                          (file ? file->picture(&width, &height, &bits)
-                                : decoder && decoder->picture(&width, &height, &bits));
+        const bool have =
+            panel_.load() >= 0 && (file ? file->picture(&width, &height, &bits)
+                                        : decoder && decoder->picture(&width, &height, &bits));
         show(have ? width : 0, have ? height : 0, bits, wanted, time);
         play_.shown(time);
 
@@ -487,21 +487,35 @@ void Stream::show(int width, int height, const std::vector<uint8_t>& bits, uint3
 bool Stream::command(PlayCommand command) {
     if (mode_ == net::stream::kModeFile) return false;
     switch (command) {
-        case PlayCommand::Play: play_.play(); break;
-        case PlayCommand::Pause: play_.pause(); break;
-        case PlayCommand::StepBack: play_.stepBack(); break;
-        case PlayCommand::StepForward: play_.stepForward(); break;
-        case PlayCommand::First: play_.toFirst(); break;
-        case PlayCommand::Last: play_.toLast(); break;
-        case PlayCommand::Slower: play_.slower(); break;
-        case PlayCommand::Faster: play_.faster(); break;
+        case PlayCommand::Play:
+            play_.play();
+            break;
+        case PlayCommand::Pause:
+            play_.pause();
+            break;
+        case PlayCommand::StepBack:
+            play_.stepBack();
+            break;
+        case PlayCommand::StepForward:
+            play_.stepForward();
+            break;
+        case PlayCommand::First:
+            play_.toFirst();
+            break;
+        case PlayCommand::Last:
+            play_.toLast();
+            break;
+        case PlayCommand::Slower:
+            play_.slower();
+            break;
+        case PlayCommand::Faster:
+            play_.faster();
+            break;
     }
     return true;
 }
 
-bool Stream::goTo(uint32_t frame) {
-    return mode_ != net::stream::kModeFile && play_.goTo(frame);
-}
+bool Stream::goTo(uint32_t frame) { return mode_ != net::stream::kModeFile && play_.goTo(frame); }
 
 bool Stream::setSpeed(int factor) {
     if (mode_ == net::stream::kModeFile || factor < 1 || factor > 5) return false;

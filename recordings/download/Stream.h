@@ -6,8 +6,8 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <optional>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <string>
 #include <thread>

@@ -2,11 +2,11 @@
 
 #include <algorithm>
 
+#include "net/Messages.h"
 #include "platform/Shared.h"
 #include "recordings/download/ChannelTable.h"
-#include "net/Messages.h"
-#include "recordings/download/Stream.h"
 #include "recordings/download/StoppedStream.h"
+#include "recordings/download/Stream.h"
 
 namespace fsv::download {
 
@@ -58,8 +58,7 @@ void StreamQueue::leaveChannel(Stream& stream) {
     platform::Event* exit = ctx_.globalExit;
     const bool exiting = exit && exit->isSet();
     if (ctx_.successor && !exiting && stream.ended() && !stream.closedByUser()) {
-        if (stream.mode() == net::stream::kModeDownloadPlay &&
-            stream.status() == kStatusFinished) {
+        if (stream.mode() == net::stream::kModeDownloadPlay && stream.status() == kStatusFinished) {
             // The finished download goes on as a local file on the same channel.
             if (ctx_.successor->playFinishedFile(position, stream.outputPath(), stream.loginId(),
                                                  stream.password()))

@@ -145,7 +145,8 @@ class SimStreams : public ::testing::Test {
         w.channelCode = 1;
         w.eventKey = key;
         w.size = fs::file_size(recording);
-        if (action != Action::JustPlay) w.outputPath = (dir / "out" / "Cam01" / "take.avi").string();
+        if (action != Action::JustPlay)
+            w.outputPath = (dir / "out" / "Cam01" / "take.avi").string();
         return w;
     }
     std::optional<PlayStatus> status(int position = 0) {

@@ -26,8 +26,8 @@
 
 #include "SimProcess.h"
 #include "app/Viewer.h"
-#include "platform/UserPort.h"
 #include "media/AviReader.h"
+#include "platform/UserPort.h"
 #include "recordings/download/DownloadSession.h"
 #include "recordings/download/StorageLayout.h"
 #include "recordings/download/Stream.h"
@@ -759,14 +759,14 @@ void ViewerTest::streamsPlayInPanelsThenGoOnAsLocalFiles() {
         w.eventKey = source.parent_path().filename().string() + source.stem().string();
         w.size = fs::file_size(source);
         if (action != dl::Action::JustPlay)
-            w.outputPath = dl::makeOutputPath({out.string() + "/", w.queue, w.channelCode,
-                                               w.date(), w.time(), w.dateId, w.lastFrame});
+            w.outputPath = dl::makeOutputPath({out.string() + "/", w.queue, w.channelCode, w.date(),
+                                               w.time(), w.dateId, w.lastFrame});
         return w;
     };
     auto enqueue = [&](const dl::WorkItem& w) {
         bool queued = false;
-        backend.controller().withDownloads(
-            session, [&](dl::DownloadSession& d) { queued = d.enqueue(w); });
+        backend.controller().withDownloads(session,
+                                           [&](dl::DownloadSession& d) { queued = d.enqueue(w); });
         return queued;
     };
     auto status = [&](int position) { return backend.channelStatus(position); };
@@ -821,9 +821,9 @@ void ViewerTest::streamsPlayInPanelsThenGoOnAsLocalFiles() {
         QCOMPARE(copy.isKeyFrame(i), original.isKeyFrame(i));
     }
     auto probed = fsv::test::runProgram(
-        "/usr/bin/ffprobe", {"-v", "error", "-select_streams", "v:0", "-count_packets",
-                             "-show_entries", "stream=nb_read_packets", "-of", "csv=p=0",
-                             download.outputPath});
+        "/usr/bin/ffprobe",
+        {"-v", "error", "-select_streams", "v:0", "-count_packets", "-show_entries",
+         "stream=nb_read_packets", "-of", "csv=p=0", download.outputPath});
     QVERIFY2(probed.status == 0 && probed.err.empty(), probed.err.c_str());
     QCOMPARE(probed.out, std::to_string(frames) + "\n");
 
