@@ -29,6 +29,7 @@
 #include "media/AviReader.h"
 #include "platform/UserPort.h"
 #include "recordings/download/DownloadSession.h"
+#include "recordings/download/StoppedStream.h"
 #include "recordings/download/StorageLayout.h"
 #include "recordings/download/Stream.h"
 #include "recordings/playback/LocalPlayer.h"
@@ -158,6 +159,7 @@ class ViewerTest : public QObject {
   private Q_SLOTS:
     void openAviFilesPlayInPanels();
     void streamsPlayInPanelsThenGoOnAsLocalFiles();
+    void streamCutOffStaysPausedOnItsLastPicture();
     void listWindowsFollowTheirCommands();
     void init() {
         dir_ = std::make_unique<QTemporaryDir>();
@@ -841,6 +843,70 @@ void ViewerTest::streamsPlayInPanelsThenGoOnAsLocalFiles() {
     QVERIFY(!status(1)->local);
     QVERIFY(published(1) > 0);
     QCOMPARE(files(), 1);
+}
+
+// A recorder that drops the link mid-way: the channel stays, paused on the last picture
+// shown, until the user closes it.
+void ViewerTest::streamCutOffStaysPausedOnItsLastPicture() {
+    namespace dl = fsv::download;
+    const fs::path rec = fs::path(dir_->path().toStdString()) / "rec";
+    fsv::sim::GenerateOptions o;
+    o.cameras = 1;
+    o.days = 1;
+    o.eventsPerDay = 1;
+    o.audioChannels = 0;
+    std::string error;
+    QVERIFY2(fsv::sim::generateRecordings(rec, o, &error), error.c_str());
+    const fs::path source = firstAvi(rec);
+    SimProcess sim({"--recordings", rec.string(), "--drop-stream-after", "6"});
+    QVERIFY2(sim.started(), sim.error().c_str());
+
+    Viewer& v = startViewer();
+    fsv::app::CoreBackend& backend = v.backend();
+    fsv::ConnectRequest r;
+    r.address = "127.0.0.1";
+    r.port = sim.port();
+    QVERIFY(backend.connect(r));
+    fsv::client::SessionId session = -1;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        [&] {
+            auto all = backend.controller().sessions();
+            if (all.empty() || all[0].cameras == 0) return false;
+            session = all[0].id;
+            return true;
+        }(),
+        kWait);
+    dl::WorkItem w;
+    w.queue = dl::QueueKind::Video;
+    w.action = dl::Action::JustPlay;
+    w.channelCode = 1;
+    w.channelName = "Cam01";
+    w.eventKey = source.parent_path().filename().string() + source.stem().string();
+    bool queued = false;
+    backend.controller().withDownloads(session,
+                                       [&](dl::DownloadSession& d) { queued = d.enqueue(w); });
+    QVERIFY(queued);
+
+    QTRY_COMPARE_WITH_TIMEOUT(connections(), 0, kWait);  // the recorder went
+    auto stopped = [&] {
+        bool still = false;
+        backend.channels().withPlayer(
+            0, [&](dl::Player& p) { still = dynamic_cast<dl::StoppedStream*>(&p) != nullptr; });
+        return still;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(stopped(), kWait);  // the stream has gone with its session
+    DisplayPanel* panel = v.window().channelView()->panel(0);
+    QTRY_VERIFY_WITH_TIMEOUT(panel->showing(), kWait);
+    auto status = backend.channelStatus(0);
+    QVERIFY(status);
+    QVERIFY(status->paused);
+    QCOMPARE(status->position, 5u);
+    QCOMPARE(panel->caption(), QStringLiteral("1. recorder-sim Cam01"));
+    QVERIFY(!backend.channelCommand(0, dl::PlayCommand::Play));  // nothing left to play
+
+    QVERIFY(backend.closeChannel(0));
+    QTRY_VERIFY_WITH_TIMEOUT(!panel->showing(), kWait);
+    QCOMPARE(backend.channels().usedCount(), 0);
 }
 
 QTEST_MAIN(ViewerTest)
