@@ -309,6 +309,18 @@ bool CoreBackend::isPlaying(const std::filesystem::path& file) const {
     return false;
 }
 
+std::optional<CoreBackend::StreamSource> CoreBackend::streamSource(int position) const {
+    std::optional<StreamSource> source;
+    table_->withPlayer(position, [&](download::Player& p) {
+        if (auto* stream = dynamic_cast<download::Stream*>(&p))
+            source =
+                StreamSource{stream->serverName(), stream->cameraName(), stream->item().eventKey};
+        else if (auto* still = dynamic_cast<download::StoppedStream*>(&p))
+            source = StreamSource{still->serverName(), still->cameraName(), still->eventKey()};
+    });
+    return source;
+}
+
 bool CoreBackend::hasChannel(int position) const {
     return playerAt(position) != nullptr || table_->playerAt(position) != nullptr;
 }

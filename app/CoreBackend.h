@@ -65,6 +65,12 @@ class CoreBackend : public ui::ViewerBackend,
     // The file of each channel position (empty: a free position or not a local file).
     std::vector<std::filesystem::path> channelFiles() const;
     bool isPlaying(const std::filesystem::path& file) const;
+    // The recording a stream's channel shows (or showed until it stopped); nullopt for any
+    // other position.
+    struct StreamSource {
+        std::string serverName, cameraName, eventKey;
+    };
+    std::optional<StreamSource> streamSource(int position) const;
 
     // The event list's changes, on the UI thread, for its window.
     std::function<void(const client::EventListChanged&)> onEventList;

@@ -17,11 +17,13 @@ namespace fsv::download {
 class StoppedStream : public Player {
   public:
     StoppedStream(FrameDisplay* display, PlayStatus last, std::string serverName,
-                  std::string cameraName, int width, int height, std::vector<uint8_t> bits)
+                  std::string cameraName, std::string eventKey, int width, int height,
+                  std::vector<uint8_t> bits)
         : display_(display),
           status_(std::move(last)),
           serverName_(std::move(serverName)),
           cameraName_(std::move(cameraName)),
+          eventKey_(std::move(eventKey)),
           width_(width),
           height_(height),
           bits_(std::move(bits)) {
@@ -36,12 +38,13 @@ class StoppedStream : public Player {
     std::optional<PlayStatus> playStatus() const override { return status_; }
     const std::string& serverName() const { return serverName_; }
     const std::string& cameraName() const { return cameraName_; }
+    const std::string& eventKey() const { return eventKey_; }
 
   private:
     std::mutex lock_;  // one drawing at a time
     FrameDisplay* display_;
     PlayStatus status_;
-    const std::string serverName_, cameraName_;
+    const std::string serverName_, cameraName_, eventKey_;
     const int width_, height_;
     const std::vector<uint8_t> bits_;
 };

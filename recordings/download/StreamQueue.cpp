@@ -71,7 +71,7 @@ void StreamQueue::leaveChannel(Stream& stream) {
             auto status = stream.playStatus();
             auto still = std::make_unique<StoppedStream>(
                 ctx_.display, status.value_or(PlayStatus{}), stream.serverName(),
-                stream.cameraName(), width, height, std::move(bits));
+                stream.cameraName(), stream.item().eventKey, width, height, std::move(bits));
             if (ctx_.successor->keepStopped(position, std::move(still))) return;
         }
     }

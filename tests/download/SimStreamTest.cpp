@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
@@ -17,6 +18,7 @@
 #include "platform/ScriptedUserPort.h"
 #include "recordings/download/ChannelTable.h"
 #include "recordings/download/SessionBinding.h"
+#include "recordings/download/StoppedStream.h"
 #include "recordings/download/Stream.h"
 #include "sim/Generate.h"
 #include "sim/Server.h"
@@ -29,22 +31,32 @@ namespace {
 
 struct Pictures : FrameDisplay {
     std::mutex m;
+    std::condition_variable cv;
     int count = 0, width = 0, height = 0;
     bool allBlack = true;
     std::vector<uint8_t> last;
-    std::function<void(int drawn)> onDraw;  // on the stream's thread, after the picture
+    int holdAt = 0;  // the drawing that waits (on the stream's thread) for release()
+    bool released = false;
     void draw(int, int w, int h, std::span<const uint8_t> bits) override {
-        int drawn;
+        std::unique_lock lock(m);
+        ++count;
+        width = w;
+        height = h;
+        last.assign(bits.begin(), bits.end());
+        for (uint8_t b : bits)
+            if (b) allBlack = false;
+        if (count == holdAt) cv.wait(lock, [&] { return released; });
+    }
+    int drawn() {
+        std::lock_guard lock(m);
+        return count;
+    }
+    void release() {
         {
             std::lock_guard lock(m);
-            drawn = ++count;
-            width = w;
-            height = h;
-            last.assign(bits.begin(), bits.end());
-            for (uint8_t b : bits)
-                if (b) allBlack = false;
+            released = true;
         }
-        if (onDraw) onDraw(drawn);
+        cv.notify_all();
     }
     // The last picture as the panels hold it (BGRX, top-down).
     client::Picture picture() {
@@ -202,11 +214,13 @@ TEST_F(SimStreams, JustPlayDecodesTheRecordersFrames) {
 TEST_F(SimStreams, DownloadAndPlayStepsAndSeeksWhileTheFileGetsEveryFrameOnce) {
     ctx.settings.tellWhenFinished = false;
     start();
-    pictures.onDraw = [&](int drawn) {
-        if (drawn == 5) command(PlayCommand::Pause);
-    };
+    pictures.holdAt = 5;
     const WorkItem w = item(Action::DownloadAndPlay);
     ASSERT_TRUE(downloads->downloads().enqueue(w));
+    // Paused while the fifth picture is on its way.
+    ASSERT_TRUE(eventually([&] { return pictures.drawn() == 5; }));
+    command(PlayCommand::Pause);
+    pictures.release();
 
     auto shows = [&](uint32_t position) {
         return eventually([&] {
@@ -298,14 +312,11 @@ TEST_F(SimStreams, StreamCutOffMidwayLeavesItsLastPicturePaused) {
         EXPECT_EQ(s->frameCount, static_cast<uint32_t>(frames));
         EXPECT_FALSE(s->local);
         EXPECT_EQ(channels.usedCount(), 1) << "the channel stays taken";
+        EXPECT_EQ(static_cast<StoppedStream*>(successor.still.get())->eventKey(), key);
         // Drawn again into the panel it is shown in.
-        auto drawn = [&] {
-            std::lock_guard pl(pictures.m);
-            return pictures.count;
-        };
-        const int before = drawn();
+        const int before = pictures.drawn();
         successor.still->attachPanel(2);
-        EXPECT_EQ(drawn(), before + 1);
+        EXPECT_EQ(pictures.drawn(), before + 1);
         EXPECT_TRUE(pictures.picture().bits == playback::test::referenceFrame(recording, 5).bits);
         channels.giveBack(0);
     }

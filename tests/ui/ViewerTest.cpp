@@ -903,6 +903,12 @@ void ViewerTest::streamCutOffStaysPausedOnItsLastPicture() {
     QCOMPARE(status->position, 5u);
     QCOMPARE(panel->caption(), QStringLiteral("1. recorder-sim Cam01"));
     QVERIFY(!backend.channelCommand(0, dl::PlayCommand::Play));  // nothing left to play
+    v.window().runCommand(cmd::kChannelList);
+    auto* row = v.channelList().list().topLevelItem(0);
+    QVERIFY(row);
+    QCOMPARE(row->text(1), QStringLiteral("recorder-sim"));
+    QVERIFY(row->text(2).startsWith(QStringLiteral("Cam01: ")));
+    v.window().runCommand(cmd::kChannelList);
 
     QVERIFY(backend.closeChannel(0));
     QTRY_VERIFY_WITH_TIMEOUT(!panel->showing(), kWait);
