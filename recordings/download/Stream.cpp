@@ -336,6 +336,7 @@ void Stream::runPlay() {
     int width = 0, height = 0;
     std::vector<uint8_t> bits;
     for (;;) {
+        if (download && written >= frameCount) break;  // a recording without frames
         // Paused: wait for play or a command; a step shows its frame and stays paused.
         bool stopped = false;
         while (advance && play_.paused() && play_.pendingCommands() == 0) {
