@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
 
 #include "net/Messages.h"
 #include "platform/Shared.h"
@@ -321,14 +322,36 @@ void Stream::runPlay() {
     }
     ctx_.work.setFrames(item_.row, 0, frameCount);
 
-    // Download and play: frames 0 ... written - 1 are in the file, each once and in order, and
-    // `keys` holds their key-frame flags. The frame the play state wants is asked for once the
-    // frames before it are written (those are written and decoded on the way, not shown). A
-    // frame behind them is asked for again only to be shown, decoded from the key frame at or
-    // before it, so that the picture is whole after a step back or a seek.
+    // Download and play: frames 0 ... written - 1 are in the file, each once and in order. The
+    // frame the play state wants is asked for once the frames before it are written (those are
+    // written and decoded on the way, not shown). A frame behind them, or any frame of a
+    // play-only stream, is decoded from the nearest key frame known at or before it (a
+    // play-only stream goes back at most kMaxLeadIn frames), so that the picture is whole
+    // after a step back or a seek.
+    constexpr uint32_t kMaxLeadIn = 64;
     uint32_t written = 0;
-    std::vector<bool> keys;
-    int64_t decoded = -1;  // the frame the picture was last decoded from
+    std::map<uint32_t, bool> keyOf;  // key-frame flags of the frames received
+    int64_t decoded = -1;            // the frame the picture was last decoded from
+    auto leadIn = [&](uint32_t next, uint32_t limit) {
+        // The frame to ask for on the way to `next`; key frames are looked for up to `limit`.
+        if (decoded + 1 == next || next == 0) return next;
+        std::optional<uint32_t> key;
+        for (auto it = keyOf.upper_bound(limit); it != keyOf.begin();) {
+            --it;
+            if (!download && next - it->first > kMaxLeadIn) break;
+            if (it->second || (download && it->first == 0)) {
+                key = it->first;
+                break;
+            }
+        }
+        uint32_t from = key.value_or(next);
+        if (decoded >= 0 && decoded < next) {
+            // Going on from the picture decoded last is as good, and nearer.
+            const uint32_t on = static_cast<uint32_t>(decoded + 1);
+            if (key ? on > *key : next - on < kMaxLeadIn) from = on;
+        }
+        return from;
+    };
     uint32_t received = 0;
     bool advance = true;
     bool failed = false;
@@ -351,18 +374,10 @@ void Stream::runPlay() {
         if (advance || play_.pendingCommands() > 0) play_.advance();
         advance = true;
         const uint32_t wanted = std::min(play_.position(), frameCount > 0 ? frameCount - 1 : 0);
-        uint32_t ask = wanted;
-        if (download) {
-            const uint32_t next = std::min(wanted, written);
-            ask = next;
-            if (decoded + 1 != next && next > 0) {
-                uint32_t key = std::min(next, written - 1);
-                while (key > 0 && !keys[key]) --key;
-                if (key < next)
-                    ask =
-                        decoded >= key && decoded < next ? static_cast<uint32_t>(decoded + 1) : key;
-            }
-        }
+        // Download and play fills the file up to the wanted frame first.
+        const uint32_t next = download ? std::min(wanted, written) : wanted;
+        const uint32_t ask =
+            leadIn(next, download && next > 0 ? std::min(next, written - 1) : next);
         const bool write = download && ask == written;
         const bool showIt = ask == wanted;
         {
@@ -391,7 +406,7 @@ void Stream::runPlay() {
             decoded = ask;
             auto f = parseTextFrame(block);
             if (write) {
-                keys.push_back(f && f->keyFrame);
+                keyOf[ask] = f && f->keyFrame;
                 ++written;
                 ctx_.work.setFrames(item_.row, written, frameCount);
                 ctx_.work.addReceived(item_.row, block.size());
@@ -402,7 +417,9 @@ void Stream::runPlay() {
                     timed = true;
                 }
         } else {
+            decoded = ask;
             if (auto f = parseTimedFrame(block)) {
+                keyOf[ask] = f->keyFrame;
                 time = f->time;
                 timed = true;
                 if (decoder && !f->data.empty() && !decoder->decode(f->data, f->keyFrame)) {

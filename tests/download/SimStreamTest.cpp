@@ -112,17 +112,19 @@ class SimStreams : public ::testing::Test {
                ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(dir);
         sim::GenerateOptions gen;
-        gen.cameras = 1;
+        gen.cameras = 2;  // the second one is MPEG-4: key frames 12 apart
         gen.days = 1;
         gen.eventsPerDay = 1;
         gen.audioChannels = 0;
         std::string error;
         ASSERT_TRUE(sim::generateRecordings(dir / "rec", gen, &error)) << error;
-        recording = playback::test::firstAvi(dir / "rec");
+        recording = playback::test::firstAvi(dir / "rec" / "Cam02");
         ASSERT_FALSE(recording.empty());
         key = recording.parent_path().filename().string() + recording.stem().string();
-        frames = media::AviReader().open(recording);
-        ASSERT_GT(frames, 12) << "a few key frames apart";
+        media::AviReader r;
+        frames = r.open(recording);
+        ASSERT_GT(frames, 24);
+        ASSERT_FALSE(r.isKeyFrame(3) || r.isKeyFrame(frames - 4)) << "steps land between keys";
     }
     void start(int dropAfter = 0) {
         sim::ServerOptions options;
@@ -154,11 +156,11 @@ class SimStreams : public ::testing::Test {
         WorkItem w;
         w.queue = QueueKind::Video;
         w.action = action;
-        w.channelCode = 1;
+        w.channelCode = 2;
         w.eventKey = key;
         w.size = fs::file_size(recording);
         if (action != Action::JustPlay)
-            w.outputPath = (dir / "out" / "Cam01" / "take.avi").string();
+            w.outputPath = (dir / "out" / "Cam02" / "take.avi").string();
         return w;
     }
     std::optional<PlayStatus> status(int position = 0) {
@@ -168,6 +170,49 @@ class SimStreams : public ::testing::Test {
     }
     void command(PlayCommand c) {
         channels.withPlayer(0, [&](Player& p) { EXPECT_TRUE(p.command(c)); });
+    }
+
+    // Starts `w`, pauses it at its fifth picture, then steps back and forth and seeks ahead and
+    // back: each time the picture shown is the frame asked for, decoded whole.
+    void stepAround(const WorkItem& w) {
+        pictures.holdAt = 5;
+        ASSERT_TRUE(downloads->downloads().enqueue(w));
+        // Paused while the fifth picture is on its way.
+        ASSERT_TRUE(eventually([&] { return pictures.drawn() == 5; }));
+        command(PlayCommand::Pause);
+        pictures.release();
+
+        auto shows = [&](uint32_t position) {
+            return eventually([&] {
+                auto s = status();
+                return s && s->paused && s->position == position;
+            });
+        };
+        auto picture = [&](int n) {
+            auto expected = playback::test::referenceFrame(recording, n);
+            auto shown = pictures.picture();
+            return !expected.bits.empty() && shown.bits == expected.bits;
+        };
+        ASSERT_TRUE(shows(4));
+        EXPECT_TRUE(picture(4));
+        const uint32_t last = static_cast<uint32_t>(frames - 1);
+        struct Step {
+            std::function<void()> act;
+            uint32_t shown;
+        } steps[] = {
+            {[&] { command(PlayCommand::StepBack); }, 3},  // decoded from frame 0 on
+            {[&] { command(PlayCommand::StepForward); }, 4},
+            {[&] { channels.withPlayer(0, [&](Player& p) { EXPECT_TRUE(p.goTo(last - 2)); }); },
+             last - 2},  // download and play: the frames between go into the file first
+            {[&] { command(PlayCommand::StepBack); }, last - 3},
+            {[&] { command(PlayCommand::First); }, 0},
+        };
+        for (auto& step : steps) {
+            step.act();
+            ASSERT_TRUE(shows(step.shown)) << step.shown;
+            EXPECT_TRUE(picture(static_cast<int>(step.shown))) << step.shown;
+        }
+        channels.withPlayer(0, [&](Player& p) { EXPECT_FALSE(p.goTo(last + 1)); });
     }
 
     fs::path dir, recording;
@@ -189,7 +234,7 @@ class SimStreams : public ::testing::Test {
 TEST_F(SimStreams, JustPlayDecodesTheRecordersFrames) {
     start();
     auto& session = downloads->downloads();
-    const uint32_t count = session.queryFrameCount(key + "001", 0);
+    const uint32_t count = session.queryFrameCount(key + "002", 0);
     EXPECT_EQ(session.queryFrameCount("20000101000000001", 0), kDefaultFrameCount)
         << "no such recording: no answer";
     EXPECT_EQ(count, static_cast<uint32_t>(frames));
@@ -214,45 +259,9 @@ TEST_F(SimStreams, JustPlayDecodesTheRecordersFrames) {
 TEST_F(SimStreams, DownloadAndPlayStepsAndSeeksWhileTheFileGetsEveryFrameOnce) {
     ctx.settings.tellWhenFinished = false;
     start();
-    pictures.holdAt = 5;
     const WorkItem w = item(Action::DownloadAndPlay);
-    ASSERT_TRUE(downloads->downloads().enqueue(w));
-    // Paused while the fifth picture is on its way.
-    ASSERT_TRUE(eventually([&] { return pictures.drawn() == 5; }));
-    command(PlayCommand::Pause);
-    pictures.release();
-
-    auto shows = [&](uint32_t position) {
-        return eventually([&] {
-            auto s = status();
-            return s && s->paused && s->position == position;
-        });
-    };
-    auto picture = [&](int n) {
-        auto expected = playback::test::referenceFrame(recording, n);
-        auto shown = pictures.picture();
-        return !expected.bits.empty() && shown.bits == expected.bits;
-    };
-    ASSERT_TRUE(shows(4));
-    EXPECT_TRUE(picture(4));
-    const uint32_t last = static_cast<uint32_t>(frames - 1);
-    struct Step {
-        std::function<void()> act;
-        uint32_t shown;
-    } steps[] = {
-        {[&] { command(PlayCommand::StepBack); }, 3},  // behind the file: decoded from frame 0
-        {[&] { command(PlayCommand::StepForward); }, 4},
-        {[&] { channels.withPlayer(0, [&](Player& p) { EXPECT_TRUE(p.goTo(last - 2)); }); },
-         last - 2},  // ahead: the frames between go into the file first
-        {[&] { command(PlayCommand::StepBack); }, last - 3},
-        {[&] { command(PlayCommand::First); }, 0},
-    };
-    for (auto& step : steps) {
-        step.act();
-        ASSERT_TRUE(shows(step.shown)) << step.shown;
-        EXPECT_TRUE(picture(static_cast<int>(step.shown))) << step.shown;
-    }
-    channels.withPlayer(0, [&](Player& p) { EXPECT_FALSE(p.goTo(last + 1)); });
+    stepAround(w);
+    if (HasFatalFailure()) return;
     command(PlayCommand::Play);
     ASSERT_TRUE(eventually([&] {
         std::lock_guard lock(successor.m);
@@ -284,6 +293,18 @@ TEST_F(SimStreams, DownloadAndPlayStepsAndSeeksWhileTheFileGetsEveryFrameOnce) {
         EXPECT_EQ(::pclose(p), 0) << out;
     }
     EXPECT_EQ(out, std::to_string(frames) + "\n");
+}
+
+TEST_F(SimStreams, JustPlayStepsAndSeeksShowWholePictures) {
+    start();
+    stepAround(item(Action::JustPlay));
+    if (HasFatalFailure()) return;
+    command(PlayCommand::Play);
+    ASSERT_TRUE(eventually([&] {
+        auto s = status();
+        return s && s->atEnd && s->position == static_cast<uint32_t>(frames - 1);
+    }));
+    EXPECT_TRUE(user.boxes().empty()) << user.boxes()[0].text;
 }
 
 // A recorder that goes away mid-way leaves the channel paused on the last picture shown.
