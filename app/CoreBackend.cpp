@@ -5,6 +5,8 @@
 #include <system_error>
 
 #include "platform/System.h"
+#include "recordings/download/StoppedStream.h"
+#include "recordings/download/Stream.h"
 #include "state/ConnectionSet.h"
 #include "state/ResumeFile.h"
 #include "state/Settings.h"
@@ -17,15 +19,21 @@ CoreBackend::CoreBackend(net::SessionTiming timing)
               &bridge_, [this] { drain(); }, Qt::QueuedConnection);
       }),
       user_(std::make_unique<QtUserPort>(&bridge_, notes_, exit_)) {
+    const state::Settings settings = state::readSettings(state::settingsPath());
+    captionNumber_ = settings.channelNum;
+    captionServer_ = settings.serverName;
+    captionCamera_ = settings.cameraName;
+    table_ = std::make_unique<download::ChannelTable>(*user_, settings.maxChannel);
     client::Controller::Options o;
     o.dataFolder = platform::dataFolder();
+    o.channels = table_.get();
+    o.display = &display_;
+    o.successor = this;
     o.timing = timing;
     o.exitEvent = &exit_;
     o.status = this;
     controller_ = std::make_unique<client::Controller>(o, *user_, notes_);
     controller_->onResumeFile = [this](const std::filesystem::path& f) { return resumeFile(f); };
-    table_ = std::make_unique<download::ChannelTable>(
-        *user_, state::readSettings(state::settingsPath()).maxChannel);
     connector_ = std::thread([this] { connectLoop(); });
 }
 
@@ -192,6 +200,56 @@ bool CoreBackend::loadResumeFile(const std::filesystem::path& file) {
 
 // ---- the channels ------------------------------------------------------------------------
 
+playback::LocalChannel::Options CoreBackend::localOptions() {
+    playback::LocalChannel::Options o;
+    o.queue = &notes_;
+    o.exitEvent = &exit_;
+    o.captions = {captionNumber_, captionServer_, captionCamera_};
+    o.requestClose = [this](int position) {
+        QMetaObject::invokeMethod(
+            &bridge_, [this, position] { closeChannel(position); }, Qt::QueuedConnection);
+    };
+    return o;
+}
+
+bool CoreBackend::playFinishedFile(int position, const std::string& path, const std::string& id,
+                                   const std::string& password) {
+    std::lock_guard lock(adoptLock_);
+    if (exit_.isSet()) return false;
+    auto player = std::make_unique<playback::LocalPlayer>(*table_, slots_, localOptions());
+    table_->put(position, download::ChannelKind::LocalFile, player.get());
+    // A player that cannot start gives the position back as it goes.
+    if (!player->start(path, false, position, id, password)) return true;
+    arrived_.push_back(std::move(player));
+    QMetaObject::invokeMethod(
+        &bridge_, [this] { adoptArrived(); }, Qt::QueuedConnection);
+    return true;
+}
+
+bool CoreBackend::keepStopped(int position, std::unique_ptr<download::Player> still) {
+    std::lock_guard lock(adoptLock_);
+    if (exit_.isSet() || !still) return false;
+    table_->put(position, download::ChannelKind::RemoteStream, still.get());
+    stills_.push_back(std::move(still));
+    return true;
+}
+
+void CoreBackend::adoptArrived() {
+    std::lock_guard lock(adoptLock_);
+    for (auto& p : arrived_) players_.push_back(std::move(p));
+    arrived_.clear();
+}
+
+std::string CoreBackend::streamCaption(int position, const std::string& server,
+                                       const std::string& camera) const {
+    std::string caption;
+    const int parts = int(captionNumber_) + int(captionServer_) + int(captionCamera_);
+    if (captionNumber_) caption = format(parts == 1 ? "%d" : "%d.", position + 1);
+    if (captionServer_) caption += " " + server;
+    if (captionCamera_) caption += " " + camera;
+    return caption;
+}
+
 ui::ViewerBackend::OpenResult CoreBackend::openLocalFile(const std::filesystem::path& file) {
     // A file that failed to open has ended without taking a position: drop it.
     std::erase_if(players_, [](auto& p) {
@@ -205,14 +263,7 @@ ui::ViewerBackend::OpenResult CoreBackend::openLocalFile(const std::filesystem::
     if (static_cast<int>(players_.size()) >= table_->maxChannels() ||
         table_->usedCount() >= table_->maxChannels())
         return OpenResult::OverMaximum;
-    playback::LocalChannel::Options o;
-    o.queue = &notes_;
-    o.exitEvent = &exit_;
-    o.requestClose = [this](int position) {
-        QMetaObject::invokeMethod(
-            &bridge_, [this, position] { closeChannel(position); }, Qt::QueuedConnection);
-    };
-    auto player = std::make_unique<playback::LocalPlayer>(*table_, slots_, std::move(o));
+    auto player = std::make_unique<playback::LocalPlayer>(*table_, slots_, localOptions());
     if (!player->start(file, true)) return OpenResult::Failed;
     players_.push_back(std::move(player));
     return OpenResult::Opened;
@@ -225,7 +276,16 @@ std::optional<std::string> CoreBackend::panelCaption(int panel) const {
     if (!shown) return std::nullopt;
     for (auto& p : players_)
         if (p.get() == shown) return p->channel().caption();
-    return std::string();
+    // A stream, or what a stopped one left: found under the table's lock, which keeps it.
+    const int position = table_->pageFirst() + panel;
+    std::string caption;
+    table_->withPlayer(position, [&](download::Player& p) {
+        if (auto* stream = dynamic_cast<download::Stream*>(&p))
+            caption = streamCaption(position, stream->serverName(), stream->cameraName());
+        else if (auto* still = dynamic_cast<download::StoppedStream*>(&p))
+            caption = streamCaption(position, still->serverName(), still->cameraName());
+    });
+    return caption;
 }
 
 playback::LocalPlayer* CoreBackend::playerAt(int position) const {
@@ -249,18 +309,57 @@ bool CoreBackend::isPlaying(const std::filesystem::path& file) const {
     return false;
 }
 
-bool CoreBackend::hasChannel(int position) const { return playerAt(position) != nullptr; }
+std::optional<CoreBackend::StreamSource> CoreBackend::streamSource(int position) const {
+    std::optional<StreamSource> source;
+    table_->withPlayer(position, [&](download::Player& p) {
+        if (auto* stream = dynamic_cast<download::Stream*>(&p))
+            source =
+                StreamSource{stream->serverName(), stream->cameraName(), stream->item().eventKey};
+        else if (auto* still = dynamic_cast<download::StoppedStream*>(&p))
+            source = StreamSource{still->serverName(), still->cameraName(), still->eventKey()};
+    });
+    return source;
+}
+
+bool CoreBackend::hasChannel(int position) const {
+    return playerAt(position) != nullptr || table_->playerAt(position) != nullptr;
+}
 
 bool CoreBackend::pauseChannel(int position, bool pause) {
     auto* p = playerAt(position);
-    if (!p) return false;
+    if (!p)
+        return channelCommand(position,
+                              pause ? download::PlayCommand::Pause : download::PlayCommand::Play);
     p->channel().setPaused(pause);
     return true;
 }
 
 bool CoreBackend::closeChannel(int position) {
+    adoptArrived();
     auto* p = playerAt(position);
-    if (!p) return false;
+    if (!p) {
+        {
+            // What a stopped stream left: its picture goes with the channel.
+            std::lock_guard lock(adoptLock_);
+            auto* shown = table_->playerAt(position);
+            auto it = std::find_if(stills_.begin(), stills_.end(),
+                                   [&](auto& s) { return s.get() == shown; });
+            if (shown && it != stills_.end()) {
+                table_->giveBack(position);
+                stills_.erase(it);
+                return true;
+            }
+        }
+        // A stream stops; its queue then gives the channel back or on to its next item.
+        bool closed = false;
+        table_->withPlayer(position, [&](download::Player& player) {
+            if (auto* stream = dynamic_cast<download::Stream*>(&player)) {
+                stream->close();
+                closed = true;
+            }
+        });
+        return closed;
+    }
     // The player stops its thread and gives its position back as it goes.
     std::erase_if(players_, [p](auto& q) { return q.get() == p; });
     return true;
@@ -309,6 +408,15 @@ void CoreBackend::shutdown() {
     if (connector_.joinable()) connector_.join();
     players_.clear();
     controller_->shutDown(false);
+    // The queues have ended: nothing is handed over any more.
+    std::lock_guard lock(adoptLock_);
+    arrived_.clear();
+    for (int position = table_->size() - 1; position >= 0; --position) {
+        auto* p = table_->playerAt(position);
+        if (std::any_of(stills_.begin(), stills_.end(), [&](auto& s) { return s.get() == p; }))
+            table_->giveBack(position);
+    }
+    stills_.clear();
 }
 
 }  // namespace fsv::app

@@ -26,7 +26,9 @@
 
 namespace fsv::app {
 
-class CoreBackend : public ui::ViewerBackend, private net::StatusDisplay {
+class CoreBackend : public ui::ViewerBackend,
+                    private net::StatusDisplay,
+                    private download::ChannelSuccessor {
   public:
     explicit CoreBackend(net::SessionTiming timing = {});
     ~CoreBackend() override;
@@ -63,6 +65,12 @@ class CoreBackend : public ui::ViewerBackend, private net::StatusDisplay {
     // The file of each channel position (empty: a free position or not a local file).
     std::vector<std::filesystem::path> channelFiles() const;
     bool isPlaying(const std::filesystem::path& file) const;
+    // The recording a stream's channel shows (or showed until it stopped); nullopt for any
+    // other position.
+    struct StreamSource {
+        std::string serverName, cameraName, eventKey;
+    };
+    std::optional<StreamSource> streamSource(int position) const;
 
     // The event list's changes, on the UI thread, for its window.
     std::function<void(const client::EventListChanged&)> onEventList;
@@ -79,6 +87,16 @@ class CoreBackend : public ui::ViewerBackend, private net::StatusDisplay {
     // net::StatusDisplay (connect threads)
     void showStatus(const std::string& text) override;
     void hideStatus() override;
+
+    // download::ChannelSuccessor (queue worker threads): what a stream leaves on its channel.
+    bool playFinishedFile(int position, const std::string& path, const std::string& id,
+                          const std::string& password) override;
+    bool keepStopped(int position, std::unique_ptr<download::Player> still) override;
+    playback::LocalChannel::Options localOptions();
+    void adoptArrived();  // UI thread: the finished downloads' players join players_
+    // The caption of a stream's panel (channel number, server name, camera name as set).
+    std::string streamCaption(int position, const std::string& server,
+                              const std::string& camera) const;
 
     QObject bridge_;  // on the UI thread: drains and notices run in its name
     Listener listener_;
@@ -98,8 +116,15 @@ class CoreBackend : public ui::ViewerBackend, private net::StatusDisplay {
     // The channels. Players are made, found and destroyed on the UI thread only; each one's
     // thread writes into the slot of its panel.
     client::FrameSlots slots_{download::ChannelTable::kPanels};
+    client::SlotDisplay display_{slots_, notes_};  // the streams' pictures
     std::unique_ptr<download::ChannelTable> table_;
     std::vector<std::unique_ptr<playback::LocalPlayer>> players_;
+    bool captionNumber_ = true, captionServer_ = true, captionCamera_ = true;
+
+    // What streams left on their channels, handed over on the queues' threads.
+    mutable std::mutex adoptLock_;
+    std::vector<std::unique_ptr<playback::LocalPlayer>> arrived_;  // until the UI adopts them
+    std::vector<std::unique_ptr<download::Player>> stills_;        // stopped streams' pictures
 };
 
 }  // namespace fsv::app

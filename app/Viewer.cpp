@@ -87,11 +87,17 @@ void Viewer::makeListWindows() {
     channelList_->setWindowTitle(QStringLiteral("Channel List"));
     channelList_->channels = [this] {
         std::vector<ui::ChannelListWindow::Channel> out;
-        for (const auto& file : backend_->channelFiles()) {
+        const auto files = backend_->channelFiles();
+        for (size_t i = 0; i < files.size(); ++i) {
             ui::ChannelListWindow::Channel ch;
-            if (!file.empty()) {
+            if (!files[i].empty()) {
                 ch.source = ui::ChannelListWindow::Channel::Source::Local;
-                ch.fileName = file.string();
+                ch.fileName = files[i].string();
+            } else if (auto s = backend_->streamSource(static_cast<int>(i))) {
+                ch.source = ui::ChannelListWindow::Channel::Source::Recorder;
+                ch.serverName = s->serverName;
+                ch.cameraName = s->cameraName;
+                ch.eventKey = s->eventKey;
             }
             out.push_back(std::move(ch));
         }

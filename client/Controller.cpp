@@ -209,6 +209,7 @@ Controller::Controller(Options options, UserPort& user, NotificationQueue& notes
     context_.freeSpace = options_.freeSpace;
     context_.channels = options_.channels;
     context_.display = options_.display;
+    context_.successor = options_.successor;
     work_.setListener([this](const download::WorkRow& row) { notes_.push(WorkRowChanged{row}); });
     transport_ = std::make_unique<net::ConnectionManager>(options_.transport);
     housekeeping_ = std::thread([this] { housekeeping(); });
@@ -310,6 +311,7 @@ void Controller::makeDownloads(Session& s) {
     download::DownloadContext& c = *s.context;
     c.channels = context_.channels;
     c.display = context_.display;
+    c.successor = context_.successor;
     c.clock = context_.clock;
     c.globalExit = context_.globalExit;
     c.freeSpace = context_.freeSpace;

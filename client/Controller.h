@@ -63,10 +63,12 @@ class Controller {
         std::chrono::milliseconds replyTimeout{30000};
         // Refuse the old plain login to a recorder that sends no key.
         bool refusePlainLogin = false;
-        // The channel view's table and the display of shown streams; none: streams take no
-        // channel and nothing is drawn (fsv, tests).
+        // The channel view's table, the display of shown streams, and who takes their
+        // channels over as they end; none: streams take no channel and nothing is drawn
+        // (fsv, tests).
         download::ChannelTable* channels = nullptr;
         download::FrameDisplay* display = nullptr;
+        download::ChannelSuccessor* successor = nullptr;
     };
     struct SessionSummary {
         SessionId id = -1;

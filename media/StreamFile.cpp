@@ -155,6 +155,15 @@ int StreamFile::writeFrame(bool key, std::string_view timeText, std::span<const 
     return kStreamOk;
 }
 
+int StreamFile::decodeFrame(std::span<const uint8_t> record) {
+    auto f = FrameRecord::parse(record);
+    if (!f) return fail(kFrameDecodeFailed, kUnexpectedFormat);
+    frameTimeValid_ = parseTimeStamp(f->text, frameTime_);
+    if (!f->data.empty() && !decode(f->data, f->key))
+        return fail(kFrameDecodeFailed, kUnexpectedFormat);
+    return kStreamOk;
+}
+
 void StreamFile::finish() {
     decoder_.end();
     if (writer_.isOpen()) writer_.close();

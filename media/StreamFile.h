@@ -69,6 +69,9 @@ class StreamFile {
     // One frame record as received, or its parts.
     int writeFrame(std::span<const uint8_t> record);
     int writeFrame(bool key, std::string_view timeText, std::span<const uint8_t> data);
+    // A frame the file holds already, received again to be shown (a step back or a seek
+    // behind the frames written): decoded into the picture, not written.
+    int decodeFrame(std::span<const uint8_t> record);
 
     // Ends decoding and closes the file.
     void finish();

@@ -57,6 +57,24 @@ class NullDisplay : public FrameDisplay {
     void draw(int, int, int, std::span<const uint8_t>) override {}
 };
 
+class Player;
+
+// Who takes a stream's channel over when its queue has nothing more for it (the main panel).
+// Called on the queue's worker thread while the stream still holds the channel; the stream is
+// destroyed afterwards.
+class ChannelSuccessor {
+  public:
+    virtual ~ChannelSuccessor() = default;
+    // A download that was played while it arrived has finished: its file goes on as a local
+    // file on `position`. False: the channel is given back.
+    virtual bool playFinishedFile(int position, const std::string& path, const std::string& id,
+                                  const std::string& password) = 0;
+    // A stream stopped before its end: `still` (its last picture, paused) takes `position`
+    // and belongs to the successor from now on, which closes it like any channel. False: the
+    // channel is given back and `still` is dropped.
+    virtual bool keepStopped(int position, std::unique_ptr<Player> still) = 0;
+};
+
 struct DownloadSettings {
     bool tellWhenFinished = true;  // "Always tell me when download is finished" (on unless set off)
     bool alwaysOverwrite = false;  // "Always overwrite files"
@@ -73,6 +91,7 @@ struct DownloadContext {
     WorkList& work;
     ChannelTable* channels = nullptr;  // none: streams are not shown
     FrameDisplay* display = nullptr;
+    ChannelSuccessor* successor = nullptr;  // none: a stream's channel is given back
     EndReporter* reporter = nullptr;
     Clock* clock = nullptr;  // none: the system clock
     platform::Event* globalExit = nullptr;

@@ -24,6 +24,8 @@ class PlayFile {
     virtual int prepare(std::span<const uint8_t> header, uint32_t firstFrame, uint32_t lastFrame,
                         const std::string& id, const std::string& password) = 0;
     virtual int writeFrame(std::span<const uint8_t> record) = 0;
+    // A frame the file holds already, received again to be shown: decoded, not written.
+    virtual int decodeFrame(std::span<const uint8_t> record) = 0;
     virtual void finish() = 0;
     // "%s\n%s" of the last failure; empty without one.
     virtual std::string failureText(const std::string& caption) const = 0;

@@ -22,6 +22,7 @@ class MediaPlayFile : public PlayFile {
         return file_.prepare(header, first, last, id, password);
     }
     int writeFrame(std::span<const uint8_t> record) override { return file_.writeFrame(record); }
+    int decodeFrame(std::span<const uint8_t> record) override { return file_.decodeFrame(record); }
     void finish() override { file_.finish(); }
     std::string failureText(const std::string& caption) const override {
         return file_.failureText(caption);

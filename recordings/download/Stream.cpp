@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
 
 #include "net/Messages.h"
 #include "platform/Shared.h"
@@ -353,26 +354,69 @@ void Stream::runPlay() {
     }
     ctx_.work.setFrames(item_.row, 0, frameCount);
 
+    // Download and play: frames 0 ... written - 1 are in the file, each once and in order. The
+    // frame the play state wants is asked for once the frames before it are written (those are
+    // written and decoded on the way, not shown). A frame behind them, or any frame of a
+    // play-only stream, is decoded from the nearest key frame known at or before it (a
+    // play-only stream goes back at most kMaxLeadIn frames), so that the picture is whole
+    // after a step back or a seek.
+    constexpr uint32_t kMaxLeadIn = 64;
+    uint32_t written = 0;
+    std::map<uint32_t, bool> keyOf;  // key-frame flags of the frames received
+    int64_t decoded = -1;            // the frame the picture was last decoded from
+    auto leadIn = [&](uint32_t next, uint32_t limit) {
+        // The frame to ask for on the way to `next`; key frames are looked for up to `limit`.
+        if (decoded + 1 == next || next == 0) return next;
+        std::optional<uint32_t> key;
+        for (auto it = keyOf.upper_bound(limit); it != keyOf.begin();) {
+            --it;
+            if (!download && next - it->first > kMaxLeadIn) break;
+            if (it->second || (download && it->first == 0)) {
+                key = it->first;
+                break;
+            }
+        }
+        uint32_t from = key.value_or(next);
+        if (decoded >= 0 && decoded < next) {
+            // Going on from the picture decoded last is as good, and nearer.
+            const uint32_t on = static_cast<uint32_t>(decoded + 1);
+            if (key ? on > *key : next - on < kMaxLeadIn) from = on;
+        }
+        return from;
+    };
     uint32_t received = 0;
-    bool skipAdvance = false;
+    bool advance = true;
     bool failed = false;
     // The picture handed to the display; it keeps its memory from frame to frame.
     int width = 0, height = 0;
     std::vector<uint8_t> bits;
-    while (!failed) {
-        if (download) {
-            if (received >= frameCount) break;
-        } else if (!skipAdvance) {
-            play_.advance();
+    for (;;) {
+        if (download && written >= frameCount) break;  // a recording without frames
+        // Paused: wait for play or a command; a step shows its frame and stays paused.
+        bool stopped = false;
+        while (advance && play_.paused() && play_.pendingCommands() == 0) {
+            const int w = waitFor({&play_.continueEvent(), &play_.wakeUp()});
+            if (w < 0) {
+                stopped = true;
+                break;
+            }
+            if (w == 1) play_.wakeUp().reset();
         }
-        skipAdvance = false;
-        if (play_.paused() && waitFor({&play_.continueEvent()}) != 0) break;
-        const uint32_t wanted = download ? received : play_.position();
+        if (stopped) break;
+        if (advance || play_.pendingCommands() > 0) play_.advance();
+        advance = true;
+        const uint32_t wanted = std::min(play_.position(), frameCount > 0 ? frameCount - 1 : 0);
+        // Download and play fills the file up to the wanted frame first.
+        const uint32_t next = download ? std::min(wanted, written) : wanted;
+        const uint32_t ask =
+            leadIn(next, download && next > 0 ? std::min(next, written - 1) : next);
+        const bool write = download && ask == written;
+        const bool showIt = ask == wanted;
         {
             std::lock_guard lock(lock_);
             if (statusReceived_) break;
         }
-        auto request = net::encodeStreamPosition(cookie_, wanted);
+        auto request = net::encodeStreamPosition(cookie_, ask);
         if (!link_.send(request, &stop_)) break;
         if (waitFor({&dataReady_, &status_ev_}) != 0) break;
         std::vector<uint8_t> block;
@@ -385,48 +429,73 @@ void Stream::runPlay() {
         SystemTime time{};
         bool timed = false;
         if (download) {
-            if (file->writeFrame(block) != kPlayFileOk) {
+            const int rc = write ? file->writeFrame(block) : file->decodeFrame(block);
+            if (rc != kPlayFileOk) {
                 ctx_.user.messageBox(file->failureText(caption_), mb::kIconStop);
                 failed = true;
                 break;
             }
-            if (auto f = parseTextFrame(block))
+            decoded = ask;
+            auto f = parseTextFrame(block);
+            if (write) {
+                keyOf[ask] = f && f->keyFrame;
+                ++written;
+                ctx_.work.setFrames(item_.row, written, frameCount);
+                ctx_.work.addReceived(item_.row, block.size());
+            }
+            if (f)
                 if (auto t = parseFrameTimeText(f->text)) {
                     time = *t;
                     timed = true;
                 }
-        } else if (auto f = parseTimedFrame(block)) {
-            time = f->time;
-            timed = true;
-            if (decoder && !f->data.empty() && !decoder->decode(f->data, f->keyFrame)) {
-                ctx_.user.messageBox(format("Unexpected file format!\n%s", caption_.c_str()),
-                                     mb::kIconStop);
-                break;
+        } else {
+            decoded = ask;
+            if (auto f = parseTimedFrame(block)) {
+                keyOf[ask] = f->keyFrame;
+                time = f->time;
+                timed = true;
+                if (decoder && !f->data.empty() && !decoder->decode(f->data, f->keyFrame)) {
+                    ctx_.user.messageBox(format("Unexpected file format!\n%s", caption_.c_str()),
+                                         mb::kIconStop);
+                    break;
+                }
             }
+            ++received;
+            ctx_.work.setFrames(item_.row, received, frameCount);
+            ctx_.work.addReceived(item_.row, block.size());
         }
-        if (timed && !play_.pace(time, stop_)) break;
-        const int panel = panel_.load();
-        if (ctx_.display && panel >= 0) {
-            // A stream without a panel keeps receiving; its pictures are not drawn.
-            const bool have = file ? file->picture(&width, &height, &bits)
-                                   : decoder && decoder->picture(&width, &height, &bits);
-            if (have) ctx_.display->draw(panel, width, height, bits);
+        if (!showIt) {
+            // On the way to the wanted frame: not paced, not shown.
+            advance = false;
+            continue;
         }
+        // A paused stream shows a stepped-to frame at once.
+        if (timed && !play_.paused() && !play_.pace(time, stop_)) break;
+        const bool have =
+            panel_.load() >= 0 && (file ? file->picture(&width, &height, &bits)
+                                        : decoder && decoder->picture(&width, &height, &bits));
+        show(have ? width : 0, have ? height : 0, bits, wanted, time);
         play_.shown(time);
-        ++received;
-        ctx_.work.setFrames(item_.row, received, frameCount);
-        ctx_.work.addReceived(item_.row, block.size());
 
-        if (!download && frameCount > 0 && play_.position() + 1 >= frameCount) {
+        if (download) {
+            if (written >= frameCount) break;
+        } else if (frameCount > 0 && play_.position() + 1 >= frameCount) {
             // The last frame of a play-only recording was shown.
             if (queue_.hasItems()) break;
             auto hold = play_.holdAtEnd(stop_);
             if (hold == PlayState::HoldResult::Stop) break;
-            skipAdvance = true;
+            advance = false;
         }
     }
 
-    if (download && !failed && received >= frameCount) {
+    {
+        // The picture the channel stays on when the stream stops before its end.
+        std::lock_guard lock(shownLock_);
+        const bool have = file ? file->picture(&lastWidth_, &lastHeight_, &lastBits_)
+                               : decoder && decoder->picture(&lastWidth_, &lastHeight_, &lastBits_);
+        if (!have || shownCount_.load() == 0) lastBits_.clear();
+    }
+    if (download && !failed && written >= frameCount) {
         // Every frame is in the file; the recorder's status normally follows the last one.
         bool haveStatus;
         {
@@ -443,6 +512,92 @@ void Stream::runPlay() {
     }
     if (file) file->finish();
     finish(true);
+}
+
+void Stream::attachPanel(int panel) {
+    std::lock_guard lock(drawLock_);
+    panel_.store(panel);
+}
+
+void Stream::show(int width, int height, const std::vector<uint8_t>& bits, uint32_t position,
+                  const SystemTime& time) {
+    {
+        std::lock_guard lock(drawLock_);
+        const int panel = panel_.load();
+        // A stream without a panel keeps receiving; its pictures are not drawn.
+        if (ctx_.display && panel >= 0 && width > 0 && height > 0)
+            ctx_.display->draw(panel, width, height, bits);
+    }
+    std::lock_guard lock(shownLock_);
+    shownPosition_ = position;
+    shownTime_ = time;
+    shownCount_.fetch_add(1);
+}
+
+bool Stream::command(PlayCommand command) {
+    if (mode_ == net::stream::kModeFile) return false;
+    switch (command) {
+        case PlayCommand::Play:
+            play_.play();
+            break;
+        case PlayCommand::Pause:
+            play_.pause();
+            break;
+        case PlayCommand::StepBack:
+            play_.stepBack();
+            break;
+        case PlayCommand::StepForward:
+            play_.stepForward();
+            break;
+        case PlayCommand::First:
+            play_.toFirst();
+            break;
+        case PlayCommand::Last:
+            play_.toLast();
+            break;
+        case PlayCommand::Slower:
+            play_.slower();
+            break;
+        case PlayCommand::Faster:
+            play_.faster();
+            break;
+    }
+    return true;
+}
+
+bool Stream::goTo(uint32_t frame) { return mode_ != net::stream::kModeFile && play_.goTo(frame); }
+
+bool Stream::setSpeed(int factor) {
+    if (mode_ == net::stream::kModeFile || factor < 1 || factor > 5) return false;
+    play_.setSpeed(factor);
+    return true;
+}
+
+std::optional<PlayStatus> Stream::playStatus() const {
+    if (mode_ == net::stream::kModeFile) return std::nullopt;
+    PlayStatus s;
+    s.paused = play_.paused() || ended();
+    s.atEnd = play_.holding();
+    s.local = false;
+    s.frameCount = play_.frameCount();
+    const int fast = play_.fastFactor(), slow = play_.slowDivisor();
+    s.slow = fast < 2 && slow > 1;
+    s.speed = fast >= 2 ? fast : slow;
+    s.caption = caption_;
+    std::lock_guard lock(shownLock_);
+    s.position = shownPosition_;
+    s.time = shownTime_;
+    return s;
+}
+
+bool Stream::takeLastPicture(int* width, int* height, std::vector<uint8_t>* bits) {
+    std::lock_guard lock(shownLock_);
+    if (lastBits_.empty()) return false;
+    *width = lastWidth_;
+    *height = lastHeight_;
+    *bits = std::move(lastBits_);
+    lastBits_.clear();
+    return true;
 }
 
 void Stream::finish(bool requestSent) {

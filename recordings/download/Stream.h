@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <string>
 #include <thread>
@@ -39,6 +40,12 @@ class Stream : public Player {
 
     void start();
     void stop() { stop_.set(); }
+    // The user closed the stream's channel: it stops and leaves nothing on the channel.
+    void close() {
+        closed_.store(true);
+        stop_.set();
+    }
+    bool closedByUser() const { return closed_.load(); }
     void join();
     bool ended() const { return ended_.isSet(); }
 
@@ -51,10 +58,28 @@ class Stream : public Player {
     std::string caption() const { return caption_; }
     PlayState& play() { return play_; }
 
+    std::string serverName() const { return link_.serverName(); }
+    const std::string& cameraName() const { return channelName_; }
+    std::string loginId() const { return link_.loginId(); }
+    std::string password() const { return link_.password(); }
+
     int channel() const { return channel_.load(); }
     void setChannel(int channel) { channel_.store(channel); }
-    void attachPanel(int panel) override { panel_.store(panel); }
+    // Waits for a picture being drawn into the old panel, so that a panel never has two
+    // players drawing into it.
+    void attachPanel(int panel) override;
     int panel() const { return panel_.load(); }
+
+    // The control panel (the user-interface thread, under the channel table's lock).
+    bool command(PlayCommand command) override;
+    bool goTo(uint32_t frame) override;
+    bool setSpeed(int factor) override;
+    std::optional<PlayStatus> playStatus() const override;
+
+    // The last picture shown (bottom-up 24-bit), taken once the stream has ended; false when
+    // it showed none.
+    bool takeLastPicture(int* width, int* height, std::vector<uint8_t>* bits);
+    uint32_t framesShown() const { return shownCount_.load(); }
 
     // The dispatcher thread hands over a reply that carries this stream's cookie. A file
     // stream's block is written to the file on that thread before it returns: nothing is
@@ -72,6 +97,9 @@ class Stream : public Player {
     // fails with a message; bytes past that size are taken back off the file.
     void checkFileSize(const std::string& path, uint64_t startOffset);
     void finish(bool requestSent);
+    // Draws the picture of the frame at `position` into the panel and remembers it as shown.
+    void show(int width, int height, const std::vector<uint8_t>& bits, uint32_t position,
+              const SystemTime& time);
     // Waits for the first of `events` plus the stream's, session's and program's stop events;
     // returns the index into `events`, or -1 when stopped.
     int waitFor(std::initializer_list<platform::Event*> events,
@@ -91,6 +119,15 @@ class Stream : public Player {
     Clock& clock_;
     PlayState play_;
     std::atomic<int> channel_{-1}, panel_{-1};
+    std::atomic<bool> closed_{false};
+    std::atomic<uint32_t> shownCount_{0};
+    std::mutex drawLock_;  // drawing into the panel; attachPanel waits for it
+
+    mutable std::mutex shownLock_;  // what the control panel reads of the frame on show
+    uint32_t shownPosition_ = 0;
+    SystemTime shownTime_{};
+    int lastWidth_ = 0, lastHeight_ = 0;
+    std::vector<uint8_t> lastBits_;  // filled as the stream ends
 
     platform::Event stop_{platform::Event::Reset::Manual};
     platform::Event status_ev_{platform::Event::Reset::Manual};

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 
+#include "net/Messages.h"
 #include "platform/Shared.h"
 #include "recordings/download/ChannelTable.h"
+#include "recordings/download/StoppedStream.h"
 #include "recordings/download/Stream.h"
 
 namespace fsv::download {
@@ -42,9 +44,38 @@ void StreamQueue::shutDown() {
         last = std::move(current_);
     }
     if (last) {
-        if (ctx_.channels && last->channel() >= 0) ctx_.channels->giveBack(last->channel());
-        last.reset();  // stops and joins
+        last->stop();
+        last->join();
+        if (kind_ == QueueKind::Video && ctx_.channels) leaveChannel(*last);
+        last.reset();
     }
+}
+
+void StreamQueue::leaveChannel(Stream& stream) {
+    const int position = stream.channel();
+    if (position < 0) return;
+    stream.setChannel(-1);
+    platform::Event* exit = ctx_.globalExit;
+    const bool exiting = exit && exit->isSet();
+    if (ctx_.successor && !exiting && stream.ended() && !stream.closedByUser()) {
+        if (stream.mode() == net::stream::kModeDownloadPlay && stream.status() == kStatusFinished) {
+            // The finished download goes on as a local file on the same channel.
+            if (ctx_.successor->playFinishedFile(position, stream.outputPath(), stream.loginId(),
+                                                 stream.password()))
+                return;
+        } else if (stream.status() != kStatusFinished && stream.framesShown() > 0) {
+            // Stopped before its end: the channel stays paused on the last picture.
+            int width = 0, height = 0;
+            std::vector<uint8_t> bits;
+            stream.takeLastPicture(&width, &height, &bits);
+            auto status = stream.playStatus();
+            auto still = std::make_unique<StoppedStream>(
+                ctx_.display, status.value_or(PlayStatus{}), stream.serverName(),
+                stream.cameraName(), stream.item().eventKey, width, height, std::move(bits));
+            if (ctx_.successor->keepStopped(position, std::move(still))) return;
+        }
+    }
+    ctx_.channels->giveBack(position);
 }
 
 void StreamQueue::add(WorkItem item) {
@@ -136,9 +167,8 @@ std::unique_ptr<Stream> StreamQueue::takeNext() {
     }
     const bool shown = kind_ == QueueKind::Video && ctx_.channels;
     if (!next) {
-        // Nothing left: the channel goes back to the table.
-        if (current_ && shown && current_->channel() >= 0)
-            ctx_.channels->giveBack(current_->channel());
+        // Nothing left: the channel goes back to the table, or on to what follows the stream.
+        if (current_ && shown) leaveChannel(*current_);
         busy_.store(false);
         return std::move(current_);
     }

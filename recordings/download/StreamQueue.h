@@ -73,6 +73,10 @@ class StreamQueue {
     void worker();
     // Under the current-stream lock: starts the next item; returns the stream it replaced.
     std::unique_ptr<Stream> takeNext();
+    // An ended stream with nothing after it leaves its channel: to the successor (a finished
+    // download as a local file, a stream stopped mid-way as its last picture), else back to the
+    // table.
+    void leaveChannel(Stream& stream);
 
     DownloadContext& ctx_;
     SessionLink& link_;

@@ -26,7 +26,12 @@
 
 #include "SimProcess.h"
 #include "app/Viewer.h"
+#include "media/AviReader.h"
 #include "platform/UserPort.h"
+#include "recordings/download/DownloadSession.h"
+#include "recordings/download/StoppedStream.h"
+#include "recordings/download/StorageLayout.h"
+#include "recordings/download/Stream.h"
 #include "recordings/playback/LocalPlayer.h"
 #include "sim/Generate.h"
 #include "state/AddressBook.h"
@@ -153,6 +158,8 @@ class ViewerTest : public QObject {
 
   private Q_SLOTS:
     void openAviFilesPlayInPanels();
+    void streamsPlayInPanelsThenGoOnAsLocalFiles();
+    void streamCutOffStaysPausedOnItsLastPicture();
     void listWindowsFollowTheirCommands();
     void init() {
         dir_ = std::make_unique<QTemporaryDir>();
@@ -705,6 +712,207 @@ void ViewerTest::listWindowsFollowTheirCommands() {
     w.runCommand(cmd::kCloseAllConnections);
     QTRY_COMPARE_WITH_TIMEOUT(connections(), 0, kWait);
     QTRY_COMPARE_WITH_TIMEOUT(connectionsShown.topLevelItemCount(), 0, kWait);
+}
+
+// "Download && Play" of one event against recorder-sim: the frames show in a panel while they
+// arrive, pause and the steps act on the stream, the AVI file gets every frame once, and the
+// channel then plays the file as a local file. "Just Play" of the same event writes nothing.
+void ViewerTest::streamsPlayInPanelsThenGoOnAsLocalFiles() {
+    namespace dl = fsv::download;
+    const fs::path rec = fs::path(dir_->path().toStdString()) / "rec";
+    fsv::sim::GenerateOptions o;
+    o.cameras = 1;
+    o.days = 1;
+    o.eventsPerDay = 1;
+    o.secondsPerEvent = 5;  // still arriving while the test steps it
+    o.audioChannels = 0;
+    std::string error;
+    QVERIFY2(fsv::sim::generateRecordings(rec, o, &error), error.c_str());
+    const fs::path source = firstAvi(rec);
+    const int frames = fsv::media::AviReader().open(source);
+    QVERIFY(frames > 10);
+    SimProcess sim({"--recordings", rec.string()});
+    QVERIFY2(sim.started(), sim.error().c_str());
+
+    Viewer& v = startViewer();
+    fsv::app::CoreBackend& backend = v.backend();
+    ChannelView* view = v.window().channelView();
+    fsv::ConnectRequest r;
+    r.address = "127.0.0.1";
+    r.port = sim.port();
+    QVERIFY(backend.connect(r));
+    fsv::client::SessionId session = -1;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        [&] {
+            auto all = backend.controller().sessions();
+            if (all.empty() || all[0].cameras == 0) return false;
+            session = all[0].id;
+            return true;
+        }(),
+        kWait);
+
+    const fs::path out = fs::path(dir_->path().toStdString()) / "out";
+    auto item = [&](dl::Action action) {
+        dl::WorkItem w;
+        w.queue = dl::QueueKind::Video;
+        w.action = action;
+        w.channelCode = 1;
+        w.channelName = "Cam01";
+        w.eventKey = source.parent_path().filename().string() + source.stem().string();
+        w.size = fs::file_size(source);
+        if (action != dl::Action::JustPlay)
+            w.outputPath = dl::makeOutputPath({out.string() + "/", w.queue, w.channelCode, w.date(),
+                                               w.time(), w.dateId, w.lastFrame});
+        return w;
+    };
+    auto enqueue = [&](const dl::WorkItem& w) {
+        bool queued = false;
+        backend.controller().withDownloads(session,
+                                           [&](dl::DownloadSession& d) { queued = d.enqueue(w); });
+        return queued;
+    };
+    auto status = [&](int position) { return backend.channelStatus(position); };
+    auto published = [&](int panel) { return backend.frameSlots().slot(panel)->published(); };
+
+    const dl::WorkItem download = item(dl::Action::DownloadAndPlay);
+    QVERIFY(enqueue(download));
+    DisplayPanel* panel = view->panel(0);
+    QTRY_VERIFY_WITH_TIMEOUT(panel->showing(), kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(panel->picturesPainted() > 2, kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(litShare(panel) > 0.05, kWait);
+    QCOMPARE(panel->caption(), QStringLiteral("1. recorder-sim Cam01"));
+    QVERIFY(!status(0)->local);
+    QCOMPARE(status(0)->frameCount, static_cast<uint32_t>(frames));
+    QVERIFY(status(0)->caption.find(" - Cam01: ") != std::string::npos);
+
+    // Pause (a frame under way may still show), go to a frame ahead of the file, then one
+    // frame back and forward: each shows its frame and the stream stays paused.
+    QVERIFY(backend.channelCommand(0, dl::PlayCommand::Pause));
+    QTRY_VERIFY_WITH_TIMEOUT(status(0)->paused, kWait);
+    const uint32_t at = static_cast<uint32_t>(frames / 2);
+    QVERIFY2(status(0)->position + 3 < at, "paused well before the middle");
+    QVERIFY(backend.goToFrame(0, at));
+    QTRY_COMPARE_WITH_TIMEOUT(status(0)->position, at, kWait);
+    for (auto [command, expected] :
+         {std::pair{dl::PlayCommand::StepBack, at - 1}, {dl::PlayCommand::StepForward, at}}) {
+        const uint64_t before = published(0);
+        QVERIFY(backend.channelCommand(0, command));
+        QTRY_COMPARE_WITH_TIMEOUT(status(0)->position, expected, kWait);
+        QTRY_VERIFY_WITH_TIMEOUT(published(0) > before, kWait);
+        QVERIFY(status(0)->paused);
+    }
+    QVERIFY(backend.setChannelSpeed(0, 5));
+    QCOMPARE(status(0)->speed, 5);
+    QVERIFY(backend.channelCommand(0, dl::PlayCommand::Play));
+
+    // The finished download goes on as a local file on the same channel.
+    fsv::playback::LocalChannel* local = nullptr;
+    QTRY_VERIFY_WITH_TIMEOUT((local = channelAt(0)) != nullptr, kWait);
+    QCOMPARE(local->path(), fs::path(download.outputPath));
+    QCOMPARE(backend.channels().kindAt(0), dl::ChannelKind::LocalFile);
+    QTRY_COMPARE_WITH_TIMEOUT(local->frameCount(), frames, kWait);
+    QVERIFY(panel->showing());
+    QCOMPARE(backend.channels().usedCount(), 1);
+
+    // Every frame once, in order.
+    fsv::media::AviReader original, copy;
+    QCOMPARE(original.open(source), frames);
+    QCOMPARE(copy.open(download.outputPath), frames);
+    for (int i = 0; i < frames; ++i) {
+        QVERIFY(copy.videoSample(i) == original.videoSample(i));
+        QCOMPARE(copy.isKeyFrame(i), original.isKeyFrame(i));
+    }
+    auto probed = fsv::test::runProgram(
+        "/usr/bin/ffprobe",
+        {"-v", "error", "-select_streams", "v:0", "-count_packets", "-show_entries",
+         "stream=nb_read_packets", "-of", "csv=p=0", download.outputPath});
+    QVERIFY2(probed.status == 0 && probed.err.empty(), probed.err.c_str());
+    QCOMPARE(probed.out, std::to_string(frames) + "\n");
+
+    // "Just Play" of the same event: a channel of its own, its frames shown, no file.
+    auto files = [&] {
+        int n = 0;
+        for (auto& e : fs::recursive_directory_iterator(out))
+            if (e.is_regular_file()) ++n;
+        return n;
+    };
+    QCOMPARE(files(), 1);
+    QVERIFY(enqueue(item(dl::Action::JustPlay)));
+    QTRY_VERIFY_WITH_TIMEOUT(view->panel(1)->showing(), kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(status(1) && status(1)->atEnd, kWait);
+    QVERIFY(!status(1)->local);
+    QVERIFY(published(1) > 0);
+    QCOMPARE(files(), 1);
+}
+
+// A recorder that drops the link mid-way: the channel stays, paused on the last picture
+// shown, until the user closes it.
+void ViewerTest::streamCutOffStaysPausedOnItsLastPicture() {
+    namespace dl = fsv::download;
+    const fs::path rec = fs::path(dir_->path().toStdString()) / "rec";
+    fsv::sim::GenerateOptions o;
+    o.cameras = 1;
+    o.days = 1;
+    o.eventsPerDay = 1;
+    o.audioChannels = 0;
+    std::string error;
+    QVERIFY2(fsv::sim::generateRecordings(rec, o, &error), error.c_str());
+    const fs::path source = firstAvi(rec);
+    SimProcess sim({"--recordings", rec.string(), "--drop-stream-after", "6"});
+    QVERIFY2(sim.started(), sim.error().c_str());
+
+    Viewer& v = startViewer();
+    fsv::app::CoreBackend& backend = v.backend();
+    fsv::ConnectRequest r;
+    r.address = "127.0.0.1";
+    r.port = sim.port();
+    QVERIFY(backend.connect(r));
+    fsv::client::SessionId session = -1;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        [&] {
+            auto all = backend.controller().sessions();
+            if (all.empty() || all[0].cameras == 0) return false;
+            session = all[0].id;
+            return true;
+        }(),
+        kWait);
+    dl::WorkItem w;
+    w.queue = dl::QueueKind::Video;
+    w.action = dl::Action::JustPlay;
+    w.channelCode = 1;
+    w.channelName = "Cam01";
+    w.eventKey = source.parent_path().filename().string() + source.stem().string();
+    bool queued = false;
+    backend.controller().withDownloads(session,
+                                       [&](dl::DownloadSession& d) { queued = d.enqueue(w); });
+    QVERIFY(queued);
+
+    QTRY_COMPARE_WITH_TIMEOUT(connections(), 0, kWait);  // the recorder went
+    auto stopped = [&] {
+        bool still = false;
+        backend.channels().withPlayer(
+            0, [&](dl::Player& p) { still = dynamic_cast<dl::StoppedStream*>(&p) != nullptr; });
+        return still;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(stopped(), kWait);  // the stream has gone with its session
+    DisplayPanel* panel = v.window().channelView()->panel(0);
+    QTRY_VERIFY_WITH_TIMEOUT(panel->showing(), kWait);
+    auto status = backend.channelStatus(0);
+    QVERIFY(status);
+    QVERIFY(status->paused);
+    QCOMPARE(status->position, 5u);
+    QCOMPARE(panel->caption(), QStringLiteral("1. recorder-sim Cam01"));
+    QVERIFY(!backend.channelCommand(0, dl::PlayCommand::Play));  // nothing left to play
+    v.window().runCommand(cmd::kChannelList);
+    auto* row = v.channelList().list().topLevelItem(0);
+    QVERIFY(row);
+    QCOMPARE(row->text(1), QStringLiteral("recorder-sim"));
+    QVERIFY(row->text(2).startsWith(QStringLiteral("Cam01: ")));
+    v.window().runCommand(cmd::kChannelList);
+
+    QVERIFY(backend.closeChannel(0));
+    QTRY_VERIFY_WITH_TIMEOUT(!panel->showing(), kWait);
+    QCOMPARE(backend.channels().usedCount(), 0);
 }
 
 QTEST_MAIN(ViewerTest)

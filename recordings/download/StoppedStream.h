@@ -1,0 +1,52 @@
+#pragma once
+// What a stream's channel shows after the stream stopped before its end (the recorder went
+// silent, the link was lost): the stream's last picture, paused, with its caption and
+// position, until the user closes the channel. It draws that picture into whichever panel the
+// channel table shows it in; the control panel's commands have nothing to act on.
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "recordings/download/ChannelTable.h"
+#include "recordings/download/Link.h"
+
+namespace fsv::download {
+
+class StoppedStream : public Player {
+  public:
+    StoppedStream(FrameDisplay* display, PlayStatus last, std::string serverName,
+                  std::string cameraName, std::string eventKey, int width, int height,
+                  std::vector<uint8_t> bits)
+        : display_(display),
+          status_(std::move(last)),
+          serverName_(std::move(serverName)),
+          cameraName_(std::move(cameraName)),
+          eventKey_(std::move(eventKey)),
+          width_(width),
+          height_(height),
+          bits_(std::move(bits)) {
+        status_.paused = true;
+        status_.atEnd = false;
+    }
+
+    void attachPanel(int panel) override {
+        std::lock_guard lock(lock_);
+        if (display_ && panel >= 0 && !bits_.empty()) display_->draw(panel, width_, height_, bits_);
+    }
+    std::optional<PlayStatus> playStatus() const override { return status_; }
+    const std::string& serverName() const { return serverName_; }
+    const std::string& cameraName() const { return cameraName_; }
+    const std::string& eventKey() const { return eventKey_; }
+
+  private:
+    std::mutex lock_;  // one drawing at a time
+    FrameDisplay* display_;
+    PlayStatus status_;
+    const std::string serverName_, cameraName_, eventKey_;
+    const int width_, height_;
+    const std::vector<uint8_t> bits_;
+};
+
+}  // namespace fsv::download
