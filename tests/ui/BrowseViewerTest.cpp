@@ -80,6 +80,11 @@ class BrowseViewerTest : public QObject {
         return dir() / "rec";
     }
 
+    void startViewer() {
+        viewer_ = std::make_unique<Viewer>();
+        viewer_->start();
+    }
+
     int connections() { return static_cast<int>(viewer_->backend().sessions().size()); }
 
     void connectTo(const SimProcess& sim) {
@@ -186,8 +191,6 @@ class BrowseViewerTest : public QObject {
         qputenv("FARSIGHT_CONFIG", QByteArray::fromStdString((dir() / "config").string()));
         script_ = PromptScript{};
         Prompts::setScript(&script_);
-        viewer_ = std::make_unique<Viewer>();
-        viewer_->start();
     }
     void cleanup() {
         viewer_.reset();
@@ -203,6 +206,7 @@ class BrowseViewerTest : public QObject {
         // Slow replies: the work stays long enough in the queues to be seen.
         SimProcess sim({"--recordings", rec.string(), "--delay-ms", "40"});
         QVERIFY2(sim.started(), sim.error().c_str());
+        startViewer();
         connectTo(sim);
 
         // The selection is made in the hosted dialog; without a folder the start is declined
@@ -304,12 +308,45 @@ class BrowseViewerTest : public QObject {
         }
     }
 
+    // "Yes" to the unfinished work of the last run: each file is taken up by the controller on
+    // the housekeeping thread (it connects to the file's recorder); one it cannot take up stays.
+    void unfinishedWorkAtStartIsTakenUp() {
+        const fs::path rec = makeRecordings();
+        SimProcess sim({"--recordings", rec.string()});
+        QVERIFY2(sim.started(), sim.error().c_str());
+        fs::create_directories(home());
+        fsv::state::ResumeData data;
+        data.header.address = "127.0.0.1";
+        data.header.port = sim.port();
+        data.header.id = "Guest";
+        fsv::state::ResumeRecord r;
+        r.listFlag = 1;
+        r.type = 11;
+        r.camera = 1;
+        r.eventKey = "20261201080000";
+        r.path = (dir() / "out/Cam01/1201/Event20261201080000001.avi").string();
+        data.records.push_back(r);
+        const fs::path file = home() / "Auto1.rsm";
+        QVERIFY(fsv::state::saveResumeFile(file, data));
+        script_.answers = {fsv::mb::kIdYes};
+        startViewer();
+        QTRY_VERIFY(script_.saw(fsv::state::kUnfinishedWorkQuestion));
+        QTRY_COMPARE_WITH_TIMEOUT(viewer_->backend().resumeLoads(), 1, kWait);
+        if (viewer_->backend().lastResumeLoaded()) {
+            QTRY_COMPARE_WITH_TIMEOUT(connections(), 1, kWait);
+            QVERIFY(!fs::exists(file));
+        } else {
+            QVERIFY(fs::exists(file));
+        }
+    }
+
     // The whole road from the window: period, "Just Download" into a folder, the lists, and
     // the recorder's own bytes on disk.
     void periodDialogStartsWorkEndToEnd() {
         const fs::path rec = makeRecordings();
         SimProcess sim({"--recordings", rec.string(), "--delay-ms", "20"});
         QVERIFY2(sim.started(), sim.error().c_str());
+        startViewer();
         connectTo(sim);
         const fs::path out = dir() / "out";
         fs::create_directories(out);
