@@ -70,6 +70,8 @@ void CoreBackend::handle(client::Notification& n) {
         return;
     } else if (std::holds_alternative<client::SessionAdded>(n) ||
                std::holds_alternative<client::SessionRemoved>(n)) {
+        if (auto* gone = std::get_if<client::SessionRemoved>(&n); gone && onSessionRemoved)
+            onSessionRemoved(gone->session);
         notice.kind = ui::ViewerNotice::Kind::SessionsChanged;
     } else if (auto* e = std::get_if<client::EventListChanged>(&n)) {
         if (onEventList) onEventList(*e);

@@ -68,6 +68,8 @@ class CoreBackend : public ui::ViewerBackend, private net::StatusDisplay {
     std::function<void(const client::EventListChanged&)> onEventList;
     // A row of the work list changed (only its latest state is told), on the UI thread.
     std::function<void(const download::WorkRow&)> onWorkRow;
+    // A session left the controller's list, on the UI thread.
+    std::function<void(client::SessionId)> onSessionRemoved;
     // A start of work handed to the controller (startWorkAsync) has ended, on the UI thread.
     std::function<void(client::StartResult)> onWorkStarted;
 

@@ -61,6 +61,7 @@ Viewer::~Viewer() {
     backend_->onEventList = nullptr;
     backend_->onWorkRow = nullptr;
     backend_->onWorkStarted = nullptr;
+    backend_->onSessionRemoved = nullptr;
     period_.reset();
     feed_.reset();
     downloads_.reset();
@@ -221,6 +222,7 @@ void Viewer::makeBrowsing() {
                             QString::fromStdString(f.eventKey), QString::fromStdString(f.savePath));
     };
     backend_->onWorkRow = [this](const download::WorkRow& row) { workRowChanged(row); };
+    backend_->onSessionRemoved = [this](client::SessionId id) { sessionRemoved(id); };
 }
 
 bool Viewer::startWork(bool fromPeriod) {
@@ -241,6 +243,25 @@ void Viewer::workStartEnded(client::StartResult result) {
     Q_EMIT workStarted(static_cast<int>(result));
 }
 
+void Viewer::sessionRemoved(client::SessionId id) {
+    // Items still waiting in the queues of a closed connection never run: their rows would
+    // show a download that no longer goes on. Rows whose session was gone before they were
+    // first told go as well.
+    auto& work = backend_->controller().workList();
+    for (auto it = rowSession_.begin(); it != rowSession_.end();) {
+        download::WorkRow row;
+        if ((it->second == id || it->second < 0) && work.row(it->first, &row)) {
+            if (row.state == download::RowState::Running) {
+                row.state = download::RowState::Stopped;
+                feed_->onWorkRow(row);
+            }
+            it = rowSession_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
 void Viewer::workRowChanged(const download::WorkRow& row) {
     if (!expectedRows_.count(row.id)) expectRow(row);
     feed_->onWorkRow(row);
@@ -253,8 +274,10 @@ void Viewer::expectRow(const download::WorkRow& row) {
     for (const auto& s : sessions)
         c.withDownloads(s.id, [&](download::DownloadSession& d) {
             for (const auto& item : d.unfinished())
-                if (item.row >= 0 && expectedRows_.insert(item.row).second)
+                if (item.row >= 0 && expectedRows_.insert(item.row).second) {
                     feed_->expect(item, s.recorderName, s.address);
+                    rowSession_[item.row] = s.id;
+                }
         });
     if (expectedRows_.count(row.id)) return;
     // The item was done before it was looked for. Its row still names the recording as the
@@ -280,12 +303,17 @@ void Viewer::expectRow(const download::WorkRow& row) {
         if (item.channelName.empty()) continue;
         server = s.recorderName;
         address = s.address;
+        rowSession_[row.id] = s.id;
         break;
     }
     if (server.empty() && sessions.size() == 1) {
         server = sessions.front().recorderName;
         address = sessions.front().address;
+        rowSession_[row.id] = sessions.front().id;
     }
+    // No session has it: the connection is closing, and the row goes with the next one that
+    // leaves.
+    rowSession_.emplace(row.id, client::SessionId(-1));
     expectedRows_.insert(row.id);
     feed_->expect(item, server, address);
 }

@@ -7,6 +7,7 @@
 
 #include <QObject>
 #include <QSize>
+#include <map>
 #include <memory>
 #include <set>
 
@@ -70,6 +71,8 @@ class Viewer : public QObject {
     // item as the session's queues hold it.
     void expectRow(const download::WorkRow& row);
     void workStartEnded(client::StartResult result);
+    // The rows of a closed connection's work that never ended leave the download list.
+    void sessionRemoved(client::SessionId id);
 
     std::unique_ptr<CoreBackend> backend_;
     std::unique_ptr<ui::MainWindow> window_;
@@ -83,6 +86,7 @@ class Viewer : public QObject {
     std::unique_ptr<ui::DownloadFeed> feed_;
     std::unique_ptr<ui::PeriodDialog> period_;
     std::set<int> expectedRows_;  // work-list rows the feed knows the owner of
+    std::map<int, client::SessionId> rowSession_;  // work-list row -> its session
     bool starting_ = false;
     bool startFromPeriod_ = false;
     bool drawn_ = false;

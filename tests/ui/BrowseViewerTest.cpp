@@ -98,9 +98,8 @@ class BrowseViewerTest : public QObject {
     // The period over both days and every channel, chosen in the dialog the event list window
     // opens; its days are asked for and their events selected. Returns the start's end.
     void choosePeriod(QSignalSpy& started) {
-        MainWindow& w = viewer_->window();
-        w.runCommand(cmd::kNormal);
         EventListWindow& events = viewer_->eventList();
+        if (!events.isVisible()) viewer_->window().runCommand(cmd::kNormal);
         QVERIFY(events.isVisible());
         QTest::mouseClick(events.findChild<QPushButton*>("periodButton"), Qt::LeftButton);
         PeriodDialog& period = viewer_->periodDialog();
@@ -209,6 +208,19 @@ class BrowseViewerTest : public QObject {
         startViewer();
         connectTo(sim);
 
+        // A day opened in the tree is asked for; its events come and the wait ends.
+        viewer_->window().runCommand(cmd::kNormal);
+        EventListWindow& events = viewer_->eventList();
+        auto& tree = events.tree();
+        auto& model = events.model();
+        const QModelIndex camera = model.index(0, 0, tree.rootIndex());
+        tree.expand(camera);
+        QTRY_COMPARE(model.rowCount(camera), 2);
+        const QModelIndex day = model.index(0, 0, camera);
+        tree.expand(day);
+        QTRY_COMPARE_WITH_TIMEOUT(model.rowCount(day), 2, kWait);
+        QTRY_VERIFY(!events.waiting());
+
         // The selection is made in the hosted dialog; without a folder the start is declined
         // and the dialog comes back.
         QSignalSpy started(viewer_.get(), &Viewer::workStarted);
@@ -295,6 +307,10 @@ class BrowseViewerTest : public QObject {
         auto saved = fsv::state::loadResumeFile(kept);
         QCOMPARE(saved.status, fsv::state::ReadStatus::Ok);
         QCOMPARE(saved.value.header.port, sim.port());
+
+        // The closed connection's rows leave the download list; nothing reaches the history.
+        QTRY_COMPARE_WITH_TIMEOUT(viewer_->downloadList().list().topLevelItemCount(), 0, kWait);
+        QCOMPARE(viewer_->downloadHistory().list().topLevelItemCount(), 12);
 
         // Load Resume File: the housekeeping thread takes it up through the controller.
         script_.openFiles = {kept};
