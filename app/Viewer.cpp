@@ -265,6 +265,7 @@ void Viewer::sessionRemoved(client::SessionId id) {
 void Viewer::workRowChanged(const download::WorkRow& row) {
     if (!expectedRows_.count(row.id)) expectRow(row);
     feed_->onWorkRow(row);
+    if (row.state != download::RowState::Running) rowSession_.erase(row.id);  // it has ended
 }
 
 void Viewer::expectRow(const download::WorkRow& row) {
