@@ -78,6 +78,8 @@ void CoreBackend::handle(client::Notification& n) {
         return;
     } else if (std::holds_alternative<client::SessionAdded>(n) ||
                std::holds_alternative<client::SessionRemoved>(n)) {
+        if (auto* gone = std::get_if<client::SessionRemoved>(&n); gone && onSessionRemoved)
+            onSessionRemoved(gone->session);
         notice.kind = ui::ViewerNotice::Kind::SessionsChanged;
     } else if (auto* e = std::get_if<client::EventListChanged>(&n)) {
         if (onEventList) onEventList(*e);
@@ -92,8 +94,13 @@ void CoreBackend::handle(client::Notification& n) {
     } else if (auto* frame = std::get_if<client::FrameReady>(&n)) {
         notice.kind = ui::ViewerNotice::Kind::FrameReady;
         notice.wParam = frame->panel;
+    } else if (auto* row = std::get_if<client::WorkRowChanged>(&n)) {
+        if (onWorkRow) onWorkRow(row->row);
+        return;
+    } else if (auto* started = std::get_if<client::WorkStarted>(&n)) {
+        if (onWorkStarted) onWorkStarted(started->result);
+        return;
     } else {
-        // The event list and the download list come with their windows.
         return;
     }
     if (listener_) listener_(notice);
@@ -143,17 +150,12 @@ void CoreBackend::connectLoop() {
 void CoreBackend::cancelWait() { controller_->statusCancelEvent().set(); }
 
 bool CoreBackend::resumeFile(const std::filesystem::path& file) {
-    auto r = state::loadResumeFile(file);
-    if (!r.usable()) {
-        user_->messageBox(
-            r.status == state::ReadStatus::WrongFormat ? r.message : state::kReadFileFail,
-            mb::kOk | mb::kIconStop);
-        return false;
-    }
-    // This window connects to the recorder; the work itself is taken up by `fsv resume` or a
-    // later start, so the file stays.
-    connect(state::toConnectRequest(r.value.header));
-    return false;
+    // The housekeeping thread: the controller connects, rebuilds the work and deletes the file;
+    // a file it could not take up stays for a later start.
+    const bool loaded = controller_->loadResumeFile(file);
+    resumeLoaded_ = loaded;
+    resumeLoads_.fetch_add(1);
+    return loaded;
 }
 
 // ---- the session list ----------------------------------------------------------------------
@@ -184,6 +186,8 @@ void CoreBackend::closeAll() {
 }
 
 bool CoreBackend::loadResumeFile(const std::filesystem::path& file) {
+    // A file that is no resume file is told about at once; a usable one goes to the
+    // housekeeping thread, which connects to its recorder and takes its work up.
     auto r = state::loadResumeFile(file);
     if (!r.usable() || r.status == state::ReadStatus::Missing) {
         ui::ViewerNotice n;
@@ -193,9 +197,8 @@ bool CoreBackend::loadResumeFile(const std::filesystem::path& file) {
         notify(n);
         return false;
     }
-    // The work itself is rebuilt by the download queues once the recorder is connected; until
-    // they are part of this window the file is kept for a later load.
-    return connect(state::toConnectRequest(r.value.header));
+    controller_->queueResumeFile(file);
+    return true;
 }
 
 // ---- the channels ------------------------------------------------------------------------

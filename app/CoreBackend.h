@@ -74,6 +74,17 @@ class CoreBackend : public ui::ViewerBackend,
 
     // The event list's changes, on the UI thread, for its window.
     std::function<void(const client::EventListChanged&)> onEventList;
+    // A row of the work list changed (only its latest state is told), on the UI thread.
+    std::function<void(const download::WorkRow&)> onWorkRow;
+    // A session left the controller's list, on the UI thread.
+    std::function<void(client::SessionId)> onSessionRemoved;
+    // A start of work handed to the controller (startWorkAsync) has ended, on the UI thread.
+    std::function<void(client::StartResult)> onWorkStarted;
+
+    // Resume files taken up by the controller so far (each on the housekeeping thread), and
+    // whether the last one was loaded.
+    int resumeLoads() const { return resumeLoads_.load(); }
+    bool lastResumeLoaded() const { return resumeLoaded_.load(); }
 
   private:
     playback::LocalPlayer* playerAt(int position) const;  // UI thread
@@ -112,6 +123,8 @@ class CoreBackend : public ui::ViewerBackend,
     std::atomic<int> connecting_{0};
     std::thread connector_;
     bool shutDown_ = false;  // UI thread
+    std::atomic<int> resumeLoads_{0};
+    std::atomic<bool> resumeLoaded_{false};
 
     // The channels. Players are made, found and destroyed on the UI thread only; each one's
     // thread writes into the slot of its panel.

@@ -1,7 +1,5 @@
 #include "app/QtUserPort.h"
 
-#include <QFileDialog>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QThread>
 
@@ -24,29 +22,12 @@ Answer QtUserPort::answerHere(const Question& q) {
         case Question::Kind::Box:
             a.box = ui::Prompts::box(window_, q.text, q.type);
             break;
-        case Question::Kind::ExistingFile: {
-            QMessageBox box(QMessageBox::Question, QStringLiteral("FarsightViewer"),
-                            QStringLiteral("File already exist. Choose to do...\n%1")
-                                .arg(QString::fromStdString(q.path.string())),
-                            QMessageBox::NoButton, window_);
-            auto* saveAs = box.addButton(QStringLiteral("Save &As"), QMessageBox::ActionRole);
-            auto* overwrite = box.addButton(QStringLiteral("&Overwrite"), QMessageBox::ActionRole);
-            QAbstractButton* resume =
-                q.offerResume ? box.addButton(QStringLiteral("&Resume"), QMessageBox::ActionRole)
-                              : nullptr;
-            box.addButton(QStringLiteral("A&bort"), QMessageBox::RejectRole);
-            box.exec();
-            a.existingFile = ExistingFileAnswer::Abort;
-            if (box.clickedButton() == saveAs) a.existingFile = ExistingFileAnswer::SaveAs;
-            if (box.clickedButton() == overwrite) a.existingFile = ExistingFileAnswer::Overwrite;
-            if (resume && box.clickedButton() == resume)
-                a.existingFile = ExistingFileAnswer::Resume;
+        case Question::Kind::ExistingFile:
+            a.existingFile = ui::Prompts::existingFile(window_, q.path, q.offerResume);
             break;
-        }
         case Question::Kind::Folder: {
-            const QString d = QFileDialog::getExistingDirectory(
-                window_, QString::fromStdString(q.text), QString::fromStdString(q.path.string()));
-            if (!d.isEmpty()) a.paths.emplace_back(d.toStdString());
+            auto d = ui::Prompts::chooseFolder(window_, q.text, q.path);
+            if (!d.empty()) a.paths.push_back(std::move(d));
             break;
         }
         case Question::Kind::SaveFile: {

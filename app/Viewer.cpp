@@ -4,20 +4,46 @@
 #include <QGuiApplication>
 #include <QScreen>
 #include <QTimer>
+#include <algorithm>
 
 #include "platform/System.h"
+#include "platform/UserPort.h"
+#include "recordings/download/DownloadSession.h"
 #include "skin/Skin.h"
 #include "state/ResumeFile.h"
 #include "state/Settings.h"
+#include "ui/Prompts.h"
+#include "ui/dialogs/PeriodDialog.h"
 #include "ui/dialogs/SetupDialog.h"
 #include "ui/lists/ChannelListWindow.h"
 #include "ui/lists/ConnectionListWindow.h"
 #include "ui/lists/DownloadHistoryWindow.h"
 #include "ui/lists/DownloadListWindow.h"
 #include "ui/lists/EventListWindow.h"
+#include "ui/models/DownloadFeed.h"
 #include "ui/models/DownloadRows.h"
 
 namespace fsv::app {
+
+namespace {
+
+// The items of the connection at `position` not finished yet (none for a position not there).
+std::vector<download::WorkItem> unfinishedWork(client::Controller& c, int position) {
+    std::vector<download::WorkItem> out;
+    const auto sessions = c.sessions();
+    if (position < 0 || position >= static_cast<int>(sessions.size())) return out;
+    c.withDownloads(sessions[static_cast<size_t>(position)].id,
+                    [&](download::DownloadSession& d) { out = d.unfinished(); });
+    return out;
+}
+
+// The connection list's type of a work: 0 "Download & Play", 1 "Just Download", 2 "Just Play".
+int workType(const download::WorkItem& item) {
+    if (item.queue != download::QueueKind::Video) return 1;
+    return item.action == download::Action::JustPlay ? 2 : 0;
+}
+
+}  // namespace
 
 Viewer::Viewer(net::SessionTiming timing)
     : backend_(std::make_unique<CoreBackend>(timing)),
@@ -28,8 +54,16 @@ Viewer::Viewer(net::SessionTiming timing)
 }
 
 Viewer::~Viewer() {
+    // A period query in progress ends first: its worker waits on the controller's recorders.
+    if (period_) period_->abort();
+    if (rows_) rows_->setShuttingDown(true);
     backend_->shutdown();
     backend_->onEventList = nullptr;
+    backend_->onWorkRow = nullptr;
+    backend_->onWorkStarted = nullptr;
+    backend_->onSessionRemoved = nullptr;
+    period_.reset();
+    feed_.reset();
     downloads_.reset();
     rows_.reset();
     history_.reset();
@@ -72,6 +106,9 @@ void Viewer::makeListWindows() {
         switch (e.what) {
             case EventListChanged::What::Refresh:
                 eventList_->onRefresh();
+                // A day's events arrived: the window's wait for them is over.
+                if (eventList_->waiting())
+                    eventList_->onMessage(static_cast<int>(EventListMessage::Waiting), 1);
                 break;
             case EventListChanged::What::Recorders:
                 eventList_->onRecordersChanged();
@@ -106,25 +143,37 @@ void Viewer::makeListWindows() {
     channelList_->closeChannel = [this](int channel) { backend_->closeChannel(channel); };
     window_->setListWindow(ui::cmd::kChannelList, channelList_.get());
 
-    // The connections; their works arrive with the download queues.
+    // The connections (by their position in the session list) and the works of each.
     connectionList_ = std::make_unique<ui::ConnectionListWindow>();
     connectionList_->setWindowTitle(QStringLiteral("Connection List"));
     connectionList_->connections = [this] {
         std::vector<ui::ConnectionListWindow::Connection> out;
-        for (const auto& s : backend_->sessions()) {
+        for (const auto& s : backend_->controller().sessions()) {
             ui::ConnectionListWindow::Connection c;
             c.id = static_cast<int>(out.size());
             c.serverName = s.recorderName;
             c.serverAddress = s.address;
+            c.works = s.works;
             c.loginTime = s.connectionTime;
             out.push_back(std::move(c));
         }
         return out;
     };
-    connectionList_->worksOf = [](int) {
-        return std::vector<ui::ConnectionListWindow::WorkEntry>{};
+    connectionList_->worksOf = [this](int position) {
+        std::vector<ui::ConnectionListWindow::WorkEntry> out;
+        for (const auto& item : unfinishedWork(backend_->controller(), position)) {
+            ui::ConnectionListWindow::WorkEntry w;
+            w.deviceName = item.channelName;
+            w.eventKey = item.eventKey;
+            w.type = workType(item);
+            out.push_back(std::move(w));
+        }
+        return out;
     };
-    connectionList_->hasUnfinishedWork = [](int) { return false; };
+    connectionList_->hasUnfinishedWork = [this](int position) {
+        return !unfinishedWork(backend_->controller(), position).empty();
+    };
+    // Removing one queued item is not something the download queues offer: "&Delete" stays off.
     connectionList_->disconnect = [this](int id, const std::string& resumeFile) {
         backend_->controller().queueConnectionClose(id, resumeFile);
     };
@@ -133,13 +182,147 @@ void Viewer::makeListWindows() {
     history_ = std::make_unique<ui::DownloadHistoryWindow>();
     history_->setWindowTitle(QStringLiteral("Download History"));
     history_->isPlaying = [this](const std::filesystem::path& f) { return backend_->isPlaying(f); };
-    history_->openAvi = [this](const std::filesystem::path& f) { backend_->openLocalFile(f); };
+    history_->openAvi = [this](const std::filesystem::path& f) {
+        const auto result = backend_->openLocalFile(f);
+        if (result == ui::ViewerBackend::OpenResult::AlreadyPlaying)
+            ui::Prompts::box(history_.get(), ui::kFilePlayingText, mb::kOk | mb::kIconInformation);
+        else if (result == ui::ViewerBackend::OpenResult::OverMaximum)
+            ui::Prompts::box(history_.get(), ui::kOverMaxChannel, mb::kOk | mb::kIconWarning);
+    };
     window_->setListWindow(ui::cmd::kDownloadHistory, history_.get());
 
     rows_ = std::make_unique<ui::DownloadRows>(&c.workList());
     downloads_ = std::make_unique<ui::DownloadListWindow>(*rows_, &c.workList());
     downloads_->setWindowTitle(QStringLiteral("DownLoad List"));
     window_->setListWindow(ui::cmd::kDownloadList, downloads_.get());
+    makeBrowsing();
+}
+
+void Viewer::makeBrowsing() {
+    auto& c = backend_->controller();
+    // A day opened in the tree is asked for when its events are not loaded.
+    eventList_->dayOpener = [this](int recorder, int channel, int day) {
+        auto catalog = backend_->controller().catalogs().catalogOf(recorder);
+        return catalog && catalog->openDay(channel, day);
+    };
+
+    // The period dialog: the days of the period are asked for on its worker; a selection made
+    // there starts work on a controller thread.
+    period_ = std::make_unique<ui::PeriodDialog>(c.eventList(), c.dateWaiter());
+    period_->catalogOf = [this](int n) { return backend_->controller().catalogs().catalogOf(n); };
+    period_->onSelected = [this] { return startWork(true); };
+    connect(eventList_.get(), &ui::EventListWindow::periodRequested, this, [this](int recorder) {
+        if (!starting_) period_->openFor(recorder);
+    });
+    connect(eventList_.get(), &ui::EventListWindow::startRequested, this,
+            [this] { startWork(false); });
+    backend_->onWorkStarted = [this](client::StartResult r) { workStartEnded(r); };
+
+    // The download list and the history, fed by the work list's rows.
+    feed_ = std::make_unique<ui::DownloadFeed>(*rows_);
+    feed_->onFinished = [this](const ui::FinishedDownload& f) {
+        // Told on the UI thread: the work list's rows reach the feed through the bridge.
+        history_->appendRow(QString::fromStdString(f.serverName),
+                            QString::fromStdString(f.serverAddress),
+                            QString::fromStdString(f.deviceName),
+                            QString::fromStdString(f.eventKey), QString::fromStdString(f.savePath));
+    };
+    backend_->onWorkRow = [this](const download::WorkRow& row) { workRowChanged(row); };
+    backend_->onSessionRemoved = [this](client::SessionId id) { sessionRemoved(id); };
+}
+
+bool Viewer::startWork(bool fromPeriod) {
+    if (starting_ || !backend_->controller().startWorkAsync()) return false;
+    starting_ = true;
+    startFromPeriod_ = fromPeriod;
+    eventList_->setDownloadControlsEnabled(false);
+    return true;
+}
+
+void Viewer::workStartEnded(client::StartResult result) {
+    starting_ = false;
+    eventList_->setDownloadControlsEnabled(true);
+    // A declined start from the period dialog brings the dialog back with its values.
+    if (startFromPeriod_ && result != client::StartResult::Started && !backend_->user().exiting())
+        period_->openFor();
+    startFromPeriod_ = false;
+    Q_EMIT workStarted(static_cast<int>(result));
+}
+
+void Viewer::sessionRemoved(client::SessionId id) {
+    // Items still waiting in the queues of a closed connection never run: their rows would
+    // show a download that no longer goes on. Rows whose session was gone before they were
+    // first told go as well.
+    auto& work = backend_->controller().workList();
+    for (auto it = rowSession_.begin(); it != rowSession_.end();) {
+        download::WorkRow row;
+        if ((it->second == id || it->second < 0) && work.row(it->first, &row)) {
+            if (row.state == download::RowState::Running) {
+                row.state = download::RowState::Stopped;
+                feed_->onWorkRow(row);
+            }
+            it = rowSession_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+void Viewer::workRowChanged(const download::WorkRow& row) {
+    if (!expectedRows_.count(row.id)) expectRow(row);
+    feed_->onWorkRow(row);
+    if (row.state != download::RowState::Running) rowSession_.erase(row.id);  // it has ended
+}
+
+void Viewer::expectRow(const download::WorkRow& row) {
+    auto& c = backend_->controller();
+    const auto sessions = c.sessions();
+    // Every item the queues hold now; rows come in bursts as work starts.
+    for (const auto& s : sessions)
+        c.withDownloads(s.id, [&](download::DownloadSession& d) {
+            for (const auto& item : d.unfinished())
+                if (item.row >= 0 && expectedRows_.insert(item.row).second) {
+                    feed_->expect(item, s.recorderName, s.address);
+                    rowSession_[item.row] = s.id;
+                }
+        });
+    if (expectedRows_.count(row.id)) return;
+    // The item was done before it was looked for. Its row still names the recording as the
+    // recorder does (event key, then the channel code in three digits); the channel is found
+    // among the sessions' channels.
+    download::WorkItem item;
+    item.row = row.id;
+    item.outputPath = row.path;
+    item.eventKey = row.caption.substr(0, std::min<size_t>(14, row.caption.size()));
+    const bool audio = row.path.find("/Aud") != std::string::npos;
+    item.queue = audio ? download::QueueKind::Audio : download::QueueKind::File;
+    item.action = download::Action::JustDownload;
+    int code = -1;
+    if (row.caption.size() == 17 && std::all_of(row.caption.begin() + 14, row.caption.end(),
+                                                [](char ch) { return ch >= '0' && ch <= '9'; }))
+        code = std::stoi(row.caption.substr(14));
+    std::string server, address;
+    for (const auto& s : sessions) {
+        auto catalog = c.catalogs().catalogOf(s.connectionNumber);
+        if (!catalog || code < 0) continue;
+        for (const auto& ch : audio ? catalog->audioChannels() : catalog->cameras())
+            if (ch.code == code) item.channelName = ch.name;
+        if (item.channelName.empty()) continue;
+        server = s.recorderName;
+        address = s.address;
+        rowSession_[row.id] = s.id;
+        break;
+    }
+    if (server.empty() && sessions.size() == 1) {
+        server = sessions.front().recorderName;
+        address = sessions.front().address;
+        rowSession_[row.id] = sessions.front().id;
+    }
+    // No session has it: the connection is closing, and the row goes with the next one that
+    // leaves.
+    rowSession_.emplace(row.id, client::SessionId(-1));
+    expectedRows_.insert(row.id);
+    feed_->expect(item, server, address);
 }
 
 void Viewer::resumeUnfinishedWork() { backend_->startUp(); }

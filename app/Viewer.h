@@ -1,10 +1,15 @@
 #pragma once
 // The running program: the backend over the core and the main window, placed and sized from
-// the settings files, and the start-up question about unfinished work.
+// the settings files, and the start-up question about unfinished work. It also hosts the
+// browsing windows on the controller: the event list window with its period dialog, the start
+// of work (on a controller thread), the download list and history fed by the work list, and
+// the connection list with each connection's works.
 
 #include <QObject>
 #include <QSize>
+#include <map>
 #include <memory>
+#include <set>
 
 #include "app/CoreBackend.h"
 #include "ui/mainwindow/MainWindow.h"
@@ -18,6 +23,8 @@ class ConnectionListWindow;
 class DownloadHistoryWindow;
 class DownloadListWindow;
 class DownloadRows;
+class DownloadFeed;
+class PeriodDialog;
 }  // namespace fsv::ui
 
 namespace fsv::app {
@@ -37,10 +44,20 @@ class Viewer : public QObject {
     ui::EventListWindow& eventList() { return *eventList_; }
     ui::ChannelListWindow& channelList() { return *channelList_; }
     ui::ConnectionListWindow& connectionList() { return *connectionList_; }
+    ui::PeriodDialog& periodDialog() { return *period_; }
+    ui::DownloadListWindow& downloadList() { return *downloads_; }
+    ui::DownloadHistoryWindow& downloadHistory() { return *history_; }
+
+    // Starts work on the event list's selection on a controller thread; false while a start
+    // is still running. `fromPeriod`: a start that is declined shows the period dialog again.
+    bool startWork(bool fromPeriod);
+    bool startingWork() const { return starting_; }
 
   Q_SIGNALS:
     // The main window drew itself for the first time.
     void drawn();
+    // A start of work ended (a client::StartResult).
+    void workStarted(int result);
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -48,6 +65,14 @@ class Viewer : public QObject {
   private:
     void resumeUnfinishedWork();
     void makeListWindows();
+    void makeBrowsing();
+    void workRowChanged(const download::WorkRow& row);
+    // Who a work-list row belongs to, told to the feed before the row is: the server and the
+    // item as the session's queues hold it.
+    void expectRow(const download::WorkRow& row);
+    void workStartEnded(client::StartResult result);
+    // The rows of a closed connection's work that never ended leave the download list.
+    void sessionRemoved(client::SessionId id);
 
     std::unique_ptr<CoreBackend> backend_;
     std::unique_ptr<ui::MainWindow> window_;
@@ -58,6 +83,12 @@ class Viewer : public QObject {
     std::unique_ptr<ui::DownloadHistoryWindow> history_;
     std::unique_ptr<ui::DownloadRows> rows_;
     std::unique_ptr<ui::DownloadListWindow> downloads_;
+    std::unique_ptr<ui::DownloadFeed> feed_;
+    std::unique_ptr<ui::PeriodDialog> period_;
+    std::set<int> expectedRows_;  // work-list rows the feed knows the owner of
+    std::map<int, client::SessionId> rowSession_;  // work-list row -> its session
+    bool starting_ = false;
+    bool startFromPeriod_ = false;
     bool drawn_ = false;
 };
 

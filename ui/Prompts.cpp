@@ -2,6 +2,7 @@
 
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPushButton>
 
 #include "platform/UserPort.h"
 
@@ -118,6 +119,42 @@ std::vector<std::filesystem::path> Prompts::openFiles(QWidget* parent, const std
          QFileDialog::getOpenFileNames(parent, QString(), QString(), qtFilter(filter)))
         out.push_back(toPath(f));
     return out;
+}
+
+std::filesystem::path Prompts::chooseFolder(QWidget* parent, const std::string& text,
+                                            const std::filesystem::path& start) {
+    if (gScript) {
+        if (gScript->folders.empty()) return {};
+        auto p = gScript->folders.front();
+        gScript->folders.pop_front();
+        return p;
+    }
+    return toPath(QFileDialog::getExistingDirectory(parent, QString::fromStdString(text),
+                                                    QString::fromStdString(start.string())));
+}
+
+ExistingFileAnswer Prompts::existingFile(QWidget* parent, const std::filesystem::path& path,
+                                         bool offerResume) {
+    if (gScript) {
+        if (gScript->existingFiles.empty()) return ExistingFileAnswer::Abort;
+        const auto a = gScript->existingFiles.front();
+        gScript->existingFiles.pop_front();
+        return a;
+    }
+    QMessageBox box(QMessageBox::Question, QStringLiteral("FarsightViewer"),
+                    QStringLiteral("File already exist. Choose to do...\n%1")
+                        .arg(QString::fromStdString(path.string())),
+                    QMessageBox::NoButton, parent);
+    auto* saveAs = box.addButton(QStringLiteral("Save &As"), QMessageBox::ActionRole);
+    auto* overwrite = box.addButton(QStringLiteral("&Overwrite"), QMessageBox::ActionRole);
+    QAbstractButton* resume =
+        offerResume ? box.addButton(QStringLiteral("&Resume"), QMessageBox::ActionRole) : nullptr;
+    box.addButton(QStringLiteral("A&bort"), QMessageBox::RejectRole);
+    box.exec();
+    if (box.clickedButton() == saveAs) return ExistingFileAnswer::SaveAs;
+    if (box.clickedButton() == overwrite) return ExistingFileAnswer::Overwrite;
+    if (resume && box.clickedButton() == resume) return ExistingFileAnswer::Resume;
+    return ExistingFileAnswer::Abort;
 }
 
 }  // namespace fsv::ui

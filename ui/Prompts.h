@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/UserPort.h"
+
 class QWidget;
 
 namespace fsv::ui {
@@ -24,7 +26,8 @@ struct PromptScript {
     };
     std::deque<int> answers;
     int defaultAnswer = 1;  // IDOK; IDNO for a Yes/No question when nothing is scripted
-    std::deque<std::filesystem::path> saveFiles, openFiles;
+    std::deque<std::filesystem::path> saveFiles, openFiles, folders;
+    std::deque<ExistingFileAnswer> existingFiles;  // then Abort
     std::vector<Box> shown;  // every box, in order
     std::function<void(const Box&)> onBox;
 
@@ -45,6 +48,13 @@ class Prompts {
                                           const std::string& defaultExtension);
     static std::filesystem::path openFile(QWidget* parent, const std::string& filter);
     static std::vector<std::filesystem::path> openFiles(QWidget* parent, const std::string& filter);
+    // "File already exist. Choose to do..." with Save As, Overwrite, Resume (when offered) and
+    // Abort.
+    static ExistingFileAnswer existingFile(QWidget* parent, const std::filesystem::path& path,
+                                           bool offerResume);
+    // The folder dialog with its caption text ("Total need %s"), starting in `start`.
+    static std::filesystem::path chooseFolder(QWidget* parent, const std::string& text,
+                                              const std::filesystem::path& start);
 
     // Tests: answer everything from `script` (nullptr shows real windows again).
     static void setScript(PromptScript* script);

@@ -67,8 +67,9 @@ class ViewerBackend {
     virtual std::vector<ConnectRequest> connections() const = 0;
     // Queues every connection for closing (highest position first).
     virtual void closeAll() = 0;
-    // Loads a resume file: connects to its recorder. False (with the reader's message shown
-    // through a notice) when the file is not usable.
+    // Loads a resume file on the backend's housekeeping thread: it connects to the file's
+    // recorder and takes its work up. False (with the reader's message shown through a notice)
+    // when the file is not usable.
     virtual bool loadResumeFile(const std::filesystem::path& file) = 0;
 
     // The channels: local files (and later streams) at positions 0, 1, ...; panel i of the

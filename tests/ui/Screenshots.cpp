@@ -8,7 +8,10 @@
 #include <QDir>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QTreeView>
 #include <QToolButton>
 #include <QTreeWidget>
 #include <algorithm>
@@ -20,8 +23,11 @@
 #include "app/Viewer.h"
 #include "ui/Prompts.h"
 #include "ui/dialogs/AddressBookDialog.h"
+#include "ui/dialogs/PeriodDialog.h"
 #include "ui/dialogs/ConnectToDialog.h"
 #include "ui/dialogs/SetupDialog.h"
+#include "ui/lists/DownloadListWindow.h"
+#include "ui/lists/EventListWindow.h"
 #include "ui/panels/ChannelView.h"
 
 using namespace fsv::ui;
@@ -81,6 +87,49 @@ bool playLocalFiles(MainWindow& w, const std::filesystem::path& dir) {
             return true;
         },
         20000);
+}
+
+// The event list window of the first recorder with the period dialog over it; after its OK
+// the tree shows the selected events, and when the start of work runs, the download list.
+bool browseInViewer(fsv::app::Viewer& viewer, const QString& out) {
+    MainWindow& w = viewer.window();
+    w.runCommand(cmd::kNormal);
+    EventListWindow& events = viewer.eventList();
+    events.resize(360, 520);
+    events.move(w.geometry().right() + 8, w.geometry().top());
+    events.findChild<QPushButton*>(QStringLiteral("periodButton"))->click();
+    PeriodDialog& period = viewer.periodDialog();
+    if (!QTest::qWaitFor([&] { return period.isVisible(); }, 5000)) return false;
+    period.findChild<QPushButton*>(QStringLiteral("selectAllButton"))->click();
+    period.setPeriod(QDateTime(QDate(2026, 11, 30), QTime(0, 0)),
+                     QDateTime(QDate(2026, 12, 1), QTime(23, 59, 59)));
+    if (!save(&period, out, "period-in-viewer.png")) return false;
+
+    // The start of work asks for a folder: a fresh one, answered without a window.
+    QTemporaryDir folder;
+    PromptScript script;
+    script.folders = {folder.path().toStdString()};
+    Prompts::setScript(&script);
+    QSignalSpy done(&period, &PeriodDialog::queryFinished);
+    QSignalSpy started(&viewer, &fsv::app::Viewer::workStarted);
+    period.findChild<QPushButton*>(QStringLiteral("okButton"))->click();
+    const bool ok = done.wait(20000) && (started.count() > 0 || started.wait(20000));
+    period.hide();
+    auto& tree = events.tree();
+    auto& model = events.model();
+    const QModelIndex camera = model.index(0, 0, tree.rootIndex());
+    tree.expand(camera);
+    QTest::qWait(200);
+    tree.expand(model.index(model.rowCount(camera) - 1, 0, camera));
+    bool saved = ok && save(&events, out, "event-list-in-viewer.png");
+    if (saved && started.at(0).at(0).toInt() == static_cast<int>(fsv::client::StartResult::Started)) {
+        w.runCommand(cmd::kDownloadList);
+        auto& rows = viewer.downloadList().list();
+        saved = QTest::qWaitFor([&] { return rows.topLevelItemCount() > 0; }, 20000) &&
+                save(&viewer.downloadList(), out, "download-list-in-viewer.png");
+    }
+    Prompts::setScript(nullptr);
+    return saved;
 }
 
 }  // namespace
@@ -152,5 +201,6 @@ int main(int argc, char** argv) {
         return 1;
     if (!save(setup, out, "setup.png")) return 1;
     setup->reject();
+    if (!browseInViewer(viewer, out)) return 1;
     return 0;
 }

@@ -10,6 +10,7 @@
 #include "ui/lists/ConnectionListWindow.h"
 #include "ui/lists/DownloadHistoryWindow.h"
 #include "ui/lists/DownloadListWindow.h"
+#include "ui/models/DownloadFeed.h"
 #include "ui/models/DownloadRows.h"
 
 using namespace fsv;
@@ -45,6 +46,40 @@ class ListWindowsTest : public QObject {
             r.source = c.source;
             QCOMPARE(DownloadRows::ratioOf(r, &work), std::string(c.shown));
         }
+    }
+
+    // The feed ties a row to its item by the row's id: a file that moves to another name (Save
+    // As, another folder) keeps its download-list row, which then shows the new path, and the
+    // history gets the path the file really has.
+    void feedFollowsAMovedFile() {
+        download::WorkList work;
+        DownloadRows rows(&work);
+        DownloadFeed feed(rows);
+        std::vector<FinishedDownload> finished;
+        feed.onFinished = [&](const FinishedDownload& f) { finished.push_back(f); };
+        download::WorkItem item;
+        item.queue = download::QueueKind::File;
+        item.action = download::Action::JustDownload;
+        item.eventKey = "20261201080000";
+        item.channelName = "Gate";
+        item.outputPath = "/d/Cam01/1201/Event20261201080000001.avi";
+        item.row = work.addRow(item.outputPath, "20261201080000001", 10);
+        feed.expect(item, "S", "1.2.3.4");
+        download::WorkRow row;
+        QVERIFY(work.row(item.row, &row));
+        feed.onWorkRow(row);
+        QCOMPARE(rows.row(0)->savePath, item.outputPath);
+        row.path = "/e/other.avi";
+        feed.onWorkRow(row);
+        QCOMPARE(rows.row(0)->savePath, row.path);
+        row.state = download::RowState::Finished;
+        feed.onWorkRow(row);
+        QVERIFY(!rows.row(0) || !rows.row(0)->used);
+        QCOMPARE(finished.size(), size_t{1});
+        QCOMPARE(finished[0].savePath, row.path);
+        QCOMPARE(finished[0].deviceName, std::string("Gate"));
+        feed.onWorkRow(row);  // told again: nothing more
+        QCOMPARE(finished.size(), size_t{1});
     }
 
     // Slots: a removed row frees its slot for the next one; trailing free slots are dropped;

@@ -141,7 +141,7 @@ void ConnectionListWindow::fill() {
 void ConnectionListWindow::updateButtons() {
     const bool any = !list_->selectedItems().isEmpty();
     first_->setEnabled(mode_ == Mode::Works || any);
-    second_->setEnabled(any);
+    second_->setEnabled(any && (mode_ == Mode::Connections || deleteWork != nullptr));
 }
 
 void ConnectionListWindow::workList() {
@@ -165,7 +165,7 @@ void ConnectionListWindow::disconnectSelected() {
         if (hasUnfinishedWork && hasUnfinishedWork(id) &&
             Prompts::box(this, kSaveUnfinishedQuestion, mb::kYesNo | mb::kIconQuestion) ==
                 mb::kIdYes)
-            file = Prompts::saveFile(this, kResumeFileFilter, "sav").string();
+            file = Prompts::saveFile(this, kResumeFileFilter, kResumeFileExtension).string();
         if (disconnect) disconnect(id, file);
         delete item;
     }

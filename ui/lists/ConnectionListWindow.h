@@ -18,8 +18,8 @@ namespace fsv::ui {
 
 inline constexpr const char* kSaveUnfinishedQuestion =
     "Save the unfinished work as a resume file?";
-inline constexpr const char* kResumeFileFilter =
-    "FSV Save File(*.SAV)|*.sav|All Files(*.*)|*.*||";
+inline constexpr const char* kResumeFileFilter = "FSV Resume File(*.RSM)|*.rsm|";
+inline constexpr const char* kResumeFileExtension = "rsm";
 
 class ConnectionListWindow : public QWidget {
     Q_OBJECT
@@ -44,7 +44,8 @@ class ConnectionListWindow : public QWidget {
     std::function<bool(int id)> hasUnfinishedWork;
     // Closes the connection; `resumeFile` is empty unless the user chose one.
     std::function<void(int id, const std::string& resumeFile)> disconnect;
-    // Removes one work item of the connection, found by device and event key.
+    // Removes one work item of the connection, found by device and event key. Without it
+    // "&Delete" stays disabled: a row must not go while its work goes on.
     std::function<void(int id, const std::string& device, bool justDownload,
                        const std::string& eventKey)>
         deleteWork;

@@ -29,6 +29,12 @@ EventListWindow::EventListWindow(EventList& list, UserPort* port, QWidget* paren
     view_->setObjectName("viewButton");
     view_->setAccessibleName(tr("Normal or advanced view"));
     view_->setCheckable(true);
+    period_ = new QPushButton(tr("&Period..."), this);
+    period_->setObjectName("periodButton");
+    period_->setAccessibleName(tr("Select a period"));
+    download_ = new QPushButton(tr("&Download"), this);
+    download_->setObjectName("downloadButton");
+    download_->setAccessibleName(tr("Download the selected events"));
     state_ = new QLabel(this);
     state_->setObjectName("stateLabel");
 
@@ -55,7 +61,11 @@ EventListWindow::EventListWindow(EventList& list, UserPort* port, QWidget* paren
     auto* lay = new QVBoxLayout(this);
     lay->addLayout(top);
     lay->addWidget(tree_, 1);
-    lay->addWidget(state_);
+    auto* bottom = new QHBoxLayout;
+    bottom->addWidget(state_, 1);
+    bottom->addWidget(period_);
+    bottom->addWidget(download_);
+    lay->addLayout(bottom);
 
     connect(recorders_, &QComboBox::activated, this,
             [this](int i) { showRecorder(recorders_->itemData(i).toInt()); });
@@ -64,6 +74,11 @@ EventListWindow::EventListWindow(EventList& list, UserPort* port, QWidget* paren
         if (r >= 0 && list_.refreshShownRecorder()) Q_EMIT refreshRequested(r);
     });
     connect(view_, &QPushButton::toggled, this, &EventListWindow::setAdvancedView);
+    connect(period_, &QPushButton::clicked, this,
+            [this] { Q_EMIT periodRequested(shownRecorder()); });
+    connect(download_, &QPushButton::clicked, this, [this] {
+        if (!waiting_) Q_EMIT startRequested();
+    });
     connect(tree_, &QTreeView::expanded, this, &EventListWindow::dayExpanded);
     connect(tree_, &QTreeView::doubleClicked, this, &EventListWindow::toggle);
     connect(model_, &EventTreeModel::dayWanted, this, [this](int r, int c, int d) {
@@ -180,6 +195,11 @@ void EventListWindow::onControlsEnabled(bool enabled) {
     recorders_->setEnabled(enabled);
     refresh_->setEnabled(enabled);
     tree_->setEnabled(enabled);
+}
+
+void EventListWindow::setDownloadControlsEnabled(bool enabled) {
+    period_->setEnabled(enabled);
+    download_->setEnabled(enabled);
 }
 
 void EventListBridge::refresh() {

@@ -2,6 +2,8 @@
 // The event list window: the recorder drop-down over the tree of the chosen recorder's channels,
 // days and events (EventTreeModel), the refresh command and the Normal/Advanced view. Clicking
 // an event's row (or pressing Space on it) selects or clears it through the event list.
+// "&Period..." asks for the events of a period; "&Download" starts work on what is selected.
+// Both are the window's download controls: they stay off while a start of work runs.
 //
 // The window never reads the event list on another thread: what changed arrives through the
 // slots below, called on the UI thread (EventListBridge queues the listener's calls to them).
@@ -39,6 +41,8 @@ class EventListWindow : public QWidget {
     int shownRecorder() const;
     bool waiting() const { return waiting_; }
     bool advancedView() const { return advanced_; }
+    // The download controls: off while a start of work runs.
+    void setDownloadControlsEnabled(bool enabled);
 
   public Q_SLOTS:
     void showRecorder(int recorder);
@@ -55,6 +59,10 @@ class EventListWindow : public QWidget {
   Q_SIGNALS:
     // The user asked to read the shown recorder again (the event list was told already).
     void refreshRequested(int recorder);
+    // The period selection dialog for the shown recorder (-1: none shown).
+    void periodRequested(int recorder);
+    // Start work on the events selected here.
+    void startRequested();
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -72,6 +80,8 @@ class EventListWindow : public QWidget {
     QTreeView* tree_;
     QPushButton* refresh_;
     QPushButton* view_;
+    QPushButton* period_;
+    QPushButton* download_;
     QLabel* state_;
     bool waiting_ = false;
     bool advanced_ = false;

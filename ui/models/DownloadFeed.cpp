@@ -10,16 +10,27 @@ void DownloadFeed::expect(const download::WorkItem& item, const std::string& ser
     e.who = {serverName, serverAddress, item.channelName, item.eventKey, item.outputPath};
     e.mode = item.mode();
     byPath_[item.outputPath] = std::move(e);
+    // An item that has its row already is found by it, whatever path the row tells.
+    if (item.row >= 0) pathOfRow_[item.row] = item.outputPath;
 }
 
 void DownloadFeed::onWorkRow(const download::WorkRow& row) {
     enum { Nothing, Start, End } step = Nothing;
     Entry copy;
+    std::string key;
+    bool moved = false;
     {
         std::lock_guard lock(mutex_);
-        auto it = byPath_.find(row.path);
+        auto known = pathOfRow_.find(row.id);
+        key = known != pathOfRow_.end() ? known->second : row.path;
+        auto it = byPath_.find(key);
         if (it == byPath_.end() || it->second.done) return;
         Entry& e = it->second;
+        if (known == pathOfRow_.end()) pathOfRow_[row.id] = key;
+        if (!row.path.empty() && row.path != e.who.savePath) {
+            e.who.savePath = row.path;
+            moved = e.slot >= 0;
+        }
         if (row.state == download::RowState::Running && e.slot < 0) {
             step = Start;
             e.slot = -2;  // being opened
@@ -29,13 +40,14 @@ void DownloadFeed::onWorkRow(const download::WorkRow& row) {
         }
         copy = e;
     }
+    if (moved) rows_.setSavePath(copy.slot, copy.who.savePath);
     if (step == Start) {
         const int slot = rows_.addRow(copy.who.serverName, copy.who.serverAddress,
                                       copy.who.deviceName, copy.who.eventKey, copy.who.savePath,
                                       copy.mode);
         rows_.update(slot, DownloadRows::kRunning, row.id);
         std::lock_guard lock(mutex_);
-        auto& e = byPath_[row.path];
+        auto& e = byPath_[key];
         const bool endedMeanwhile = e.done;
         e.slot = slot;
         if (!endedMeanwhile) return;

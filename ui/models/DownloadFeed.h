@@ -1,8 +1,10 @@
 #pragma once
 // Feeds the download list and the history from the core's work list: a work item that gets a
-// file is announced here before it is queued (who it belongs to, by output path); its work-list
-// row then opens a download-list row when it starts, and leaves it when it ends. A finished
-// download is handed to `onFinished` for the history. Safe on any thread.
+// file is announced here before its row is first told (who it belongs to, by output path); its
+// work-list row then opens a download-list row when it starts, and leaves it when it ends. A
+// row stays tied to its item once seen, also when the file moves to another name (Save As, or
+// a folder with room): the download list and the history show where the file really went. A
+// finished download is handed to `onFinished` for the history. Safe on any thread.
 
 #include <functional>
 #include <map>
@@ -39,6 +41,7 @@ class DownloadFeed {
     std::mutex mutex_;
     DownloadRows& rows_;
     std::map<std::string, Entry> byPath_;
+    std::map<int, std::string> pathOfRow_;  // work-list row -> the path it was announced by
 };
 
 }  // namespace fsv::ui
