@@ -26,6 +26,27 @@ state::ResumeData resumeDataOf(const state::ResumeHeader& header,
     return data;
 }
 
+namespace {
+
+// The day of a record: by its date and date id. A record without a date id (written by an older
+// program, which always wrote 0) takes the one day of its date when the recorder numbers its
+// days; two days of one date cannot be told apart and find none. -1: no such day.
+int findRecordDay(const EventList& list, int r, int channel, const std::string& date,
+                  uint32_t dateId, uint32_t* foundId) {
+    int day = list.findDay(r, channel, date, dateId);
+    *foundId = dateId;
+    if (day >= 0 || dateId != 0) return day;
+    for (auto& d : list.days(r, channel)) {
+        if (d.date != date) continue;
+        if (day >= 0) return -1;
+        day = d.position;
+        *foundId = d.dateId;
+    }
+    return day;
+}
+
+}  // namespace
+
 RebuiltWork rebuildWork(const std::vector<state::ResumeRecord>& records, RecorderCatalog& catalog,
                         DateQueryWaiter& waiter, UserPort& user,
                         std::chrono::milliseconds replyTimeout, platform::Event* exit) {
@@ -56,7 +77,8 @@ RebuiltWork rebuildWork(const std::vector<state::ResumeRecord>& records, Recorde
             continue;
         }
         const std::string date = rec.eventKey.substr(0, 8), time = rec.eventKey.substr(8);
-        int day = list.findDay(r, channel, date, rec.dateId);
+        uint32_t dateId = rec.dateId;
+        int day = findRecordDay(list, r, channel, date, rec.dateId, &dateId);
         if (day < 0) {
             out.skipped.push_back(what + ": the recorder has no such day");
             continue;
@@ -75,7 +97,7 @@ RebuiltWork rebuildWork(const std::vector<state::ResumeRecord>& records, Recorde
                 out.items.clear();
                 return out;
             }
-            day = list.findDay(r, channel, date, rec.dateId);
+            day = findRecordDay(list, r, channel, date, rec.dateId, &dateId);
         }
         const int event = day < 0 ? -1 : list.findEvent(r, channel, day, time);
         if (event < 0) {
@@ -97,7 +119,7 @@ RebuiltWork rebuildWork(const std::vector<state::ResumeRecord>& records, Recorde
         item.dayPosition = day;
         item.eventPosition = event;
         item.eventKey = rec.eventKey;
-        item.dateId = rec.dateId;
+        item.dateId = dateId;
         item.firstFrame = rec.firstFrame;
         item.lastFrame = rec.lastFrame;
         item.outputPath = rec.path;
