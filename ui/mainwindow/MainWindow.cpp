@@ -14,8 +14,10 @@
 
 #include "platform/UserPort.h"
 #include "ui/Prompts.h"
+#include "merge/KtMerge.h"
 #include "ui/mainwindow/StatusWindow.h"
 #include "ui/panels/ChannelView.h"
+#include "ui/playback/PlaybackPanel.h"
 #include "ui/skin/SkinSurface.h"
 
 namespace fsv::ui {
@@ -62,7 +64,15 @@ MainWindow::MainWindow(ViewerBackend& backend, QWidget* parent)
     channels_ = new ChannelView(backend_.frameSlots(), this);
     channels_->setObjectName(QStringLiteral("channelView"));
     channels_->setAccessibleName(QStringLiteral("Channel View"));
-    connect(channels_, &ChannelView::activePanelChanged, this, [this] { refreshCommands(); });
+    connect(channels_, &ChannelView::activePanelChanged, this, [this] {
+        playback_->setChannel(currentChannel());
+        refreshCommands();
+    });
+    connect(channels_, &ChannelView::panelMenuRequested, this, &MainWindow::showChannelMenu);
+    playback_ = new PlaybackPanel(backend_, this);
+    playback_->setObjectName(QStringLiteral("playbackPanel"));
+    playback_->clipBusy = [] { return KtMerge_IsNotEnd() != 0; };
+    playback_->addShortcuts(this);
     backend_.showPage(channels_->firstChannel(), channels_->channelsPerPage());
     auto* split = new QSplitter(Qt::Vertical, this);
     split->setObjectName(QStringLiteral("mainSplitter"));
@@ -85,9 +95,13 @@ MainWindow::MainWindow(ViewerBackend& backend, QWidget* parent)
     refreshCommands();
 
     backend_.setListener([this](const ViewerNotice& n) { onNotice(n); });
+    startClipComponent();
 }
 
-MainWindow::~MainWindow() { backend_.setListener({}); }
+MainWindow::~MainWindow() {
+    stopClipComponent();
+    backend_.setListener({});
+}
 
 QAction* MainWindow::addCommand(int id, const QString& text, const QKeySequence& shortcut) {
     auto* a = new QAction(text, this);
