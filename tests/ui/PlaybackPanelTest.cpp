@@ -1,0 +1,328 @@
+// The playback control panel of the skinned main window, offscreen, on local AVI files: the
+// buttons, texts, slider and looks, the channel pop-up menu and the saved picture.
+
+#include <QAbstractSlider>
+#include <QAction>
+#include <QMenu>
+#include <QPainter>
+#include <QTemporaryDir>
+#include <QTest>
+#include <filesystem>
+#include <memory>
+
+#include "ReferenceFrame.h"
+#include "app/Viewer.h"
+#include "platform/UserPort.h"
+#include "sim/Generate.h"
+#include "ui/Prompts.h"
+#include "ui/panels/ChannelView.h"
+#include "ui/panels/Snapshot.h"
+#include "ui/playback/PlaybackPanel.h"
+#include "ui/skin/SkinButton.h"
+#include "ui/skin/SkinSlider.h"
+#include "ui/skin/SkinSurface.h"
+
+namespace fs = std::filesystem;
+using fsv::app::Viewer;
+using fsv::playback::test::referenceFrame;
+using namespace fsv::ui;
+
+namespace {
+
+constexpr int kWait = 20000;  // generous: a loaded two-core machine
+
+fsv::SystemTime at(int y, int mo, int d, int h, int mi, int s, int ms) {
+    fsv::SystemTime t;
+    t.year = uint16_t(y), t.month = uint16_t(mo), t.day = uint16_t(d);
+    t.hour = uint16_t(h), t.minute = uint16_t(mi), t.second = uint16_t(s);
+    t.milliseconds = uint16_t(ms);
+    return t;
+}
+
+// What a panel of `panel`'s size shows for the picture `p`: the comparison is exact.
+QImage rendered(DisplayPanel* panel, const fsv::client::Picture& p) {
+    const QImage picture(p.bits.data(), p.width, p.height, p.stride, QImage::Format_RGB32);
+    QImage out(panel->size(), QImage::Format_RGB32);
+    QPainter painter(&out);
+    DisplayPanel::render(painter, panel->size(), &picture, panel->caption(), panel->active());
+    return out;
+}
+
+QImage grabbed(DisplayPanel* panel) {
+    return panel->grab().toImage().convertToFormat(QImage::Format_RGB32);
+}
+
+}  // namespace
+
+class PlaybackPanelTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> dir_;
+    PromptScript script_;
+    std::unique_ptr<Viewer> viewer_;
+    fs::path mjpeg_, mpeg4_;
+
+    fs::path home() const { return dir_->filePath(QStringLiteral("home")).toStdString(); }
+    MainWindow& window() { return viewer_->window(); }
+    PlaybackPanel& panel() { return *window().playbackPanel(); }
+    ::ui::skin::SkinButton* button(int index) {
+        return window().skin()->button(PlaybackPanel::kPlayLine, index);
+    }
+    std::array<int, 9> looks() {
+        std::array<int, 9> out{};
+        for (int i = 0; i < 9; ++i) out[size_t(i)] = button(i)->look();
+        return out;
+    }
+    fsv::download::PlayStatus status() {
+        auto s = viewer_->backend().channelStatus(window().currentChannel());
+        return s ? *s : fsv::download::PlayStatus{};
+    }
+    // The active panel shows exactly frame n of `file`, decoded on its own.
+    bool showsFrame(const fs::path& file, uint32_t n) {
+        DisplayPanel* p = window().channelView()->panel(window().channelView()->activePanel());
+        const auto expected = referenceFrame(file, int(n));
+        return status().position == n && !expected.bits.empty() &&
+               grabbed(p) == rendered(p, expected);
+    }
+
+  private Q_SLOTS:
+    void initTestCase() {
+        dir_ = std::make_unique<QTemporaryDir>();
+        QVERIFY(dir_->isValid());
+        qputenv("FARSIGHT_HOME", QByteArray::fromStdString(home().string()));
+        qputenv("FARSIGHT_CONFIG", dir_->filePath(QStringLiteral("config")).toUtf8());
+        fsv::sim::GenerateOptions o;
+        o.cameras = 2;  // Motion JPEG 352 x 240, MPEG-4 704 x 480
+        o.days = 1;
+        o.eventsPerDay = 1;
+        o.secondsPerEvent = 8;
+        o.audioChannels = 0;
+        const fs::path rec = fs::path(dir_->path().toStdString()) / "rec";
+        std::string error;
+        QVERIFY2(fsv::sim::generateRecordings(rec, o, &error), error.c_str());
+        mjpeg_ = fsv::playback::test::firstAvi(rec / "Cam01");
+        mpeg4_ = fsv::playback::test::firstAvi(rec / "Cam02");
+        QVERIFY(!mjpeg_.empty() && !mpeg4_.empty());
+        fs::create_directories(home());
+        fs::create_directory_symlink(fs::path(FSV_BINARY_DIR) / "Metal_Style",
+                                     home() / "Metal_Style");
+        Prompts::setScript(&script_);
+    }
+    void cleanupTestCase() {
+        viewer_.reset();
+        Prompts::setScript(nullptr);
+        dir_.reset();
+    }
+
+    void texts();
+    void looksFollowTheChannel();
+    void twoFilesPlayPauseStepAndEnd();
+};
+
+// The texts: channel, the frame's time and date (a placeholder for no date), the speeds.
+void PlaybackPanelTest::texts() {
+    QCOMPARE(channelNumberText(1), QStringLiteral("# 1"));
+    QCOMPARE(channelNumberText(12), QStringLiteral("#12"));
+    QCOMPARE(frameTimeText(at(2026, 12, 1, 9, 5, 3, 7)), QStringLiteral("09:05:03.007"));
+    const QLocale locale(QLocale::English, QLocale::UnitedStates);
+    QCOMPARE(frameDateText(at(2026, 12, 1, 9, 5, 3, 7), locale),
+             locale.toString(QDate(2026, 12, 1), QLocale::ShortFormat));
+    QCOMPARE(frameDateText(fsv::SystemTime{}, locale), QStringLiteral("0/0/00"));  // 2/2/00
+    const struct {
+        int value;
+        bool slow;
+        const char* text;
+    } speeds[] = {{1, false, "x 1"}, {1, true, "x 1"},   {2, true, "x1/2"}, {4, true, "x1/4"},
+                  {8, true, "x1/8"}, {2, false, "x 2"},  {5, false, "x 5"}, {32, false, "x32"}};
+    for (const auto& s : speeds) QCOMPARE(speedText(s.value, s.slow), QString::fromLatin1(s.text));
+}
+
+// The looks of the nine playback buttons and the two save buttons for each state of a channel.
+void PlaybackPanelTest::looksFollowTheChannel() {
+    fsv::download::PlayStatus playing;
+    playing.frameCount = 100;
+    playing.position = 40;
+    auto paused = playing;
+    paused.paused = true;
+    auto start = paused;
+    start.position = 0;
+    auto end = paused;
+    end.atEnd = true;
+    end.position = 99;
+    auto stream = paused;
+    stream.local = false;
+    for (auto* s : {&playing, &paused, &start, &end}) s->local = true;
+    const struct {
+        const char* name;
+        std::optional<fsv::download::PlayStatus> status;
+        std::array<int, 9> play;
+        int clip, picture;
+    } rows[] = {
+        {"none", std::nullopt, {0, 0, 0, 0, 0, 0, 0, 0, 0}, 0, 0},
+        {"playing", playing, {3, -1, 0, -1, 0, -1, -1, -1, -1}, 0, 0},
+        {"paused", paused, {-1, 3, -1, -1, -1, -1, -1, -1, -1}, -1, -1},
+        {"at the start", start, {-1, 3, 0, -1, 0, -1, -1, -1, -1}, -1, -1},
+        {"stopped at the end", end, {-1, 3, -1, 0, -1, 0, 0, 0, -1}, -1, -1},
+        {"paused stream", stream, {-1, 3, -1, -1, -1, -1, -1, -1, -1}, 0, -1},
+    };
+    for (const auto& r : rows) {
+        const PanelLooks l = looksFor(r.status);
+        QVERIFY2(l.play == r.play, r.name);
+        QVERIFY2(l.saveClip == r.clip && l.savePicture == r.picture, r.name);
+        QCOMPARE(l.slider, r.status.has_value());
+    }
+}
+
+// Two local files play in their panels; the panel pauses one, steps it both ways and seeks it
+// (the panel then shows exactly that decoded frame), runs it to its last frame, changes speeds,
+// runs it without pacing while one-frame-forward is held, saves its picture and closes it.
+void PlaybackPanelTest::twoFilesPlayPauseStepAndEnd() {
+    viewer_ = std::make_unique<Viewer>();
+    viewer_->start();
+    MainWindow& w = window();
+    QVERIFY(w.skin());
+    ChannelView* view = w.channelView();
+    // No channel: everything off, the reset texts.
+    QCOMPARE(looks(), (std::array<int, 9>{}));
+    QCOMPARE(panel().text(PlaybackPanel::kChannelText), QStringLiteral("# 0"));
+    QCOMPARE(panel().text(PlaybackPanel::kTimeText), QStringLiteral("00:00:00.000"));
+    QCOMPARE(panel().text(PlaybackPanel::kSpeedText), QStringLiteral("x 1"));
+    auto* slider = w.findChild<QAbstractSlider*>(QStringLiteral("positionSlider"));
+    QVERIFY(slider && !slider->isEnabled());
+    QCOMPARE(button(PlaybackPanel::kForward)->accessibleName().left(10), QStringLiteral("Next Frame"));
+
+    script_.openFiles = {mjpeg_, mpeg4_};
+    w.dispatchButton(kToolbarLine, kOpenAviButton);
+    for (int p : {0, 1}) {
+        QTRY_VERIFY_WITH_TIMEOUT(view->panel(p)->showing(), kWait);
+        QTRY_VERIFY_WITH_TIMEOUT(view->panel(p)->picturesPainted() > 2, kWait);
+    }
+    view->setActivePanel(1);  // the MPEG-4 file
+    QCOMPARE(panel().text(PlaybackPanel::kChannelText), QStringLiteral("# 2"));
+    QTRY_COMPARE_WITH_TIMEOUT(looks(), (std::array<int, 9>{3, -1, 0, -1, 0, -1, -1, -1, -1}), kWait);
+    QVERIFY(slider->isEnabled());
+    QCOMPARE(slider->maximum(), int(status().frameCount) - 1);
+
+    // Pause by its button: the paused looks, the picture can be saved.
+    QTest::mouseClick(button(PlaybackPanel::kPause), Qt::LeftButton);
+    QVERIFY(status().paused);
+    QCOMPARE(button(PlaybackPanel::kPause)->look(), 3);
+    QCOMPARE(w.skin()->button(PlaybackPanel::kSaveLine, PlaybackPanel::kSavePictureButton)->look(),
+             -1);
+
+    // Seek by the slider, then one frame forward and back by the buttons.
+    slider->setValue(13);
+    QTRY_VERIFY_WITH_TIMEOUT(showsFrame(mpeg4_, 13), kWait);
+    {
+        DisplayPanel* p = view->panel(1);
+        QVERIFY(grabbed(p) != rendered(p, referenceFrame(mpeg4_, 14)));  // frames differ
+    }
+    QTest::mouseClick(button(PlaybackPanel::kForward), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(showsFrame(mpeg4_, 14), kWait);
+    QTest::mouseClick(button(PlaybackPanel::kBack), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(showsFrame(mpeg4_, 13), kWait);
+    QTRY_COMPARE_WITH_TIMEOUT(slider->value(), 13, kWait);
+
+    // Dragging the thumb: the channel follows on the ticks of timer 314 while it is held, and
+    // the release applies the final position.
+    {
+        auto* skinSlider = static_cast<::ui::skin::SkinSlider*>(slider);
+        const QPoint grab = skinSlider->thumbRect().center();
+        QTest::mousePress(slider, Qt::LeftButton, {}, grab);
+        QTest::mouseMove(slider, QPoint(slider->width() / 2, grab.y()));
+        const int target = slider->value();
+        QVERIFY(target > 20);
+        QTRY_COMPARE_WITH_TIMEOUT(status().position, uint32_t(target), kWait);
+        QTest::mouseMove(slider, QPoint(slider->width() / 3, grab.y()));
+        const int final = slider->value();
+        QTest::mouseRelease(slider, Qt::LeftButton, {}, QPoint(slider->width() / 3, grab.y()));
+        QTRY_VERIFY_WITH_TIMEOUT(showsFrame(mpeg4_, uint32_t(final)), kWait);
+    }
+    slider->setValue(13);
+    QTRY_VERIFY_WITH_TIMEOUT(showsFrame(mpeg4_, 13), kWait);
+    // The texts follow once the channel's notice has come through.
+    QTRY_COMPARE_WITH_TIMEOUT(panel().text(PlaybackPanel::kTimeText), frameTimeText(status().time),
+                              kWait);
+    QCOMPARE(panel().text(PlaybackPanel::kDateText), frameDateText(status().time));
+    QCOMPARE(panel().dateTimeText(),
+             frameDateText(status().time) + QStringLiteral("  ") + frameTimeText(status().time));
+
+    // The channel's pop-up menu while paused: Disconnect, Play and both saves.
+    {
+        QMenu menu;
+        QVERIFY(w.fillChannelMenu(menu));
+        QStringList items;
+        for (QAction* a : menu.actions()) items << a->text();
+        QCOMPARE(items, (QStringList{"&Disconnect", "&Play", "&Save As BMP File",
+                                     "Save as &AVI File"}));
+    }
+
+    // The picture on show as a bitmap, with the caption and time lines on it.
+    const fs::path shot = fs::path(dir_->path().toStdString()) / "shot.bmp";
+    script_.saveFiles = {shot};
+    QTest::mouseClick(w.skin()->button(PlaybackPanel::kSaveLine, PlaybackPanel::kSavePictureButton),
+                      Qt::LeftButton);
+    QCOMPARE(fs::file_size(shot), uintmax_t(54 + 704 * 480 * 3));
+    const QImage saved(QString::fromStdString(shot.string()));
+    QCOMPARE(saved.size(), QSize(704, 480));
+
+    // The last frame: stopped at the end.
+    QTest::mouseClick(button(PlaybackPanel::kLast), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(status().atEnd, kWait);
+    QTRY_COMPARE_WITH_TIMEOUT(looks(), (std::array<int, 9>{-1, 3, -1, 0, -1, 0, 0, 0, -1}), kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(showsFrame(mpeg4_, status().frameCount - 1), kWait);
+    QTRY_COMPARE_WITH_TIMEOUT(slider->value(), slider->maximum(), kWait);
+
+    // The other file: paused, three steps slower, then faster up to its fastest.
+    view->setActivePanel(0);
+    QCOMPARE(panel().text(PlaybackPanel::kChannelText), QStringLiteral("# 1"));
+    QTest::mouseClick(button(PlaybackPanel::kPlay), Qt::LeftButton);  // playing: pauses
+    QVERIFY(status().paused);
+    QStringList shown;
+    for (int i = 0; i < 3; ++i) {
+        QTest::mouseClick(button(PlaybackPanel::kSlower), Qt::LeftButton);
+        shown << panel().text(PlaybackPanel::kSpeedText);
+    }
+    for (int i = 0; i < 9; ++i) {
+        QTest::mouseClick(button(PlaybackPanel::kFaster), Qt::LeftButton);
+        shown << panel().text(PlaybackPanel::kSpeedText);
+    }
+    QCOMPARE(shown, (QStringList{"x1/2", "x1/4", "x1/8", "x1/4", "x1/2", "x 1", "x 2", "x 4",
+                                 "x 8", "x16", "x32", "x32"}));
+    for (int i = 0; i < 5; ++i) QTest::mouseClick(button(PlaybackPanel::kSlower), Qt::LeftButton);
+    QCOMPARE(panel().text(PlaybackPanel::kSpeedText), QStringLiteral("x 1"));
+    // A local file has no speed menu; the menu of a stream ticks the factor on show.
+    QMenu speeds;
+    panel().fillSpeedMenu(speeds);
+    QCOMPARE(speeds.actions().size(), qsizetype(5));
+    QCOMPARE(speeds.actions().at(0)->text(), QStringLiteral("x 1"));
+    QVERIFY(speeds.actions().at(0)->isChecked() && !speeds.actions().at(0)->isEnabled());
+    QVERIFY(speeds.actions().at(4)->isEnabled());
+
+    // Holding one-frame-forward: after timer 425 the paused file runs without pacing until the
+    // button is let go; the release also steps once.
+    QTest::mouseClick(button(PlaybackPanel::kFirst), Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(status().position, 0u, kWait);
+    QTRY_COMPARE_WITH_TIMEOUT(button(PlaybackPanel::kBack)->look(), 0, kWait);  // at the start
+    QTest::mousePress(button(PlaybackPanel::kForward), Qt::LeftButton);
+    QVERIFY(panel().holding());
+    QTRY_VERIFY_WITH_TIMEOUT(status().position > 10, kWait);
+    QTest::mouseRelease(button(PlaybackPanel::kForward), Qt::LeftButton);
+    QVERIFY(!panel().holding());
+    QTest::qWait(300);  // a frame on its way and the release's step land
+    const uint32_t after = status().position;
+    QTest::qWait(300);
+    QCOMPARE(status().position, after);  // paused again
+
+    // Close by its button, after the question: the panel empties and the looks go off.
+    script_.answers = {fsv::mb::kIdYes};
+    QTest::mouseClick(button(PlaybackPanel::kClose), Qt::LeftButton);
+    QVERIFY(script_.saw(kCloseChannelQuestion));
+    QTRY_VERIFY_WITH_TIMEOUT(!view->panel(0)->showing(), kWait);
+    QCOMPARE(looks(), (std::array<int, 9>{}));
+    QCOMPARE(panel().text(PlaybackPanel::kChannelText), QStringLiteral("# 0"));
+    QVERIFY(!slider->isEnabled());
+}
+
+QTEST_MAIN(PlaybackPanelTest)
+#include "PlaybackPanelTest.moc"
