@@ -3,15 +3,22 @@
 
 #include <QAbstractSlider>
 #include <QAction>
+#include <QApplication>
+#include <QLineEdit>
 #include <QMenu>
 #include <QPainter>
+#include <QPushButton>
+#include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <filesystem>
+#include <functional>
 #include <memory>
 
 #include "ReferenceFrame.h"
 #include "app/Viewer.h"
+#include "media/AviReader.h"
 #include "platform/UserPort.h"
 #include "sim/Generate.h"
 #include "ui/Prompts.h"
@@ -76,6 +83,19 @@ class PlaybackPanelTest : public QObject {
     fsv::download::PlayStatus status() {
         auto s = viewer_->backend().channelStatus(window().currentChannel());
         return s ? *s : fsv::download::PlayStatus{};
+    }
+    // Runs `f` on the modal dialog that the next action opens, once it is up.
+    void inModalDialog(std::function<void(QWidget*)> f) {
+        auto* timer = new QTimer(this);
+        timer->setInterval(20);
+        connect(timer, &QTimer::timeout, this, [timer, f] {
+            QWidget* d = QApplication::activeModalWidget();
+            if (!d || !d->isVisible()) return;
+            timer->stop();
+            timer->deleteLater();
+            f(d);
+        });
+        timer->start();
     }
     // The active panel shows exactly frame n of `file`, decoded on its own.
     bool showsFrame(const fs::path& file, uint32_t n) {
@@ -222,6 +242,13 @@ void PlaybackPanelTest::twoFilesPlayPauseStepAndEnd() {
     QTest::mouseClick(button(PlaybackPanel::kBack), Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(showsFrame(mpeg4_, 13), kWait);
     QTRY_COMPARE_WITH_TIMEOUT(slider->value(), 13, kWait);
+    // The same steps from the keyboard.
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    QTest::keyClick(&w, Qt::Key_Right, Qt::ControlModifier);
+    QTRY_VERIFY_WITH_TIMEOUT(showsFrame(mpeg4_, 14), kWait);
+    QTest::keyClick(&w, Qt::Key_Left, Qt::ControlModifier);
+    QTRY_VERIFY_WITH_TIMEOUT(showsFrame(mpeg4_, 13), kWait);
 
     // Dragging the thumb: the channel follows on the ticks of timer 314 while it is held, and
     // the release applies the final position.
@@ -263,8 +290,40 @@ void PlaybackPanelTest::twoFilesPlayPauseStepAndEnd() {
     QTest::mouseClick(w.skin()->button(PlaybackPanel::kSaveLine, PlaybackPanel::kSavePictureButton),
                       Qt::LeftButton);
     QCOMPARE(fs::file_size(shot), uintmax_t(54 + 704 * 480 * 3));
-    const QImage saved(QString::fromStdString(shot.string()));
+    const QImage saved =
+        QImage(QString::fromStdString(shot.string())).convertToFormat(QImage::Format_RGB32);
     QCOMPARE(saved.size(), QSize(704, 480));
+    {
+        // The frame on show, with the caption and time lines written over its bottom left.
+        const auto frame = referenceFrame(mpeg4_, 13);
+        const QImage picture = QImage(frame.bits.data(), frame.width, frame.height, frame.stride,
+                                      QImage::Format_RGB32)
+                                   .copy();
+        const QRect top(0, 0, 704, 400), lines(0, 430, 200, 50);
+        QCOMPARE(saved.copy(top), picture.copy(top));
+        QVERIFY(saved.copy(lines) != picture.copy(lines));
+    }
+
+    // Save as AVI File: the clip dialog of the paused file. Closing it leaves the clip button
+    // as it was; a clip written brings it back once the clip component has ended.
+    auto* clipButton = w.skin()->button(PlaybackPanel::kSaveLine, PlaybackPanel::kSaveClipButton);
+    QCOMPARE(clipButton->look(), -1);
+    inModalDialog([](QWidget* d) { QMetaObject::invokeMethod(d, "reject"); });
+    QTest::mouseClick(clipButton, Qt::LeftButton);
+    QCOMPARE(clipButton->look(), -1);
+    const fs::path clip = fs::path(dir_->path().toStdString()) / "clip.avi";
+    inModalDialog([&](QWidget* d) {
+        d->findChild<QSpinBox*>(QStringLiteral("lastFrame"))->setValue(10);
+        d->findChild<QLineEdit*>(QStringLiteral("clipPath"))
+            ->setText(QString::fromStdString(clip.string()));
+        QTest::mouseClick(d->findChild<QPushButton*>(QStringLiteral("save")), Qt::LeftButton);
+    });
+    QTest::mouseClick(clipButton, Qt::LeftButton);  // returns when the dialog has closed
+    QTRY_COMPARE_WITH_TIMEOUT(clipButton->look(), -1, kWait);
+    {
+        fsv::media::AviReader r;
+        QCOMPARE(r.open(clip), 11);  // frames 0 ... 10
+    }
 
     // The last frame: stopped at the end.
     QTest::mouseClick(button(PlaybackPanel::kLast), Qt::LeftButton);
