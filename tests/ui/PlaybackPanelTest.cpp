@@ -12,6 +12,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QToolButton>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -137,6 +138,7 @@ class PlaybackPanelTest : public QObject {
     void texts();
     void looksFollowTheChannel();
     void twoFilesPlayPauseStepAndEnd();
+    void plainWindowHasTheSameControls();
 };
 
 // The texts: channel, the frame's time and date (a placeholder for no date), the speeds.
@@ -261,9 +263,9 @@ void PlaybackPanelTest::twoFilesPlayPauseStepAndEnd() {
         QVERIFY(target > 20);
         QTRY_COMPARE_WITH_TIMEOUT(status().position, uint32_t(target), kWait);
         QTest::mouseMove(slider, QPoint(slider->width() / 3, grab.y()));
-        const int final = slider->value();
+        const int last = slider->value();
         QTest::mouseRelease(slider, Qt::LeftButton, {}, QPoint(slider->width() / 3, grab.y()));
-        QTRY_VERIFY_WITH_TIMEOUT(showsFrame(mpeg4_, uint32_t(final)), kWait);
+        QTRY_VERIFY_WITH_TIMEOUT(showsFrame(mpeg4_, uint32_t(last)), kWait);
     }
     slider->setValue(13);
     QTRY_VERIFY_WITH_TIMEOUT(showsFrame(mpeg4_, 13), kWait);
@@ -381,6 +383,41 @@ void PlaybackPanelTest::twoFilesPlayPauseStepAndEnd() {
     QCOMPARE(looks(), (std::array<int, 9>{}));
     QCOMPARE(panel().text(PlaybackPanel::kChannelText), QStringLiteral("# 0"));
     QVERIFY(!slider->isEnabled());
+}
+
+// Without a skin the window carries a plain strip of the same controls, driven the same way.
+void PlaybackPanelTest::plainWindowHasTheSameControls() {
+    viewer_.reset();
+    qputenv("FARSIGHT_HOME", dir_->filePath(QStringLiteral("plain")).toUtf8());  // no skin there
+    viewer_ = std::make_unique<Viewer>();
+    viewer_->start();
+    MainWindow& w = window();
+    QVERIFY(!w.skin());
+    auto* bar = w.findChild<QWidget*>(QStringLiteral("playbackBar"));
+    QVERIFY(bar && bar->isVisible());
+    auto plain = [&](int index) {
+        return w.findChild<QToolButton*>(QStringLiteral("plainButton3_%1").arg(index));
+    };
+    QVERIFY(plain(PlaybackPanel::kPlay) && !plain(PlaybackPanel::kPlay)->isEnabled());
+    QCOMPARE(plain(PlaybackPanel::kForward)->accessibleName().left(10), QStringLiteral("Next Frame"));
+
+    script_.openFiles = {mjpeg_};
+    w.dispatchButton(kToolbarLine, kOpenAviButton);
+    QTRY_VERIFY_WITH_TIMEOUT(w.channelView()->panel(0)->showing(), kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(plain(PlaybackPanel::kPlay)->isChecked(), kWait);  // playing
+    QTest::mouseClick(plain(PlaybackPanel::kPause), Qt::LeftButton);
+    QVERIFY(status().paused);
+    QVERIFY(plain(PlaybackPanel::kPause)->isChecked() && !plain(PlaybackPanel::kPlay)->isChecked());
+    auto* slider = w.findChild<QAbstractSlider*>(QStringLiteral("positionSlider"));
+    QVERIFY(slider && slider->isEnabled());
+    slider->setValue(5);
+    QTRY_VERIFY_WITH_TIMEOUT(showsFrame(mjpeg_, 5), kWait);
+    QTest::mouseClick(plain(PlaybackPanel::kForward), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(showsFrame(mjpeg_, 6), kWait);
+    QCOMPARE(w.findChild<QToolButton*>(QStringLiteral("playbackText0"))->text(),
+             QStringLiteral("# 1"));
+    QTRY_COMPARE_WITH_TIMEOUT(w.findChild<QToolButton*>(QStringLiteral("playbackText2"))->text(),
+                              frameTimeText(status().time), kWait);
 }
 
 QTEST_MAIN(PlaybackPanelTest)

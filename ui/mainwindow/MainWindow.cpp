@@ -11,6 +11,7 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <QTreeWidget>
+#include <QVBoxLayout>
 
 #include "platform/UserPort.h"
 #include "ui/Prompts.h"
@@ -82,8 +83,17 @@ MainWindow::MainWindow(ViewerBackend& backend, QWidget* parent)
     split->setStretchFactor(1, 1);
     split->setChildrenCollapsible(false);
     split->setSizes({450, 150});
-    setCentralWidget(split);
-    content_ = split;
+    // Under them the plain window's control panel; a skin brings its own.
+    auto* content = new QWidget(this);
+    content->setObjectName(QStringLiteral("mainContent"));
+    auto* column = new QVBoxLayout(content);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    column->addWidget(split, 1);
+    column->addWidget(
+        playback_->makePlainBar(content, [this](int line, int index) { dispatchButton(line, index); }));
+    setCentralWidget(content);
+    content_ = content;
 
     status_ = new StatusWindow(this, [this] { backend_.cancelWait(); });
 

@@ -3,6 +3,11 @@
 #include <QAbstractSlider>
 #include <QAction>
 #include <QDate>
+#include <QHBoxLayout>
+#include <QSlider>
+#include <QStyle>
+#include <QToolButton>
+#include <QVBoxLayout>
 #include <QMenu>
 #include <QWidget>
 #include <algorithm>
@@ -15,6 +20,14 @@
 #include "ui/skin/SkinSurface.h"
 
 namespace fsv::ui {
+
+namespace {
+const char* const kButtonNames[] = {
+    "Play",        "Pause",      "Previous Frame", "Next Frame (hold for fast forward)",
+    "First Frame", "Last Frame", "Slower",         "Faster",
+    "Close Channel"};
+const char* const kTextNames[] = {"Channel", "Date", "Time", "Speed"};
+}  // namespace
 
 QString channelNumberText(int number) { return QString::fromStdString(format("#%2d", number)); }
 
@@ -66,17 +79,106 @@ PlaybackPanel::PlaybackPanel(ViewerBackend& backend, QObject* parent)
     reset();
 }
 
+QWidget* PlaybackPanel::makePlainBar(QWidget* parent,
+                                     std::function<void(int line, int index)> dispatch) {
+    plainBar_ = new QWidget(parent);
+    plainBar_->setObjectName(QStringLiteral("playbackBar"));
+    auto* slider = new QSlider(Qt::Horizontal, plainBar_);
+    auto* row = new QHBoxLayout;
+    for (int i = 0; i < 4; ++i) {
+        auto* t = new QToolButton(plainBar_);
+        t->setObjectName(QStringLiteral("playbackText%1").arg(i));
+        t->setAccessibleName(QString::fromLatin1(kTextNames[i]));
+        t->setAutoRaise(true);
+        t->setFocusPolicy(i == kSpeedText ? Qt::TabFocus : Qt::NoFocus);
+        connect(t, &QToolButton::clicked, this, [this, i] { textClicked(i); });
+        plainTexts_[static_cast<size_t>(i)] = t;
+        row->addWidget(t);
+    }
+    row->addStretch(1);
+    QStyle* style = plainBar_->style();
+    auto addButton = [&](int line, int index, const QString& name, const QIcon& icon,
+                         const QString& text) {
+        auto* b = new QToolButton(plainBar_);
+        b->setObjectName(QStringLiteral("plainButton%1_%2").arg(line).arg(index));
+        b->setAccessibleName(name);
+        b->setToolTip(name);
+        if (icon.isNull())
+            b->setText(text);
+        else
+            b->setIcon(icon);
+        b->setCheckable(true);
+        connect(b, &QToolButton::clicked, this, [this, b, dispatch, line, index] {
+            dispatch(line, index);
+            // A click toggles the button; its look says what it shows (a declined close).
+            const int l = look(line, index);
+            b->setChecked(l == 1 || l == 3);
+        });
+        plainButtons_[line * 16 + index] = b;
+        row->addWidget(b);
+        return b;
+    };
+    const QStyle::StandardPixmap icons[] = {
+        QStyle::SP_MediaPlay,         QStyle::SP_MediaPause,       QStyle::SP_MediaSeekBackward,
+        QStyle::SP_MediaSeekForward,  QStyle::SP_MediaSkipBackward, QStyle::SP_MediaSkipForward};
+    for (int i = 0; i < 9; ++i) {
+        const QString name = QString::fromLatin1(kButtonNames[i]);
+        const QIcon icon = i < 6 ? style->standardIcon(icons[i])
+                           : i == kClose ? style->standardIcon(QStyle::SP_DialogCloseButton)
+                                         : QIcon();
+        auto* b = addButton(kPlayLine, i, name, icon,
+                            i == kSlower ? QStringLiteral("-") : QStringLiteral("+"));
+        if (i == kForward) connectHold(b);
+    }
+    addButton(kSaveLine, kSaveClipButton, QStringLiteral("Save as AVI File"), QIcon(),
+              QStringLiteral("AVI"));
+    addButton(kSaveLine, kSavePictureButton, QStringLiteral("Save As BMP File"), QIcon(),
+              QStringLiteral("BMP"));
+    auto* layout = new QVBoxLayout(plainBar_);
+    layout->setContentsMargins(4, 2, 4, 2);
+    layout->addWidget(slider);
+    layout->addLayout(row);
+    slider_ = slider;
+    connectSlider();
+    // The bar shows what the panel holds now.
+    for (size_t i = 0; i < texts_.size(); ++i) plainTexts_[i]->setText(texts_[i]);
+    for (auto& [key, b] : plainButtons_) {
+        const int l = look(key / 16, key % 16);
+        b->setEnabled(l != 0);
+        b->setChecked(l == 1 || l == 3);
+    }
+    slider_->setEnabled(sliderEnabled_);
+    return plainBar_;
+}
+
+void PlaybackPanel::connectSlider() {
+    slider_->setObjectName(QStringLiteral("positionSlider"));
+    slider_->setAccessibleName(QStringLiteral("Position"));
+    connect(slider_, &QAbstractSlider::valueChanged, this, &PlaybackPanel::sliderValue);
+    connect(slider_, &QAbstractSlider::sliderPressed, this, &PlaybackPanel::sliderPressed);
+    connect(slider_, &QAbstractSlider::sliderReleased, this, &PlaybackPanel::sliderReleased);
+}
+
+void PlaybackPanel::connectHold(QAbstractButton* forward) {
+    connect(forward, &QAbstractButton::pressed, this, &PlaybackPanel::holdPressed);
+    connect(forward, &QAbstractButton::released, this, &PlaybackPanel::holdReleased);
+}
+
 void PlaybackPanel::attachSkin(::ui::skin::SkinSurface* skin) {
     skin_ = skin;
     if (!skin_) return;
-    static const char* const kNames[] = {
-        "Play",       "Pause",      "Previous Frame", "Next Frame (hold for fast forward)",
-        "First Frame", "Last Frame", "Slower",         "Faster",
-        "Close Channel"};
+    if (plainBar_) {
+        plainBar_->hide();
+        if (slider_) {
+            slider_->disconnect(this);
+            slider_->setObjectName(QStringLiteral("plainPositionSlider"));
+        }
+        slider_ = nullptr;
+    }
     for (int i = 0; i < 9; ++i)
         if (auto* b = skin_->button(kPlayLine, i)) {
             b->setObjectName(QStringLiteral("playButton%1").arg(i));
-            b->setAccessibleName(QString::fromLatin1(kNames[i]));
+            b->setAccessibleName(QString::fromLatin1(kButtonNames[i]));
         }
     if (auto* b = skin_->button(kSaveLine, kSaveClipButton)) {
         b->setObjectName(QStringLiteral("saveClipButton"));
@@ -86,18 +188,11 @@ void PlaybackPanel::attachSkin(::ui::skin::SkinSurface* skin) {
         b->setObjectName(QStringLiteral("savePictureButton"));
         b->setAccessibleName(QStringLiteral("Save As BMP File"));
     }
-    if (auto* forward = skin_->button(kPlayLine, kForward)) {
-        connect(forward, &QAbstractButton::pressed, this, &PlaybackPanel::holdPressed);
-        connect(forward, &QAbstractButton::released, this, &PlaybackPanel::holdReleased);
-    }
+    if (auto* forward = skin_->button(kPlayLine, kForward)) connectHold(forward);
     const auto& controls = skin_->controls();
     if (auto it = controls.sliders.find(0); it != controls.sliders.end() && !it->second.empty()) {
         slider_ = it->second.front();
-        slider_->setObjectName(QStringLiteral("positionSlider"));
-        slider_->setAccessibleName(QStringLiteral("Position"));
-        connect(slider_, &QAbstractSlider::valueChanged, this, &PlaybackPanel::sliderValue);
-        connect(slider_, &QAbstractSlider::sliderPressed, this, &PlaybackPanel::sliderPressed);
-        connect(slider_, &QAbstractSlider::sliderReleased, this, &PlaybackPanel::sliderReleased);
+        connectSlider();
     }
     if (auto it = controls.panels.find(0); it != controls.panels.end() && it->second->textCount() >= 4) {
         info_ = it->second;
@@ -194,6 +289,8 @@ void PlaybackPanel::setText(int item, const QString& text) {
     auto& shown = texts_.at(static_cast<size_t>(item));
     if (shown == text) return;  // only a changed item is redrawn
     shown = text;
+    if (!skin_ && plainTexts_[static_cast<size_t>(item)])
+        plainTexts_[static_cast<size_t>(item)]->setText(text);
     if (!info_) return;
     info_->setText(item, text);
     info_->setAccessibleDescription(texts_[kChannelText] + QLatin1Char(' ') + dateTimeText() +
@@ -214,7 +311,12 @@ void PlaybackPanel::setLook(int line, int index, int look) {
     if (line == kSaveLine && index == kSaveClipButton && look == -1 && clipBusy && clipBusy())
         return;
     looks_[line * 16 + index] = look;
-    if (skin_) skin_->setButtonLook(line, index, look);
+    if (skin_) {
+        skin_->setButtonLook(line, index, look);
+    } else if (auto it = plainButtons_.find(line * 16 + index); it != plainButtons_.end()) {
+        it->second->setEnabled(look != 0);
+        it->second->setChecked(look == 1 || look == 3);
+    }
 }
 
 void PlaybackPanel::click(int index) {
@@ -274,14 +376,21 @@ void PlaybackPanel::chooseSpeed(int factor) {
 }
 
 void PlaybackPanel::textClicked(int item) {
-    if (item != kSpeedText || !info_) return;
+    if (item != kSpeedText) return;
     const auto status = position_ >= 0 ? backend_.channelStatus(position_) : std::nullopt;
     if (!status || status->local) return;  // the speed menu is a stream's
+    // At the speed item's top left corner.
+    QPoint at;
+    if (skin_ && info_)
+        at = info_->mapToGlobal(info_->text(item).rect.topLeft());
+    else if (!skin_ && plainTexts_[kSpeedText])
+        at = plainTexts_[kSpeedText]->mapToGlobal(QPoint(0, 0));
+    else
+        return;
     QMenu menu;
     menu.setObjectName(QStringLiteral("speedMenu"));
     fillSpeedMenu(menu);
-    if (QAction* chosen = menu.exec(info_->mapToGlobal(info_->text(item).rect.topLeft())))
-        chooseSpeed(chosen->data().toInt());
+    if (QAction* chosen = menu.exec(at)) chooseSpeed(chosen->data().toInt());
 }
 
 // ---- the slider: at once while not dragged, every tick of timer 314 while it is ----

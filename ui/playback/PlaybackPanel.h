@@ -18,6 +18,7 @@
 #include "platform/Shared.h"
 #include "recordings/download/ChannelTable.h"
 
+class QAbstractButton;
 class QAbstractSlider;
 class QMenu;
 class QWidget;
@@ -74,7 +75,11 @@ class PlaybackPanel : public QObject {
 
     explicit PlaybackPanel(ViewerBackend& backend, QObject* parent = nullptr);
 
-    // The skin's buttons, slider and text panel; without a skin the panel keeps its state only.
+    // The plain window's strip of the same controls: the position slider, the four texts and
+    // the playback and save buttons, whose clicks go to `dispatch` as (line, index) like the
+    // skin's. The panel shows itself there until a skin is attached.
+    QWidget* makePlainBar(QWidget* parent, std::function<void(int line, int index)> dispatch);
+    // The skin's buttons, slider and text panel take over from the plain strip (hidden).
     void attachSkin(::ui::skin::SkinSurface* skin);
     // The keyboard: one action per playback button on `window`.
     void addShortcuts(QWidget* window);
@@ -119,10 +124,15 @@ class PlaybackPanel : public QObject {
     void holdReleased();
     void holdElapsed();
     void textClicked(int item);
+    void connectSlider();
+    void connectHold(QAbstractButton* forward);
 
     ViewerBackend& backend_;
     ::ui::skin::SkinSurface* skin_ = nullptr;
     ::ui::skin::SkinPanel* info_ = nullptr;
+    QWidget* plainBar_ = nullptr;
+    std::map<int, QAbstractButton*> plainButtons_;  // line * 16 + index
+    std::array<QAbstractButton*, 4> plainTexts_{};
     QAbstractSlider* slider_ = nullptr;
     int position_ = -1;
     std::array<QString, 4> texts_;
