@@ -290,13 +290,17 @@ TEST_F(LocalChannelTest, ControlPanelDrivesThePlayer) {
     EXPECT_FALSE(p.goTo(count));  // past the end: ignored
     ASSERT_TRUE(p.goTo(10));
     ASSERT_TRUE(eventually([&] { return status().position == 10; }));
-    for (auto [command, expected] : {std::pair{download::PlayCommand::StepForward, 11u},
-                                     {download::PlayCommand::StepBack, 10u},
-                                     {download::PlayCommand::First, 0u},
-                                     {download::PlayCommand::Last, count - 1}}) {
-        SCOPED_TRACE(expected);
-        ASSERT_TRUE(p.command(command));
-        ASSERT_TRUE(eventually([&] { return status().position == expected; }));
+    const struct {
+        download::PlayCommand command;
+        uint32_t position;
+    } steps[] = {{download::PlayCommand::StepForward, 11u},
+                 {download::PlayCommand::StepBack, 10u},
+                 {download::PlayCommand::First, 0u},
+                 {download::PlayCommand::Last, count - 1}};
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.position);
+        ASSERT_TRUE(p.command(step.command));
+        ASSERT_TRUE(eventually([&] { return status().position == step.position; }));
     }
     ASSERT_TRUE(eventually([&] { return status().atEnd; }));
     EXPECT_EQ(status().time.hour, player.channel().currentTime().hour);
