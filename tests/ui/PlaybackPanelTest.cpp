@@ -27,6 +27,7 @@
 #include "ui/panels/Snapshot.h"
 #include "ui/playback/PlaybackPanel.h"
 #include "ui/skin/SkinButton.h"
+#include "ui/skin/SkinPanel.h"
 #include "ui/skin/SkinSlider.h"
 #include "ui/skin/SkinSurface.h"
 
@@ -59,6 +60,47 @@ QImage rendered(DisplayPanel* panel, const fsv::client::Picture& p) {
 QImage grabbed(DisplayPanel* panel) {
     return panel->grab().toImage().convertToFormat(QImage::Format_RGB32);
 }
+
+// A stream of a recorder as the panel sees it: the speed steps of a "Download && Play" stream
+// and the speed menu; no picture, no clip.
+class FakeStream : public fsv::download::Player {
+  public:
+    void attachPanel(int) override {}
+    bool command(fsv::download::PlayCommand c) override {
+        using fsv::download::PlayCommand;
+        if (c == PlayCommand::Pause || c == PlayCommand::Play) paused = c == PlayCommand::Pause;
+        if (c == PlayCommand::Slower) {
+            if (fast >= 2)
+                --fast;
+            else
+                slow = std::min(slow * 2, 8);
+        }
+        if (c == PlayCommand::Faster) {
+            if (slow >= 2)
+                slow /= 2;
+            else
+                fast = std::min(fast + 1, 5);
+        }
+        return true;
+    }
+    bool setSpeed(int factor) override {
+        fast = factor;
+        slow = 1;
+        return true;
+    }
+    std::optional<fsv::download::PlayStatus> playStatus() const override {
+        fsv::download::PlayStatus s;
+        s.paused = paused;
+        s.frameCount = 100;
+        s.position = 50;
+        s.slow = slow > 1;
+        s.speed = s.slow ? slow : fast;
+        s.caption = "1. Yard DVR Gate";
+        return s;
+    }
+    bool paused = false;
+    int fast = 1, slow = 1;
+};
 
 }  // namespace
 
@@ -138,6 +180,7 @@ class PlaybackPanelTest : public QObject {
     void texts();
     void looksFollowTheChannel();
     void twoFilesPlayPauseStepAndEnd();
+    void streamHasTheSpeedMenu();
     void plainWindowHasTheSameControls();
 };
 
@@ -383,6 +426,82 @@ void PlaybackPanelTest::twoFilesPlayPauseStepAndEnd() {
     QCOMPARE(looks(), (std::array<int, 9>{}));
     QCOMPARE(panel().text(PlaybackPanel::kChannelText), QStringLiteral("# 0"));
     QVERIFY(!slider->isEnabled());
+}
+
+// A stream: its speed steps, and a click on the speed opens the menu x 1 ... x 5 with the
+// factor on show ticked; its channel menu offers no clip.
+void PlaybackPanelTest::streamHasTheSpeedMenu() {
+    viewer_.reset();
+    viewer_ = std::make_unique<Viewer>();
+    viewer_->start();
+    MainWindow& w = window();
+    QVERIFY(w.skin());
+    FakeStream stream;
+    auto& table = viewer_->backend().channels();
+    const int position = table.take(fsv::download::ChannelKind::RemoteStream, &stream);
+    QCOMPARE(position, 0);
+    w.channelView()->setActivePanel(0);
+    panel().setChannel(w.currentChannel());
+    QCOMPARE(looks(), (std::array<int, 9>{3, -1, 0, -1, 0, -1, -1, -1, -1}));
+
+    QStringList shown;
+    auto click = [&](int index) {
+        QTest::mouseClick(button(index), Qt::LeftButton);
+        shown << panel().text(PlaybackPanel::kSpeedText);
+    };
+    for (int i = 0; i < 4; ++i) click(PlaybackPanel::kSlower);
+    for (int i = 0; i < 8; ++i) click(PlaybackPanel::kFaster);
+    QCOMPARE(shown, (QStringList{"x1/2", "x1/4", "x1/8", "x1/8", "x1/4", "x1/2", "x 1", "x 2",
+                                 "x 3", "x 4", "x 5", "x 5"}));
+
+    // The menu at the speed item: the factor on show ticked and not choosable; x 3 chosen.
+    auto* info = w.findChild<::ui::skin::SkinPanel*>(QStringLiteral("playbackInfo"));
+    QVERIFY(info);
+    const QPoint speed = info->text(PlaybackPanel::kSpeedText).rect.center();
+    auto choose = [&](int entry, QStringList& ticks) {
+        auto* timer = new QTimer(this);
+        timer->setInterval(20);
+        connect(timer, &QTimer::timeout, this, [timer, entry, &ticks] {
+            auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+            if (!menu || !menu->isVisible()) return;
+            timer->stop();
+            timer->deleteLater();
+            for (QAction* a : menu->actions())
+                if (a->isChecked()) ticks << a->text() + (a->isEnabled() ? "" : " (off)");
+            QAction* a = menu->actions().at(entry - 1);
+            QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(a).center());
+        });
+        timer->start();
+        QTest::mouseClick(info, Qt::LeftButton, {}, speed);
+    };
+    QStringList ticks;
+    choose(3, ticks);
+    QCOMPARE(ticks, QStringList{"x 5 (off)"});
+    QCOMPARE(stream.fast, 3);
+    QCOMPARE(panel().text(PlaybackPanel::kSpeedText), QStringLiteral("x 3"));
+    // A stream that reports one half straight after x 2: the menu still ticks x 2, the last
+    // factor shown.
+    click(PlaybackPanel::kSlower);  // x 2
+    stream.fast = 1;
+    stream.slow = 2;
+    panel().refresh();
+    QCOMPARE(panel().text(PlaybackPanel::kSpeedText), QStringLiteral("x1/2"));
+    ticks.clear();
+    choose(5, ticks);
+    QCOMPARE(ticks, QStringList{"x 2 (off)"});
+    QCOMPARE(panel().text(PlaybackPanel::kSpeedText), QStringLiteral("x 5"));
+
+    // Paused: Disconnect, Play and the picture, but no clip of a stream.
+    QTest::mouseClick(button(PlaybackPanel::kPause), Qt::LeftButton);
+    QVERIFY(stream.paused);
+    QMenu menu;
+    QVERIFY(w.fillChannelMenu(menu));
+    QStringList items;
+    for (QAction* a : menu.actions()) items << a->text();
+    QCOMPARE(items, (QStringList{"&Disconnect", "&Play", "&Save As BMP File"}));
+    QVERIFY(!viewer_->backend().clipSource(position));
+    QCOMPARE(w.skin()->button(PlaybackPanel::kSaveLine, PlaybackPanel::kSaveClipButton)->look(), 0);
+    table.giveBack(position);
 }
 
 // Without a skin the window carries a plain strip of the same controls, driven the same way.
