@@ -197,8 +197,8 @@ void PlaybackPanelTest::texts() {
         int value;
         bool slow;
         const char* text;
-    } speeds[] = {{1, false, "x 1"}, {1, true, "x 1"},   {2, true, "x1/2"}, {4, true, "x1/4"},
-                  {8, true, "x1/8"}, {2, false, "x 2"},  {5, false, "x 5"}, {32, false, "x32"}};
+    } speeds[] = {{1, false, "x 1"}, {1, true, "x 1"},  {2, true, "x1/2"}, {4, true, "x1/4"},
+                  {8, true, "x1/8"}, {2, false, "x 2"}, {5, false, "x 5"}, {32, false, "x32"}};
     for (const auto& s : speeds) QCOMPARE(speedText(s.value, s.slow), QString::fromLatin1(s.text));
 }
 
@@ -254,7 +254,8 @@ void PlaybackPanelTest::twoFilesPlayPauseStepAndEnd() {
     QCOMPARE(panel().text(PlaybackPanel::kSpeedText), QStringLiteral("x 1"));
     auto* slider = w.findChild<QAbstractSlider*>(QStringLiteral("positionSlider"));
     QVERIFY(slider && !slider->isEnabled());
-    QCOMPARE(button(PlaybackPanel::kForward)->accessibleName().left(10), QStringLiteral("Next Frame"));
+    QCOMPARE(button(PlaybackPanel::kForward)->accessibleName().left(10),
+             QStringLiteral("Next Frame"));
 
     script_.openFiles = {mjpeg_, mpeg4_};
     w.dispatchButton(kToolbarLine, kOpenAviButton);
@@ -264,7 +265,8 @@ void PlaybackPanelTest::twoFilesPlayPauseStepAndEnd() {
     }
     view->setActivePanel(1);  // the MPEG-4 file
     QCOMPARE(panel().text(PlaybackPanel::kChannelText), QStringLiteral("# 2"));
-    QTRY_COMPARE_WITH_TIMEOUT(looks(), (std::array<int, 9>{3, -1, 0, -1, 0, -1, -1, -1, -1}), kWait);
+    QTRY_COMPARE_WITH_TIMEOUT(looks(), (std::array<int, 9>{3, -1, 0, -1, 0, -1, -1, -1, -1}),
+                              kWait);
     QVERIFY(slider->isEnabled());
     QCOMPARE(slider->maximum(), int(status().frameCount) - 1);
 
@@ -325,8 +327,8 @@ void PlaybackPanelTest::twoFilesPlayPauseStepAndEnd() {
         QVERIFY(w.fillChannelMenu(menu));
         QStringList items;
         for (QAction* a : menu.actions()) items << a->text();
-        QCOMPARE(items, (QStringList{"&Disconnect", "&Play", "&Save As BMP File",
-                                     "Save as &AVI File"}));
+        QCOMPARE(items,
+                 (QStringList{"&Disconnect", "&Play", "&Save As BMP File", "Save as &AVI File"}));
     }
 
     // The picture on show as a bitmap, with the caption and time lines on it.
@@ -341,9 +343,9 @@ void PlaybackPanelTest::twoFilesPlayPauseStepAndEnd() {
     {
         // The frame on show, with the caption and time lines written over its bottom left.
         const auto frame = referenceFrame(mpeg4_, 13);
-        const QImage picture = QImage(frame.bits.data(), frame.width, frame.height, frame.stride,
-                                      QImage::Format_RGB32)
-                                   .copy();
+        const QImage picture =
+            QImage(frame.bits.data(), frame.width, frame.height, frame.stride, QImage::Format_RGB32)
+                .copy();
         const QRect top(0, 0, 704, 400), lines(0, 430, 200, 50);
         QCOMPARE(saved.copy(top), picture.copy(top));
         QVERIFY(saved.copy(lines) != picture.copy(lines));
@@ -391,8 +393,8 @@ void PlaybackPanelTest::twoFilesPlayPauseStepAndEnd() {
         QTest::mouseClick(button(PlaybackPanel::kFaster), Qt::LeftButton);
         shown << panel().text(PlaybackPanel::kSpeedText);
     }
-    QCOMPARE(shown, (QStringList{"x1/2", "x1/4", "x1/8", "x1/4", "x1/2", "x 1", "x 2", "x 4",
-                                 "x 8", "x16", "x32", "x32"}));
+    QCOMPARE(shown, (QStringList{"x1/2", "x1/4", "x1/8", "x1/4", "x1/2", "x 1", "x 2", "x 4", "x 8",
+                                 "x16", "x32", "x32"}));
     for (int i = 0; i < 5; ++i) QTest::mouseClick(button(PlaybackPanel::kSlower), Qt::LeftButton);
     QCOMPARE(panel().text(PlaybackPanel::kSpeedText), QStringLiteral("x 1"));
     // A local file has no speed menu; the menu of a stream ticks the factor on show.
@@ -518,7 +520,8 @@ void PlaybackPanelTest::plainWindowHasTheSameControls() {
         return w.findChild<QToolButton*>(QStringLiteral("plainButton3_%1").arg(index));
     };
     QVERIFY(plain(PlaybackPanel::kPlay) && !plain(PlaybackPanel::kPlay)->isEnabled());
-    QCOMPARE(plain(PlaybackPanel::kForward)->accessibleName().left(10), QStringLiteral("Next Frame"));
+    QCOMPARE(plain(PlaybackPanel::kForward)->accessibleName().left(10),
+             QStringLiteral("Next Frame"));
 
     script_.openFiles = {mjpeg_};
     w.dispatchButton(kToolbarLine, kOpenAviButton);

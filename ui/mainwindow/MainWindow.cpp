@@ -13,9 +13,9 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include "merge/KtMerge.h"
 #include "platform/UserPort.h"
 #include "ui/Prompts.h"
-#include "merge/KtMerge.h"
 #include "ui/mainwindow/StatusWindow.h"
 #include "ui/panels/ChannelView.h"
 #include "ui/playback/PlaybackPanel.h"
@@ -90,8 +90,8 @@ MainWindow::MainWindow(ViewerBackend& backend, QWidget* parent)
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
     column->addWidget(split, 1);
-    column->addWidget(
-        playback_->makePlainBar(content, [this](int line, int index) { dispatchButton(line, index); }));
+    column->addWidget(playback_->makePlainBar(
+        content, [this](int line, int index) { dispatchButton(line, index); }));
     setCentralWidget(content);
     content_ = content;
 

@@ -33,7 +33,8 @@ void MainWindow::mergeCallback(int32_t value, int32_t state) {
     if (value != 100 && state != 1) return;
     // Posted: the look changes on the UI thread, and a window already gone drops it.
     if (MainWindow* w = clipWindow.load())
-        QMetaObject::invokeMethod(w, [w] { w->clipFinished(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            w, [w] { w->clipFinished(); }, Qt::QueuedConnection);
 }
 
 void MainWindow::clipFinished() {
@@ -83,8 +84,8 @@ void MainWindow::saveAsBmp() {
     const auto picture = backend_.pausedPicture(position);
     if (!picture) return;
     const auto header = media::BitmapInfoHeader::rgb24(picture->width, picture->height);
-    const QString caption = status->local ? snapshotCaption(true)
-                                          : QString::fromStdString(status->caption);
+    const QString caption =
+        status->local ? snapshotCaption(true) : QString::fromStdString(status->caption);
     // A file that cannot be written leaves no message.
     saveSnapshot(file, header, picture->bits, caption, playback_->dateTimeText());
 }
@@ -96,7 +97,8 @@ void MainWindow::saveAsAvi() {
     if (!source) return;
     const std::string& credential = source->credential;
     if (const auto colon = credential.find(':'); colon != std::string::npos)
-        KtMerge_Authority(credential.substr(0, colon).c_str(), credential.substr(colon + 1).c_str());
+        KtMerge_Authority(credential.substr(0, colon).c_str(),
+                          credential.substr(colon + 1).c_str());
     if (source->file.empty() || KtMerge_IsNotEnd() != 0) return;
     if (KtMerge_AddAVideoFile(source->file.c_str()) && KtMerge_DoModal(0) == 1)
         playback_->setLook(PlaybackPanel::kSaveLine, PlaybackPanel::kSaveClipButton, 0);

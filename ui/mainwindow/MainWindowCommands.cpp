@@ -5,10 +5,10 @@
 #include <QToolButton>
 #include <QTreeWidget>
 
+#include "merge/KtMerge.h"
 #include "platform/UserPort.h"
 #include "ui/Prompts.h"
 #include "ui/mainwindow/MainWindow.h"
-#include "merge/KtMerge.h"
 #include "ui/panels/ChannelView.h"
 #include "ui/playback/PlaybackPanel.h"
 #include "ui/skin/SkinButton.h"

@@ -98,7 +98,8 @@ void MainWindow::onNotice(const ViewerNotice& n) {
         case ViewerNotice::Kind::PlayPosition:
             // The active channel moved, paused, reached its end or changed speed.
             if (static_cast<int>(n.wParam) == channels_->activePanel()) {
-                const int pauseLook = playback_->look(PlaybackPanel::kPlayLine, PlaybackPanel::kPause);
+                const int pauseLook =
+                    playback_->look(PlaybackPanel::kPlayLine, PlaybackPanel::kPause);
                 playback_->refresh();
                 // The commands follow a pause or the end, not every frame.
                 if (playback_->look(PlaybackPanel::kPlayLine, PlaybackPanel::kPause) != pauseLook)

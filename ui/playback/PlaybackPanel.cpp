@@ -4,11 +4,11 @@
 #include <QAction>
 #include <QDate>
 #include <QHBoxLayout>
+#include <QMenu>
 #include <QSlider>
 #include <QStyle>
 #include <QToolButton>
 #include <QVBoxLayout>
-#include <QMenu>
 #include <QWidget>
 #include <algorithm>
 
@@ -23,8 +23,8 @@ namespace fsv::ui {
 
 namespace {
 const char* const kButtonNames[] = {
-    "Play",        "Pause",      "Previous Frame", "Next Frame (hold for fast forward)",
-    "First Frame", "Last Frame", "Slower",         "Faster",
+    "Play",         "Pause",      "Previous Frame", "Next Frame (hold for fast forward)",
+    "First Frame",  "Last Frame", "Slower",         "Faster",
     "Close Channel"};
 const char* const kTextNames[] = {"Channel", "Date", "Time", "Speed"};
 }  // namespace
@@ -119,11 +119,11 @@ QWidget* PlaybackPanel::makePlainBar(QWidget* parent,
         return b;
     };
     const QStyle::StandardPixmap icons[] = {
-        QStyle::SP_MediaPlay,         QStyle::SP_MediaPause,       QStyle::SP_MediaSeekBackward,
-        QStyle::SP_MediaSeekForward,  QStyle::SP_MediaSkipBackward, QStyle::SP_MediaSkipForward};
+        QStyle::SP_MediaPlay,        QStyle::SP_MediaPause,        QStyle::SP_MediaSeekBackward,
+        QStyle::SP_MediaSeekForward, QStyle::SP_MediaSkipBackward, QStyle::SP_MediaSkipForward};
     for (int i = 0; i < 9; ++i) {
         const QString name = QString::fromLatin1(kButtonNames[i]);
-        const QIcon icon = i < 6 ? style->standardIcon(icons[i])
+        const QIcon icon = i < 6         ? style->standardIcon(icons[i])
                            : i == kClose ? style->standardIcon(QStyle::SP_DialogCloseButton)
                                          : QIcon();
         auto* b = addButton(kPlayLine, i, name, icon,
@@ -194,7 +194,8 @@ void PlaybackPanel::attachSkin(::ui::skin::SkinSurface* skin) {
         slider_ = it->second.front();
         connectSlider();
     }
-    if (auto it = controls.panels.find(0); it != controls.panels.end() && it->second->textCount() >= 4) {
+    if (auto it = controls.panels.find(0);
+        it != controls.panels.end() && it->second->textCount() >= 4) {
         info_ = it->second;
         info_->setObjectName(QStringLiteral("playbackInfo"));
         info_->setAccessibleName(QStringLiteral("Playback Status"));
@@ -214,8 +215,8 @@ void PlaybackPanel::addShortcuts(QWidget* window) {
     static const struct {
         Button button;
         const char* keys;
-    } kKeys[] = {{kBack, "Ctrl+Left"},  {kForward, "Ctrl+Right"}, {kFirst, "Ctrl+Home"},
-                 {kLast, "Ctrl+End"},   {kSlower, "Ctrl+Down"},   {kFaster, "Ctrl+Up"}};
+    } kKeys[] = {{kBack, "Ctrl+Left"}, {kForward, "Ctrl+Right"}, {kFirst, "Ctrl+Home"},
+                 {kLast, "Ctrl+End"},  {kSlower, "Ctrl+Down"},   {kFaster, "Ctrl+Up"}};
     for (const auto& k : kKeys) {
         auto* a = new QAction(window);
         a->setObjectName(QStringLiteral("playbackShortcut%1").arg(int(k.button)));

@@ -70,8 +70,8 @@ class PlaybackPanel : public QObject {
         kClose,
     };
     enum Text : int { kChannelText = 0, kDateText, kTimeText, kSpeedText };
-    static constexpr int kSliderTick = 500;   // timer 314: seeks while the slider is dragged
-    static constexpr int kHoldDelay = 1500;   // timer 425: holding one-frame-forward
+    static constexpr int kSliderTick = 500;  // timer 314: seeks while the slider is dragged
+    static constexpr int kHoldDelay = 1500;  // timer 425: holding one-frame-forward
 
     explicit PlaybackPanel(ViewerBackend& backend, QObject* parent = nullptr);
 
