@@ -158,7 +158,7 @@ class PlaybackPanelTest : public QObject {
         o.cameras = 2;  // Motion JPEG 352 x 240, MPEG-4 704 x 480
         o.days = 1;
         o.eventsPerDay = 1;
-        o.secondsPerEvent = 8;
+        o.secondsPerEvent = 20;  // still playing while the flow runs on a loaded machine
         o.audioChannels = 0;
         const fs::path rec = fs::path(dir_->path().toStdString()) / "rec";
         std::string error;
