@@ -100,6 +100,10 @@ void CoreBackend::handle(client::Notification& n) {
     } else if (auto* started = std::get_if<client::WorkStarted>(&n)) {
         if (onWorkStarted) onWorkStarted(started->result);
         return;
+    } else if (auto* play = std::get_if<client::PlaybackPosition>(&n)) {
+        // Only the latest of a panel is queued; the control panel reads the rest itself.
+        notice.kind = ui::ViewerNotice::Kind::PlayPosition;
+        notice.wParam = play->panel;
     } else {
         return;
     }
@@ -390,6 +394,29 @@ std::optional<download::PlayStatus> CoreBackend::channelStatus(int position) con
     std::optional<download::PlayStatus> status;
     table_->withPlayer(position, [&](download::Player& p) { status = p.playStatus(); });
     return status;
+}
+
+bool CoreBackend::setChannelNoPacing(int position, bool on) {
+    bool done = false;
+    table_->withPlayer(position, [&](download::Player& p) { done = p.setNoPacing(on); });
+    return done;
+}
+
+std::optional<download::PausedPicture> CoreBackend::pausedPicture(int position) const {
+    std::optional<download::PausedPicture> out;
+    table_->withPlayer(position, [&](download::Player& p) {
+        download::PausedPicture picture;
+        if (p.pausedPicture(picture)) out = std::move(picture);
+    });
+    return out;
+}
+
+std::optional<ui::ViewerBackend::ClipSource> CoreBackend::clipSource(int position) const {
+    // Only a local file channel makes clips; its path and credential never change once started.
+    if (table_->kindAt(position) != download::ChannelKind::LocalFile) return std::nullopt;
+    auto* p = playerAt(position);
+    if (!p) return std::nullopt;
+    return ClipSource{p->channel().path(), p->channel().credential()};
 }
 
 // ---- the end -------------------------------------------------------------------------------

@@ -61,6 +61,9 @@ class CoreBackend : public ui::ViewerBackend,
     bool goToFrame(int position, uint32_t frame) override;
     bool setChannelSpeed(int position, int factor) override;
     std::optional<download::PlayStatus> channelStatus(int position) const override;
+    bool setChannelNoPacing(int position, bool on) override;
+    std::optional<download::PausedPicture> pausedPicture(int position) const override;
+    std::optional<ClipSource> clipSource(int position) const override;
     download::ChannelTable& channels() { return *table_; }
     // The file of each channel position (empty: a free position or not a local file).
     std::vector<std::filesystem::path> channelFiles() const;

@@ -592,8 +592,9 @@ bool SkinPainter::run() {
                           "," + num(info.height()));
         const int w = info.width() - 2 * pad;
         // Top row: channel, date and speed; below, the time in a larger face.
-        ini_.key("t0", txt("channelTXT", QRect(pad, 0, px(48), half), small, kAccent));
-        ini_.key("t1", txt("dateTXT", QRect(pad + px(50), 0, w - px(106), half), small, kIcon));
+        // The channel is at most "#16"; the date gets the room up to the speed.
+        ini_.key("t0", txt("channelTXT", QRect(pad, 0, px(38), half), small, kAccent));
+        ini_.key("t1", txt("dateTXT", QRect(pad + px(40), 0, w - px(94), half), small, kIcon));
         ini_.key("t2", txt("timeTXT", QRect(pad, half - px(2), w, half), big, kIcon));
         ini_.key("t3", txt("speedTXT", QRect(pad + w - px(52), 0, px(52), half), small,
                            QColor(0xff, 0xc1, 0x3c)));

@@ -37,6 +37,7 @@ struct ViewerNotice {
         MessageBox,       // text, type: a deferred message box of a worker
         PanelMessage,     // message, wParam, lParam: one of the panel's private messages
         FrameReady,       // wParam: the panel whose frame slot holds a new picture
+        PlayPosition,     // wParam: the panel whose channel moved, paused or changed speed
     };
     Kind kind = Kind::SessionsChanged;
     std::string text;
@@ -92,6 +93,19 @@ class ViewerBackend {
     virtual bool goToFrame(int position, uint32_t frame) = 0;  // 0-based
     virtual bool setChannelSpeed(int position, int factor) = 0;  // the speed menu, 1 ... 5
     virtual std::optional<download::PlayStatus> channelStatus(int position) const = 0;
+    // Holding one-frame-forward: no pacing on the channel while it is on.
+    virtual bool setChannelNoPacing(int /*position*/, bool /*on*/) { return false; }
+    // The picture on show of a paused channel, for a snapshot.
+    virtual std::optional<download::PausedPicture> pausedPicture(int /*position*/) const {
+        return std::nullopt;
+    }
+    // What a clip is made from: the file of a local channel and the credential text it plays
+    // with ("id:password", empty for a file the user opened). Nullopt for any other channel.
+    struct ClipSource {
+        std::filesystem::path file;
+        std::string credential;
+    };
+    virtual std::optional<ClipSource> clipSource(int /*position*/) const { return std::nullopt; }
 
     // Ends everything: connect threads, sessions, the transport. Never hangs on a silent
     // recorder. Called once, before the windows go.

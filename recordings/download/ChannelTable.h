@@ -33,6 +33,13 @@ struct PlayStatus {
     std::string caption;
 };
 
+// A paused channel's picture: bottom-up 24-bit bits, `width` x `height`.
+struct PausedPicture {
+    int32_t width = 0;
+    int32_t height = 0;
+    std::vector<uint8_t> bits;
+};
+
 class Player {
   public:
     virtual ~Player() = default;
@@ -42,6 +49,11 @@ class Player {
     virtual bool goTo(uint32_t /*frame*/) { return false; }  // 0-based
     virtual bool setSpeed(int /*factor*/) { return false; }   // the speed menu, 1 ... 5
     virtual std::optional<PlayStatus> playStatus() const { return std::nullopt; }
+    // Holding one-frame-forward: frames follow each other without pacing while it is on.
+    virtual bool setNoPacing(bool /*on*/) { return false; }
+    // The picture on show while paused (its 40-byte header and bottom-up 24-bit bits), for a
+    // snapshot; false while playing or where the player has none.
+    virtual bool pausedPicture(PausedPicture& /*out*/) const { return false; }
 };
 
 class ChannelTable {

@@ -94,6 +94,7 @@ void LocalChannel::setPaused(bool pause) {
             paused_ = false;
         }
         running_.set();
+        notifyPosition();  // the control panel shows the change whoever asked for it
         return;
     }
     {
@@ -104,6 +105,7 @@ void LocalChannel::setPaused(bool pause) {
     wake_.set();
     running_.reset();
     wake_.reset();
+    notifyPosition();
 }
 
 void LocalChannel::command(uint8_t code) {

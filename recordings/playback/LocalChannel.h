@@ -94,6 +94,8 @@ class LocalChannel {
 
     // State, for the control panel and the tests.
     std::filesystem::path path() const { return path_; }
+    // "id:password" of a finished download's connection; empty for a file the user opened.
+    std::string credential() const { return credential_; }
     std::string windowName() const;  // "Local File - <path>"
     std::string caption() const;
     int channelPosition() const;

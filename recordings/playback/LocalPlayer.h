@@ -3,6 +3,7 @@
 // draws into the frame slot of whichever panel the table shows it in, and gives its position
 // back when it is destroyed (after its thread has ended, so the two never race).
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 
@@ -34,6 +35,64 @@ class LocalPlayer : public download::Player {
     }
 
     void attachPanel(int panel) override { channel_.attach(slots_.slot(panel), panel); }
+
+    bool command(download::PlayCommand c) override {
+        using download::PlayCommand;
+        switch (c) {
+            case PlayCommand::Play:
+            case PlayCommand::Pause:
+                channel_.setPaused(c == PlayCommand::Pause);
+                return true;
+            case PlayCommand::StepBack:
+                channel_.command(LocalChannel::kStepBack);
+                return true;
+            case PlayCommand::StepForward:
+                channel_.command(LocalChannel::kStepForward);
+                return true;
+            case PlayCommand::First:
+                channel_.command(LocalChannel::kToFirst);
+                return true;
+            case PlayCommand::Last:
+                channel_.command(LocalChannel::kToLast);
+                return true;
+            case PlayCommand::Slower:
+                channel_.slower();
+                return true;
+            case PlayCommand::Faster:
+                channel_.faster();
+                return true;
+        }
+        return false;
+    }
+    bool goTo(uint32_t frame) override { return channel_.goTo(frame); }
+    // The speed menu belongs to streams; a local file has its own steps (faster, slower).
+    bool setSpeed(int) override { return false; }
+    bool setNoPacing(bool on) override {
+        channel_.setNoWait(on);
+        return true;
+    }
+    std::optional<download::PlayStatus> playStatus() const override {
+        download::PlayStatus s;
+        s.local = true;
+        s.paused = channel_.paused();
+        s.atEnd = channel_.atEnd();
+        s.position = channel_.currentFrame();
+        s.frameCount = static_cast<uint32_t>(std::max(channel_.frameCount(), 0));
+        const uint8_t fast = channel_.fastFactor(), slow = channel_.slowFactor();
+        s.slow = fast <= 1 && slow > 1;
+        s.speed = s.slow ? slow : fast;
+        s.time = channel_.currentTime();
+        s.caption = channel_.caption();
+        return s;
+    }
+    bool pausedPicture(download::PausedPicture& out) const override {
+        auto frame = channel_.pausedFrame();
+        if (!frame) return false;
+        out.width = frame->header.width;
+        out.height = frame->header.height;
+        out.bits = std::move(frame->bits);
+        return true;
+    }
 
   private:
     LocalChannel::Options withTable(LocalChannel::Options o) {

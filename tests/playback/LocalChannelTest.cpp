@@ -265,6 +265,73 @@ TEST_F(LocalChannelTest, PlayersTakePositionsInTheChannelTable) {
     EXPECT_EQ(c->channel().channelPosition(), 0);  // the lowest free position again
 }
 
+// The control panel's view of a local channel, through the player interface only: commands,
+// status, the paused picture and the no-pacing switch.
+TEST_F(LocalChannelTest, ControlPanelDrivesThePlayer) {
+    ScriptedUserPort port;
+    download::ChannelTable table(port, 16);
+    client::FrameSlots slots(16);
+    table.showPage(0, 4);
+    LocalPlayer player(table, slots, options());
+    download::Player& p = player;
+    download::PausedPicture picture;
+    EXPECT_FALSE(p.pausedPicture(picture));  // nothing shown yet
+    ASSERT_TRUE(player.start(mpeg4_, true));
+    ASSERT_TRUE(eventually([&] { return !player.channel().loading(); }));
+    const int position = player.channel().channelPosition();
+    ASSERT_GE(position, 0);
+
+    ASSERT_TRUE(p.command(download::PlayCommand::Pause));
+    auto status = [&] { return *table.playerAt(position)->playStatus(); };
+    EXPECT_TRUE(status().paused);
+    EXPECT_TRUE(status().local);
+    const uint32_t count = status().frameCount;
+    ASSERT_GT(count, 20u);
+    EXPECT_FALSE(p.goTo(count));  // past the end: ignored
+    ASSERT_TRUE(p.goTo(10));
+    ASSERT_TRUE(eventually([&] { return status().position == 10; }));
+    const struct {
+        download::PlayCommand command;
+        uint32_t position;
+    } steps[] = {{download::PlayCommand::StepForward, 11u},
+                 {download::PlayCommand::StepBack, 10u},
+                 {download::PlayCommand::First, 0u},
+                 {download::PlayCommand::Last, count - 1}};
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.position);
+        ASSERT_TRUE(p.command(step.command));
+        ASSERT_TRUE(eventually([&] { return status().position == step.position; }));
+    }
+    ASSERT_TRUE(eventually([&] { return status().atEnd; }));
+    EXPECT_EQ(status().time.hour, player.channel().currentTime().hour);
+    EXPECT_EQ(status().caption, player.channel().caption());
+    ASSERT_TRUE(p.pausedPicture(picture));
+    EXPECT_EQ(picture.width, 704);
+    EXPECT_EQ(picture.height, 480);
+    EXPECT_EQ(picture.bits.size(), size_t(704 * 480 * 3));
+
+    // Speeds: the factor, or the divisor with the slow flag; the speed menu is not a local one.
+    p.command(download::PlayCommand::Slower);
+    p.command(download::PlayCommand::Slower);
+    EXPECT_EQ(status().speed, 4);
+    EXPECT_TRUE(status().slow);
+    for (int i = 0; i < 3; ++i) p.command(download::PlayCommand::Faster);
+    EXPECT_EQ(status().speed, 2);
+    EXPECT_FALSE(status().slow);
+    EXPECT_FALSE(p.setSpeed(3));
+
+    // Play at the end starts again; no pacing runs it to the end and it holds there again.
+    const uint64_t before = player.channel().framesShown();
+    ASSERT_TRUE(p.setNoPacing(true));
+    ASSERT_TRUE(p.command(download::PlayCommand::Play));
+    EXPECT_FALSE(p.pausedPicture(picture));  // playing: no snapshot
+    ASSERT_TRUE(eventually([&] {
+        return status().atEnd && status().paused &&
+               player.channel().framesShown() >= before + count / 2;  // every second frame
+    }));
+    EXPECT_EQ(status().position, count - 1);
+}
+
 TEST(LocalChannelSpeed, StepsBetweenOneEighthAndThirtyTwo) {
     // Each row: commands from normal speed ('+' faster, '-' slower), then fast and slow factors.
     struct {

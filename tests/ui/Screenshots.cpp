@@ -7,6 +7,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -29,6 +30,7 @@
 #include "ui/lists/DownloadListWindow.h"
 #include "ui/lists/EventListWindow.h"
 #include "ui/panels/ChannelView.h"
+#include "ui/playback/PlaybackPanel.h"
 
 using namespace fsv::ui;
 
@@ -183,6 +185,23 @@ int main(int argc, char** argv) {
         if (!save(w.channelView(), out, "panels-in-viewer.png")) return 1;
     }
     if (!save(&w, out, "main-window.png")) return 1;
+    if (std::getenv("FSV_SCREENSHOT_AVI")) {
+        // The control panel on a paused channel: its looks, texts and slider; then the channel's
+        // pop-up menu.
+        w.channelView()->setActivePanel(1);
+        w.dispatchButton(PlaybackPanel::kPlayLine, PlaybackPanel::kPause);
+        w.dispatchButton(PlaybackPanel::kPlayLine, PlaybackPanel::kForward);
+        QTest::qWait(500);
+        if (!save(&w, out, "playback-paused.png")) return 1;
+        QMenu menu(&w);
+        if (w.fillChannelMenu(menu)) {
+            DisplayPanel* panel = w.channelView()->panel(1);
+            menu.popup(panel->mapToGlobal(panel->rect().center()));
+            if (!QTest::qWaitForWindowExposed(&menu, 5000) || !save(&menu, out, "channel-menu.png"))
+                return 1;
+            menu.hide();
+        }
+    }
 
     w.findChild<QToolButton*>(QStringLiteral("addressBookButton"))->click();
     AddressBookDialog* book = nullptr;

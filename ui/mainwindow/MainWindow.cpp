@@ -11,11 +11,14 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <QTreeWidget>
+#include <QVBoxLayout>
 
+#include "merge/KtMerge.h"
 #include "platform/UserPort.h"
 #include "ui/Prompts.h"
 #include "ui/mainwindow/StatusWindow.h"
 #include "ui/panels/ChannelView.h"
+#include "ui/playback/PlaybackPanel.h"
 #include "ui/skin/SkinSurface.h"
 
 namespace fsv::ui {
@@ -62,7 +65,15 @@ MainWindow::MainWindow(ViewerBackend& backend, QWidget* parent)
     channels_ = new ChannelView(backend_.frameSlots(), this);
     channels_->setObjectName(QStringLiteral("channelView"));
     channels_->setAccessibleName(QStringLiteral("Channel View"));
-    connect(channels_, &ChannelView::activePanelChanged, this, [this] { refreshCommands(); });
+    connect(channels_, &ChannelView::activePanelChanged, this, [this] {
+        playback_->setChannel(currentChannel());
+        refreshCommands();
+    });
+    connect(channels_, &ChannelView::panelMenuRequested, this, &MainWindow::showChannelMenu);
+    playback_ = new PlaybackPanel(backend_, this);
+    playback_->setObjectName(QStringLiteral("playbackPanel"));
+    playback_->clipBusy = [] { return KtMerge_IsNotEnd() != 0; };
+    playback_->addShortcuts(this);
     backend_.showPage(channels_->firstChannel(), channels_->channelsPerPage());
     auto* split = new QSplitter(Qt::Vertical, this);
     split->setObjectName(QStringLiteral("mainSplitter"));
@@ -72,8 +83,17 @@ MainWindow::MainWindow(ViewerBackend& backend, QWidget* parent)
     split->setStretchFactor(1, 1);
     split->setChildrenCollapsible(false);
     split->setSizes({450, 150});
-    setCentralWidget(split);
-    content_ = split;
+    // Under them the plain window's control panel; a skin brings its own.
+    auto* content = new QWidget(this);
+    content->setObjectName(QStringLiteral("mainContent"));
+    auto* column = new QVBoxLayout(content);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    column->addWidget(split, 1);
+    column->addWidget(playback_->makePlainBar(
+        content, [this](int line, int index) { dispatchButton(line, index); }));
+    setCentralWidget(content);
+    content_ = content;
 
     status_ = new StatusWindow(this, [this] { backend_.cancelWait(); });
 
@@ -85,9 +105,13 @@ MainWindow::MainWindow(ViewerBackend& backend, QWidget* parent)
     refreshCommands();
 
     backend_.setListener([this](const ViewerNotice& n) { onNotice(n); });
+    startClipComponent();
 }
 
-MainWindow::~MainWindow() { backend_.setListener({}); }
+MainWindow::~MainWindow() {
+    stopClipComponent();
+    backend_.setListener({});
+}
 
 QAction* MainWindow::addCommand(int id, const QString& text, const QKeySequence& shortcut) {
     auto* a = new QAction(text, this);

@@ -8,11 +8,14 @@
 //   MainWindowConnect.cpp   connecting, the status window, the backend's notices
 //   MainWindowFiles.cpp     saved connection sets and resume files
 //   MainWindowSkin.cpp      the skinned surface, the frameless window and its main menu
+//   MainWindowChannels.cpp  the active channel: its pop-up menu, snapshots and clips
+// The playback control panel (ui/playback) steers the channel of the active panel.
 
 #include <QMainWindow>
 #include <QPoint>
 #include <QPointer>
 #include <array>
+#include <cstdint>
 #include <filesystem>
 #include <map>
 #include <optional>
@@ -36,6 +39,7 @@ namespace fsv::ui {
 
 class StatusWindow;
 class ChannelView;
+class PlaybackPanel;
 
 // Menu command ids of the main menu.
 namespace cmd {
@@ -77,6 +81,7 @@ inline constexpr char kCloseChannelQuestion[] = "Close this channel!\nAre you su
 inline constexpr char kFilePlaying[] = "This file is playing.";
 inline constexpr char kOverMaxChannel[] = "Over the maximum channel number!";
 inline constexpr char kAviFilter[] = "FSV Save AVI File(*.AVI)|*.avi|All Files(*.*)|*.*||";
+inline constexpr char kBmpFilter[] = "Windows Bitmap (*.bmp) |*.bmp||";
 
 class MainWindow : public QMainWindow {
     Q_OBJECT
@@ -113,6 +118,10 @@ class MainWindow : public QMainWindow {
     ViewerBackend& backend() { return backend_; }
     StatusWindow* statusWindow() const { return status_; }
     ChannelView* channelView() const { return channels_; }
+    PlaybackPanel* playbackPanel() const { return playback_; }
+    // The channel pop-up menu of the active channel: Disconnect, then Play with the two save
+    // commands when it is paused, or Pause. False (menu untouched) without a channel.
+    bool fillChannelMenu(QMenu& menu);
     // The position of the channel in the active panel (it may hold none).
     int currentChannel() const;
 
@@ -149,6 +158,15 @@ class MainWindow : public QMainWindow {
     void windowButton(int line, int index);
     void placeOnSkin();
     void showConnectionsOnSkin(int count, const QString& first);
+    // MainWindowChannels.cpp
+    void showChannelMenu(int panel, QPoint at);
+    void saveAsBmp();
+    void saveAsAvi();
+    // The clip component reported its end: the clip button returns for a paused local file.
+    void clipFinished();
+    static void mergeCallback(int32_t value, int32_t state);
+    void startClipComponent();
+    void stopClipComponent();
     // MainWindowFiles.cpp
     void saveConnectiveStatus();
     void loadConnectiveStatus();
@@ -158,6 +176,7 @@ class MainWindow : public QMainWindow {
     StatusWindow* status_ = nullptr;
     QTreeWidget* connectionList_ = nullptr;
     ChannelView* channels_ = nullptr;
+    PlaybackPanel* playback_ = nullptr;
     std::array<QToolButton*, 8> buttons_{};
     std::array<int, 8> buttonStates_{};
     std::map<int, QAction*> commands_;

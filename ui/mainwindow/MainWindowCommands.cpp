@@ -5,25 +5,35 @@
 #include <QToolButton>
 #include <QTreeWidget>
 
+#include "merge/KtMerge.h"
 #include "platform/UserPort.h"
 #include "ui/Prompts.h"
 #include "ui/mainwindow/MainWindow.h"
 #include "ui/panels/ChannelView.h"
+#include "ui/playback/PlaybackPanel.h"
 #include "ui/skin/SkinButton.h"
 #include "ui/skin/SkinSurface.h"
 
 namespace fsv::ui {
 
 void MainWindow::dispatchButton(int line, int index) {
-    // Lines 0 to 5 belong to the channel view, the caption panel, the playback controls and
-    // the side panel; they arrive with those windows. Line 1 is the menu button, line 2 the
-    // caption's minimise and exit, line 6 the toolbar.
+    // Line 0 lays out the channel view, 1 is the menu button, 2 the caption's minimise and
+    // exit, 3 the playback controls, 4 the save buttons, 6 the toolbar; the side panel's line 5
+    // comes with that window.
     if (line == kToolbarLine)
         toolbarClicked(index);
     else if (line == 0 && index >= 0 && index < 4)
         setChannelsPerPage((index + 1) * (index + 1));  // 1, 4, 9, 16
     else if (line == 1 || line == 2)
         windowButton(line, index);
+    else if (line == PlaybackPanel::kPlayLine && index == PlaybackPanel::kClose)
+        runCommand(cmd::kDisconnect);  // asks first
+    else if (line == PlaybackPanel::kPlayLine)
+        playback_->click(index);
+    else if (line == PlaybackPanel::kSaveLine && index == PlaybackPanel::kSaveClipButton)
+        runCommand(cmd::kSaveAsAvi);
+    else if (line == PlaybackPanel::kSaveLine && index == PlaybackPanel::kSavePictureButton)
+        runCommand(cmd::kSaveAsBmp);
 }
 
 void MainWindow::toolbarClicked(int index) {
@@ -75,11 +85,15 @@ void MainWindow::refreshCommands() {
     commands_[cmd::kConnectionList]->setChecked(connectionList_->isVisible());
     commands_[cmd::kAdvanced]->setChecked(connectionList_->isVisible());
     commands_[cmd::kNormal]->setChecked(false);
-    const bool channel = backend_.hasChannel(currentChannel());
-    for (int id : {cmd::kPause, cmd::kPlay, cmd::kDisconnect}) commands_[id]->setEnabled(channel);
-    // Saving pictures and the lists other than the connection list come with their windows.
-    for (int id : {cmd::kSaveAsBmp, cmd::kSaveAsAvi, cmd::kChannelList, cmd::kDownloadList,
-                   cmd::kDownloadHistory})
+    const auto status = backend_.channelStatus(currentChannel());
+    for (int id : {cmd::kPause, cmd::kPlay, cmd::kDisconnect})
+        commands_[id]->setEnabled(status.has_value());
+    // A picture is saved from a paused channel, a clip from a paused local file.
+    const bool paused = status && (status->paused || status->atEnd);
+    commands_[cmd::kSaveAsBmp]->setEnabled(paused);
+    commands_[cmd::kSaveAsAvi]->setEnabled(paused && status->local && KtMerge_IsNotEnd() == 0);
+    // The lists other than the connection list come with their windows.
+    for (int id : {cmd::kChannelList, cmd::kDownloadList, cmd::kDownloadHistory})
         commands_[id]->setEnabled(false);
     for (const auto& [id, w] : listWindows_) {
         commands_[id]->setEnabled(w != nullptr);
@@ -130,10 +144,19 @@ void MainWindow::runCommand(int id) {
             break;
         case cmd::kPause:
         case cmd::kPlay:
-            backend_.pauseChannel(currentChannel(), id == cmd::kPause);
+            backend_.channelCommand(currentChannel(), id == cmd::kPause
+                                                          ? download::PlayCommand::Pause
+                                                          : download::PlayCommand::Play);
+            playback_->refresh();
+            break;
+        case cmd::kSaveAsBmp:
+            saveAsBmp();
+            break;
+        case cmd::kSaveAsAvi:
+            saveAsAvi();
             break;
         case cmd::kDisconnect:
-            if (backend_.hasChannel(currentChannel()) &&
+            if (backend_.channelStatus(currentChannel()) &&
                 Prompts::box(this, kCloseChannelQuestion, mb::kYesNo | mb::kIconQuestion) ==
                     mb::kIdYes) {
                 backend_.closeChannel(currentChannel());
@@ -189,6 +212,7 @@ void MainWindow::refreshPanel(int index) {
 
 void MainWindow::refreshPanels() {
     for (int i = 0; i < channels_->channelsPerPage(); ++i) refreshPanel(i);
+    playback_->setChannel(currentChannel());
     refreshCommands();
 }
 

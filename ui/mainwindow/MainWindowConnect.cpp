@@ -13,6 +13,7 @@
 #include "ui/mainwindow/MainWindow.h"
 #include "ui/mainwindow/StatusWindow.h"
 #include "ui/panels/ChannelView.h"
+#include "ui/playback/PlaybackPanel.h"
 #include "ui/skin/SkinSurface.h"
 
 namespace fsv::ui {
@@ -94,6 +95,17 @@ void MainWindow::onNotice(const ViewerNotice& n) {
             channels_->frameReady(panel);
             break;
         }
+        case ViewerNotice::Kind::PlayPosition:
+            // The active channel moved, paused, reached its end or changed speed.
+            if (static_cast<int>(n.wParam) == channels_->activePanel()) {
+                const int pauseLook =
+                    playback_->look(PlaybackPanel::kPlayLine, PlaybackPanel::kPause);
+                playback_->refresh();
+                // The commands follow a pause or the end, not every frame.
+                if (playback_->look(PlaybackPanel::kPlayLine, PlaybackPanel::kPause) != pauseLook)
+                    refreshCommands();
+            }
+            break;
     }
 }
 

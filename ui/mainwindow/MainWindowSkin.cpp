@@ -12,6 +12,7 @@
 #include <algorithm>
 
 #include "ui/mainwindow/MainWindow.h"
+#include "ui/playback/PlaybackPanel.h"
 #include "ui/skin/SkinButton.h"
 #include "ui/skin/SkinControls.h"
 #include "ui/skin/SkinSlider.h"
@@ -78,6 +79,7 @@ bool MainWindow::useSkin(const std::string& style, int width,
         skin_->setButtonLook(kSaveLine, i, ::ui::skin::LookDisabled);
     }
     for (int i = 0; i < 8; ++i) skin_->setButtonLook(kToolbarLine, i, buttonState(kToolbarLine, i));
+    playback_->attachSkin(skin_);
     placeOnSkin();
     showLayoutOnSkin();
     refreshConnectionList();

@@ -31,6 +31,7 @@ ChannelView::ChannelView(client::FrameSlots& frameSlots, QWidget* parent)
         auto* p = new DisplayPanel(i, slots_.slot(i), this);
         connect(p, &DisplayPanel::clicked, this, &ChannelView::setActivePanel);
         connect(p, &DisplayPanel::doubleClicked, this, &ChannelView::panelDoubleClicked);
+        connect(p, &DisplayPanel::menuRequested, this, &ChannelView::panelMenuRequested);
         panels_[i] = p;
     }
     panels_[0]->setActive(true);

@@ -54,6 +54,7 @@ class ChannelView : public QWidget {
   Q_SIGNALS:
     void activePanelChanged(int index);
     void panelDoubleClicked(int index);
+    void panelMenuRequested(int index, QPoint at);
     void pageChanged(int page);
 
   private:

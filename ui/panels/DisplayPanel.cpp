@@ -1,5 +1,6 @@
 #include "ui/panels/DisplayPanel.h"
 
+#include <QContextMenuEvent>
 #include <QImage>
 #include <QMouseEvent>
 #include <QPainter>
@@ -84,6 +85,11 @@ void DisplayPanel::paintEvent(QPaintEvent*) {
 void DisplayPanel::mousePressEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton) Q_EMIT clicked(index_);
     QWidget::mousePressEvent(event);
+}
+
+void DisplayPanel::contextMenuEvent(QContextMenuEvent* event) {
+    Q_EMIT menuRequested(index_, event->globalPos());
+    event->accept();
 }
 
 void DisplayPanel::mouseDoubleClickEvent(QMouseEvent* event) {

@@ -5,6 +5,7 @@
 // when the panel repaints (the bridge calls update() on FrameReady).
 
 #include <QColor>
+#include <QPoint>
 #include <QString>
 #include <QWidget>
 #include <cstdint>
@@ -50,11 +51,14 @@ class DisplayPanel : public QWidget {
   Q_SIGNALS:
     void clicked(int index);
     void doubleClicked(int index);
+    // A right click (or the menu key): the channel's pop-up menu at `at` (global).
+    void menuRequested(int index, QPoint at);
 
   protected:
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
 
   private:
     int index_;
