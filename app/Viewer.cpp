@@ -61,7 +61,6 @@ Viewer::~Viewer() {
     backend_->onEventList = nullptr;
     backend_->onWorkRow = nullptr;
     backend_->onWorkStarted = nullptr;
-    backend_->onSessionRemoved = nullptr;
     period_.reset();
     feed_.reset();
     downloads_.reset();
@@ -106,15 +105,21 @@ void Viewer::makeListWindows() {
         switch (e.what) {
             case EventListChanged::What::Refresh:
                 eventList_->onRefresh();
-                // A day's events arrived: the window's wait for them is over.
-                if (eventList_->waiting())
-                    eventList_->onMessage(static_cast<int>(EventListMessage::Waiting), 1);
                 break;
             case EventListChanged::What::Recorders:
                 eventList_->onRecordersChanged();
                 break;
             case EventListChanged::What::Row:
                 eventList_->onRowChanged(QString::fromStdString(e.key), e.mark);
+                break;
+            case EventListChanged::What::Message:
+                eventList_->onMessage(static_cast<int>(e.message), e.wParam);
+                break;
+            case EventListChanged::What::Controls:
+                eventList_->onControlsEnabled(e.enabled);
+                break;
+            case EventListChanged::What::Title:
+                eventList_->onTitle(QString::fromStdString(e.key));
                 break;
         }
     };
@@ -173,7 +178,18 @@ void Viewer::makeListWindows() {
     connectionList_->hasUnfinishedWork = [this](int position) {
         return !unfinishedWork(backend_->controller(), position).empty();
     };
-    // Removing one queued item is not something the download queues offer: "&Delete" stays off.
+    // "&Delete" takes a waiting item out of its queue; one that runs already stays.
+    connectionList_->deleteWork = [this](int position, const std::string& device, bool justDownload,
+                                         const std::string& eventKey) {
+        auto& c = backend_->controller();
+        const auto sessions = c.sessions();
+        if (position < 0 || position >= static_cast<int>(sessions.size())) return;
+        c.removeQueuedWork(sessions[static_cast<size_t>(position)].id,
+                           [&](const download::WorkItem& item) {
+                               return item.channelName == device && item.eventKey == eventKey &&
+                                      (workType(item) == 1) == justDownload;
+                           });
+    };
     connectionList_->disconnect = [this](int id, const std::string& resumeFile) {
         backend_->controller().queueConnectionClose(id, resumeFile);
     };
@@ -227,8 +243,20 @@ void Viewer::makeBrowsing() {
                             QString::fromStdString(f.deviceName),
                             QString::fromStdString(f.eventKey), QString::fromStdString(f.savePath));
     };
-    backend_->onWorkRow = [this](const download::WorkRow& row) { workRowChanged(row); };
-    backend_->onSessionRemoved = [this](client::SessionId id) { sessionRemoved(id); };
+    // A row names its session: the recorder is looked up the first time the row is seen, and
+    // remembered, so that rows told after their connection closed still show it.
+    feed_->serverOf = [this](int session, std::string* name, std::string* address) {
+        auto known = servers_.find(session);
+        if (known == servers_.end()) {
+            for (const auto& s : backend_->controller().sessions())
+                servers_[s.id] = {s.recorderName, s.address};
+            known = servers_.find(session);
+        }
+        if (known == servers_.end()) return;
+        *name = known->second.first;
+        *address = known->second.second;
+    };
+    backend_->onWorkRow = [this](const download::WorkRow& row) { feed_->onWorkRow(row); };
 }
 
 bool Viewer::startWork(bool fromPeriod) {
@@ -247,82 +275,6 @@ void Viewer::workStartEnded(client::StartResult result) {
         period_->openFor();
     startFromPeriod_ = false;
     Q_EMIT workStarted(static_cast<int>(result));
-}
-
-void Viewer::sessionRemoved(client::SessionId id) {
-    // Items still waiting in the queues of a closed connection never run: their rows would
-    // show a download that no longer goes on. Rows whose session was gone before they were
-    // first told go as well.
-    auto& work = backend_->controller().workList();
-    for (auto it = rowSession_.begin(); it != rowSession_.end();) {
-        download::WorkRow row;
-        if ((it->second == id || it->second < 0) && work.row(it->first, &row)) {
-            if (row.state == download::RowState::Running) {
-                row.state = download::RowState::Stopped;
-                feed_->onWorkRow(row);
-            }
-            it = rowSession_.erase(it);
-        } else {
-            ++it;
-        }
-    }
-}
-
-void Viewer::workRowChanged(const download::WorkRow& row) {
-    if (!expectedRows_.count(row.id)) expectRow(row);
-    feed_->onWorkRow(row);
-    if (row.state != download::RowState::Running) rowSession_.erase(row.id);  // it has ended
-}
-
-void Viewer::expectRow(const download::WorkRow& row) {
-    auto& c = backend_->controller();
-    const auto sessions = c.sessions();
-    // Every item the queues hold now; rows come in bursts as work starts.
-    for (const auto& s : sessions)
-        c.withDownloads(s.id, [&](download::DownloadSession& d) {
-            for (const auto& item : d.unfinished())
-                if (item.row >= 0 && expectedRows_.insert(item.row).second) {
-                    feed_->expect(item, s.recorderName, s.address);
-                    rowSession_[item.row] = s.id;
-                }
-        });
-    if (expectedRows_.count(row.id)) return;
-    // The item was done before it was looked for. Its row still names the recording as the
-    // recorder does (event key, then the channel code in three digits); the channel is found
-    // among the sessions' channels.
-    download::WorkItem item;
-    item.row = row.id;
-    item.outputPath = row.path;
-    item.eventKey = row.caption.substr(0, std::min<size_t>(14, row.caption.size()));
-    const bool audio = row.path.find("/Aud") != std::string::npos;
-    item.queue = audio ? download::QueueKind::Audio : download::QueueKind::File;
-    item.action = download::Action::JustDownload;
-    int code = -1;
-    if (row.caption.size() == 17 && std::all_of(row.caption.begin() + 14, row.caption.end(),
-                                                [](char ch) { return ch >= '0' && ch <= '9'; }))
-        code = std::stoi(row.caption.substr(14));
-    std::string server, address;
-    for (const auto& s : sessions) {
-        auto catalog = c.catalogs().catalogOf(s.connectionNumber);
-        if (!catalog || code < 0) continue;
-        for (const auto& ch : audio ? catalog->audioChannels() : catalog->cameras())
-            if (ch.code == code) item.channelName = ch.name;
-        if (item.channelName.empty()) continue;
-        server = s.recorderName;
-        address = s.address;
-        rowSession_[row.id] = s.id;
-        break;
-    }
-    if (server.empty() && sessions.size() == 1) {
-        server = sessions.front().recorderName;
-        address = sessions.front().address;
-        rowSession_[row.id] = sessions.front().id;
-    }
-    // No session has it: the connection is closing, and the row goes with the next one that
-    // leaves.
-    rowSession_.emplace(row.id, client::SessionId(-1));
-    expectedRows_.insert(row.id);
-    feed_->expect(item, server, address);
 }
 
 void Viewer::resumeUnfinishedWork() { backend_->startUp(); }

@@ -66,13 +66,7 @@ class Viewer : public QObject {
     void resumeUnfinishedWork();
     void makeListWindows();
     void makeBrowsing();
-    void workRowChanged(const download::WorkRow& row);
-    // Who a work-list row belongs to, told to the feed before the row is: the server and the
-    // item as the session's queues hold it.
-    void expectRow(const download::WorkRow& row);
     void workStartEnded(client::StartResult result);
-    // The rows of a closed connection's work that never ended leave the download list.
-    void sessionRemoved(client::SessionId id);
 
     std::unique_ptr<CoreBackend> backend_;
     std::unique_ptr<ui::MainWindow> window_;
@@ -85,8 +79,8 @@ class Viewer : public QObject {
     std::unique_ptr<ui::DownloadListWindow> downloads_;
     std::unique_ptr<ui::DownloadFeed> feed_;
     std::unique_ptr<ui::PeriodDialog> period_;
-    std::set<int> expectedRows_;  // work-list rows the feed knows the owner of
-    std::map<int, client::SessionId> rowSession_;  // work-list row -> its session
+    // Recorder name and address of every session seen (UI thread only).
+    std::map<client::SessionId, std::pair<std::string, std::string>> servers_;
     bool starting_ = false;
     bool startFromPeriod_ = false;
     bool drawn_ = false;

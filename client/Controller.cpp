@@ -181,6 +181,21 @@ class Controller::EventListNotes : public EventListListener {
         c_.notes_.push(EventListChanged{EventListChanged::What::Row, key, mark});
     }
     void refreshRecorder(int recorder) override { c_.refreshRecorder(recorder); }
+    void post(EventListMessage message, intptr_t wParam, intptr_t lParam) override {
+        EventListChanged e{EventListChanged::What::Message, {}, 0};
+        e.message = message;
+        e.wParam = wParam;
+        e.lParam = lParam;
+        c_.notes_.push(std::move(e));
+    }
+    void controlsEnabled(bool enabled) override {
+        EventListChanged e{EventListChanged::What::Controls, {}, 0};
+        e.enabled = enabled;
+        c_.notes_.push(std::move(e));
+    }
+    void title(const std::string& text) override {
+        c_.notes_.push(EventListChanged{EventListChanged::What::Title, text, 0});
+    }
 
   private:
     Controller& c_;
@@ -317,6 +332,7 @@ void Controller::makeDownloads(Session& s) {
     c.freeSpace = context_.freeSpace;
     c.makeDecoder = context_.makeDecoder;
     c.settings = context_.settings;
+    c.session = s.id;
     s.reporter =
         std::make_unique<download::CatalogReporter>(events_, catalogs_.catalog(*s.session));
     c.reporter = s.reporter.get();
@@ -326,17 +342,25 @@ void Controller::makeDownloads(Session& s) {
     s.queues = &s.downloads->downloads();
 }
 
-void Controller::saveAutoResume(Session& s) {
+void Controller::saveAutoResume(Session& s, bool wait) {
     download::DownloadSession* queues = s.queues;
     const int number = s.session->connectionNumber();
     if (!queues || number < 0) return;
     const state::ResumeHeader header = headerOf(*s.session);
     std::string error;
-    const auto written = state::writeAutoResumeFile(
-        s.resumeLock, options_.dataFolder, number,
-        [&] { return resumeDataOf(header, queues->unfinished()); }, &error);
-    if (written == state::ResumeWrite::Failed && !error.empty())
-        port_->messageBox(error, mb::kIconStop, false);
+    auto collect = [&] { return resumeDataOf(header, queues->unfinished()); };
+    bool failed = false;
+    if (wait) {
+        // A rewrite running now may have collected the work before it changed: this one waits
+        // for it and writes last.
+        auto held = s.resumeLock.lock();
+        failed = !state::saveResumeFile(state::autoResumePath(options_.dataFolder, number),
+                                        collect(), &error);
+    } else {
+        failed = state::writeAutoResumeFile(s.resumeLock, options_.dataFolder, number, collect,
+                                            &error) == state::ResumeWrite::Failed;
+    }
+    if (failed && !error.empty()) port_->messageBox(error, mb::kIconStop, false);
 }
 
 std::optional<SessionId> Controller::connectAndWait(const ConnectRequest& request) {
@@ -507,6 +531,24 @@ bool Controller::withDownloads(SessionId id,
     return false;
 }
 
+bool Controller::removeQueuedWork(SessionId id,
+                                  const std::function<bool(const download::WorkItem&)>& which) {
+    std::lock_guard lock(sessionLock_);
+    for (auto& s : sessions_) {
+        if (s->id != id || !s->queues) continue;
+        auto item = s->queues->removeQueued(which);
+        if (!item) return false;
+        if (item->row >= 0) work_.setState(item->row, download::RowState::Stopped);
+        // The event is no longer queued: it can be selected again.
+        if (s->reporter)
+            s->reporter->report(*item, item->queue == download::QueueKind::Audio,
+                                download::EndReport::Stopped);
+        saveAutoResume(*s, true);
+        return true;
+    }
+    return false;
+}
+
 // ---- queues --------------------------------------------------------------------------------
 
 void Controller::queueConnectionClose(int position, std::string resumeFile) {
@@ -663,6 +705,15 @@ void Controller::destroy(std::unique_ptr<Session> s) {
         s->unpinned.wait(lock, [&] { return s->pins == 0; });
     }
     // The queues end first; then the session (it deletes nothing of the event list itself).
+    // Items that were still waiting never run now: their rows end as stopped.
+    if (s->downloads) {
+        s->downloads->downloads().shutDown();
+        for (const auto& item : s->downloads->downloads().unfinished()) {
+            download::WorkRow row;
+            if (work_.row(item.row, &row) && row.state == download::RowState::Running)
+                work_.setState(item.row, download::RowState::Stopped);
+        }
+    }
     s->downloads.reset();
     state::deleteAutoResumeFile(s->resumeLock, options_.dataFolder, number);
     SessionRemoved note{id, s->session->closedByRecorder(), s->session->stalled(), {}};

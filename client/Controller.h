@@ -123,6 +123,11 @@ class Controller {
     // Runs `f` with the session's download queues under the session-list lock; false when the
     // session is not (or no longer) in the list or has no queues.
     bool withDownloads(SessionId id, const std::function<void(download::DownloadSession&)>& f);
+    // Takes the first waiting item of the session that `which` accepts out of its queue (a
+    // running stream's item stays): its row ends as stopped, its event loses the queued mark and
+    // the automatic resume file is written again without it. False when nothing matched.
+    bool removeQueuedWork(SessionId id,
+                          const std::function<bool(const download::WorkItem&)>& which);
 
     // The close queues. A position or channel already queued is not queued again.
     void queueConnectionClose(int position, std::string resumeFile = {});
@@ -215,8 +220,8 @@ class Controller {
     // Under the session-list lock: the session's queues, once its server information is in.
     void makeDownloads(Session& s);
     // Rewrites the session's automatic resume file from its queues (skipped while another
-    // rewrite holds the file).
-    void saveAutoResume(Session& s);
+    // rewrite holds the file, unless `wait`).
+    void saveAutoResume(Session& s, bool wait = false);
     // `items` of the session as a resume file at `path`; false when there was nothing to keep.
     bool writeUnfinished(Session& s, const std::vector<download::WorkItem>& items,
                          const std::filesystem::path& path);

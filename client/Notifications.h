@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "platform/UserPort.h"
+#include "recordings/EventList.h"
 #include "recordings/download/Work.h"
 
 namespace fsv::client {
@@ -42,12 +43,19 @@ struct PanelNote {
 };
 
 // The event list changed: the shown recorder, channel and day need redrawing (Refresh), the
-// recorders came or went (Recorders), or one event's mark changed (Row: key and mark).
+// recorders came or went (Recorders), or one event's mark changed (Row: key and mark). It also
+// speaks to its window: a private message (Message: `message` with `wParam`, `lParam`; 1435
+// enters or leaves the waiting state), its controls on or off (Controls: `enabled`), and its
+// title (Title: `key` holds the text).
 struct EventListChanged {
-    enum class What { Refresh, Recorders, Row };
+    enum class What { Refresh, Recorders, Row, Message, Controls, Title };
     What what = What::Refresh;
     std::string key;
     int mark = 0;
+    EventListMessage message = EventListMessage::Waiting;
+    intptr_t wParam = 0;
+    intptr_t lParam = 0;
+    bool enabled = true;
 };
 
 // A row of the download list changed; only the latest state of each row is kept.

@@ -75,7 +75,14 @@ bool DownloadSession::enqueue(WorkItem item) {
         item.outputPath.clear();
         item.row = -1;
     } else if (item.row < 0) {
-        item.row = ctx_.work.addRow(item.outputPath, item.recorderKey(), item.size);
+        WorkRow row;
+        row.path = item.outputPath;
+        row.caption = item.recorderKey();
+        row.size = item.size;
+        row.session = ctx_.session;
+        row.channelName = item.channelName;
+        row.mode = item.mode();
+        item.row = ctx_.work.addRow(std::move(row));
     }
     const bool fileWork = item.queue != QueueKind::Video;
     queue->add(std::move(item));
@@ -83,6 +90,13 @@ bool DownloadSession::enqueue(WorkItem item) {
     // The download list shows file work as soon as it is queued.
     if (fileWork) ctx_.user.post(PanelMessage::ShowControlPanel, 0, 0);
     return true;
+}
+
+std::optional<WorkItem> DownloadSession::removeQueued(
+    const std::function<bool(const WorkItem&)>& which) {
+    for (StreamQueue* q : allQueues())
+        if (auto item = q->removeQueued(which)) return item;
+    return std::nullopt;
 }
 
 void DownloadSession::onStreamData(std::span<const uint8_t> message) {

@@ -4,9 +4,11 @@
 // open streams, and the frame count query.
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -54,6 +56,9 @@ class DownloadSession {
     // running (what is still queued will not start).
     bool idle();
     std::vector<WorkItem> unfinished();
+    // Takes the first waiting item `which` accepts out of its queue (a running stream's item
+    // stays); nothing when none matches. The caller settles its row and its event.
+    std::optional<WorkItem> removeQueued(const std::function<bool(const WorkItem&)>& which);
     // Stops every queue and waits for their threads.
     void shutDown();
 

@@ -99,6 +99,8 @@ struct DownloadContext {
     // The pictures of play-only streams; none: the media layer's decoder.
     std::function<std::unique_ptr<PlayDecoder>()> makeDecoder;
     DownloadSettings settings;
+    // The owner's number for the session these queues belong to; the work-list rows carry it.
+    int session = -1;
     // Told on a queue's worker thread, with none of the queue's locks held, each time the queue
     // moved on: it took its next item, or it ran empty after its last stream ended. What is
     // still unfinished has changed, so the owner rewrites the automatic resume file. Not told

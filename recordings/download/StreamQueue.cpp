@@ -114,6 +114,16 @@ std::vector<WorkItem> StreamQueue::unfinished() const {
     return out;
 }
 
+std::optional<WorkItem> StreamQueue::removeQueued(
+    const std::function<bool(const WorkItem&)>& which) {
+    std::lock_guard lock(itemLock_);
+    auto it = std::find_if(items_.begin(), items_.end(), which);
+    if (it == items_.end()) return std::nullopt;
+    WorkItem item = std::move(*it);
+    items_.erase(it);
+    return item;
+}
+
 bool StreamQueue::offer(uint8_t kind, uint32_t cookie, std::span<const uint8_t> body) {
     std::lock_guard lock(currentLock_);
     if (!current_ || current_->cookie() != cookie || current_->ended()) return false;

@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <string>
 #include <thread>
@@ -59,6 +60,9 @@ class StreamQueue {
     uint32_t currentCookie() const;
     // Items not finished: the queued ones and the current stream's, unless it ended.
     std::vector<WorkItem> unfinished() const;
+    // Takes the first waiting item `which` accepts out of the queue; the current stream's item
+    // is never taken. Nothing when no waiting item matches.
+    std::optional<WorkItem> removeQueued(const std::function<bool(const WorkItem&)>& which);
 
     // The dispatcher thread offers a stream reply; true when the current stream has that
     // cookie (it then took the reply).

@@ -19,13 +19,17 @@ uint8_t WorkItem::mode() const {
 
 int WorkList::addRow(const std::string& path, const std::string& caption, uint64_t size) {
     WorkRow row;
+    row.path = path;
+    row.caption = caption;
+    row.size = size;
+    return addRow(std::move(row));
+}
+
+int WorkList::addRow(WorkRow row) {
     Listener listener;
     {
         std::lock_guard lock(mutex_);
         row.id = static_cast<int>(rows_.size());
-        row.path = path;
-        row.caption = caption;
-        row.size = size;
         rows_.push_back(row);
         listener = listener_;
     }

@@ -59,6 +59,11 @@ struct WorkRow {
     uint64_t received = 0;  // bytes received in this run, resume offset included
     uint32_t frameCount = 0;
     uint32_t frames = 0;  // frames received
+    // Whose work it is: the owner's session number (-1: none given), the camera's or audio
+    // channel's name, and the stream mode (10 download and play, 11 file).
+    int session = -1;
+    std::string channelName;
+    uint8_t mode = 11;
 };
 
 // The rows of the download list, shared by the queues (which update them) and whoever shows
@@ -68,6 +73,8 @@ class WorkList {
     using Listener = std::function<void(const WorkRow&)>;
 
     int addRow(const std::string& path, const std::string& caption, uint64_t size);
+    // Adds `row` as it is given, with a new id; returns the id.
+    int addRow(WorkRow row);
     void setPath(int id, const std::string& path);
     void setState(int id, RowState state);
     void setSize(int id, uint64_t size);

@@ -15,6 +15,7 @@
 #include "client/Controller.h"
 #include "platform/ScriptedUserPort.h"
 #include "recordings/PeriodQuery.h"
+#include "recordings/download/DownloadSession.h"
 #include "sim/Generate.h"
 #include "state/ResumeFile.h"
 
@@ -74,11 +75,9 @@ fs::path sourceOf(const dl::WorkRow& row) {
 }
 
 struct Bench {
-    explicit Bench(const std::string& name, int maxChannel = 32)
-        : sim({"--recordings", recordings().string(), "--user", "admin", "--password", "pw",
-               "--name", "Yard DVR", "--protocol", "34"}),
-          data(scratch(name)),
-          out(data / "out") {
+    explicit Bench(const std::string& name, int maxChannel = 32,
+                   const std::vector<std::string>& more = {})
+        : sim(simArgs(more)), data(scratch(name)), out(data / "out") {
         fs::create_directories(out);
         port.folderAnswer = out;
         Controller::Options o;
@@ -87,6 +86,13 @@ struct Bench {
         o.settings->maxChannel = maxChannel;
         o.download.pacing = false;
         c = std::make_unique<Controller>(o, port, notes);
+    }
+    static std::vector<std::string> simArgs(const std::vector<std::string>& more) {
+        std::vector<std::string> args{
+            "--recordings", recordings().string(), "--user", "admin", "--password", "pw", "--name",
+            "Yard DVR",     "--protocol",          "34"};
+        args.insert(args.end(), more.begin(), more.end());
+        return args;
     }
     ConnectRequest request() const {
         ConnectRequest r;
@@ -269,4 +275,101 @@ TEST(StartWork, ResumeFileLoadedThroughTheControllerFinishesTheFileAndGoes) {
     EXPECT_FALSE(b.c->loadResumeFile(b.data / "junk.rsm"));
     EXPECT_TRUE(b.port.saw(state::kUnexpectedFileFormat));
     EXPECT_TRUE(fs::exists(b.data / "junk.rsm"));
+}
+
+// A recorder that never answers a stream open keeps the first item of each queue running and
+// the rest waiting. Each row names its session and channel; a waiting item can be deleted (its
+// row stops, its event can be selected again, the automatic file forgets it) while a running
+// one cannot; closing the connection stops the rows of what still waits. The event list's
+// window messages come through the notifications.
+TEST(StartWork, WaitingWorkCanBeDeletedAndEndsStoppedWithItsConnection) {
+    Bench b("delete", 32, {"--fault", "silent-after-open"});
+    auto catalog = b.connect();
+    ASSERT_TRUE(catalog) << b.sim.error();
+    const SessionId id = b.c->sessions()[0].id;
+    // Opening a day that is not loaded: the window waits, then its events end the wait.
+    const int camera = catalog->cameras()[0].position;
+    int day = -1;
+    for (auto& d : b.c->eventList().days(catalog->connectionNumber(), camera)) day = d.position;
+    ASSERT_TRUE(catalog->openDay(camera, day));
+    std::vector<intptr_t> waits;
+    EXPECT_TRUE(eventually([&] {
+        b.notes.drain([&](Notification& n) {
+            auto* e = std::get_if<EventListChanged>(&n);
+            if (e && e->what == EventListChanged::What::Message &&
+                e->message == EventListMessage::Waiting)
+                waits.push_back(e->wParam);
+        });
+        return waits.size() >= 2;
+    }));
+    EXPECT_EQ(waits, (std::vector<intptr_t>{0, 1}));
+
+    auto channels = positions(catalog->cameras());
+    for (int p : positions(catalog->audioChannels())) channels.push_back(p);
+    ASSERT_TRUE(b.select(*catalog, channels));
+
+    // Cameras 1 and 2 share the file queue (2 waits behind 1); the audio has its own.
+    ASSERT_EQ(b.c->startWork(), StartResult::Started);
+    ASSERT_EQ(b.c->workList().rows().size(), 3u);
+    for (auto& row : b.c->workList().rows()) {
+        EXPECT_EQ(row.session, id);
+        EXPECT_EQ(row.mode, 11);
+        const bool audio = row.path.find("/Aud") != std::string::npos;
+        const auto& names = audio ? catalog->audioChannels() : catalog->cameras();
+        const int code = std::stoi(row.caption.substr(14, 3));
+        auto named = std::find_if(names.begin(), names.end(), [&](auto& ch) {
+            return ch.code == code && ch.name == row.channelName;
+        });
+        EXPECT_NE(named, names.end()) << row.caption << " " << row.channelName;
+    }
+    auto fileOf = [](uint16_t code) {
+        return [code](const dl::WorkItem& i) {
+            return i.queue == dl::QueueKind::File && i.channelCode == code;
+        };
+    };
+    auto waiting = [&](uint16_t code) {
+        bool found = false;
+        b.c->withDownloads(id, [&](dl::DownloadSession& d) {
+            for (auto& i : d.unfinished()) found |= fileOf(code)(i);
+        });
+        return found;
+    };
+    ASSERT_TRUE(eventually([&] {
+        bool running = false;
+        b.c->withDownloads(id, [&](dl::DownloadSession& d) {
+            running = d.fileQueue().hasCurrentStream() && d.fileQueue().itemCount() == 1;
+        });
+        return running;
+    }));
+    EXPECT_FALSE(b.c->removeQueuedWork(id, fileOf(1)));  // it runs
+    EXPECT_FALSE(b.c->removeQueuedWork(id + 1, fileOf(2)));
+    ASSERT_TRUE(b.c->removeQueuedWork(id, fileOf(2)));
+    EXPECT_FALSE(b.c->removeQueuedWork(id, fileOf(2)));
+    EXPECT_FALSE(waiting(2));
+    int stopped = -1;
+    for (auto& row : b.c->workList().rows())
+        if (std::stoi(row.caption.substr(14, 3)) == 2 && row.path.find("/Aud") == std::string::npos)
+            stopped = static_cast<int>(row.state);
+    EXPECT_EQ(stopped, static_cast<int>(dl::RowState::Stopped));
+    const auto kept =
+        state::loadResumeFile(state::autoResumePath(b.data, catalog->connectionNumber()));
+    ASSERT_EQ(kept.status, state::ReadStatus::Ok) << kept.message;
+    EXPECT_EQ(kept.value.records.size(), 2u);
+    for (auto& r : kept.value.records) EXPECT_FALSE(r.listFlag == 0 && r.camera == 2);
+
+    // Its event lost the queued mark: it is selected and queued again, behind camera 1.
+    ASSERT_TRUE(b.select(*catalog, {catalog->channelOfCode(net::kCamera, 2)}));
+    ASSERT_EQ(b.c->startWork(dl::Action::JustDownload), StartResult::Started);
+    ASSERT_EQ(b.c->workList().rows().size(), 4u);
+    ASSERT_TRUE(waiting(2));
+
+    b.c->queueConnectionClose(0);
+    bool removed = false;
+    ASSERT_TRUE(eventually([&] {
+        b.notes.drain(
+            [&](Notification& n) { removed |= std::holds_alternative<SessionRemoved>(n); });
+        return removed;
+    }));
+    for (auto& row : b.c->workList().rows())
+        EXPECT_EQ(row.state, dl::RowState::Stopped) << row.caption;
 }

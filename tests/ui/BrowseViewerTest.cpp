@@ -230,7 +230,7 @@ class BrowseViewerTest : public QObject {
         QVERIFY(viewer_->eventList().findChild<QPushButton*>("downloadButton")->isEnabled());
         viewer_->periodDialog().reject();
 
-        const auto items = selectedItems(rec, (dir() / "out").string() + "/");
+        auto items = selectedItems(rec, (dir() / "out").string() + "/");
         QCOMPARE(items.size(), size_t(12));
         MainWindow& w = viewer_->window();
         w.runCommand(cmd::kDownloadList);
@@ -250,18 +250,41 @@ class BrowseViewerTest : public QObject {
         QCOMPARE(connectionList.mode(), ConnectionListWindow::Mode::Works);
         QVERIFY(rows.topLevelItemCount() > 0);
         QCOMPARE(rows.topLevelItem(0)->text(2), QStringLiteral("Just Download"));
-        rows.topLevelItem(0)->setSelected(true);
-        // The queues cannot give one item back: nothing is deleted while its work goes on.
-        QVERIFY(!connectionList.findChild<QPushButton*>("disconnectButton")->isEnabled());
+        // "&Delete" takes the last waiting work out of its queue: it leaves the works, never
+        // runs and never reaches the history.
+        const int works = rows.topLevelItemCount();
+        QVERIFY(works > 2);
+        QTreeWidgetItem* last = rows.topLevelItem(works - 1);
+        const std::string device = last->text(0).toStdString();
+        const std::string key =
+            last->data(0, ConnectionListWindow::kKeyRole).toString().toStdString();
+        last->setSelected(true);
+        QVERIFY(connectionList.findChild<QPushButton*>("disconnectButton")->isEnabled());
+        QTest::mouseClick(connectionList.findChild<QPushButton*>("disconnectButton"),
+                          Qt::LeftButton);
+        connectionList.fill();
+        QVERIFY(rows.topLevelItemCount() < works);
+        for (int i = 0; i < rows.topLevelItemCount(); ++i)
+            QVERIFY(rows.topLevelItem(i)->text(0).toStdString() != device ||
+                    rows.topLevelItem(i)->data(0, ConnectionListWindow::kKeyRole)
+                            .toString()
+                            .toStdString() != key);
+        const auto gone = std::find_if(items.begin(), items.end(), [&](const Expected& e) {
+            return e.item.channelName == device && e.item.eventKey == key;
+        });
+        QVERIFY(gone != items.end());
+        const std::string deletedPath = gone->item.outputPath;
+        items.erase(gone);
         QTest::mouseClick(connectionList.findChild<QPushButton*>("workListButton"), Qt::LeftButton);
         QCOMPARE(connectionList.mode(), ConnectionListWindow::Mode::Connections);
 
         int mostRows = 0;
         std::set<QString> ratios;
-        waitForHistory(12, &mostRows, &ratios);
+        waitForHistory(11, &mostRows, &ratios);
         QVERIFY(mostRows > 0);
         QVERIFY(!ratios.empty());
         compareFiles(items);
+        QVERIFY(!fs::exists(deletedPath));
 
         // The history keeps each row's key and opens its file: an AVI plays (once), a WAV goes
         // to the sound player.
@@ -310,7 +333,7 @@ class BrowseViewerTest : public QObject {
 
         // The closed connection's rows leave the download list; nothing reaches the history.
         QTRY_COMPARE_WITH_TIMEOUT(viewer_->downloadList().list().topLevelItemCount(), 0, kWait);
-        QCOMPARE(viewer_->downloadHistory().list().topLevelItemCount(), 12);
+        QCOMPARE(viewer_->downloadHistory().list().topLevelItemCount(), 11);
 
         // Load Resume File: the housekeeping thread takes it up through the controller.
         script_.openFiles = {kept};

@@ -187,7 +187,10 @@ class BrowseFlowTest : public QObject {
                 },
                 Qt::QueuedConnection);
         };
-        for (auto& item : items) feed.expect(item, "recorder-sim", "127.0.0.1");
+        feed.serverOf = [](int, std::string* name, std::string* address) {
+            *name = "recorder-sim";
+            *address = "127.0.0.1";
+        };
         downloads.show();
         history.show();
         dl::DownloadContext ctx(user, work);

@@ -63,12 +63,24 @@ class ListWindowsTest : public QObject {
         item.eventKey = "20261201080000";
         item.channelName = "Gate";
         item.outputPath = "/d/Cam01/1201/Event20261201080000001.avi";
-        item.row = work.addRow(item.outputPath, "20261201080000001", 10);
-        feed.expect(item, "S", "1.2.3.4");
+        feed.serverOf = [](int session, std::string* name, std::string* address) {
+            if (session != 7) return;
+            *name = "S";
+            *address = "1.2.3.4";
+        };
+        download::WorkRow made;
+        made.path = item.outputPath;
+        made.caption = "20261201080000001";
+        made.size = 10;
+        made.session = 7;
+        made.channelName = item.channelName;
+        item.row = work.addRow(made);
         download::WorkRow row;
         QVERIFY(work.row(item.row, &row));
         feed.onWorkRow(row);
         QCOMPARE(rows.row(0)->savePath, item.outputPath);
+        QCOMPARE(rows.row(0)->serverName, std::string("S"));
+        QCOMPARE(rows.row(0)->eventKey, item.eventKey);
         row.path = "/e/other.avi";
         feed.onWorkRow(row);
         QCOMPARE(rows.row(0)->savePath, row.path);
@@ -78,6 +90,7 @@ class ListWindowsTest : public QObject {
         QCOMPARE(finished.size(), size_t{1});
         QCOMPARE(finished[0].savePath, row.path);
         QCOMPARE(finished[0].deviceName, std::string("Gate"));
+        QCOMPARE(finished[0].serverAddress, std::string("1.2.3.4"));
         feed.onWorkRow(row);  // told again: nothing more
         QCOMPARE(finished.size(), size_t{1});
     }

@@ -17,7 +17,6 @@ namespace fsv::ui {
 
 namespace {
 constexpr int kIdRole = Qt::UserRole;       // connection id
-constexpr int kKeyRole = Qt::UserRole + 1;  // a work's event key
 constexpr int kTypeRole = Qt::UserRole + 2;
 const char* typeText(int type) {
     switch (type) {

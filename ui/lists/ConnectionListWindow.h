@@ -36,6 +36,8 @@ class ConnectionListWindow : public QWidget {
         int type = 0;          // 0 Download & Play, 1 Just Download, 2 Just Play
     };
     enum class Mode { Connections, Works };
+    // A work row's event key (YYYYMMDDHHMMSS), kept beside the shown date.
+    static constexpr int kKeyRole = Qt::UserRole + 1;
 
     explicit ConnectionListWindow(QWidget* parent = nullptr);
 

@@ -2,36 +2,36 @@
 
 namespace fsv::ui {
 
-void DownloadFeed::expect(const download::WorkItem& item, const std::string& serverName,
-                          const std::string& serverAddress) {
-    if (item.outputPath.empty()) return;  // "Just Play" has no file and no row
-    std::lock_guard lock(mutex_);
-    Entry e;
-    e.who = {serverName, serverAddress, item.channelName, item.eventKey, item.outputPath};
-    e.mode = item.mode();
-    byPath_[item.outputPath] = std::move(e);
-    // An item that has its row already is found by it, whatever path the row tells.
-    if (item.row >= 0) pathOfRow_[item.row] = item.outputPath;
-}
-
 void DownloadFeed::onWorkRow(const download::WorkRow& row) {
+    if (row.path.empty()) return;  // "Just Play" has no file and no row
     enum { Nothing, Start, End } step = Nothing;
     Entry copy;
-    std::string key;
     bool moved = false;
+    bool known;
     {
         std::lock_guard lock(mutex_);
-        auto known = pathOfRow_.find(row.id);
-        key = known != pathOfRow_.end() ? known->second : row.path;
-        auto it = byPath_.find(key);
-        if (it == byPath_.end() || it->second.done) return;
+        known = byRow_.count(row.id) != 0;
+    }
+    std::string server, address;
+    if (!known && serverOf) serverOf(row.session, &server, &address);
+    {
+        std::lock_guard lock(mutex_);
+        auto [it, added] = byRow_.try_emplace(row.id);
         Entry& e = it->second;
-        if (known == pathOfRow_.end()) pathOfRow_[row.id] = key;
-        if (!row.path.empty() && row.path != e.who.savePath) {
+        if (e.done) return;
+        if (added) {
+            // The row names the recording as the recorder does: the event key, then the
+            // channel code.
+            e.who.serverName = server;
+            e.who.serverAddress = address;
+            e.who.deviceName = row.channelName;
+            e.who.eventKey = row.caption.substr(0, 14);
+            e.who.savePath = row.path;
+        } else if (row.path != e.who.savePath) {
             e.who.savePath = row.path;
             moved = e.slot >= 0;
         }
-        if (row.state == download::RowState::Running && e.slot < 0) {
+        if (row.state == download::RowState::Running && e.slot == -1) {
             step = Start;
             e.slot = -2;  // being opened
         } else if (row.state != download::RowState::Running) {
@@ -42,12 +42,12 @@ void DownloadFeed::onWorkRow(const download::WorkRow& row) {
     }
     if (moved) rows_.setSavePath(copy.slot, copy.who.savePath);
     if (step == Start) {
-        const int slot = rows_.addRow(copy.who.serverName, copy.who.serverAddress,
-                                      copy.who.deviceName, copy.who.eventKey, copy.who.savePath,
-                                      copy.mode);
+        const int slot =
+            rows_.addRow(copy.who.serverName, copy.who.serverAddress, copy.who.deviceName,
+                         copy.who.eventKey, copy.who.savePath, row.mode);
         rows_.update(slot, DownloadRows::kRunning, row.id);
         std::lock_guard lock(mutex_);
-        auto& e = byPath_[key];
+        auto& e = byRow_[row.id];
         const bool endedMeanwhile = e.done;
         e.slot = slot;
         if (!endedMeanwhile) return;

@@ -1,10 +1,10 @@
 #pragma once
-// Feeds the download list and the history from the core's work list: a work item that gets a
-// file is announced here before its row is first told (who it belongs to, by output path); its
-// work-list row then opens a download-list row when it starts, and leaves it when it ends. A
-// row stays tied to its item once seen, also when the file moves to another name (Save As, or
-// a folder with room): the download list and the history show where the file really went. A
-// finished download is handed to `onFinished` for the history. Safe on any thread.
+// Feeds the download list and the history from the core's work list. Each work-list row names
+// its owner (the session number), its channel and its recording, so the feed opens a
+// download-list row when a row first runs and closes it when the row ends. A row keeps its
+// download-list row when its file moves to another name (Save As, or a folder with room): the
+// download list and the history show where the file really went. A finished download is handed
+// to `onFinished` for the history. Safe on any thread.
 
 #include <functional>
 #include <map>
@@ -24,8 +24,9 @@ class DownloadFeed {
   public:
     explicit DownloadFeed(DownloadRows& rows) : rows_(rows) {}
 
-    void expect(const download::WorkItem& item, const std::string& serverName,
-                const std::string& serverAddress);
+    // The recorder's name and address of a session number (a row's owner); asked once per row,
+    // when it is first seen. Without it rows show no server.
+    std::function<void(int session, std::string* name, std::string* address)> serverOf;
     // The work list's listener.
     void onWorkRow(const download::WorkRow& row);
     // Called on the thread that finished the download; must not wait for another thread.
@@ -34,14 +35,12 @@ class DownloadFeed {
   private:
     struct Entry {
         FinishedDownload who;
-        uint8_t mode = 11;
         int slot = -1;
         bool done = false;
     };
     std::mutex mutex_;
     DownloadRows& rows_;
-    std::map<std::string, Entry> byPath_;
-    std::map<int, std::string> pathOfRow_;  // work-list row -> the path it was announced by
+    std::map<int, Entry> byRow_;  // work-list row -> what the download list shows of it
 };
 
 }  // namespace fsv::ui
