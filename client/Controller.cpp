@@ -803,6 +803,14 @@ void Controller::runResumeFile() {
 
 // ---- work -------------------------------------------------------------------------------------
 
+std::string skippedWorkText(const fs::path& file, const std::vector<std::string>& skipped) {
+    constexpr size_t kShown = 10;  // a box, not a log: the rest is counted
+    std::string text = format("Some work of %s was left out:", file.filename().string().c_str());
+    for (size_t i = 0; i < skipped.size() && i < kShown; ++i) text += "\n" + skipped[i];
+    if (skipped.size() > kShown) text += format("\n... and %zu more", skipped.size() - kShown);
+    return text;
+}
+
 namespace {
 
 // One selected event, as startWork finds it in the event list.
@@ -1006,7 +1014,10 @@ bool Controller::loadResumeFile(const fs::path& file) {
     if (!id) return false;  // the file stays for another time
     const RebuiltWork rebuilt = takeUpWork(*id, loaded.value.records, file);
     if (rebuilt.cancelled) return false;
-    // Taken up, even when none of its records found its recording.
+    // Taken up, even when none of its records found its recording; the user hears which were
+    // left out, in one box for the file.
+    if (!rebuilt.skipped.empty())
+        port_->messageBox(skippedWorkText(file, rebuilt.skipped), mb::kIconWarning, false);
     std::error_code ec;
     fs::remove(file, ec);
     return true;

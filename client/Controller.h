@@ -42,6 +42,10 @@ inline constexpr const char* kCloseAllQuestion = "Close all connection!\nAre you
 // a number already queued is not queued again (false).
 bool insertDescending(std::vector<int>& queue, int value);
 
+// The box that tells which records of a resume file were left out (at most ten named).
+std::string skippedWorkText(const std::filesystem::path& file,
+                            const std::vector<std::string>& skipped);
+
 class Controller {
   public:
     struct Options {

@@ -373,3 +373,54 @@ TEST(StartWork, WaitingWorkCanBeDeletedAndEndsStoppedWithItsConnection) {
     for (auto& row : b.c->workList().rows())
         EXPECT_EQ(row.state, dl::RowState::Stopped) << row.caption;
 }
+
+// A resume file none of whose records the recorder can serve is taken up as before, and the user
+// is told in one box which records were left out and why.
+TEST(StartWork, ResumeRecordsLeftOutAreNamedInOneBox) {
+    Bench b("skipped");
+    ASSERT_TRUE(b.sim.started()) << b.sim.error();
+    fs::path source;
+    for (auto& e : fs::directory_iterator(recordings() / "Cam02" / "20261201")) source = e.path();
+    const std::string time = source.stem().string();
+    state::ResumeData data;
+    data.header = {b.sim.port(), "127.0.0.1", "admin", "pw"};
+    struct Row {
+        uint16_t camera;
+        std::string key, why;
+    };
+    const std::vector<Row> rows = {
+        {9, "20261201" + time, "no such channel"},
+        {2, "20250101" + time, "no such day"},
+        {2, "20261201235959", "no such recording"},
+    };
+    for (auto& row : rows) {
+        state::ResumeRecord r;
+        r.type = 11;
+        r.camera = row.camera;
+        r.eventKey = row.key;
+        r.path = dl::makeOutputPath({b.out.string(), dl::QueueKind::File, row.camera,
+                                     row.key.substr(0, 8), row.key.substr(8), 0,
+                                     dl::kWholeRecordingLastFrame});
+        data.records.push_back(r);
+    }
+    const fs::path file = b.data / "gone.rsm";
+    ASSERT_TRUE(state::saveResumeFile(file, data));
+    ASSERT_TRUE(b.c->loadResumeFile(file));
+    EXPECT_FALSE(fs::exists(file));
+    EXPECT_TRUE(b.c->workList().rows().empty());
+    std::vector<std::string> told;
+    for (auto& box : b.port.boxes())
+        if (box.text.find("gone.rsm") != std::string::npos) told.push_back(box.text);
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_EQ(told[0].rfind("Some work of gone.rsm was left out:", 0), 0u) << told[0];
+    for (auto& row : rows) {
+        const std::string line =
+            row.key + " of channel " + std::to_string(row.camera) + ": the recorder has " + row.why;
+        EXPECT_NE(told[0].find(line), std::string::npos) << line << "\n" << told[0];
+    }
+
+    // A long list names ten and counts the rest.
+    const std::string many = skippedWorkText("x.rsm", std::vector<std::string>(13, "r"));
+    EXPECT_EQ(std::count(many.begin(), many.end(), '\n'), 11);
+    EXPECT_NE(many.find("... and 3 more"), std::string::npos);
+}
