@@ -1,5 +1,6 @@
 #include "net/FrameReceiver.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -16,6 +17,32 @@ bool FrameReceiver::fill(uint8_t* buf, size_t n, size_t extra, size_t* extraGot)
         got += static_cast<size_t>(r);
     }
     if (extraGot) *extraGot = got - n;
+    return true;
+}
+
+bool FrameReceiver::resize(size_t size, size_t keep) {
+    std::unique_ptr<uint8_t[]> bigger(new (std::nothrow) uint8_t[size]);
+    if (!bigger) return false;
+    if (keep) std::memcpy(bigger.get(), piece_.get(), keep);
+    piece_ = std::move(bigger);
+    pieceSize_ = size;
+    return true;
+}
+
+bool FrameReceiver::fillPiece(size_t n, size_t extra, size_t* extraGot) {
+    const size_t need = n + extra;
+    size_t got = 0;
+    while (got < n) {
+        if (got == pieceSize_) {
+            // Full: twice the size, at most what the piece can still use.
+            const size_t grown = std::min(need, std::max(first_, 2 * pieceSize_));
+            if (!resize(grown, got)) return false;
+        }
+        const long r = read_(piece_.get() + got, std::min(pieceSize_, need) - got);
+        if (r <= 0) return false;
+        got += static_cast<size_t>(r);
+    }
+    *extraGot = got - n;
     return true;
 }
 
@@ -47,15 +74,12 @@ bool FrameReceiver::next(FrameSink& sink) {
         const size_t extra = last ? kFrameHeaderSize : 0;
         const size_t need = size_t{size} + extra;
         // The buffer is kept for the next frames, unless it is far larger than they need.
-        if (pieceSize_ < need || pieceSize_ > 4 * need + (1u << 20)) {
+        if (pieceSize_ > 4 * need + (1u << 20)) {
             piece_.reset();
             pieceSize_ = 0;
-            piece_.reset(new (std::nothrow) uint8_t[need]);
-            if (!piece_) return false;
-            pieceSize_ = need;
         }
         size_t next = 0;
-        if (!fill(piece_.get(), size, extra, &next)) return false;
+        if (!fillPiece(size, extra, &next)) return false;
         // The start of the next frame's header, when it came with this read.
         std::memcpy(header_, piece_.get() + size, next);
         have_ = next;

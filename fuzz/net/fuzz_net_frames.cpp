@@ -40,7 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             left -= n;
             return static_cast<long>(n);
         },
-        maxDelivery);
+        maxDelivery, step);  // a small first buffer: pieces grow it as they come
     Sink sink(maxDelivery);
     while (receiver.next(sink)) {
     }
