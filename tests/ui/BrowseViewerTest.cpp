@@ -266,7 +266,8 @@ class BrowseViewerTest : public QObject {
         QVERIFY(rows.topLevelItemCount() < works);
         for (int i = 0; i < rows.topLevelItemCount(); ++i)
             QVERIFY(rows.topLevelItem(i)->text(0).toStdString() != device ||
-                    rows.topLevelItem(i)->data(0, ConnectionListWindow::kKeyRole)
+                    rows.topLevelItem(i)
+                            ->data(0, ConnectionListWindow::kKeyRole)
                             .toString()
                             .toStdString() != key);
         const auto gone = std::find_if(items.begin(), items.end(), [&](const Expected& e) {

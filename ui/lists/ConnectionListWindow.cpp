@@ -16,7 +16,7 @@
 namespace fsv::ui {
 
 namespace {
-constexpr int kIdRole = Qt::UserRole;       // connection id
+constexpr int kIdRole = Qt::UserRole;  // connection id
 constexpr int kTypeRole = Qt::UserRole + 2;
 const char* typeText(int type) {
     switch (type) {
