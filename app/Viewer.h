@@ -9,7 +9,8 @@
 #include <QSize>
 #include <map>
 #include <memory>
-#include <set>
+#include <string>
+#include <utility>
 
 #include "app/CoreBackend.h"
 #include "ui/mainwindow/MainWindow.h"
