@@ -44,7 +44,8 @@ Stream::Stream(DownloadContext& ctx, SessionLink& link, StreamQueue& queue, Work
       path_(item_.outputPath) {
     caption_ = format("%s - %s: %s", link_.serverName().c_str(), channelName_.c_str(),
                       timeText(item_.time()).c_str());
-    if (mode_ == net::stream::kModeDownloadPlay && !ctx_.settings.pacing) play_.setNoPacing(true);
+    pacingOff_ = mode_ == net::stream::kModeDownloadPlay && !ctx_.settings.pacing;
+    if (pacingOff_) play_.setNoPacing(true);
 }
 
 Stream::~Stream() {
@@ -528,10 +529,48 @@ void Stream::show(int width, int height, const std::vector<uint8_t>& bits, uint3
         if (ctx_.display && panel >= 0 && width > 0 && height > 0)
             ctx_.display->draw(panel, width, height, bits);
     }
+    {
+        std::lock_guard lock(shownLock_);
+        shownPosition_ = position;
+        shownTime_ = time;
+        if (width > 0 && height > 0) {
+            shownWidth_ = width;
+            shownHeight_ = height;
+            shownBits_.assign(bits.begin(), bits.end());
+        }
+        shownCount_.fetch_add(1);
+    }
+    tellPosition();
+}
+
+void Stream::tellPosition() {
+    const int panel = panel_.load();
+    if (!ctx_.display || panel < 0) return;
+    uint32_t position;
+    {
+        std::lock_guard lock(shownLock_);
+        position = shownPosition_;
+    }
+    const int fast = play_.fastFactor();
+    ctx_.display->moved(panel, position, play_.frameCount(),
+                        fast > 1 ? fast : -static_cast<int>(play_.slowDivisor()));
+}
+
+bool Stream::setNoPacing(bool on) {
+    if (mode_ == net::stream::kModeFile) return false;
+    play_.setNoPacing(on || pacingOff_);
+    return true;
+}
+
+bool Stream::pausedPicture(PausedPicture& out) const {
+    if (mode_ == net::stream::kModeFile || !(play_.paused() || play_.holding() || ended()))
+        return false;
     std::lock_guard lock(shownLock_);
-    shownPosition_ = position;
-    shownTime_ = time;
-    shownCount_.fetch_add(1);
+    if (shownBits_.empty()) return false;
+    out.width = shownWidth_;
+    out.height = shownHeight_;
+    out.bits = shownBits_;
+    return true;
 }
 
 bool Stream::command(PlayCommand command) {
@@ -584,6 +623,8 @@ std::optional<PlayStatus> Stream::playStatus() const {
     s.slow = fast < 2 && slow > 1;
     s.speed = fast >= 2 ? fast : slow;
     s.caption = caption_;
+    s.serverName = link_.serverName();
+    s.cameraName = channelName_;
     std::lock_guard lock(shownLock_);
     s.position = shownPosition_;
     s.time = shownTime_;
@@ -639,6 +680,8 @@ void Stream::finish(bool requestSent) {
         }
     }
     ended_.set();
+    // The control panel shows the channel as paused from now on.
+    if (mode_ != net::stream::kModeFile) tellPosition();
 }
 
 }  // namespace fsv::download
