@@ -566,6 +566,20 @@ class BrowseViewerTest : public QObject {
         QTRY_COMPARE_WITH_TIMEOUT(controls.text(PlaybackPanel::kTimeText), time0, kWait);
         QVERIFY(picture().bits == picture0.bits);
 
+        // Saved as a bitmap: the picture with the recorder and camera, then the time, on it.
+        const QString camera = QString::fromStdString(status().cameraName);
+        QCOMPARE(panel->caption(), QStringLiteral("1. recorder-sim ") + camera);
+        const fs::path bmp = dir() / "still.bmp", expected = dir() / "expected.bmp";
+        script_.saveFiles = {bmp};
+        w.runCommand(cmd::kSaveAsBmp);
+        QVERIFY(fs::exists(bmp));
+        QVERIFY(saveSnapshot(expected,
+                             fsv::media::BitmapInfoHeader::rgb24(picture0.width, picture0.height),
+                             picture0.bits, QStringLiteral("recorder-sim - ") + camera,
+                             controls.dateTimeText()));
+        QVERIFY(controls.dateTimeText().endsWith(time0));
+        QVERIFY(slurp(bmp) == slurp(expected));
+
         // The speed menu at the speed text: x 2.
         chooseSpeedFromMenu(2);
         QTRY_COMPARE_WITH_TIMEOUT(controls.text(PlaybackPanel::kSpeedText), QStringLiteral("x 2"),
