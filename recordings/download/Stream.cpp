@@ -362,6 +362,19 @@ void Stream::runPlay() {
     // play-only stream goes back at most kMaxLeadIn frames), so that the picture is whole
     // after a step back or a seek.
     constexpr uint32_t kMaxLeadIn = 64;
+    SystemTime recordingDate{};  // from the event key (YYYYMMDD...), when it reads as a date
+    {
+        unsigned y = 0, mo = 0, d = 0;
+        const std::string date = item_.eventKey.substr(0, 8);
+        if (date.size() == 8 &&
+            std::all_of(date.begin(), date.end(), [](char c) { return c >= '0' && c <= '9'; }) &&
+            std::sscanf(date.c_str(), "%4u%2u%2u", &y, &mo, &d) == 3 && mo >= 1 && mo <= 12 &&
+            d >= 1 && d <= 31) {
+            recordingDate.year = static_cast<uint16_t>(y);
+            recordingDate.month = static_cast<uint16_t>(mo);
+            recordingDate.day = static_cast<uint16_t>(d);
+        }
+    }
     uint32_t written = 0;
     std::map<uint32_t, bool> keyOf;  // key-frame flags of the frames received
     int64_t decoded = -1;            // the frame the picture was last decoded from
@@ -447,6 +460,10 @@ void Stream::runPlay() {
             if (f)
                 if (auto t = parseFrameTimeText(f->text)) {
                     time = *t;
+                    // The text carries the time of day; the date is the recording's.
+                    time.year = recordingDate.year;
+                    time.month = recordingDate.month;
+                    time.day = recordingDate.day;
                     timed = true;
                 }
         } else {

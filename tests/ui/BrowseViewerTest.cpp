@@ -272,9 +272,9 @@ class BrowseViewerTest : public QObject {
     // The number of video frames ffprobe reads from `file`.
     static std::string probedFrames(const fs::path& file) {
         auto probed = fsv::test::runProgram(
-            "/usr/bin/ffprobe", {"-v", "error", "-select_streams", "v:0", "-count_packets",
-                                 "-show_entries", "stream=nb_read_packets", "-of", "csv=p=0",
-                                 file.string()});
+            "/usr/bin/ffprobe",
+            {"-v", "error", "-select_streams", "v:0", "-count_packets", "-show_entries",
+             "stream=nb_read_packets", "-of", "csv=p=0", file.string()});
         if (probed.status != 0 || !probed.err.empty()) return "error: " + probed.err;
         return probed.out;
     }
@@ -537,14 +537,21 @@ class BrowseViewerTest : public QObject {
         // Pause, then the first frame: the picture and texts settle on frame 0.
         QTest::mouseClick(playButton(PlaybackPanel::kPause), Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(status().paused, kWait);
-        QVERIFY2(status().position + 10 < static_cast<uint32_t>(frames),
-                 qPrintable(QStringLiteral("paused at %1 of %2").arg(status().position).arg(frames)));
+        QVERIFY2(
+            status().position + 10 < static_cast<uint32_t>(frames),
+            qPrintable(QStringLiteral("paused at %1 of %2").arg(status().position).arg(frames)));
         QTRY_VERIFY_WITH_TIMEOUT(playButton(PlaybackPanel::kFirst)->isEnabled(), kWait);
         QTest::mouseClick(playButton(PlaybackPanel::kFirst), Qt::LeftButton);
         QTRY_COMPARE_WITH_TIMEOUT(status().position, 0u, kWait);
         auto shownTime = [&] { return frameTimeText(status().time); };
         QTRY_COMPARE_WITH_TIMEOUT(controls.text(PlaybackPanel::kTimeText), shownTime(), kWait);
         const QString time0 = controls.text(PlaybackPanel::kTimeText);
+        // The frame's date is the recording's (its key starts with YYYYMMDD).
+        const std::string key = viewer_->backend().streamSource(0).value().eventKey;
+        QCOMPARE(controls.text(PlaybackPanel::kDateText),
+                 QLocale().toString(QDate::fromString(QString::fromStdString(key.substr(0, 8)),
+                                                      QStringLiteral("yyyyMMdd")),
+                                    QLocale::ShortFormat));
         auto picture = [&] { return backend.pausedPicture(0).value_or(dl::PausedPicture{}); };
         const dl::PausedPicture picture0 = picture();
         QVERIFY(picture0.width > 0 && !picture0.bits.empty());
@@ -573,10 +580,9 @@ class BrowseViewerTest : public QObject {
         script_.saveFiles = {bmp};
         w.runCommand(cmd::kSaveAsBmp);
         QVERIFY(fs::exists(bmp));
-        QVERIFY(saveSnapshot(expected,
-                             fsv::media::BitmapInfoHeader::rgb24(picture0.width, picture0.height),
-                             picture0.bits, QStringLiteral("recorder-sim - ") + camera,
-                             controls.dateTimeText()));
+        QVERIFY(saveSnapshot(
+            expected, fsv::media::BitmapInfoHeader::rgb24(picture0.width, picture0.height),
+            picture0.bits, QStringLiteral("recorder-sim - ") + camera, controls.dateTimeText()));
         QVERIFY(controls.dateTimeText().endsWith(time0));
         QVERIFY(slurp(bmp) == slurp(expected));
 
