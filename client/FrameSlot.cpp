@@ -70,4 +70,8 @@ void SlotDisplay::draw(int panel, int width, int height, std::span<const uint8_t
     if (s->publish()) queue_.push(FrameReady{panel});
 }
 
+void SlotDisplay::moved(int panel, uint32_t position, uint32_t frameCount, int speed) {
+    if (panel >= 0) queue_.push(PlaybackPosition{panel, position, frameCount, speed});
+}
+
 }  // namespace fsv::client

@@ -81,6 +81,8 @@ class SlotDisplay : public download::FrameDisplay {
   public:
     SlotDisplay(FrameSlots& slots, NotificationQueue& queue) : slots_(slots), queue_(queue) {}
     void draw(int panel, int width, int height, std::span<const uint8_t> bits) override;
+    // A PlaybackPosition; the queue keeps only the latest of each panel.
+    void moved(int panel, uint32_t position, uint32_t frameCount, int speed) override;
 
   private:
     FrameSlots& slots_;

@@ -31,6 +31,8 @@ struct PlayStatus {
     bool slow = false;
     SystemTime time{};        // the recording time of the frame shown
     std::string caption;
+    // A stream's recorder and camera, for the lines written on a snapshot (empty: local).
+    std::string serverName, cameraName;
 };
 
 // A paused channel's picture: bottom-up 24-bit bits, `width` x `height`.

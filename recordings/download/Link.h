@@ -51,6 +51,10 @@ class FrameDisplay {
     virtual ~FrameDisplay() = default;
     // A bottom-up 24-bit picture for `panel`.
     virtual void draw(int panel, int width, int height, std::span<const uint8_t> bits) = 0;
+    // The frame on show in `panel` changed: its 0-based position, the recording's frame count
+    // and the speed (the fast factor, or minus the slow divisor). Must not block.
+    virtual void moved(int /*panel*/, uint32_t /*position*/, uint32_t /*frameCount*/,
+                       int /*speed*/) {}
 };
 class NullDisplay : public FrameDisplay {
   public:

@@ -155,7 +155,9 @@ void PlayState::faster() {
 
 void PlayState::setSpeed(int factor) {
     std::lock_guard lock(mutex_);
+    // A chosen factor is the speed: a slow divisor left from the slower steps goes.
     fast_ = static_cast<uint8_t>(std::clamp(factor, 1, 5));
+    slow_ = 1;
     notifySpeedLocked();
 }
 

@@ -29,6 +29,8 @@ class StoppedStream : public Player {
           bits_(std::move(bits)) {
         status_.paused = true;
         status_.atEnd = false;
+        status_.serverName = serverName_;
+        status_.cameraName = cameraName_;
     }
 
     void attachPanel(int panel) override {
@@ -36,6 +38,14 @@ class StoppedStream : public Player {
         if (display_ && panel >= 0 && !bits_.empty()) display_->draw(panel, width_, height_, bits_);
     }
     std::optional<PlayStatus> playStatus() const override { return status_; }
+    // The channel stays paused: its picture is there for a snapshot.
+    bool pausedPicture(PausedPicture& out) const override {
+        if (bits_.empty()) return false;
+        out.width = width_;
+        out.height = height_;
+        out.bits = bits_;
+        return true;
+    }
     const std::string& serverName() const { return serverName_; }
     const std::string& cameraName() const { return cameraName_; }
     const std::string& eventKey() const { return eventKey_; }

@@ -44,7 +44,8 @@ Stream::Stream(DownloadContext& ctx, SessionLink& link, StreamQueue& queue, Work
       path_(item_.outputPath) {
     caption_ = format("%s - %s: %s", link_.serverName().c_str(), channelName_.c_str(),
                       timeText(item_.time()).c_str());
-    if (mode_ == net::stream::kModeDownloadPlay && !ctx_.settings.pacing) play_.setNoPacing(true);
+    pacingOff_ = mode_ == net::stream::kModeDownloadPlay && !ctx_.settings.pacing;
+    if (pacingOff_) play_.setNoPacing(true);
 }
 
 Stream::~Stream() {
@@ -361,6 +362,19 @@ void Stream::runPlay() {
     // play-only stream goes back at most kMaxLeadIn frames), so that the picture is whole
     // after a step back or a seek.
     constexpr uint32_t kMaxLeadIn = 64;
+    SystemTime recordingDate{};  // from the event key (YYYYMMDD...), when it reads as a date
+    {
+        unsigned y = 0, mo = 0, d = 0;
+        const std::string date = item_.eventKey.substr(0, 8);
+        if (date.size() == 8 &&
+            std::all_of(date.begin(), date.end(), [](char c) { return c >= '0' && c <= '9'; }) &&
+            std::sscanf(date.c_str(), "%4u%2u%2u", &y, &mo, &d) == 3 && mo >= 1 && mo <= 12 &&
+            d >= 1 && d <= 31) {
+            recordingDate.year = static_cast<uint16_t>(y);
+            recordingDate.month = static_cast<uint16_t>(mo);
+            recordingDate.day = static_cast<uint16_t>(d);
+        }
+    }
     uint32_t written = 0;
     std::map<uint32_t, bool> keyOf;  // key-frame flags of the frames received
     int64_t decoded = -1;            // the frame the picture was last decoded from
@@ -446,6 +460,10 @@ void Stream::runPlay() {
             if (f)
                 if (auto t = parseFrameTimeText(f->text)) {
                     time = *t;
+                    // The text carries the time of day; the date is the recording's.
+                    time.year = recordingDate.year;
+                    time.month = recordingDate.month;
+                    time.day = recordingDate.day;
                     timed = true;
                 }
         } else {
@@ -528,10 +546,48 @@ void Stream::show(int width, int height, const std::vector<uint8_t>& bits, uint3
         if (ctx_.display && panel >= 0 && width > 0 && height > 0)
             ctx_.display->draw(panel, width, height, bits);
     }
+    {
+        std::lock_guard lock(shownLock_);
+        shownPosition_ = position;
+        shownTime_ = time;
+        if (width > 0 && height > 0) {
+            shownWidth_ = width;
+            shownHeight_ = height;
+            shownBits_.assign(bits.begin(), bits.end());
+        }
+        shownCount_.fetch_add(1);
+    }
+    tellPosition();
+}
+
+void Stream::tellPosition() {
+    const int panel = panel_.load();
+    if (!ctx_.display || panel < 0) return;
+    uint32_t position;
+    {
+        std::lock_guard lock(shownLock_);
+        position = shownPosition_;
+    }
+    const int fast = play_.fastFactor();
+    ctx_.display->moved(panel, position, play_.frameCount(),
+                        fast > 1 ? fast : -static_cast<int>(play_.slowDivisor()));
+}
+
+bool Stream::setNoPacing(bool on) {
+    if (mode_ == net::stream::kModeFile) return false;
+    play_.setNoPacing(on || pacingOff_);
+    return true;
+}
+
+bool Stream::pausedPicture(PausedPicture& out) const {
+    if (mode_ == net::stream::kModeFile || !(play_.paused() || play_.holding() || ended()))
+        return false;
     std::lock_guard lock(shownLock_);
-    shownPosition_ = position;
-    shownTime_ = time;
-    shownCount_.fetch_add(1);
+    if (shownBits_.empty()) return false;
+    out.width = shownWidth_;
+    out.height = shownHeight_;
+    out.bits = shownBits_;
+    return true;
 }
 
 bool Stream::command(PlayCommand command) {
@@ -584,6 +640,8 @@ std::optional<PlayStatus> Stream::playStatus() const {
     s.slow = fast < 2 && slow > 1;
     s.speed = fast >= 2 ? fast : slow;
     s.caption = caption_;
+    s.serverName = link_.serverName();
+    s.cameraName = channelName_;
     std::lock_guard lock(shownLock_);
     s.position = shownPosition_;
     s.time = shownTime_;
@@ -639,6 +697,8 @@ void Stream::finish(bool requestSent) {
         }
     }
     ended_.set();
+    // The control panel shows the channel as paused from now on.
+    if (mode_ != net::stream::kModeFile) tellPosition();
 }
 
 }  // namespace fsv::download

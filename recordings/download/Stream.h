@@ -75,6 +75,10 @@ class Stream : public Player {
     bool goTo(uint32_t frame) override;
     bool setSpeed(int factor) override;
     std::optional<PlayStatus> playStatus() const override;
+    // Holding one-frame-forward; released, the stream paces as its settings say again.
+    bool setNoPacing(bool on) override;
+    // The picture on show, while the stream is paused or holding at its end.
+    bool pausedPicture(PausedPicture& out) const override;
 
     // The last picture shown (bottom-up 24-bit), taken once the stream has ended; false when
     // it showed none.
@@ -100,6 +104,8 @@ class Stream : public Player {
     // Draws the picture of the frame at `position` into the panel and remembers it as shown.
     void show(int width, int height, const std::vector<uint8_t>& bits, uint32_t position,
               const SystemTime& time);
+    // The control panel hears of the frame on show (only the latest per panel is queued).
+    void tellPosition();
     // Waits for the first of `events` plus the stream's, session's and program's stop events;
     // returns the index into `events`, or -1 when stopped.
     int waitFor(std::initializer_list<platform::Event*> events,
@@ -128,6 +134,10 @@ class Stream : public Player {
     SystemTime shownTime_{};
     int lastWidth_ = 0, lastHeight_ = 0;
     std::vector<uint8_t> lastBits_;  // filled as the stream ends
+    // A copy of the picture on show, for a snapshot while paused; its memory is kept.
+    int shownWidth_ = 0, shownHeight_ = 0;
+    std::vector<uint8_t> shownBits_;
+    bool pacingOff_ = false;  // the settings' choice, which holding forward only adds to
 
     platform::Event stop_{platform::Event::Reset::Manual};
     platform::Event status_ev_{platform::Event::Reset::Manual};

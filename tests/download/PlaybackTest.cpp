@@ -40,6 +40,11 @@ TEST(PlayState, SlowerHalvesDownToOneEighth) {
     s.faster();
     EXPECT_EQ(s.slowDivisor(), 4);
     EXPECT_EQ(s.fastFactor(), 1);
+    // A factor from the speed menu is the speed: the slowing goes.
+    s.setSpeed(3);
+    EXPECT_EQ(s.slowDivisor(), 1);
+    EXPECT_EQ(s.fastFactor(), 3);
+    EXPECT_EQ(log.speeds.back(), (std::pair<int, bool>{3, false}));
 }
 
 TEST(PlayState, FasterRaisesTheFactorOnDownloadAndPlay) {

@@ -47,6 +47,15 @@ struct Pictures : FrameDisplay {
             if (b) allBlack = false;
         if (count == holdAt) cv.wait(lock, [&] { return released; });
     }
+    // The control panel's notice: the latest position told, and how many were.
+    int told = 0;
+    uint32_t toldPosition = 0, toldCount = 0;
+    void moved(int, uint32_t position, uint32_t frameCount, int) override {
+        std::lock_guard lock(m);
+        ++told;
+        toldPosition = position;
+        toldCount = frameCount;
+    }
     int drawn() {
         std::lock_guard lock(m);
         return count;
@@ -179,6 +188,12 @@ class SimStreams : public ::testing::Test {
         ASSERT_TRUE(downloads->downloads().enqueue(w));
         // Paused while the fifth picture is on its way.
         ASSERT_TRUE(eventually([&] { return pictures.drawn() == 5; }));
+        auto pausedPicture = [&] {
+            PausedPicture out;
+            channels.withPlayer(0, [&](Player& p) { p.pausedPicture(out); });
+            return out;
+        };
+        EXPECT_TRUE(pausedPicture().bits.empty()) << "only a paused stream hands its picture out";
         command(PlayCommand::Pause);
         pictures.release();
 
@@ -211,8 +226,27 @@ class SimStreams : public ::testing::Test {
             step.act();
             ASSERT_TRUE(shows(step.shown)) << step.shown;
             EXPECT_TRUE(picture(static_cast<int>(step.shown))) << step.shown;
+            // The control panel heard of it, and a snapshot takes the picture on show.
+            ASSERT_TRUE(eventually([&] {
+                std::lock_guard lock(pictures.m);
+                return pictures.toldPosition == step.shown;
+            })) << step.shown;
+            const PausedPicture still = pausedPicture();
+            std::lock_guard lock(pictures.m);
+            EXPECT_EQ(pictures.toldCount, static_cast<uint32_t>(frames));
+            EXPECT_EQ(still.width, pictures.width);
+            EXPECT_EQ(still.height, pictures.height);
+            EXPECT_TRUE(still.bits == pictures.last) << step.shown;
         }
         channels.withPlayer(0, [&](Player& p) { EXPECT_FALSE(p.goTo(last + 1)); });
+        // Holding one-frame-forward turns pacing off; letting go gives the settings' choice back.
+        channels.withPlayer(0, [&](Player& p) {
+            auto& play = static_cast<Stream&>(p).play();
+            EXPECT_TRUE(p.setNoPacing(true));
+            EXPECT_TRUE(play.noPacing());
+            EXPECT_TRUE(p.setNoPacing(false));
+            EXPECT_EQ(play.noPacing(), w.mode() == 10 && !ctx.settings.pacing);
+        });
     }
 
     fs::path dir, recording;
@@ -332,6 +366,8 @@ TEST_F(SimStreams, StreamCutOffMidwayLeavesItsLastPicturePaused) {
         EXPECT_EQ(s->position, 5u);
         EXPECT_EQ(s->frameCount, static_cast<uint32_t>(frames));
         EXPECT_FALSE(s->local);
+        EXPECT_FALSE(s->serverName.empty());
+        EXPECT_FALSE(s->cameraName.empty());
         EXPECT_EQ(channels.usedCount(), 1) << "the channel stays taken";
         EXPECT_EQ(static_cast<StoppedStream*>(successor.still.get())->eventKey(), key);
         // Drawn again into the panel it is shown in.
@@ -339,6 +375,10 @@ TEST_F(SimStreams, StreamCutOffMidwayLeavesItsLastPicturePaused) {
         successor.still->attachPanel(2);
         EXPECT_EQ(pictures.drawn(), before + 1);
         EXPECT_TRUE(pictures.picture().bits == playback::test::referenceFrame(recording, 5).bits);
+        // A snapshot of the channel takes that picture.
+        PausedPicture still;
+        EXPECT_TRUE(successor.still->pausedPicture(still));
+        EXPECT_TRUE(still.bits == pictures.last);
         channels.giveBack(0);
     }
 }

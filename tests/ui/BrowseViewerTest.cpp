@@ -3,12 +3,18 @@
 // the work list, the connection list's works, its disconnect with a resume file, and loading
 // that file again.
 
+#include <QAbstractButton>
+#include <QApplication>
 #include <QComboBox>
+#include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
+#include <QTimer>
 #include <QTreeView>
 #include <QTreeWidget>
 #include <fstream>
@@ -18,6 +24,7 @@
 
 #include "SimProcess.h"
 #include "app/Viewer.h"
+#include "media/AviReader.h"
 #include "platform/UserPort.h"
 #include "recordings/download/DownloadSession.h"
 #include "recordings/download/StorageLayout.h"
@@ -29,6 +36,11 @@
 #include "ui/lists/DownloadHistoryWindow.h"
 #include "ui/lists/DownloadListWindow.h"
 #include "ui/lists/EventListWindow.h"
+#include "ui/panels/ChannelView.h"
+#include "ui/panels/DisplayPanel.h"
+#include "ui/panels/Snapshot.h"
+#include "ui/playback/PlaybackPanel.h"
+#include "ui/skin/SkinPanel.h"
 
 namespace fs = std::filesystem;
 namespace dl = fsv::download;
@@ -97,14 +109,14 @@ class BrowseViewerTest : public QObject {
 
     // The period over both days and every channel, chosen in the dialog the event list window
     // opens; its days are asked for and their events selected. Returns the start's end.
-    void choosePeriod(QSignalSpy& started) {
+    void choosePeriod(QSignalSpy& started, int channels = 3, int selected = 12) {
         EventListWindow& events = viewer_->eventList();
         if (!events.isVisible()) viewer_->window().runCommand(cmd::kNormal);
         QVERIFY(events.isVisible());
         QTest::mouseClick(events.findChild<QPushButton*>("periodButton"), Qt::LeftButton);
         PeriodDialog& period = viewer_->periodDialog();
         QTRY_VERIFY(period.isVisible());
-        QCOMPARE(period.findChild<QTreeWidget*>("cameraList")->topLevelItemCount(), 3);
+        QCOMPARE(period.findChild<QTreeWidget*>("cameraList")->topLevelItemCount(), channels);
         QTest::mouseClick(period.findChild<QPushButton*>("selectAllButton"), Qt::LeftButton);
         period.setPeriod(QDateTime(QDate(2026, 11, 30), QTime(0, 0)),
                          QDateTime(QDate(2026, 12, 1), QTime(23, 59, 59)));
@@ -112,7 +124,7 @@ class BrowseViewerTest : public QObject {
         QTest::mouseClick(period.findChild<QPushButton*>("okButton"), Qt::LeftButton);
         QVERIFY(done.wait(kWait));
         QCOMPARE(done.at(0).at(0).toInt(), static_cast<int>(fsv::PeriodOutcome::Selected));
-        QCOMPARE(period.lastSummary().selected, 12);
+        QCOMPARE(period.lastSummary().selected, selected);
         QTRY_COMPARE_WITH_TIMEOUT(started.count(), 1, kWait);
     }
 
@@ -180,6 +192,91 @@ class BrowseViewerTest : public QObject {
             QVERIFY2(fs::exists(e.item.outputPath), e.item.outputPath.c_str());
             QVERIFY2(slurp(e.item.outputPath) == slurp(e.source), e.item.outputPath.c_str());
         }
+    }
+
+    // One camera, one day, one event long enough to be steered while it arrives.
+    fs::path makeOneEvent() {
+        fsv::sim::GenerateOptions gen;
+        gen.cameras = 1;
+        gen.days = 1;
+        gen.eventsPerDay = 1;
+        gen.secondsPerEvent = 12;  // still arriving when the test pauses it, even under sanitizers
+        gen.audioChannels = 0;
+        std::string error;
+        if (!fsv::sim::generateRecordings(dir() / "rec", gen, &error))
+            qWarning("%s", error.c_str());
+        return dir() / "rec";
+    }
+
+    static fs::path firstAvi(const fs::path& folder) {
+        if (!fs::exists(folder)) return {};
+        for (const auto& e : fs::recursive_directory_iterator(folder))
+            if (e.path().extension() == ".avi" || e.path().extension() == ".AVI") return e.path();
+        return {};
+    }
+
+    // Answers the start of work's modal questions as a user would: the action dialog with
+    // `action`, and the frame-range dialog (when asked) with the 1-based `first` ... `last`.
+    QTimer* answerStartQuestions(dl::Action action, int first = 0, int last = 0) {
+        auto* timer = new QTimer(this);
+        timer->setInterval(20);
+        connect(timer, &QTimer::timeout, this, [action, first, last] {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (!modal || !modal->isVisible()) return;
+            if (modal->objectName() == QLatin1String("actionDialog")) {
+                auto* b = modal->findChild<QRadioButton*>(
+                    QStringLiteral("action%1").arg(static_cast<int>(action)));
+                if (!b) return;
+                b->setChecked(true);
+                QTest::mouseClick(modal->findChild<QPushButton*>("okButton"), Qt::LeftButton);
+            } else if (modal->objectName() == QLatin1String("frameRangeDialog")) {
+                modal->findChild<QLineEdit*>("startFrame")->setText(QString::number(first));
+                modal->findChild<QLineEdit*>("endFrame")->setText(QString::number(last));
+                QTest::mouseClick(modal->findChild<QPushButton*>("okButton"), Qt::LeftButton);
+            }
+        });
+        timer->start();
+        return timer;
+    }
+
+    // A button of the control panel's line 3, skinned or plain.
+    QAbstractButton* playButton(int index) {
+        MainWindow& w = viewer_->window();
+        if (auto* b = w.findChild<QAbstractButton*>(QStringLiteral("playButton%1").arg(index)))
+            return b;
+        return w.findChild<QAbstractButton*>(QStringLiteral("plainButton3_%1").arg(index));
+    }
+
+    // Opens the speed menu at the speed text and chooses entry `factor`.
+    void chooseSpeedFromMenu(int factor) {
+        MainWindow& w = viewer_->window();
+        auto* timer = new QTimer(this);
+        timer->setInterval(20);
+        connect(timer, &QTimer::timeout, this, [timer, factor] {
+            auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+            if (!menu || !menu->isVisible()) return;
+            timer->stop();
+            timer->deleteLater();
+            QAction* a = menu->actions().at(factor - 1);
+            QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(a).center());
+        });
+        timer->start();
+        if (auto* info = w.findChild<::ui::skin::SkinPanel*>(QStringLiteral("playbackInfo"));
+            info && info->isVisible())
+            QTest::mouseClick(info, Qt::LeftButton, {},
+                              info->text(PlaybackPanel::kSpeedText).rect.center());
+        else
+            QTest::mouseClick(w.findChild<QAbstractButton*>("playbackText3"), Qt::LeftButton);
+    }
+
+    // The number of video frames ffprobe reads from `file`.
+    static std::string probedFrames(const fs::path& file) {
+        auto probed = fsv::test::runProgram(
+            "/usr/bin/ffprobe",
+            {"-v", "error", "-select_streams", "v:0", "-count_packets", "-show_entries",
+             "stream=nb_read_packets", "-of", "csv=p=0", file.string()});
+        if (probed.status != 0 || !probed.err.empty()) return "error: " + probed.err;
+        return probed.out;
     }
 
   private Q_SLOTS:
@@ -424,6 +521,147 @@ class BrowseViewerTest : public QObject {
                 rec / folder / key.substr(0, 8) / (key.substr(8) + (audio ? ".wav" : ".avi"));
             QVERIFY2(slurp(file) == slurp(source), file.c_str());
         }
+    }
+    // "Download && Play" of one event chosen through the period dialog: the frames show in a
+    // panel while they arrive and the control panel steers the stream with its own buttons;
+    // the AVI gets every frame once and the channel goes on as a local file.
+    void downloadAndPlayIsSteeredFromTheControlPanel() {
+        const fs::path rec = makeOneEvent();
+        const fs::path source = firstAvi(rec);
+        const int frames = fsv::media::AviReader().open(source);
+        QVERIFY(frames > 10);
+        SimProcess sim({"--recordings", rec.string()});
+        QVERIFY2(sim.started(), sim.error().c_str());
+        startViewer();
+        connectTo(sim);
+        const fs::path out = dir() / "out";
+        fs::create_directories(out);
+        script_.folders = {out};
+        QTimer* answers = answerStartQuestions(dl::Action::DownloadAndPlay);
+
+        QSignalSpy started(viewer_.get(), &Viewer::workStarted);
+        choosePeriod(started, 1, 1);
+        delete answers;
+        QCOMPARE(started.at(0).at(0).toInt(), static_cast<int>(fsv::client::StartResult::Started));
+
+        MainWindow& w = viewer_->window();
+        fsv::app::CoreBackend& backend = viewer_->backend();
+        DisplayPanel* panel = w.channelView()->panel(0);
+        PlaybackPanel& controls = *w.playbackPanel();
+        QTRY_VERIFY_WITH_TIMEOUT(panel->showing(), kWait);
+        QTRY_VERIFY_WITH_TIMEOUT(panel->picturesPainted() > 2, kWait);
+        w.channelView()->setActivePanel(0);
+        auto status = [&] { return backend.channelStatus(0).value_or(dl::PlayStatus{}); };
+        QVERIFY(!status().local);
+        // The control panel follows the frames as they are shown.
+        QTRY_VERIFY_WITH_TIMEOUT(controls.text(PlaybackPanel::kTimeText) != "00:00:00.000", kWait);
+        const QString playing = controls.text(PlaybackPanel::kTimeText);
+        QTRY_VERIFY_WITH_TIMEOUT(controls.text(PlaybackPanel::kTimeText) != playing, kWait);
+
+        // Pause, then the first frame: the picture and texts settle on frame 0.
+        QTest::mouseClick(playButton(PlaybackPanel::kPause), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(status().paused, kWait);
+        QVERIFY2(
+            status().position + 10 < static_cast<uint32_t>(frames),
+            qPrintable(QStringLiteral("paused at %1 of %2").arg(status().position).arg(frames)));
+        QTRY_VERIFY_WITH_TIMEOUT(playButton(PlaybackPanel::kFirst)->isEnabled(), kWait);
+        QTest::mouseClick(playButton(PlaybackPanel::kFirst), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(status().position, 0u, kWait);
+        auto shownTime = [&] { return frameTimeText(status().time); };
+        QTRY_COMPARE_WITH_TIMEOUT(controls.text(PlaybackPanel::kTimeText), shownTime(), kWait);
+        const QString time0 = controls.text(PlaybackPanel::kTimeText);
+        // The frame's date is the recording's (its key starts with YYYYMMDD).
+        const std::string key = viewer_->backend().streamSource(0).value().eventKey;
+        QCOMPARE(controls.text(PlaybackPanel::kDateText),
+                 QLocale().toString(QDate::fromString(QString::fromStdString(key.substr(0, 8)),
+                                                      QStringLiteral("yyyyMMdd")),
+                                    QLocale::ShortFormat));
+        auto picture = [&] { return backend.pausedPicture(0).value_or(dl::PausedPicture{}); };
+        const dl::PausedPicture picture0 = picture();
+        QVERIFY(picture0.width > 0 && !picture0.bits.empty());
+        QTRY_COMPARE_WITH_TIMEOUT(panel->paintedSerial(), panel->slot()->published(), kWait);
+        const QImage shown0 = panel->grab().toImage();
+
+        // One frame forward: another picture, and the time text moves with it.
+        QTest::mouseClick(playButton(PlaybackPanel::kForward), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(status().position, 1u, kWait);
+        QTRY_COMPARE_WITH_TIMEOUT(controls.text(PlaybackPanel::kTimeText), shownTime(), kWait);
+        QVERIFY(controls.text(PlaybackPanel::kTimeText) != time0);
+        QVERIFY(picture().bits != picture0.bits);
+        QTRY_VERIFY_WITH_TIMEOUT(panel->grab().toImage() != shown0, kWait);
+        QVERIFY(status().paused);
+
+        // And back: frame 0's picture and time again.
+        QTest::mouseClick(playButton(PlaybackPanel::kBack), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(status().position, 0u, kWait);
+        QTRY_COMPARE_WITH_TIMEOUT(controls.text(PlaybackPanel::kTimeText), time0, kWait);
+        QVERIFY(picture().bits == picture0.bits);
+
+        // Saved as a bitmap: the picture with the recorder and camera, then the time, on it.
+        const QString camera = QString::fromStdString(status().cameraName);
+        QCOMPARE(panel->caption(), QStringLiteral("1. recorder-sim ") + camera);
+        const fs::path bmp = dir() / "still.bmp", expected = dir() / "expected.bmp";
+        script_.saveFiles = {bmp};
+        w.runCommand(cmd::kSaveAsBmp);
+        QVERIFY(fs::exists(bmp));
+        QVERIFY(saveSnapshot(
+            expected, fsv::media::BitmapInfoHeader::rgb24(picture0.width, picture0.height),
+            picture0.bits, QStringLiteral("recorder-sim - ") + camera, controls.dateTimeText()));
+        QVERIFY(controls.dateTimeText().endsWith(time0));
+        QVERIFY(slurp(bmp) == slurp(expected));
+
+        // The speed menu at the speed text: x 2.
+        chooseSpeedFromMenu(2);
+        QTRY_COMPARE_WITH_TIMEOUT(controls.text(PlaybackPanel::kSpeedText), QStringLiteral("x 2"),
+                                  kWait);
+        QCOMPARE(status().speed, 2);
+        QCOMPARE(controls.speedFactor(), 2);
+        QTest::mouseClick(playButton(PlaybackPanel::kPlay), Qt::LeftButton);
+
+        // The finished download plays on as a local file, its AVI whole.
+        QTRY_COMPARE_WITH_TIMEOUT(backend.channels().kindAt(0), dl::ChannelKind::LocalFile,
+                                  kDownload);
+        QTRY_VERIFY_WITH_TIMEOUT(status().local && status().frameCount == uint32_t(frames), kWait);
+        const fs::path avi = firstAvi(out);
+        QVERIFY(!avi.empty());
+        QCOMPARE(probedFrames(avi), std::to_string(frames) + "\n");
+        fsv::media::AviReader original, copy;
+        QCOMPARE(original.open(source), frames);
+        QCOMPARE(copy.open(avi), frames);
+        for (int i = 0; i < frames; ++i) QVERIFY(copy.videoSample(i) == original.videoSample(i));
+    }
+
+    // "Download && Play (Period)" of one event with a frame range: only those frames are asked
+    // for, and the AVI holds exactly them.
+    void downloadAndPlayPeriodTakesOnlyTheChosenFrames() {
+        const fs::path rec = makeOneEvent();
+        const fs::path source = firstAvi(rec);
+        QVERIFY(fsv::media::AviReader().open(source) > 12);
+        SimProcess sim({"--recordings", rec.string()});
+        QVERIFY2(sim.started(), sim.error().c_str());
+        startViewer();
+        connectTo(sim);
+        const fs::path out = dir() / "out";
+        fs::create_directories(out);
+        script_.folders = {out};
+        QTimer* answers = answerStartQuestions(dl::Action::DownloadAndPlayPeriod, 3, 10);
+
+        QSignalSpy started(viewer_.get(), &Viewer::workStarted);
+        choosePeriod(started, 1, 1);
+        delete answers;
+        QCOMPARE(started.at(0).at(0).toInt(), static_cast<int>(fsv::client::StartResult::Started));
+
+        fsv::app::CoreBackend& backend = viewer_->backend();
+        QTRY_COMPARE_WITH_TIMEOUT(backend.channels().kindAt(0), dl::ChannelKind::LocalFile,
+                                  kDownload);
+        const fs::path avi = firstAvi(out);
+        QVERIFY(!avi.empty());
+        QCOMPARE(probedFrames(avi), std::string("8\n"));
+        // Frames 3 ... 10 of the recording (1-based), in order.
+        fsv::media::AviReader original, copy;
+        QVERIFY(original.open(source) > 0);
+        QCOMPARE(copy.open(avi), 8);
+        for (int i = 0; i < 8; ++i) QVERIFY(copy.videoSample(i) == original.videoSample(i + 2));
     }
 };
 

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "app/Viewer.h"
+#include "recordings/download/DownloadSession.h"
 #include "ui/Prompts.h"
 #include "ui/dialogs/AddressBookDialog.h"
 #include "ui/dialogs/PeriodDialog.h"
@@ -134,6 +135,42 @@ bool browseInViewer(fsv::app::Viewer& viewer, const QString& out) {
     return saved;
 }
 
+// A "Just Play" stream of the first recorder's first camera in the fifth channel, shown on a
+// page of nine panels with the control panel on it: its picture, time and speed.
+bool playStream(fsv::app::Viewer& viewer, const std::filesystem::path& rec, const QString& out) {
+    namespace dl = fsv::download;
+    std::vector<std::filesystem::path> files;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(rec / "Cam01"))
+        if (e.path().extension() == ".avi") files.push_back(e.path());
+    std::sort(files.begin(), files.end());
+    auto& controller = viewer.backend().controller();
+    const auto sessions = controller.sessions();
+    if (files.empty() || sessions.empty()) return false;
+    MainWindow& w = viewer.window();
+    w.dispatchButton(0, 2);  // nine panels
+    dl::WorkItem item;
+    item.queue = dl::QueueKind::Video;
+    item.action = dl::Action::JustPlay;
+    item.channelCode = 1;
+    item.eventKey = files.front().parent_path().filename().string() + files.front().stem().string();
+    ChannelView* view = w.channelView();
+    const int position = viewer.backend().channels().usedCount();  // the next free channel
+    bool queued = false;
+    controller.withDownloads(sessions[0].id,
+                             [&](dl::DownloadSession& d) { queued = d.enqueue(item); });
+    if (!queued || position >= view->channelsPerPage() ||
+        !QTest::qWaitFor([&] { return view->panel(position)->picturesPainted() > 5; }, 20000))
+        return false;
+    view->setActivePanel(position);
+    PlaybackPanel& controls = *w.playbackPanel();
+    return QTest::qWaitFor(
+               [&] {
+                   return controls.text(PlaybackPanel::kTimeText) != QStringLiteral("00:00:00.000");
+               },
+               5000) &&
+           save(&w, out, "stream-playing.png");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -200,6 +237,12 @@ int main(int argc, char** argv) {
             if (!QTest::qWaitForWindowExposed(&menu, 5000) || !save(&menu, out, "channel-menu.png"))
                 return 1;
             menu.hide();
+        }
+    }
+    if (const char* avi = std::getenv("FSV_SCREENSHOT_AVI")) {
+        if (!playStream(viewer, avi, out)) {
+            std::fprintf(stderr, "the stream did not play\n");
+            return 1;
         }
     }
 

@@ -85,7 +85,8 @@ void MainWindow::saveAsBmp() {
     if (!picture) return;
     const auto header = media::BitmapInfoHeader::rgb24(picture->width, picture->height);
     const QString caption =
-        status->local ? snapshotCaption(true) : QString::fromStdString(status->caption);
+        snapshotCaption(status->local, QString::fromStdString(status->serverName),
+                        QString::fromStdString(status->cameraName));
     // A file that cannot be written leaves no message.
     saveSnapshot(file, header, picture->bits, caption, playback_->dateTimeText());
 }

@@ -90,7 +90,11 @@ void MainWindow::onNotice(const ViewerNotice& n) {
             if (panel >= 0 && panel < channels_->channelsPerPage()) {
                 const bool wasShowing = channels_->panel(panel)->showing();
                 refreshPanel(panel);
-                if (!wasShowing) refreshCommands();
+                if (!wasShowing) {
+                    // A stream that took the active panel's channel: the control panel steers it.
+                    if (panel == channels_->activePanel()) playback_->setChannel(currentChannel());
+                    refreshCommands();
+                }
             }
             channels_->frameReady(panel);
             break;
