@@ -25,7 +25,7 @@ ln -s "$BUILD/Metal_Style" "$FARSIGHT_HOME/Metal_Style"
 start_sim() {  # NAME -> prints HOST:PORT
   local log=$WORK/sim-$RANDOM.out
   "$BUILD/sim/recorder-sim" --recordings "$WORK/rec" --user admin --password pw \
-    --name "$1" --listen 127.0.0.1:0 >"$log" 2>&1 &
+    --name "$1" --listen 127.0.0.1:0 --delay-ms 40 >"$log" 2>&1 &
   PIDS+=($!)
   for _ in $(seq 100); do
     if grep -q '^listening on ' "$log"; then sed -n 's/^listening on //p' "$log" | head -1; return; fi
