@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "SimProcess.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -45,46 +47,20 @@ Outcome shell(const std::string& cmd, const fs::path& errFile) {
 class Recorder {
   public:
     Recorder(const fs::path& recordings, int dropAfter, const std::string& protocol = "",
-             int port = 0) {
-        std::vector<std::string> args = {FSV_BINARY_DIR "/sim/recorder-sim", "--listen",
-                                         "127.0.0.1:" + std::to_string(port), "--recordings",
-                                         recordings.string()};
-        if (!protocol.empty()) args.insert(args.end(), {"--protocol", protocol});
-        std::vector<char*> argv;
-        for (auto& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        int out[2];
-        if (::pipe(out) != 0) return;
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::dup2(out[1], 1);
-            ::close(out[0]);
-            ::close(out[1]);
-            if (dropAfter)
-                ::setenv("FSV_SIM_STREAM_DROP_AFTER", std::to_string(dropAfter).c_str(), 1);
-            ::execv(argv[0], argv.data());
-            ::_exit(127);
-        }
-        ::close(out[1]);
-        std::string line;
-        char c;
-        while (::read(out[0], &c, 1) == 1 && c != '\n') line += c;
-        ::close(out[0]);
-        const auto colon = line.rfind(':');
-        if (line.rfind("listening on ", 0) == 0 && colon != std::string::npos)
-            port_ = std::stoi(line.substr(colon + 1));
-    }
-    ~Recorder() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGTERM);
-            ::waitpid(pid_, nullptr, 0);
-        }
-    }
-    int port() const { return port_; }
+             int port = 0)
+        : sim_(arguments(recordings, dropAfter, protocol, port)) {}
+    int port() const { return sim_.port(); }
 
   private:
-    pid_t pid_ = -1;
-    int port_ = 0;
+    static std::vector<std::string> arguments(const fs::path& recordings, int dropAfter,
+                                              const std::string& protocol, int port) {
+        std::vector<std::string> args = {"--listen", "127.0.0.1:" + std::to_string(port),
+                                         "--recordings", recordings.string()};
+        if (!protocol.empty()) args.insert(args.end(), {"--protocol", protocol});
+        if (dropAfter) args.insert(args.end(), {"--drop-stream-after", std::to_string(dropAfter)});
+        return args;
+    }
+    fsv::test::SimProcess sim_;
 };
 
 // The video packets of a file, one MD5 each, in file order (empty packets included).

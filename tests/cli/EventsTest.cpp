@@ -14,6 +14,8 @@
 #include <string>
 #include <tuple>
 
+#include "SimProcess.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -39,40 +41,12 @@ EventsRun runFsv(const std::string& args, const fs::path& errFile) {
 // recorder-sim on a port of its own choosing, speaking `protocol`.
 class SimRecorder {
   public:
-    SimRecorder(const fs::path& recordings, int protocol) {
-        int out[2];
-        if (::pipe(out) != 0) return;
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::dup2(out[1], 1);
-            ::close(out[0]);
-            ::close(out[1]);
-            const std::string exe = FSV_BINARY_DIR "/sim/recorder-sim";
-            const std::string dir = recordings.string(), proto = std::to_string(protocol);
-            ::execl(exe.c_str(), exe.c_str(), "--listen", "127.0.0.1:0", "--recordings",
-                    dir.c_str(), "--protocol", proto.c_str(), static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
-        ::close(out[1]);
-        std::string line;
-        char c;
-        while (::read(out[0], &c, 1) == 1 && c != '\n') line += c;
-        ::close(out[0]);
-        const auto colon = line.rfind(':');
-        if (line.rfind("listening on ", 0) == 0 && colon != std::string::npos)
-            port_ = std::stoi(line.substr(colon + 1));
-    }
-    ~SimRecorder() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGTERM);
-            ::waitpid(pid_, nullptr, 0);
-        }
-    }
-    int port() const { return port_; }
+    SimRecorder(const fs::path& recordings, int protocol)
+        : sim_({"--recordings", recordings.string(), "--protocol", std::to_string(protocol)}) {}
+    int port() const { return sim_.port(); }
 
   private:
-    pid_t pid_ = -1;
-    int port_ = 0;
+    fsv::test::SimProcess sim_;
 };
 
 using Listed = std::tuple<std::string, int, std::string, std::string, uint64_t>;
