@@ -165,10 +165,10 @@ void Stream::run() {
     queue_.streamEnded(this);
 }
 
-void Stream::runFile() {
+std::optional<FilePlan> Stream::prepareOutput() {
     const FreeSpaceFn space = ctx_.freeSpace ? ctx_.freeSpace : systemFreeSpace();
     std::string path = checkStreamDisk(outputPath(), item_.size, ctx_.user, space);
-    if (path.empty()) return finish(false);
+    if (path.empty()) return std::nullopt;
     FilePlan plan = planOutputFile(
         {path, mode_, item_.size, item_.append, ctx_.settings.alwaysOverwrite}, ctx_.user);
     {
@@ -176,7 +176,14 @@ void Stream::runFile() {
         path_ = plan.path;
     }
     if (plan.path != item_.outputPath) ctx_.work.setPath(item_.row, plan.path);
-    if (plan.outcome == FilePlan::Outcome::Abort) return finish(false);
+    if (plan.outcome == FilePlan::Outcome::Abort) return std::nullopt;
+    return plan;
+}
+
+void Stream::runFile() {
+    const auto prepared = prepareOutput();
+    if (!prepared) return finish(false);
+    const FilePlan& plan = *prepared;
 
     const bool resume = plan.outcome == FilePlan::Outcome::Resume;
     const uint64_t startOffset = resume ? plan.offset : 0;
@@ -294,17 +301,9 @@ void Stream::runPlay() {
     uint32_t first = item_.firstFrame;
     bool append = false;
     if (download) {
-        const FreeSpaceFn space = ctx_.freeSpace ? ctx_.freeSpace : systemFreeSpace();
-        std::string path = checkStreamDisk(outputPath(), item_.size, ctx_.user, space);
-        if (path.empty()) return finish(false);
-        FilePlan plan = planOutputFile(
-            {path, mode_, item_.size, item_.append, ctx_.settings.alwaysOverwrite}, ctx_.user);
-        {
-            std::lock_guard lock(lock_);
-            path_ = plan.path;
-        }
-        if (plan.path != item_.outputPath) ctx_.work.setPath(item_.row, plan.path);
-        if (plan.outcome == FilePlan::Outcome::Abort) return finish(false);
+        const auto prepared = prepareOutput();
+        if (!prepared) return finish(false);
+        const FilePlan& plan = *prepared;
         file = makePlayFile();
         if (!file) {
             ctx_.user.messageBox(format("Write file fail!\n%s", plan.path.c_str()), mb::kIconStop);

@@ -17,6 +17,7 @@
 #include "recordings/download/ChannelTable.h"
 #include "recordings/download/Link.h"
 #include "recordings/download/PlayState.h"
+#include "recordings/download/StorageLayout.h"
 #include "recordings/download/StreamReplies.h"
 #include "recordings/download/Work.h"
 
@@ -92,6 +93,9 @@ class Stream : public Player {
 
   private:
     void run();
+    // The output file of a stream that writes one: the disk check, the existing-file question
+    // and the path the work list shows. None: the stream ends (no room, or the user aborted).
+    std::optional<FilePlan> prepareOutput();
     void runFile();
     void runPlay();
     // A file stream's block, on the thread that delivers it; dropped once the file is closed.
