@@ -58,9 +58,9 @@ struct Controller::Session {
 // What the sessions and their queues talk to: everything passes on to the front end's port,
 // except the recorder-closed message, whose session pointer stays here and becomes work for
 // the housekeeping thread.
-class Controller::SessionPort : public UserPort {
+class Controller::SessionPort : public ForwardingUserPort {
   public:
-    SessionPort(Controller& c, UserPort& outer) : c_(c), outer_(outer) {}
+    SessionPort(Controller& c, UserPort& outer) : ForwardingUserPort(outer), c_(c) {}
     int messageBox(const std::string& text, unsigned type, bool direct) override {
         if (c_.exiting()) return mb::kIdNo;
         return outer_.messageBox(text, type, direct);
@@ -72,31 +72,9 @@ class Controller::SessionPort : public UserPort {
         }
         outer_.post(message, wParam, lParam);
     }
-    ExistingFileAnswer askExistingFile(const fs::path& path, bool offerResume) override {
-        return outer_.askExistingFile(path, offerResume);
-    }
-    fs::path chooseFolder(const fs::path& start, const std::string& text) override {
-        return outer_.chooseFolder(start, text);
-    }
-    fs::path saveFileDialog(const fs::path& start, const std::string& filter,
-                            const std::string& ext) override {
-        return outer_.saveFileDialog(start, filter, ext);
-    }
-    fs::path openFileDialog(const fs::path& start, const std::string& filter) override {
-        return outer_.openFileDialog(start, filter);
-    }
-    std::vector<fs::path> openFilesDialog(const fs::path& start,
-                                          const std::string& filter) override {
-        return outer_.openFilesDialog(start, filter);
-    }
-    int askAction(bool periodAllowed) override { return outer_.askAction(periodAllowed); }
-    bool askFrameRange(uint32_t frameCount, uint32_t& start, uint32_t& end) override {
-        return outer_.askFrameRange(frameCount, start, end);
-    }
 
   private:
     Controller& c_;
-    UserPort& outer_;
 };
 
 // The server information on its way to the catalogs, the last one of each session kept.
@@ -132,9 +110,9 @@ class Controller::InfoSink : public net::ServerInfoSink {
 };
 
 // Passes everything on and keeps the first message text: why a programmatic connect failed.
-class Controller::FirstMessagePort : public UserPort {
+class Controller::FirstMessagePort : public ForwardingUserPort {
   public:
-    explicit FirstMessagePort(UserPort& outer) : outer_(outer) {}
+    explicit FirstMessagePort(UserPort& outer) : ForwardingUserPort(outer) {}
     int messageBox(const std::string& text, unsigned type, bool direct) override {
         {
             std::lock_guard lock(mutex_);
@@ -142,29 +120,12 @@ class Controller::FirstMessagePort : public UserPort {
         }
         return outer_.messageBox(text, type, direct);
     }
-    void post(PanelMessage message, intptr_t wParam, intptr_t lParam) override {
-        outer_.post(message, wParam, lParam);
-    }
-    ExistingFileAnswer askExistingFile(const fs::path& path, bool offerResume) override {
-        return outer_.askExistingFile(path, offerResume);
-    }
-    fs::path chooseFolder(const fs::path& start, const std::string& text) override {
-        return outer_.chooseFolder(start, text);
-    }
-    fs::path saveFileDialog(const fs::path& start, const std::string& filter,
-                            const std::string& ext) override {
-        return outer_.saveFileDialog(start, filter, ext);
-    }
-    fs::path openFileDialog(const fs::path& start, const std::string& filter) override {
-        return outer_.openFileDialog(start, filter);
-    }
     std::string first() const {
         std::lock_guard lock(mutex_);
         return first_;
     }
 
   private:
-    UserPort& outer_;
     mutable std::mutex mutex_;
     std::string first_;
 };

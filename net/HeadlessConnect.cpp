@@ -5,9 +5,9 @@
 namespace fsv::net {
 
 // Passes everything on and remembers the first message text.
-class HeadlessConnection::Port : public UserPort {
+class HeadlessConnection::Port : public ForwardingUserPort {
   public:
-    explicit Port(UserPort& outer) : outer_(outer) {}
+    explicit Port(UserPort& outer) : ForwardingUserPort(outer) {}
     int messageBox(const std::string& text, unsigned type, bool direct) override {
         {
             std::lock_guard lock(mutex_);
@@ -15,37 +15,12 @@ class HeadlessConnection::Port : public UserPort {
         }
         return outer_.messageBox(text, type, direct);
     }
-    void post(PanelMessage message, intptr_t wParam, intptr_t lParam) override {
-        outer_.post(message, wParam, lParam);
-    }
-    ExistingFileAnswer askExistingFile(const std::filesystem::path& path,
-                                       bool offerResume) override {
-        return outer_.askExistingFile(path, offerResume);
-    }
-    std::filesystem::path chooseFolder(const std::filesystem::path& start,
-                                       const std::string& text) override {
-        return outer_.chooseFolder(start, text);
-    }
-    std::filesystem::path saveFileDialog(const std::filesystem::path& start,
-                                         const std::string& filter,
-                                         const std::string& ext) override {
-        return outer_.saveFileDialog(start, filter, ext);
-    }
-    std::filesystem::path openFileDialog(const std::filesystem::path& start,
-                                         const std::string& filter) override {
-        return outer_.openFileDialog(start, filter);
-    }
-    std::vector<std::filesystem::path> openFilesDialog(const std::filesystem::path& start,
-                                                       const std::string& filter) override {
-        return outer_.openFilesDialog(start, filter);
-    }
     std::string first() {
         std::lock_guard lock(mutex_);
         return first_;
     }
 
   private:
-    UserPort& outer_;
     std::mutex mutex_;
     std::string first_;
 };

@@ -92,4 +92,46 @@ public:
     }
 };
 
+// A port that passes every call on to another. Wrappers derive from it and override only what
+// they change, so that every question of the port, also one added later, reaches the user
+// through them.
+class ForwardingUserPort : public UserPort {
+  public:
+    explicit ForwardingUserPort(UserPort& outer) : outer_(outer) {}
+    int messageBox(const std::string& text, unsigned type, bool direct = false) override {
+        return outer_.messageBox(text, type, direct);
+    }
+    void post(PanelMessage message, intptr_t wParam, intptr_t lParam) override {
+        outer_.post(message, wParam, lParam);
+    }
+    ExistingFileAnswer askExistingFile(const std::filesystem::path& path,
+                                       bool offerResume) override {
+        return outer_.askExistingFile(path, offerResume);
+    }
+    std::filesystem::path chooseFolder(const std::filesystem::path& start,
+                                       const std::string& text) override {
+        return outer_.chooseFolder(start, text);
+    }
+    std::filesystem::path saveFileDialog(const std::filesystem::path& start,
+                                         const std::string& filter,
+                                         const std::string& defaultExtension) override {
+        return outer_.saveFileDialog(start, filter, defaultExtension);
+    }
+    std::filesystem::path openFileDialog(const std::filesystem::path& start,
+                                         const std::string& filter) override {
+        return outer_.openFileDialog(start, filter);
+    }
+    std::vector<std::filesystem::path> openFilesDialog(const std::filesystem::path& start,
+                                                       const std::string& filter) override {
+        return outer_.openFilesDialog(start, filter);
+    }
+    int askAction(bool periodAllowed) override { return outer_.askAction(periodAllowed); }
+    bool askFrameRange(uint32_t frameCount, uint32_t& start, uint32_t& end) override {
+        return outer_.askFrameRange(frameCount, start, end);
+    }
+
+  protected:
+    UserPort& outer_;
+};
+
 }  // namespace fsv
