@@ -32,6 +32,17 @@ state::ResumeHeader headerOf(const net::ServerSession& session) {
     return h;
 }
 
+// What a session was opened with: a saved connection set lists these.
+ConnectRequest requestOf(const net::ServerSession& session) {
+    ConnectRequest r;
+    r.kind = session.kind();
+    r.port = session.port();
+    r.address = session.address();
+    r.id = session.id();
+    r.password = session.password();
+    return r;
+}
+
 }  // namespace
 
 struct Controller::Session {
@@ -283,16 +294,9 @@ void Controller::connectThread() {
 
 void Controller::makeDownloads(Session& s) {
     if (s.downloads) return;
-    s.context = std::make_unique<download::DownloadContext>(*port_, work_);
+    // Every setting of the controller's context, then what is this session's own.
+    s.context = std::make_unique<download::DownloadContext>(context_);
     download::DownloadContext& c = *s.context;
-    c.channels = context_.channels;
-    c.display = context_.display;
-    c.successor = context_.successor;
-    c.clock = context_.clock;
-    c.globalExit = context_.globalExit;
-    c.freeSpace = context_.freeSpace;
-    c.makeDecoder = context_.makeDecoder;
-    c.settings = context_.settings;
     c.session = s.id;
     s.reporter =
         std::make_unique<download::CatalogReporter>(events_, catalogs_.catalog(*s.session));
@@ -469,15 +473,7 @@ std::vector<Controller::SessionSummary> Controller::sessions() const {
 std::vector<ConnectRequest> Controller::connectionRequests() const {
     std::lock_guard lock(sessionLock_);
     std::vector<ConnectRequest> out;
-    for (auto& s : sessions_) {
-        ConnectRequest r;
-        r.kind = s->session->kind();
-        r.port = s->session->port();
-        r.address = s->session->address();
-        r.id = s->session->id();
-        r.password = s->session->password();
-        out.push_back(std::move(r));
-    }
+    for (auto& s : sessions_) out.push_back(requestOf(*s->session));
     return out;
 }
 
@@ -1023,15 +1019,7 @@ bool Controller::saveConnectionSet(const fs::path& file) {
     // The list cannot change while it is written.
     std::lock_guard lock(sessionLock_);
     std::vector<ConnectRequest> requests;
-    for (auto& s : sessions_) {
-        ConnectRequest r;
-        r.kind = s->session->kind();
-        r.port = s->session->port();
-        r.address = s->session->address();
-        r.id = s->session->id();
-        r.password = s->session->password();
-        requests.push_back(std::move(r));
-    }
+    for (auto& s : sessions_) requests.push_back(requestOf(*s->session));
     std::string message;
     switch (state::saveConnectionSet(file, requests, &message)) {
         case state::SaveSet::Written:

@@ -248,6 +248,7 @@ class Controller {
     DateQueryWaiter waiter_;
     SessionCatalogs catalogs_;
     download::WorkList work_;
+    // What every session's queues start from; each session works with a copy of its own.
     download::DownloadContext context_;
     std::unique_ptr<net::ConnectionManager> transport_;
     state::Settings settings_;
