@@ -78,8 +78,7 @@ class Progress {
             r.size ? static_cast<int>(std::min<uint64_t>(100, r.received * 100 / r.size)) : 0;
         if (json_) {
             // Updates of a row come merged: the step that went with the end is shown first.
-            if (r.state != dl::RowState::Running && !wasFinal && r.received > 0 &&
-                percent != percents_[r.id]) {
+            auto progress = [&] {
                 percents_[r.id] = percent;
                 line({{"event", "progress"},
                       {"file", platform::toUtf8(r.path)},
@@ -87,20 +86,17 @@ class Progress {
                       {"size", r.size},
                       {"percent", percent},
                       {"overall", overall()}});
-            }
+            };
+            if (r.state != dl::RowState::Running && !wasFinal && r.received > 0 &&
+                percent != percents_[r.id])
+                progress();
             if (r.state != dl::RowState::Running && !wasFinal) {
                 line({{"event", r.state == dl::RowState::Finished ? "finished" : "failed"},
                       {"file", platform::toUtf8(r.path)},
                       {"bytes", r.received},
                       {"frames", r.frames}});
             } else if (r.state == dl::RowState::Running && percent != percents_[r.id]) {
-                percents_[r.id] = percent;
-                line({{"event", "progress"},
-                      {"file", platform::toUtf8(r.path)},
-                      {"bytes", r.received},
-                      {"size", r.size},
-                      {"percent", percent},
-                      {"overall", overall()}});
+                progress();
             }
             return;
         }

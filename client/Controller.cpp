@@ -402,17 +402,18 @@ std::optional<SessionId> Controller::connectAndWait(
     return fail(why);
 }
 
+std::unique_ptr<Controller::Session> Controller::takeSession(SessionId id) {
+    std::lock_guard lock(sessionLock_);
+    auto it =
+        std::find_if(sessions_.begin(), sessions_.end(), [&](auto& e) { return e->id == id; });
+    if (it == sessions_.end()) return nullptr;
+    std::unique_ptr<Session> s = std::move(*it);
+    sessions_.erase(it);
+    return s;
+}
+
 void Controller::endSession(SessionId id) {
-    std::unique_ptr<Session> s;
-    {
-        std::lock_guard lock(sessionLock_);
-        auto it =
-            std::find_if(sessions_.begin(), sessions_.end(), [&](auto& e) { return e->id == id; });
-        if (it == sessions_.end()) return;
-        s = std::move(*it);
-        sessions_.erase(it);
-    }
-    destroy(std::move(s));
+    if (auto s = takeSession(id)) destroy(std::move(s));
 }
 
 std::optional<net::ServerInfo> Controller::serverInfo(SessionId id) const {
@@ -709,15 +710,8 @@ void Controller::closeConnection(int position, const std::string& resumeFile) {
 }
 
 void Controller::remoteClosed(SessionId id) {
-    std::unique_ptr<Session> s;
-    {
-        std::lock_guard lock(sessionLock_);
-        auto it =
-            std::find_if(sessions_.begin(), sessions_.end(), [&](auto& e) { return e->id == id; });
-        if (it == sessions_.end()) return;
-        s = std::move(*it);
-        sessions_.erase(it);
-    }
+    std::unique_ptr<Session> s = takeSession(id);
+    if (!s) return;
     const std::string text = format(state::kClosedByRemote, s->session->recorderName().c_str(),
                                     s->session->address().c_str());
     const fs::path temp =

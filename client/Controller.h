@@ -220,6 +220,8 @@ class Controller {
     std::shared_ptr<net::ServerSession> newSession(
         std::shared_ptr<FirstMessagePort>* first = nullptr);
     // Takes the session out of the list and ends it.
+    // Takes the session out of the list (under its lock); nullptr when it is not there.
+    std::unique_ptr<Session> takeSession(SessionId id);
     void endSession(SessionId id);
     // Under the session-list lock: the session's queues, once its server information is in.
     void makeDownloads(Session& s);
