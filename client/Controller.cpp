@@ -120,27 +120,6 @@ class Controller::InfoSink : public net::ServerInfoSink {
     std::map<const net::ServerSession*, net::ServerInfo> infos_;
 };
 
-// Passes everything on and keeps the first message text: why a programmatic connect failed.
-class Controller::FirstMessagePort : public ForwardingUserPort {
-  public:
-    explicit FirstMessagePort(UserPort& outer) : ForwardingUserPort(outer) {}
-    int messageBox(const std::string& text, unsigned type, bool direct) override {
-        {
-            std::lock_guard lock(mutex_);
-            if (first_.empty()) first_ = text;
-        }
-        return outer_.messageBox(text, type, direct);
-    }
-    std::string first() const {
-        std::lock_guard lock(mutex_);
-        return first_;
-    }
-
-  private:
-    mutable std::mutex mutex_;
-    std::string first_;
-};
-
 // The event list's changes as notifications; its refresh request wakes the housekeeping thread.
 class Controller::EventListNotes : public EventListListener {
   public:

@@ -206,7 +206,6 @@ class Controller {
     class SessionPort;
     class EventListNotes;
     class InfoSink;
-    class FirstMessagePort;
 
     void housekeeping();
     void closeConnection(int position, const std::string& resumeFile);

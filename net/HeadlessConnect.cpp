@@ -1,28 +1,11 @@
 #include "net/HeadlessConnect.h"
 
-#include <mutex>
-
 namespace fsv::net {
 
 // Passes everything on and remembers the first message text.
-class HeadlessConnection::Port : public ForwardingUserPort {
+class HeadlessConnection::Port : public FirstMessagePort {
   public:
-    explicit Port(UserPort& outer) : ForwardingUserPort(outer) {}
-    int messageBox(const std::string& text, unsigned type, bool direct) override {
-        {
-            std::lock_guard lock(mutex_);
-            if (first_.empty()) first_ = text;
-        }
-        return outer_.messageBox(text, type, direct);
-    }
-    std::string first() {
-        std::lock_guard lock(mutex_);
-        return first_;
-    }
-
-  private:
-    std::mutex mutex_;
-    std::string first_;
+    using FirstMessagePort::FirstMessagePort;
 };
 
 HeadlessConnection::HeadlessConnection(ConnectionManager& transport, UserPort& user,

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -132,6 +133,27 @@ class ForwardingUserPort : public UserPort {
 
   protected:
     UserPort& outer_;
+};
+
+// Passes everything on and keeps the first message text: why a connect failed.
+class FirstMessagePort : public ForwardingUserPort {
+  public:
+    explicit FirstMessagePort(UserPort& outer) : ForwardingUserPort(outer) {}
+    int messageBox(const std::string& text, unsigned type, bool direct = false) override {
+        {
+            std::lock_guard lock(mutex_);
+            if (first_.empty()) first_ = text;
+        }
+        return outer_.messageBox(text, type, direct);
+    }
+    std::string first() const {
+        std::lock_guard lock(mutex_);
+        return first_;
+    }
+
+  private:
+    mutable std::mutex mutex_;
+    std::string first_;
 };
 
 }  // namespace fsv
