@@ -7,7 +7,7 @@ PACKAGES=(
   libavcodec-dev libavformat-dev libswscale-dev libavutil-dev ffmpeg
   libgtest-dev libgmock-dev libbenchmark-dev
   libsimpleini-dev libicu-dev libcli11-dev nlohmann-json3-dev
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev ccache
   qt6-base-dev qt6-qpa-plugins fonts-dejavu-core xvfb xauth imagemagick
 )
 missing=()
