@@ -8,6 +8,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libsimpleini-dev libsqlite3-dev libicu-dev libcli11-dev nlohmann-json3-dev
   clang libclang-rt-14-dev
+  systemd
   qt6-base-dev qt6-qpa-plugins fonts-dejavu-core xvfb xauth imagemagick
 )
 missing=()
