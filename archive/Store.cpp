@@ -62,9 +62,9 @@ bool syncPath(const fs::path& path, bool directory) {
 
 }  // namespace
 
-bool placeFile(const fs::path& from, const fs::path& to, std::string* error) {
+bool placeFile(const fs::path& from, const fs::path& to, std::string* error, bool flushed) {
     std::error_code ec;
-    if (!syncPath(from, false)) {
+    if (!flushed && !syncPath(from, false)) {
         if (error) *error = "cannot flush " + from.string();
         return false;
     }
@@ -87,8 +87,8 @@ std::string folderName(const std::string& recorder) {
     return out;
 }
 
-bool archiveFile(Catalog& catalog, const fs::path& dir, const fs::path& fetched,
-                 uint64_t expectedBytes, RecordingRow& row, int64_t now, std::string* error) {
+bool checkFetched(const fs::path& fetched, uint64_t expectedBytes, RecordingRow& row,
+                  std::string* error) {
     std::error_code ec;
     auto fail = [&](const std::string& why) {
         fs::remove(fetched, ec);
@@ -100,20 +100,39 @@ bool archiveFile(Catalog& catalog, const fs::path& dir, const fs::path& fetched,
     if (hash->bytes != expectedBytes)
         return fail("size " + std::to_string(hash->bytes) + " instead of " +
                     std::to_string(expectedBytes) + " bytes: " + fetched.string());
+    if (!syncPath(fetched, false)) return fail("cannot flush " + fetched.string());
     row.sha256 = hash->sha256;
     row.bytes = hash->bytes;
+    return true;
+}
+
+bool commitFetched(Catalog& catalog, const fs::path& dir, const fs::path& fetched,
+                   RecordingRow& row, int64_t now, std::string* error) {
+    std::error_code ec;
     row.archivedAt = now;
-    if (!catalog.addPending(row)) return fail("catalog: " + catalog.lastError());
+    if (!catalog.addPending(row)) {
+        fs::remove(fetched, ec);
+        if (error) *error = "catalog: " + catalog.lastError();
+        return false;
+    }
     std::string why;
-    if (!placeFile(fetched, dir / row.path, &why)) {
+    if (!placeFile(fetched, dir / row.path, &why, true)) {
         catalog.dropPending(row.path);
-        return fail(why);
+        fs::remove(fetched, ec);
+        if (error) *error = why;
+        return false;
     }
     if (!catalog.commitPending(row.path, now)) {
         if (error) *error = "catalog: " + catalog.lastError();
-        return false;  // stays pending: the next run takes it up
+        return false;  // stays pending: the next run or verify takes it up
     }
     return true;
+}
+
+bool archiveFile(Catalog& catalog, const fs::path& dir, const fs::path& fetched,
+                 uint64_t expectedBytes, RecordingRow& row, int64_t now, std::string* error) {
+    return checkFetched(fetched, expectedBytes, row, error) &&
+           commitFetched(catalog, dir, fetched, row, now, error);
 }
 
 int recoverPending(Catalog& catalog, const fs::path& dir) {

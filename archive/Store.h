@@ -34,18 +34,25 @@ struct FileHash {
 };
 std::optional<FileHash> hashFile(const std::filesystem::path& file);
 
-// Flushes `from` to disk and renames it to `to` (making its folders), then flushes the folder
-// so the rename itself survives a crash. False with why.
+// Flushes `from` to disk (unless the caller did) and renames it to `to` (making its folders),
+// then flushes the folder so the rename itself survives a crash. False with why.
 bool placeFile(const std::filesystem::path& from, const std::filesystem::path& to,
-               std::string* error);
+               std::string* error, bool flushed = false);
 
 // The archive's own name for a recorder's folder: the book name with '/' , '\\' and control
 // characters replaced and "." / ".." refused (prefixed with '_').
 std::string folderName(const std::string& recorder);
 
-// Adds one fetched file to the archive: checks its size, hashes it, notes it as pending,
-// renames it to `dir/row.path` and commits its row. `row` is filled with hash and size.
-// False with why; the fetched file is then removed (it is fetched again by the next run).
+// Adds one fetched file to the archive in two steps: checkFetched (size, hash, flush to disk;
+// on any thread) and commitFetched (noted as pending, renamed to `dir/row.path`, its row
+// committed; on the catalog's writer). `row` gets hash and size. False with why; the fetched
+// file is then removed (it is fetched again by the next run).
+bool checkFetched(const std::filesystem::path& fetched, uint64_t expectedBytes, RecordingRow& row,
+                  std::string* error);
+bool commitFetched(Catalog& catalog, const std::filesystem::path& dir,
+                   const std::filesystem::path& fetched, RecordingRow& row, int64_t now,
+                   std::string* error);
+// Both steps at once.
 bool archiveFile(Catalog& catalog, const std::filesystem::path& dir,
                  const std::filesystem::path& fetched, uint64_t expectedBytes, RecordingRow& row,
                  int64_t now, std::string* error);

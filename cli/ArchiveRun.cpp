@@ -4,10 +4,10 @@
 // chosen recorder of the address book. Recorders are worked off by a pool of --jobs threads;
 // each logs in on a controller of its own and fetches its recordings as whole files (mode 11),
 // one stream at a time, into DIR/.incoming/<recorder>/. A finished file is checked against the
-// size the recorder listed, hashed, and handed to the catalog's writer thread, which renames it
-// into DIR/<recorder>/<storage layout> and commits its row. A recorder that fails leaves the
-// others running; what it did not finish stays for the next run (a file cut short is continued
-// from its end).
+// size the recorder listed, hashed and flushed, then handed to the catalog's writer thread,
+// which renames it into DIR/<recorder>/<storage layout> and commits its row. A recorder that fails
+// leaves the others running; what it did not finish stays for the next run (a file cut short is
+// continued from its end).
 //
 // Threads: the pool's workers, each owning one controller (and its threads) at a time; the
 // catalog writer; the reporter's lock serializes standard output and error. No lock is held
@@ -405,9 +405,12 @@ class RecorderRun {
     void keep(Wanted& w, Outcome& out) {
         std::string error;
         const int64_t now = static_cast<int64_t>(std::time(nullptr));
-        const bool ok = writer_.call([&](ar::Catalog& c) {
-            return ar::archiveFile(c, dir_, w.item.outputPath, w.item.size, w.row, now, &error);
-        });
+        // Hashing and flushing here, the rename and the rows on the writer.
+        const bool ok =
+            ar::checkFetched(w.item.outputPath, w.item.size, w.row, &error) &&
+            writer_.call([&](ar::Catalog& c) {
+                return ar::commitFetched(c, dir_, w.item.outputPath, w.row, now, &error);
+            });
         if (!ok) {
             ++out.failed;
             report_.problem(t_.name, error);
