@@ -16,6 +16,8 @@ bool Catalog::open(const std::filesystem::path& dir, bool write, std::string* er
         if (error) *error = "no catalog in " + dir.string();
         return false;
     }
+    std::error_code ec;
+    if (write) std::filesystem::create_directories(dir, ec);  // a new archive
     if (!db_.open(file, write, !write, error)) return false;
     if (write) {
         // WAL: readers go on while the run writes. FULL: a committed row survives a power cut,

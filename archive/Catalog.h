@@ -62,8 +62,8 @@ class Catalog {
     static std::filesystem::path fileIn(const std::filesystem::path& dir) {
         return dir / kCatalogFile;
     }
-    // Opens the catalog of `dir`. Writing creates it and brings its schema up to date;
-    // reading wants an existing catalog of a schema this program knows.
+    // Opens the catalog of `dir`. Writing creates it (and the folder) and brings its schema up
+    // to date; reading wants an existing catalog of a schema this program knows.
     bool open(const std::filesystem::path& dir, bool write, std::string* error);
     int schemaVersion();
 

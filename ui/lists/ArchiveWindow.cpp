@@ -1,5 +1,6 @@
 #include "ui/lists/ArchiveWindow.h"
 
+#include <QDesktopServices>
 #include <QFileDialog>
 #include <QFileSystemWatcher>
 #include <QHBoxLayout>
@@ -9,6 +10,7 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QTreeWidget>
+#include <QUrl>
 #include <QVBoxLayout>
 #include <map>
 #include <set>
@@ -74,6 +76,9 @@ ArchiveWindow::ArchiveWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
             [this] { openArchive(fs::path(folder_->text().toStdString())); });
     connect(folder_, &QLineEdit::returnPressed, open_, &QPushButton::click);
     connect(browse_, &QPushButton::clicked, this, [this] { browse(); });
+    playWav = [](const fs::path& p) {
+        QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(p.string())));
+    };
     connect(tree_, &QTreeWidget::itemActivated, this,
             [this](QTreeWidgetItem* item, int) { activate(item); });
 }
@@ -155,8 +160,10 @@ void ArchiveWindow::reload() {
 void ArchiveWindow::activate(QTreeWidgetItem* item) {
     if (!item) return;
     const QString path = item->data(0, kPathRole).toString();
-    if (path.isEmpty() || !openFile) return;
-    openFile(fs::path(path.toStdString()));
+    if (path.isEmpty()) return;
+    const fs::path file(path.toStdString());
+    const auto& open = file.extension() == ".wav" ? playWav : openFile;
+    if (open) open(file);
 }
 
 }  // namespace fsv::ui

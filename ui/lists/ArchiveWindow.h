@@ -2,7 +2,7 @@
 // The archive window ("Archive"): the catalog of an archive folder that fsv archive keeps,
 // read-only, as a tree of recorders, their cameras, the days and the recordings. The list is
 // read again whenever the catalog changes (a run adding recordings meanwhile). Double-clicking
-// a recording plays its file as a local file.
+// a camera's recording plays its file as a local file.
 
 #include <QWidget>
 #include <filesystem>
@@ -25,8 +25,10 @@ class ArchiveWindow : public QWidget {
 
     explicit ArchiveWindow(QWidget* parent = nullptr);
 
-    // Local playback of a recording's file.
+    // Local playback of a camera's recording; an audio channel's WAV goes to the sound player
+    // (by default the desktop's handler of the file).
     std::function<void(const std::filesystem::path&)> openFile;
+    std::function<void(const std::filesystem::path&)> playWav;
 
     // Reads the catalog of `dir` and follows it; false (with the reason shown in the window)
     // when there is none.
