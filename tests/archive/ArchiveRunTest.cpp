@@ -276,4 +276,33 @@ TEST_F(ArchiveRun, VerifyFindsAFlippedByteAndExportPassesSha256sum) {
     EXPECT_NE(check.out.find("0 missing, 1 changed, 0 untracked"), std::string::npos) << check.out;
 }
 
+TEST_F(ArchiveRun, PruneListsOldRecordingsAndRemovesThemOnlyWithYes) {
+    auto one = sim("one");
+    ASSERT_TRUE(one->started()) << one->error();
+    book("one", *one);
+    ASSERT_EQ(run().status, 0);
+    const std::string dir = archive.string();
+
+    // The recordings are of 2026-11-30 and 2026-12-01: a long keep leaves them all.
+    auto r = fsv({"archive", "prune", "--archive", dir, "--keep-days", "100000", "--yes"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(catalogRows().size(), kPerRecorder);
+
+    r = fsv({"archive", "prune", "--archive", dir, "--keep-days", "0"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("would remove 12 recordings"), std::string::npos) << r.out;
+    EXPECT_EQ(catalogRows().size(), kPerRecorder);  // a dry run
+
+    r = fsv({"archive", "prune", "--archive", dir, "--keep-days", "0", "--yes"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(catalogRows().empty());
+    auto check = fsv({"archive", "verify", "--archive", dir});
+    EXPECT_EQ(check.status, 0) << check.out;  // no file left behind
+    EXPECT_NE(check.out.find("0 checked"), std::string::npos) << check.out;
+
+    // Gone from the archive, they are fetched again by the next run.
+    EXPECT_EQ(run().status, 0);
+    EXPECT_EQ(catalogRows().size(), kPerRecorder);
+}
+
 }  // namespace
