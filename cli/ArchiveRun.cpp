@@ -104,6 +104,7 @@ class Reporter {
         if (json_)
             return line(
                 {{"event", "error"}, {"recorder", recorder}, {"text", platform::toUtf8(text)}});
+        told_[recorder].insert(text);
         clear();
         std::fprintf(stderr, "%s: %s\n", platform::terminalText(recorder).c_str(),
                      platform::terminalText(text, true).c_str());
@@ -120,11 +121,14 @@ class Reporter {
             if (!o.error.empty()) j["error"] = platform::toUtf8(o.error);
             return line(j);
         }
+        // An error told already as it happened is not repeated.
+        const std::string error = told_[recorder].count(o.error) ? std::string() : o.error;
+        told_.erase(recorder);
         clear();
         std::printf("%s: %d archived (%s), %d already there, %d failed%s%s\n",
                     platform::terminalText(recorder).c_str(), o.archived,
-                    fsv::SizeText(o.bytes).c_str(), o.present, o.failed,
-                    o.error.empty() ? "" : ": ", platform::terminalText(o.error, true).c_str());
+                    fsv::SizeText(o.bytes).c_str(), o.present, o.failed, error.empty() ? "" : ": ",
+                    platform::terminalText(error, true).c_str());
         std::fflush(stdout);
         draw();
     }
@@ -162,6 +166,7 @@ class Reporter {
     const bool json_, tty_;
     int drawn_ = 0;
     std::map<std::string, Row> rows_;
+    std::map<std::string, std::set<std::string>> told_;  // problems shown, by recorder
 };
 
 // One recording chosen for fetching: its work item and the row it becomes.
