@@ -15,6 +15,7 @@
 #include "ui/Prompts.h"
 #include "ui/dialogs/PeriodDialog.h"
 #include "ui/dialogs/SetupDialog.h"
+#include "ui/lists/ArchiveWindow.h"
 #include "ui/lists/ChannelListWindow.h"
 #include "ui/lists/ConnectionListWindow.h"
 #include "ui/lists/DownloadHistoryWindow.h"
@@ -206,6 +207,17 @@ void Viewer::makeListWindows() {
             ui::Prompts::box(history_.get(), ui::kOverMaxChannel, mb::kOk | mb::kIconWarning);
     };
     window_->setListWindow(ui::cmd::kDownloadHistory, history_.get());
+
+    // The catalog of an archive folder kept by fsv archive; its recordings play as local files.
+    archive_ = std::make_unique<ui::ArchiveWindow>();
+    archive_->openFile = [this](const std::filesystem::path& f) {
+        const auto result = backend_->openLocalFile(f);
+        if (result == ui::ViewerBackend::OpenResult::AlreadyPlaying)
+            ui::Prompts::box(archive_.get(), ui::kFilePlayingText, mb::kOk | mb::kIconInformation);
+        else if (result == ui::ViewerBackend::OpenResult::OverMaximum)
+            ui::Prompts::box(archive_.get(), ui::kOverMaxChannel, mb::kOk | mb::kIconWarning);
+    };
+    window_->setListWindow(ui::cmd::kArchive, archive_.get());
 
     rows_ = std::make_unique<ui::DownloadRows>(&c.workList());
     downloads_ = std::make_unique<ui::DownloadListWindow>(*rows_, &c.workList());

@@ -22,6 +22,7 @@ class EventListWindow;
 class ChannelListWindow;
 class ConnectionListWindow;
 class DownloadHistoryWindow;
+class ArchiveWindow;
 class DownloadListWindow;
 class DownloadRows;
 class DownloadFeed;
@@ -48,6 +49,7 @@ class Viewer : public QObject {
     ui::PeriodDialog& periodDialog() { return *period_; }
     ui::DownloadListWindow& downloadList() { return *downloads_; }
     ui::DownloadHistoryWindow& downloadHistory() { return *history_; }
+    ui::ArchiveWindow& archiveWindow() { return *archive_; }
 
     // Starts work on the event list's selection on a controller thread; false while a start
     // is still running. `fromPeriod`: a start that is declined shows the period dialog again.
@@ -76,6 +78,7 @@ class Viewer : public QObject {
     std::unique_ptr<ui::ChannelListWindow> channelList_;
     std::unique_ptr<ui::ConnectionListWindow> connectionList_;
     std::unique_ptr<ui::DownloadHistoryWindow> history_;
+    std::unique_ptr<ui::ArchiveWindow> archive_;
     std::unique_ptr<ui::DownloadRows> rows_;
     std::unique_ptr<ui::DownloadListWindow> downloads_;
     std::unique_ptr<ui::DownloadFeed> feed_;

@@ -6,8 +6,9 @@ PACKAGES=(
   libssl-dev openssl
   libavcodec-dev libavformat-dev libswscale-dev libavutil-dev ffmpeg
   libgtest-dev libgmock-dev libbenchmark-dev
-  libsimpleini-dev libicu-dev libcli11-dev nlohmann-json3-dev
+  libsimpleini-dev libsqlite3-dev libicu-dev libcli11-dev nlohmann-json3-dev
   clang libclang-rt-14-dev ccache
+  systemd
   qt6-base-dev qt6-qpa-plugins fonts-dejavu-core xvfb xauth imagemagick
 )
 missing=()

@@ -70,3 +70,12 @@ if command -v xvfb-run >/dev/null; then
 else
   QT_QPA_PLATFORM=offscreen "$BUILD/tests/ui_browse/browse-screenshots" "$OUT"
 fi
+
+# The archive window over a small catalog (drawn by its test).
+cmake --build "$BUILD" --target test_ui_archive >/dev/null
+if command -v xvfb-run >/dev/null; then
+  FSV_SCREENSHOT_DIR="$OUT" xvfb-run -a -s "-screen 0 1024x768x24" \
+    "$BUILD/tests/ui_browse/test_ui_archive" >/dev/null
+else
+  FSV_SCREENSHOT_DIR="$OUT" QT_QPA_PLATFORM=offscreen "$BUILD/tests/ui_browse/test_ui_archive" >/dev/null
+fi

@@ -50,6 +50,9 @@ struct ServerOptions {
     std::optional<uint32_t> extraDay;  // list this day number for every camera as well
     // Tests: every login block received is appended here as "ID:password".
     std::filesystem::path loginLog;
+    // Tests: every stream opened is appended here as "NAME MODE OFFSET" (the recording's name,
+    // the stream mode, the resume offset of a file transfer).
+    std::filesystem::path streamLog;
     // A hostile recorder for tests, by name; the handlers that play it say which (--fault).
     std::string fault;
 };

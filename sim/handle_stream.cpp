@@ -10,6 +10,9 @@
 // size-less announce 1000 bytes more or less than the file has, from-zero ignores the resume
 // offset.
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
@@ -61,6 +64,18 @@ const SimRecording* findRecording(const Recordings& all, const std::string& name
     for (const auto& r : day->recordings)
         if (r.time == time) return &r;
     return nullptr;
+}
+
+// One line per stream opened, written with one append so that lines of streams opened at
+// once do not mix.
+void recordOpen(const ServerOptions& options, const StreamOpen& open) {
+    if (options.streamLog.empty()) return;
+    const std::string line = open.name + " " + std::to_string(open.mode) + " " +
+                             std::to_string(open.resumeOffset) + "\n";
+    int fd = ::open(options.streamLog.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+    if (fd < 0) return;
+    [[maybe_unused]] const ssize_t written = ::write(fd, line.data(), line.size());
+    ::close(fd);
 }
 
 void sendStatus(Client& client, uint32_t cookie, uint8_t status) {
@@ -186,6 +201,7 @@ static HandlerRegistrar streams(cmd::kStreamRequest, [](Client& client, ByteSpan
     switch (r->op) {
         case stream::kOpen:
         case stream::kOpenWithId: {
+            recordOpen(client.options(), r->open);
             if (client.fault("silent-after-open")) return;
             if (client.fault("short-frame")) {
                 const uint8_t body[8] = {};

@@ -44,6 +44,8 @@ int main(int argc, char** argv) {
                    "list this day number (e.g. 4294967295) for every camera as well");
     app.add_option("--login-log", o.loginLog,
                    "append the ID and password of every login received to FILE (for tests)");
+    app.add_option("--stream-log", o.streamLog,
+                   "append the name, mode and offset of every stream opened to FILE (for tests)");
     app.add_option("--fault", o.fault,
                    "act as a hostile recorder: silent-after-key, silent-after-login, bad-days, "
                    "silent-after-open, short-frame, short-p, no-p, p-only, size-more, size-less, "

@@ -144,8 +144,10 @@ void MainWindow::buildMenus() {
                                        QKeySequence(QStringLiteral("Ctrl+Shift+D"))));
     windowsMenu_->addAction(addCommand(cmd::kDownloadHistory, QStringLiteral("Download History"),
                                        QKeySequence(QStringLiteral("Ctrl+Shift+H"))));
-    for (int id :
-         {cmd::kChannelList, cmd::kConnectionList, cmd::kDownloadList, cmd::kDownloadHistory})
+    windowsMenu_->addAction(addCommand(cmd::kArchive, QStringLiteral("Archive"),
+                                       QKeySequence(QStringLiteral("Ctrl+Shift+R"))));
+    for (int id : {cmd::kChannelList, cmd::kConnectionList, cmd::kDownloadList,
+                   cmd::kDownloadHistory, cmd::kArchive})
         commands_[id]->setCheckable(true);
 
     modeMenu_ = new QMenu(QStringLiteral("&Mode"), this);

@@ -59,6 +59,7 @@ inline constexpr int kLoadResumeFile = 32825;
 inline constexpr int kSaveAsBmp = 32826;
 inline constexpr int kSaveAsAvi = 32827;
 inline constexpr int kDownloadHistory = 32829;
+inline constexpr int kArchive = 32900;  // the archive window
 }  // namespace cmd
 
 // The toolbar line of the button dispatcher and its buttons.

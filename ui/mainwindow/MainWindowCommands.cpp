@@ -93,7 +93,7 @@ void MainWindow::refreshCommands() {
     commands_[cmd::kSaveAsBmp]->setEnabled(paused);
     commands_[cmd::kSaveAsAvi]->setEnabled(paused && status->local && KtMerge_IsNotEnd() == 0);
     // The lists other than the connection list come with their windows.
-    for (int id : {cmd::kChannelList, cmd::kDownloadList, cmd::kDownloadHistory})
+    for (int id : {cmd::kChannelList, cmd::kDownloadList, cmd::kDownloadHistory, cmd::kArchive})
         commands_[id]->setEnabled(false);
     for (const auto& [id, w] : listWindows_) {
         commands_[id]->setEnabled(w != nullptr);

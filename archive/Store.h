@@ -1,0 +1,86 @@
+#pragma once
+// The archive's files beside its catalog: hashing, putting a fetched file into place,
+// taking up what a killed run left between the two steps, verifying, exporting and pruning.
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "archive/Catalog.h"
+
+typedef struct evp_md_ctx_st EVP_MD_CTX;
+
+namespace fsv::archive {
+
+class Sha256 {
+  public:
+    Sha256();
+    ~Sha256();
+    Sha256(const Sha256&) = delete;
+    Sha256& operator=(const Sha256&) = delete;
+    void update(const void* data, size_t size);
+    std::string hex();  // ends the hash
+
+  private:
+    EVP_MD_CTX* ctx_;
+};
+
+// The file's SHA-256 (lower-case hex) and size; nullopt when it cannot be read.
+struct FileHash {
+    std::string sha256;
+    uint64_t bytes = 0;
+};
+std::optional<FileHash> hashFile(const std::filesystem::path& file);
+
+// Flushes `from` to disk (unless the caller did) and renames it to `to` (making its folders),
+// then flushes the folder so the rename itself survives a crash. False with why.
+bool placeFile(const std::filesystem::path& from, const std::filesystem::path& to,
+               std::string* error, bool flushed = false);
+
+// The archive's own name for a recorder's folder: the book name with '/' , '\\' and control
+// characters replaced and "." / ".." refused (prefixed with '_').
+std::string folderName(const std::string& recorder);
+
+// Adds one fetched file to the archive in two steps: checkFetched (size, hash, flush to disk;
+// on any thread) and commitFetched (noted as pending, renamed to `dir/row.path`, its row
+// committed; on the catalog's writer). `row` gets hash and size. False with why; the fetched
+// file is then removed (it is fetched again by the next run).
+bool checkFetched(const std::filesystem::path& fetched, uint64_t expectedBytes, RecordingRow& row,
+                  std::string* error);
+bool commitFetched(Catalog& catalog, const std::filesystem::path& dir,
+                   const std::filesystem::path& fetched, RecordingRow& row, int64_t now,
+                   std::string* error);
+// Both steps at once.
+bool archiveFile(Catalog& catalog, const std::filesystem::path& dir,
+                 const std::filesystem::path& fetched, uint64_t expectedBytes, RecordingRow& row,
+                 int64_t now, std::string* error);
+
+// What a run killed between renaming a file into place and committing its row left behind:
+// pending files that are in place and whole become rows, the others are removed. Returns how
+// many were committed.
+int recoverPending(Catalog& catalog, const std::filesystem::path& dir);
+
+struct VerifyReport {
+    int checked = 0;
+    std::vector<std::string> missing, changed, untracked;  // paths relative to the archive
+    bool clean() const { return missing.empty() && changed.empty() && untracked.empty(); }
+};
+// Rehashes every recording of the catalog and looks for files it does not know (the catalog
+// itself and the incoming folder aside). Files found unchanged get their verification time.
+VerifyReport verify(Catalog& catalog, const std::filesystem::path& dir, int64_t now);
+
+struct ExportResult {
+    std::vector<RecordingRow> copied;
+    std::string error;  // set when the export stopped
+};
+// Copies `rows` below `out` (same relative paths), checking each copy's hash against the
+// catalog, and writes manifest.json, manifest.csv and SHA256SUMS.
+ExportResult exportRecordings(const std::vector<RecordingRow>& rows,
+                              const std::filesystem::path& dir, const std::filesystem::path& out);
+
+// A text field for a CSV line: quoted when it holds a comma, quote or line break.
+std::string csvField(const std::string& text);
+
+}  // namespace fsv::archive

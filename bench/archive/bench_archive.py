@@ -1,0 +1,213 @@
+#!/usr/bin/env python3
+"""fsv archive over a fleet of recorder-sim processes, against a plain loopback copy.
+
+    bench/archive/bench_archive.py BUILD_DIR [--recorders 64] [--cameras 4] [--days 2]
+                                   [--events 4] [--file-kb 1024] [--jobs 16]
+
+Every recorder serves the same recordings folder (CAMERAS x DAYS x EVENTS files of FILE_KB).
+Measured in one run:
+  baseline  the same bytes sent over loopback sockets by JOBS threads, one connection per
+            recorder, and written to files (no protocol, no hashing);
+  first     fsv archive run --all --jobs JOBS into an empty archive: MB/s, ratio to the
+            baseline, peak threads and resident memory of fsv;
+  second    the same run again: nothing to fetch; its time is the date queries and the
+            catalog look-up.
+"""
+import argparse
+import json
+import os
+import shutil
+import socket
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+from concurrent.futures import ThreadPoolExecutor
+
+
+def make_recordings(build, root, cameras, days, events, file_kb):
+    sample = os.path.join(root, "sample")
+    subprocess.run([os.path.join(build, "sim", "recorder-sim"), "--generate", sample], check=True)
+    template = None
+    for dirpath, _, files in os.walk(os.path.join(sample, "Cam01")):
+        for f in sorted(files):
+            if f.endswith(".avi"):
+                template = os.path.join(dirpath, f)
+                break
+        if template:
+            break
+    with open(template, "rb") as f:
+        head = f.read()
+    # The sample recording, padded with varied bytes to the size asked for.
+    pad = bytes((i * 31 + i // 4099) & 0xFF for i in range(max(0, file_kb * 1024 - len(head))))
+    body = head + pad
+    rec = os.path.join(root, "recordings")
+    files = []
+    for c in range(1, cameras + 1):
+        cam = os.path.join(rec, "Cam%02d" % c)
+        os.makedirs(cam)
+        with open(os.path.join(cam, "name"), "w") as f:
+            f.write("Camera %d\n" % c)
+        for d in range(days):
+            day = os.path.join(cam, "202611%02d" % (10 + d))
+            os.makedirs(day)
+            for e in range(events):
+                path = os.path.join(day, "%02d%02d00.avi" % (e // 60, e % 60))
+                with open(path, "wb") as f:
+                    f.write(body)
+                files.append(path)
+    return rec, files, len(body)
+
+
+def baseline(files, recorders, jobs, out_dir):
+    """Loopback sockets, one per recorder, JOBS at a time; each file written on arrival."""
+    server = socket.socket()
+    server.bind(("127.0.0.1", 0))
+    server.listen(128)
+    port = server.getsockname()[1]
+
+    def serve():
+        for _ in range(recorders):
+            conn, _ = server.accept()
+            threading.Thread(target=send_all, args=(conn,), daemon=True).start()
+
+    def send_all(conn):
+        with conn:
+            for path in files:
+                with open(path, "rb") as f:
+                    size = os.fstat(f.fileno()).st_size
+                    conn.sendall(size.to_bytes(8, "little"))
+                    os.sendfile(conn.fileno(), f.fileno(), 0, size)
+
+    def fetch(r):
+        got = 0
+        buf = bytearray(1 << 16)
+        view = memoryview(buf)
+        with socket.create_connection(("127.0.0.1", port)) as s:
+            for i in range(len(files)):
+                head = b""
+                while len(head) < 8:
+                    head += s.recv(8 - len(head))
+                left = int.from_bytes(head, "little")
+                with open(os.path.join(out_dir, "%d-%d" % (r, i)), "wb") as out:
+                    while left:
+                        n = s.recv_into(view[: min(left, len(buf))])
+                        if not n:
+                            raise RuntimeError("baseline connection closed")
+                        out.write(view[:n])
+                        left -= n
+                        got += n
+        return got
+
+    threading.Thread(target=serve, daemon=True).start()
+    start = time.monotonic()
+    with ThreadPoolExecutor(jobs) as pool:
+        total = sum(pool.map(fetch, range(recorders)))
+    return total, time.monotonic() - start
+
+
+def watch(proc):
+    """Peak threads and resident memory of a running process, sampled every 20 ms."""
+    peak = {"threads": 0, "rss_kb": 0}
+
+    def loop():
+        while proc.poll() is None:
+            try:
+                with open("/proc/%d/status" % proc.pid) as f:
+                    for line in f:
+                        if line.startswith("Threads:"):
+                            peak["threads"] = max(peak["threads"], int(line.split()[1]))
+                        elif line.startswith("VmHWM:"):
+                            peak["rss_kb"] = max(peak["rss_kb"], int(line.split()[1]))
+            except OSError:
+                pass
+            time.sleep(0.02)
+
+    t = threading.Thread(target=loop, daemon=True)
+    t.start()
+    return peak, t
+
+
+def archive_run(fsv, env, archive, jobs):
+    cmd = [fsv, "archive", "run", "--archive", archive, "--all", "--from", "2026-11-01",
+           "--to", "2026-12-31", "--jobs", str(jobs), "--json"]
+    start = time.monotonic()
+    proc = subprocess.Popen(cmd, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                            text=True)
+    peak, watcher = watch(proc)
+    out, err = proc.communicate()
+    elapsed = time.monotonic() - start
+    watcher.join()
+    summaries = [json.loads(l) for l in out.splitlines() if '"summary"' in l]
+    return proc.returncode, elapsed, peak, summaries, err
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("build")
+    ap.add_argument("--recorders", type=int, default=64)
+    ap.add_argument("--cameras", type=int, default=4)
+    ap.add_argument("--days", type=int, default=2)
+    ap.add_argument("--events", type=int, default=4)
+    ap.add_argument("--file-kb", type=int, default=1024)
+    ap.add_argument("--jobs", type=int, default=16)
+    a = ap.parse_args()
+    build = os.path.abspath(a.build)
+    fsv = os.path.join(build, "cli", "fsv")
+    root = tempfile.mkdtemp(prefix="fsv-bench-archive-")
+    sims = []
+    try:
+        rec, files, size = make_recordings(build, root, a.cameras, a.days, a.events, a.file_kb)
+        home = os.path.join(root, "home")
+        os.makedirs(home)
+        env = dict(os.environ, FARSIGHT_HOME=home, FARSIGHT_CONFIG=home)
+        env.pop("FSV_PASSWORD", None)
+        for i in range(a.recorders):
+            p = subprocess.Popen([os.path.join(build, "sim", "recorder-sim"), "--recordings", rec,
+                                  "--user", "admin", "--password", "pw", "--listen",
+                                  "127.0.0.1:0"], stdout=subprocess.PIPE, text=True)
+            sims.append(p)
+            port = p.stdout.readline().strip().rsplit(":", 1)[1]
+            subprocess.run([fsv, "book", "add", "r%03d" % i, "127.0.0.1", "--port", port, "-u",
+                            "admin", "-p", "pw"], env=env, check=True, stdout=subprocess.DEVNULL)
+
+        base_dir = os.path.join(root, "baseline")
+        os.makedirs(base_dir)
+        base_bytes, base_s = baseline(files, a.recorders, a.jobs, base_dir)
+        shutil.rmtree(base_dir)
+        base_mbs = base_bytes / base_s / 1e6
+
+        archive = os.path.join(root, "archive")
+        rc, first_s, peak, summaries, err = archive_run(fsv, env, archive, a.jobs)
+        got = sum(s["bytes"] for s in summaries)
+        files_got = sum(s["archived"] for s in summaries)
+        rc2, second_s, peak2, summaries2, err2 = archive_run(fsv, env, archive, a.jobs)
+        fetched2 = sum(s["archived"] for s in summaries2)
+        present2 = sum(s["present"] for s in summaries2)
+        mbs = got / first_s / 1e6
+        print("fleet: %d recorders x %d cameras x %d days x %d events of %d KB, --jobs %d"
+              % (a.recorders, a.cameras, a.days, a.events, size // 1024, a.jobs))
+        print("baseline (loopback + write): %.1f MB in %.2f s = %.1f MB/s"
+              % (base_bytes / 1e6, base_s, base_mbs))
+        print("first run:  exit %d, %d files, %.1f MB in %.2f s = %.1f MB/s, ratio %.2f"
+              % (rc, files_got, got / 1e6, first_s, mbs, mbs / base_mbs))
+        print("            peak threads %d, peak RSS %.1f MB"
+              % (peak["threads"], peak["rss_kb"] / 1024))
+        print("second run: exit %d, %d fetched, %d already archived, %.2f s, peak threads %d, "
+              "peak RSS %.1f MB" % (rc2, fetched2, present2, second_s, peak2["threads"],
+                                    peak2["rss_kb"] / 1024))
+        if rc or rc2:
+            sys.stderr.write(err + err2)
+            return 1
+        return 0
+    finally:
+        for p in sims:
+            p.terminate()
+        for p in sims:
+            p.wait()
+        shutil.rmtree(root, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
