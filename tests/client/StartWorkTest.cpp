@@ -300,8 +300,11 @@ TEST(StartWork, AutomaticFileTakenUpAtStartKeepsDescribingTheWork) {
     ASSERT_TRUE(state::saveResumeFile(file, data));
 
     std::atomic<int> loads{0};
+    std::atomic<bool> describedAfterLoad{false};
     b.c->onResumeFile = [&](const fs::path& f) {
         const bool taken = b.c->loadResumeFile(f);
+        // Looked at at once: a later rewrite by the queues must not hide a moment without it.
+        if (f == file) describedAfterLoad = state::loadResumeFile(file).value.records.size() == 1;
         ++loads;
         return taken;
     };
@@ -309,6 +312,7 @@ TEST(StartWork, AutomaticFileTakenUpAtStartKeepsDescribingTheWork) {
     // A second file behind it: once it is taken, the housekeeping thread is done with the first.
     b.c->queueResumeFile(b.data / "none.rsm");
     ASSERT_TRUE(eventually([&] { return loads == 2; }));
+    EXPECT_TRUE(describedAfterLoad);
     ASSERT_EQ(b.c->workList().rows().size(), 1u);
     const auto now = state::loadResumeFile(file);
     ASSERT_EQ(now.status, state::ReadStatus::Ok);
