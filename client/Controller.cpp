@@ -727,8 +727,23 @@ void Controller::runResumeFile() {
         return;
     }
     if (!onResumeFile(file)) return;  // kept for a later start
+    // Taken up: gone, unless it is now a connection's own automatic file, which describes the
+    // work it started (deleting it would leave that work unrecorded).
+    if (isAutomaticFile(file)) return;
     std::error_code ec;
     fs::remove(file, ec);
+}
+
+bool Controller::isAutomaticFile(const fs::path& file) {
+    std::lock_guard lock(sessionLock_);
+    std::error_code ec;
+    for (auto& s : sessions_) {
+        const int number = s->session->connectionNumber();
+        if (number >= 0 &&
+            fs::equivalent(file, state::autoResumePath(options_.dataFolder, number), ec))
+            return true;
+    }
+    return false;
 }
 
 // ---- work -------------------------------------------------------------------------------------
@@ -948,8 +963,11 @@ bool Controller::loadResumeFile(const fs::path& file) {
     // left out, in one box for the file.
     if (!rebuilt.skipped.empty())
         port_->messageBox(skippedWorkText(file, rebuilt.skipped), mb::kIconWarning, false);
-    std::error_code ec;
-    fs::remove(file, ec);
+    // With work queued, takeUpWork has dealt with the file; without, it is spent.
+    if (rebuilt.items.empty()) {
+        std::error_code ec;
+        fs::remove(file, ec);
+    }
     return true;
 }
 
@@ -970,16 +988,19 @@ RebuiltWork Controller::takeUpWork(SessionId id, const std::vector<state::Resume
     // Waits for the days the records need, without the list's lock.
     rebuilt = rebuildWork(records, *catalog, waiter_, *port_, options_.replyTimeout, &exit_);
     if (rebuilt.cancelled || rebuilt.items.empty()) return rebuilt;
-    // Deleted before the work is queued: the file may be this connection's automatic file,
-    // which the queues rewrite from now on.
-    std::error_code ec;
-    if (!file.empty()) fs::remove(file, ec);
     std::lock_guard lock(sessionLock_);
     for (auto& s : sessions_) {
         if (s->id != id || !s->queues) continue;
         for (auto& item : rebuilt.items)
             if (!keep || keep(item)) s->queues->enqueue(item);
-        saveAutoResume(*s);
+        // The connection's automatic file is written with the work before the file it came from
+        // goes, so that at every moment one of them describes it. When the two are one file,
+        // it is simply rewritten.
+        saveAutoResume(*s, true);
+        const fs::path own =
+            state::autoResumePath(options_.dataFolder, s->session->connectionNumber());
+        std::error_code ec;
+        if (!file.empty() && !fs::equivalent(file, own, ec)) fs::remove(file, ec);
         return rebuilt;
     }
     rebuilt.cancelled = true;  // the session went meanwhile

@@ -141,8 +141,9 @@ class Controller {
     // Sets resume-work: the housekeeping thread takes the next queued resume file.
     void queueResumeFile(std::filesystem::path file);
     // Loads and starts the work of a resume file; the housekeeping thread calls it for every
-    // queued file and deletes the file afterwards when it returns true (the work was taken up).
-    // False keeps the file for a later start. Without one the files are only deleted.
+    // queued file and deletes the file afterwards when it returns true (the work was taken up),
+    // unless the file is now a connection's own automatic file. False keeps the file for a
+    // later start. Without one the files are loaded with loadResumeFile.
     std::function<bool(const std::filesystem::path&)> onResumeFile;
     // Closes channel n of the channel view; the housekeeping thread calls it for every queued
     // channel, highest first. The channel table is not part of the controller yet.
@@ -176,9 +177,9 @@ class Controller {
     // connect failed; the file then stays.
     bool loadResumeFile(const std::filesystem::path& file);
     // The rebuild and hand-over of loadResumeFile for a session that is connected: the records'
-    // work (those `keep` accepts, all without it) goes into the session's queues, and `file`,
-    // when given, is deleted first once there is work to queue (it may be the session's own
-    // automatic file).
+    // work (those `keep` accepts, all without it) goes into the session's queues and the
+    // session's automatic file; then `file`, when given and not that automatic file, is
+    // deleted.
     RebuiltWork takeUpWork(SessionId id, const std::vector<state::ResumeRecord>& records,
                            const std::filesystem::path& file = {},
                            const std::function<bool(const download::WorkItem&)>& keep = {});
@@ -212,6 +213,8 @@ class Controller {
     void closeChannel(int channel);
     void remoteClosed(SessionId id);
     void runResumeFile();
+    // Whether `file` is the automatic resume file of a connection in the list.
+    bool isAutomaticFile(const std::filesystem::path& file);
     void connectThread();
     // Steps after a successful login: the session list, its id, the notes.
     SessionId adopt(std::shared_ptr<net::ServerSession> session);

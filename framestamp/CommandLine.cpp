@@ -37,7 +37,9 @@ class FileProgress {
     }
     void finish(ExportResult r, const std::string& why) {
         if (tty_ && shown_ >= 0) std::fprintf(stderr, "\r\033[2K");
-        const char* word = r == ExportResult::Finished ? "done  " : "FAILED";
+        const char* word = r == ExportResult::Finished     ? "done  "
+                           : r == ExportResult::Incomplete ? "CUT   "
+                                                           : "FAILED";
         std::fprintf(stderr, "%s %s%s%s\n", word, name_.c_str(), why.empty() ? "" : ": ",
                      why.c_str());
     }
@@ -96,11 +98,15 @@ int runCommandLine(int argc, char** argv) {
         const ExportResult r = job.run(in, target, options,
                                        [&](int done, int total) { progress.update(done, total); });
         std::string why = job.error();
-        if (r != ExportResult::Finished) {
+        // A cut input is copied as far as it can be read, but the copy is not the recording.
+        if (r == ExportResult::Incomplete) ++failed;
+        if (r != ExportResult::Finished && r != ExportResult::Incomplete) {
             ++failed;
             why = std::string(kTextFail) + (why.empty() ? "" : " (" + why + ")");
         }
         progress.finish(r, why);
+        for (const std::string& note : job.notes())
+            std::fprintf(stderr, "  %s: %s\n", in.c_str(), note.c_str());
     }
     return failed == 0 ? 0 : 1;
 }

@@ -1,5 +1,7 @@
 #include "framestamp/StampExport.h"
 
+#include <unistd.h>
+
 #include <QDate>
 #include <QFontMetrics>
 #include <QPainter>
@@ -25,15 +27,38 @@ using media::AviReader;
 using media::BitmapInfoHeader;
 using media::StampedAviWriter;
 
+namespace {
+
+// Milliseconds from a to b by the time of day alone (negative when b is earlier).
+int64_t gapMs(const SystemTime& a, const SystemTime& b) {
+    return ((int64_t(b.hour) - a.hour) * 60 + int64_t(b.minute) - a.minute) * 60000 +
+           (int64_t(b.second) - a.second) * 1000 + int64_t(b.milliseconds) - a.milliseconds;
+}
+
+}  // namespace
+
 int gapPositions(const SystemTime& current, const SystemTime& next) {
-    const int gap = (((next.hour - current.hour) * 60 + next.minute - current.minute) * 60 +
-                     next.second - current.second) *
-                        1000 +
-                    next.milliseconds - current.milliseconds;
-    const int frames = gap * 3 / 100;
+    const int64_t gap = gapMs(current, next);
+    if (gap > kMaxFilledGapMs) return 0;
+    const int frames = static_cast<int>(gap * 3 / 100);
     const int count = frames >= 2 ? frames - 2 : frames;
     return count > 0 ? count : 0;
 }
+
+bool validTimeOfDay(const SystemTime& t) {
+    return t.hour < 24 && t.minute < 60 && t.second < 60 && t.milliseconds < 1000;
+}
+
+namespace {
+
+// The file the copy is written to before it takes the output's name: beside the output, so
+// that the final rename stays within one file system.
+std::filesystem::path besideName(const std::filesystem::path& output) {
+    return output.parent_path() /
+           ("." + output.filename().string() + ".part" + std::to_string(::getpid()));
+}
+
+}  // namespace
 
 QString overlayText(const SystemTime& t, const StampOptions& options, const QLocale& locale) {
     QString text;
@@ -338,13 +363,37 @@ class EncodeStage {
 ExportResult StampExport::run(const std::filesystem::path& input,
                               const std::filesystem::path& output, const StampOptions& options,
                               const Progress& progress, const std::atomic<bool>* cancel) {
+    namespace fs = std::filesystem;
     positions_ = 0;
     times_ = {};
     error_.clear();
+    notes_.clear();
     // Writing over the file being read would destroy it.
     std::error_code ec;
-    if (std::filesystem::equivalent(input, output, ec)) return fail("the output is the input");
+    if (fs::equivalent(input, output, ec)) return fail("the output is the input");
+    // The copy is written beside the output and takes its name once it is whole, so a copy
+    // that fails never replaces a file that was there. A failed copy with nothing to replace
+    // is kept under the output's name: what it holds is readable.
+    const fs::path part = besideName(output);
+    const bool hadOutput = fs::exists(fs::symlink_status(output, ec));
+    const ExportResult result = copy(input, part, options, progress, cancel);
+    if (!fs::exists(part, ec)) return result;
+    const bool whole = result == ExportResult::Finished || result == ExportResult::Incomplete;
+    if (whole || !hadOutput) {
+        fs::rename(part, output, ec);
+        if (ec) {
+            fs::remove(part, ec);
+            return fail("cannot give the copy its name");
+        }
+    } else {
+        fs::remove(part, ec);
+    }
+    return result;
+}
 
+ExportResult StampExport::copy(const std::filesystem::path& input,
+                               const std::filesystem::path& output, const StampOptions& options,
+                               const Progress& progress, const std::atomic<bool>* cancel) {
     AviReader reader;
     const int n = reader.open(input, true);
     const uint32_t compression = reader.videoFormat() ? reader.videoFormat()->compression : 0;
@@ -362,16 +411,19 @@ ExportResult StampExport::run(const std::filesystem::path& input,
     int i = nextRecorded(reader, 0);
     if (i >= n) return fail("no frames to read");
     for (bool first = true; i < n; first = false) {
-        if (!reader.readTimeStamp(i, current)) {
-            result = fail("no time stamp for frame " + std::to_string(i));
+        if (!reader.readTimeStamp(i, current) || !validTimeOfDay(current)) {
+            result = fail("no valid time stamp for frame " + std::to_string(i));
             break;
         }
         const int following = nextRecorded(reader, i + 1);
         if (following < n) {
-            if (!reader.readTimeStamp(following, next)) {
-                result = fail("no time stamp for frame " + std::to_string(following));
+            if (!reader.readTimeStamp(following, next) || !validTimeOfDay(next)) {
+                result = fail("no valid time stamp for frame " + std::to_string(following));
                 break;
             }
+            if (gapMs(current, next) > kMaxFilledGapMs)
+                notes_.push_back("the gap of " + std::to_string(gapMs(current, next) / 1000) +
+                                 " s after frame " + std::to_string(i) + " is not kept");
         } else {
             next = current;
         }
@@ -464,6 +516,14 @@ ExportResult StampExport::run(const std::filesystem::path& input,
     const bool closed = writer.close();
     if (result == ExportResult::Finished && !closed) result = fail("cannot finish the output file");
     times_.encode += since(mark);
+    // A file cut before its index is read as far as it goes; its header still says how many
+    // frames it was meant to hold.
+    const auto declared = reader.streamInfo(reader.videoIndex()).length;
+    if (result == ExportResult::Finished && declared > uint32_t(n)) {
+        error_ = "the input is cut: " + std::to_string(n) + " of " + std::to_string(declared) +
+                 " frames readable";
+        result = ExportResult::Incomplete;
+    }
     return result;
 }
 

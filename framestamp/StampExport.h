@@ -20,12 +20,17 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "platform/Shared.h"
 
 namespace fsv::framestamp {
 
 inline constexpr int kFramesPerSecond = 30;
+// The longest gap between two frames that is kept as empty positions. A longer one (a clock
+// that jumped, a time text from another day) is not filled: the frames follow each other and
+// the gap is reported.
+inline constexpr int kMaxFilledGapMs = 60 * 1000;
 inline constexpr uint32_t kBlack = 0x000000;
 inline constexpr uint32_t kWhite = 0xFFFFFF;
 
@@ -41,6 +46,11 @@ struct StampOptions {
 // leaves none.
 int gapPositions(const SystemTime& current, const SystemTime& next);
 
+// Whether the time of day is one a clock can show (hour 0-23, minute and second 0-59,
+// milliseconds 0-999). A time text with fields beyond these (or negative ones, which wrap
+// around) is no time.
+bool validTimeOfDay(const SystemTime& t);
+
 // The overlay: the locale's short date (at most 15 characters), then " HH:MM:SS". Empty with
 // both options off. A date that is not a valid day gives no date text.
 QString overlayText(const SystemTime& t, const StampOptions& options,
@@ -52,9 +62,10 @@ QString overlayText(const SystemTime& t, const StampOptions& options,
 QString qtFileFilter(const QString& filter);
 
 enum class ExportResult {
-    Finished,   // every frame copied
-    Failed,     // unreadable time stamp, missing frame, writer failure, no frames
-    Cancelled,  // stopped by the user
+    Finished,    // every frame copied
+    Incomplete,  // every readable frame copied, but the input holds fewer than it declares
+    Failed,      // unreadable time stamp, missing frame, writer failure, no frames
+    Cancelled,   // stopped by the user
 };
 
 // Where the time of one export goes, in seconds of processor time (for the benchmark).
@@ -79,19 +90,25 @@ class StampExport {
     // Samples written and empty positions left by the last run.
     int64_t positions() const { return positions_; }
     const ExportTimes& times() const { return times_; }
-    // Why the last run failed, in a few words (empty when it did not).
+    // Why the last run failed or was incomplete, in a few words (empty when it was neither).
     const std::string& error() const { return error_; }
+    // What the last run did not copy as it was: gaps left unfilled (one line each).
+    const std::vector<std::string>& notes() const { return notes_; }
 
     // The rectangle the overlay text covers on a picture of `height` rows (top-down).
     static QRect textRect(const QString& text, int height);
 
   private:
     ExportResult fail(std::string why);
+    ExportResult copy(const std::filesystem::path& input, const std::filesystem::path& output,
+                      const StampOptions& options, const Progress& progress,
+                      const std::atomic<bool>* cancel);
 
     QLocale locale_ = QLocale::system();
     int64_t positions_ = 0;
     ExportTimes times_;
     std::string error_;
+    std::vector<std::string> notes_;
 };
 
 }  // namespace fsv::framestamp

@@ -46,10 +46,13 @@ class AviReader::File {
     explicit File(int fd, uint64_t size) : fd_(fd), size_(size) {}
     ~File() { ::close(fd_); }
     static std::unique_ptr<File> open(const std::filesystem::path& path) {
-        int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        // Opened without waiting: a FIFO would otherwise block here until something writes
+        // to it. Only regular files are read; the flag is dropped again for the reads.
+        int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
         if (fd < 0) return nullptr;
         struct stat st {};
-        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+            ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
             ::close(fd);
             return nullptr;
         }
@@ -189,6 +192,11 @@ int AviReader::open(const std::filesystem::path& path, bool decodeFrames, const 
     return frameCount_;
 }
 
+bool plausiblePictureSize(int width, int height, uint64_t fileSize) {
+    const uint64_t pixels = uint64_t(std::max(width, 0)) * uint64_t(std::max(height, 0));
+    return pixels <= kAlwaysPlausiblePixels || pixels / kPixelsPerFileByte <= fileSize;
+}
+
 bool AviReader::openDecoder(Stream& s, const char* credential) {
     auto decoder = std::make_unique<VideoDecoder>();
     auto format = BitmapInfoHeader::parse(s.format);
@@ -196,15 +204,22 @@ bool AviReader::openDecoder(Stream& s, const char* credential) {
     uint32_t handler = s.info.fccHandler ? s.info.fccHandler : format->compression;
     BitmapInfoHeader output{};  // standard handlers: the decoder's own choice
     output.width = 0;
+    const int formatW = format->width, formatH = std::abs(format->height);
+    int w = formatW, h = formatH;
     if (!isStandardHandler(handler)) {
-        int w = s.info.frameRight, h = s.info.frameBottom;
-        if (w <= 0 || h <= 0) {
-            w = format->width;
-            h = std::abs(format->height);
+        if (s.info.frameRight > 0 && s.info.frameBottom > 0) {
+            w = s.info.frameRight;
+            h = s.info.frameBottom;
         }
         if (w >= 640 && h > 0 && static_cast<double>(w) / h > 2.0) h *= 2;
         output = BitmapInfoHeader::rgb24(w, h);
     }
+    // The decoder's buffers are sized from the format and the picture asked for: a header
+    // claiming a picture far larger than the whole file could hold is refused before anything
+    // that size is allocated.
+    if (!plausiblePictureSize(formatW, formatH, file_->size()) ||
+        !plausiblePictureSize(w, h, file_->size()))
+        return false;
     if (!decoder->open(handler, kFastDecompress, kHandlerTypeVideo)) return false;
     std::span<const uint8_t> extra;
     if (s.format.size() > BitmapInfoHeader::kSize)

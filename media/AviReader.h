@@ -34,6 +34,13 @@ inline constexpr uint8_t kIndexNotAvi = 0;
 inline constexpr uint8_t kIndexComplete = 10;
 inline constexpr uint8_t kIndexMissing = 11;
 
+// A decoded picture is allocated from the size the file's header claims. A real recording
+// compresses its pictures by far less than this many pixels per byte of file, so a header whose
+// picture exceeds it (beyond a size any recorder uses) is not believed.
+inline constexpr uint64_t kPixelsPerFileByte = 1024;
+inline constexpr uint64_t kAlwaysPlausiblePixels = 4096ull * 2160ull;
+bool plausiblePictureSize(int width, int height, uint64_t fileSize);
+
 class AviReader {
   public:
     static constexpr int kMaxStreams = 10;
@@ -48,7 +55,9 @@ class AviReader {
     // the video stream (a stream whose decoder cannot be opened is skipped); own handlers are
     // asked for 24-bit pictures at the stream's frame size, a field-only picture (640 wide or
     // more, more than twice as wide as high) at twice its height, and receive `credential`
-    // ("?:" when null). Re-opening releases the earlier file first.
+    // ("?:" when null). Only regular files are opened (a FIFO is refused at once, never waited
+    // on), and a stream whose claimed picture size fails plausiblePictureSize() is not decoded.
+    // Re-opening releases the earlier file first.
     int open(const std::filesystem::path& path, bool decodeFrames = false,
              const char* credential = nullptr);
     void closeStreams();

@@ -13,6 +13,12 @@ std::string_view trim(std::string_view s) {
     return s;
 }
 
+std::string lower(std::string_view s) {
+    std::string out(s);
+    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+}
+
 }  // namespace
 
 bool equalsNoCase(std::string_view a, std::string_view b) {
@@ -38,8 +44,10 @@ Profile::Profile(std::string_view text) {
             const size_t close = line.find(']');
             const std::string_view name =
                 trim(line.substr(1, close == std::string_view::npos ? line.size() - 1 : close - 1));
+            // The first section of a name wins; a repeated one is passed over whole.
             current = nullptr;
-            if (!find(name)) current = &sections_.emplace_back(Section{std::string(name), {}});
+            if (byName_.try_emplace(lower(name), sections_.size()).second)
+                current = &sections_.emplace_back(Section{std::string(name), {}, {}});
             continue;
         }
         if (!current) continue;
@@ -51,16 +59,14 @@ Profile::Profile(std::string_view text) {
         if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
             value.back() == value.front())
             value = value.substr(1, value.size() - 2);
-        bool seen = false;
-        for (const Entry& e : current->entries) seen = seen || equalsNoCase(e.key, key);
-        if (!seen) current->entries.push_back(Entry{std::string(key), std::string(value)});
+        if (current->byKey.try_emplace(lower(key), current->entries.size()).second)
+            current->entries.push_back(Entry{std::string(key), std::string(value)});
     }
 }
 
 const Profile::Section* Profile::find(std::string_view section) const {
-    for (const Section& s : sections_)
-        if (equalsNoCase(s.name, section)) return &s;
-    return nullptr;
+    const auto it = byName_.find(lower(section));
+    return it == byName_.end() ? nullptr : &sections_[it->second];
 }
 
 bool Profile::hasSection(std::string_view section) const { return find(section) != nullptr; }
@@ -68,9 +74,9 @@ bool Profile::hasSection(std::string_view section) const { return find(section) 
 std::string Profile::value(std::string_view section, std::string_view key) const {
     const Section* s = find(section);
     if (!s) return {};
-    for (const Entry& e : s->entries)
-        if (equalsNoCase(e.key, key)) return e.value.substr(0, kProfileBuffer - 1);
-    return {};
+    const auto it = s->byKey.find(lower(key));
+    if (it == s->byKey.end()) return {};
+    return s->entries[it->second].value.substr(0, kProfileBuffer - 1);
 }
 
 std::vector<std::string> Profile::keys(std::string_view section) const {

@@ -3,10 +3,12 @@
 // sections and keys found regardless of case, the first of duplicate sections or keys wins,
 // values come back through a 260-character buffer (259 characters at most), and a section's
 // key names come back in file order through one 260-character buffer, so a long list is cut
-// after the last name that fits whole.
+// after the last name that fits whole. Sections and keys are found through tables keyed by
+// their lower-case names, so reading and looking up take time in proportion to the text.
 
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace skin {
@@ -32,9 +34,11 @@ class Profile {
     struct Section {
         std::string name;
         std::vector<Entry> entries;
+        std::unordered_map<std::string, size_t> byKey;  // lower-case key -> entry
     };
     const Section* find(std::string_view section) const;
     std::vector<Section> sections_;
+    std::unordered_map<std::string, size_t> byName_;  // lower-case section name -> section
 };
 
 // Splits a value at commas into at most `count` tokens; the last one takes the rest of the

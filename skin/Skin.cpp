@@ -249,8 +249,9 @@ void stripNames(const std::string& upName, std::string (&out)[5]) {
     out[static_cast<int>(Strip::Focus)] = stem + "Focus.bmp";
 }
 
-Controls parseControls(std::string_view text) {
-    const Profile p(text);
+namespace {
+
+Controls controlsOf(const Profile& p) {
     Controls c;
     buttonLines(p, c);
     sliderLines(p, c);
@@ -264,21 +265,33 @@ Controls parseControls(std::string_view text) {
     return c;
 }
 
+}  // namespace
+
+Controls parseControls(std::string_view text) { return controlsOf(Profile(text)); }
+
 SkinSpec parseSkin(std::string_view skinIni, const FileReader& read) {
     const Profile p(skinIni);
     SkinSpec skin;
     skin.panel = p.value("Main", "Panel");
-    skin.controls = parseControls(skinIni);
+    skin.controls = controlsOf(p);
+    // Every panel-window file read counts against one budget, so a skin listing large files
+    // (or one file many times) costs no more than a few of them would.
+    size_t budget = kMaxPanelWindowText;
     for (const std::string& key : p.keys("DlgBoxInis")) {
         PanelWindowSpec w;
         w.file = splitTokens(p.value("DlgBoxInis", key), 2)[0];
-        // A window whose file is missing keeps its place in the table, empty.
-        if (!w.file.empty() && read) {
-            if (const auto text = read(w.file)) {
-                const auto t = splitTokens(Profile(*text).value("DialogBox", "Skin"), 5);
+        // A window whose file is missing, or is beyond the budget, keeps its place in the
+        // table, empty.
+        if (!w.file.empty() && read && budget > 0) {
+            const auto text = read(w.file);
+            if (text && text->size() > budget) budget = 0;  // this and every later one: empty
+            if (text && budget > 0) {
+                budget -= text->size();
+                const Profile window(*text);
+                const auto t = splitTokens(window.value("DialogBox", "Skin"), 5);
                 w.background = t[0];
                 w.place = Rect{coord(t[1]), coord(t[2]), extent(t[3]), extent(t[4])};
-                w.controls = parseControls(*text);
+                w.controls = controlsOf(window);
             }
         }
         skin.windows.push_back(std::move(w));

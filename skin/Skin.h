@@ -19,6 +19,9 @@ inline constexpr int kButtonsPerLine = 16;
 // Sizes and positions are clamped to these bounds; a size is never negative.
 inline constexpr int kMaxExtent = 8192;
 inline constexpr int kMaxImagesPerSet = 64;
+// The panel-window files of one skin are read up to this many bytes in all; windows whose
+// files come after that stay empty.
+inline constexpr size_t kMaxPanelWindowText = 2u << 20;
 
 struct Rect {
     int x = 0, y = 0, w = 0, h = 0;

@@ -40,14 +40,19 @@ bool writeSettings(const fs::path& ini, const Settings& s) {
 
 ScreenSize chooseMainWindowSize(const fs::path& ini, ScreenSize screen) {
     ScreenSize size{800, 600};
-    if (screen.width > 1279 && screen.height > 1023) {
-        size.width = platform::getProfileInt(ini, kClientSection, "PanelWidth", 1280);
-        size.height = platform::getProfileInt(ini, kClientSection, "PanelHeight", 1024);
-    } else if (screen.width > 1023 && screen.height > 767) {
-        size.width = platform::getProfileInt(ini, kClientSection, "PanelWidth", 1024);
-        size.height = platform::getProfileInt(ini, kClientSection, "PanelHeight", 768);
-        if (static_cast<unsigned>(size.width) > 1024u) size = {1024, 768};
-    }
+    // The size read is held to the size of the screen class it was read for: a width or a
+    // height beyond it (a negative one counts as huge) gives that class's size.
+    auto bounded = [&](ScreenSize largest) {
+        size.width = platform::getProfileInt(ini, kClientSection, "PanelWidth", largest.width);
+        size.height = platform::getProfileInt(ini, kClientSection, "PanelHeight", largest.height);
+        if (static_cast<unsigned>(size.width) > static_cast<unsigned>(largest.width) ||
+            static_cast<unsigned>(size.height) > static_cast<unsigned>(largest.height))
+            size = largest;
+    };
+    if (screen.width > 1279 && screen.height > 1023)
+        bounded({1280, 1024});
+    else if (screen.width > 1023 && screen.height > 767)
+        bounded({1024, 768});
     platform::writeProfileInt(ini, kClientSection, "PanelWidth", size.width);
     platform::writeProfileInt(ini, kClientSection, "PanelHeight", size.height);
     return size;

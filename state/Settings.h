@@ -61,9 +61,10 @@ struct WindowPosition {
 };
 
 // The main window size at start-up from the screen size: a screen of at least 1280 x 1024
-// takes PanelWidth/PanelHeight (defaults 1280, 1024); one of at least 1024 x 768 takes them
-// with defaults 1024, 768, and 1024 x 768 when the width is above 1024; a smaller one keeps
-// 800 x 600 without reading. The result is written back to the file.
+// takes PanelWidth/PanelHeight (defaults 1280, 1024), and 1280 x 1024 when either is larger;
+// one of at least 1024 x 768 takes them with defaults 1024, 768, and 1024 x 768 when either
+// is larger; a smaller one keeps 800 x 600 without reading. The result is written back to the
+// file.
 ScreenSize chooseMainWindowSize(const std::filesystem::path& ini, ScreenSize screen);
 
 // Where KorSetAppPos.ini puts a window of `width` x `height`, or nullopt when the file does not

@@ -398,6 +398,10 @@ void Stream::runPlay() {
         return from;
     };
     uint32_t received = 0;
+    // Whether the play-only decoder's picture is whole: it is from a key frame on, through the
+    // frames that follow it in order. A frame decoded after a jump to beyond the key frames
+    // known is not, and the panel keeps the last whole picture until one comes.
+    bool whole = false, sawKey = false;
     bool advance = true;
     bool failed = false;
     // The picture handed to the display; it keeps its memory from frame to frame.
@@ -466,9 +470,14 @@ void Stream::runPlay() {
                     timed = true;
                 }
         } else {
+            const bool follows = decoded >= 0 && decoded + 1 == ask;
             decoded = ask;
             if (auto f = parseTimedFrame(block)) {
                 keyOf[ask] = f->keyFrame;
+                // A recorder that flags no key frame at all is taken at its word that every
+                // frame decodes.
+                sawKey = sawKey || f->keyFrame;
+                whole = f->keyFrame || !sawKey || ask == 0 || (whole && follows);
                 time = f->time;
                 timed = true;
                 if (decoder && !f->data.empty() && !decoder->decode(f->data, f->keyFrame)) {
@@ -488,9 +497,9 @@ void Stream::runPlay() {
         }
         // A paused stream shows a stepped-to frame at once.
         if (timed && !play_.paused() && !play_.pace(time, stop_)) break;
-        const bool have =
-            panel_.load() >= 0 && (file ? file->picture(&width, &height, &bits)
-                                        : decoder && decoder->picture(&width, &height, &bits));
+        const bool have = panel_.load() >= 0 &&
+                          (file ? file->picture(&width, &height, &bits)
+                                : whole && decoder && decoder->picture(&width, &height, &bits));
         show(have ? width : 0, have ? height : 0, bits, wanted, time);
         play_.shown(time);
 
@@ -508,8 +517,16 @@ void Stream::runPlay() {
     {
         // The picture the channel stays on when the stream stops before its end.
         std::lock_guard lock(shownLock_);
-        const bool have = file ? file->picture(&lastWidth_, &lastHeight_, &lastBits_)
-                               : decoder && decoder->picture(&lastWidth_, &lastHeight_, &lastBits_);
+        bool have =
+            file ? file->picture(&lastWidth_, &lastHeight_, &lastBits_)
+                 : whole && decoder && decoder->picture(&lastWidth_, &lastHeight_, &lastBits_);
+        if (!file && !whole) {
+            // The last whole picture is the one shown.
+            lastWidth_ = shownWidth_;
+            lastHeight_ = shownHeight_;
+            lastBits_ = shownBits_;
+            have = !lastBits_.empty();
+        }
         if (!have || shownCount_.load() == 0) lastBits_.clear();
     }
     if (download && !failed && written >= frameCount) {

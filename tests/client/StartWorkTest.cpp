@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -275,6 +276,48 @@ TEST(StartWork, ResumeFileLoadedThroughTheControllerFinishesTheFileAndGoes) {
     EXPECT_FALSE(b.c->loadResumeFile(b.data / "junk.rsm"));
     EXPECT_TRUE(b.port.saw(state::kUnexpectedFileFormat));
     EXPECT_TRUE(fs::exists(b.data / "junk.rsm"));
+}
+
+// Unfinished work found at start is the previous run's automatic file, which the new
+// connection (the first again) writes too: taken up through the housekeeping thread as the
+// viewer does, the file keeps describing the work while it runs.
+TEST(StartWork, AutomaticFileTakenUpAtStartKeepsDescribingTheWork) {
+    Bench b("autostart", 32, {"--fault", "silent-after-open"});
+    ASSERT_TRUE(b.sim.started()) << b.sim.error();
+    fs::path source;
+    for (auto& e : fs::directory_iterator(recordings() / "Cam02" / "20261201")) source = e.path();
+    const std::string key = "20261201" + source.stem().string();
+    state::ResumeData data;
+    data.header = {b.sim.port(), "127.0.0.1", "admin", "pw"};
+    state::ResumeRecord r;
+    r.type = 11;
+    r.camera = 2;
+    r.eventKey = key;
+    r.path = dl::makeOutputPath({b.out.string(), dl::QueueKind::File, 2, "20261201",
+                                 source.stem().string(), 0, dl::kWholeRecordingLastFrame});
+    data.records.push_back(r);
+    const fs::path file = state::autoResumePath(b.data, 0);
+    ASSERT_TRUE(state::saveResumeFile(file, data));
+
+    std::atomic<int> loads{0};
+    std::atomic<bool> describedAfterLoad{false};
+    b.c->onResumeFile = [&](const fs::path& f) {
+        const bool taken = b.c->loadResumeFile(f);
+        // Looked at at once: a later rewrite by the queues must not hide a moment without it.
+        if (f == file) describedAfterLoad = state::loadResumeFile(file).value.records.size() == 1;
+        ++loads;
+        return taken;
+    };
+    b.c->queueResumeFile(file);
+    // A second file behind it: once it is taken, the housekeeping thread is done with the first.
+    b.c->queueResumeFile(b.data / "none.rsm");
+    ASSERT_TRUE(eventually([&] { return loads == 2; }));
+    EXPECT_TRUE(describedAfterLoad);
+    ASSERT_EQ(b.c->workList().rows().size(), 1u);
+    const auto now = state::loadResumeFile(file);
+    ASSERT_EQ(now.status, state::ReadStatus::Ok);
+    ASSERT_EQ(now.value.records.size(), 1u);
+    EXPECT_EQ(now.value.records[0].eventKey, key);
 }
 
 // A recorder that never answers a stream open keeps the first item of each queue running and

@@ -341,6 +341,63 @@ TEST_F(SimStreams, JustPlayStepsAndSeeksShowWholePictures) {
     EXPECT_TRUE(user.boxes().empty()) << user.boxes()[0].text;
 }
 
+// A seek far beyond the key frames a play-only stream has seen lands between key frames: the
+// panel keeps the last whole picture until a key frame makes the picture whole again.
+TEST_F(SimStreams, JustPlaySeekFarAheadKeepsTheLastWholePicture) {
+    // A recording long enough that the seek goes past the lead-in of the frames seen.
+    fs::remove_all(dir / "rec");
+    sim::GenerateOptions gen;
+    gen.cameras = 2;
+    gen.days = 1;
+    gen.eventsPerDay = 1;
+    gen.audioChannels = 0;
+    gen.secondsPerEvent = 14;
+    std::string error;
+    ASSERT_TRUE(sim::generateRecordings(dir / "rec", gen, &error)) << error;
+    recording = playback::test::firstAvi(dir / "rec" / "Cam02");
+    key = recording.parent_path().filename().string() + recording.stem().string();
+    media::AviReader r;
+    frames = r.open(recording);
+    const uint32_t between = 100, nextKey = static_cast<uint32_t>(r.keyFrameAtOrBefore(111));
+    ASSERT_GT(frames, 112);
+    ASSERT_FALSE(r.isKeyFrame(between));
+    ASSERT_GT(nextKey, between);
+    start();
+
+    pictures.holdAt = 5;
+    ASSERT_TRUE(downloads->downloads().enqueue(item(Action::JustPlay)));
+    ASSERT_TRUE(eventually([&] { return pictures.drawn() == 5; }));
+    command(PlayCommand::Pause);
+    pictures.release();
+    auto shows = [&](uint32_t position) {
+        return eventually([&] {
+            auto s = status();
+            return s && s->paused && s->position == position;
+        });
+    };
+    auto picture = [&](int n) {
+        auto expected = playback::test::referenceFrame(recording, n);
+        return !expected.bits.empty() && pictures.picture().bits == expected.bits;
+    };
+    ASSERT_TRUE(shows(4));
+    ASSERT_TRUE(picture(4));
+    struct {
+        uint32_t to;
+        int picture;  // the frame whose picture the panel shows
+    } seeks[] = {
+        {between, 4},                          // no key frame seen near it
+        {between + 2, 4},                      // decoded on from there: still not
+        {nextKey, static_cast<int>(nextKey)},  // whole again
+        {nextKey + 1, static_cast<int>(nextKey + 1)},
+    };
+    for (auto& s : seeks) {
+        channels.withPlayer(0, [&](Player& p) { EXPECT_TRUE(p.goTo(s.to)); });
+        ASSERT_TRUE(shows(s.to)) << s.to;
+        EXPECT_TRUE(picture(s.picture)) << s.to;
+    }
+    EXPECT_TRUE(user.boxes().empty()) << user.boxes()[0].text;
+}
+
 // A recorder that goes away mid-way leaves the channel paused on the last picture shown.
 TEST_F(SimStreams, StreamCutOffMidwayLeavesItsLastPicturePaused) {
     for (Action action : {Action::JustPlay, Action::DownloadAndPlay}) {

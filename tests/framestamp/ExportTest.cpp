@@ -1,11 +1,15 @@
 // The export loop on real files: the output's soundness, the overlay, the gaps, damaged
 // inputs, cancelling, and the batch command line.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QDate>
 #include <QGuiApplication>
 #include <cstring>
 #include <fstream>
+#include <thread>
 
 #include "../media/TestSupport.h"
 #include "Support.h"
@@ -256,6 +260,136 @@ TEST_F(Export, DamagedInputsFailWithoutHarm) {
     EXPECT_EQ(job.run(good, path("good-out.avi"), {}), ExportResult::Finished);
 }
 
+// Time texts a damaged or hostile file may carry: impossible fields fail the export, gaps
+// beyond the bound are not filled but reported, so the copy stays the size of the input.
+TEST_F(Export, TimeTextsAreRangeChecked) {
+    const std::string first = "Event#1-10:0:0(2026/12/1)";
+    struct {
+        const char* name;
+        std::vector<std::string> texts;
+        ExportResult result;
+        int positions;  // of the copy, when it finished
+        size_t notes;
+    } cases[] = {
+        {"hour out of range", {first, "#1-25:0:0.0"}, ExportResult::Failed, 0, 0},
+        {"negative minute", {first, "#1-10:-1:0.0"}, ExportResult::Failed, 0, 0},
+        {"second 60", {first, "#1-10:0:60.0"}, ExportResult::Failed, 0, 0},
+        {"milliseconds 1000", {first, "#1-10:0:0.1000"}, ExportResult::Failed, 0, 0},
+        {"first frame out of range",
+         {"Event#1-24:0:0(2026/12/1)", "#1-0:0:0.0"},
+         ExportResult::Failed,
+         0,
+         0},
+        {"gap of exactly the bound",
+         {first, "#1-10:1:0.0"},
+         ExportResult::Finished,
+         2 + kMaxFilledGapMs * 3 / 100 - 2,
+         0},
+        {"gap of an hour", {first, "#1-11:0:0.0"}, ExportResult::Finished, 2, 1},
+        {"clock jumping back and forth",
+         {first, "#1-23:59:59.0", "#1-0:0:0.0", "#1-23:59:59.0", "#1-23:59:59.100"},
+         ExportResult::Finished,
+         6,
+         2},
+    };
+    for (auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto in = path("in.avi"), out = path("out.avi");
+        std::filesystem::remove(out);
+        ASSERT_TRUE(test::writeRecording(in, c.texts));
+        StampExport job;
+        ASSERT_EQ(job.run(in, out, {}), c.result) << job.error();
+        EXPECT_EQ(job.notes().size(), c.notes);
+        if (c.result == ExportResult::Finished)
+            EXPECT_EQ(job.positions(), c.positions);
+        else
+            EXPECT_NE(job.error().find("time stamp"), std::string::npos) << job.error();
+        // The copy never grows beyond a few samples of this tiny input.
+        if (std::filesystem::exists(out))
+            EXPECT_LT(std::filesystem::file_size(out), 200u * 1024) << c.name;
+    }
+}
+
+// Files whose header promises more than the file holds.
+TEST_F(Export, HeadersThatLieAboutTheFile) {
+    std::vector<std::string> texts;
+    for (int i = 0; i < 30; ++i)
+        texts.push_back(i ? "#1-10:0:" + std::to_string(i) + ".0" : "Event#1-10:0:0(2026/12/1)");
+    auto good = path("good.avi");
+    ASSERT_TRUE(test::writeRecording(good, texts));
+    std::ifstream g(good, std::ios::binary);
+    const std::string bytes{std::istreambuf_iterator<char>(g), {}};
+
+    // A picture of 16000 x 16000 claimed by a file of a few kilobytes.
+    auto giant = path("giant.avi");
+    {
+        std::string b = bytes;
+        const size_t strh = b.find("strh"), strf = b.find("strf");
+        ASSERT_NE(strf, std::string::npos);
+        const uint32_t v = 16000;
+        for (size_t at : {strf + 12, strf + 16})  // biWidth, biHeight
+            for (int k = 0; k < 4; ++k) b[at + k] = char((v >> (8 * k)) & 0xff);
+        for (size_t at : {strh + 56, strh + 58})  // the frame rectangle's right and bottom
+            for (int k = 0; k < 2; ++k) b[at + k] = char((v >> (8 * k)) & 0xff);
+        std::ofstream(giant, std::ios::binary) << b;
+        media::AviReader r;
+        EXPECT_EQ(r.open(giant, true), 0);
+        EXPECT_EQ(r.open(giant, false), 30);  // the samples themselves are still there
+    }
+    StampExport job;
+    EXPECT_EQ(job.run(giant, path("giant-out.avi"), {}), ExportResult::Failed);
+    EXPECT_FALSE(std::filesystem::exists(path("giant-out.avi")));
+
+    // Cut before its index after 14 of its 30 frames: copied as far as it goes, and said so.
+    auto cut = path("cut.avi");
+    size_t at = 0;
+    for (int k = 0; k < 15; ++k) at = bytes.find("00dc", at + 1);
+    ASSERT_NE(at, std::string::npos);
+    std::ofstream(cut, std::ios::binary) << bytes.substr(0, at);
+    EXPECT_EQ(job.run(cut, path("cut-out.avi"), {}), ExportResult::Incomplete);
+    EXPECT_NE(job.error().find("14 of 30"), std::string::npos) << job.error();
+    EXPECT_EQ(ffprobe(path("cut-out.avi"))[1].packets, 14);
+}
+
+TEST_F(Export, AFailedCopyNeverReplacesTheOutput) {
+    auto in = path("in.avi"), out = path("out.avi");
+    ASSERT_TRUE(test::writeRecording(
+        in, {"Event#1-10:0:0(2026/12/1)", "#1-10:0:0.100", "#1-10:0:0.200", "#1-99:0:0.0"}));
+    std::ofstream(out) << "the copy made yesterday";
+    StampExport job;
+    ASSERT_EQ(job.run(in, out, {}), ExportResult::Failed);
+    std::ifstream kept(out);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "the copy made yesterday");
+    // Nothing is left beside it either.
+    int files = 0;
+    for ([[maybe_unused]] auto& e : std::filesystem::directory_iterator(path(""))) ++files;
+    EXPECT_EQ(files, 2);
+    // A whole copy does replace it.
+    ASSERT_TRUE(test::writeRecording(in, {"Event#1-10:0:0(2026/12/1)", "#1-10:0:0.100"}));
+    ASSERT_EQ(job.run(in, out, {}), ExportResult::Finished);
+    EXPECT_EQ(ffprobe(out).size(), 2u);
+}
+
+TEST_F(Export, AFifoIsRefusedAtOnce) {
+    auto fifo = path("in.avi");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    // Should the open wait for a writer, this one lets it go after a while so that the test
+    // fails rather than hangs.
+    std::atomic<bool> done{false};
+    std::thread rescue([&] {
+        for (int k = 0; k < 100 && !done; ++k)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        if (!done) ::close(::open(fifo.c_str(), O_WRONLY | O_NONBLOCK));
+    });
+    const auto start = std::chrono::steady_clock::now();
+    StampExport job;
+    EXPECT_EQ(job.run(fifo, path("out.avi"), {}), ExportResult::Failed);
+    const auto took = std::chrono::steady_clock::now() - start;
+    done = true;
+    rescue.join();
+    EXPECT_LT(took, std::chrono::seconds(2));
+}
+
 TEST_F(Export, CancelKeepsWhatWasWritten) {
     std::vector<std::string> texts;
     for (int i = 0; i < 20; ++i)
@@ -315,6 +449,19 @@ TEST_F(Export, CommandLine) {
                  status);
     EXPECT_NE(status, 0);
     EXPECT_FALSE(std::filesystem::exists(path("clash") / "a.avi"));
+    // An input cut before its index is copied as far as it goes, but the run fails.
+    {
+        std::vector<std::string> many(10, "#1-10:0:1.0");
+        many[0] = "Event#1-10:0:0(2026/12/1)";
+        ASSERT_TRUE(test::writeRecording(path("long.avi"), many));
+        std::ifstream l(path("long.avi"), std::ios::binary);
+        const std::string bytes{std::istreambuf_iterator<char>(l), {}};
+        std::ofstream(path("cut.avi"), std::ios::binary) << bytes.substr(0, bytes.rfind("00dc"));
+    }
+    out = runExe("'" + path("cut.avi").string() + "' -o '" + path("cut-out.avi").string() + "'",
+                 status);
+    EXPECT_NE(status, 0) << out;
+    EXPECT_NE(out.find("9 of 10"), std::string::npos) << out;
     // Without an output.
     out = runExe("'" + a.string() + "' --white", status);
     EXPECT_NE(status, 0);

@@ -1,16 +1,23 @@
 // The clip component: its exports, its dialog driven like a user would, and the clips it writes
 // checked with ffprobe.
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTimer>
 #include <QtTest>
+#include <atomic>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "ReferenceFrame.h"
@@ -126,6 +133,26 @@ class MergeTest : public QObject {
         QCOMPARE(KtMerge_DoModal(0), 0);  // no file yet
         std::ofstream(dir_ / "junk.avi") << "junk";
         QCOMPARE(KtMerge_AddAVideoFile((dir_ / "junk.avi").c_str()), 0);
+        {
+            // A FIFO is refused at once. Should the open wait for a writer, the helper lets it
+            // go after a while, so that the test fails rather than hangs.
+            const auto fifo = dir_ / "fifo.avi";
+            QCOMPARE(::mkfifo(fifo.c_str(), 0600), 0);
+            std::atomic<bool> done{false};
+            std::thread rescue([&] {
+                for (int k = 0; k < 100 && !done; ++k)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+                if (!done) ::close(::open(fifo.c_str(), O_WRONLY | O_NONBLOCK));
+            });
+            QElapsedTimer took;
+            took.start();
+            const int added = KtMerge_AddAVideoFile(fifo.c_str());
+            const qint64 ms = took.elapsed();
+            done = true;
+            rescue.join();
+            QCOMPARE(added, 0);
+            QVERIFY2(ms < 2000, qPrintable(QString::number(ms)));
+        }
         QCOMPARE(KtMerge_Authority("Guest", ""), 1);
         QCOMPARE(KtMerge_AddAVideoFile(recording_.c_str()), 1);
 

@@ -235,3 +235,41 @@ TEST(SkinFiles, PanelWindowsAndAbsurdInput) {
     const SkinSpec g = parseSkin(junk, nullptr);
     EXPECT_TRUE(g.controls.buttonLines.empty());
 }
+
+TEST(SkinProfile, ManySectionsAndKeysKeepTheFirstOfEach) {
+    // Tens of thousands of sections and keys, each name also repeated in another case.
+    std::string text;
+    for (int i = 0; i < 20000; ++i) {
+        const std::string n = std::to_string(i);
+        text += "[S" + n + "]\nk=first" + n + "\nK=second\n[s" + n + "]\nk=third\n";
+    }
+    text += "[Many]\n";
+    for (int i = 0; i < 20000; ++i)
+        text += "key" + std::to_string(i) + "=" + std::to_string(i) + "\n";
+    const Profile p(text);
+    EXPECT_EQ(p.value("s0", "K"), "first0");
+    EXPECT_EQ(p.value("S19999", "k"), "first19999");
+    EXPECT_EQ(p.value("many", "KEY12345"), "12345");
+    EXPECT_EQ(p.keys("S7").size(), 1u);
+    EXPECT_EQ(p.value("S20000", "k"), "");
+}
+
+TEST(SkinFiles, PanelWindowFilesShareOneBudget) {
+    // Sixty windows all naming one file of almost 1 MiB: only the first two are read.
+    std::string ini = "[DlgBoxInis]\n";
+    for (int i = 0; i < 60; ++i) ini += "w" + std::to_string(i) + "=big.ini\n";
+    std::string big = "[DialogBox]\nSkin=b.bmp,1,2,3,4\n[StaticEdit]\n";
+    while (big.size() < kMaxPanelWindowText / 2 - 100)
+        big += "s=status,3,4,100,16,Sans,12,0,0,0,200,200,200,0,TRUE\n";
+    int reads = 0;
+    const SkinSpec s = parseSkin(ini, [&](const std::string&) {
+        ++reads;
+        return std::optional<std::string>(big);
+    });
+    ASSERT_EQ(s.windows.size(), 60u);
+    EXPECT_EQ(s.windows[0].background, "b.bmp");
+    EXPECT_EQ(s.windows[1].place, (Rect{1, 2, 3, 4}));
+    EXPECT_TRUE(s.windows[2].background.empty());
+    EXPECT_TRUE(s.windows[59].controls.statics.empty());
+    EXPECT_LE(reads, 3);
+}

@@ -72,6 +72,12 @@ TEST(Settings, MainWindowSizeFromTheScreen) {
         {{1920, 1200}, "[Farsight Viewer Client]\nPanelWidth=1024\nPanelHeight=768\n", {1024, 768}},
         {{1152, 864}, "[Farsight Viewer Client]\nPanelWidth=800\nPanelHeight=600\n", {800, 600}},
         {{1152, 864}, "[Farsight Viewer Client]\nPanelWidth=-5\n", {1024, 768}},
+        {{1152, 864}, "[Farsight Viewer Client]\nPanelHeight=100000\n", {1024, 768}},
+        // Larger screens hold the size read to 1280 x 1024 the same way.
+        {{1920, 1200}, "[Farsight Viewer Client]\nPanelWidth=100000\n", {1280, 1024}},
+        {{1280, 1024}, "[Farsight Viewer Client]\nPanelHeight=100000\n", {1280, 1024}},
+        {{2560, 1440}, "[Farsight Viewer Client]\nPanelWidth=-1\nPanelHeight=-1\n", {1280, 1024}},
+        {{2560, 1440}, "[Farsight Viewer Client]\nPanelWidth=800\nPanelHeight=600\n", {800, 600}},
     };
     for (const auto& c : cases) {
         TempFolder dir;

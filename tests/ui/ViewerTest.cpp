@@ -537,15 +537,48 @@ class ViewerTest : public QObject {
         QVERIFY(script_.shown.empty());
     }
 
-    void unreadableSkinLeavesThePlainWindow() {
+    // Skins that cannot carry the window's controls: garbage, the drawn skin with every bitmap
+    // gone, and the drawn skin with its toolbar placed far outside the surface.
+    void unusableSkinLeavesThePlainWindow_data() {
+        QTest::addColumn<QString>("damage");
+        QTest::newRow("garbage") << "garbage";
+        QTest::newRow("no bitmaps") << "no bitmaps";
+        QTest::newRow("giant coordinates") << "giant coordinates";
+    }
+    void unusableSkinLeavesThePlainWindow() {
+        QFETCH(QString, damage);
         for (const char* folder : {"FarsightViewer_CommRes", "FarsightViewer_CommRes1024",
                                    "FarsightViewer_CommRes1280"}) {
-            fs::create_directories(home() / "Metal_Style" / folder);
-            std::ofstream(home() / "Metal_Style" / folder / "skin_e.ini") << "\x01\x02garbage";
+            const fs::path to = home() / "Metal_Style" / folder;
+            fs::create_directories(to);
+            if (damage == "garbage") {
+                std::ofstream(to / "skin_e.ini") << "\x01\x02garbage";
+                continue;
+            }
+            for (const auto& e :
+                 fs::directory_iterator(fs::path(FSV_BINARY_DIR) / "Metal_Style" / folder))
+                if (e.path().extension() != ".bmp" || damage != "no bitmaps")
+                    fs::copy_file(e.path(), to / e.path().filename());
+            if (damage != "giant coordinates") continue;
+            // Every toolbar button moved to x = 8000.
+            std::ifstream in(to / "skin_e.ini");
+            std::string text, line;
+            bool toolbar = false;
+            while (std::getline(in, line)) {
+                if (!line.empty() && line[0] == '[') toolbar = line.rfind("[ButtonTool]", 0) == 0;
+                const size_t eq = line.find('='), comma = line.find(',', eq);
+                const size_t next = comma == std::string::npos ? comma : line.find(',', comma + 1);
+                if (toolbar && next != std::string::npos)
+                    line = line.substr(0, comma + 1) + "8000" + line.substr(next);
+                text += line + "\n";
+            }
+            in.close();
+            std::ofstream(to / "skin_e.ini") << text;
         }
         startViewer();
         QTRY_VERIFY(viewer_->window().isVisible());
         QVERIFY(!viewer_->window().skin());
+        QVERIFY(!(viewer_->window().windowFlags() & Qt::FramelessWindowHint));
         QVERIFY(toolbarButton("connectButton")->isVisible());
     }
 

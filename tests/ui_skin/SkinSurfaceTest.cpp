@@ -4,6 +4,7 @@
 #include <fstream>
 
 #include "ui/skin/SkinButton.h"
+#include "ui/skin/SkinImages.h"
 #include "ui/skin/SkinPanel.h"
 #include "ui/skin/SkinSlider.h"
 #include "ui/skin/SkinSurface.h"
@@ -161,6 +162,43 @@ class SkinSurfaceTest : public QObject {
         QTest::mouseClick(slider, Qt::LeftButton, {}, QPoint(195, 10));
         QVERIFY(slider->value() > 90);
         QVERIFY(!moved.isEmpty());
+    }
+
+    void bitmapsShareOneBudget() {
+        // Forty run-length bitmaps of a few bytes, each claiming 4000 x 4000 pixels, and one
+        // small true one.
+        QTemporaryDir dir;
+        auto le = [](std::string& b, uint32_t v, int n) {
+            for (int k = 0; k < n; ++k) b += char((v >> (8 * k)) & 0xff);
+        };
+        std::string bmp = "BM";
+        le(bmp, 14 + 40 + 1024 + 2, 4), le(bmp, 0, 4), le(bmp, 14 + 40 + 1024, 4);
+        le(bmp, 40, 4), le(bmp, 4000, 4), le(bmp, 4000, 4), le(bmp, 1, 2), le(bmp, 8, 2);
+        le(bmp, 1, 4), le(bmp, 2, 4), le(bmp, 0, 16);             // BI_RLE8, 2 bytes of data
+        bmp += std::string(1024, '\0') + std::string("\0\1", 2);  // the end of the bitmap
+        for (int i = 0; i < 40; ++i)
+            std::ofstream(dir.filePath(QString("big%1.bmp").arg(i)).toStdString(), std::ios::binary)
+                << bmp;
+        QImage(16, 16, QImage::Format_RGB32).save(dir.filePath("small.bmp"));
+
+        SkinImages images(dir.path());
+        int decoded = 0;
+        for (int i = 0; i < 40; ++i)
+            if (!images.bitmap("big" + std::to_string(i) + ".bmp").isNull()) ++decoded;
+        QCOMPARE(decoded, 1);  // 16 M pixels fit once
+        QVERIFY(images.pixelsUsed() <= kSkinPixelBudget);
+        QCOMPARE(images.bitmap("small.bmp").size(), QSize(16, 16));
+
+        // The drawn skin at its largest fits well within the budget.
+        SkinImages metal(QString(FSV_BINARY_DIR) + "/Metal_Style/FarsightViewer_CommRes1280");
+        const auto spec = ::skin::loadSkin(metal.folder().toStdString());
+        QVERIFY(!metal.bitmap(spec.panel).isNull());
+        for (const auto& line : spec.controls.buttonLines) {
+            for (const auto& strip : line.strips) metal.bitmap(strip);
+            if (!line.buttons.empty())
+                QVERIFY2(!metal.bitmap(line.strips[0]).isNull(), line.strips[0].c_str());
+        }
+        QVERIFY(metal.pixelsUsed() < kSkinPixelBudget / 4);
     }
 
     void panelTextRedrawsOnlyWhenChanged() {

@@ -28,6 +28,26 @@ constexpr int kCaptionLine = 2;
 constexpr int kPlayLine = 3;
 constexpr int kSaveLine = 4;
 enum CaptionButton : int { kMinimizeButton = 0, kExitButton = 1 };
+
+// Whether the surface can carry the main window: its own picture is there, the toolbar has its
+// connect button, and every button and slider the window works with is drawn with its picture
+// inside the surface. A skin that fails this (coordinates far outside, bitmaps missing) would
+// leave a frameless window whose controls cannot be seen.
+bool showsTheControls(const ::ui::skin::SkinSurface& surface) {
+    const QRect area(QPoint(0, 0), surface.sizeHint());
+    if (!surface.hasPicture() || !surface.button(kToolbarLine, kConnectButton)) return false;
+    for (const auto& [key, b] : surface.controls().buttons) {
+        const int line = key / 16;
+        const bool used = line == kLayoutLine || line == kMenuLine || line == kCaptionLine ||
+                          line == kPlayLine || line == kSaveLine || line == kToolbarLine;
+        if (used && (!b->hasPicture() || !area.contains(b->geometry()))) return false;
+    }
+    for (const auto& [line, sliders] : surface.controls().sliders)
+        for (const auto* s : sliders)
+            if (!area.contains(s->geometry())) return false;
+    return true;
+}
+
 }  // namespace
 
 bool MainWindow::useSkin(const std::string& style, int width,
@@ -37,8 +57,9 @@ bool MainWindow::useSkin(const std::string& style, int width,
     surface->setObjectName(QStringLiteral("skinSurface"));
     surface->load(style, width, roots,
                   [this](int line, int index) { dispatchButton(line, index); });
-    // A skin without its toolbar is not a usable skin: the plain window stays.
-    if (!surface->button(kToolbarLine, kConnectButton)) {
+    // A skin that cannot show the window's controls is not a usable skin: the plain window
+    // stays.
+    if (!showsTheControls(*surface)) {
         delete surface;
         return false;
     }

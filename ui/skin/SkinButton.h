@@ -20,6 +20,8 @@ class SkinButton : public QAbstractButton {
     int line() const { return line_; }
     int index() const { return index_; }
     int look() const { return look_; }
+    // Whether the button has its normal (up) picture: without it, it shows as nothing.
+    bool hasPicture() const { return !images_[0].isNull(); }
     // Sets the look and redraws at once. A disabled look also takes clicks away.
     void setLook(int look);
     // The image being drawn now (0 up, 1 down, 2 disabled, 3 play, 4 focus).

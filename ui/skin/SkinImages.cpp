@@ -1,6 +1,7 @@
 #include "ui/skin/SkinImages.h"
 
 #include <QFileInfo>
+#include <QImageReader>
 #include <QPainter>
 
 namespace ui::skin {
@@ -13,8 +14,17 @@ QImage SkinImages::bitmap(const std::string& name) {
     if (it != cache_.end()) return *it;
     QImage img;
     const QString path = folder_ + '/' + rel;
-    if (QFileInfo(path).isFile()) img.load(path);
-    if (!img.isNull()) img = img.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    if (QFileInfo(path).isFile()) {
+        QImageReader reader(path);
+        const QSize claimed = reader.size();
+        if (claimed.isValid() &&
+            qint64(claimed.width()) * claimed.height() <= kSkinPixelBudget - pixels_)
+            img = reader.read();
+    }
+    if (!img.isNull()) {
+        img = img.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+        pixels_ += qint64(img.width()) * img.height();
+    }
     cache_.insert(rel, img);
     return img;
 }

@@ -63,6 +63,8 @@ class SkinSurface : public QWidget {
     void selectLayout(int index);
 
     QSize sizeHint() const override;
+    // Whether the skin's own picture (the surface's background) could be read.
+    bool hasPicture() const { return !background_.isNull(); }
 
   Q_SIGNALS:
     // A button of a panel window (window number, line, index).
