@@ -90,7 +90,7 @@ class ViewerBackend {
     // The control panel on the channel at a position, local file or stream alike; false (or
     // nullopt) when there is none or it cannot do that.
     virtual bool channelCommand(int position, download::PlayCommand command) = 0;
-    virtual bool goToFrame(int position, uint32_t frame) = 0;  // 0-based
+    virtual bool goToFrame(int position, uint32_t frame) = 0;    // 0-based
     virtual bool setChannelSpeed(int position, int factor) = 0;  // the speed menu, 1 ... 5
     virtual std::optional<download::PlayStatus> channelStatus(int position) const = 0;
     // Holding one-frame-forward: no pacing on the channel while it is on.
@@ -106,6 +106,13 @@ class ViewerBackend {
         std::string credential;
     };
     virtual std::optional<ClipSource> clipSource(int /*position*/) const { return std::nullopt; }
+
+    // Playing in step: every local file channel follows one clock, which starts from the frame
+    // time of the local channel at `activePosition`; the channel commands on any of them then
+    // move the clock. Streams keep their own pace. False when it cannot start (no local file
+    // channel there).
+    virtual bool setSync(bool /*on*/, int /*activePosition*/) { return false; }
+    virtual bool synced() const { return false; }
 
     // Ends everything: connect threads, sessions, the transport. Never hangs on a silent
     // recorder. Called once, before the windows go.

@@ -9,6 +9,7 @@
 //   MainWindowFiles.cpp     saved connection sets and resume files
 //   MainWindowSkin.cpp      the skinned surface, the frameless window and its main menu
 //   MainWindowChannels.cpp  the active channel: its pop-up menu, snapshots and clips
+//   MainWindowSync.cpp      what each panel shows while the local files play in step
 // The playback control panel (ui/playback) steers the channel of the active panel.
 
 #include <QMainWindow>
@@ -167,6 +168,9 @@ class MainWindow : public QMainWindow {
     static void mergeCallback(int32_t value, int32_t state);
     void startClipComponent();
     void stopClipComponent();
+    // MainWindowSync.cpp
+    // A panel's frame date and time and its "No recording" mark, from its channel's status.
+    void showPanelFrame(int panel);
     // MainWindowFiles.cpp
     void saveConnectiveStatus();
     void loadConnectiveStatus();
