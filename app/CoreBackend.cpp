@@ -399,6 +399,27 @@ bool CoreBackend::setSync(bool on, int activePosition) {
     return true;
 }
 
+std::vector<playback::LocalExtent> CoreBackend::localExtents() const {
+    std::vector<playback::LocalExtent> out;
+    for (auto& p : players_) {
+        const int position = p->channel().channelPosition();
+        auto times = p->channel().frameTimes();
+        if (position < 0 || !times || times->empty()) continue;
+        out.push_back({position, p->channel().caption(), times->front(), times->back()});
+    }
+    std::sort(out.begin(), out.end(),
+              [](const auto& a, const auto& b) { return a.position < b.position; });
+    return out;
+}
+
+bool CoreBackend::seekChannelTime(int position, int64_t t) {
+    auto* p = playerAt(position);
+    auto times = p ? p->channel().frameTimes() : nullptr;
+    if (!times || times->empty()) return false;
+    const int frame = std::max(playback::frameAtOrBefore(*times, t), 0);
+    return goToFrame(position, static_cast<uint32_t>(frame));
+}
+
 bool CoreBackend::channelCommand(int position, download::PlayCommand command) {
     if (auto* channel = syncedAt(position)) return sync_.command(*channel, command);
     bool done = false;

@@ -67,6 +67,8 @@ class CoreBackend : public ui::ViewerBackend,
     std::optional<ClipSource> clipSource(int position) const override;
     bool setSync(bool on, int activePosition) override;
     bool synced() const override { return sync_.on(); }
+    std::vector<playback::LocalExtent> localExtents() const override;
+    bool seekChannelTime(int position, int64_t t) override;
     download::ChannelTable& channels() { return *table_; }
     // The file of each channel position (empty: a free position or not a local file).
     std::vector<std::filesystem::path> channelFiles() const;

@@ -15,6 +15,7 @@
 #include "client/FrameSlot.h"
 #include "platform/Shared.h"
 #include "recordings/download/ChannelTable.h"
+#include "recordings/playback/Timeline.h"
 
 namespace fsv::ui {
 
@@ -113,6 +114,10 @@ class ViewerBackend {
     // channel there).
     virtual bool setSync(bool /*on*/, int /*activePosition*/) { return false; }
     virtual bool synced() const { return false; }
+    // The local files open in channels with their first and last frame times (for the
+    // timeline), and a seek of one of them to the frame at or just before time `t` (stampMs).
+    virtual std::vector<playback::LocalExtent> localExtents() const { return {}; }
+    virtual bool seekChannelTime(int /*position*/, int64_t /*t*/) { return false; }
 
     // Ends everything: connect threads, sessions, the transport. Never hangs on a silent
     // recorder. Called once, before the windows go.

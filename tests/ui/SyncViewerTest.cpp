@@ -6,6 +6,7 @@
 #include <QAbstractSlider>
 #include <QAction>
 #include <QApplication>
+#include <QImage>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
@@ -19,9 +20,11 @@
 #include "recordings/playback/SyncClock.h"
 #include "sim/Generate.h"
 #include "ui/Prompts.h"
+#include "ui/lists/EventListWindow.h"
 #include "ui/panels/ChannelView.h"
 #include "ui/panels/Snapshot.h"
 #include "ui/playback/PlaybackPanel.h"
+#include "ui/playback/TimelineView.h"
 
 namespace fs = std::filesystem;
 using fsv::app::Viewer;
@@ -60,6 +63,7 @@ class SyncViewerTest : public QObject {
     PromptScript script_;
     std::unique_ptr<Viewer> viewer_;
     std::map<int, std::vector<int64_t>> stamps_;  // by channel position
+    fs::path fourth_;
 
     MainWindow& window() { return viewer_->window(); }
     template <class T>
@@ -108,13 +112,14 @@ class SyncViewerTest : public QObject {
     }
 
     void threeCamerasPlayInStep();
+    void timelineShowsTheRecorderAndTheLocalFiles();
 };
 
 void SyncViewerTest::threeCamerasPlayInStep() {
     // Each camera starts one second after the one before: all three overlap for a while.
     const fs::path rec = fs::path(dir_->path().toStdString()) / "rec";
     fsv::sim::GenerateOptions o;
-    o.cameras = 3;
+    o.cameras = 4;  // the fourth joins later, on the timeline
     o.days = 1;
     o.eventsPerDay = 1;
     o.secondsPerEvent = 4;
@@ -125,6 +130,7 @@ void SyncViewerTest::threeCamerasPlayInStep() {
     std::vector<fs::path> files;
     for (const char* cam : {"Cam01", "Cam02", "Cam03"})
         files.push_back(fsv::playback::test::firstAvi(rec / cam));
+    fourth_ = fsv::playback::test::firstAvi(rec / "Cam04");
 
     viewer_ = std::make_unique<Viewer>();
     viewer_->start();
@@ -216,6 +222,106 @@ void SyncViewerTest::threeCamerasPlayInStep() {
         QCOMPARE(fsv::playback::stampMs(s->time), fsv::playback::stampMs(before[p].time));
         QVERIFY(view->panel(p)->accessibleDescription().endsWith(
             dateTime(fsv::playback::stampMs(s->time))));
+    }
+}
+
+// The timeline (Ctrl+T): a row per camera of the recorder the event list window shows, with a
+// start mark per recording, and a bar per local file over its true extent; a click on a bar
+// seeks that channel, a click on a mark asks to play that recording. With FSV_SCREENSHOT_DIR
+// set it writes timeline.png and sync.png (four panels in step) there.
+void SyncViewerTest::timelineShowsTheRecorderAndTheLocalFiles() {
+    QVERIFY(viewer_);
+    MainWindow& w = window();
+    // A day of a recorder as the event list holds it: two cameras, recordings through the day
+    // and one beside the local files.
+    auto& list = viewer_->backend().controller().eventList();
+    const int r =
+        list.rebuildRecorder(-1, fsv::RecorderInfo{1, "Yard DVR", "127.0.0.1", "", "", ""});
+    for (int cam = 1; cam <= 2; ++cam) {
+        const int ch =
+            list.addChannel(r, cam == 1 ? "Gate" : "Yard", fsv::cameraNumber(cam), false);
+        const int day = list.addDay(r, ch, "20261201", 0);
+        for (const char* t : {"001500", "031000", "064500", "080003", "101500", "134000", "170000",
+                              "203000", "225500"})
+            if ((t[1] - '0') % 2 == cam % 2 || cam == 1) list.addEvent(r, ch, day, t, 1000);
+    }
+    viewer_->eventList().showRecorder(r);
+    std::optional<fsv::EventRef> asked;
+    w.onTimelineRecording = [&](const fsv::EventRef& ref) { asked = ref; };
+
+    // In step again, and a fourth camera opened meanwhile joins the three.
+    click("syncButton");
+    QVERIFY(viewer_->backend().synced());
+    script_.openFiles = {fourth_};
+    w.dispatchButton(kToolbarLine, kOpenAviButton);
+    ChannelView* view = w.channelView();
+    QTRY_VERIFY_WITH_TIMEOUT(view->panel(3)->showing(), kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(viewer_->backend().channelStatus(3)->synced, kWait);
+    QCOMPARE(viewer_->backend().channelFiles().at(3), fourth_);
+    stamps_[3] = stampsOf(fourth_);
+
+    QAction* show = w.timelineAction();
+    QCOMPARE(show->shortcut(), QKeySequence(QStringLiteral("Ctrl+T")));
+    TimelineView* tl = w.timeline();
+    QVERIFY(!tl->isVisible());
+    show->trigger();
+    QVERIFY(tl->isVisible());
+    QCOMPARE(tl->accessibleName(), QStringLiteral("Timeline"));
+    QTRY_COMPARE_WITH_TIMEOUT(int(tl->rows().size()), 6, kWait);
+    QCOMPARE(QString::fromStdString(tl->rows()[0].label), QStringLiteral("Yard DVR Gate"));
+    QCOMPARE(int(tl->rows()[0].spans.size()), 9);
+    QVERIFY(!tl->rows()[0].spans[0].end);  // length unknown: a start mark
+    const auto& bar = tl->rows()[2].spans.at(0);
+    QCOMPARE(bar.position, 0);
+    QCOMPARE(bar.start, stamps_[0].front());
+    QCOMPARE(*bar.end, stamps_[0].back());
+    QVERIFY(tl->cursorTime());
+
+    // Zoom in on the local files, then a click in the middle of channel 3's bar seeks there.
+    tl->fitAll();
+    for (int i = 0; i < 12; ++i) QTest::keyClick(tl, Qt::Key_Plus);
+    tl->timeWindow().fit(stamps_[0].front(), stamps_[2].back());
+    tl->update();
+    const int64_t target = (stamps_[2].front() + stamps_[2].back()) / 2;
+    QTest::mouseClick(tl, Qt::LeftButton, {}, tl->pointOf(4, target));
+    QString seen;
+    QTRY_VERIFY2_WITH_TIMEOUT(
+        panelsAt(stamps_[2][size_t(fsv::playback::frameAtOrBefore(stamps_[2], target))], &seen),
+        qPrintable(seen), kWait);
+
+    // Home shows the whole day; a click on a recorder's mark asks for that recording.
+    QTest::keyClick(tl, Qt::Key_Home);
+    const auto& mark = tl->rows()[0].spans[4];  // 10:15:00
+    QTest::mouseClick(tl, Qt::LeftButton, {}, tl->pointOf(0, mark.start));
+    QVERIFY(asked && *asked == mark.event);
+    // The keyboard reaches it too: Page Up/Down walk the marks, Enter acts.
+    asked.reset();
+    QTest::keyClick(tl, Qt::Key_PageUp);  // 08:00:03, the one before
+    QTest::keyClick(tl, Qt::Key_Enter);
+    QVERIFY(asked && *asked == tl->rows()[0].spans[3].event);
+    QVERIFY(tl->accessibleDescription().contains(QStringLiteral("Yard DVR Gate")));
+
+    // The moment: one PNG of the four panels, each with its caption, date and time.
+    QAction* moment = w.saveMomentAction();
+    QVERIFY(moment->isEnabled());
+    const fs::path png = fs::path(dir_->path().toStdString()) / "moment.png";
+    script_.saveFiles = {png};
+    moment->trigger();
+    QImage saved;
+    QVERIFY(saved.load(QString::fromStdString(png.string())));
+    QCOMPARE(saved.size(), view->size());
+    QVERIFY(saved != QImage(saved.size(), saved.format()));
+
+    if (const QByteArray dir = qgetenv("FSV_SCREENSHOT_DIR"); !dir.isEmpty()) {
+        w.resize(1100, 820);
+        QTest::qWait(400);
+        QVERIFY(tl->grab().save(QString::fromLocal8Bit(dir) + QStringLiteral("/timeline.png")));
+        tl->timeWindow().fit(stamps_[0].front(), stamps_[3].back());
+        w.refreshTimeline();
+        QTest::qWait(400);
+        QVERIFY(w.centralWidget()->grab().save(QString::fromLocal8Bit(dir) +
+                                               QStringLiteral("/sync.png")));
+        QVERIFY(w.momentImage().save(QString::fromLocal8Bit(dir) + QStringLiteral("/moment.png")));
     }
 }
 
