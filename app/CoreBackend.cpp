@@ -412,6 +412,26 @@ std::vector<playback::LocalExtent> CoreBackend::localExtents() const {
     return out;
 }
 
+std::optional<int64_t> CoreBackend::syncTime() {
+    if (!sync_.on()) return std::nullopt;
+    return sync_.clock().now();
+}
+
+std::vector<merge::MomentCamera> CoreBackend::momentCameras() const {
+    std::vector<std::pair<int, merge::MomentCamera>> found;
+    for (auto& p : players_) {
+        const int position = p->channel().channelPosition();
+        auto times = p->channel().frameTimes();
+        if (position < 0 || !times || times->empty()) continue;
+        found.push_back({position, {p->channel().caption(), p->channel().path(), *times}});
+    }
+    std::sort(found.begin(), found.end(),
+              [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::vector<merge::MomentCamera> out;
+    for (auto& f : found) out.push_back(std::move(f.second));
+    return out;
+}
+
 bool CoreBackend::seekChannelTime(int position, int64_t t) {
     auto* p = playerAt(position);
     auto times = p ? p->channel().frameTimes() : nullptr;

@@ -69,6 +69,8 @@ class CoreBackend : public ui::ViewerBackend,
     bool synced() const override { return sync_.on(); }
     std::vector<playback::LocalExtent> localExtents() const override;
     bool seekChannelTime(int position, int64_t t) override;
+    std::optional<int64_t> syncTime() override;
+    std::vector<merge::MomentCamera> momentCameras() const override;
     download::ChannelTable& channels() { return *table_; }
     // The file of each channel position (empty: a free position or not a local file).
     std::vector<std::filesystem::path> channelFiles() const;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "client/FrameSlot.h"
+#include "merge/Moment.h"
 #include "platform/Shared.h"
 #include "recordings/download/ChannelTable.h"
 #include "recordings/playback/Timeline.h"
@@ -118,6 +119,10 @@ class ViewerBackend {
     // timeline), and a seek of one of them to the frame at or just before time `t` (stampMs).
     virtual std::vector<playback::LocalExtent> localExtents() const { return {}; }
     virtual bool seekChannelTime(int /*position*/, int64_t /*t*/) { return false; }
+    // While in step: the clock's time, and each local channel's caption, file and frame times
+    // (by position), for the clips of a kept moment.
+    virtual std::optional<int64_t> syncTime() { return std::nullopt; }
+    virtual std::vector<merge::MomentCamera> momentCameras() const { return {}; }
 
     // Ends everything: connect threads, sessions, the transport. Never hangs on a silent
     // recorder. Called once, before the windows go.

@@ -6,11 +6,21 @@
 #include <QAbstractSlider>
 #include <QAction>
 #include <QApplication>
+#include <QCryptographicHash>
+#include <QDialogButtonBox>
+#include <QFile>
 #include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QPushButton>
+#include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 
@@ -69,6 +79,19 @@ class SyncViewerTest : public QObject {
     template <class T>
     T* child(const char* name) {
         return window().findChild<T*>(QString::fromLatin1(name));
+    }
+    // Runs `f` on the modal dialog that the next action opens, once it is up.
+    void inModalDialog(std::function<void(QWidget*)> f) {
+        auto* timer = new QTimer(this);
+        timer->setInterval(20);
+        connect(timer, &QTimer::timeout, this, [timer, f] {
+            QWidget* d = QApplication::activeModalWidget();
+            if (!d || !d->isVisible()) return;
+            timer->stop();
+            timer->deleteLater();
+            f(d);
+        });
+        timer->start();
     }
     void click(const char* name) {
         auto* b = child<QToolButton>(name);
@@ -306,11 +329,33 @@ void SyncViewerTest::timelineShowsTheRecorderAndTheLocalFiles() {
     QVERIFY(moment->isEnabled());
     const fs::path png = fs::path(dir_->path().toStdString()) / "moment.png";
     script_.saveFiles = {png};
+    // Then the small dialog: a clip of each camera, four seconds around the clock.
+    inModalDialog([](QWidget* d) {
+        d->findChild<QSpinBox*>(QStringLiteral("momentSeconds"))->setValue(4);
+        QTest::mouseClick(d->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok),
+                          Qt::LeftButton);
+    });
     moment->trigger();
     QImage saved;
     QVERIFY(saved.load(QString::fromStdString(png.string())));
     QCOMPARE(saved.size(), view->size());
     QVERIFY(saved != QImage(saved.size(), saved.format()));
+    // The manifest names a clip per camera; each hash is the clip's.
+    QFile json(QString::fromStdString((png.parent_path() / "moment.json").string()));
+    QVERIFY(json.open(QIODevice::ReadOnly));
+    const QJsonArray clips = QJsonDocument::fromJson(json.readAll()).array();
+    QCOMPARE(clips.size(), 4);
+    for (const auto& v : clips) {
+        const QJsonObject o = v.toObject();
+        QFile clip(QString::fromStdString(png.parent_path().string()) + QLatin1Char('/') +
+                   o[QStringLiteral("file")].toString());
+        QVERIFY(clip.open(QIODevice::ReadOnly));
+        QCOMPARE(o[QStringLiteral("sha256")].toString(),
+                 QString::fromLatin1(
+                     QCryptographicHash::hash(clip.readAll(), QCryptographicHash::Sha256).toHex()));
+        QVERIFY(o[QStringLiteral("camera")].toString().endsWith(QStringLiteral("Local File")));
+        QVERIFY(!o[QStringLiteral("first")].toString().isEmpty());
+    }
 
     if (const QByteArray dir = qgetenv("FSV_SCREENSHOT_DIR"); !dir.isEmpty()) {
         w.resize(1100, 820);

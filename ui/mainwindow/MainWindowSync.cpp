@@ -2,8 +2,12 @@
 // panel's accessible description) and, while the local files play in step, "No recording"
 // where the clock stands outside a channel's recording.
 #include <QAction>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QFormLayout>
 #include <QImage>
 #include <QPainter>
+#include <QSpinBox>
 
 #include "ui/Prompts.h"
 #include "ui/mainwindow/MainWindow.h"
@@ -62,11 +66,33 @@ QImage MainWindow::momentImage() const {
 }
 
 void MainWindow::saveMoment() {
-    if (!backend_.synced()) return;
+    const auto clock = backend_.syncTime();
+    if (!clock) return;
     const auto file = Prompts::saveFile(this, "PNG Image (*.png)|*.png||", "png");
     if (file.empty()) return;
-    if (!momentImage().save(QString::fromStdString(file.string()), "PNG"))
+    if (!momentImage().save(QString::fromStdString(file.string()), "PNG")) {
         Prompts::box(this, "Failed to save " + file.string(), mb::kOk | mb::kIconStop);
+        return;
+    }
+    // The clips beside the picture: a span of seconds around the clock (0: none).
+    QDialog ask(this);
+    ask.setObjectName(QStringLiteral("momentDialog"));
+    ask.setWindowTitle(QStringLiteral("Save this moment"));
+    auto* seconds = new QSpinBox(&ask);
+    seconds->setObjectName(QStringLiteral("momentSeconds"));
+    seconds->setAccessibleName(QStringLiteral("Clip seconds"));
+    seconds->setRange(0, 600);
+    seconds->setValue(10);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &ask);
+    connect(buttons, &QDialogButtonBox::accepted, &ask, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, &ask, &QDialog::reject);
+    auto* form = new QFormLayout(&ask);
+    form->addRow(QStringLiteral("Clip of each camera, seconds around the moment:"), seconds);
+    form->addRow(buttons);
+    if (ask.exec() != QDialog::Accepted || seconds->value() == 0) return;
+    const auto result = merge::saveMomentClips(backend_.momentCameras(), *clock, seconds->value(),
+                                               file.parent_path(), file.stem().string());
+    if (!result.ok) Prompts::box(this, "Failed to save " + result.error, mb::kOk | mb::kIconStop);
 }
 
 }  // namespace fsv::ui
