@@ -243,7 +243,10 @@ bool CoreBackend::keepStopped(int position, std::unique_ptr<download::Player> st
 
 void CoreBackend::adoptArrived() {
     std::lock_guard lock(adoptLock_);
-    for (auto& p : arrived_) players_.push_back(std::move(p));
+    for (auto& p : arrived_) {
+        sync_.join(p->channel());
+        players_.push_back(std::move(p));
+    }
     arrived_.clear();
 }
 
@@ -259,8 +262,10 @@ std::string CoreBackend::streamCaption(int position, const std::string& server,
 
 ui::ViewerBackend::OpenResult CoreBackend::openLocalFile(const std::filesystem::path& file) {
     // A file that failed to open has ended without taking a position: drop it.
-    std::erase_if(players_, [](auto& p) {
-        return p->channel().finished() && p->channel().channelPosition() < 0;
+    std::erase_if(players_, [this](auto& p) {
+        const bool gone = p->channel().finished() && p->channel().channelPosition() < 0;
+        if (gone) sync_.leave(p->channel());
+        return gone;
     });
     std::error_code ec;
     for (auto& p : players_)
@@ -272,6 +277,7 @@ ui::ViewerBackend::OpenResult CoreBackend::openLocalFile(const std::filesystem::
         return OpenResult::OverMaximum;
     auto player = std::make_unique<playback::LocalPlayer>(*table_, slots_, localOptions());
     if (!player->start(file, true)) return OpenResult::Failed;
+    sync_.join(player->channel());
     players_.push_back(std::move(player));
     return OpenResult::Opened;
 }
@@ -334,7 +340,7 @@ bool CoreBackend::hasChannel(int position) const {
 
 bool CoreBackend::pauseChannel(int position, bool pause) {
     auto* p = playerAt(position);
-    if (!p)
+    if (!p || syncedAt(position))
         return channelCommand(position,
                               pause ? download::PlayCommand::Pause : download::PlayCommand::Play);
     p->channel().setPaused(pause);
@@ -368,17 +374,81 @@ bool CoreBackend::closeChannel(int position) {
         return closed;
     }
     // The player stops its thread and gives its position back as it goes.
+    sync_.leave(p->channel());
     std::erase_if(players_, [p](auto& q) { return q.get() == p; });
     return true;
 }
 
+playback::LocalChannel* CoreBackend::syncedAt(int position) const {
+    if (!sync_.on()) return nullptr;
+    auto* p = playerAt(position);
+    return p && sync_.contains(p->channel()) ? &p->channel() : nullptr;
+}
+
+bool CoreBackend::setSync(bool on, int activePosition) {
+    if (!on) {
+        sync_.stop();
+        return true;
+    }
+    adoptArrived();
+    auto* active = playerAt(activePosition);
+    if (!active) return false;
+    std::vector<playback::LocalChannel*> members;
+    for (auto& p : players_) members.push_back(&p->channel());
+    sync_.start(active->channel(), members);
+    return true;
+}
+
+std::vector<playback::LocalExtent> CoreBackend::localExtents() const {
+    std::vector<playback::LocalExtent> out;
+    for (auto& p : players_) {
+        const int position = p->channel().channelPosition();
+        auto times = p->channel().frameTimes();
+        if (position < 0 || !times || times->empty()) continue;
+        out.push_back({position, p->channel().caption(), times->front(), times->back()});
+    }
+    std::sort(out.begin(), out.end(),
+              [](const auto& a, const auto& b) { return a.position < b.position; });
+    return out;
+}
+
+std::optional<int64_t> CoreBackend::syncTime() {
+    if (!sync_.on()) return std::nullopt;
+    return sync_.clock().now();
+}
+
+std::vector<merge::MomentCamera> CoreBackend::momentCameras() const {
+    std::vector<std::pair<int, merge::MomentCamera>> found;
+    for (auto& p : players_) {
+        const int position = p->channel().channelPosition();
+        auto times = p->channel().frameTimes();
+        if (position < 0 || !times || times->empty()) continue;
+        found.push_back({position, {p->channel().caption(), p->channel().path(), *times}});
+    }
+    std::sort(found.begin(), found.end(),
+              [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::vector<merge::MomentCamera> out;
+    for (auto& f : found) out.push_back(std::move(f.second));
+    return out;
+}
+
+bool CoreBackend::seekChannelTime(int position, int64_t t) {
+    auto* p = playerAt(position);
+    auto times = p ? p->channel().frameTimes() : nullptr;
+    if (!times || times->empty()) return false;
+    const int frame = std::max(playback::frameAtOrBefore(*times, t), 0);
+    return goToFrame(position, static_cast<uint32_t>(frame));
+}
+
 bool CoreBackend::channelCommand(int position, download::PlayCommand command) {
+    if (auto* channel = syncedAt(position)) return sync_.command(*channel, command);
     bool done = false;
     table_->withPlayer(position, [&](download::Player& p) { done = p.command(command); });
     return done;
 }
 
 bool CoreBackend::goToFrame(int position, uint32_t frame) {
+    if (auto* channel = syncedAt(position)) return sync_.goTo(*channel, frame);
     bool done = false;
     table_->withPlayer(position, [&](download::Player& p) { done = p.goTo(frame); });
     return done;
@@ -436,6 +506,7 @@ void CoreBackend::shutdown() {
     }
     connectWake_.notify_one();
     if (connector_.joinable()) connector_.join();
+    sync_.stop();
     players_.clear();
     controller_->shutDown(false);
     // The queues have ended: nothing is handed over any more.

@@ -22,6 +22,7 @@
 #include "platform/Event.h"
 #include "recordings/download/ChannelTable.h"
 #include "recordings/playback/LocalPlayer.h"
+#include "recordings/playback/SyncGroup.h"
 #include "ui/ViewerBackend.h"
 
 namespace fsv::app {
@@ -64,6 +65,12 @@ class CoreBackend : public ui::ViewerBackend,
     bool setChannelNoPacing(int position, bool on) override;
     std::optional<download::PausedPicture> pausedPicture(int position) const override;
     std::optional<ClipSource> clipSource(int position) const override;
+    bool setSync(bool on, int activePosition) override;
+    bool synced() const override { return sync_.on(); }
+    std::vector<playback::LocalExtent> localExtents() const override;
+    bool seekChannelTime(int position, int64_t t) override;
+    std::optional<int64_t> syncTime() override;
+    std::vector<merge::MomentCamera> momentCameras() const override;
     download::ChannelTable& channels() { return *table_; }
     // The file of each channel position (empty: a free position or not a local file).
     std::vector<std::filesystem::path> channelFiles() const;
@@ -135,6 +142,12 @@ class CoreBackend : public ui::ViewerBackend,
     client::SlotDisplay display_{slots_, notes_};  // the streams' pictures
     std::unique_ptr<download::ChannelTable> table_;
     std::vector<std::unique_ptr<playback::LocalPlayer>> players_;
+    // Playing in step. Declared after the players: it goes first, leaving each channel as it
+    // is; a player leaves it before it is destroyed.
+    download::SystemClock syncTicks_;
+    playback::SyncGroup sync_{syncTicks_};
+    // The group's member a command for `position` goes to while in step, or null.
+    playback::LocalChannel* syncedAt(int position) const;
     bool captionNumber_ = true, captionServer_ = true, captionCamera_ = true;
 
     // What streams left on their channels, handed over on the queues' threads.

@@ -125,6 +125,17 @@ void Viewer::makeListWindows() {
         }
     };
     window_->setListWindow(ui::cmd::kNormal, eventList_.get());
+    // The timeline's recorder rows are the recorder the event list window shows; a click on
+    // one of its recordings selects it there and starts the work as the window's button does.
+    window_->timelineRecorder = [this](playback::TimelineModel& model) {
+        model.setRecorder(backend_->controller().eventList(), eventList_->shownRecorder());
+    };
+    window_->onTimelineRecording = [this](const EventRef& ref) {
+        auto& list = backend_->controller().eventList();
+        if (list.eventMark(ref.recorder, ref.channel, ref.day, ref.event) != kMarkSelected)
+            list.actOnEvent(ref, kMarkSelected, &backend_->user());
+        startWork(false);
+    };
 
     channelList_ = std::make_unique<ui::ChannelListWindow>();
     channelList_->setWindowTitle(QStringLiteral("Channel List"));

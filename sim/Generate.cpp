@@ -166,7 +166,8 @@ bool generateRecordings(const std::filesystem::path& dir, const GenerateOptions&
     if (options.cameras < 0 || options.cameras > 99 || options.audioChannels < 0 ||
         options.audioChannels > 99 || options.days < 0 || options.eventsPerDay < 0 ||
         options.eventsPerDay > 100 || options.framesPerSecond <= 0 ||
-        options.framesPerSecond > 60 || !(options.secondsPerEvent > 0))
+        options.framesPerSecond > 60 || !(options.secondsPerEvent > 0) ||
+        options.cameraOffsetSeconds < 0 || options.cameraOffsetSeconds > 3600)
         return fail(error, "bad generator options");
     const int frames =
         std::max(2, static_cast<int>(options.secondsPerEvent * options.framesPerSecond));
@@ -176,8 +177,8 @@ bool generateRecordings(const std::filesystem::path& dir, const GenerateOptions&
         const Day day = addDays(last, d - options.days + 1);
         const std::string dayText = format("%04d%02d%02d", day.year, day.month, day.day);
         for (int e = 0; e < options.eventsPerDay; ++e) {
-            // Events spread over the day: 08:00 plus one hour per event, a few minutes apart
-            // per camera.
+            // Events spread over the day: 08:00 plus one hour per event, each camera starting a
+            // little later than the one before (three minutes unless asked otherwise).
             const int base = (8 + e) * 3600 + 17 * e;
             for (int c = 1; c <= options.cameras; ++c) {
                 const auto folder = dir / format("Cam%02d", c) / dayText;
@@ -187,7 +188,7 @@ bool generateRecordings(const std::filesystem::path& dir, const GenerateOptions&
                     std::ofstream(dir / format("Cam%02d", c) / "name")
                         << kCameraNames[c - 1] << "\n";
                 }
-                const int start = base + (c - 1) * 180;
+                const int start = base + (c - 1) * options.cameraOffsetSeconds;
                 const auto file =
                     folder / format("%02d%02d%02d.avi", start / 3600, start / 60 % 60, start % 60);
                 if (!writeRecording(file, kKinds[(c - 1) % 3], c, day, start, frames,

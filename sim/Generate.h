@@ -24,8 +24,9 @@ struct GenerateOptions {
     int eventsPerDay = 2;
     double secondsPerEvent = 3.0;  // small by default; larger on request
     int audioChannels = 1;
-    int framesPerSecond = 10;  // nominal rate of the recordings
-    unsigned seed = 1;         // the jitter of frame times follows from it
+    int framesPerSecond = 10;       // nominal rate of the recordings
+    unsigned seed = 1;              // the jitter of frame times follows from it
+    int cameraOffsetSeconds = 180;  // how much later each camera's recording of an event starts
 };
 
 // Writes the recordings below `dir`; returns false and fills `error` when it cannot.

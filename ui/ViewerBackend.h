@@ -13,8 +13,10 @@
 #include <vector>
 
 #include "client/FrameSlot.h"
+#include "merge/Moment.h"
 #include "platform/Shared.h"
 #include "recordings/download/ChannelTable.h"
+#include "recordings/playback/Timeline.h"
 
 namespace fsv::ui {
 
@@ -90,7 +92,7 @@ class ViewerBackend {
     // The control panel on the channel at a position, local file or stream alike; false (or
     // nullopt) when there is none or it cannot do that.
     virtual bool channelCommand(int position, download::PlayCommand command) = 0;
-    virtual bool goToFrame(int position, uint32_t frame) = 0;  // 0-based
+    virtual bool goToFrame(int position, uint32_t frame) = 0;    // 0-based
     virtual bool setChannelSpeed(int position, int factor) = 0;  // the speed menu, 1 ... 5
     virtual std::optional<download::PlayStatus> channelStatus(int position) const = 0;
     // Holding one-frame-forward: no pacing on the channel while it is on.
@@ -106,6 +108,21 @@ class ViewerBackend {
         std::string credential;
     };
     virtual std::optional<ClipSource> clipSource(int /*position*/) const { return std::nullopt; }
+
+    // Playing in step: every local file channel follows one clock, which starts from the frame
+    // time of the local channel at `activePosition`; the channel commands on any of them then
+    // move the clock. Streams keep their own pace. False when it cannot start (no local file
+    // channel there).
+    virtual bool setSync(bool /*on*/, int /*activePosition*/) { return false; }
+    virtual bool synced() const { return false; }
+    // The local files open in channels with their first and last frame times (for the
+    // timeline), and a seek of one of them to the frame at or just before time `t` (stampMs).
+    virtual std::vector<playback::LocalExtent> localExtents() const { return {}; }
+    virtual bool seekChannelTime(int /*position*/, int64_t /*t*/) { return false; }
+    // While in step: the clock's time, and each local channel's caption, file and frame times
+    // (by position), for the clips of a kept moment.
+    virtual std::optional<int64_t> syncTime() { return std::nullopt; }
+    virtual std::vector<merge::MomentCamera> momentCameras() const { return {}; }
 
     // Ends everything: connect threads, sessions, the transport. Never hangs on a silent
     // recorder. Called once, before the windows go.

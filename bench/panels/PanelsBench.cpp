@@ -1,7 +1,10 @@
-// bench_panels [seconds] [channels] [folder]: plays one generated 704 x 480 MPEG-4 recording at
-// 25 fps in up to 16 panels at once for `seconds` (default 20) and reports the process's CPU
-// share of the machine, the frames shown against the frames that fell due, and the cost of each
-// step a frame takes. Run under Xvfb (or QT_QPA_PLATFORM=offscreen).
+// bench_panels [seconds] [channels] [folder] [sync]: plays one generated 704 x 480 MPEG-4
+// recording at 25 fps in up to 16 panels at once for `seconds` (default 20) and reports the
+// process's CPU share of the machine, the frames shown against the frames that fell due, and the
+// cost of each step a frame takes. With "sync" the channels play in step on one clock, and the
+// run also reports the processor time per shown frame against a plain single-threaded ffmpeg
+// decode of the same file in the same run, and the largest difference between two panels'
+// frame times. Run under Xvfb (or QT_QPA_PLATFORM=offscreen).
 
 #include <sys/resource.h>
 
@@ -24,6 +27,7 @@
 #include "media/AviReader.h"
 #include "media/Placement.h"
 #include "recordings/playback/LocalChannel.h"
+#include "recordings/playback/SyncGroup.h"
 #include "sim/Generate.h"
 #include "ui/panels/ChannelView.h"
 
@@ -39,6 +43,13 @@ double cpuSeconds() {
            double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
+double childCpuSeconds() {
+    rusage u{};
+    getrusage(RUSAGE_CHILDREN, &u);
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
 int64_t msOfDay(const SystemTime& t) {
     return ((int64_t(t.hour) * 60 + t.minute) * 60 + t.second) * 1000 + t.milliseconds;
 }
@@ -50,6 +61,7 @@ int main(int argc, char** argv) {
     const int seconds = argc > 1 ? std::atoi(argv[1]) : 20;
     const int channels = std::clamp(argc > 2 ? std::atoi(argv[2]) : 16, 1, 16);
     const fs::path dir = argc > 3 ? fs::path(argv[3]) : fs::temp_directory_path() / "bench_panels";
+    const bool sync = argc > 4 && std::strcmp(argv[4], "sync") == 0;
 
     // One recording of 704 x 480 MS-MPEG-4 v2 at 25 fps, a little longer than the run.
     fs::path file;
@@ -87,6 +99,16 @@ int main(int argc, char** argv) {
     };
     std::printf("recording: %s, %d frames, %.1f s, %dx%d\n", file.c_str(), count,
                 stamps.back() / 1000.0, reader.videoFormat()->width, reader.videoFormat()->height);
+    // The baseline of this run: a plain decode of the same file on one thread.
+    double ffmpegPerFrame = 0;
+    if (sync) {
+        const double before = childCpuSeconds();
+        const std::string cmd =
+            "ffmpeg -nostdin -v error -threads 1 -i '" + file.string() + "' -f null - 2>/dev/null";
+        if (std::system(cmd.c_str()) == 0)
+            ffmpegPerFrame = (childCpuSeconds() - before) * 1000 / count;
+        std::printf("ffmpeg -threads 1 -f null: %.3f ms CPU per frame\n", ffmpegPerFrame);
+    }
 
     // The panels playing.
     client::FrameSlots slots(16);
@@ -118,12 +140,34 @@ int main(int argc, char** argv) {
     QElapsedTimer wall;
     wall.start();
     for (auto& p : players) p->start(file, true);
+    // In step: every channel follows one clock from the first frame on, once all have opened.
+    download::SystemClock ticks;
+    playback::SyncGroup group(ticks);
+    if (sync) {
+        for (auto& p : players)
+            while (p->loading()) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        std::vector<playback::LocalChannel*> all;
+        for (auto& p : players) all.push_back(p.get());
+        for (auto& p : players) p->setPaused(true);
+        group.start(*players[0], all);
+        group.command(*players[0], download::PlayCommand::First);
+        group.command(*players[0], download::PlayCommand::Play);
+    }
     // When each channel showed its first frame: its frames fall due from then on.
     std::vector<qint64> firstShown(channels, -1);
+    int64_t spread = 0;  // the largest difference between two panels' frame times
     QTimer watch;
     QObject::connect(&watch, &QTimer::timeout, [&] {
         for (int i = 0; i < channels; ++i)
             if (firstShown[i] < 0 && players[i]->framesShown() > 0) firstShown[i] = wall.elapsed();
+        if (!sync) return;
+        int64_t lo = INT64_MAX, hi = INT64_MIN;
+        for (auto& p : players) {
+            const int64_t t = playback::stampMs(p->currentTime());
+            lo = std::min(lo, t);
+            hi = std::max(hi, t);
+        }
+        spread = std::max(spread, hi - lo);
     });
     watch.start(2);
     QTimer::singleShot(seconds * 1000, Qt::PreciseTimer, &app, &QApplication::quit);
@@ -136,6 +180,7 @@ int main(int argc, char** argv) {
         shown += std::min<uint64_t>(players[i]->framesShown(), uint64_t(count));
         painted += view.panel(i)->picturesPainted();
     }
+    group.stop();
     players.clear();
     int dueAll = 0;
     for (int i = 0; i < channels; ++i)
@@ -146,6 +191,13 @@ int main(int argc, char** argv) {
     std::printf("frames due %d, shown by the players %llu (%.2f %%), painted %llu (%.2f %%)\n",
                 dueAll, (unsigned long long)shown, 100.0 * double(shown) / dueAll,
                 (unsigned long long)painted, 100.0 * double(painted) / dueAll);
+    if (sync && shown > 0) {
+        const double perShown = cpu * 1000 / double(shown);
+        std::printf(
+            "in step: %.3f ms CPU per shown frame = %.2fx the plain decode; largest "
+            "difference between two panels' frame times %lld ms\n",
+            perShown, ffmpegPerFrame > 0 ? perShown / ffmpegPerFrame : 0.0, (long long)spread);
+    }
 
     // Where a frame's time goes, one step at a time on this thread.
     const int n = std::min(count, 250);

@@ -31,6 +31,10 @@ struct PlayStatus {
     bool slow = false;
     SystemTime time{};        // the recording time of the frame shown
     std::string caption;
+    // Following the clock of channels that play in step; and the clock is outside this
+    // channel's recording (the panel shows "No recording" over its last picture).
+    bool synced = false;
+    bool noRecording = false;
     // A stream's recorder and camera, for the lines written on a snapshot (empty: local).
     std::string serverName, cameraName;
 };

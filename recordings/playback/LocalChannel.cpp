@@ -28,6 +28,28 @@ SystemTime nominalTime(const SystemTime& first, const media::AviStreamInfo& info
     return t;
 }
 
+// Every frame's stamp as stampMs, ascending: a stamp without a date takes frame 0's date and
+// the next day once the time of day runs backwards by half a day or more (midnight passed); a
+// stamp that goes back a little is held at the one before.
+std::vector<int64_t> readFrameTimes(media::AviReader& reader, const SystemTime& first,
+                                    const media::AviStreamInfo& info, int count) {
+    std::vector<int64_t> times;
+    times.reserve(static_cast<size_t>(count));
+    int64_t dayShift = 0;
+    for (int i = 0; i < count; ++i) {
+        SystemTime work = first;
+        if (!reader.readTimeStamp(i, work)) work = nominalTime(first, info, i);
+        int64_t t = stampMs(work) + dayShift;
+        if (!times.empty() && t < times.back() - 12 * 3600000LL) {
+            dayShift += 24 * 3600000LL;
+            t += 24 * 3600000LL;
+        }
+        if (!times.empty()) t = std::max(t, times.back());
+        times.push_back(t);
+    }
+    return times;
+}
+
 }  // namespace
 
 std::string localCaption(const CaptionParts& parts, int position) {
@@ -62,7 +84,10 @@ LocalChannel::LocalChannel(Options options)
       exit_(options_.exitEvent ? *options_.exitEvent : noExit_),
       parts_(options_.captions) {}
 
-LocalChannel::~LocalChannel() { stop(); }
+LocalChannel::~LocalChannel() {
+    stop();
+    follow(nullptr);
+}
 
 void LocalChannel::stop() {
     stop_.set();
@@ -272,6 +297,133 @@ std::optional<LocalChannel::Frame> LocalChannel::pausedFrame() const {
     return Frame{header_, bits_};
 }
 
+void LocalChannel::follow(SyncClock* clock) {
+    {
+        std::lock_guard sync(syncMutex_);
+        if (sync_ == clock) return;
+        if (sync_) sync_->unsubscribe(&wake_);
+        sync_ = clock;
+        if (clock) clock->subscribe(&wake_);
+    }
+    bool paused;
+    {
+        std::lock_guard lock(mutex_);
+        noRecording_ = false;
+        shownIndex_ = -1;
+        if (!clock && !loading_) {
+            // Back to its own pacing from the frame on show: the thread shows it again first.
+            command_ = static_cast<int32_t>(current_);
+            pending_ = 1;
+            atEnd_ = false;
+            holding_ = false;
+        }
+        paused = paused_;
+    }
+    if (!clock) {
+        if (paused)
+            running_.reset();
+        else
+            running_.set();
+    }
+    wake_.set();
+    notifyPosition();
+}
+
+SyncClock* LocalChannel::syncClock() const {
+    std::lock_guard lock(syncMutex_);
+    return sync_;
+}
+
+bool LocalChannel::noRecording() const {
+    std::lock_guard lock(mutex_);
+    return noRecording_;
+}
+
+std::shared_ptr<const std::vector<int64_t>> LocalChannel::frameTimes() const {
+    std::lock_guard lock(mutex_);
+    return times_;
+}
+
+int64_t LocalChannel::framePeriod() const {
+    std::lock_guard lock(mutex_);
+    return period_;
+}
+
+bool LocalChannel::followStep(media::AviReader& reader) {
+    // Cleared before the clock is read: a change after the read sets it again.
+    wake_.reset();
+    int64_t t;
+    {
+        std::lock_guard sync(syncMutex_);
+        if (!sync_) return true;
+        t = sync_->now();
+    }
+    std::shared_ptr<const std::vector<int64_t>> times;
+    int64_t period;
+    {
+        std::lock_guard lock(mutex_);
+        times = times_;
+        period = period_;
+    }
+    const int index = frameAtOrBefore(*times, t);
+    const bool none = index < 0 || t > times->back() + period;
+    bool changed;
+    int shownIndex;
+    {
+        std::lock_guard lock(mutex_);
+        shownIndex = shownIndex_;
+        // A frame about to be shown clears the mark together with its time (showFrame).
+        const bool mark = none || index == shownIndex ? none : noRecording_;
+        changed = noRecording_ != mark;
+        noRecording_ = mark;
+    }
+    bool shown = false;
+    if (!none && index != shownIndex) {
+        if (const uint8_t* frame = reader.getFrame(index)) {
+            {
+                std::lock_guard lock(mutex_);
+                current_ = static_cast<uint32_t>(index);
+                shownIndex_ = index;
+                if (loading_) {
+                    loading_ = false;
+                    rebuildCaptionLocked();
+                }
+            }
+            showFrame(frame, stampTime((*times)[static_cast<size_t>(index)]));
+            shown = true;
+        }
+    }
+    if (changed && !shown) {
+        // The panel draws "No recording" over its picture, or stops drawing it.
+        if (options_.queue) {
+            client::PanelId panel;
+            {
+                std::lock_guard lock(frameMutex_);
+                panel = panel_;
+            }
+            options_.queue->push(client::FrameReady{panel});
+        }
+        notifyPosition();
+    }
+    // The next moment the picture changes: the next frame, the end of the recording, or its
+    // start while the clock stands before it.
+    std::optional<int64_t> next;
+    if (index < 0)
+        next = times->front();
+    else if (static_cast<size_t>(index) + 1 < times->size())
+        next = (*times)[static_cast<size_t>(index) + 1];
+    else if (!none)
+        next = times->back() + period + 1;
+    std::optional<std::chrono::milliseconds> wait;
+    if (next) {
+        std::lock_guard sync(syncMutex_);
+        if (!sync_) return true;
+        if (auto real = sync_->realUntil(*next))
+            wait = std::chrono::milliseconds(std::clamp<uint32_t>(*real, 1, 1000));
+    }
+    return waitEvents(false, wait) != Wait::Stop;
+}
+
 void LocalChannel::notifyPosition() {
     if (!options_.queue) return;
     client::PlaybackPosition p;
@@ -344,6 +496,7 @@ void LocalChannel::showFrame(const uint8_t* frame, const SystemTime& time) {
     {
         std::lock_guard lock(mutex_);
         currentTime_ = time;
+        noRecording_ = false;
     }
     bool ready = false;
     client::PanelId panel;
@@ -399,10 +552,15 @@ void LocalChannel::run() {
     SystemTime firstTime{};
     reader.readTimeStamp(0, firstTime);
     SystemTime work = firstTime;
+    auto times = std::make_shared<const std::vector<int64_t>>(
+        readFrameTimes(reader, firstTime, videoInfo, count));
     {
         std::lock_guard lock(mutex_);
         lastFrameGuard_ = true;
         currentTime_ = work;
+        times_ = std::move(times);
+        if (videoInfo.rate > 0 && videoInfo.scale > 0)
+            period_ = std::max<int64_t>(1, 1000LL * videoInfo.scale / videoInfo.rate);
     }
     bool first = true;
     bool everShown = false;
@@ -410,6 +568,16 @@ void LocalChannel::run() {
     bool failed = false;
 
     for (;;) {
+        if (syncClock()) {
+            if (!followStep(reader)) break;
+            if (stop_.isSet() || exit_.isSet()) break;
+            std::lock_guard lock(mutex_);
+            if (!loading_) {
+                everShown = true;
+                first = false;
+            }
+            continue;
+        }
         bool atEnd, noWait;
         {
             std::lock_guard lock(mutex_);
@@ -418,6 +586,7 @@ void LocalChannel::run() {
         }
         if (noWait) wake_.set();
         if (!atEnd && waitEvents(true, std::nullopt) == Wait::Stop) break;
+        if (syncClock()) continue;
 
         bool past;
         {
@@ -449,6 +618,7 @@ void LocalChannel::run() {
                 w = waitEvents(true, std::nullopt);
                 wake_.reset();
                 if (w != Wait::Wake) break;
+                if (syncClock()) break;
                 std::lock_guard lock(mutex_);
                 if (pending_ > 0) break;
                 if (!paused_) {
@@ -457,6 +627,13 @@ void LocalChannel::run() {
                 }
             }
             if (w == Wait::Stop) break;
+            if (syncClock()) {
+                // Asked to follow a clock: it decides what is shown from here.
+                std::lock_guard lock(mutex_);
+                atEnd_ = false;
+                holding_ = false;
+                continue;
+            }
             {
                 std::lock_guard lock(mutex_);
                 if (w == Wait::Running) {
@@ -500,6 +677,7 @@ void LocalChannel::run() {
             const uint32_t wait =
                 noWait ? 0 : localPacingWait(shownTime, work, clock_.now() - lastShown, fast, slow);
             if (wait > 0 && waitEvents(false, std::chrono::milliseconds(wait)) == Wait::Stop) break;
+            if (syncClock()) continue;
             lastShown = clock_.now();
             showFrame(frame, work);
             everShown = true;

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -27,6 +28,11 @@
 #include "platform/Event.h"
 #include "platform/Shared.h"
 #include "recordings/download/Clock.h"
+#include "recordings/playback/SyncClock.h"
+
+namespace fsv::media {
+class AviReader;
+}
 
 namespace fsv::playback {
 
@@ -124,6 +130,21 @@ class LocalChannel {
     // Ends the thread and waits for it.
     void stop();
 
+    // Playing in step (any thread): while it follows `clock` the channel shows its frame at or
+    // just before the clock's time instead of pacing itself, and its own play, pause and speed
+    // rest. Null leaves the clock; the frame on show stays and the channel goes on from there,
+    // paused or playing as `paused()` says. `clock` outlives the following.
+    void follow(SyncClock* clock);
+    SyncClock* syncClock() const;
+    // Following, and the clock stands before the first frame or after the last one: the
+    // panel keeps the last picture under "No recording".
+    bool noRecording() const;
+    // Every frame's time stamp (stampMs), ascending; null until the file has opened. A stamp
+    // that cannot be read is made up from the frame rate.
+    std::shared_ptr<const std::vector<int64_t>> frameTimes() const;
+    // The frames' nominal period in milliseconds (from the frame rate).
+    int64_t framePeriod() const;
+
   private:
     enum class Wait { Stop, Wake, Running, Timeout };
     Wait waitEvents(bool withRunning, std::optional<std::chrono::milliseconds> timeout);
@@ -133,6 +154,9 @@ class LocalChannel {
     void showFrame(const uint8_t* frame, const SystemTime& time);
     void notifyPosition();
     void rebuildCaptionLocked();
+    // One step of following: shows the frame due at the clock's time, then waits until the
+    // next one is due or the clock changes. False: stop.
+    bool followStep(media::AviReader& reader);
 
     Options options_;
     download::SystemClock systemClock_;
@@ -168,11 +192,21 @@ class LocalChannel {
     uint8_t fast_ = 1;
     uint8_t slow_ = 1;
     uint64_t shown_ = 0;
+    bool noRecording_ = false;
+    int shownIndex_ = -1;  // the frame last put into the panel while following
+    std::shared_ptr<const std::vector<int64_t>> times_;
+    int64_t period_ = 100;
 
     // Bitmap lock: the 24-bit copy of the frame on show.
     mutable std::mutex bitmapMutex_;
     media::BitmapInfoHeader header_{};
     std::vector<uint8_t> bits_;
+
+    // Sync lock: the clock followed. The thread holds it while it asks the clock, so that the
+    // clock is not left (and maybe destroyed) meanwhile; never held while waiting. Taken before
+    // the clock's own lock, never together with the command lock.
+    mutable std::mutex syncMutex_;
+    SyncClock* sync_ = nullptr;
 
     // Frame lock: the panel the frames go to.
     std::mutex frameMutex_;

@@ -83,6 +83,16 @@ class LocalPlayer : public download::Player {
         s.speed = s.slow ? slow : fast;
         s.time = channel_.currentTime();
         s.caption = channel_.caption();
+        if (SyncClock* clock = channel_.syncClock()) {
+            // In step the clock plays, pauses and sets the pace for every channel.
+            s.synced = true;
+            s.noRecording = channel_.noRecording();
+            s.paused = !clock->playing();
+            s.atEnd = false;
+            const uint8_t cf = clock->fastFactor(), cs = clock->slowFactor();
+            s.slow = cf <= 1 && cs > 1;
+            s.speed = s.slow ? cs : cf;
+        }
         return s;
     }
     bool pausedPicture(download::PausedPicture& out) const override {

@@ -90,6 +90,7 @@ MainWindow::MainWindow(ViewerBackend& backend, QWidget* parent)
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
     column->addWidget(split, 1);
+    column->addWidget(buildTimeline(content));
     column->addWidget(playback_->makePlainBar(
         content, [this](int line, int index) { dispatchButton(line, index); }));
     setCentralWidget(content);

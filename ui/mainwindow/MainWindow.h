@@ -9,6 +9,8 @@
 //   MainWindowFiles.cpp     saved connection sets and resume files
 //   MainWindowSkin.cpp      the skinned surface, the frameless window and its main menu
 //   MainWindowChannels.cpp  the active channel: its pop-up menu, snapshots and clips
+//   MainWindowSync.cpp      what each panel shows while the local files play in step
+//   MainWindowTimeline.cpp  the timeline under the panels
 // The playback control panel (ui/playback) steers the channel of the active panel.
 
 #include <QMainWindow>
@@ -17,14 +19,19 @@
 #include <array>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "recordings/EventList.h"
+#include "recordings/playback/Timeline.h"
 #include "ui/ViewerBackend.h"
 
 class QAction;
+class QImage;
+class QTimer;
 class QMenu;
 class QToolBar;
 class QToolButton;
@@ -40,6 +47,7 @@ namespace fsv::ui {
 class StatusWindow;
 class ChannelView;
 class PlaybackPanel;
+class TimelineView;
 
 // Menu command ids of the main menu.
 namespace cmd {
@@ -126,6 +134,21 @@ class MainWindow : public QMainWindow {
     // The position of the channel in the active panel (it may hold none).
     int currentChannel() const;
 
+    // The timeline under the panels, shown and hidden by its command (Ctrl+T).
+    TimelineView* timeline() const { return timeline_; }
+    QAction* timelineAction() const { return timelineAction_; }
+    // Fills the recorder rows: the recorder shown in the event list window. Empty: none.
+    std::function<void(playback::TimelineModel&)> timelineRecorder;
+    // A recorder's recording clicked on the timeline: "Download && Play" it.
+    std::function<void(const EventRef&)> onTimelineRecording;
+    // Reads the rows and the cursor again (a timer does it while the timeline is shown).
+    void refreshTimeline();
+    // "Save this moment..." while the local files play in step: one PNG of the panels on
+    // show, each with its caption and its frame's date and time written under it.
+    QAction* saveMomentAction() const { return saveMomentAction_; }
+    // The picture it writes.
+    QImage momentImage() const;
+
   protected:
     void closeEvent(QCloseEvent* event) override;
     void moveEvent(QMoveEvent* event) override;
@@ -168,6 +191,13 @@ class MainWindow : public QMainWindow {
     static void mergeCallback(int32_t value, int32_t state);
     void startClipComponent();
     void stopClipComponent();
+    // MainWindowTimeline.cpp
+    QWidget* buildTimeline(QWidget* parent);
+    // MainWindowSync.cpp
+    // A panel's frame date and time and its "No recording" mark, from its channel's status.
+    void showPanelFrame(int panel);
+    void buildSaveMoment();
+    void saveMoment();
     // MainWindowFiles.cpp
     void saveConnectiveStatus();
     void loadConnectiveStatus();
@@ -190,6 +220,10 @@ class MainWindow : public QMainWindow {
     QWidget* content_ = nullptr;    // the channel view over the connection list
     QToolBar* toolbar_ = nullptr;
     ::ui::skin::SkinSurface* skin_ = nullptr;
+    TimelineView* timeline_ = nullptr;
+    QAction* timelineAction_ = nullptr;
+    QAction* saveMomentAction_ = nullptr;
+    QTimer* timelineTimer_ = nullptr;
     std::optional<QPoint> pinned_;
     bool exiting_ = false;
 };

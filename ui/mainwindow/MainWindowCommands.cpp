@@ -204,6 +204,7 @@ void MainWindow::refreshPanel(int index) {
     DisplayPanel* panel = channels_->panel(index);
     const auto caption = backend_.panelCaption(index);
     const QString text = QString::fromStdString(caption.value_or(std::string()));
+    showPanelFrame(index);
     if (panel->showing() == caption.has_value() && panel->caption() == text) return;
     panel->setShowing(caption.has_value());
     panel->setCaption(text);

@@ -100,6 +100,7 @@ void MainWindow::onNotice(const ViewerNotice& n) {
             break;
         }
         case ViewerNotice::Kind::PlayPosition:
+            showPanelFrame(static_cast<int>(n.wParam));
             // The active channel moved, paused, reached its end or changed speed.
             if (static_cast<int>(n.wParam) == channels_->activePanel()) {
                 const int pauseLook =

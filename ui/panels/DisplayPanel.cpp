@@ -14,19 +14,42 @@ DisplayPanel::DisplayPanel(int index, client::FrameSlot* slot, QWidget* parent)
     setAttribute(Qt::WA_OpaquePaintEvent);
     setMinimumSize(32, 24);
     setAccessibleName(QStringLiteral("Display panel %1").arg(index + 1));
+    describe();
 }
 
 void DisplayPanel::setShowing(bool showing) {
     if (showing_ == showing) return;
     showing_ = showing;
-    if (!showing) caption_.clear();
+    if (!showing) {
+        caption_.clear();
+        dateTime_.clear();
+        noRecording_ = false;
+    }
+    describe();
     update();
 }
 
 void DisplayPanel::setCaption(const QString& caption) {
     if (caption_ == caption) return;
     caption_ = caption;
+    describe();
     update();
+}
+
+void DisplayPanel::setShownFrame(const QString& dateTime, bool noRecording) {
+    if (dateTime_ == dateTime && noRecording_ == noRecording) return;
+    const bool redraw = noRecording_ != noRecording;
+    dateTime_ = dateTime;
+    noRecording_ = noRecording;
+    describe();
+    if (redraw) update();
+}
+
+void DisplayPanel::describe() {
+    QString text = showing_ ? caption_.trimmed() : QStringLiteral("Empty");
+    if (showing_ && !dateTime_.isEmpty()) text += QStringLiteral(", ") + dateTime_;
+    if (showing_ && noRecording_) text += QStringLiteral(", No recording");
+    setAccessibleDescription(text);
 }
 
 void DisplayPanel::setActive(bool active) {
@@ -36,7 +59,7 @@ void DisplayPanel::setActive(bool active) {
 }
 
 void DisplayPanel::render(QPainter& painter, QSize size, const QImage* picture,
-                          const QString& caption, bool active) {
+                          const QString& caption, bool active, bool noRecording) {
     painter.fillRect(QRect(QPoint(0, 0), size), Qt::black);
     if (picture && !picture->isNull()) {
         const auto factors = media::scaleFactors(picture->width(), picture->height());
@@ -52,6 +75,13 @@ void DisplayPanel::render(QPainter& painter, QSize size, const QImage* picture,
         painter.drawText(box.translated(1, 1), flags, caption);
         painter.setPen(active ? kActiveCaption : kCaption);
         painter.drawText(box, flags, caption);
+    }
+    if (noRecording) {
+        // Over the last picture, dimmed, so that it still shows where the camera looked.
+        painter.fillRect(QRect(QPoint(0, 0), size), QColor(0, 0, 0, 128));
+        painter.setPen(kCaption);
+        painter.drawText(QRect(QPoint(0, 0), size), Qt::AlignCenter,
+                         QStringLiteral("No recording"));
     }
     if (active) drawBorder(painter, size);
 }
@@ -74,9 +104,9 @@ void DisplayPanel::paintEvent(QPaintEvent*) {
     // The picture is drawn straight from the slot, under its lock: no copy on this thread.
     const bool drawn = slot_->takeNewest([&](const client::Picture& p) {
         const QImage image(p.bits.data(), p.width, p.height, p.stride, QImage::Format_RGB32);
-        render(painter, size(), &image, caption_, active_);
+        render(painter, size(), &image, caption_, active_, noRecording_);
     });
-    if (!drawn) render(painter, size(), nullptr, caption_, active_);
+    if (!drawn) render(painter, size(), nullptr, caption_, active_, noRecording_);
     const uint64_t serial = drawn ? slot_->published() : 0;
     if (drawn && serial != paintedSerial_) ++picturesPainted_;
     paintedSerial_ = serial;

@@ -34,6 +34,13 @@ class DisplayPanel : public QWidget {
     QString caption() const { return caption_; }
     void setActive(bool active);
     bool active() const { return active_; }
+    // The date and time of the frame on show ("date  time"; empty: none) and whether the
+    // channel has no recording at the time it is asked for (playing in step): then "No
+    // recording" is drawn over the last picture. Both also go into the accessible description,
+    // after the caption.
+    void setShownFrame(const QString& dateTime, bool noRecording);
+    QString shownFrame() const { return dateTime_; }
+    bool noRecording() const { return noRecording_; }
 
     // The slot's publish count right after the last repaint took its newest picture (0 when
     // there was none): equal to the count of the picture drawn unless one landed meanwhile.
@@ -44,7 +51,7 @@ class DisplayPanel : public QWidget {
     // Draws a picture the way a panel of `size` does: background, placed picture, caption.
     // Used by paintEvent and by whoever needs the same picture off screen.
     static void render(QPainter& painter, QSize size, const QImage* picture, const QString& caption,
-                       bool active);
+                       bool active, bool noRecording = false);
 
     static void drawBorder(QPainter& painter, QSize size);
 
@@ -61,11 +68,15 @@ class DisplayPanel : public QWidget {
     void contextMenuEvent(QContextMenuEvent* event) override;
 
   private:
+    void describe();
+
     int index_;
     client::FrameSlot* slot_;
     bool showing_ = false;
     bool active_ = false;
     QString caption_;
+    QString dateTime_;
+    bool noRecording_ = false;
     uint64_t paintedSerial_ = 0;
     uint64_t picturesPainted_ = 0;
 };

@@ -4,6 +4,7 @@
 #include <QAction>
 #include <QDate>
 #include <QHBoxLayout>
+#include <QKeySequence>
 #include <QMenu>
 #include <QSlider>
 #include <QStyle>
@@ -76,7 +77,22 @@ PlaybackPanel::PlaybackPanel(ViewerBackend& backend, QObject* parent)
     holdTimer_.setInterval(kHoldDelay);
     holdTimer_.setSingleShot(true);
     connect(&holdTimer_, &QTimer::timeout, this, &PlaybackPanel::holdElapsed);
+    syncAction_ = new QAction(QStringLiteral("Sync"), this);
+    syncAction_->setObjectName(QStringLiteral("syncAction"));
+    syncAction_->setCheckable(true);
+    syncAction_->setShortcut(QKeySequence(QStringLiteral("Ctrl+Y")));
+    syncAction_->setToolTip(QStringLiteral("Sync: play every local file in step (Ctrl+Y)"));
+    syncAction_->setEnabled(false);
+    connect(syncAction_, &QAction::triggered, this, &PlaybackPanel::setSync);
     reset();
+}
+
+void PlaybackPanel::setSync(bool on) {
+    if (on != backend_.synced()) {
+        if (!on || syncAction_->isEnabled()) backend_.setSync(on, position_);
+    }
+    syncAction_->setChecked(backend_.synced());
+    refresh();
 }
 
 QWidget* PlaybackPanel::makePlainBar(QWidget* parent,
@@ -134,6 +150,11 @@ QWidget* PlaybackPanel::makePlainBar(QWidget* parent,
               QStringLiteral("AVI"));
     addButton(kSaveLine, kSavePictureButton, QStringLiteral("Save As BMP File"), QIcon(),
               QStringLiteral("BMP"));
+    auto* sync = new QToolButton(plainBar_);
+    sync->setObjectName(QStringLiteral("syncButton"));
+    sync->setDefaultAction(syncAction_);
+    sync->setAccessibleName(QStringLiteral("Sync"));
+    row->addWidget(sync);
     auto* layout = new QVBoxLayout(plainBar_);
     layout->setContentsMargins(4, 2, 4, 2);
     layout->addWidget(slider);
@@ -227,6 +248,7 @@ void PlaybackPanel::addShortcuts(QWidget* window) {
         });
         window->addAction(a);
     }
+    window->addAction(syncAction_);
 }
 
 void PlaybackPanel::setChannel(int position) {
@@ -243,6 +265,8 @@ void PlaybackPanel::setChannel(int position) {
 
 void PlaybackPanel::refresh() {
     const auto status = position_ >= 0 ? backend_.channelStatus(position_) : std::nullopt;
+    syncAction_->setChecked(backend_.synced());
+    syncAction_->setEnabled(backend_.synced() || (status && status->local));
     if (!status) return reset();
     showStatus(*status);
     showLooks(looksFor(status));

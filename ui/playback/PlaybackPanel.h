@@ -19,6 +19,7 @@
 #include "recordings/download/ChannelTable.h"
 
 class QAbstractButton;
+class QAction;
 class QAbstractSlider;
 class QMenu;
 class QWidget;
@@ -108,6 +109,11 @@ class PlaybackPanel : public QObject {
     void setLook(int line, int index, int look);
     bool holding() const { return holding_; }
 
+    // The "Sync" toggle: every local file channel plays in step with the active one. Checked
+    // while they do; enabled while the active channel is a local file (or they play in step).
+    QAction* syncAction() const { return syncAction_; }
+    void setSync(bool on);
+
     // Whether the clip component is busy (KtMerge_IsNotEnd); empty: never.
     std::function<bool()> clipBusy;
 
@@ -144,6 +150,7 @@ class PlaybackPanel : public QObject {
     int sliderAt_ = 0;
     bool holding_ = false;
     bool noPacing_ = false;
+    QAction* syncAction_ = nullptr;
     QTimer sliderTimer_;  // 314
     QTimer holdTimer_;    // 425
 };
