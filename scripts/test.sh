@@ -14,6 +14,9 @@ export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=1 \
   CCACHE_SLOPPINESS="include_file_mtime,include_file_ctime,time_macros"
 START=$SECONDS
 
+echo "== Layers: no include from a lower folder into a higher one"
+bash scripts/check-layers.sh
+
 echo "== AddressSanitizer + UBSan (clang), all tests and fuzz targets"
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFSV_WERROR=ON \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
