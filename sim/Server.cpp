@@ -1,6 +1,7 @@
 #include "sim/Server.h"
 
 #include <arpa/inet.h>
+#include <malloc.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -24,10 +25,9 @@ std::map<uint8_t, Handler>& handlerTable() {
     return table;
 }
 
-constexpr uint32_t kMaxMessage = 64u << 20;  // larger frames from a client are not believed
-// Before the login a client sends only the key request and the login block (a few hundred
-// bytes): anything larger is not a client of ours.
-constexpr uint32_t kMaxLoginMessage = 4096;
+// A client's messages are small: the login block (a few hundred bytes, encrypted with a key of
+// up to 4096 bits), requests of a few dozen. A frame announcing more is not a client of ours.
+constexpr uint32_t kMaxClientMessage = 4096;
 // A message buffer starts at most this large and then grows with what arrived.
 constexpr size_t kFirstChunk = 64 * 1024;
 
@@ -62,6 +62,7 @@ void FairLock::unlock() {
 Client::Client(Server& server, int fd)
     : server_(server),
       fd_(fd),
+      acceptedAt_(std::chrono::steady_clock::now()),
       loginDeadline_(std::chrono::steady_clock::now() +
                      std::chrono::milliseconds(server.options().loginTimeoutMs)) {}
 
@@ -264,8 +265,10 @@ void Client::run() {
         }
         if (type != net::kFrameData) continue;
         uint32_t length = platform::getU32(lengthBytes);
-        if (length == 0 || length > (loggedIn.load() ? kMaxMessage : kMaxLoginMessage)) break;
+        if (length == 0 || length > kMaxClientMessage) break;
         if (!readMessage(message, length)) break;
+        // The fault silent-after-verdict: the connection was accepted, and nothing follows.
+        if (fault("silent-after-verdict")) continue;
         if (const Handler* h = findHandler(message[0])) (*h)(*this, message);
         ++received;
         if (options().dropAfter > 0 && received >= options().dropAfter) break;
@@ -354,7 +357,17 @@ void Server::reap(bool all) {
             }
         }
     }
+    const bool gone = !done.empty();
     done.clear();  // joins their threads
+    // What the clients that left held goes back to the system, not only to the heap.
+    if (gone) ::malloc_trim(0);
+}
+
+bool Server::roomForLogin() {
+    std::lock_guard lock(clientsLock_);
+    int loggedIn = 0;
+    for (auto& c : clients_) loggedIn += !c->stopping() && c->loggedIn.load() ? 1 : 0;
+    return loggedIn < options_.maxClients;
 }
 
 void Server::acceptLoop() {
@@ -369,13 +382,34 @@ void Server::acceptLoop() {
             break;
         }
         reap(false);
-        size_t active = 0;
+        // Places: the logged-in clients have theirs (--max-clients); connections that have not
+        // logged in yet share a small budget of their own, and when it is full the one that has
+        // waited longest makes room. So connections that never log in cannot keep a client
+        // out. A client on its way out (dropped, its thread not yet ended) holds no place.
+        // A connection keeps its waiting place for a short grace at least, long enough for a
+        // client to log in; newcomers that find only fresh ones are refused.
+        const auto grace = std::chrono::milliseconds(std::min(1000, options_.loginTimeoutMs / 2));
+        const auto now = std::chrono::steady_clock::now();
+        int loggedIn = 0, waiting = 0;
+        Client* oldestWaiting = nullptr;
         {
-            // A client on its way out (dropped, its thread not yet ended) holds no place.
             std::lock_guard lock(clientsLock_);
-            for (auto& c : clients_) active += c->stopping() ? 0 : 1;
+            for (auto& c : clients_) {
+                if (c->stopping()) continue;
+                if (c->loggedIn.load()) {
+                    ++loggedIn;
+                } else {
+                    ++waiting;
+                    if (!oldestWaiting) oldestWaiting = c.get();  // in the order they came
+                }
+            }
+            if (waiting >= options_.maxWaiting && oldestWaiting &&
+                now - oldestWaiting->acceptedAt_ >= grace) {
+                oldestWaiting->drop();
+                --waiting;
+            }
         }
-        if (static_cast<int>(active) >= options_.maxClients) {
+        if (loggedIn >= options_.maxClients || waiting >= options_.maxWaiting) {
             auto refused = net::encodeFrameHeader(net::kFrameRefused, 0);
             (void)!::send(fd, refused.data(), refused.size(), MSG_NOSIGNAL);
             ::close(fd);

@@ -35,7 +35,9 @@ struct ServerOptions {
     std::string password;
     uint16_t protocol = 35;  // the version this recorder speaks
     bool answerKey = true;   // false: never answers the key request, as the oldest recorders
-    int maxClients = 16;     // connections beyond this are refused
+    int maxClients = 16;     // logged-in clients beyond this are refused
+    // Connections not logged in yet, held at once; a newcomer beyond them drops the oldest.
+    int maxWaiting = 4;
     // A connection that has not logged in by then is dropped, and so is one that sends nothing
     // for longer than the idle limit (a client sends a keep-alive byte after 30 s of silence).
     int loginTimeoutMs = 30000;
@@ -43,11 +45,12 @@ struct ServerOptions {
     // Faults for tests.
     int dropAfter = 0;        // close a connection after this many received messages (0: never)
     int dropStreamAfter = 0;  // close the link after a stream sent N blocks or frames (0: never)
-    int delayMs = 0;         // delay every reply
-    bool malformed = false;  // send a cut-short copy before every reply
+    int delayMs = 0;          // delay every reply
+    bool malformed = false;   // send a cut-short copy before every reply
     // Faults of the server information.
     bool badChannelList = false;       // answer the channel-name request unreadably
     std::optional<uint32_t> extraDay;  // list this day number for every camera as well
+    uint32_t cameras = 0;  // announce this many cameras: the recordings' own, then empty ones
     // Tests: every login block received is appended here as "ID:password".
     std::filesystem::path loginLog;
     // A hostile recorder for tests, by name; the handlers that play it say which (--fault).
@@ -138,6 +141,7 @@ class Client {
 
     Server& server_;
     int fd_;
+    std::chrono::steady_clock::time_point acceptedAt_;
     std::chrono::steady_clock::time_point loginDeadline_;
     FairLock writeLock_;
     std::atomic<bool> stopping_{false};
@@ -175,6 +179,9 @@ class Server {
     // The recorder's RSA key: the public blob it hands out and the decryption of a login block.
     const net::Bytes& publicKey() const { return publicKey_; }
     std::optional<net::Bytes> decrypt(net::ByteSpan cipher) const;
+
+    // True while fewer than the maximum of clients are logged in.
+    bool roomForLogin();
 
   private:
     void acceptLoop();
