@@ -10,6 +10,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <filesystem>
 #include <functional>
 #include <initializer_list>
@@ -36,7 +37,8 @@ struct ServerOptions {
     uint16_t protocol = 35;  // the version this recorder speaks
     bool answerKey = true;   // false: never answers the key request, as the oldest recorders
     int maxClients = 16;     // logged-in clients beyond this are refused
-    // Connections not logged in yet, held at once; a newcomer beyond them drops the oldest.
+    // Connections not logged in yet, held at once; beyond them a newcomer waits for its
+    // verdict until the oldest that has sent nothing for a short while makes room.
     int maxWaiting = 4;
     // A connection that has not logged in by then is dropped, and so is one that sends nothing
     // for longer than the idle limit (a client sends a keep-alive byte after 30 s of silence).
@@ -103,6 +105,8 @@ class Client {
     // Closes the link (the reading thread ends).
     void drop();
     bool stopping() const { return stopping_.load(); }
+    // True once the client sent anything (read already, or waiting to be read).
+    bool spoke() const;
     // Waits up to `ms`, returning early (true) when the client is stopping.
     bool waitStopping(int ms);
 
@@ -141,6 +145,7 @@ class Client {
 
     Server& server_;
     int fd_;
+    std::atomic<bool> spoke_{false};  // a byte came from the client
     std::chrono::steady_clock::time_point acceptedAt_;
     std::chrono::steady_clock::time_point loginDeadline_;
     FairLock writeLock_;
@@ -184,7 +189,17 @@ class Server {
     bool roomForLogin();
 
   private:
+    struct Waiting {
+        int fd;
+        std::chrono::steady_clock::time_point since;
+    };
+    using Lobby = std::deque<Waiting>;
+    static constexpr size_t kLobbySize = 64;
+
     void acceptLoop();
+    // Gives connections of the lobby their verdict while places allow.
+    void admit(Lobby& lobby);
+    static void refuse(int fd);
     void reap(bool all);
 
     ServerOptions options_;

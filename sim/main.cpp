@@ -26,7 +26,7 @@ int main(int argc, char** argv) {
     app.add_flag("--no-key-reply", noKey, "never answer the public key request");
     app.add_option("--max-clients", o.maxClients, "refuse logged-in clients beyond this many");
     app.add_option("--max-waiting", o.maxWaiting,
-                   "connections not logged in held at once; a newcomer drops the oldest")
+                   "connections not logged in held at once; newcomers wait for a place")
         ->check(CLI::Range(1, 1024));
     double loginTimeout = o.loginTimeoutMs / 1000.0, idleTimeout = o.idleTimeoutMs / 1000.0;
     app.add_option("--login-timeout", loginTimeout,

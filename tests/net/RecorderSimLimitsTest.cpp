@@ -302,7 +302,10 @@ TEST(RecorderSimLimits, SquattersNeverTakeALoggedInPlace) {
         request.port = sim.port();
         request.id = "admin";
         request.password = "secret";
-        if (good.open(request, 20s) && good.info().cameras.size() == 1) ++served;
+        if (good.open(request, 20s) && good.info().cameras.size() == 1)
+            ++served;
+        else
+            ADD_FAILURE() << "turn " << i << ": " << good.error();
     }
     done.store(true);
     squatters.join();
