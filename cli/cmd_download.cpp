@@ -32,11 +32,13 @@
 #include "CommandSupport.h"
 #include "Commands.h"
 #include "client/ResumeWork.h"
+#include "media/AviReader.h"
 #include "platform/ScriptedUserPort.h"
 #include "platform/Shared.h"
 #include "platform/System.h"
 #include "platform/Text.h"
 #include "recordings/PeriodQuery.h"
+#include "recordings/download/StorageLayout.h"
 #include "recordings/download/Work.h"
 #include "state/ResumeFile.h"
 
@@ -271,6 +273,27 @@ struct EndFirst {
     ~EndFirst() { controller.shutDown(false); }
 };
 
+// An AVI file a download-and-play stream finished: whole (indexed) and holding every frame the
+// recorder has for the item, or for its range.
+bool wholeAviOnDisk(fsv::client::Controller& controller, fsv::client::SessionId id,
+                    const dl::WorkItem& item) {
+    std::error_code ec;
+    if (!fs::is_regular_file(fs::symlink_status(item.outputPath, ec))) return false;
+    if (dl::checkAviCompleteness(item.outputPath) != dl::AviCompleteness::Complete) return false;
+    fsv::media::AviReader reader;
+    const int frames = reader.open(item.outputPath);
+    if (frames <= 0) return false;
+    uint64_t wanted = 0;
+    if (item.lastFrame != dl::kWholeRecordingLastFrame) {
+        wanted = item.lastFrame >= item.firstFrame ? item.lastFrame - item.firstFrame + 1 : 0;
+    } else {
+        const auto count = controller.queryFrameCount(id, item.recorderKey(), item.dateId);
+        if (!count) return false;
+        wanted = *count;
+    }
+    return static_cast<uint64_t>(frames) == wanted;
+}
+
 void answerFromCommandLine(fsv::ScriptedUserPort& user, Progress& progress,
                            std::vector<std::string>& messages, std::mutex& messageLock,
                            bool overwrite) {
@@ -429,8 +452,10 @@ int runDownload(const DownloadArgs& args) {
         }
         item.outputPath = dl::makeOutputPath({root, item.queue, item.channelCode, item.date(),
                                               item.time(), item.dateId, item.lastFrame});
-        if (!args.overwrite && item.queue != dl::QueueKind::Video &&
-            fs::file_size(item.outputPath, ec) == item.size && !ec) {
+        const bool whole = item.queue != dl::QueueKind::Video
+                               ? fs::file_size(item.outputPath, ec) == item.size && !ec
+                               : wholeAviOnDisk(*session.controller, session.id, item);
+        if (!args.overwrite && whole) {
             ++run.skipped;
             progress.message("already downloaded: " + item.outputPath);
             list.setMark(fsv::kMarkNone, r, s.channel, item.dayPosition, item.eventPosition);

@@ -402,6 +402,26 @@ std::optional<net::ServerInfo> Controller::serverInfo(SessionId id) const {
     return std::nullopt;
 }
 
+std::optional<uint32_t> Controller::queryFrameCount(SessionId id, const std::string& recorderKey,
+                                                    uint32_t dateId) {
+    // The query waits for the recorder (at most its time limit, or until the session stops or
+    // the program exits) with the session pinned instead of the list held.
+    Session* s = nullptr;
+    {
+        std::lock_guard lock(sessionLock_);
+        for (auto& e : sessions_)
+            if (e->id == id && e->queues) s = e.get();
+        if (!s) return std::nullopt;
+        std::lock_guard pin(s->pinLock);
+        ++s->pins;
+    }
+    const uint32_t count = s->queues->queryFrameCount(recorderKey, dateId);
+    std::lock_guard pin(s->pinLock);
+    --s->pins;
+    s->unpinned.notify_all();
+    return count;
+}
+
 bool Controller::withSession(SessionId id, const std::function<void(net::ServerSession&)>& f) {
     std::lock_guard lock(sessionLock_);
     for (auto& s : sessions_)
@@ -844,23 +864,9 @@ StartResult Controller::startWork(std::optional<download::Action> given) {
         dl::WorkItem probe;
         probe.channelCode = p.code;
         probe.eventKey = p.date + p.time;
-        // The query waits for the recorder (at most its time limit, or until the session
-        // stops or the program exits) with the session pinned instead of the list held.
-        Session* s = nullptr;
-        {
-            std::lock_guard lock(sessionLock_);
-            for (auto& e : sessions_)
-                if (e->id == p.session && e->queues) s = e.get();
-            if (!s) return StartResult::Declined;
-            std::lock_guard pin(s->pinLock);
-            ++s->pins;
-        }
-        const uint32_t count = s->queues->queryFrameCount(probe.recorderKey(), p.dateId);
-        {
-            std::lock_guard pin(s->pinLock);
-            --s->pins;
-            s->unpinned.notify_all();
-        }
+        const auto asked = queryFrameCount(p.session, probe.recorderKey(), p.dateId);
+        if (!asked) return StartResult::Declined;
+        const uint32_t count = *asked;
         uint32_t first = 1, last = count;
         for (;;) {
             if (!port_->askFrameRange(count, first, last)) return StartResult::Declined;

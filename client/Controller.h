@@ -116,6 +116,10 @@ class Controller {
     std::optional<net::ServerInfo> serverInfo(SessionId id) const;
     // Runs `f` with the session under the session-list lock; false when it is not in the list.
     bool withSession(SessionId id, const std::function<void(net::ServerSession&)>& f);
+    // The frame count of a recording (its recorder key), asked of the session's recorder; the
+    // default count when no answer came; nothing when the session has no downloads.
+    std::optional<uint32_t> queryFrameCount(SessionId id, const std::string& recorderKey,
+                                            uint32_t dateId);
     // No work waiting or running in any session's queues.
     bool idle();
 

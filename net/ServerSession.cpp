@@ -26,8 +26,9 @@ ServerSession::~ServerSession() {
     if (env_.sink) env_.sink->sessionEnding(*this);
     if (dispatcher_.joinable()) dispatcher_.join();
     // Always asked, even after the recorder closed: it also waits for a teardown of the
-    // connection that is still calling back into this session on another thread.
-    env_.transport.disconnect(this);
+    // connection that is still calling back into this session on another thread. A recorder
+    // that went silent is not waited for once more: the stall limit has been spent already.
+    env_.transport.disconnect(this, !stalled_.load());
     if (gettingInformation_.load()) hideStatus();
 }
 
@@ -345,8 +346,9 @@ bool ServerSession::keyStep() {
             if (closedByRecorder_.load()) fail(kTextConnectFail);
             return false;
         case Wait::Timeout:
-            version_.store(33);  // an older recorder: plain login
-            progress_.set();
+            // An older recorder: plain login. Nothing was heard meanwhile, so the stall limit
+            // goes on counting from the verdict.
+            version_.store(33);
             return false;
     }
     return false;
@@ -445,12 +447,11 @@ bool ServerSession::requestInformation() {
 
 namespace {
 
-SessionChannel& findOrAdd(std::vector<SessionChannel>& list, uint16_t code, const std::string& name,
-                          ChannelKind kind) {
-    for (auto& c : list)
-        if (c.code == code) return c;
-    list.push_back({code, name, kind});
-    return list.back();
+SessionChannel& findOrAdd(std::vector<SessionChannel>& list, std::map<uint16_t, size_t>& index,
+                          uint16_t code, const std::string& name, ChannelKind kind) {
+    auto [it, added] = index.try_emplace(code, list.size());
+    if (added) list.push_back({code, name, kind});
+    return list[it->second];
 }
 
 }  // namespace
@@ -469,11 +470,12 @@ void ServerSession::onServerInfo(const Message& m) {
     info.recorderName = recorderName();
     info.version = version_.load();
     auto take = [&](const std::vector<ChannelDays>& in, std::vector<SessionChannel>& channels,
-                    ChannelKind kind, std::vector<ServerInfoChannel>& out) {
+                    std::map<uint16_t, size_t>& index, ChannelKind kind,
+                    std::vector<ServerInfoChannel>& out) {
         for (auto& c : in) {
             {
                 std::lock_guard lock(cameraLock_);
-                findOrAdd(channels, c.code, c.name, kind);
+                findOrAdd(channels, index, c.code, c.name, kind);
             }
             ServerInfoChannel ch{c.code, c.name, {}};
             for (uint32_t d : c.days) {
@@ -485,8 +487,8 @@ void ServerSession::onServerInfo(const Message& m) {
             out.push_back(std::move(ch));
         }
     };
-    take(parsed->cameras, cameras_, kCamera, info.cameras);
-    take(parsed->audio, audio_, kAudio, info.audio);
+    take(parsed->cameras, cameras_, cameraIndex_, kCamera, info.cameras);
+    take(parsed->audio, audio_, audioIndex_, kAudio, info.audio);
     finishInformation(info);
 }
 
@@ -496,13 +498,31 @@ void ServerSession::onChannelNames(const Message& m) {
     // with this failure.
     channelListUnreadable_.store(!parsed);
     if (!parsed) return informationUnreadable(kTextUnreadableChannels);
-    std::lock_guard lock(cameraLock_);
-    if (!cameras_.empty() || !audio_.empty()) return;  // already known: nothing changes
-    for (auto& c : parsed->cameras) findOrAdd(cameras_, c.code, c.name, kCamera);
-    for (auto& c : parsed->audio) findOrAdd(audio_, c.code, c.name, kAudio);
+    std::optional<Bytes> waitingDays;
+    {
+        std::lock_guard lock(cameraLock_);
+        namesHeard_ = true;
+        waitingDays = std::move(daysBeforeNames_);
+        daysBeforeNames_.reset();
+        if (cameras_.empty() && audio_.empty()) {  // else already known: nothing changes
+            for (auto& c : parsed->cameras)
+                findOrAdd(cameras_, cameraIndex_, c.code, c.name, kCamera);
+            for (auto& c : parsed->audio) findOrAdd(audio_, audioIndex_, c.code, c.name, kAudio);
+        }
+    }
+    if (waitingDays) onRecordedDays(Message{cmd::kRecordedDays, *waitingDays});
 }
 
 void ServerSession::onRecordedDays(const Message& m) {
+    {
+        // The days name channels by code alone: without the names they would all be skipped
+        // and the recorder would look empty.
+        std::lock_guard lock(cameraLock_);
+        if (!namesHeard_) {
+            daysBeforeNames_ = Bytes(m.bytes.begin(), m.bytes.end());
+            return;
+        }
+    }
     auto parsed = parseRecordedDays(m.bytes);
     if (!parsed) return informationUnreadable();
     ServerInfo info;
@@ -515,10 +535,12 @@ void ServerSession::onRecordedDays(const Message& m) {
     }
     auto fill = [&info](const std::vector<ChannelDayGroups>& in,
                         std::vector<ServerInfoChannel>& out) {
+        std::map<uint16_t, ServerInfoChannel*> byCode;
+        for (auto& ch : out) byCode.try_emplace(ch.code, &ch);
         for (auto& entry : in) {
-            auto it = std::find_if(out.begin(), out.end(),
-                                   [&](auto& ch) { return ch.code == entry.code; });
-            if (it == out.end()) continue;  // a channel the names did not list: skipped
+            auto found = byCode.find(entry.code);
+            if (found == byCode.end()) continue;  // a channel the names did not list: skipped
+            ServerInfoChannel* it = found->second;
             for (size_t g = 0; g < entry.groups.size(); ++g)
                 for (uint32_t d : entry.groups[g].days) {
                     if (isDayNumber(d))
@@ -553,9 +575,10 @@ std::vector<SessionChannel> ServerSession::audioChannels() const {
 
 std::optional<SessionChannel> ServerSession::findChannel(ChannelKind kind, uint16_t code) const {
     std::lock_guard lock(cameraLock_);
-    for (auto& c : kind == kAudio ? audio_ : cameras_)
-        if (c.code == code) return c;
-    return std::nullopt;
+    const auto& index = kind == kAudio ? audioIndex_ : cameraIndex_;
+    auto it = index.find(code);
+    if (it == index.end()) return std::nullopt;
+    return (kind == kAudio ? audio_ : cameras_)[it->second];
 }
 
 }  // namespace fsv::net

@@ -261,6 +261,12 @@ class ServerSession {
 
     mutable std::mutex cameraLock_;
     std::vector<SessionChannel> cameras_, audio_;
+    // Position of each code in cameras_ / audio_: a recorder may list tens of thousands.
+    std::map<uint16_t, size_t> cameraIndex_, audioIndex_;
+    // Recorded days that came before the channel names (version 35): handled once the names
+    // are in; a recorder that never sends the names leaves the information unanswered.
+    bool namesHeard_ = false;
+    std::optional<Bytes> daysBeforeNames_;
 
     std::mutex handlerLock_;
     std::map<uint8_t, Handler> handlers_;

@@ -259,7 +259,7 @@ int ConnectionManager::send(void* owner, const uint8_t* data, uint32_t length) {
     return c->sendFrame(data, length);
 }
 
-int ConnectionManager::disconnect(void* owner) {
+int ConnectionManager::disconnect(void* owner, bool waitForAck) {
     auto c = take(0, owner);
     if (!c) {
         // A connection of this owner that is being torn down elsewhere still calls back;
@@ -272,7 +272,8 @@ int ConnectionManager::disconnect(void* owner) {
         if (c->isClosed() || !c->socketValid()) break;
         std::this_thread::sleep_for(std::chrono::milliseconds(1));  // a frame is in flight
     }
-    platform::waitAny({&c->closedEvent(), &c->replyEvent()}, timing_.disconnectWait);
+    if (waitForAck)
+        platform::waitAny({&c->closedEvent(), &c->replyEvent()}, timing_.disconnectWait);
     destroyConnection(c);
     return 1;
 }

@@ -60,9 +60,10 @@ class ConnectionManager {
     // 1 when the whole frame went out, 0 otherwise.
     int send(void* owner, const uint8_t* data, uint32_t length);
 
-    // Sends a close request, waits a short while for the acknowledgement and removes the
-    // connection (which reports event 3). 1 when the owner had a connection, else 0.
-    int disconnect(void* owner);
+    // Sends a close request, waits a short while for the acknowledgement (unless told not to:
+    // a recorder gone silent sends none) and removes the connection (which reports event 3).
+    // 1 when the owner had a connection, else 0.
+    int disconnect(void* owner, bool waitForAck = true);
 
     const TransportTiming& timing() const { return timing_; }
 

@@ -28,9 +28,10 @@ std::vector<RecorderCatalog::Channel> RecorderCatalog::audioChannels() const {
 int RecorderCatalog::channelOfCode(net::ChannelKind kind, uint16_t code) const {
     std::lock_guard lock(channelsMutex_);
     if (kind != net::kCamera && kind != net::kAudio) return -1;
-    for (auto& c : kind == net::kCamera ? cameras_ : audio_)
-        if (c.code == code) return c.position;
-    return -1;
+    const auto& index = kind == net::kCamera ? cameraIndex_ : audioIndex_;
+    auto it = index.find(code);
+    if (it == index.end()) return -1;
+    return (kind == net::kCamera ? cameras_ : audio_)[it->second].position;
 }
 
 uint16_t RecorderCatalog::codeOfChannel(net::ChannelKind kind, int channel) const {
@@ -72,12 +73,11 @@ int RecorderCatalog::addChannel(net::ChannelKind kind, uint16_t code, const std:
                                      audio ? audioNumber(code) : cameraNumber(code), audio);
     std::lock_guard lock(channelsMutex_);
     auto& table = audio ? audio_ : cameras_;
-    for (auto& c : table)
-        if (c.code == code) {
-            c.position = pos;
-            return pos;
-        }
-    table.push_back({code, name, pos});
+    auto [it, added] = (audio ? audioIndex_ : cameraIndex_).try_emplace(code, table.size());
+    if (added)
+        table.push_back({code, name, pos});
+    else
+        table[it->second].position = pos;
     return pos;
 }
 

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <span>
 #include <string>
@@ -112,6 +113,8 @@ class RecorderCatalog {
     std::atomic<int> number_{-1};
     mutable std::mutex channelsMutex_;  // never held together with the event-list lock
     std::vector<Channel> cameras_, audio_;
+    // Position of each code in cameras_ / audio_: a recorder may list tens of thousands.
+    std::map<uint16_t, size_t> cameraIndex_, audioIndex_;
 };
 
 }  // namespace fsv

@@ -1,8 +1,10 @@
 #include "sim/Server.h"
 
 #include <arpa/inet.h>
+#include <malloc.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -24,10 +26,9 @@ std::map<uint8_t, Handler>& handlerTable() {
     return table;
 }
 
-constexpr uint32_t kMaxMessage = 64u << 20;  // larger frames from a client are not believed
-// Before the login a client sends only the key request and the login block (a few hundred
-// bytes): anything larger is not a client of ours.
-constexpr uint32_t kMaxLoginMessage = 4096;
+// A client's messages are small: the login block (a few hundred bytes, encrypted with a key of
+// up to 4096 bits), requests of a few dozen. A frame announcing more is not a client of ours.
+constexpr uint32_t kMaxClientMessage = 4096;
 // A message buffer starts at most this large and then grows with what arrived.
 constexpr size_t kFirstChunk = 64 * 1024;
 
@@ -62,6 +63,7 @@ void FairLock::unlock() {
 Client::Client(Server& server, int fd)
     : server_(server),
       fd_(fd),
+      acceptedAt_(std::chrono::steady_clock::now()),
       loginDeadline_(std::chrono::steady_clock::now() +
                      std::chrono::milliseconds(server.options().loginTimeoutMs)) {}
 
@@ -247,12 +249,19 @@ bool Client::replyCut(const net::Bytes& message, size_t missing) {
     return sendRaw(h.data(), h.size()) && sendRaw(message.data(), sent);
 }
 
+bool Client::spoke() const {
+    if (spoke_.load()) return true;
+    int pending = 0;  // bytes sent, not read yet
+    return ::ioctl(fd_, FIONREAD, &pending) == 0 && pending > 0;
+}
+
 void Client::run() {
     int received = 0;
     net::Bytes message;
     for (;;) {
         uint8_t type;
         if (!readAll(&type, 1)) break;
+        spoke_.store(true);
         if (type == net::kFrameKeepAlive) continue;  // one byte, nothing follows
         uint8_t lengthBytes[4];
         if (!readAll(lengthBytes, 4)) break;
@@ -264,8 +273,10 @@ void Client::run() {
         }
         if (type != net::kFrameData) continue;
         uint32_t length = platform::getU32(lengthBytes);
-        if (length == 0 || length > (loggedIn.load() ? kMaxMessage : kMaxLoginMessage)) break;
+        if (length == 0 || length > kMaxClientMessage) break;
         if (!readMessage(message, length)) break;
+        // The fault silent-after-verdict: the connection was accepted, and nothing follows.
+        if (fault("silent-after-verdict")) continue;
         if (const Handler* h = findHandler(message[0])) (*h)(*this, message);
         ++received;
         if (options().dropAfter > 0 && received >= options().dropAfter) break;
@@ -354,33 +365,66 @@ void Server::reap(bool all) {
             }
         }
     }
+    const bool gone = !done.empty();
     done.clear();  // joins their threads
+    // What the clients that left held goes back to the system, not only to the heap.
+    if (gone) ::malloc_trim(0);
 }
 
-void Server::acceptLoop() {
-    while (!stopping_.load()) {
-        int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd < 0) {
-            if (errno == EINTR || errno == ECONNABORTED) continue;
-            break;
-        }
-        if (stopping_.load()) {
-            ::close(fd);
-            break;
-        }
-        reap(false);
-        size_t active = 0;
-        {
-            // A client on its way out (dropped, its thread not yet ended) holds no place.
-            std::lock_guard lock(clientsLock_);
-            for (auto& c : clients_) active += c->stopping() ? 0 : 1;
-        }
-        if (static_cast<int>(active) >= options_.maxClients) {
-            auto refused = net::encodeFrameHeader(net::kFrameRefused, 0);
-            (void)!::send(fd, refused.data(), refused.size(), MSG_NOSIGNAL);
-            ::close(fd);
+bool Server::roomForLogin() {
+    std::lock_guard lock(clientsLock_);
+    int loggedIn = 0;
+    for (auto& c : clients_) loggedIn += !c->stopping() && c->loggedIn.load() ? 1 : 0;
+    return loggedIn < options_.maxClients;
+}
+
+void Server::refuse(int fd) {
+    auto refused = net::encodeFrameHeader(net::kFrameRefused, 0);
+    (void)!::send(fd, refused.data(), refused.size(), MSG_NOSIGNAL);
+    ::close(fd);
+}
+
+void Server::admit(Lobby& lobby) {
+    // A place for a connection that has not logged in: among --max-waiting of them; when they
+    // are full, the oldest that has waited a short grace without a word makes room (a client
+    // sends its first request as soon as it is accepted). The grace is long enough for a slow
+    // client to speak and short enough that a newcomer does not wait long.
+    const auto grace = std::chrono::milliseconds(std::min(200, options_.loginTimeoutMs / 2));
+    while (!lobby.empty()) {
+        const auto now = std::chrono::steady_clock::now();
+        if (now - lobby.front().since >= std::chrono::milliseconds(options_.loginTimeoutMs)) {
+            refuse(lobby.front().fd);  // waited as long as a login may take: no place came
+            lobby.pop_front();
             continue;
         }
+        int loggedIn = 0, waiting = 0;
+        bool room = false;
+        {
+            std::lock_guard lock(clientsLock_);
+            Client* oldestSilent = nullptr;
+            for (auto& c : clients_) {
+                if (c->stopping()) continue;  // on its way out: holds no place
+                if (c->loggedIn.load()) {
+                    ++loggedIn;
+                    continue;
+                }
+                ++waiting;
+                if (!oldestSilent && !c->spoke()) oldestSilent = c.get();  // in the order they came
+            }
+            room = waiting < options_.maxWaiting;
+            if (!room && oldestSilent && now - oldestSilent->acceptedAt_ >= grace) {
+                oldestSilent->drop();
+                room = true;
+            }
+        }
+        if (loggedIn >= options_.maxClients) {
+            refuse(lobby.front().fd);
+            lobby.pop_front();
+            continue;
+        }
+        if (!room) return;  // looked at again shortly
+        const int fd = lobby.front().fd;
+        lobby.pop_front();
         auto client = std::make_unique<Client>(*this, fd);
         auto accepted = net::encodeFrameHeader(net::kFrameAccepted, 0);
         if (!client->sendRaw(accepted.data(), accepted.size())) continue;
@@ -391,6 +435,35 @@ void Server::acceptLoop() {
         }
         c->thread_ = std::thread([c] { c->run(); });
     }
+}
+
+void Server::acceptLoop() {
+    // New connections wait in the lobby, in the order they came, for their verdict: accepted
+    // when a place is free, refused when the logged-in places are full or the lobby is. A
+    // connection that never speaks therefore only ever takes a waiting place for a while, and
+    // one that comes back at once queues behind those already waiting.
+    Lobby lobby;
+    while (!stopping_.load()) {
+        pollfd pf{listenFd_, POLLIN, 0};
+        const int ready = ::poll(&pf, 1, lobby.empty() ? -1 : 20);
+        if (stopping_.load()) break;
+        if (ready < 0 && errno != EINTR) break;
+        if (ready > 0) {
+            if (pf.revents & (POLLHUP | POLLERR | POLLNVAL)) break;
+            const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+            if (fd >= 0) {
+                if (lobby.size() >= kLobbySize)
+                    refuse(fd);
+                else
+                    lobby.push_back({fd, std::chrono::steady_clock::now()});
+            } else if (errno != EINTR && errno != ECONNABORTED && errno != EAGAIN) {
+                break;
+            }
+        }
+        reap(false);
+        admit(lobby);
+    }
+    for (auto& waiting : lobby) ::close(waiting.fd);
 }
 
 }  // namespace fsv::sim

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <filesystem>
 #include <functional>
 #include <initializer_list>
@@ -35,7 +36,10 @@ struct ServerOptions {
     std::string password;
     uint16_t protocol = 35;  // the version this recorder speaks
     bool answerKey = true;   // false: never answers the key request, as the oldest recorders
-    int maxClients = 16;     // connections beyond this are refused
+    int maxClients = 16;     // logged-in clients beyond this are refused
+    // Connections not logged in yet, held at once; beyond them a newcomer waits for its
+    // verdict until the oldest that has sent nothing for a short while makes room.
+    int maxWaiting = 4;
     // A connection that has not logged in by then is dropped, and so is one that sends nothing
     // for longer than the idle limit (a client sends a keep-alive byte after 30 s of silence).
     int loginTimeoutMs = 30000;
@@ -43,11 +47,12 @@ struct ServerOptions {
     // Faults for tests.
     int dropAfter = 0;        // close a connection after this many received messages (0: never)
     int dropStreamAfter = 0;  // close the link after a stream sent N blocks or frames (0: never)
-    int delayMs = 0;         // delay every reply
-    bool malformed = false;  // send a cut-short copy before every reply
+    int delayMs = 0;          // delay every reply
+    bool malformed = false;   // send a cut-short copy before every reply
     // Faults of the server information.
     bool badChannelList = false;       // answer the channel-name request unreadably
     std::optional<uint32_t> extraDay;  // list this day number for every camera as well
+    uint32_t cameras = 0;  // announce this many cameras: the recordings' own, then empty ones
     // Tests: every login block received is appended here as "ID:password".
     std::filesystem::path loginLog;
     // Tests: every stream opened is appended here as "NAME MODE OFFSET" (the recording's name,
@@ -103,6 +108,8 @@ class Client {
     // Closes the link (the reading thread ends).
     void drop();
     bool stopping() const { return stopping_.load(); }
+    // True once the client sent anything (read already, or waiting to be read).
+    bool spoke() const;
     // Waits up to `ms`, returning early (true) when the client is stopping.
     bool waitStopping(int ms);
 
@@ -141,6 +148,8 @@ class Client {
 
     Server& server_;
     int fd_;
+    std::atomic<bool> spoke_{false};  // a byte came from the client
+    std::chrono::steady_clock::time_point acceptedAt_;
     std::chrono::steady_clock::time_point loginDeadline_;
     FairLock writeLock_;
     std::atomic<bool> stopping_{false};
@@ -179,8 +188,21 @@ class Server {
     const net::Bytes& publicKey() const { return publicKey_; }
     std::optional<net::Bytes> decrypt(net::ByteSpan cipher) const;
 
+    // True while fewer than the maximum of clients are logged in.
+    bool roomForLogin();
+
   private:
+    struct Waiting {
+        int fd;
+        std::chrono::steady_clock::time_point since;
+    };
+    using Lobby = std::deque<Waiting>;
+    static constexpr size_t kLobbySize = 64;
+
     void acceptLoop();
+    // Gives connections of the lobby their verdict while places allow.
+    void admit(Lobby& lobby);
+    static void refuse(int fd);
     void reap(bool all);
 
     ServerOptions options_;

@@ -70,6 +70,8 @@ static HandlerRegistrar login(cmd::kLogin, [](Client& client, ByteSpan message) 
         client.reply(ours >= 34 ? encodeLoginRefused(ours) : encodeLoginRefused(std::nullopt));
         return;
     }
+    // Every logged-in place may have been taken while this client was logging in.
+    if (!client.server().roomForLogin()) return client.drop();
     client.version = std::min(offered, ours);
     client.reply(encodeLoginAccepted(client.options().name, client.version));
     client.loggedIn = true;

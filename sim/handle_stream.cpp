@@ -8,7 +8,8 @@
 // that announces more bytes than it carries, then nothing; for file transfers short-p sends a
 // header of the size alone, no-p none, p-only a header and the end but no block, size-more and
 // size-less announce 1000 bytes more or less than the file has, from-zero ignores the resume
-// offset.
+// offset. After the last frame of a download-and-play stream no-status sends nothing more and
+// drop-before-status closes the connection, instead of the status.
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -190,7 +191,10 @@ void sendFrame(Client& client, StreamState& state, const StreamRequest& r) {
     client.reply(
         encodeStreamReply(stream::kData, r.cookie, encodeStreamDataBody(r.frame, record.data())));
     // The end of a download-and-play stream follows its last frame.
-    if (s->mode == stream::kModeDownloadPlay && frame == s->last) sendStatus(client, r.cookie, 0);
+    if (s->mode != stream::kModeDownloadPlay || frame != s->last) return;
+    if (client.fault("no-status")) return;
+    if (client.fault("drop-before-status")) return client.drop();
+    sendStatus(client, r.cookie, 0);
 }
 
 static HandlerRegistrar streams(cmd::kStreamRequest, [](Client& client, ByteSpan message) {

@@ -24,7 +24,10 @@ int main(int argc, char** argv) {
     app.add_option("--protocol", protocol, "protocol version of this recorder")
         ->check(CLI::Range(32, 35));
     app.add_flag("--no-key-reply", noKey, "never answer the public key request");
-    app.add_option("--max-clients", o.maxClients, "refuse connections beyond this many");
+    app.add_option("--max-clients", o.maxClients, "refuse logged-in clients beyond this many");
+    app.add_option("--max-waiting", o.maxWaiting,
+                   "connections not logged in held at once; newcomers wait for a place")
+        ->check(CLI::Range(1, 1024));
     double loginTimeout = o.loginTimeoutMs / 1000.0, idleTimeout = o.idleTimeoutMs / 1000.0;
     app.add_option("--login-timeout", loginTimeout,
                    "drop a connection that has not logged in after S seconds")
@@ -42,14 +45,18 @@ int main(int argc, char** argv) {
                  "answer the channel-name request with a list that cannot be read");
     app.add_option("--extra-day", o.extraDay,
                    "list this day number (e.g. 4294967295) for every camera as well");
+    app.add_option("--cameras", o.cameras,
+                   "announce N cameras in all: the recordings' own, then empty ones without days")
+        ->check(CLI::Range(0, 65535));
     app.add_option("--login-log", o.loginLog,
                    "append the ID and password of every login received to FILE (for tests)");
     app.add_option("--stream-log", o.streamLog,
                    "append the name, mode and offset of every stream opened to FILE (for tests)");
     app.add_option("--fault", o.fault,
-                   "act as a hostile recorder: silent-after-key, silent-after-login, bad-days, "
-                   "silent-after-open, short-frame, short-p, no-p, p-only, size-more, size-less, "
-                   "from-zero");
+                   "act as a hostile recorder: silent-after-verdict, silent-after-key, "
+                   "silent-after-login, bad-days, "
+                   "no-names, cut-days, silent-after-open, short-frame, short-p, no-p, p-only, "
+                   "size-more, size-less, from-zero, no-status, drop-before-status");
     app.add_option("--generate", generate, "write sample recordings into DIR and exit");
     CLI11_PARSE(app, argc, argv);
 

@@ -7,14 +7,21 @@
 
 namespace fsv::download {
 
-DownloadSession::DownloadSession(DownloadContext& ctx, SessionLink& link) : ctx_(ctx), link_(link) {
-    file_ = std::make_unique<StreamQueue>(ctx_, link_, QueueKind::File, 0, "", cookies_);
-    audio_ = std::make_unique<StreamQueue>(ctx_, link_, QueueKind::Audio, 0, "", cookies_);
+DownloadSession::DownloadSession(DownloadContext& ctx, SessionLink& link)
+    : ctx_(ctx),
+      link_(link),
+      runner_(ctx.globalExit, link.stopEvent(), kRunnerThreads, ctx.startThread),
+      gate_(kCameraStreamsAtOnce) {
+    file_ = std::make_unique<StreamQueue>(ctx_, link_, QueueKind::File, 0, "", cookies_, runner_,
+                                          nullptr);
+    audio_ = std::make_unique<StreamQueue>(ctx_, link_, QueueKind::Audio, 0, "", cookies_, runner_,
+                                           nullptr);
 }
 
 DownloadSession::~DownloadSession() { shutDown(); }
 
 void DownloadSession::shutDown() {
+    runner_.shutDown();
     file_->shutDown();
     audio_->shutDown();
     std::lock_guard lock(cameraLock_);
@@ -23,10 +30,12 @@ void DownloadSession::shutDown() {
 
 void DownloadSession::addCamera(uint16_t code, const std::string& name) {
     std::lock_guard lock(cameraLock_);
-    for (auto& q : cameras_)
-        if (q->code() == code) return;
-    cameras_.push_back(
-        std::make_unique<StreamQueue>(ctx_, link_, QueueKind::Video, code, name, cookies_));
+    if (cameraIndex_.count(code)) return;
+    // Streams that are shown are bounded by the channel table; the others by the gate.
+    cameras_.push_back(std::make_unique<StreamQueue>(ctx_, link_, QueueKind::Video, code, name,
+                                                     cookies_, runner_,
+                                                     ctx_.channels ? nullptr : &gate_));
+    cameraIndex_[code] = cameras_.back().get();
 }
 
 void DownloadSession::addAudioChannel(uint16_t code, const std::string& name) {
@@ -36,9 +45,8 @@ void DownloadSession::addAudioChannel(uint16_t code, const std::string& name) {
 
 StreamQueue* DownloadSession::videoQueue(uint16_t code) {
     std::lock_guard lock(cameraLock_);
-    for (auto& q : cameras_)
-        if (q->code() == code) return q.get();
-    return nullptr;
+    auto it = cameraIndex_.find(code);
+    return it == cameraIndex_.end() ? nullptr : it->second;
 }
 
 std::vector<StreamQueue*> DownloadSession::allQueues() {
@@ -102,8 +110,8 @@ std::optional<WorkItem> DownloadSession::removeQueued(
 void DownloadSession::onStreamData(std::span<const uint8_t> message) {
     auto reply = net::parseStreamReply(message);
     if (!reply || reply->cookie == 0) return;
-    for (StreamQueue* q : allQueues())
-        if (q->offer(reply->kind, reply->cookie, reply->body)) return;
+    if (StreamQueue* q = cookies_.owner(reply->cookie))
+        q->offer(reply->kind, reply->cookie, reply->body);
 }
 
 void DownloadSession::onFrameCountReply(std::span<const uint8_t> message) {

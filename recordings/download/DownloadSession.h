@@ -62,15 +62,25 @@ class DownloadSession {
     // Stops every queue and waits for their threads.
     void shutDown();
 
+    // Threads that move the queues on, and streams of cameras that run at once when none is
+    // shown.
+    static constexpr size_t kRunnerThreads = 4;
+    static constexpr size_t kCameraStreamsAtOnce = 16;
+    size_t runnerThreads() const { return runner_.threadCount(); }
+
   private:
     std::vector<StreamQueue*> allQueues();
 
     DownloadContext& ctx_;
     SessionLink& link_;
     CookieJar cookies_;
+    // Declared before the queues: they are destroyed first.
+    QueueRunner runner_;
+    StreamGate gate_;
     std::unique_ptr<StreamQueue> file_, audio_;
     std::mutex cameraLock_;
     std::vector<std::unique_ptr<StreamQueue>> cameras_;
+    std::map<uint16_t, StreamQueue*> cameraIndex_;
     std::map<uint16_t, std::string> audioNames_;
 
     std::mutex countLock_;

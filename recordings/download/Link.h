@@ -10,6 +10,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <thread>
 
 #include "platform/Event.h"
 #include "platform/UserPort.h"
@@ -110,6 +111,8 @@ struct DownloadContext {
     // still unfinished has changed, so the owner rewrites the automatic resume file. Not told
     // for a play-only stream, which is never kept.
     std::function<void()> workMoved;
+    // How the download threads are started; none: std::thread. Tests make it fail.
+    std::function<std::thread(std::function<void()>)> startThread;
 };
 
 }  // namespace fsv::download

@@ -55,7 +55,7 @@ Stream::~Stream() {
 }
 
 void Stream::start() {
-    thread_ = std::thread([this] { run(); });
+    thread_ = startThread(ctx_.startThread, [this] { run(); });
 }
 
 void Stream::join() {
@@ -531,18 +531,14 @@ void Stream::runPlay() {
     }
     if (download && !failed && written >= frameCount) {
         // Every frame is in the file; the recorder's status normally follows the last one.
+        // Without it (silence, or the link dropped) the stream ends as stopped: only the
+        // recorder can say the recording is whole.
         bool haveStatus;
         {
             std::lock_guard lock(lock_);
             haveStatus = statusReceived_;
         }
-        if (!haveStatus && waitFor({&status_ev_}, ctx_.settings.lastStatusWait) != 0) {
-            std::lock_guard lock(lock_);
-            if (!statusReceived_) {
-                statusReceived_ = true;
-                lastStatus_ = StatusReply{};
-            }
-        }
+        if (!haveStatus) waitFor({&status_ev_}, ctx_.settings.lastStatusWait);
     }
     if (file) file->finish();
     finish(true);

@@ -114,4 +114,7 @@ inline constexpr const char* kOverMaxChannelText = "Over the maximum channel num
 bool checkChannelLimit(UserPort& port, int camerasWithoutStream, int channelsInUse,
                        int maxChannels);
 
+// Work that could not start because the system gave no thread for it (followed by what).
+inline constexpr const char* kTextNoThread = "No thread could be started for this download.";
+
 }  // namespace fsv::download

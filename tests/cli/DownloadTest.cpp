@@ -175,6 +175,19 @@ TEST_F(DownloadCli, AviDownloadCutOffThenContinuedHasEveryFrameOnce) {
     const auto expected = videoPackets(source(), root_ / "ff.err");
     ASSERT_FALSE(expected.empty());
     EXPECT_EQ(videoPackets(target("avi"), root_ / "ff.err"), expected);
+
+    // A further run finds every frame there (the cut file above was not taken for whole) and
+    // fetches nothing; nor does one over a clip that is whole.
+    const std::string whole = slurp(target("avi"));
+    r = fsv(download(recorder.port(), "avi", "--mode avi"));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("1 already there"), std::string::npos) << r.out;
+    EXPECT_EQ(slurp(target("avi")), whole);
+    r = fsv(download(recorder.port(), "avi", "--mode avi --first 2 --last 4"));
+    ASSERT_EQ(r.status, 0) << r.err;
+    r = fsv(download(recorder.port(), "avi", "--mode avi --first 2 --last 4"));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("1 already there"), std::string::npos) << r.out;
 }
 
 TEST_F(DownloadCli, FrameRangeMakesAClip) {

@@ -67,9 +67,10 @@ class Hostile : public testing::Test {
         return out / "Cam02/1201/Dst0120261201080300002.avi";
     }
     static fsv::state::ResumeRecord record(const fs::path& path,
-                                           const std::string& key = "20261201080300") {
+                                           const std::string& key = "20261201080300",
+                                           uint8_t mode = 11) {
         fsv::state::ResumeRecord r;
-        r.type = 11;
+        r.type = mode;
         r.camera = 2;
         r.eventKey = key;
         r.path = path.string();
@@ -91,17 +92,19 @@ class Hostile : public testing::Test {
 };
 fs::path Hostile::root_;
 
-// One row per way a recorder can stall or send a file of the wrong size. Each row resumes one
-// file download from a resume file; where the work is kept depends on how far it got: the
+// One row per way a recorder can stall, send a file of the wrong size or leave a stream
+// without its end. Each row resumes one download from a resume file (a file download, or an
+// AVI download where the row says so); where the work is kept depends on how far it got: the
 // loaded file stays when nothing was taken up, a stalled session leaves "Temp0.rsm" (as a
 // dropped connection does), a failed transfer on a live connection "Auto1.rsm".
 TEST_F(Hostile, EveryRunEndsWithinTheStallLimitAndKeepsItsWork) {
-    enum class Ends { Timeout, Unreadable, WrongSize, Done };
+    enum class Ends { Timeout, Unreadable, WrongSize, Stopped, Done };
     struct Row {
         const char* fault;
         Ends ends;
         const char* keptIn;    // the resume file that holds the work afterwards
         bool partial = false;  // an earlier run left the first 16 KiB of the file
+        bool avi = false;      // a download-and-play stream (mode 10) instead of a file
     };
     const Row rows[] = {
         {"silent-after-key", Ends::Timeout, "work.rsm"},
@@ -116,6 +119,9 @@ TEST_F(Hostile, EveryRunEndsWithinTheStallLimitAndKeepsItsWork) {
         // A header of the size alone, and no header at all: the blocks are the file.
         {"short-p", Ends::Done, nullptr},
         {"no-p", Ends::Done, nullptr},
+        // Every frame came, the recorder's end did not: only the recorder can say it is whole.
+        {"no-status", Ends::Timeout, "Temp0.rsm", false, true},
+        {"drop-before-status", Ends::Stopped, "Temp0.rsm", false, true},
     };
     const std::string whole = slurp(source());
     ASSERT_GT(whole.size(), 20000u);
@@ -130,7 +136,8 @@ TEST_F(Hostile, EveryRunEndsWithinTheStallLimitAndKeepsItsWork) {
         EXPECT_TRUE(sim.started()) << sim.error();
         if (!sim.started()) continue;
         fs::create_directories(home);
-        writeResume(home / "work.rsm", sim.port(), {record(target(out))});
+        writeResume(home / "work.rsm", sim.port(),
+                    {record(target(out), "20261201080300", row.avi ? 10 : 11)});
         const Timed run =
             fsv({"resume", (home / "work.rsm").string(), "--wait", std::to_string(kWait)}, home);
         const auto& r = run.result;
@@ -154,6 +161,11 @@ TEST_F(Hostile, EveryRunEndsWithinTheStallLimitAndKeepsItsWork) {
                 EXPECT_NE(r.err.find("server information could not be read"), std::string::npos)
                     << r.err;
                 break;
+            case Ends::Stopped:
+                EXPECT_NE(r.err.find("fsv resume: 1 of 1 recordings failed"), std::string::npos)
+                    << r.err;
+                EXPECT_EQ(r.err.find("finish download"), std::string::npos) << r.err;
+                break;
             default:
                 EXPECT_NE(r.err.find("fsv resume: 1 of 1 recordings failed"), std::string::npos)
                     << r.err;
@@ -176,11 +188,53 @@ TEST_F(Hostile, EveryRunEndsWithinTheStallLimitAndKeepsItsWork) {
         }
         // Bytes past the recording's size are taken back off: the file is no longer than it
         // was before the transfer, or than the recording.
+        if (row.avi) continue;  // the frames that came are kept in an AVI file of its own
         if (row.partial) {
             EXPECT_TRUE(slurp(target(out)) == whole.substr(0, 16384));
         } else if (fs::exists(target(out))) {
             EXPECT_LE(fs::file_size(target(out)), row.ends == Ends::WrongSize ? whole.size() : 0);
         }
+    }
+}
+
+// What fsv info makes of a recorder that lists cameras by the ten thousand, goes silent at
+// some layer, or answers only half of the information: either the cameras, or an honest
+// timeout within the wait (counted from the last byte heard, whatever the layer).
+TEST_F(Hostile, InfoAnswersOrTimesOutWithinTheWait) {
+    struct Row {
+        std::vector<std::string> sim;
+        int status;
+        const char* says;  // in the output (status 0) or at the start of the error output
+    };
+    const Row rows[] = {
+        // One queue per camera costs no thread until work comes: no abort, and every camera.
+        {{"--cameras", "65535"}, 0, "Cam65534"},
+        // The connection is accepted, and nothing follows: not the key, not the verdict.
+        {{"--fault", "silent-after-verdict"}, 1, "fsv: Timeout"},
+        // Half of the recorded days, then nothing: silent in the middle of a frame.
+        {{"--fault", "cut-days"}, 1, "fsv: Timeout"},
+        // The days, but never the channel names: no answer, not a recorder without cameras.
+        {{"--fault", "no-names"}, 1, "fsv: Timeout"},
+    };
+    constexpr int kInfoWait = 6;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.sim.back());
+        std::vector<std::string> args = {"--recordings", (root_ / "rec").string()};
+        args.insert(args.end(), row.sim.begin(), row.sim.end());
+        SimProcess sim(args);
+        EXPECT_TRUE(sim.started()) << sim.error();
+        if (!sim.started()) continue;
+        const Timed run =
+            fsv({"info", sim.address(), "--wait", std::to_string(kInfoWait)}, root_ / "home-info");
+        EXPECT_EQ(run.result.status, row.status) << run.result.err;
+        if (row.status == 0) {
+            EXPECT_NE(run.result.out.find(row.says), std::string::npos);
+            continue;
+        }
+        EXPECT_EQ(run.result.err.rfind(row.says, 0), 0u) << run.result.err;
+        // Within the wait and what starting the program costs: not the wait and then some
+        // more for a layer that counted on its own.
+        EXPECT_LT(run.seconds, kInfoWait + 2.5) << run.result.err;
     }
 }
 

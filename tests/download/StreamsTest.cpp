@@ -4,12 +4,14 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <system_error>
 #include <thread>
 
 #include "FakeRecorderLink.h"
 #include "platform/ScriptedUserPort.h"
 #include "recordings/download/ChannelTable.h"
 #include "recordings/download/Stream.h"
+#include "recordings/download/Work.h"
 
 namespace fs = std::filesystem;
 using namespace fsv;
@@ -41,6 +43,12 @@ std::vector<uint8_t> pattern(size_t n) {
     w.bytes("idx1", 4).u32(16).zeros(16);
     w.patchU32(4, static_cast<uint32_t>(w.size() - 8));
     return w.take();
+}
+
+size_t threadsOfThisProcess() {
+    size_t n = 0;
+    for ([[maybe_unused]] auto& e : fs::directory_iterator("/proc/self/task")) ++n;
+    return n;
 }
 
 std::vector<uint8_t> readAll(const std::string& path) {
@@ -316,9 +324,83 @@ TEST_F(Streams, RepliesForUnknownCookiesAreDropped) {
     session->onStreamData(shortMessage);
     EXPECT_TRUE(session->idle());
     CookieJar jar;
-    uint32_t a = jar.take(), b = jar.take();
+    uint32_t a = jar.take(nullptr), b = jar.take(nullptr);
     EXPECT_NE(a, 0u);
     EXPECT_NE(a, b);
+}
+
+// A recorder may list tens of thousands of cameras. Their queues cost no thread until work
+// comes, and work on many cameras runs through a few threads and a few streams at a time.
+TEST_F(Streams, ManyCamerasCostThreadsOnlyForWorkAndThenAFew) {
+    openSession();
+    const size_t before = threadsOfThisProcess();
+    for (uint16_t code = 3; code < 5003; ++code) session->addCamera(code, "Cam");
+    EXPECT_EQ(threadsOfThisProcess(), before) << "a thread per listed camera";
+
+    // Play-only work on 40 cameras, none shown (as in fsv): the streams hold at their ends, so
+    // those that started stay, and the others wait their turn.
+    ctx.makeDecoder = [] { return std::make_unique<EchoDecoder>(); };
+    WorkItem item;
+    item.queue = QueueKind::Video;
+    item.action = Action::JustPlay;
+    item.eventKey = "20070101080509";
+    for (uint16_t code = 100; code < 140; ++code)
+        link->recordings[item.eventKey + std::to_string(code)].frames = 2;
+    for (uint16_t code = 100; code < 140; ++code) {
+        item.channelCode = code;
+        ASSERT_TRUE(session->enqueue(item));
+    }
+    auto running = [&] {
+        size_t n = 0;
+        for (uint16_t code = 100; code < 140; ++code)
+            n += session->videoQueue(code)->hasCurrentStream() ? 1 : 0;
+        return n;
+    };
+    for (int i = 0; i < 5000 && running() < DownloadSession::kCameraStreamsAtOnce; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(running(), DownloadSession::kCameraStreamsAtOnce);
+    EXPECT_LE(session->runnerThreads(), DownloadSession::kRunnerThreads);
+    EXPECT_LE(threadsOfThisProcess(),
+              before + DownloadSession::kRunnerThreads + DownloadSession::kCameraStreamsAtOnce);
+    closeSession();
+}
+
+// The system may have no thread to give: for the queue's turn, or for a stream. Either way the
+// work ends stopped and the user is told; nothing aborts and nothing waits for ever.
+TEST_F(Streams, WorkWithoutAThreadFailsAndTheRestGoesOn) {
+    struct Case {
+        const char* what;
+        int threadsGiven;  // threads that start before the system refuses
+    };
+    for (const Case c : {Case{"no thread for the queue", 0}, Case{"no thread for a stream", 1}}) {
+        SCOPED_TRACE(c.what);
+        recordings["20070101080509001"].bytes = pattern(3000);
+        recordings["20070101090000001"].bytes = pattern(3000);
+        auto given = std::make_shared<std::atomic<int>>(0);
+        ctx.startThread = [given, limit = c.threadsGiven](std::function<void()> body) {
+            if (given->fetch_add(1) >= limit)
+                throw std::system_error(
+                    std::make_error_code(std::errc::resource_unavailable_try_again));
+            return std::thread(std::move(body));
+        };
+        const size_t rowsBefore = work.rows().size(), boxesBefore = port.boxes().size();
+        openSession();
+        ASSERT_TRUE(session->enqueue(fileItem("20070101080509")));
+        ASSERT_TRUE(session->enqueue(fileItem("20070101090000")));
+        ASSERT_TRUE(waitIdle());
+        auto rows = work.rows();
+        ASSERT_EQ(rows.size(), rowsBefore + 2);
+        for (size_t i = rowsBefore; i < rows.size(); ++i)
+            EXPECT_EQ(rows[i].state, RowState::Stopped);
+        auto boxes = port.boxes();
+        ASSERT_EQ(boxes.size(), boxesBefore + 2);
+        for (size_t i = boxesBefore; i < boxes.size(); ++i)
+            EXPECT_EQ(boxes[i].text.rfind(kTextNoThread, 0), 0u) << boxes[i].text;
+        EXPECT_FALSE(fs::exists(fileItem("20070101080509").outputPath));
+        closeSession();
+        ctx.startThread = nullptr;
+    }
 }
 
 }  // namespace
