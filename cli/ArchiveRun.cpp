@@ -66,7 +66,7 @@ struct Outcome {
 // terminal, JSON lines with --json, plain lines otherwise.
 class Reporter {
   public:
-    explicit Reporter(bool json) : json_(json), tty_(!json && isatty(2)) {}
+    explicit Reporter(bool json) : json_(json), bars_(!json && isatty(2)) {}
 
     void state(const std::string& recorder, const std::string& what) {
         std::lock_guard lock(lock_);
@@ -77,8 +77,7 @@ class Reporter {
     void progress(const std::string& recorder, uint64_t done, uint64_t total) {
         std::lock_guard lock(lock_);
         Row& r = rows_[recorder];
-        const int percent =
-            total ? static_cast<int>(std::min<uint64_t>(100, done * 100 / total)) : 100;
+        const int percent = percentOf(done, total, 100);
         if (percent == r.percent && r.total == total) return;
         r.percent = percent;
         r.total = total;
@@ -105,7 +104,7 @@ class Reporter {
             return line(
                 {{"event", "error"}, {"recorder", recorder}, {"text", platform::toUtf8(text)}});
         told_[recorder].insert(text);
-        clear();
+        bars_.clear();
         std::fprintf(stderr, "%s: %s\n", platform::terminalText(recorder).c_str(),
                      platform::terminalText(text, true).c_str());
         draw();
@@ -124,7 +123,7 @@ class Reporter {
         // An error told already as it happened is not repeated.
         const std::string error = told_[recorder].count(o.error) ? std::string() : o.error;
         told_.erase(recorder);
-        clear();
+        bars_.clear();
         std::printf("%s: %d archived (%s), %d already there, %d failed%s%s\n",
                     platform::terminalText(recorder).c_str(), o.archived,
                     fsv::SizeText(o.bytes).c_str(), o.present, o.failed, error.empty() ? "" : ": ",
@@ -143,28 +142,15 @@ class Reporter {
         printJson(j);
         std::fflush(stdout);
     }
-    void clear() {
-        if (!tty_) return;
-        for (int i = 0; i < drawn_; ++i) std::fprintf(stderr, "\033[1A\033[2K");
-        drawn_ = 0;
-    }
     void draw() {
-        if (!tty_) return;
-        clear();
-        for (auto& [name, r] : rows_) {
-            const int p = std::max(0, r.percent);
-            std::string bar(30, ' ');
-            for (int i = 0; i < p * 30 / 100; ++i) bar[i] = '#';
-            std::fprintf(stderr, "[%s] %3d%% %s %s\n", bar.c_str(), p,
-                         platform::terminalText(name).c_str(), r.state.c_str());
-            ++drawn_;
-        }
-        std::fflush(stderr);
+        bars_.clear();
+        for (auto& [name, r] : rows_)
+            bars_.line(std::max(0, r.percent), platform::terminalText(name) + " " + r.state);
     }
 
     std::mutex lock_;
-    const bool json_, tty_;
-    int drawn_ = 0;
+    const bool json_;
+    TerminalBars bars_;
     std::map<std::string, Row> rows_;
     std::map<std::string, std::set<std::string>> told_;  // problems shown, by recorder
 };
@@ -253,14 +239,7 @@ class RecorderRun {
         if (!noteRecorder(chosen, archived)) return failed("the catalog cannot be written");
 
         report_.state(t_.name, "querying");
-        std::vector<int> positions;
-        for (auto& c : chosen) positions.push_back(c.position);
-        PeriodQuery query(controller_->dateWaiter(), &user_, nullptr);
-        query.replyTimeout = std::chrono::seconds(args_.waitSeconds);
-        query.askOnTimeout = false;
-        const auto summary = query.run(*catalog_, positions, period_);
-        if (summary.outcome == PeriodOutcome::Cancelled ||
-            summary.outcome == PeriodOutcome::Exiting)
+        if (!queryPeriod(*controller_, user_, *catalog_, chosen, period_, args_.waitSeconds))
             return failed("the recorder's days could not be had");
 
         Outcome out;

@@ -1,6 +1,7 @@
 #include "CommandSupport.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <set>
 
@@ -222,6 +223,70 @@ bool choose(const std::vector<std::string>& codes, net::ChannelKind kind,
         add({kind, static_cast<uint16_t>(v), pos});
     }
     return true;
+}
+
+void addPeriodOptions(CLI::App* cmd, std::vector<std::string>& cameras,
+                      std::vector<std::string>& audio, std::string& from, std::string& to) {
+    cmd->add_option("--camera", cameras, "camera codes, comma-separated, or all")->delimiter(',');
+    cmd->add_option("--audio", audio, "audio channel codes, comma-separated, or all")
+        ->delimiter(',');
+    cmd->add_option("--from", from, "start: \"YYYY-MM-DD HH:MM:SS\"")->required();
+    cmd->add_option("--to", to, "end: \"YYYY-MM-DD HH:MM:SS\"")->required();
+}
+
+bool periodArguments(const std::string& from, const std::string& to,
+                     const std::vector<std::string>& cameras, const std::vector<std::string>& audio,
+                     const std::string& command, Period& period) {
+    if (!parseMoment(from, false, period.startDate, period.startTime) ||
+        !parseMoment(to, true, period.endDate, period.endTime)) {
+        printError(command + ": --from and --to want \"YYYY-MM-DD HH:MM:SS\"");
+        return false;
+    }
+    if (cameras.empty() && audio.empty()) {
+        printError(command + ": name channels with --camera and/or --audio");
+        return false;
+    }
+    return true;
+}
+
+bool chooseChannels(const std::vector<std::string>& cameras, const std::vector<std::string>& audio,
+                    const RecorderCatalog& catalog, std::vector<Chosen>& out,
+                    const std::string& command) {
+    return choose(cameras, net::kCamera, catalog, out, command) &&
+           choose(audio, net::kAudio, catalog, out, command);
+}
+
+bool queryPeriod(client::Controller& controller, UserPort& user, RecorderCatalog& catalog,
+                 const std::vector<Chosen>& chosen, const Period& period, int waitSeconds,
+                 PeriodSummary* summary) {
+    std::vector<int> positions;
+    for (auto& c : chosen) positions.push_back(c.position);
+    PeriodQuery query(controller.dateWaiter(), &user, nullptr);
+    query.replyTimeout = std::chrono::seconds(waitSeconds);
+    query.askOnTimeout = false;
+    const auto result = query.run(catalog, positions, period);
+    if (summary) *summary = result;
+    return result.outcome != PeriodOutcome::Cancelled && result.outcome != PeriodOutcome::Exiting;
+}
+
+int percentOf(uint64_t done, uint64_t total, int empty) {
+    return total ? static_cast<int>(std::min<uint64_t>(100, done * 100 / total)) : empty;
+}
+
+void TerminalBars::clear() {
+    if (!tty_) return;
+    for (int i = 0; i < drawn_; ++i) std::fprintf(stderr, "\033[1A\033[2K");
+    drawn_ = 0;
+    std::fflush(stderr);
+}
+
+void TerminalBars::line(int percent, const std::string& text) {
+    if (!tty_) return;
+    std::string bar(30, ' ');
+    for (int i = 0; i < std::clamp(percent, 0, 100) * 30 / 100; ++i) bar[i] = '#';
+    std::fprintf(stderr, "[%s] %3d%% %s\n", bar.c_str(), percent, text.c_str());
+    std::fflush(stderr);
+    ++drawn_;
 }
 
 }  // namespace fsv::cli

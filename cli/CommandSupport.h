@@ -13,6 +13,7 @@
 #include "net/Transport.h"
 #include "platform/ScriptedUserPort.h"
 #include "platform/Shared.h"
+#include "recordings/PeriodQuery.h"
 #include "recordings/RecorderCatalog.h"
 
 namespace fsv::cli {
@@ -85,5 +86,45 @@ struct Chosen {
 // named; false with a message (prefixed with `command`) for a code the recorder does not have.
 bool choose(const std::vector<std::string>& codes, net::ChannelKind kind,
             const RecorderCatalog& catalog, std::vector<Chosen>& out, const std::string& command);
+
+// --camera, --audio, --from and --to (the last two required).
+void addPeriodOptions(CLI::App* cmd, std::vector<std::string>& cameras,
+                      std::vector<std::string>& audio, std::string& from, std::string& to);
+
+// The period of --from and --to, and at least one channel named; false after printing why
+// (prefixed with `command`).
+bool periodArguments(const std::string& from, const std::string& to,
+                     const std::vector<std::string>& cameras, const std::vector<std::string>& audio,
+                     const std::string& command, Period& period);
+
+// The cameras and the audio channels named (see choose), cameras first.
+bool chooseChannels(const std::vector<std::string>& cameras, const std::vector<std::string>& audio,
+                    const RecorderCatalog& catalog, std::vector<Chosen>& out,
+                    const std::string& command);
+
+// Asks the recorder for the events of `period` on the chosen channels; they end up selected in
+// the event list. Nobody is asked: a recorder silent past the wait ends the query. False when
+// the query was cancelled or the program is ending (the recorder's days could not be had).
+bool queryPeriod(client::Controller& controller, UserPort& user, RecorderCatalog& catalog,
+                 const std::vector<Chosen>& chosen, const Period& period, int waitSeconds,
+                 PeriodSummary* summary = nullptr);
+
+// Whole percent of `done` in `total`, at most 100; `empty` when there is no total.
+int percentOf(uint64_t done, uint64_t total, int empty);
+
+// Progress lines on standard error, redrawn in place on a terminal: clear() takes the drawn
+// lines away (so a plain line can take their place), line() draws one bar with its text. Off a
+// terminal both do nothing. Not locked: its owner serialises the calls.
+class TerminalBars {
+  public:
+    explicit TerminalBars(bool tty) : tty_(tty) {}
+    bool active() const { return tty_; }
+    void clear();
+    void line(int percent, const std::string& text);
+
+  private:
+    const bool tty_;
+    int drawn_ = 0;
+};
 
 }  // namespace fsv::cli

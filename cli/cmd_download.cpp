@@ -63,7 +63,7 @@ struct DownloadArgs {
 // on a terminal; or one JSON line per step (whole percent) and per finished file.
 class Progress {
   public:
-    Progress(bool json, uint64_t total) : json_(json), tty_(isatty(2)), total_(total) {}
+    Progress(bool json, uint64_t total) : json_(json), bars_(!json && isatty(2)), total_(total) {}
     void setTotal(uint64_t total) {
         std::lock_guard lock(mutex_);
         total_ = total;
@@ -76,8 +76,7 @@ class Progress {
         const bool wasFinal = seen.state != dl::RowState::Running;
         seen = r;
         done_ += r.received >= before ? r.received - before : 0;
-        const int percent =
-            r.size ? static_cast<int>(std::min<uint64_t>(100, r.received * 100 / r.size)) : 0;
+        const int percent = fsv::cli::percentOf(r.received, r.size, 0);
         if (json_) {
             // Updates of a row come merged: the step that went with the end is shown first.
             auto progress = [&] {
@@ -103,7 +102,7 @@ class Progress {
             return;
         }
         if (r.state != dl::RowState::Running && !wasFinal) {
-            clear();
+            bars_.clear();
             std::fprintf(stderr, "%s %s\n", r.state == dl::RowState::Finished ? "done  " : "FAILED",
                          platform::terminalText(r.path).c_str());
         }
@@ -112,55 +111,38 @@ class Progress {
     void message(const std::string& text) {
         std::lock_guard lock(mutex_);
         if (json_) return line({{"event", "message"}, {"text", platform::toUtf8(text)}});
-        clear();
+        bars_.clear();
         std::fprintf(stderr, "%s\n", platform::terminalText(text, true).c_str());
         draw();
     }
     void finish() {
         std::lock_guard lock(mutex_);
-        if (!json_) clear();
+        bars_.clear();
     }
 
   private:
-    int overall() const {
-        return total_ ? static_cast<int>(std::min<uint64_t>(100, done_ * 100 / total_)) : 100;
-    }
+    int overall() const { return fsv::cli::percentOf(done_, total_, 100); }
     void line(const nlohmann::json& j) {
         fsv::cli::printJson(j);
         std::fflush(stdout);
     }
-    static std::string bar(int percent) {
-        std::string b(30, ' ');
-        for (int i = 0; i < percent * 30 / 100; ++i) b[i] = '#';
-        return "[" + b + "]";
-    }
-    void clear() {
-        if (!tty_) return;
-        for (int i = 0; i < drawn_; ++i) std::fprintf(stderr, "\033[1A\033[2K");
-        drawn_ = 0;
-    }
     void draw() {
-        if (!tty_) return;
-        clear();
+        if (!bars_.active()) return;
+        bars_.clear();
         for (auto& [id, r] : rows_) {
             if (r.state != dl::RowState::Running || r.received == 0) continue;
-            const int p =
-                r.size ? static_cast<int>(std::min<uint64_t>(100, r.received * 100 / r.size)) : 0;
-            std::fprintf(stderr, "%s %3d%% %s\n", bar(p).c_str(), p,
-                         platform::terminalText(fs::path(r.path).filename().string()).c_str());
-            ++drawn_;
+            bars_.line(fsv::cli::percentOf(r.received, r.size, 0),
+                       platform::terminalText(fs::path(r.path).filename().string()));
         }
-        std::fprintf(stderr, "%s %3d%% overall (%s of %s)\n", bar(overall()).c_str(), overall(),
-                     fsv::SizeText(done_).c_str(), fsv::SizeText(total_).c_str());
-        ++drawn_;
-        std::fflush(stderr);
+        bars_.line(overall(),
+                   "overall (" + fsv::SizeText(done_) + " of " + fsv::SizeText(total_) + ")");
     }
 
     std::mutex mutex_;
-    const bool json_, tty_;
+    const bool json_;
+    fsv::cli::TerminalBars bars_;
     uint64_t total_;
     uint64_t done_ = 0;
-    int drawn_ = 0;
     std::map<int, dl::WorkRow> rows_;
     std::map<int, int> percents_;
 };
@@ -315,15 +297,9 @@ int runDownload(const DownloadArgs& args) {
     fsv::ConnectRequest request;
     if (!fsv::cli::resolveLogin(*args.login, "fsv download", request)) return 2;
     fsv::Period period;
-    if (!fsv::cli::parseMoment(args.from, false, period.startDate, period.startTime) ||
-        !fsv::cli::parseMoment(args.to, true, period.endDate, period.endTime)) {
-        fsv::cli::printError("fsv download: --from and --to want \"YYYY-MM-DD HH:MM:SS\"");
+    if (!fsv::cli::periodArguments(args.from, args.to, args.cameras, args.audio, "fsv download",
+                                   period))
         return 2;
-    }
-    if (args.cameras.empty() && args.audio.empty()) {
-        fsv::cli::printError("fsv download: name channels with --camera and/or --audio");
-        return 2;
-    }
     const bool avi = args.mode == "avi";
     const bool range = args.first != 0 || args.last != 0;
     if (range && !avi) {
@@ -343,17 +319,11 @@ int runDownload(const DownloadArgs& args) {
     }
     fsv::EventList& list = session.controller->eventList();
     std::vector<fsv::cli::Chosen> chosen;
-    if (!fsv::cli::choose(args.cameras, fsv::net::kCamera, *catalog, chosen, "fsv download") ||
-        !fsv::cli::choose(args.audio, fsv::net::kAudio, *catalog, chosen, "fsv download"))
+    if (!fsv::cli::chooseChannels(args.cameras, args.audio, *catalog, chosen, "fsv download"))
         return 1;
-    std::vector<int> positions;
-    for (auto& c : chosen) positions.push_back(c.position);
-    fsv::PeriodQuery query(session.controller->dateWaiter(), &session.user, nullptr);
-    query.replyTimeout = std::chrono::seconds(args.waitSeconds);
-    query.askOnTimeout = false;
-    const auto summary = query.run(*catalog, positions, period);
-    if (summary.outcome == fsv::PeriodOutcome::Cancelled ||
-        summary.outcome == fsv::PeriodOutcome::Exiting) {
+    fsv::PeriodSummary summary;
+    if (!fsv::cli::queryPeriod(*session.controller, session.user, *catalog, chosen, period,
+                               args.waitSeconds, &summary)) {
         fsv::cli::printError(session.queryFailure());
         return 1;
     }
@@ -500,12 +470,7 @@ fsv::cli::Registrar reg([](CLI::App& app) {
     auto args = std::make_shared<DownloadArgs>();
     auto* cmd = app.add_subcommand("download", "download the recordings of a period");
     fsv::cli::addLoginOptions(cmd, args->login);
-    cmd->add_option("--camera", args->cameras, "camera codes, comma-separated, or all")
-        ->delimiter(',');
-    cmd->add_option("--audio", args->audio, "audio channel codes, comma-separated, or all")
-        ->delimiter(',');
-    cmd->add_option("--from", args->from, "start: \"YYYY-MM-DD HH:MM:SS\"")->required();
-    cmd->add_option("--to", args->to, "end: \"YYYY-MM-DD HH:MM:SS\"")->required();
+    fsv::cli::addPeriodOptions(cmd, args->cameras, args->audio, args->from, args->to);
     cmd->add_option("-o,--output", args->out, "destination folder")->required();
     cmd->add_option("--mode", args->mode, "file: the recorder's bytes; avi: frames into our AVI")
         ->check(CLI::IsMember({"file", "avi"}));

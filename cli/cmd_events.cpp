@@ -31,15 +31,8 @@ int runEvents(const EventsArgs& args) {
     fsv::ConnectRequest request;
     if (!fsv::cli::resolveLogin(*args.login, "events", request)) return 2;
     fsv::Period period;
-    if (!fsv::cli::parseMoment(args.from, false, period.startDate, period.startTime) ||
-        !fsv::cli::parseMoment(args.to, true, period.endDate, period.endTime)) {
-        fsv::cli::printError("events: --from and --to want \"YYYY-MM-DD HH:MM:SS\"");
+    if (!fsv::cli::periodArguments(args.from, args.to, args.cameras, args.audio, "events", period))
         return 2;
-    }
-    if (args.cameras.empty() && args.audio.empty()) {
-        fsv::cli::printError("events: name channels with --camera and/or --audio");
-        return 2;
-    }
 
     fsv::cli::Session session(args.waitSeconds, args.login->noPlainLogin);
     if (!session.open(request)) return 1;
@@ -51,19 +44,10 @@ int runEvents(const EventsArgs& args) {
     fsv::EventList& list = session.controller->eventList();
 
     std::vector<fsv::cli::Chosen> chosen;
-    if (!fsv::cli::choose(args.cameras, fsv::net::kCamera, *catalog, chosen, "events") ||
-        !fsv::cli::choose(args.audio, fsv::net::kAudio, *catalog, chosen, "events"))
-        return 1;
-    std::vector<int> positions;
-    for (auto& c : chosen) positions.push_back(c.position);
-
-    // Without anyone to ask, a recorder that stays silent past the wait ends the query.
-    fsv::PeriodQuery query(session.controller->dateWaiter(), &session.user, nullptr);
-    query.replyTimeout = std::chrono::seconds(args.waitSeconds);
-    query.askOnTimeout = false;
-    const auto summary = query.run(*catalog, positions, period);
-    if (summary.outcome == fsv::PeriodOutcome::Cancelled ||
-        summary.outcome == fsv::PeriodOutcome::Exiting) {
+    if (!fsv::cli::chooseChannels(args.cameras, args.audio, *catalog, chosen, "events")) return 1;
+    fsv::PeriodSummary summary;
+    if (!fsv::cli::queryPeriod(*session.controller, session.user, *catalog, chosen, period,
+                               args.waitSeconds, &summary)) {
         fsv::cli::printError(session.queryFailure());
         return 1;
     }
@@ -109,12 +93,7 @@ fsv::cli::Registrar reg([](CLI::App& app) {
     auto args = std::make_shared<EventsArgs>();
     auto* cmd = app.add_subcommand("events", "list the recordings of a period per camera");
     fsv::cli::addLoginOptions(cmd, args->login);
-    cmd->add_option("--camera", args->cameras, "camera codes, comma-separated, or all")
-        ->delimiter(',');
-    cmd->add_option("--audio", args->audio, "audio channel codes, comma-separated, or all")
-        ->delimiter(',');
-    cmd->add_option("--from", args->from, "start: \"YYYY-MM-DD HH:MM:SS\"")->required();
-    cmd->add_option("--to", args->to, "end: \"YYYY-MM-DD HH:MM:SS\"")->required();
+    fsv::cli::addPeriodOptions(cmd, args->cameras, args->audio, args->from, args->to);
     fsv::cli::addWaitOption(cmd, args->waitSeconds);
     cmd->add_flag("--json", args->json, "print one JSON array");
     cmd->callback([args] { fsv::cli::setExitCode(runEvents(*args)); });
