@@ -2,6 +2,8 @@
 
 #include <QMetaObject>
 #include <algorithm>
+#include <atomic>
+#include <memory>
 #include <system_error>
 
 #include "platform/System.h"
@@ -64,6 +66,7 @@ void CoreBackend::notify(ui::ViewerNotice::Kind kind, bool ok) {
 
 void CoreBackend::drain() {
     notes_.drain([this](client::Notification& n) { handle(n); });
+    dropFailedFiles();
 }
 
 void CoreBackend::handle(client::Notification& n) {
@@ -258,25 +261,50 @@ std::string CoreBackend::streamCaption(int position, const std::string& server,
 }
 
 ui::ViewerBackend::OpenResult CoreBackend::openLocalFile(const std::filesystem::path& file) {
-    // A file that failed to open has ended without taking a position: drop it.
-    std::erase_if(players_, [](auto& p) {
-        return p->channel().finished() && p->channel().channelPosition() < 0;
-    });
+    dropFailedFiles();
     std::error_code ec;
     for (auto& p : players_)
         if (std::filesystem::equivalent(p->channel().path(), file, ec))
             return OpenResult::AlreadyPlaying;
-    // Files still opening hold no position yet but will take one.
-    if (static_cast<int>(players_.size()) >= table_->maxChannels() ||
-        table_->usedCount() >= table_->maxChannels())
-        return OpenResult::OverMaximum;
-    auto player = std::make_unique<playback::LocalPlayer>(*table_, slots_, localOptions());
-    if (!player->start(file, true)) return OpenResult::Failed;
+    if (table_->usedCount() >= table_->maxChannels()) return OpenResult::OverMaximum;
+    // The position is taken now, so that files chosen together take their channels in the
+    // order chosen; the file's thread takes it up once the file is open.
+    auto position = std::make_shared<std::atomic<int>>(-1);
+    auto options = localOptions();
+    options.choosePosition = [position] { return position->load(); };
+    auto player = std::make_unique<playback::LocalPlayer>(*table_, slots_, std::move(options));
+    position->store(table_->take(download::ChannelKind::LocalFile, player.get()));
+    if (position->load() < 0) return OpenResult::OverMaximum;
+    if (!player->start(file, true)) {
+        table_->giveBack(position->load());
+        return OpenResult::Failed;
+    }
     players_.push_back(std::move(player));
     return OpenResult::Opened;
 }
 
+void CoreBackend::dropFailedFiles() {
+    // A file that failed to open has ended without taking up the position kept for it.
+    std::erase_if(players_, [this](auto& p) {
+        if (!p->channel().finished() || p->channel().channelPosition() >= 0) return false;
+        for (int i = 0; i < table_->size(); ++i)
+            if (table_->playerAt(i) == p.get()) table_->giveBack(i);
+        return true;
+    });
+}
+
 void CoreBackend::showPage(int first, int count) { table_->showPage(first, count); }
+int CoreBackend::channelCount() const { return table_->size(); }
+
+void CoreBackend::settingsChanged() {
+    const state::Settings settings = state::readSettings(state::settingsPath());
+    captionNumber_ = settings.channelNum;
+    captionServer_ = settings.serverName;
+    captionCamera_ = settings.cameraName;
+    const playback::CaptionParts parts{captionNumber_, captionServer_, captionCamera_};
+    adoptArrived();
+    for (auto& p : players_) p->channel().setCaptionParts(parts);
+}
 
 std::optional<std::string> CoreBackend::panelCaption(int panel) const {
     auto* shown = table_->panelPlayer(panel);

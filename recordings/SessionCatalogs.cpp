@@ -86,7 +86,10 @@ void SessionCatalogs::serverInfo(net::ServerSession& session, const net::ServerI
     auto e = entry(session);
     e->catalog.handleServerInfo(info, refresh);
     session.setConnectionNumber(e->catalog.connectionNumber());
-    if (e->endRefreshWithInfo.exchange(false)) session.setRefreshing(false);
+    if (e->endRefreshWithInfo.exchange(false)) {
+        session.setRefreshing(false);
+        list_.setControlsEnabled(true);
+    }
 }
 
 void SessionCatalogs::sessionEnding(net::ServerSession& session) {
@@ -100,10 +103,22 @@ void SessionCatalogs::sessionEnding(net::ServerSession& session) {
     }
     e->catalog.removeEntry();
     session.setConnectionNumber(-1);
+    // A refresh waiting for this session's answer will not get it.
+    if (e->endRefreshWithInfo.exchange(false)) list_.setControlsEnabled(true);
 }
 
 bool SessionCatalogs::refreshRecorder(net::ServerSession& session) {
+    // A refresh under way already gives the event list's controls back when it ends.
     if (session.refreshing()) return false;
+    const auto e = entry(session);
+    const bool done = readAgain(session);
+    // The event list took its controls away when the refresh was asked for; they come back
+    // however it ended (answer, error, cancel, lost link), unless the answer is still to come.
+    if (!e->endRefreshWithInfo) list_.setControlsEnabled(true);
+    return done;
+}
+
+bool SessionCatalogs::readAgain(net::ServerSession& session) {
     session.setRefreshing(true);
     auto e = entry(session);
     const auto days = e->catalog.rememberMarks();

@@ -30,6 +30,9 @@ struct PromptScript {
     std::deque<ExistingFileAnswer> existingFiles;  // then Abort
     std::vector<Box> shown;  // every box, in order
     std::function<void(const Box&)> onBox;
+    // Boxes are noted and then shown for real (to be answered by clicking their buttons); the
+    // file dialogs stay scripted.
+    bool realBoxes = false;
 
     bool saw(const std::string& text) const {
         for (auto& b : shown)
@@ -62,6 +65,16 @@ class Prompts {
 
     // "FSV Save File(*.SAV)|*.sav|All Files(*.*)|*.*||" as a Qt name filter list.
     static QString qtFilter(const std::string& filter);
+
+    // A button of a box type (a QMessageBox::StandardButton) and the id it answers.
+    struct BoxButton {
+        int button;
+        int id;
+    };
+
+  private:
+    static int showBox(QWidget* parent, const std::string& text, unsigned type,
+                       const std::vector<BoxButton>& buttons);
 };
 
 }  // namespace fsv::ui

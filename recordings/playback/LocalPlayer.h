@@ -95,8 +95,13 @@ class LocalPlayer : public download::Player {
     }
 
   private:
+    // A user-opened file takes the lowest free position once it is open, unless its owner
+    // kept one for it already.
     LocalChannel::Options withTable(LocalChannel::Options o) {
-        o.choosePosition = [this] { return table_.take(download::ChannelKind::LocalFile, this); };
+        if (!o.choosePosition)
+            o.choosePosition = [this] {
+                return table_.take(download::ChannelKind::LocalFile, this);
+            };
         return o;
     }
 
