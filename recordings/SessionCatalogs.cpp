@@ -140,9 +140,13 @@ bool SessionCatalogs::readAgain(net::ServerSession& session) {
         return true;
     }
     auto ok = session.createReplyOk();
+    // A recorder that drops the link answers nothing more: the lost link ends the wait too
+    // (the slot is made before the flag is read, so that a loss in between is not missed).
+    auto failed = session.createReplyFailed();
     auto waitOk = [&] {
-        return platform::waitAny(
-                   {ok.get(), &session.statusCancelEvent(), exitEvent, &session.stopEvent()}) == 0;
+        if (session.closedByRecorder()) return false;
+        return platform::waitAny({ok.get(), &session.statusCancelEvent(), exitEvent,
+                                  &session.stopEvent(), failed.get()}) == 0;
     };
     auto endWaiting = [&] {
         session.setGettingInformation(false);
@@ -152,6 +156,7 @@ bool SessionCatalogs::readAgain(net::ServerSession& session) {
         endWaiting();
         session.setRefreshing(false);
         session.closeReplyOk();
+        session.closeReplyFailed();
         return false;
     }
     bool complete = true;
@@ -168,6 +173,7 @@ bool SessionCatalogs::readAgain(net::ServerSession& session) {
     }
     session.setRefreshing(false);
     session.closeReplyOk();
+    session.closeReplyFailed();
     return complete;
 }
 

@@ -253,6 +253,7 @@ class ListWindowsTest : public QObject {
         first->click();  // Back
         QCOMPARE(window.mode(), ConnectionListWindow::Mode::Connections);
 
+        script.shown.clear();
         script.answers = {mb::kIdYes};
         script.saveFiles = {"/tmp/kept.sav"};
         list.topLevelItem(0)->setSelected(true);
