@@ -65,10 +65,12 @@ bool saveRetryBox(QWidget* parent, const QString& out) {
     bool saved = false;
     QTimer::singleShot(0, parent, [&] {
         QMessageBox* box = nullptr;
-        QTest::qWaitFor(
-            [&] { return (box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())); },
-            5000);
-        if (!box) return;
+        if (!QTest::qWaitFor(
+                [&] {
+                    return (box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()));
+                },
+                5000))
+            return;
         saved = QTest::qWaitForWindowExposed(box, 5000) && save(box, out, "retry-cancel-box.png");
         box->button(QMessageBox::Cancel)->click();
     });
