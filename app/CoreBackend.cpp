@@ -325,8 +325,10 @@ std::optional<std::string> CoreBackend::panelCaption(int panel) const {
 
 playback::LocalPlayer* CoreBackend::playerAt(int position) const {
     if (position < 0) return nullptr;
+    // A file still opening holds its position in the table before its channel knows it.
+    const download::Player* held = table_->playerAt(position);
     for (auto& p : players_)
-        if (p->channel().channelPosition() == position) return p.get();
+        if (p->channel().channelPosition() == position || p.get() == held) return p.get();
     return nullptr;
 }
 
@@ -395,7 +397,9 @@ bool CoreBackend::closeChannel(int position) {
         });
         return closed;
     }
-    // The player stops its thread and gives its position back as it goes.
+    // The position goes back first: a file still opening holds it before its channel knows it.
+    if (table_->playerAt(position) == p) table_->giveBack(position);
+    // The player stops its thread as it goes.
     std::erase_if(players_, [p](auto& q) { return q.get() == p; });
     return true;
 }

@@ -123,14 +123,16 @@ QString Prompts::qtFilter(const std::string& filter) {
 }
 
 std::filesystem::path Prompts::saveFile(QWidget* parent, const std::string& filter,
-                                        const std::string& defaultExtension) {
+                                        const std::string& defaultExtension,
+                                        const std::filesystem::path& start) {
     if (gScript) {
+        gScript->dialogStarts.push_back(start);
         if (gScript->saveFiles.empty()) return {};
         auto p = gScript->saveFiles.front();
         gScript->saveFiles.pop_front();
         return p;
     }
-    QFileDialog dialog(parent, QString(), QString(), qtFilter(filter));
+    QFileDialog dialog(parent, QString(), QString::fromStdString(start.string()), qtFilter(filter));
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setDefaultSuffix(QString::fromStdString(defaultExtension));
@@ -138,27 +140,32 @@ std::filesystem::path Prompts::saveFile(QWidget* parent, const std::string& filt
     return toPath(dialog.selectedFiles().front());
 }
 
-std::filesystem::path Prompts::openFile(QWidget* parent, const std::string& filter) {
+std::filesystem::path Prompts::openFile(QWidget* parent, const std::string& filter,
+                                        const std::filesystem::path& start) {
     if (gScript) {
+        gScript->dialogStarts.push_back(start);
         if (gScript->openFiles.empty()) return {};
         auto p = gScript->openFiles.front();
         gScript->openFiles.pop_front();
         return p;
     }
-    return toPath(QFileDialog::getOpenFileName(parent, QString(), QString(), qtFilter(filter)));
+    return toPath(QFileDialog::getOpenFileName(
+        parent, QString(), QString::fromStdString(start.string()), qtFilter(filter)));
 }
 
-std::vector<std::filesystem::path> Prompts::openFiles(QWidget* parent, const std::string& filter) {
+std::vector<std::filesystem::path> Prompts::openFiles(QWidget* parent, const std::string& filter,
+                                                      const std::filesystem::path& start) {
     std::vector<std::filesystem::path> out;
     if (gScript) {
+        gScript->dialogStarts.push_back(start);
         while (!gScript->openFiles.empty()) {
             out.push_back(gScript->openFiles.front());
             gScript->openFiles.pop_front();
         }
         return out;
     }
-    for (const QString& f :
-         QFileDialog::getOpenFileNames(parent, QString(), QString(), qtFilter(filter)))
+    for (const QString& f : QFileDialog::getOpenFileNames(
+             parent, QString(), QString::fromStdString(start.string()), qtFilter(filter)))
         out.push_back(toPath(f));
     return out;
 }

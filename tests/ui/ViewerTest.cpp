@@ -31,6 +31,7 @@
 #include "SimProcess.h"
 #include "app/Viewer.h"
 #include "media/AviReader.h"
+#include "platform/System.h"
 #include "platform/UserPort.h"
 #include "recordings/download/DownloadSession.h"
 #include "recordings/download/StoppedStream.h"
@@ -525,6 +526,21 @@ class ViewerTest : public QObject {
         // Deferred boxes are dropped from then on.
         QCOMPARE(user.messageBox("late", fsv::mb::kIconStop), fsv::mb::kIdNo);
         script_.onBox = {};
+    }
+
+    // File dialogs start where their callers say: a worker's save dialog at the file it would
+    // replace, Load Resume File in the data folder where the resume files are kept.
+    void fileDialogsStartWhereTheyAreAskedTo() {
+        startViewer();
+        auto& user = viewer_->backend().user();
+        const fs::path current = home() / "Cam01" / "100000.avi";
+        std::thread asker([&] { user.saveFileDialog(current, "AVI File(*.AVI)||", "avi"); });
+        QTRY_COMPARE_WITH_TIMEOUT(script_.dialogStarts.size(), size_t(1), kWait);
+        asker.join();
+        QCOMPARE(script_.dialogStarts[0], current);
+        trigger(cmd::kLoadResumeFile);
+        QCOMPARE(script_.dialogStarts.size(), size_t(2));
+        QCOMPARE(script_.dialogStarts[1], platform::dataFolder());
     }
 
     void unfinishedWorkAtStart() {
