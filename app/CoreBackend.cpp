@@ -423,6 +423,8 @@ bool CoreBackend::setChannelSpeed(int position, int factor) {
 }
 
 std::optional<download::PlayStatus> CoreBackend::channelStatus(int position) const {
+    // A file still opening has nothing to steer yet.
+    if (auto* p = playerAt(position); p && p->channel().channelPosition() < 0) return std::nullopt;
     std::optional<download::PlayStatus> status;
     table_->withPlayer(position, [&](download::Player& p) { status = p.playStatus(); });
     return status;
