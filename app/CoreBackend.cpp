@@ -2,7 +2,6 @@
 
 #include <QMetaObject>
 #include <algorithm>
-#include <atomic>
 #include <memory>
 #include <system_error>
 
@@ -269,14 +268,12 @@ ui::ViewerBackend::OpenResult CoreBackend::openLocalFile(const std::filesystem::
     if (table_->usedCount() >= table_->maxChannels()) return OpenResult::OverMaximum;
     // The position is taken now, so that files chosen together take their channels in the
     // order chosen; the file's thread takes it up once the file is open.
-    auto position = std::make_shared<std::atomic<int>>(-1);
-    auto options = localOptions();
-    options.choosePosition = [position] { return position->load(); };
-    auto player = std::make_unique<playback::LocalPlayer>(*table_, slots_, std::move(options));
-    position->store(table_->take(download::ChannelKind::LocalFile, player.get()));
-    if (position->load() < 0) return OpenResult::OverMaximum;
+    auto player = std::make_unique<playback::LocalPlayer>(*table_, slots_, localOptions());
+    const int position = table_->take(download::ChannelKind::LocalFile, player.get());
+    if (position < 0) return OpenResult::OverMaximum;
+    player->keepPosition(position);
     if (!player->start(file, true)) {
-        table_->giveBack(position->load());
+        table_->giveBack(position);
         return OpenResult::Failed;
     }
     players_.push_back(std::move(player));
