@@ -2,6 +2,7 @@
 
 #include <QMetaObject>
 #include <algorithm>
+#include <memory>
 #include <system_error>
 
 #include "platform/System.h"
@@ -64,6 +65,7 @@ void CoreBackend::notify(ui::ViewerNotice::Kind kind, bool ok) {
 
 void CoreBackend::drain() {
     notes_.drain([this](client::Notification& n) { handle(n); });
+    dropFailedFiles();
 }
 
 void CoreBackend::handle(client::Notification& n) {
@@ -261,28 +263,50 @@ std::string CoreBackend::streamCaption(int position, const std::string& server,
 }
 
 ui::ViewerBackend::OpenResult CoreBackend::openLocalFile(const std::filesystem::path& file) {
-    // A file that failed to open has ended without taking a position: drop it.
-    std::erase_if(players_, [this](auto& p) {
-        const bool gone = p->channel().finished() && p->channel().channelPosition() < 0;
-        if (gone) sync_.leave(p->channel());
-        return gone;
-    });
+    dropFailedFiles();
     std::error_code ec;
     for (auto& p : players_)
         if (std::filesystem::equivalent(p->channel().path(), file, ec))
             return OpenResult::AlreadyPlaying;
-    // Files still opening hold no position yet but will take one.
-    if (static_cast<int>(players_.size()) >= table_->maxChannels() ||
-        table_->usedCount() >= table_->maxChannels())
-        return OpenResult::OverMaximum;
+    if (table_->usedCount() >= table_->maxChannels()) return OpenResult::OverMaximum;
+    // The position is taken now, so that files chosen together take their channels in the
+    // order chosen; the file's thread takes it up once the file is open.
     auto player = std::make_unique<playback::LocalPlayer>(*table_, slots_, localOptions());
-    if (!player->start(file, true)) return OpenResult::Failed;
+    const int position = table_->take(download::ChannelKind::LocalFile, player.get());
+    if (position < 0) return OpenResult::OverMaximum;
+    player->keepPosition(position);
+    if (!player->start(file, true)) {
+        table_->giveBack(position);
+        return OpenResult::Failed;
+    }
     sync_.join(player->channel());
     players_.push_back(std::move(player));
     return OpenResult::Opened;
 }
 
+void CoreBackend::dropFailedFiles() {
+    // A file that failed to open has ended without taking up the position kept for it.
+    std::erase_if(players_, [this](auto& p) {
+        if (!p->channel().finished() || p->channel().channelPosition() >= 0) return false;
+        sync_.leave(p->channel());
+        for (int i = 0; i < table_->size(); ++i)
+            if (table_->playerAt(i) == p.get()) table_->giveBack(i);
+        return true;
+    });
+}
+
 void CoreBackend::showPage(int first, int count) { table_->showPage(first, count); }
+int CoreBackend::channelCount() const { return table_->size(); }
+
+void CoreBackend::settingsChanged() {
+    const state::Settings settings = state::readSettings(state::settingsPath());
+    captionNumber_ = settings.channelNum;
+    captionServer_ = settings.serverName;
+    captionCamera_ = settings.cameraName;
+    const playback::CaptionParts parts{captionNumber_, captionServer_, captionCamera_};
+    adoptArrived();
+    for (auto& p : players_) p->channel().setCaptionParts(parts);
+}
 
 std::optional<std::string> CoreBackend::panelCaption(int panel) const {
     auto* shown = table_->panelPlayer(panel);
@@ -303,8 +327,10 @@ std::optional<std::string> CoreBackend::panelCaption(int panel) const {
 
 playback::LocalPlayer* CoreBackend::playerAt(int position) const {
     if (position < 0) return nullptr;
+    // A file still opening holds its position in the table before its channel knows it.
+    const download::Player* held = table_->playerAt(position);
     for (auto& p : players_)
-        if (p->channel().channelPosition() == position) return p.get();
+        if (p->channel().channelPosition() == position || p.get() == held) return p.get();
     return nullptr;
 }
 
@@ -373,8 +399,10 @@ bool CoreBackend::closeChannel(int position) {
         });
         return closed;
     }
-    // The player stops its thread and gives its position back as it goes.
     sync_.leave(p->channel());
+    // The position goes back first: a file still opening holds it before its channel knows it.
+    if (table_->playerAt(position) == p) table_->giveBack(position);
+    // The player stops its thread as it goes.
     std::erase_if(players_, [p](auto& q) { return q.get() == p; });
     return true;
 }
@@ -461,6 +489,8 @@ bool CoreBackend::setChannelSpeed(int position, int factor) {
 }
 
 std::optional<download::PlayStatus> CoreBackend::channelStatus(int position) const {
+    // A file still opening has nothing to steer yet.
+    if (auto* p = playerAt(position); p && p->channel().channelPosition() < 0) return std::nullopt;
     std::optional<download::PlayStatus> status;
     table_->withPlayer(position, [&](download::Player& p) { status = p.playStatus(); });
     return status;

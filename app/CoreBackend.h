@@ -54,6 +54,8 @@ class CoreBackend : public ui::ViewerBackend,
     client::FrameSlots& frameSlots() override { return slots_; }
     OpenResult openLocalFile(const std::filesystem::path& file) override;
     void showPage(int first, int count) override;
+    int channelCount() const override;
+    void settingsChanged() override;
     std::optional<std::string> panelCaption(int panel) const override;
     bool hasChannel(int position) const override;
     bool pauseChannel(int position, bool pause) override;
@@ -114,7 +116,9 @@ class CoreBackend : public ui::ViewerBackend,
                           const std::string& password) override;
     bool keepStopped(int position, std::unique_ptr<download::Player> still) override;
     playback::LocalChannel::Options localOptions();
-    void adoptArrived();  // UI thread: the finished downloads' players join players_
+    void adoptArrived();
+    // UI thread: players of files that could not be opened go, and free their positions.
+    void dropFailedFiles();  // UI thread: the finished downloads' players join players_
     // The caption of a stream's panel (channel number, server name, camera name as set).
     std::string streamCaption(int position, const std::string& server,
                               const std::string& camera) const;

@@ -31,17 +31,17 @@ Answer QtUserPort::answerHere(const Question& q) {
             break;
         }
         case Question::Kind::SaveFile: {
-            auto p = ui::Prompts::saveFile(window_, q.filter, q.defaultExtension);
+            auto p = ui::Prompts::saveFile(window_, q.filter, q.defaultExtension, q.path);
             if (!p.empty()) a.paths.push_back(std::move(p));
             break;
         }
         case Question::Kind::OpenFile: {
-            auto p = ui::Prompts::openFile(window_, q.filter);
+            auto p = ui::Prompts::openFile(window_, q.filter, q.path);
             if (!p.empty()) a.paths.push_back(std::move(p));
             break;
         }
         case Question::Kind::OpenFiles:
-            a.paths = ui::Prompts::openFiles(window_, q.filter);
+            a.paths = ui::Prompts::openFiles(window_, q.filter, q.path);
             break;
         case Question::Kind::Action: {
             // The period choice is offered for exactly one selected event.

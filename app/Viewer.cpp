@@ -1,5 +1,6 @@
 #include "app/Viewer.h"
 
+#include <QApplication>
 #include <QEvent>
 #include <QGuiApplication>
 #include <QScreen>
@@ -52,6 +53,18 @@ Viewer::Viewer(net::SessionTiming timing)
     backend_->user().setWindow(window_.get());
     window_->installEventFilter(this);
     makeListWindows();
+    connect(window_.get(), &ui::MainWindow::exited, this, &Viewer::endProgram);
+}
+
+void Viewer::endProgram() {
+    // The main window is gone and the backend shut down: no other window of the program may
+    // keep it alive, whether it is a list window, the period dialog or a box still open.
+    if (period_) period_->abort();
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w != window_.get() && w->isVisible()) w->close();
+    Q_EMIT ended();
+    // Queued: the main window's close is still on the stack. Nothing happens without a loop.
+    QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
 }
 
 Viewer::~Viewer() {
@@ -109,6 +122,7 @@ void Viewer::makeListWindows() {
                 break;
             case EventListChanged::What::Recorders:
                 eventList_->onRecordersChanged();
+                showNewRecorder();
                 break;
             case EventListChanged::What::Row:
                 eventList_->onRowChanged(QString::fromStdString(e.key), e.mark);
@@ -158,6 +172,7 @@ void Viewer::makeListWindows() {
         return out;
     };
     channelList_->closeChannel = [this](int channel) { backend_->closeChannel(channel); };
+    channelList_->showChannel = [this](int channel) { window_->showChannel(channel); };
     window_->setListWindow(ui::cmd::kChannelList, channelList_.get());
 
     // The connections (by their position in the session list) and the works of each.
@@ -190,17 +205,17 @@ void Viewer::makeListWindows() {
     connectionList_->hasUnfinishedWork = [this](int position) {
         return !unfinishedWork(backend_->controller(), position).empty();
     };
-    // "&Delete" takes a waiting item out of its queue; one that runs already stays.
+    // "&Delete" takes a waiting item out of its queue; one that runs already stays (false).
     connectionList_->deleteWork = [this](int position, const std::string& device, bool justDownload,
                                          const std::string& eventKey) {
         auto& c = backend_->controller();
         const auto sessions = c.sessions();
-        if (position < 0 || position >= static_cast<int>(sessions.size())) return;
-        c.removeQueuedWork(sessions[static_cast<size_t>(position)].id,
-                           [&](const download::WorkItem& item) {
-                               return item.channelName == device && item.eventKey == eventKey &&
-                                      (workType(item) == 1) == justDownload;
-                           });
+        if (position < 0 || position >= static_cast<int>(sessions.size())) return false;
+        return c.removeQueuedWork(
+            sessions[static_cast<size_t>(position)].id, [&](const download::WorkItem& item) {
+                return item.channelName == device && item.eventKey == eventKey &&
+                       (workType(item) == 1) == justDownload;
+            });
     };
     connectionList_->disconnect = [this](int id, const std::string& resumeFile) {
         backend_->controller().queueConnectionClose(id, resumeFile);
@@ -215,7 +230,7 @@ void Viewer::makeListWindows() {
         if (result == ui::ViewerBackend::OpenResult::AlreadyPlaying)
             ui::Prompts::box(history_.get(), ui::kFilePlayingText, mb::kOk | mb::kIconInformation);
         else if (result == ui::ViewerBackend::OpenResult::OverMaximum)
-            ui::Prompts::box(history_.get(), ui::kOverMaxChannel, mb::kOk | mb::kIconWarning);
+            ui::Prompts::box(history_.get(), ui::kOverMaxChannel, mb::kOk | mb::kIconStop);
     };
     window_->setListWindow(ui::cmd::kDownloadHistory, history_.get());
 
@@ -301,6 +316,21 @@ void Viewer::workStartEnded(client::StartResult result) {
 }
 
 void Viewer::resumeUnfinishedWork() { backend_->startUp(); }
+
+void Viewer::showNewRecorder() {
+    // A recorder enters the event list when its information has arrived (after the login, and
+    // again after a refresh): the event list window comes up showing it.
+    std::set<int> now;
+    int arrived = -1;
+    for (const auto& row : backend_->controller().eventList().recorders()) {
+        now.insert(row.position);
+        if (!recorders_.count(row.position)) arrived = row.position;
+    }
+    recorders_ = std::move(now);
+    if (arrived < 0 || backend_->user().exiting()) return;
+    eventList_->showRecorder(arrived);
+    window_->runCommand(ui::cmd::kNormal);
+}
 
 bool Viewer::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::Paint && !drawn_ &&

@@ -9,6 +9,7 @@
 #include <QSize>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <utility>
 
@@ -61,12 +62,16 @@ class Viewer : public QObject {
     void drawn();
     // A start of work ended (a client::StartResult).
     void workStarted(int result);
+    // The user ended the program: every window is closed and the event loop asked to end.
+    void ended();
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     void resumeUnfinishedWork();
+    void endProgram();
+    void showNewRecorder();
     void makeListWindows();
     void makeBrowsing();
     void workStartEnded(client::StartResult result);
@@ -85,6 +90,7 @@ class Viewer : public QObject {
     std::unique_ptr<ui::PeriodDialog> period_;
     // Recorder name and address of every session seen (UI thread only).
     std::map<client::SessionId, std::pair<std::string, std::string>> servers_;
+    std::set<int> recorders_;  // the event list's recorders last seen
     bool starting_ = false;
     bool startFromPeriod_ = false;
     bool drawn_ = false;

@@ -728,7 +728,17 @@ void Controller::remoteClosed(SessionId id) {
     if (answer == mb::kIdYes)
         chosen = port_->saveFileDialog(options_.dataFolder, state::kResumeFilter,
                                        state::kResumeExtension);
-    if (chosen.empty() || !state::moveResumeFile(temp, chosen)) fs::remove(temp, ec);
+    if (chosen.empty()) {
+        fs::remove(temp, ec);
+        return;
+    }
+    // The work is never thrown away because the chosen name cannot take it: the temporary file
+    // stays, and the user learns where.
+    std::string error;
+    if (!state::moveResumeFile(temp, chosen, &error))
+        port_->messageBox(
+            format(kResumeFileKept, chosen.string().c_str(), error.c_str(), temp.string().c_str()),
+            mb::kIconWarning, false);
 }
 
 void Controller::runResumeFile() {

@@ -37,6 +37,10 @@ namespace fsv::client {
 inline constexpr const char* kStillConnectedQuestion =
     "Still have some connections.\nAre you sure want to exit?";
 inline constexpr const char* kCloseAllQuestion = "Close all connection!\nAre you sure?";
+// The resume file of a dropped recorder could not be moved to the chosen name (that name, the
+// reason, the file that keeps the work).
+inline constexpr const char* kResumeFileKept =
+    "The unfinished work could not be saved as %s (%s).\nIt is kept in %s.";
 
 // Descending insertion of the close queues: `value` goes before the first smaller number, and
 // a number already queued is not queued again (false).

@@ -14,6 +14,8 @@ namespace fsv {
 // Message box types and answers, with the values the rest of the program stores and compares.
 namespace mb {
 inline constexpr unsigned kOk = 0x0;
+inline constexpr unsigned kOkCancel = 0x1;
+inline constexpr unsigned kYesNoCancel = 0x3;
 inline constexpr unsigned kYesNo = 0x4;
 inline constexpr unsigned kRetryCancel = 0x5;
 inline constexpr unsigned kIconStop = 0x10;  // also the error icon

@@ -86,7 +86,10 @@ void SessionCatalogs::serverInfo(net::ServerSession& session, const net::ServerI
     auto e = entry(session);
     e->catalog.handleServerInfo(info, refresh);
     session.setConnectionNumber(e->catalog.connectionNumber());
-    if (e->endRefreshWithInfo.exchange(false)) session.setRefreshing(false);
+    if (e->endRefreshWithInfo.exchange(false)) {
+        session.setRefreshing(false);
+        list_.setControlsEnabled(true);
+    }
 }
 
 void SessionCatalogs::sessionEnding(net::ServerSession& session) {
@@ -100,10 +103,22 @@ void SessionCatalogs::sessionEnding(net::ServerSession& session) {
     }
     e->catalog.removeEntry();
     session.setConnectionNumber(-1);
+    // A refresh waiting for this session's answer will not get it.
+    if (e->endRefreshWithInfo.exchange(false)) list_.setControlsEnabled(true);
 }
 
 bool SessionCatalogs::refreshRecorder(net::ServerSession& session) {
+    // A refresh under way already gives the event list's controls back when it ends.
     if (session.refreshing()) return false;
+    const auto e = entry(session);
+    const bool done = readAgain(session);
+    // The event list took its controls away when the refresh was asked for; they come back
+    // however it ended (answer, error, cancel, lost link), unless the answer is still to come.
+    if (!e->endRefreshWithInfo) list_.setControlsEnabled(true);
+    return done;
+}
+
+bool SessionCatalogs::readAgain(net::ServerSession& session) {
     session.setRefreshing(true);
     auto e = entry(session);
     const auto days = e->catalog.rememberMarks();
@@ -125,9 +140,13 @@ bool SessionCatalogs::refreshRecorder(net::ServerSession& session) {
         return true;
     }
     auto ok = session.createReplyOk();
+    // A recorder that drops the link answers nothing more: the lost link ends the wait too
+    // (the slot is made before the flag is read, so that a loss in between is not missed).
+    auto failed = session.createReplyFailed();
     auto waitOk = [&] {
-        return platform::waitAny(
-                   {ok.get(), &session.statusCancelEvent(), exitEvent, &session.stopEvent()}) == 0;
+        if (session.closedByRecorder()) return false;
+        return platform::waitAny({ok.get(), &session.statusCancelEvent(), exitEvent,
+                                  &session.stopEvent(), failed.get()}) == 0;
     };
     auto endWaiting = [&] {
         session.setGettingInformation(false);
@@ -137,6 +156,7 @@ bool SessionCatalogs::refreshRecorder(net::ServerSession& session) {
         endWaiting();
         session.setRefreshing(false);
         session.closeReplyOk();
+        session.closeReplyFailed();
         return false;
     }
     bool complete = true;
@@ -153,6 +173,7 @@ bool SessionCatalogs::refreshRecorder(net::ServerSession& session) {
     }
     session.setRefreshing(false);
     session.closeReplyOk();
+    session.closeReplyFailed();
     return complete;
 }
 

@@ -41,6 +41,8 @@ class SessionCatalogs : public net::ServerInfoSink {
   private:
     struct Entry;
     std::shared_ptr<Entry> entry(net::ServerSession& session);
+    // The body of refreshRecorder, with the session's refresh flag still clear.
+    bool readAgain(net::ServerSession& session);
 
     EventList& list_;
     UserPort* port_;

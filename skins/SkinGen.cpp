@@ -363,6 +363,8 @@ class SkinPainter {
     // The five strips of a line: each button's piece is cut from the finished surface, then
     // its face is painted on it, so the corners blend with what lies behind the button.
     bool strips(const QString& stem, const std::vector<Placed>& buttons, const QImage& behind);
+    // The strips of a line without buttons: one transparent pixel each.
+    bool emptyStrips(const QString& stem);
     void buttonSection(const QString& line, const std::vector<Placed>& buttons, int skipBefore);
 
     int W, H;
@@ -388,6 +390,14 @@ bool SkinPainter::strips(const QString& stem, const std::vector<Placed>& buttons
         p.end();
         ok_ = save(strip, dir_ + "/" + stem + kStateName[s] + ".bmp") && ok_;
     }
+    return ok_;
+}
+
+bool SkinPainter::emptyStrips(const QString& stem) {
+    QImage strip(1, 1, QImage::Format_RGB32);
+    strip.fill(kKey);
+    for (int s = Up; s <= Focus; ++s)
+        ok_ = save(strip, dir_ + "/" + stem + kStateName[s] + ".bmp") && ok_;
     return ok_;
 }
 
@@ -509,6 +519,7 @@ bool SkinPainter::run() {
     strips("play", playAt, surface_);
     strips("save", saveAt, surface_);
     strips("tool", toolAt, surface_);
+    emptyStrips("side");  // the side window's line has no buttons, but its strips are named
     buttonSection("Layout", layoutAt, 0);
     buttonSection("Menu", menuAt, 0);
     buttonSection("Caption", capAt, 0);

@@ -35,27 +35,69 @@ std::filesystem::path toPath(const QString& s) {
 void Prompts::setScript(PromptScript* script) { gScript = script; }
 PromptScript* Prompts::script() { return gScript; }
 
+namespace {
+
+// The buttons of a box type, each with the id it answers; the first is the default, the last
+// the one Escape and the close button give.
+std::vector<Prompts::BoxButton> buttonsOf(unsigned type) {
+    switch (type & 0xF) {
+        case mb::kOkCancel:
+            return {{QMessageBox::Ok, mb::kIdOk}, {QMessageBox::Cancel, mb::kIdCancel}};
+        case mb::kYesNoCancel:
+            return {{QMessageBox::Yes, mb::kIdYes},
+                    {QMessageBox::No, mb::kIdNo},
+                    {QMessageBox::Cancel, mb::kIdCancel}};
+        case mb::kYesNo:
+            return {{QMessageBox::Yes, mb::kIdYes}, {QMessageBox::No, mb::kIdNo}};
+        case mb::kRetryCancel:
+            return {{QMessageBox::Retry, mb::kIdRetry}, {QMessageBox::Cancel, mb::kIdCancel}};
+        default:
+            return {{QMessageBox::Ok, mb::kIdOk}};
+    }
+}
+
+}  // namespace
+
 int Prompts::box(QWidget* parent, const std::string& text, unsigned type) {
-    const bool yesNo = (type & 0xF) == mb::kYesNo;
+    const auto buttons = buttonsOf(type);
     if (gScript) {
         PromptScript::Box b{text, type};
         gScript->shown.push_back(b);
         if (gScript->onBox) gScript->onBox(b);
+        if (gScript->realBoxes) return showBox(parent, text, type, buttons);
         if (!gScript->answers.empty()) {
             int a = gScript->answers.front();
             gScript->answers.pop_front();
             return a;
         }
-        return yesNo && gScript->defaultAnswer == mb::kIdOk ? mb::kIdNo : gScript->defaultAnswer;
+        // Unscripted: the answer that declines (No, Cancel) unless OK is among the buttons.
+        if (gScript->defaultAnswer != mb::kIdOk) return gScript->defaultAnswer;
+        for (const auto& b : buttons)
+            if (b.id == mb::kIdOk) return mb::kIdOk;
+        return buttons.back().id;
     }
+    return showBox(parent, text, type, buttons);
+}
+
+int Prompts::showBox(QWidget* parent, const std::string& text, unsigned type,
+                     const std::vector<BoxButton>& buttons) {
     // The system's boxes carry the program's name as their title.
     QMessageBox box(iconOf(type), QStringLiteral("FarsightViewer"), QString::fromStdString(text),
-                    yesNo ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok, parent);
+                    QMessageBox::NoButton, parent);
     box.setAccessibleName(QString::fromStdString(text));
-    if (yesNo) box.setDefaultButton(QMessageBox::Yes);
-    const int r = box.exec();
-    if (yesNo) return r == QMessageBox::Yes ? mb::kIdYes : mb::kIdNo;
-    return mb::kIdOk;
+    const auto standard = [](int b) { return static_cast<QMessageBox::StandardButton>(b); };
+    for (const auto& b : buttons) {
+        QAbstractButton* button = box.addButton(standard(b.button));
+        button->setAccessibleName(button->text().remove(QLatin1Char('&')));
+        button->setFocusPolicy(Qt::StrongFocus);
+    }
+    box.setDefaultButton(standard(buttons.front().button));
+    box.setEscapeButton(box.button(standard(buttons.back().button)));
+    box.exec();
+    const int clicked = static_cast<int>(box.standardButton(box.clickedButton()));
+    for (const auto& b : buttons)
+        if (b.button == clicked) return b.id;
+    return buttons.back().id;
 }
 
 QString Prompts::qtFilter(const std::string& filter) {
@@ -81,14 +123,16 @@ QString Prompts::qtFilter(const std::string& filter) {
 }
 
 std::filesystem::path Prompts::saveFile(QWidget* parent, const std::string& filter,
-                                        const std::string& defaultExtension) {
+                                        const std::string& defaultExtension,
+                                        const std::filesystem::path& start) {
     if (gScript) {
+        gScript->dialogStarts.push_back(start);
         if (gScript->saveFiles.empty()) return {};
         auto p = gScript->saveFiles.front();
         gScript->saveFiles.pop_front();
         return p;
     }
-    QFileDialog dialog(parent, QString(), QString(), qtFilter(filter));
+    QFileDialog dialog(parent, QString(), QString::fromStdString(start.string()), qtFilter(filter));
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setDefaultSuffix(QString::fromStdString(defaultExtension));
@@ -96,27 +140,32 @@ std::filesystem::path Prompts::saveFile(QWidget* parent, const std::string& filt
     return toPath(dialog.selectedFiles().front());
 }
 
-std::filesystem::path Prompts::openFile(QWidget* parent, const std::string& filter) {
+std::filesystem::path Prompts::openFile(QWidget* parent, const std::string& filter,
+                                        const std::filesystem::path& start) {
     if (gScript) {
+        gScript->dialogStarts.push_back(start);
         if (gScript->openFiles.empty()) return {};
         auto p = gScript->openFiles.front();
         gScript->openFiles.pop_front();
         return p;
     }
-    return toPath(QFileDialog::getOpenFileName(parent, QString(), QString(), qtFilter(filter)));
+    return toPath(QFileDialog::getOpenFileName(
+        parent, QString(), QString::fromStdString(start.string()), qtFilter(filter)));
 }
 
-std::vector<std::filesystem::path> Prompts::openFiles(QWidget* parent, const std::string& filter) {
+std::vector<std::filesystem::path> Prompts::openFiles(QWidget* parent, const std::string& filter,
+                                                      const std::filesystem::path& start) {
     std::vector<std::filesystem::path> out;
     if (gScript) {
+        gScript->dialogStarts.push_back(start);
         while (!gScript->openFiles.empty()) {
             out.push_back(gScript->openFiles.front());
             gScript->openFiles.pop_front();
         }
         return out;
     }
-    for (const QString& f :
-         QFileDialog::getOpenFileNames(parent, QString(), QString(), qtFilter(filter)))
+    for (const QString& f : QFileDialog::getOpenFileNames(
+             parent, QString(), QString::fromStdString(start.string()), qtFilter(filter)))
         out.push_back(toPath(f));
     return out;
 }

@@ -83,6 +83,10 @@ class ViewerBackend {
     virtual OpenResult openLocalFile(const std::filesystem::path& file) = 0;
     // Shows channels first … first + count - 1 in panels 0 … count - 1.
     virtual void showPage(int first, int count) = 0;
+    // The length of the channel array, free positions included.
+    virtual int channelCount() const { return 0; }
+    // The settings file changed (Setup's OK): what applies at once (the captions) is taken up.
+    virtual void settingsChanged() {}
     // The caption of the channel a panel shows; nullopt for an empty panel.
     virtual std::optional<std::string> panelCaption(int panel) const = 0;
     // The channel at a position: pause or play it, close it. False when there is none.

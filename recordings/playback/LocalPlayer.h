@@ -4,6 +4,7 @@
 // back when it is destroyed (after its thread has ended, so the two never race).
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <string>
 
@@ -27,6 +28,9 @@ class LocalPlayer : public download::Player {
     }
 
     LocalChannel& channel() { return channel_; }
+    // The position the owner took in the table for this player before start(): the file takes
+    // it up once it is open, so that files take positions in the order they were chosen.
+    void keepPosition(int position) { kept_ = position; }
     // A user-opened file takes the lowest free position; a finished download keeps `position`
     // (the owner has already put this player there).
     bool start(const std::filesystem::path& path, bool userOpened, int position = -1,
@@ -105,13 +109,19 @@ class LocalPlayer : public download::Player {
     }
 
   private:
+    // A user-opened file takes, once it is open, the position its owner kept for it, or else
+    // the lowest free one.
     LocalChannel::Options withTable(LocalChannel::Options o) {
-        o.choosePosition = [this] { return table_.take(download::ChannelKind::LocalFile, this); };
+        o.choosePosition = [this] {
+            const int kept = kept_.load();
+            return kept >= 0 ? kept : table_.take(download::ChannelKind::LocalFile, this);
+        };
         return o;
     }
 
     download::ChannelTable& table_;
     client::FrameSlots& slots_;
+    std::atomic<int> kept_{-1};
     LocalChannel channel_;
 };
 

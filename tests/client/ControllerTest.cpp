@@ -300,14 +300,23 @@ TEST(Controller, RecorderDroppingTheLinkMidDownloadLeavesItsWorkAsTempFile) {
         for (int i = 0; i < 16; ++i)
             f.write(block.data(), static_cast<std::streamsize>(block.size()));
     }
-    for (int answer : {mb::kIdYes, mb::kIdNo}) {
+    // Yes with a name that takes the file, No, and Yes with a name in a folder that is not
+    // there: the temporary file stays and the user is told where it is.
+    struct Case {
+        int answer;
+        const char* chosen;
+        bool movable;
+    };
+    for (const Case& k : {Case{mb::kIdYes, "kept.rsm", true}, Case{mb::kIdNo, "kept.rsm", false},
+                          Case{mb::kIdYes, "no-such-folder/kept.rsm", false}}) {
+        const int answer = k.answer;
         SimProcess sim({"--recordings", dir.string(), "--user", "admin", "--password", "pw",
                         "--name", "Yard DVR", "--protocol", "34", "--drop-stream-after", "2"});
         ASSERT_TRUE(sim.started()) << sim.error();
         const fs::path data = scratch("drop");
         ScriptedUserPort port;
         port.boxAnswers = {answer};
-        port.saveAnswer = data / "kept.rsm";
+        port.saveAnswer = data / k.chosen;
         NotificationQueue notes;
         Controller c(options(data), port, notes);
         ConnectRequest r;
@@ -336,6 +345,20 @@ TEST(Controller, RecorderDroppingTheLinkMidDownloadLeavesItsWorkAsTempFile) {
         ASSERT_TRUE(eventually([&] { return port.saw(question); })) << answer;
         ASSERT_TRUE(eventually([&] { return c.sessionCount() == 0; }));
         const fs::path temp = state::tempResumePath(data, number);
+        if (answer == mb::kIdYes && !k.movable) {
+            const std::string named =
+                "The unfinished work could not be saved as " + (data / k.chosen).string();
+            const std::string where = "It is kept in " + temp.string() + ".";
+            ASSERT_TRUE(eventually([&] {
+                for (auto& b : port.boxes())
+                    if (b.text.rfind(named, 0) == 0 && b.text.find(where) != std::string::npos)
+                        return true;
+                return false;
+            })) << where;
+            EXPECT_TRUE(fs::exists(temp));
+            EXPECT_EQ(state::loadResumeFile(temp).value.records.size(), 1u);
+            continue;
+        }
         ASSERT_TRUE(eventually([&] { return !fs::exists(temp); })) << "Temp file stays";
         if (answer == mb::kIdYes) {
             auto kept = state::loadResumeFile(data / "kept.rsm");

@@ -294,6 +294,35 @@ class BrowseViewerTest : public QObject {
         dir_.reset();
     }
 
+    // Refresh takes the recorder drop-down, the tree and itself away while the recorder is read
+    // again, and gives them back when the answer is in, and when the recorder drops the link
+    // in the middle of it.
+    void refreshGivesItsControlsBack() {
+        SimProcess sim({"--recordings", makeRecordings().string(), "--delay-ms", "150"});
+        QVERIFY2(sim.started(), sim.error().c_str());
+        startViewer();
+        connectTo(sim);
+        if (!viewer_->eventList().isVisible()) viewer_->window().runCommand(cmd::kNormal);
+        EventListWindow& events = viewer_->eventList();
+        auto* refresh = events.findChild<QPushButton*>("refreshButton");
+        const auto controls = [&] {
+            return QList<bool>{refresh->isEnabled(), events.recorders().isEnabled(),
+                               events.tree().isEnabled()};
+        };
+        const QList<bool> on{true, true, true}, off{false, false, false};
+        QCOMPARE(controls(), on);
+
+        QTest::mouseClick(refresh, Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(controls(), off, kWait);
+        QTRY_COMPARE_WITH_TIMEOUT(controls(), on, kWait);
+        QCOMPARE(events.recorders().count(), 1);
+
+        QTest::mouseClick(refresh, Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(controls(), off, kWait);
+        sim.stop();
+        QTRY_COMPARE_WITH_TIMEOUT(controls(), on, kWait);
+    }
+
     // The work of a selection goes through the queues; the download list shows each running
     // item, the history every finished one (double-click opens it), the connection list the
     // works left; a disconnect keeps them in a resume file, which loads again.

@@ -3,17 +3,20 @@
 // scripts/screenshots.sh runs it under Xvfb with a fresh data folder and recorder-sim. With
 // FSV_SCREENSHOT_AVI naming a folder, four AVI files below it play in the main window's panels.
 
+#include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTreeView>
+#include <QTimer>
 #include <QToolButton>
+#include <QTreeView>
 #include <QTreeWidget>
 #include <algorithm>
 #include <cstdio>
@@ -22,11 +25,13 @@
 #include <vector>
 
 #include "app/Viewer.h"
+#include "platform/UserPort.h"
+#include "recordings/PeriodQuery.h"
 #include "recordings/download/DownloadSession.h"
 #include "ui/Prompts.h"
 #include "ui/dialogs/AddressBookDialog.h"
-#include "ui/dialogs/PeriodDialog.h"
 #include "ui/dialogs/ConnectToDialog.h"
+#include "ui/dialogs/PeriodDialog.h"
 #include "ui/dialogs/SetupDialog.h"
 #include "ui/lists/DownloadListWindow.h"
 #include "ui/lists/EventListWindow.h"
@@ -53,6 +58,53 @@ bool save(QWidget* w, const QString& dir, const char* name) {
     }
     std::printf("%s\n", qPrintable(path));
     return true;
+}
+
+// The question of a period query whose recorder went silent, as the user sees it; Cancel.
+bool saveRetryBox(QWidget* parent, const QString& out) {
+    bool saved = false;
+    QTimer::singleShot(0, parent, [&] {
+        QMessageBox* box = nullptr;
+        if (!QTest::qWaitFor(
+                [&] {
+                    return (box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()));
+                },
+                5000))
+            return;
+        saved = QTest::qWaitForWindowExposed(box, 5000) && save(box, out, "retry-cancel-box.png");
+        box->button(QMessageBox::Cancel)->click();
+    });
+    Prompts::box(parent, fsv::kTimeoutQuestion, fsv::mb::kRetryCancel | fsv::mb::kIconInformation);
+    return saved;
+}
+
+// Two more files make a second page of channels; Page Down shows it, Page Up goes back.
+bool saveSecondPage(fsv::app::Viewer& viewer, const std::filesystem::path& dir,
+                    const QString& out) {
+    MainWindow& w = viewer.window();
+    const auto press = [&](Qt::Key key) {
+        for (QAction* a : w.findChildren<QAction*>())
+            if (a->shortcut() == QKeySequence(key) && a->isEnabled()) a->trigger();
+    };
+    std::vector<std::filesystem::path> files;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(dir))
+        if (e.path().extension() == ".avi") files.push_back(e.path());
+    std::sort(files.begin(), files.end());
+    PromptScript script;
+    for (const auto& f : files)
+        if (!viewer.backend().isPlaying(f) && script.openFiles.size() < 2)
+            script.openFiles.push_back(f);
+    Prompts::setScript(&script);
+    w.dispatchButton(kToolbarLine, kOpenAviButton);
+    Prompts::setScript(nullptr);
+    if (!QTest::qWaitFor([&] { return w.pageCount() == 2; }, 10000)) return false;
+    press(Qt::Key_PageDown);
+    ChannelView* view = w.channelView();
+    const bool shown = QTest::qWaitFor(
+        [&] { return view->page() == 1 && view->panel(1)->picturesPainted() >= 3; }, 20000);
+    const bool saved = shown && save(&w, out, "channels-second-page.png");
+    press(Qt::Key_PageUp);
+    return saved;
 }
 
 // Opens up to four AVI files below `dir` (one a camera first) through the Open AVI button and
@@ -222,6 +274,7 @@ int main(int argc, char** argv) {
         if (!save(w.channelView(), out, "panels-in-viewer.png")) return 1;
     }
     if (!save(&w, out, "main-window.png")) return 1;
+    if (!saveRetryBox(&w, out)) return 1;
     if (std::getenv("FSV_SCREENSHOT_AVI")) {
         // The control panel on a paused channel: its looks, texts and slider; then the channel's
         // pop-up menu.
@@ -240,6 +293,10 @@ int main(int argc, char** argv) {
         }
     }
     if (const char* avi = std::getenv("FSV_SCREENSHOT_AVI")) {
+        if (!saveSecondPage(viewer, avi, out)) {
+            std::fprintf(stderr, "the second page of channels did not show\n");
+            return 1;
+        }
         if (!playStream(viewer, avi, out)) {
             std::fprintf(stderr, "the stream did not play\n");
             return 1;

@@ -4,6 +4,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -12,6 +13,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -20,13 +22,16 @@
 #include <QToolButton>
 #include <QTreeWidget>
 #include <atomic>
+#include <deque>
 #include <fstream>
 #include <memory>
 #include <thread>
 
+#include "ModalBox.h"
 #include "SimProcess.h"
 #include "app/Viewer.h"
 #include "media/AviReader.h"
+#include "platform/System.h"
 #include "platform/UserPort.h"
 #include "recordings/download/DownloadSession.h"
 #include "recordings/download/StoppedStream.h"
@@ -42,9 +47,13 @@
 #include "ui/Prompts.h"
 #include "ui/dialogs/AddressBookDialog.h"
 #include "ui/dialogs/ConnectToDialog.h"
+#include "ui/dialogs/PeriodDialog.h"
 #include "ui/dialogs/SetupDialog.h"
+#include "ui/dialogs/StartWorkDialogs.h"
 #include "ui/lists/ChannelListWindow.h"
 #include "ui/lists/ConnectionListWindow.h"
+#include "ui/lists/DownloadHistoryWindow.h"
+#include "ui/lists/DownloadListWindow.h"
 #include "ui/lists/EventListWindow.h"
 #include "ui/mainwindow/StatusWindow.h"
 #include "ui/panels/ChannelView.h"
@@ -161,6 +170,7 @@ class ViewerTest : public QObject {
     void streamsPlayInPanelsThenGoOnAsLocalFiles();
     void streamCutOffStaysPausedOnItsLastPicture();
     void listWindowsFollowTheirCommands();
+    void channelPagesReachEveryChannel();
     void init() {
         dir_ = std::make_unique<QTemporaryDir>();
         QVERIFY(dir_->isValid());
@@ -173,6 +183,122 @@ class ViewerTest : public QObject {
         viewer_.reset();
         Prompts::setScript(nullptr);
         dir_.reset();
+    }
+
+    // A command as the user gives it: through its action, which must be enabled.
+    void trigger(int id) {
+        auto* action = viewer_->window().findChild<QAction*>(QStringLiteral("command%1").arg(id));
+        QVERIFY(action);
+        QVERIFY2(action->isEnabled(), qPrintable(action->text()));
+        action->trigger();
+    }
+
+    void messageBoxesShowTheButtonsOfTheirType() {
+        Prompts::setScript(nullptr);
+        using fsv::mb::kIconInformation, fsv::mb::kIconQuestion, fsv::mb::kIconStop,
+            fsv::mb::kIconWarning;
+        struct Case {
+            unsigned type;
+            QStringList buttons;  // sorted
+            QString click;
+            int answer;
+            QMessageBox::Icon icon;
+        };
+        const Case cases[] = {
+            {fsv::mb::kOk | kIconStop, {"OK"}, "OK", fsv::mb::kIdOk, QMessageBox::Critical},
+            {fsv::mb::kOkCancel | kIconWarning,
+             {"Cancel", "OK"},
+             "Cancel",
+             fsv::mb::kIdCancel,
+             QMessageBox::Warning},
+            {fsv::mb::kYesNo | kIconQuestion,
+             {"No", "Yes"},
+             "Yes",
+             fsv::mb::kIdYes,
+             QMessageBox::Question},
+            {fsv::mb::kYesNoCancel | kIconQuestion,
+             {"Cancel", "No", "Yes"},
+             "No",
+             fsv::mb::kIdNo,
+             QMessageBox::Question},
+            {fsv::mb::kRetryCancel | kIconInformation,
+             {"Cancel", "Retry"},
+             "Retry",
+             fsv::mb::kIdRetry,
+             QMessageBox::Information},
+            {fsv::mb::kRetryCancel | kIconInformation,
+             {"Cancel", "Retry"},
+             "Cancel",
+             fsv::mb::kIdCancel,
+             QMessageBox::Information},
+        };
+        for (const Case& c : cases) {
+            auto seen = fsv::test::answerNextBox(c.click);
+            const int answer = Prompts::box(nullptr, "Go on?", c.type);
+            QVERIFY(seen->clicked);
+            QCOMPARE(answer, c.answer);
+            QCOMPARE(seen->text, QStringLiteral("Go on?"));
+            QCOMPARE(seen->icon, c.icon);
+            auto buttons = seen->buttons;
+            buttons.sort();
+            QCOMPARE(buttons, c.buttons);
+            QCOMPARE(seen->accessibleNames, seen->buttons);  // named for screen readers
+        }
+
+        // The keyboard: Enter takes the first button, Escape the one that declines.
+        struct Key {
+            unsigned type;
+            Qt::Key key;
+            int answer;
+        };
+        for (const Key& k : {Key{fsv::mb::kRetryCancel, Qt::Key_Return, fsv::mb::kIdRetry},
+                             Key{fsv::mb::kRetryCancel, Qt::Key_Escape, fsv::mb::kIdCancel},
+                             Key{fsv::mb::kYesNo, Qt::Key_Escape, fsv::mb::kIdNo},
+                             Key{fsv::mb::kYesNoCancel, Qt::Key_Escape, fsv::mb::kIdCancel}}) {
+            QTimer::singleShot(0, [key = k.key] {
+                QTRY_VERIFY(qobject_cast<QMessageBox*>(QApplication::activeModalWidget()));
+                QTest::keyClick(QApplication::activeModalWidget(), key);
+            });
+            QCOMPARE(Prompts::box(nullptr, "Go on?", k.type), k.answer);
+        }
+    }
+
+    // Exit with connections, the event list, the list windows and the period dialog open: Yes
+    // in the real question ends the event loop with status 0 and leaves no window on screen.
+    void exitEndsTheProgramWithEveryWindowOpen() {
+        SimProcess sim(simArgs());
+        QVERIFY2(sim.started(), sim.error().c_str());
+        startViewer();
+        fsv::ConnectRequest r;
+        r.address = "127.0.0.1";
+        r.port = sim.port();
+        r.id = "admin";
+        r.password = "pw";
+        QVERIFY(viewer_->backend().connect(r));
+        QTRY_COMPARE_WITH_TIMEOUT(connections(), 1, kWait);
+        QTRY_VERIFY_WITH_TIMEOUT(viewer_->eventList().recorders().count() == 1, kWait);
+        for (int id : {cmd::kDownloadList, cmd::kDownloadHistory, cmd::kChannelList}) trigger(id);
+        if (!viewer_->eventList().isVisible()) trigger(cmd::kNormal);
+        QTest::mouseClick(viewer_->eventList().findChild<QPushButton*>("periodButton"),
+                          Qt::LeftButton);
+        QTRY_VERIFY(viewer_->periodDialog().isVisible());
+        QVERIFY(viewer_->downloadList().isVisible() && viewer_->eventList().isVisible());
+
+        Prompts::setScript(nullptr);
+        auto seen = fsv::test::answerNextBox(QStringLiteral("Yes"));
+        QTimer::singleShot(0, &viewer_->window(), [this] { viewer_->window().close(); });
+        // Were the program to go on, this ends the loop with another status.
+        QTimer guard;
+        guard.setSingleShot(true);
+        QObject::connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(99); });
+        guard.start(kWait);
+        const int status = QApplication::exec();
+        QVERIFY(seen->clicked);
+        QCOMPARE(seen->text, QString::fromLatin1(kStillConnectedQuestion));
+        QCOMPARE(status, 0);
+        for (QWidget* w : QApplication::topLevelWidgets())
+            QVERIFY2(!w->isVisible(), qPrintable(w->objectName() + " " + w->windowTitle()));
+        QVERIFY(viewer_->backend().sessions().empty());
     }
 
     void connectToLogsInAndRefusesAWrongPassword() {
@@ -402,6 +528,21 @@ class ViewerTest : public QObject {
         script_.onBox = {};
     }
 
+    // File dialogs start where their callers say: a worker's save dialog at the file it would
+    // replace, Load Resume File in the data folder where the resume files are kept.
+    void fileDialogsStartWhereTheyAreAskedTo() {
+        startViewer();
+        auto& user = viewer_->backend().user();
+        const fs::path current = home() / "Cam01" / "100000.avi";
+        std::thread asker([&] { user.saveFileDialog(current, "AVI File(*.AVI)||", "avi"); });
+        QTRY_COMPARE_WITH_TIMEOUT(script_.dialogStarts.size(), size_t(1), kWait);
+        asker.join();
+        QCOMPARE(script_.dialogStarts[0], current);
+        trigger(cmd::kLoadResumeFile);
+        QCOMPARE(script_.dialogStarts.size(), size_t(2));
+        QCOMPARE(script_.dialogStarts[1], platform::dataFolder());
+    }
+
     void unfinishedWorkAtStart() {
         // A header without records goes without a question; one with a record is asked about.
         fs::create_directories(home());
@@ -431,7 +572,20 @@ class ViewerTest : public QObject {
     }
 
     void setupWritesWhatTheReadersRead() {
+        const fs::path rec = dir_->filePath(QStringLiteral("rec")).toStdString();
+        fsv::sim::GenerateOptions o;
+        o.cameras = 1;
+        o.days = 1;
+        o.eventsPerDay = 1;
+        o.audioChannels = 0;
+        std::string error;
+        QVERIFY2(fsv::sim::generateRecordings(rec, o, &error), error.c_str());
         startViewer();
+        // A channel playing: its caption follows the setup at once.
+        script_.openFiles = {firstAvi(rec)};
+        viewer_->window().dispatchButton(kToolbarLine, kOpenAviButton);
+        DisplayPanel* panel = viewer_->window().channelView()->panel(0);
+        QTRY_COMPARE_WITH_TIMEOUT(panel->caption(), QStringLiteral("1. Local File"), kWait);
         // The first start leaves a complete file with the size chosen from the screen.
         const auto first = fsv::state::readSettings(fsv::state::settingsPath());
         QCOMPARE(first.tell, true);
@@ -442,16 +596,18 @@ class ViewerTest : public QObject {
         d->findChild<QCheckBox*>("overwriteCheck")->setChecked(true);
         d->findChild<QCheckBox*>("tellCheck")->setChecked(false);
         d->findChild<QCheckBox*>("serverNameCheck")->setChecked(false);
+        d->findChild<QCheckBox*>("channelNumCheck")->setChecked(false);
         d->findChild<QComboBox*>("resolutionCombo")->setCurrentIndex(2);
         QTest::mouseClick(d->findChild<QPushButton*>("okButton"), Qt::LeftButton);
         QTRY_COMPARE(viewer_->window().buttonState(kToolbarLine, kSetupButton), -1);
+        QCOMPARE(panel->caption(), QStringLiteral(" Local File"));
 
         auto s = fsv::state::readSettings(fsv::state::settingsPath());
         QCOMPARE(s.overwrite, true);
         QCOMPARE(s.tell, false);
-        QCOMPARE(s.channelNum, true);
+        QCOMPARE(s.channelNum, false);
         QCOMPARE(s.serverName, false);
-        QCOMPARE(s.captionPartCount(), 2);
+        QCOMPARE(s.captionPartCount(), 1);
         QCOMPARE(s.panelWidth, 1280);
         QCOMPARE(s.panelHeight, 1024);
         QCOMPARE(s.maxChannel, first.maxChannel);
@@ -607,9 +763,9 @@ class ViewerTest : public QObject {
     }
 };
 
-// Open AVI plays each chosen file in a panel of its own; the current channel pauses, plays and
-// disconnects; the same file twice and one past the maximum are refused; the layout buttons
-// set the panels on show.
+// Open AVI plays each chosen file in a panel of its own, in the order chosen; the current channel
+// pauses, plays and disconnects; the same file twice and one past the maximum are refused; the
+// layout buttons set the panels on show.
 void ViewerTest::openAviFilesPlayInPanels() {
     const fs::path rec = fs::path(dir_->path().toStdString()) / "rec";
     fsv::sim::GenerateOptions o;
@@ -631,7 +787,8 @@ void ViewerTest::openAviFilesPlayInPanels() {
     QCOMPARE(view->channelsPerPage(), 4);
     QVERIFY(!w.findChild<QAction*>("command32819")->isEnabled());  // no channel yet
 
-    script_.openFiles = {a, b};
+    // Whichever is open first, the file chosen first takes channel 1.
+    script_.openFiles = {b, a};
     w.dispatchButton(kToolbarLine, kOpenAviButton);
     QVERIFY(script_.shown.empty());
     for (int panel : {0, 1}) {
@@ -644,6 +801,8 @@ void ViewerTest::openAviFilesPlayInPanels() {
     }
     QVERIFY(!view->panel(2)->showing());
     QCOMPARE(v.backend().channels().usedCount(), 2);
+    QCOMPARE(channelAt(0)->path(), b);
+    QCOMPARE(channelAt(1)->path(), a);
 
     // The same file again: refused, nothing new opens.
     script_.openFiles = {a};
@@ -656,31 +815,36 @@ void ViewerTest::openAviFilesPlayInPanels() {
     QVERIFY(w.findChild<QAction*>("command32817")->isEnabled());
     auto* second = channelAt(1);
     QVERIFY(second);
-    w.runCommand(cmd::kPause);
+    trigger(cmd::kPause);
     QVERIFY(second->paused());
     QVERIFY(!channelAt(0)->paused());
-    w.runCommand(cmd::kPlay);
+    trigger(cmd::kPlay);
     QVERIFY(!second->paused());
-    w.runCommand(cmd::kPause);
+    trigger(cmd::kPause);
 
     // Disconnect asks; No keeps the channel, Yes closes it and its panel empties.
-    script_.answers = {fsv::mb::kIdNo, fsv::mb::kIdYes};
-    w.runCommand(cmd::kDisconnect);
-    QVERIFY(script_.saw(kCloseChannelQuestion));
-    QVERIFY(channelAt(1));
-    w.runCommand(cmd::kDisconnect);
-    QVERIFY(!channelAt(1));
+    script_.realBoxes = true;
+    for (const char* answer : {"No", "Yes"}) {
+        auto seen = fsv::test::answerNextBox(QString::fromLatin1(answer));
+        trigger(cmd::kDisconnect);
+        QVERIFY(seen->clicked);
+        QCOMPARE(seen->text, QString::fromLatin1(kCloseChannelQuestion));
+        QCOMPARE(seen->icon, QMessageBox::Question);
+        QCOMPARE(bool(channelAt(1)), answer == std::string("No"));
+    }
+    script_.realBoxes = false;
     QTRY_VERIFY_WITH_TIMEOUT(!view->panel(1)->showing(), kWait);
     QVERIFY(view->panel(0)->showing());
     QCOMPARE(v.backend().channels().usedCount(), 1);
     QVERIFY(!w.findChild<QAction*>("command32819")->isEnabled());
 
-    // Past the maximum: refused with the message.
+    // Past the maximum: refused with the message and the stop icon.
     v.backend().channels().setMaxChannels(1);
     script_.shown.clear();
     script_.openFiles = {c};
     w.dispatchButton(kToolbarLine, kOpenAviButton);
     QVERIFY(script_.saw(kOverMaxChannel));
+    QCOMPARE(script_.shown.back().type, fsv::mb::kOk | fsv::mb::kIconStop);
     QCOMPARE(v.backend().channels().usedCount(), 1);
 
     // Layout buttons: one panel, then sixteen.
@@ -693,7 +857,9 @@ void ViewerTest::openAviFilesPlayInPanels() {
 }
 
 // The list commands show and hide their windows and are checked while the window is visible;
-// the channel list lists the local file, the event list the connected recorder.
+// Normal shows the event list, Advanced and Select Disconnections the connection list window;
+// the list windows are windows a screen reader names; the channel list lists the local file;
+// the event list comes up with the recorder once its information has arrived.
 void ViewerTest::listWindowsFollowTheirCommands() {
     const fs::path rec = fs::path(dir_->path().toStdString()) / "rec";
     fsv::sim::GenerateOptions o;
@@ -707,44 +873,158 @@ void ViewerTest::listWindowsFollowTheirCommands() {
 
     Viewer& v = startViewer();
     MainWindow& w = v.window();
-    for (int id : {cmd::kChannelList, cmd::kDownloadList, cmd::kDownloadHistory, cmd::kNormal,
-                   cmd::kConnectionList}) {
-        auto* action = w.findChild<QAction*>(QStringLiteral("command%1").arg(id));
-        QVERIFY(action->isEnabled() && action->isCheckable());
-        QVERIFY(!action->isChecked());
-        w.runCommand(id);
-        QVERIFY2(action->isChecked(), qPrintable(action->text()));
-        w.runCommand(id);
-        QVERIFY(!action->isChecked());
+    const auto action = [&](int id) {
+        return w.findChild<QAction*>(QStringLiteral("command%1").arg(id));
+    };
+    for (int id :
+         {cmd::kChannelList, cmd::kDownloadList, cmd::kDownloadHistory, cmd::kConnectionList}) {
+        QVERIFY(action(id)->isEnabled() && action(id)->isCheckable());
+        QVERIFY(!action(id)->isChecked());
+        trigger(id);
+        QVERIFY2(action(id)->isChecked(), qPrintable(action(id)->text()));
+        trigger(id);
+        QVERIFY(!action(id)->isChecked());
     }
+
+    // The modes show their windows (again and again) and are checked by their visibility,
+    // also after the user closed a window by its own close button.
+    auto* modeMenu = w.findChild<QMenu*>("modeMenu");
+    const auto modeChecks = [&] {
+        modeMenu->popup(w.mapToGlobal(QPoint(10, 10)));
+        const QList<bool> checks{action(cmd::kNormal)->isChecked(),
+                                 action(cmd::kAdvanced)->isChecked()};
+        modeMenu->hide();
+        return checks;
+    };
+    for (int i = 0; i < 2; ++i) trigger(cmd::kNormal);
+    QVERIFY(v.eventList().isVisible());
+    QCOMPARE(modeChecks(), (QList<bool>{true, false}));
+    v.eventList().close();
+    QCOMPARE(modeChecks(), (QList<bool>{false, false}));
+    for (int i = 0; i < 2; ++i) trigger(cmd::kAdvanced);
+    QVERIFY(v.connectionList().isVisible());
+    QCOMPARE(modeChecks(), (QList<bool>{false, true}));
+    v.connectionList().close();
+    QCOMPARE(modeChecks(), (QList<bool>{false, false}));
+    trigger(cmd::kSelectDisconnections);
+    QVERIFY(v.connectionList().isVisible());
+    v.connectionList().close();
+
+    // Each list window is a window with a name, not a bare pane; the dialogs are named too.
+    for (QWidget* list :
+         std::initializer_list<QWidget*>{&v.eventList(), &v.channelList(), &v.connectionList(),
+                                         &v.downloadList(), &v.downloadHistory()}) {
+        QAccessibleInterface* a = QAccessible::queryAccessibleInterface(list);
+        QVERIFY(a);
+        QCOMPARE(a->role(), QAccessible::Window);
+        QVERIFY2(!a->text(QAccessible::Name).trimmed().isEmpty(), list->metaObject()->className());
+    }
+    ActionDialog actions(2);
+    for (QWidget* dialog : std::initializer_list<QWidget*>{&v.periodDialog(), &actions})
+        QVERIFY(!QAccessible::queryAccessibleInterface(dialog)
+                     ->text(QAccessible::Name)
+                     .trimmed()
+                     .isEmpty());
 
     script_.openFiles = {avi};
     w.dispatchButton(kToolbarLine, kOpenAviButton);
     QTRY_VERIFY_WITH_TIMEOUT(w.channelView()->panel(0)->showing(), kWait);
-    w.runCommand(cmd::kChannelList);
+    trigger(cmd::kChannelList);
     QVERIFY(v.channelList().isVisible());
     auto& list = v.channelList().list();
     QCOMPARE(list.topLevelItemCount(), 1);
     QCOMPARE(list.topLevelItem(0)->text(1), QStringLiteral("Local Host"));
     QCOMPARE(list.topLevelItem(0)->text(2), QString::fromStdString(avi.string()));
-    w.runCommand(cmd::kChannelList);
+    trigger(cmd::kChannelList);
     QVERIFY(!v.channelList().isVisible());
 
     SimProcess sim(simArgs());
     QVERIFY2(sim.started(), sim.error().c_str());
+    QVERIFY(!v.eventList().isVisible());
     connectThroughDialog(sim, "pw");
     QTRY_COMPARE_WITH_TIMEOUT(connections(), 1, kWait);
-    QTRY_VERIFY_WITH_TIMEOUT(v.eventList().recorders().count() >= 1, kWait);
-    QVERIFY(v.eventList().recorders().itemText(0).contains(QStringLiteral("Yard DVR")));
+    QTRY_VERIFY_WITH_TIMEOUT(v.eventList().isVisible(), kWait);
+    QCOMPARE(v.eventList().recorders().count(), 1);
+    QVERIFY(v.eventList().windowTitle().contains(QStringLiteral("Yard DVR")));
+    QVERIFY(v.eventList().tree().isVisible());
 
     // The connection list window shows the connection and follows it as it goes.
-    w.runCommand(cmd::kConnectionList);
+    trigger(cmd::kConnectionList);
     auto& connectionsShown = v.connectionList().list();
     QTRY_COMPARE_WITH_TIMEOUT(connectionsShown.topLevelItemCount(), 1, kWait);
-    script_.answers = {fsv::mb::kIdYes};
-    w.runCommand(cmd::kCloseAllConnections);
+    script_.realBoxes = true;
+    auto seen = fsv::test::answerNextBox(QStringLiteral("Yes"));
+    trigger(cmd::kCloseAllConnections);
+    QVERIFY(seen->clicked);
+    QCOMPARE(seen->text, QString::fromLatin1(kCloseAllQuestion));
     QTRY_COMPARE_WITH_TIMEOUT(connections(), 0, kWait);
     QTRY_COMPARE_WITH_TIMEOUT(connectionsShown.topLevelItemCount(), 0, kWait);
+}
+
+// Six channels on pages of four: Page Down and Page Up (menu items with those keys) move the page
+// while there is one to move to; a channel chosen in the Channel List comes into view as the
+// active panel; when the channels of the last page close, the page count follows.
+void ViewerTest::channelPagesReachEveryChannel() {
+    const fs::path rec = fs::path(dir_->path().toStdString()) / "rec";
+    fsv::sim::GenerateOptions o;
+    o.cameras = 1;
+    o.days = 1;
+    o.eventsPerDay = 1;
+    o.audioChannels = 0;
+    std::string error;
+    QVERIFY2(fsv::sim::generateRecordings(rec, o, &error), error.c_str());
+    const fs::path avi = firstAvi(rec);
+    std::deque<fs::path> files;
+    for (int i = 1; i <= 6; ++i) {
+        files.push_back(rec / ("copy" + std::to_string(i) + ".avi"));
+        fs::copy_file(avi, files.back());
+    }
+
+    Viewer& v = startViewer();
+    MainWindow& w = v.window();
+    ChannelView* view = w.channelView();
+    QCOMPARE(view->channelsPerPage(), 4);
+    auto* next = w.findChild<QAction*>(QStringLiteral("command%1").arg(cmd::kNextPage));
+    auto* previous = w.findChild<QAction*>(QStringLiteral("command%1").arg(cmd::kPreviousPage));
+    QVERIFY(next && previous);
+    QCOMPARE(next->shortcut(), QKeySequence(Qt::Key_PageDown));
+    QCOMPARE(previous->shortcut(), QKeySequence(Qt::Key_PageUp));
+    QVERIFY(!next->isEnabled() && !previous->isEnabled());
+
+    script_.openFiles = files;
+    w.dispatchButton(kToolbarLine, kOpenAviButton);
+    QTRY_VERIFY_WITH_TIMEOUT(channelAt(5) != nullptr, kWait);
+    QCOMPARE(w.pageCount(), 2);
+    QVERIFY(next->isEnabled() && !previous->isEnabled());
+
+    trigger(cmd::kNextPage);
+    QCOMPARE(view->page(), 1);
+    QCOMPARE(w.currentChannel(), 4 + view->activePanel());
+    QTRY_VERIFY_WITH_TIMEOUT(view->panel(0)->showing() && view->panel(1)->showing(), kWait);
+    QTRY_COMPARE_WITH_TIMEOUT(view->panel(1)->caption(), QStringLiteral("6. Local File"), kWait);
+    QVERIFY(!view->panel(2)->showing() && !view->panel(3)->showing());
+    QVERIFY(!next->isEnabled() && previous->isEnabled());
+    trigger(cmd::kPreviousPage);
+    QCOMPARE(view->page(), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(view->panel(0)->caption(), QStringLiteral("1. Local File"), kWait);
+
+    // Channel 6 chosen in the Channel List (Enter on its row).
+    trigger(cmd::kChannelList);
+    auto& list = v.channelList().list();
+    QCOMPARE(list.topLevelItemCount(), 6);
+    list.setCurrentItem(list.topLevelItem(5));
+    QTest::keyClick(&list, Qt::Key_Return);
+    QCOMPARE(view->page(), 1);
+    QCOMPARE(view->activePanel(), 1);
+    QCOMPARE(w.currentChannel(), 5);
+    QVERIFY(view->panel(1)->active());
+
+    // Channels 5 and 6 close: one page is left, and it is on show.
+    for (int channel : {5, 4}) v.backend().closeChannel(channel);
+    QTRY_COMPARE_WITH_TIMEOUT(view->page(), 0, kWait);
+    QCOMPARE(w.pageCount(), 1);
+    QTRY_VERIFY_WITH_TIMEOUT(view->panel(3)->showing(), kWait);
+    QVERIFY(!next->isEnabled() && !previous->isEnabled());
 }
 
 // "Download && Play" of one event against recorder-sim: the frames show in a panel while they

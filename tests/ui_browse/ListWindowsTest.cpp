@@ -206,9 +206,12 @@ class ListWindowsTest : public QObject {
         std::vector<std::pair<int, std::string>> closed;
         window.disconnect = [&](int id, const std::string& f) { closed.emplace_back(id, f); };
         std::vector<std::string> deleted;
+        bool running = false;  // the works are waiting, until the "Gate" one runs below
         window.deleteWork = [&](int id, const std::string& dev, bool justDownload,
                                 const std::string& key) {
+            if (running && dev == "Gate") return false;
             deleted.push_back(std::to_string(id) + dev + (justDownload ? "1" : "0") + key);
+            return true;
         };
         window.show();
         auto& list = window.list();
@@ -232,9 +235,25 @@ class ListWindowsTest : public QObject {
         window.findChild<QPushButton*>("disconnectButton")->click();  // "&Delete" here
         QCOMPARE(deleted, (std::vector<std::string>{"9Yard020261202010203",
                                                     "9Gate120261201230509"}));
+        QCOMPARE(list.topLevelItemCount(), 0);
+        QVERIFY(!script.saw(kWorkRunningText));
+
+        // A running work is refused with a word, and its row stays.
+        running = true;
+        deleted.clear();
+        window.findChild<QPushButton*>("refreshButton")->click();
+        QCOMPARE(list.topLevelItemCount(), 2);
+        list.topLevelItem(0)->setSelected(true);
+        list.topLevelItem(1)->setSelected(true);
+        window.findChild<QPushButton*>("disconnectButton")->click();
+        QCOMPARE(deleted, std::vector<std::string>{"9Yard020261202010203"});
+        QVERIFY(script.saw(kWorkRunningText));
+        QCOMPARE(list.topLevelItemCount(), 1);
+        QCOMPARE(list.topLevelItem(0)->text(0), QString("Gate"));
         first->click();  // Back
         QCOMPARE(window.mode(), ConnectionListWindow::Mode::Connections);
 
+        script.shown.clear();
         script.answers = {mb::kIdYes};
         script.saveFiles = {"/tmp/kept.sav"};
         list.topLevelItem(0)->setSelected(true);

@@ -1,3 +1,4 @@
+#include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -61,6 +62,27 @@ class SkinSurfaceTest : public QObject {
             QCOMPARE(s.panelWindowCount(), 2);
             QVERIFY(s.panelWindow(1)->isVisibleTo(&s));
             QVERIFY(!s.panelWindow(0)->isVisibleTo(&s));
+        }
+    }
+
+    // The generated description names only files that are there beside it.
+    void metalSkinNamesOnlyFilesItShips() {
+        for (const char* folder : {"", "1024", "1280"}) {
+            const QString dir =
+                QStringLiteral(FSV_BINARY_DIR "/Metal_Style/FarsightViewer_CommRes") + folder;
+            QFile ini(dir + "/skin_e.ini");
+            QVERIFY2(ini.open(QIODevice::ReadOnly | QIODevice::Text), qPrintable(ini.fileName()));
+            int named = 0;
+            for (const QString& line : QString::fromLatin1(ini.readAll()).split('\n')) {
+                if (line.startsWith(';')) continue;
+                const QString value = line.section('=', 1).trimmed();
+                if (!value.endsWith(".bmp", Qt::CaseInsensitive) &&
+                    !value.endsWith(".ini", Qt::CaseInsensitive))
+                    continue;
+                ++named;
+                QVERIFY2(QFile::exists(dir + "/" + value), qPrintable(dir + ": " + line));
+            }
+            QVERIFY(named > 5);
         }
     }
 

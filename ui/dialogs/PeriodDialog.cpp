@@ -68,6 +68,7 @@ PeriodDialog::PeriodDialog(EventList& list, DateQueryWaiter& waiter, QWidget* pa
     : QDialog(parent), list_(list), waiter_(waiter), port_(std::make_unique<Port>(*this)) {
     setObjectName("periodDialog");
     setWindowTitle(QString());
+    setAccessibleName(tr("Select a period"));
 
     auto* serverBox = new QGroupBox(tr("Select Server"), this);
     servers_ = new QComboBox(serverBox);

@@ -37,6 +37,7 @@ QHBoxLayout* okCancel(QDialog* d) {
 
 ActionDialog::ActionDialog(int selectedEvents, QWidget* parent) : QDialog(parent) {
     setObjectName("actionDialog");
+    setAccessibleName("What to do with the selected events");
     auto* group = new QGroupBox("ToDo...", this);
     auto* col = new QVBoxLayout(group);
     // Qt shows "&&" as one "&", as the system's own texts mean it.

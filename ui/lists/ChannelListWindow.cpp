@@ -8,6 +8,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "ui/lists/AccessibleWindows.h"
 #include "ui/lists/ListColumns.h"
 #include "ui/models/DownloadRows.h"
 
@@ -18,6 +19,7 @@ constexpr const char* kEmpty = "Empty";
 }
 
 ChannelListWindow::ChannelListWindow(QWidget* parent) : QWidget(parent, Qt::Tool) {
+    markListWindow(this, "Channel List");
     setObjectName("channelListWindow");
     setWindowTitle("Channel List");
     list_ = new QTreeWidget(this);
@@ -62,6 +64,9 @@ ChannelListWindow::ChannelListWindow(QWidget* parent) : QWidget(parent, Qt::Tool
     connect(refresh_, &QPushButton::clicked, this, &ChannelListWindow::fill);
     connect(exit_, &QPushButton::clicked, this, &ChannelListWindow::exitList);
     connect(list_, &QTreeWidget::itemSelectionChanged, this, &ChannelListWindow::updateButtons);
+    connect(list_, &QTreeWidget::itemActivated, this, [this](QTreeWidgetItem* item) {
+        if (showChannel && item->text(1) != kEmpty) showChannel(item->text(0).toInt() - 1);
+    });
     resize(560, 300);
 }
 

@@ -31,6 +31,8 @@ class ChannelListWindow : public QWidget {
     std::function<std::vector<Channel>()> channels;
     std::function<void(int channel)> closeChannel;   // a channel with a source
     std::function<void(int channel)> removeChannel;  // an empty one leaves the channel set
+    // A row chosen (double-click, Enter): its channel comes into view in the main window.
+    std::function<void(int channel)> showChannel;
 
     QTreeWidget& list() { return *list_; }
     QPushButton* button(const char* objectName) const;

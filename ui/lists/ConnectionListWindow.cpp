@@ -10,6 +10,7 @@
 
 #include "platform/UserPort.h"
 #include "ui/Prompts.h"
+#include "ui/lists/AccessibleWindows.h"
 #include "ui/lists/ListColumns.h"
 #include "ui/models/DownloadRows.h"
 
@@ -29,6 +30,7 @@ const char* typeText(int type) {
 }  // namespace
 
 ConnectionListWindow::ConnectionListWindow(QWidget* parent) : QWidget(parent, Qt::Tool) {
+    markListWindow(this, "Connection List");
     setObjectName("connectionListWindow");
     setWindowTitle("Connection List");
     list_ = new QTreeWidget(this);
@@ -178,13 +180,18 @@ void ConnectionListWindow::deleteSelected() {
     std::sort(sel.begin(), sel.end(), [this](QTreeWidgetItem* a, QTreeWidgetItem* b) {
         return list_->indexOfTopLevelItem(a) > list_->indexOfTopLevelItem(b);
     });
+    bool refused = false;
     for (auto* item : sel) {
-        if (deleteWork)
-            deleteWork(connection_, item->text(0).toStdString(),
-                       item->data(0, kTypeRole).toInt() == 1,
-                       item->data(0, kKeyRole).toString().toStdString());
+        if (!deleteWork) break;
+        if (!deleteWork(connection_, item->text(0).toStdString(),
+                        item->data(0, kTypeRole).toInt() == 1,
+                        item->data(0, kKeyRole).toString().toStdString())) {
+            refused = true;  // it runs: its row stays while it goes on
+            continue;
+        }
         delete item;
     }
+    if (refused) Prompts::box(this, kWorkRunningText, mb::kOk | mb::kIconInformation);
     total_->setText(QString::number(list_->topLevelItemCount()));
     updateButtons();
 }

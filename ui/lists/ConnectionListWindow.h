@@ -16,6 +16,9 @@ class QLineEdit;
 
 namespace fsv::ui {
 
+inline constexpr char kWorkRunningText[] =
+    "This work is running and cannot be deleted.\nClose its channel or the connection to stop it.";
+
 inline constexpr const char* kSaveUnfinishedQuestion =
     "Save the unfinished work as a resume file?";
 inline constexpr const char* kResumeFileFilter = "FSV Resume File(*.RSM)|*.rsm|";
@@ -46,9 +49,10 @@ class ConnectionListWindow : public QWidget {
     std::function<bool(int id)> hasUnfinishedWork;
     // Closes the connection; `resumeFile` is empty unless the user chose one.
     std::function<void(int id, const std::string& resumeFile)> disconnect;
-    // Removes one work item of the connection, found by device and event key. Without it
-    // "&Delete" stays disabled: a row must not go while its work goes on.
-    std::function<void(int id, const std::string& device, bool justDownload,
+    // Removes one waiting work item of the connection, found by device and event key; false
+    // when it is not waiting (it runs already), and then its row stays and the user is told.
+    // Without it "&Delete" stays disabled: a row must not go while its work goes on.
+    std::function<bool(int id, const std::string& device, bool justDownload,
                        const std::string& eventKey)>
         deleteWork;
 

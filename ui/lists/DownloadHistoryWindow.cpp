@@ -6,12 +6,14 @@
 
 #include "platform/UserPort.h"
 #include "ui/Prompts.h"
+#include "ui/lists/AccessibleWindows.h"
 #include "ui/lists/ListColumns.h"
 #include "ui/models/DownloadRows.h"
 
 namespace fsv::ui {
 
 DownloadHistoryWindow::DownloadHistoryWindow(QWidget* parent) : QWidget(parent, Qt::Tool) {
+    markListWindow(this, "Download History");
     setObjectName("downloadHistoryWindow");
     setWindowTitle("Download History");
     list_ = new QTreeWidget(this);

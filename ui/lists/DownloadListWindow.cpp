@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QVBoxLayout>
 
+#include "ui/lists/AccessibleWindows.h"
 #include "ui/lists/ListColumns.h"
 
 namespace fsv::ui {
@@ -10,6 +11,7 @@ namespace fsv::ui {
 DownloadListWindow::DownloadListWindow(DownloadRows& rows, const download::WorkList* progress,
                                        QWidget* parent)
     : QWidget(parent, Qt::Tool), rows_(rows), progress_(progress) {
+    markListWindow(this, "DownLoad List");
     setObjectName("downloadListWindow");
     setWindowTitle("DownLoad List");
     list_ = new QTreeWidget(this);

@@ -2,20 +2,22 @@
 
 #include <QAction>
 #include <QComboBox>
-#include <QMouseEvent>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QTreeView>
 #include <QVBoxLayout>
 
 #include "platform/UserPort.h"
+#include "ui/lists/AccessibleWindows.h"
 
 namespace fsv::ui {
 
 EventListWindow::EventListWindow(EventList& list, UserPort* port, QWidget* parent)
     : QWidget(parent), list_(list), port_(port), model_(new EventTreeModel(list, this)) {
+    markListWindow(this, "Event List");
     setObjectName("eventListWindow");
     setWindowTitle("      ");
     recorders_ = new QComboBox(this);
@@ -113,6 +115,7 @@ void EventListWindow::fillRecorders() {
     for (auto& row : list_.recorders())
         recorders_->addItem(QString::fromStdString(row.text), row.position);
     if (recorders_->count() == 0) {
+        onControlsEnabled(true);
         tree_->setRootIndex(model_->index(0, 0).parent());
         tree_->setVisible(false);
         setWindowTitle("      ");
@@ -120,6 +123,8 @@ void EventListWindow::fillRecorders() {
     }
     tree_->setVisible(true);
     const int again = recorders_->findData(shown);
+    // A refresh of a recorder that has gone will not end: its controls come back now.
+    if (again < 0 && shown >= 0) onControlsEnabled(true);
     showRecorder(recorders_->itemData(again >= 0 ? again : 0).toInt());
 }
 

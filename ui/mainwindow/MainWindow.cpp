@@ -178,6 +178,11 @@ void MainWindow::buildMenus() {
     channelMenu->addAction(
         addCommand(cmd::kDisconnect, QStringLiteral("&Disconnect"), QKeySequence::Close));
     channelMenu->addSeparator();
+    channelMenu->addAction(
+        addCommand(cmd::kNextPage, QStringLiteral("&Next Page"), QKeySequence(Qt::Key_PageDown)));
+    channelMenu->addAction(addCommand(cmd::kPreviousPage, QStringLiteral("Pre&vious Page"),
+                                      QKeySequence(Qt::Key_PageUp)));
+    channelMenu->addSeparator();
     channelMenu->addAction(addCommand(cmd::kSaveAsBmp, QStringLiteral("&Save As BMP File"),
                                       QKeySequence(QStringLiteral("Ctrl+B"))));
     channelMenu->addAction(addCommand(cmd::kSaveAsAvi, QStringLiteral("Save as &AVI File"),
@@ -193,8 +198,11 @@ void MainWindow::buildMenus() {
 
     mainMenu_ = new QMenu(QStringLiteral("Menu"), this);
     mainMenu_->setObjectName(QStringLiteral("mainMenu"));
-    for (QMenu* m : {fileMenu_, closeMenu_, channelMenu, windowsMenu_, modeMenu_})
+    for (QMenu* m : {fileMenu_, closeMenu_, channelMenu, windowsMenu_, modeMenu_}) {
         mainMenu_->addMenu(m);
+        // The checks follow windows the user may have closed by their own close button.
+        connect(m, &QMenu::aboutToShow, this, &MainWindow::refreshCommands);
+    }
 }
 
 void MainWindow::buildToolbar() {
@@ -259,7 +267,11 @@ bool MainWindow::confirmExit() {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-    if (!exiting_ && !confirmExit()) {
+    if (exiting_) {
+        event->accept();
+        return;
+    }
+    if (!confirmExit()) {
         event->ignore();
         return;
     }
@@ -268,6 +280,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     hide();
     backend_.shutdown();
     event->accept();
+    Q_EMIT exited();
 }
 
 }  // namespace fsv::ui

@@ -67,6 +67,8 @@ inline constexpr int kLoadResumeFile = 32825;
 inline constexpr int kSaveAsBmp = 32826;
 inline constexpr int kSaveAsAvi = 32827;
 inline constexpr int kDownloadHistory = 32829;
+inline constexpr int kNextPage = 32840;      // Page Down: the next page of channels
+inline constexpr int kPreviousPage = 32841;  // Page Up
 inline constexpr int kArchive = 32900;  // the archive window
 }  // namespace cmd
 
@@ -133,6 +135,15 @@ class MainWindow : public QMainWindow {
     bool fillChannelMenu(QMenu& menu);
     // The position of the channel in the active panel (it may hold none).
     int currentChannel() const;
+    // Brings the page of `channel` into view and makes its panel the active one.
+    void showChannel(int channel);
+    // Pages of channels: enough for the highest channel in use (at least one).
+    int pageCount() const;
+
+  Q_SIGNALS:
+    // The user ended the program (Exit, the close button): the backend is shut down, and every
+    // other window of the program is to close now.
+    void exited();
 
     // The timeline under the panels, shown and hidden by its command (Ctrl+T).
     TimelineView* timeline() const { return timeline_; }
@@ -164,6 +175,9 @@ class MainWindow : public QMainWindow {
     void refreshCommands();
     void openAviFiles();
     void setChannelsPerPage(int count);
+    void showChannelPage(int page);
+    // A list window a command shows (not toggles), raised and activated.
+    void showListWindow(int command);
     // Which panels show a channel and their captions, after the channel table changed.
     void refreshPanels();
     void refreshPanel(int index);

@@ -4,6 +4,7 @@
 #include <QMenu>
 #include <QToolButton>
 #include <QTreeWidget>
+#include <algorithm>
 
 #include "merge/KtMerge.h"
 #include "platform/UserPort.h"
@@ -83,8 +84,6 @@ void MainWindow::refreshCommands() {
     const bool connected = !backend_.sessions().empty();
     commands_[cmd::kSaveConnectiveStatus]->setEnabled(connected);
     commands_[cmd::kConnectionList]->setChecked(connectionList_->isVisible());
-    commands_[cmd::kAdvanced]->setChecked(connectionList_->isVisible());
-    commands_[cmd::kNormal]->setChecked(false);
     const auto status = backend_.channelStatus(currentChannel());
     for (int id : {cmd::kPause, cmd::kPlay, cmd::kDisconnect})
         commands_[id]->setEnabled(status.has_value());
@@ -99,6 +98,20 @@ void MainWindow::refreshCommands() {
         commands_[id]->setEnabled(w != nullptr);
         commands_[id]->setChecked(w && w->isVisible());
     }
+    // The modes are checked by what they show: the event list, the connection list window.
+    commands_[cmd::kAdvanced]->setChecked(commands_[cmd::kConnectionList]->isChecked());
+    const int page = channels_->page();
+    commands_[cmd::kNextPage]->setEnabled(page + 1 < pageCount());
+    commands_[cmd::kPreviousPage]->setEnabled(page > 0);
+}
+
+void MainWindow::showListWindow(int command) {
+    auto it = listWindows_.find(command);
+    QWidget* w = it != listWindows_.end() ? it->second.data() : nullptr;
+    if (!w) return;
+    w->show();
+    w->raise();
+    w->activateWindow();
 }
 
 void MainWindow::setListWindow(int command, QWidget* window) {
@@ -108,7 +121,9 @@ void MainWindow::setListWindow(int command, QWidget* window) {
 }
 
 void MainWindow::runCommand(int id) {
-    if (auto it = listWindows_.find(id); it != listWindows_.end() && it->second) {
+    // The list commands show or hide their windows; Normal only shows the event list.
+    if (auto it = listWindows_.find(id);
+        id != cmd::kNormal && it != listWindows_.end() && it->second) {
         QWidget* w = it->second;
         w->setVisible(!w->isVisible());
         if (w->isVisible()) {
@@ -123,15 +138,23 @@ void MainWindow::runCommand(int id) {
             closeAllConnections();
             break;
         case cmd::kSelectDisconnections:
-        case cmd::kConnectionList:
         case cmd::kAdvanced:
-            if (id == cmd::kConnectionList && connectionList_->isVisible())
-                connectionList_->hide();
+            // The connection list window, where connections are picked and closed.
+            if (listWindows_.count(cmd::kConnectionList) && listWindows_[cmd::kConnectionList])
+                showListWindow(cmd::kConnectionList);
             else
                 connectionList_->show();
             break;
+        case cmd::kConnectionList:
+            connectionList_->setVisible(!connectionList_->isVisible());
+            break;
         case cmd::kNormal:
             setButtonState(kToolbarLine, kModeButton, -1);
+            showListWindow(cmd::kNormal);
+            break;
+        case cmd::kNextPage:
+        case cmd::kPreviousPage:
+            showChannelPage(channels_->page() + (id == cmd::kNextPage ? 1 : -1));
             break;
         case cmd::kSaveConnectiveStatus:
             if (!backend_.sessions().empty()) saveConnectiveStatus();
@@ -173,13 +196,42 @@ int MainWindow::currentChannel() const {
     return channels_->firstChannel() + channels_->activePanel();
 }
 
+int MainWindow::pageCount() const {
+    int used = 0;
+    for (int i = backend_.channelCount() - 1; i >= 0; --i)
+        if (backend_.hasChannel(i)) {
+            used = i + 1;
+            break;
+        }
+    return channels_->pageCount(used);
+}
+
+void MainWindow::showChannelPage(int page) {
+    page = std::clamp(page, 0, pageCount() - 1);
+    if (page == channels_->page()) return;
+    channels_->setPage(page);
+    backend_.showPage(channels_->firstChannel(), channels_->channelsPerPage());
+    refreshPanels();
+}
+
+void MainWindow::showChannel(int channel) {
+    if (channel < 0 || !backend_.hasChannel(channel)) return;
+    const int perPage = channels_->channelsPerPage();
+    if (channel / perPage != channels_->page()) {
+        channels_->setPage(channel / perPage);
+        backend_.showPage(channels_->firstChannel(), perPage);
+    }
+    channels_->setActivePanel(channel - channels_->firstChannel());
+    refreshPanels();
+}
+
 void MainWindow::openAviFiles() {
     for (const auto& file : Prompts::openFiles(this, kAviFilter)) {
         const auto result = backend_.openLocalFile(file);
         if (result == ViewerBackend::OpenResult::AlreadyPlaying) {
             Prompts::box(this, kFilePlaying, mb::kOk | mb::kIconWarning);
         } else if (result == ViewerBackend::OpenResult::OverMaximum) {
-            Prompts::box(this, kOverMaxChannel, mb::kOk | mb::kIconWarning);
+            Prompts::box(this, kOverMaxChannel, mb::kOk | mb::kIconStop);
             break;
         }
     }
@@ -212,6 +264,11 @@ void MainWindow::refreshPanel(int index) {
 }
 
 void MainWindow::refreshPanels() {
+    // Channels closed past the last page in use: the last page with channels comes into view.
+    if (channels_->page() >= pageCount()) {
+        channels_->setPage(pageCount() - 1);
+        backend_.showPage(channels_->firstChannel(), channels_->channelsPerPage());
+    }
     for (int i = 0; i < channels_->channelsPerPage(); ++i) refreshPanel(i);
     playback_->setChannel(currentChannel());
     refreshCommands();

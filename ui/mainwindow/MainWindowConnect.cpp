@@ -57,6 +57,11 @@ void MainWindow::openSetup() {
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     connect(dialog, &QDialog::finished, this,
             [this] { setButtonState(kToolbarLine, kSetupButton, -1); });
+    // The captions change at once; the panel size waits for the next start.
+    connect(dialog, &QDialog::accepted, this, [this] {
+        backend_.settingsChanged();
+        refreshPanels();
+    });
     dialog->open();
 }
 

@@ -1,4 +1,5 @@
 // Saved connection sets and resume files.
+#include "platform/System.h"
 #include "platform/UserPort.h"
 #include "state/ConnectionSet.h"
 #include "state/ResumeFile.h"
@@ -33,7 +34,8 @@ void MainWindow::loadConnectiveStatus() {
 }
 
 void MainWindow::loadResumeFile() {
-    const auto file = Prompts::openFile(this, state::kResumeFilter);
+    // The resume files are kept in the data folder.
+    const auto file = Prompts::openFile(this, state::kResumeFilter, platform::dataFolder());
     if (file.empty()) return;
     backend_.loadResumeFile(file);
 }

@@ -223,6 +223,19 @@ bool TimelineView::activate(int row, int64_t t, int64_t slack) {
     return true;
 }
 
+bool TimelineView::event(QEvent* e) {
+    // Page Up and Page Down move between recordings here, not between pages of channels (the
+    // main window's commands on the same keys).
+    if (e->type() == QEvent::ShortcutOverride) {
+        const int key = static_cast<QKeyEvent*>(e)->key();
+        if (key == Qt::Key_PageUp || key == Qt::Key_PageDown) {
+            e->accept();
+            return true;
+        }
+    }
+    return QWidget::event(e);
+}
+
 void TimelineView::keyPressEvent(QKeyEvent* e) {
     const int64_t tenth = window_.span() / 10;
     const int rows = static_cast<int>(rows_.size());

@@ -58,6 +58,7 @@ class TimelineView : public QWidget {
     void mouseMoveEvent(QMouseEvent*) override;
     void mouseReleaseEvent(QMouseEvent*) override;
     void keyPressEvent(QKeyEvent*) override;
+    bool event(QEvent*) override;
     QSize sizeHint() const override;
 
   private:
