@@ -140,11 +140,6 @@ class MainWindow : public QMainWindow {
     // Pages of channels: enough for the highest channel in use (at least one).
     int pageCount() const;
 
-  Q_SIGNALS:
-    // The user ended the program (Exit, the close button): the backend is shut down, and every
-    // other window of the program is to close now.
-    void exited();
-
     // The timeline under the panels, shown and hidden by its command (Ctrl+T).
     TimelineView* timeline() const { return timeline_; }
     QAction* timelineAction() const { return timelineAction_; }
@@ -159,6 +154,11 @@ class MainWindow : public QMainWindow {
     QAction* saveMomentAction() const { return saveMomentAction_; }
     // The picture it writes.
     QImage momentImage() const;
+
+  Q_SIGNALS:
+    // The user ended the program (Exit, the close button): the backend is shut down, and every
+    // other window of the program is to close now.
+    void exited();
 
   protected:
     void closeEvent(QCloseEvent* event) override;
