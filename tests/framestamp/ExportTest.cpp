@@ -300,13 +300,15 @@ TEST_F(Export, TimeTextsAreRangeChecked) {
         StampExport job;
         ASSERT_EQ(job.run(in, out, {}), c.result) << job.error();
         EXPECT_EQ(job.notes().size(), c.notes);
-        if (c.result == ExportResult::Finished)
+        if (c.result == ExportResult::Finished) {
             EXPECT_EQ(job.positions(), c.positions);
-        else
+        } else {
             EXPECT_NE(job.error().find("time stamp"), std::string::npos) << job.error();
+        }
         // The copy never grows beyond a few samples of this tiny input.
-        if (std::filesystem::exists(out))
+        if (std::filesystem::exists(out)) {
             EXPECT_LT(std::filesystem::file_size(out), 200u * 1024) << c.name;
+        }
     }
 }
 

@@ -279,7 +279,9 @@ void SyncViewerTest::timelineShowsTheRecorderAndTheLocalFiles() {
     w.dispatchButton(kToolbarLine, kOpenAviButton);
     ChannelView* view = w.channelView();
     QTRY_VERIFY_WITH_TIMEOUT(view->panel(3)->showing(), kWait);
-    QTRY_VERIFY_WITH_TIMEOUT(viewer_->backend().channelStatus(3)->synced, kWait);
+    // A file still opening has no play status yet.
+    QTRY_VERIFY_WITH_TIMEOUT(
+        viewer_->backend().channelStatus(3).value_or(fsv::download::PlayStatus{}).synced, kWait);
     QCOMPARE(viewer_->backend().channelFiles().at(3), fourth_);
     stamps_[3] = stampsOf(fourth_);
 

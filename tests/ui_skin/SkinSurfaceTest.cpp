@@ -196,8 +196,8 @@ class SkinSurfaceTest : public QObject {
         std::string bmp = "BM";
         le(bmp, 14 + 40 + 1024 + 2, 4), le(bmp, 0, 4), le(bmp, 14 + 40 + 1024, 4);
         le(bmp, 40, 4), le(bmp, 4000, 4), le(bmp, 4000, 4), le(bmp, 1, 2), le(bmp, 8, 2);
-        le(bmp, 1, 4), le(bmp, 2, 4), le(bmp, 0, 16);             // BI_RLE8, 2 bytes of data
-        bmp += std::string(1024, '\0') + std::string("\0\1", 2);  // the end of the bitmap
+        le(bmp, 1, 4), le(bmp, 2, 4), bmp += std::string(16, '\0');  // BI_RLE8, 2 bytes of data
+        bmp += std::string(1024, '\0') + std::string("\0\1", 2);     // the end of the bitmap
         for (int i = 0; i < 40; ++i)
             std::ofstream(dir.filePath(QString("big%1.bmp").arg(i)).toStdString(), std::ios::binary)
                 << bmp;
