@@ -445,7 +445,9 @@ void Server::acceptLoop() {
     Lobby lobby;
     while (!stopping_.load()) {
         pollfd pf{listenFd_, POLLIN, 0};
-        const int ready = ::poll(&pf, 1, lobby.empty() ? -1 : 20);
+        // Also wakes now and then with no newcomer, so that clients that have ended are reaped:
+        // their sockets are closed only then, and a peer still sending to one would wait.
+        const int ready = ::poll(&pf, 1, lobby.empty() ? 200 : 20);
         if (stopping_.load()) break;
         if (ready < 0 && errno != EINTR) break;
         if (ready > 0) {

@@ -1058,7 +1058,10 @@ void ViewerTest::streamsPlayInPanelsThenGoOnAsLocalFiles() {
     QTRY_VERIFY_WITH_TIMEOUT(
         [&] {
             auto all = backend.controller().sessions();
-            if (all.empty() || all[0].cameras == 0) return false;
+            // Its queues are made once the server information is in: wait for them too.
+            if (all.empty() || all[0].cameras == 0 ||
+                !backend.controller().withDownloads(all[0].id, [](dl::DownloadSession&) {}))
+                return false;
             session = all[0].id;
             return true;
         }(),
@@ -1184,7 +1187,10 @@ void ViewerTest::streamCutOffStaysPausedOnItsLastPicture() {
     QTRY_VERIFY_WITH_TIMEOUT(
         [&] {
             auto all = backend.controller().sessions();
-            if (all.empty() || all[0].cameras == 0) return false;
+            // Its queues are made once the server information is in: wait for them too.
+            if (all.empty() || all[0].cameras == 0 ||
+                !backend.controller().withDownloads(all[0].id, [](dl::DownloadSession&) {}))
+                return false;
             session = all[0].id;
             return true;
         }(),
