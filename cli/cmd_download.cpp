@@ -284,7 +284,10 @@ void answerFromCommandLine(fsv::ScriptedUserPort& user, Progress& progress,
         return offerResume ? fsv::ExistingFileAnswer::Resume : fsv::ExistingFileAnswer::Abort;
     };
     user.onMessage = [&](const std::string& text, unsigned type) {
-        if (text.find("is closed by remote site!") != std::string::npos) return;
+        // The run's end tells of a lost link or a silent recorder, once.
+        if (text.find("is closed by remote site!") != std::string::npos ||
+            text.rfind("Timeout: no answer from ", 0) == 0)
+            return;
         if (type == fsv::mb::kIconStop || text.rfind("Failed to open file", 0) == 0) {
             std::lock_guard lock(messageLock);
             messages.push_back(text);

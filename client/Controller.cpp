@@ -167,6 +167,10 @@ Controller::Controller(Options options, UserPort& user, NotificationQueue& notes
     last_.kind = 0xFFFF;
     last_.port = kDefaultPort;
     last_.id.clear();
+    // Without a limit of the front end's own, a recorder may stay silent for the settings'
+    // wait while something waits on it.
+    if (!options_.timing.stallLimit)
+        options_.timing.stallLimit = std::chrono::seconds(settings_.waitSeconds);
     context_.globalExit = &exit_;
     context_.settings = options_.download;
     // The settings file has the last word on these two (its "Tell" is on unless set off).
@@ -711,14 +715,18 @@ void Controller::closeConnection(int position, const std::string& resumeFile) {
 void Controller::remoteClosed(SessionId id) {
     std::unique_ptr<Session> s = takeSession(id);
     if (!s) return;
-    const std::string text = format(state::kClosedByRemote, s->session->recorderName().c_str(),
-                                    s->session->address().c_str());
+    // A recorder that went silent is left like one that closed the link, with its own text.
+    const bool stalled = s->session->stalled();
+    const std::string text =
+        stalled ? s->session->stallText()
+                : format(state::kClosedByRemote, s->session->recorderName().c_str(),
+                         s->session->address().c_str());
     const fs::path temp =
         state::tempResumePath(options_.dataFolder, s->session->connectionNumber());
     const bool kept = writeUnfinished(*s, s->leftAtDrop, temp);
     destroy(std::move(s));
     if (!kept) {
-        port_->messageBox(text, mb::kIconInformation, false);
+        port_->messageBox(text, stalled ? mb::kIconWarning : mb::kIconInformation, false);
         return;
     }
     std::error_code ec;

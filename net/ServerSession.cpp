@@ -54,7 +54,8 @@ void ServerSession::onTransport(int event, const uint8_t* data, uint32_t length)
         inbox_.put(std::span<const uint8_t>(data, length), {&stop_});
     } else if (event == kEventGone) {
         if (closing_.load() || closedByRecorder_.exchange(true)) return;
-        env_.user.post(PanelMessage::RecorderClosed, reinterpret_cast<intptr_t>(this), 0);
+        if (!goneTold_.exchange(true))
+            env_.user.post(PanelMessage::RecorderClosed, reinterpret_cast<intptr_t>(this), 0);
         setReplyFailed();
     }
 }
@@ -76,7 +77,9 @@ void ServerSession::dispatcher() {
         // spent handling one (a slow disk under a file stream). Stream data that the transport
         // handed straight to its stream counts as heard too.
         std::optional<std::chrono::milliseconds> wait;
-        if (env_.timing.stallLimit) {
+        // Nothing waits on the recorder: its silence is no stall. A wait that begins wakes
+        // this thread through the progress event.
+        if (env_.timing.stallLimit && awaiting()) {
             // Looked at before the time: a message handled just now is then seen as heard.
             const bool handling = handling_.load(std::memory_order_acquire);
             const auto quiet = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -139,10 +142,46 @@ void ServerSession::setHandler(uint8_t code, Handler handler) {
 
 void ServerSession::onStall() {
     stalled_.store(true);
-    // Every wait on this session ends: the login's and the information's (cancel, reply-failed),
-    // and the streams' and queries' (the stop event, set as the dispatcher ends).
-    env_.statusCancel.set();
+    // The owner hears of it as of a lost link, while the streams still run: their work is
+    // taken as it is now.
+    if (!closing_.load() && !goneTold_.exchange(true))
+        env_.user.post(PanelMessage::RecorderClosed, reinterpret_cast<intptr_t>(this), 0);
+    // Every wait on this session ends: the connect's (the status cancel, only while this
+    // session's login runs: it is shared with the owner's other connects), the login's and the
+    // information's (reply-failed), and the streams' and queries' (the stop event, set as the
+    // dispatcher ends).
+    if (loggingIn_.load()) env_.statusCancel.set();
     setReplyFailed();
+}
+
+void ServerSession::tellStall() {
+    if (!stallTold_.exchange(true)) env_.user.messageBox(stallText(), mb::kIconStop);
+}
+
+bool ServerSession::awaiting() const { return awaiting_.load() > 0 || gettingInformation_.load(); }
+
+void ServerSession::waitStarts(bool wasAwaiting) {
+    if (wasAwaiting) return;
+    heard();
+    progress_.set();  // the dispatcher takes up the count
+}
+
+void ServerSession::awaitBegin() {
+    const bool was = awaiting();
+    awaiting_.fetch_add(1);
+    waitStarts(was);
+}
+
+void ServerSession::awaitEnd() {
+    int v = awaiting_.load();
+    while (v > 0 && !awaiting_.compare_exchange_weak(v, v - 1)) {
+    }
+}
+
+void ServerSession::setGettingInformation(bool v) {
+    const bool was = awaiting();
+    gettingInformation_.store(v);
+    if (v) waitStarts(was);
 }
 
 std::string ServerSession::stallText() const {
@@ -265,9 +304,8 @@ void ServerSession::hideStatus() {
 
 void ServerSession::fail(const char* text) {
     // A wait ended by the stall limit says so, not what the wait made of it.
-    env_.user.messageBox(
-        stalled_.load() ? stallText() : fsv::format("%s (%s)", text, address_.c_str()),
-        mb::kIconStop);
+    if (stalled_.load()) return tellStall();
+    env_.user.messageBox(fsv::format("%s (%s)", text, address_.c_str()), mb::kIconStop);
 }
 
 ServerSession::Wait ServerSession::waitReply(std::optional<std::chrono::milliseconds> timeout) {
@@ -295,6 +333,23 @@ ServerSession::Wait ServerSession::waitReply(std::optional<std::chrono::millisec
 
 bool ServerSession::connectAndLogin(const ConnectRequest& request) {
     address_ = request.address;
+    // The connect, the key and the login each wait on the recorder.
+    loggingIn_.store(true);
+    bool done;
+    {
+        Awaiting waiting(*this);
+        done = connectAndLoginSteps(request);
+    }
+    loggingIn_.store(false);
+    // A wait the stall limit ended says so, whichever step it was.
+    if (!done && stalled_.load()) {
+        hideStatus();
+        tellStall();
+    }
+    return done;
+}
+
+bool ServerSession::connectAndLoginSteps(const ConnectRequest& request) {
     showStatus(kTextConnecting);
     int r = env_.transport.connect(
         this, request.address, request.port,
@@ -436,7 +491,7 @@ bool ServerSession::loginRounds(Bytes message, bool encrypted) {
 // ---- server information ------------------------------------------------------------------
 
 bool ServerSession::requestInformation() {
-    gettingInformation_.store(true);
+    setGettingInformation(true);
     showStatus(kTextGettingInformation);
     if (version_.load() >= 35) {
         if (!send(encodeCommand(cmd::kChannelNames), &env_.statusCancel)) return false;

@@ -49,10 +49,12 @@ inline constexpr const char* kTextPlainLoginRefused =
 
 struct SessionTiming {
     std::chrono::milliseconds keyWait{10000};  // an older recorder never answers the key request
-    // When set, a recorder that sends nothing for this long ends the session, whatever waits on
-    // it (connect, login, information, queries, streams): the session then counts as stalled.
-    // A bounded wait of the session's own (the key request) that runs out counts as progress.
-    // None: the user's Cancel is the only way out of a wait, as in the viewer.
+    // When set, a recorder that sends nothing for this long while something waits on it (the
+    // connect and login, the server information, a day's events asked for outside the period
+    // dialog, a stream or frame count waiting for its data) ends the session: it then counts as
+    // stalled. Silence while nothing is asked is no stall. A bounded wait of the session's own
+    // (the key request) that runs out counts as progress. None: the user's Cancel is the only
+    // way out of a wait.
     std::optional<std::chrono::milliseconds> stallLimit{};
 };
 
@@ -180,7 +182,24 @@ class ServerSession {
     // The last channel list (names) of the recorder came in a form that could not be read.
     bool channelListUnreadable() const { return channelListUnreadable_.load(); }
     bool gettingInformation() const { return gettingInformation_.load(); }
-    void setGettingInformation(bool v) { gettingInformation_.store(v); }
+    void setGettingInformation(bool v);
+
+    // A caller that waits on the recorder's answer (a stream for its data, a query for its
+    // reply) says so: the recorder's silence counts towards the stall limit only while anything
+    // waits, from the moment the first wait began. Calls pair up, on any thread.
+    void awaitBegin();
+    void awaitEnd();
+    bool awaiting() const;
+    class Awaiting {
+      public:
+        explicit Awaiting(ServerSession& s) : s_(s) { s_.awaitBegin(); }
+        ~Awaiting() { s_.awaitEnd(); }
+        Awaiting(const Awaiting&) = delete;
+        Awaiting& operator=(const Awaiting&) = delete;
+
+      private:
+        ServerSession& s_;
+    };
     bool refreshing() const { return refresh_.load(); }
     void setRefreshing(bool v) { refresh_.store(v); }
 
@@ -214,6 +233,11 @@ class ServerSession {
     // ends as failed instead of running on for ever.
     void informationUnreadable(const char* text = kTextUnreadableInformation);
     void onStall();
+    // The stall text as a message box, once per session.
+    void tellStall();
+    // Something began to wait; when nothing did before, the silence counts from now.
+    void waitStarts(bool wasAwaiting);
+    bool connectAndLoginSteps(const ConnectRequest& request);
     void heard();
     std::chrono::steady_clock::time_point lastHeard() const;
 
@@ -243,6 +267,10 @@ class ServerSession {
 
     std::atomic<bool> closing_{false}, closedByRecorder_{false}, gettingInformation_{false},
         refresh_{false}, channelListUnreadable_{false}, stalled_{false};
+    // The login runs (its waits end by the status cancel); the stall was told; the owner was
+    // told that the link is gone (a lost link or a stall, whichever came first).
+    std::atomic<bool> loggingIn_{false}, stallTold_{false}, goneTold_{false};
+    std::atomic<int> awaiting_{0};  // callers between awaitBegin and awaitEnd
 
     mutable std::mutex replyLock_;
     std::shared_ptr<platform::Event> replyOk_, replyFailed_;

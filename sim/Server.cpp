@@ -95,6 +95,7 @@ bool Client::waitStopping(int ms) {
 }
 
 bool Client::sendRaw(const uint8_t* p, size_t n) {
+    if (silent_.load()) return true;
     while (n > 0) {
         ssize_t s = ::send(fd_, p, n, MSG_NOSIGNAL);
         if (s < 0 && errno == EINTR) continue;

@@ -47,8 +47,11 @@ struct ServerOptions {
     // Faults for tests.
     int dropAfter = 0;        // close a connection after this many received messages (0: never)
     int dropStreamAfter = 0;  // close the link after a stream sent N blocks or frames (0: never)
-    int delayMs = 0;          // delay every reply
-    bool malformed = false;   // send a cut-short copy before every reply
+    // Once a stream sent N blocks or frames, send nothing more on that link, which stays open:
+    // a recorder gone silent in the middle of a stream (0: never).
+    int silentStreamAfter = 0;
+    int delayMs = 0;         // delay every reply
+    bool malformed = false;  // send a cut-short copy before every reply
     // Faults of the server information.
     bool badChannelList = false;       // answer the channel-name request unreadably
     std::optional<uint32_t> extraDay;  // list this day number for every camera as well
@@ -107,6 +110,8 @@ class Client {
     bool fault(const char* name) const { return options().fault == name; }
     // Closes the link (the reading thread ends).
     void drop();
+    // From now on nothing more is sent on the link (sends report success); it stays open.
+    void goSilent() { silent_.store(true); }
     bool stopping() const { return stopping_.load(); }
     // True once the client sent anything (read already, or waiting to be read).
     bool spoke() const;
@@ -149,6 +154,7 @@ class Client {
     Server& server_;
     int fd_;
     std::atomic<bool> spoke_{false};  // a byte came from the client
+    std::atomic<bool> silent_{false};
     std::chrono::steady_clock::time_point acceptedAt_;
     std::chrono::steady_clock::time_point loginDeadline_;
     FairLock writeLock_;

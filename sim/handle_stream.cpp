@@ -3,7 +3,8 @@
 // time; the frame count query; closing. Recordings come from the recordings folder.
 //
 // Test fault: --drop-stream-after N (or the environment variable FSV_SIM_STREAM_DROP_AFTER=N)
-// closes the connection once a stream has sent N blocks (mode 11) or N frames (modes 10, 12).
+// closes the connection once a stream has sent N blocks (mode 11) or N frames (modes 10, 12);
+// --silent-stream-after N sends nothing more on it from then on, and leaves it open.
 // Faults (--fault): silent-after-open never answers an open; short-frame answers it with a frame
 // that announces more bytes than it carries, then nothing; for file transfers short-p sends a
 // header of the size alone, no-p none, p-only a header and the end but no block, size-more and
@@ -52,6 +53,10 @@ size_t dropAfter(const Client& client) {
         return static_cast<size_t>(client.options().dropStreamAfter);
     const char* v = std::getenv("FSV_SIM_STREAM_DROP_AFTER");
     return v ? std::strtoul(v, nullptr, 10) : 0;
+}
+
+size_t silentAfter(const Client& client) {
+    return static_cast<size_t>(std::max(client.options().silentStreamAfter, 0));
 }
 
 // The recording a recorder name ("YYYYMMDDHHMMSS" + three-digit code) stands for.
@@ -112,6 +117,11 @@ void sendFile(Client& client, const StreamRequest& r, const SimRecording& rec,
             client.drop();
             return;
         }
+        if (silentAfter(client) && block == silentAfter(client)) {
+            std::fclose(f);
+            client.goSilent();
+            return;
+        }
         if (!client.replyBlock(r.cookie, block++, std::span<const uint8_t>(buffer.data(), n),
                                &cancelled)) {
             std::fclose(f);
@@ -169,6 +179,7 @@ void sendFrame(Client& client, StreamState& state, const StreamRequest& r) {
     if (!data) return sendStatus(client, r.cookie, 1);
     const size_t drop = dropAfter(client);
     if (drop && s->sent == drop) return client.drop();
+    if (silentAfter(client) && s->sent == silentAfter(client)) return client.goSilent();
 
     platform::ByteWriter record;
     record.u32(s->reader->isKeyFrame(index) ? 1 : 0);

@@ -38,6 +38,9 @@ int main(int argc, char** argv) {
     app.add_option("--drop-after", o.dropAfter, "close a connection after N received messages");
     app.add_option("--drop-stream-after", o.dropStreamAfter,
                    "close a connection once a stream sent N blocks or frames");
+    app.add_option("--silent-stream-after", o.silentStreamAfter,
+                   "send nothing more on a connection once a stream sent N blocks or frames "
+                   "(the connection stays open)");
     app.add_option("--delay-ms", o.delayMs, "delay every reply by M ms");
     app.add_flag("--malformed", o.malformed,
                  "send a cut-short copy before every reply after the login");

@@ -21,6 +21,8 @@ Settings readSettings(const fs::path& ini) {
     s.serverName = getProfileInt(ini, kChannelTextSection, "ServerName", 1) != 0;
     s.cameraName = getProfileInt(ini, kChannelTextSection, "CameraName", 1) != 0;
     s.skinStyle = platform::getProfileString(ini, kSkinSection, "Style", "Metal_Style");
+    s.waitSeconds = getProfileInt(ini, kConnectionSection, "Wait", kDefaultWaitSeconds);
+    if (s.waitSeconds < 1 || s.waitSeconds > 3600) s.waitSeconds = kDefaultWaitSeconds;
     return s;
 }
 

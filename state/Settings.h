@@ -7,6 +7,8 @@
 //   [Download]               Tell=1 Overwrite=0
 //   [Channel Text]           ChannelNum=1 ServerName=1 CameraName=1
 //   [Skin]                   Style=Metal_Style   (read only)
+//   [Connection]             Wait=30             (read only: seconds a recorder may stay
+//                                                 silent while it is waited on, 1 to 3600)
 // KorSetAppPos.ini (hand-written, read only):
 //   [Main] DisplayMode= Resolution1=0,0 Resolution2=0,0
 //   [FSV]  Moniter= Pos= X=0 Y=0
@@ -21,6 +23,8 @@ inline constexpr char kClientSection[] = "Farsight Viewer Client";
 inline constexpr char kDownloadSection[] = "Download";
 inline constexpr char kChannelTextSection[] = "Channel Text";
 inline constexpr char kSkinSection[] = "Skin";
+inline constexpr char kConnectionSection[] = "Connection";
+inline constexpr int kDefaultWaitSeconds = 30;
 
 struct Settings {
     int maxChannel = 32;     // channels the channel view may hold; no control edits it
@@ -32,6 +36,9 @@ struct Settings {
     bool serverName = true;
     bool cameraName = true;
     std::string skinStyle = "Metal_Style";
+    // How long a recorder may send nothing while something waits on it (the connect, a
+    // question, a stream) before its session ends; outside 1 ... 3600 the default.
+    int waitSeconds = kDefaultWaitSeconds;
 
     // How many parts a channel panel's caption has; 0: the panels show no caption.
     int captionPartCount() const { return int(channelNum) + int(serverName) + int(cameraName); }
@@ -42,11 +49,11 @@ struct Settings {
 std::filesystem::path settingsPath();
 std::filesystem::path appPositionPath();
 
-// The eight setup keys and the skin style, with the defaults where a key is missing. A flag is
-// on when its value is not 0.
+// The eight setup keys, the skin style and the wait, with the defaults where a key is missing.
+// A flag is on when its value is not 0.
 Settings readSettings(const std::filesystem::path& ini);
-// Writes the eight setup keys (never the skin style). False when the file cannot be written;
-// the values in memory stay valid for the run.
+// Writes the eight setup keys (never the skin style or the wait). False when the file cannot be
+// written; the values in memory stay valid for the run.
 bool writeSettings(const std::filesystem::path& ini, const Settings& settings);
 
 struct ScreenSize {

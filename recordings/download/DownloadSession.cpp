@@ -132,6 +132,7 @@ uint32_t DownloadSession::queryFrameCount(const std::string& recorderKey, uint32
         countReply_.reset();
     }
     uint32_t result = kDefaultFrameCount;
+    AwaitingAnswer awaiting(link_);
     if (link_.send(*query, nullptr)) {
         platform::Event never(platform::Event::Reset::Manual);
         const int fired = platform::waitAny(

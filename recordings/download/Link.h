@@ -35,6 +35,21 @@ class SessionLink {
     virtual std::string serverName() const = 0;
     virtual std::string loginId() const = 0;
     virtual std::string password() const = 0;
+    // A wait for the recorder's answer begins (true) or ends (false); the calls pair up. The
+    // session counts the recorder's silence only while one runs.
+    virtual void awaiting(bool /*on*/) {}
+};
+
+// Marks one wait for the recorder's answer on `link` for as long as it lives.
+class AwaitingAnswer {
+  public:
+    explicit AwaitingAnswer(SessionLink& link) : link_(link) { link_.awaiting(true); }
+    ~AwaitingAnswer() { link_.awaiting(false); }
+    AwaitingAnswer(const AwaitingAnswer&) = delete;
+    AwaitingAnswer& operator=(const AwaitingAnswer&) = delete;
+
+  private:
+    SessionLink& link_;
 };
 
 // The event list's side of a finished stream.

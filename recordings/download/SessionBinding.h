@@ -23,6 +23,12 @@ class ServerSessionLink : public SessionLink {
     std::string serverName() const override { return session_.recorderName(); }
     std::string loginId() const override { return session_.id(); }
     std::string password() const override { return session_.password(); }
+    void awaiting(bool on) override {
+        if (on)
+            session_.awaitBegin();
+        else
+            session_.awaitEnd();
+    }
 
   private:
     net::ServerSession& session_;

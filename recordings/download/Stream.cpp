@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <optional>
 
 #include "net/Messages.h"
 #include "platform/Shared.h"
@@ -197,6 +198,8 @@ void Stream::runFile() {
     }
     ctx_.work.setReceived(item_.row, startOffset);
 
+    // The recorder pushes the whole transfer: it is waited on from the open to its end.
+    std::optional<AwaitingAnswer> awaiting(std::in_place, link_);
     const bool sent = sendOpen(net::stream::kOpen, resume ? 1 : 0, 0,
                                resume ? static_cast<uint32_t>(plan.offset) : 0);
     // The blocks go to the file as they come (writeBlock); meanwhile this thread shows the size
@@ -239,6 +242,7 @@ void Stream::runFile() {
             shown = now;
         }
     }
+    awaiting.reset();
     ::close(fd);
     if (sent) checkFileSize(plan.path, startOffset);
     finish(sent);
@@ -316,11 +320,16 @@ void Stream::runPlay() {
     }
 
     const uint8_t op = link_.version() > 34 ? net::stream::kOpenWithId : net::stream::kOpen;
+    // Each question to the recorder is waited on until its answer comes; a paused stream asks
+    // nothing, and its recorder's silence then is no stall.
+    std::optional<AwaitingAnswer> awaitingHeader(std::in_place, link_);
     if (!sendOpen(op, append ? 1 : 0, first, 0)) {
         if (file) file->finish();
         return finish(false);
     }
-    if (waitFor({&dataReady_, &status_ev_}) != 0) {
+    const int opened = waitFor({&dataReady_, &status_ev_});
+    awaitingHeader.reset();
+    if (opened != 0) {
         if (file) file->finish();
         return finish(true);
     }
@@ -434,8 +443,13 @@ void Stream::runPlay() {
             if (statusReceived_) break;
         }
         auto request = net::encodeStreamPosition(cookie_, ask);
-        if (!link_.send(request, &stop_)) break;
-        if (waitFor({&dataReady_, &status_ev_}) != 0) break;
+        int answered;
+        {
+            AwaitingAnswer awaiting(link_);
+            if (!link_.send(request, &stop_)) break;
+            answered = waitFor({&dataReady_, &status_ev_});
+        }
+        if (answered != 0) break;
         std::vector<uint8_t> block;
         {
             std::lock_guard lock(lock_);
@@ -538,7 +552,10 @@ void Stream::runPlay() {
             std::lock_guard lock(lock_);
             haveStatus = statusReceived_;
         }
-        if (!haveStatus) waitFor({&status_ev_}, ctx_.settings.lastStatusWait);
+        if (!haveStatus) {
+            AwaitingAnswer awaiting(link_);
+            waitFor({&status_ev_}, ctx_.settings.lastStatusWait);
+        }
     }
     if (file) file->finish();
     finish(true);

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <future>
+#include <optional>
 #include <thread>
 
 #include "ScriptedPeer.h"
@@ -313,6 +314,7 @@ TEST(Session, SlowStreamDataIsNoStallButSilenceAfterItIs) {
     // A slow disk under a file stream holds the session back; that is not a silent recorder.
     Rig rig(10s, 2s);
     ASSERT_TRUE(rig.loginAt(35));
+    ServerSession::Awaiting stream(*rig.session);  // the stream waits for its data
     std::atomic<bool> stalledWhileHandling{true};
     platform::Event handled(platform::Event::Reset::Manual);
     rig.session->setHandler(cmd::kStreamData, [&](ServerSession& s, const Message&) {
@@ -327,4 +329,26 @@ TEST(Session, SlowStreamDataIsNoStallButSilenceAfterItIs) {
     while (!rig.session->stalled() && std::chrono::steady_clock::now() - start < 10s)
         std::this_thread::sleep_for(10ms);
     EXPECT_TRUE(rig.session->stalled());
+}
+
+// A session with nothing asked of its recorder is not cut off however long the recorder says
+// nothing; once something waits on it, the silence counts from the start of that wait.
+TEST(Session, SilenceCountsOnlyWhileSomethingWaits) {
+    Rig rig(10s, 1s);
+    ASSERT_TRUE(rig.loginAt(35));
+    std::this_thread::sleep_for(2500ms);
+    EXPECT_FALSE(rig.session->stalled());
+    EXPECT_FALSE(rig.session->stopEvent().isSet());
+
+    const auto start = std::chrono::steady_clock::now();
+    std::optional<ServerSession::Awaiting> waiting(std::in_place, *rig.session);
+    ASSERT_TRUE(rig.session->stopEvent().wait(5s));
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_TRUE(rig.session->stalled());
+    EXPECT_GE(took, 900ms) << "counted from the wait, not from the login";
+    // The owner hears of it as of a lost link, once, and the user of it in a box (by the owner).
+    int closed = 0;
+    for (const auto& p : rig.user.posts()) closed += p.message == PanelMessage::RecorderClosed;
+    EXPECT_EQ(closed, 1);
+    EXPECT_EQ(rig.session->stallText(), "Timeout: no answer from 127.0.0.1 for 1 second.");
 }

@@ -57,6 +57,14 @@ TEST(Settings, DefaultsAndRoundTrip) {
 
     auto odd = iniWith(dir, "odd.ini", "[Channel Text]\nChannelNum=-1\nServerName=0\n");
     EXPECT_EQ(readSettings(odd).captionPartCount(), 2) << "any non-zero value switches a part on";
+
+    // The wait on a silent recorder: read, never written; outside 1 ... 3600 s the default.
+    EXPECT_EQ(platform::getProfileString(ini, "Connection", "Wait", "none"), "none");
+    for (auto [text, seconds] :
+         {std::pair{"1", 1}, {"3600", 3600}, {"0", 30}, {"-5", 30}, {"3601", 30}, {"soon", 30}}) {
+        auto waits = iniWith(dir, "wait.ini", std::string("[Connection]\nWait=") + text + "\n");
+        EXPECT_EQ(readSettings(waits).waitSeconds, seconds) << text;
+    }
 }
 
 TEST(Settings, MainWindowSizeFromTheScreen) {

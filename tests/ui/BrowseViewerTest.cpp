@@ -22,11 +22,13 @@
 #include <set>
 #include <sstream>
 
+#include "ModalBox.h"
 #include "SimProcess.h"
 #include "app/Viewer.h"
 #include "media/AviReader.h"
 #include "platform/UserPort.h"
 #include "recordings/download/DownloadSession.h"
+#include "recordings/download/StoppedStream.h"
 #include "recordings/download/StorageLayout.h"
 #include "sim/Generate.h"
 #include "state/ResumeFile.h"
@@ -488,10 +490,11 @@ class BrowseViewerTest : public QObject {
         r.camera = 1;
         r.eventKey = "20261201080000";
         r.lastFrame = fsv::download::kWholeRecordingLastFrame;
-        fs::create_directories(dir() / "out");  // work is taken up only below a folder that is there
-        r.path = fsv::download::makeOutputPath({(dir() / "out").string(),
-                                                 fsv::download::QueueKind::File, 1, "20261201",
-                                                 "080000", 0, r.lastFrame});
+        fs::create_directories(dir() /
+                               "out");  // work is taken up only below a folder that is there
+        r.path =
+            fsv::download::makeOutputPath({(dir() / "out").string(), fsv::download::QueueKind::File,
+                                           1, "20261201", "080000", 0, r.lastFrame});
         data.records.push_back(r);
         const fs::path file = home() / "Auto1.rsm";
         QVERIFY(fsv::state::saveResumeFile(file, data));
@@ -658,6 +661,73 @@ class BrowseViewerTest : public QObject {
         QCOMPARE(original.open(source), frames);
         QCOMPARE(copy.open(avi), frames);
         for (int i = 0; i < frames; ++i) QVERIFY(copy.videoSample(i) == original.videoSample(i));
+    }
+
+    // A recorder that goes silent in the middle of a "Download && Play" stream, with the wait
+    // set to a second: connected and asked nothing, it is not cut off; while the stream waits
+    // for its frame, the wait ends the session with a box naming the recorder, the row fails,
+    // the channel stays on its last picture, and the work goes to the resume file chosen.
+    void silentRecorderEndsItsWorkAfterTheWait() {
+        fs::create_directories(dir() / "config");
+        std::ofstream(dir() / "config" / "FarsightViewer.ini") << "[Connection]\nWait=1\n";
+        const fs::path rec = makeOneEvent();
+        SimProcess sim({"--recordings", rec.string(), "--silent-stream-after", "6"});
+        QVERIFY2(sim.started(), sim.error().c_str());
+        startViewer();
+        connectTo(sim);
+        QTest::qWait(2500);  // idle, well past the wait
+        QCOMPARE(connections(), 1);
+
+        const fs::path out = dir() / "out";
+        fs::create_directories(out);
+        script_.folders = {out};
+        const fs::path kept = home() / "silent.rsm";
+        script_.saveFiles = {kept};
+        script_.realBoxes = true;
+        QTimer* answers = answerStartQuestions(dl::Action::DownloadAndPlay);
+        viewer_->window().runCommand(cmd::kDownloadList);
+        auto seen = fsv::test::answerNextBox(QStringLiteral("Yes"), kDownload);
+        QSignalSpy started(viewer_.get(), &Viewer::workStarted);
+        choosePeriod(started, 1, 1);
+        delete answers;
+        QCOMPARE(started.at(0).at(0).toInt(), static_cast<int>(fsv::client::StartResult::Started));
+        QTRY_COMPARE_WITH_TIMEOUT(viewer_->downloadList().list().topLevelItemCount(), 1, kWait);
+
+        QTRY_VERIFY_WITH_TIMEOUT(seen->shown, kWait);
+        QVERIFY(seen->clicked);
+        QCOMPARE(seen->text, QStringLiteral("Timeout: no answer from 127.0.0.1 for 1 second.\n") +
+                                 QString::fromLatin1(fsv::state::kSaveUnfinishedQuestion));
+        QTRY_COMPARE_WITH_TIMEOUT(connections(), 0, kWait);
+
+        // The row failed: it leaves the download list without reaching the history.
+        const auto rows = viewer_->backend().controller().workList().rows();
+        QCOMPARE(rows.size(), size_t(1));
+        QCOMPARE(rows[0].state, dl::RowState::Stopped);
+        QTRY_COMPARE_WITH_TIMEOUT(viewer_->downloadList().list().topLevelItemCount(), 0, kWait);
+        QCOMPARE(viewer_->downloadHistory().list().topLevelItemCount(), 0);
+
+        // The channel keeps the last frame that came, paused.
+        fsv::app::CoreBackend& backend = viewer_->backend();
+        DisplayPanel* panel = viewer_->window().channelView()->panel(0);
+        auto still = [&] {
+            bool is = false;
+            backend.channels().withPlayer(
+                0, [&](dl::Player& p) { is = dynamic_cast<dl::StoppedStream*>(&p) != nullptr; });
+            return is;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(still(), kWait);
+        QVERIFY(panel->showing());
+        const auto status = backend.channelStatus(0);
+        QVERIFY(status && status->paused);
+        QCOMPARE(status->position, 5u);
+
+        // The work is in the file the user chose, ready to be taken up again.
+        QTRY_VERIFY_WITH_TIMEOUT(fs::exists(kept), kWait);
+        const auto saved = fsv::state::loadResumeFile(kept);
+        QCOMPARE(saved.status, fsv::state::ReadStatus::Ok);
+        QCOMPARE(saved.value.header.port, sim.port());
+        QCOMPARE(saved.value.records.size(), size_t(1));
+        QCOMPARE(saved.value.records[0].path, rows[0].path);
     }
 
     // "Download && Play (Period)" of one event with a frame range: only those frames are asked

@@ -498,6 +498,40 @@ class ViewerTest : public QObject {
         ::close(s);
     }
 
+    // A peer that takes the TCP connection and never gives the verdict, and a recorder that
+    // gives it and then says nothing: with the settings' wait at a second, each connect ends
+    // with a box naming the recorder, and nothing is left waiting.
+    void connectWaitEndsAfterTheSettingsWait() {
+        fs::create_directories(config());
+        std::ofstream(config() / "FarsightViewer.ini") << "[Connection]\nWait=1\n";
+        int mute = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        QVERIFY(::bind(mute, reinterpret_cast<sockaddr*>(&a), len) == 0 && ::listen(mute, 4) == 0);
+        QVERIFY(::getsockname(mute, reinterpret_cast<sockaddr*>(&a), &len) == 0);
+        SimProcess sim({"--recordings", recordings().string(), "--fault", "silent-after-verdict"});
+        QVERIFY2(sim.started(), sim.error().c_str());
+        startViewer();
+        script_.realBoxes = true;
+        for (const uint16_t port : {ntohs(a.sin_port), sim.port()}) {
+            auto seen = fsv::test::answerNextBox(QStringLiteral("OK"));
+            fsv::ConnectRequest r;
+            r.address = "127.0.0.1";
+            r.port = port;
+            QVERIFY(viewer_->backend().connect(r));
+            QTRY_VERIFY_WITH_TIMEOUT(seen->shown, kWait);
+            QVERIFY(seen->clicked);
+            QCOMPARE(seen->text, QStringLiteral("Timeout: no answer from 127.0.0.1 for 1 second."));
+            QCOMPARE(seen->icon, QMessageBox::Critical);
+            QTRY_VERIFY_WITH_TIMEOUT(!viewer_->backend().connecting(), kWait);
+            QCOMPARE(connections(), 0);
+            QTRY_VERIFY(!viewer_->window().statusWindow()->isVisible());
+        }
+        ::close(mute);
+    }
+
     void questionsFromWorkersAreAskedOnTheUiThread() {
         startViewer();
         auto& user = viewer_->backend().user();
