@@ -300,6 +300,8 @@ int CoreBackend::channelCount() const { return table_->size(); }
 
 void CoreBackend::settingsChanged() {
     const state::Settings settings = state::readSettings(state::settingsPath());
+    // The work already queued or running obeys the new flags from now on.
+    controller_->applySettings(settings);
     captionNumber_ = settings.channelNum;
     captionServer_ = settings.serverName;
     captionCamera_ = settings.cameraName;

@@ -176,6 +176,10 @@ Controller::Controller(Options options, UserPort& user, NotificationQueue& notes
     // The settings file has the last word on these two (its "Tell" is on unless set off).
     context_.settings.tellWhenFinished = settings_.tell;
     context_.settings.alwaysOverwrite = settings_.overwrite;
+    live_ = std::make_shared<download::LiveDownloadSettings>();
+    live_->tellWhenFinished = settings_.tell;
+    live_->alwaysOverwrite = settings_.overwrite;
+    context_.live = live_;
     context_.freeSpace = options_.freeSpace;
     context_.channels = options_.channels;
     context_.display = options_.display;
@@ -186,6 +190,11 @@ Controller::Controller(Options options, UserPort& user, NotificationQueue& notes
 }
 
 Controller::~Controller() { shutDown(false); }
+
+void Controller::applySettings(const state::Settings& settings) {
+    live_->tellWhenFinished = settings.tell;
+    live_->alwaysOverwrite = settings.overwrite;
+}
 
 // ---- start-up ------------------------------------------------------------------------------
 

@@ -198,6 +198,10 @@ class Controller {
     bool saveConnectionSet(const std::filesystem::path& file);
     bool loadConnectionSet(const std::filesystem::path& file);
 
+    // Setup's OK: "Tell" and "Overwrite" hold at once for the work already queued or running
+    // (a stream reads them when it meets an existing file and when it finishes).
+    void applySettings(const state::Settings& settings);
+
     // The destination folder the last started work went to (empty before any).
     std::string lastDestination() const;
     const state::Settings& settings() const { return settings_; }
@@ -262,6 +266,9 @@ class Controller {
     download::WorkList work_;
     // What every session's queues start from; each session works with a copy of its own.
     download::DownloadContext context_;
+    // The tell and overwrite flags, shared with every copy of context_ (written by
+    // applySettings on the UI thread, read on the streams' threads).
+    std::shared_ptr<download::LiveDownloadSettings> live_;
     std::unique_ptr<net::ConnectionManager> transport_;
     state::Settings settings_;
 

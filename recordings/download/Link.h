@@ -4,6 +4,7 @@
 // The program wires these to the ServerSession, the event list and its panels; the tests wire
 // them to an in-process recorder.
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -104,6 +105,15 @@ struct DownloadSettings {
     std::chrono::milliseconds lastStatusWait{5000};
 };
 
+// The two settings of DownloadSettings that the user may change while work runs (Setup's
+// OK). One object, shared by its owner (the controller) and the context of every session, so
+// that it outlives them all; written on the UI thread, read on the streams' threads when a
+// stream looks at an existing file or finishes.
+struct LiveDownloadSettings {
+    std::atomic<bool> tellWhenFinished{true};
+    std::atomic<bool> alwaysOverwrite{false};
+};
+
 // Everything shared by the queues of all sessions.
 struct DownloadContext {
     DownloadContext(UserPort& u, WorkList& w) : user(u), work(w) {}
@@ -119,6 +129,14 @@ struct DownloadContext {
     // The pictures of play-only streams; none: the media layer's decoder.
     std::function<std::unique_ptr<PlayDecoder>()> makeDecoder;
     DownloadSettings settings;
+    // When set, the tell and overwrite flags as they are now, instead of those of `settings`.
+    std::shared_ptr<const LiveDownloadSettings> live;
+    bool tellWhenFinished() const {
+        return live ? live->tellWhenFinished.load() : settings.tellWhenFinished;
+    }
+    bool alwaysOverwrite() const {
+        return live ? live->alwaysOverwrite.load() : settings.alwaysOverwrite;
+    }
     // The owner's number for the session these queues belong to; the work-list rows carry it.
     int session = -1;
     // Told on a queue's worker thread, with none of the queue's locks held, each time the queue

@@ -170,8 +170,8 @@ std::optional<FilePlan> Stream::prepareOutput() {
     const FreeSpaceFn space = ctx_.freeSpace ? ctx_.freeSpace : systemFreeSpace();
     std::string path = checkStreamDisk(outputPath(), item_.size, ctx_.user, space);
     if (path.empty()) return std::nullopt;
-    FilePlan plan = planOutputFile(
-        {path, mode_, item_.size, item_.append, ctx_.settings.alwaysOverwrite}, ctx_.user);
+    FilePlan plan =
+        planOutputFile({path, mode_, item_.size, item_.append, ctx_.alwaysOverwrite()}, ctx_.user);
     {
         std::lock_guard lock(lock_);
         path_ = plan.path;
@@ -709,7 +709,7 @@ void Stream::finish(bool requestSent) {
         if (ctx_.reporter) ctx_.reporter->report(item_, audio_, EndReport::CannotOpen);
         ctx_.user.messageBox(format("Failed to open file\n%s", caption_.c_str()),
                              mb::kIconInformation);
-    } else if (status == kStatusFinished && ctx_.settings.tellWhenFinished) {
+    } else if (status == kStatusFinished && ctx_.tellWhenFinished()) {
         ctx_.user.messageBox(format("%s finish download.", caption_.c_str()), mb::kIconInformation);
     }
     {

@@ -5,6 +5,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QMenu>
@@ -15,6 +16,7 @@
 #include <QTest>
 #include <QThread>
 #include <QTimer>
+#include <QToolButton>
 #include <QTreeView>
 #include <QTreeWidget>
 #include <fstream>
@@ -34,6 +36,7 @@
 #include "state/ResumeFile.h"
 #include "ui/Prompts.h"
 #include "ui/dialogs/PeriodDialog.h"
+#include "ui/dialogs/SetupDialog.h"
 #include "ui/lists/ConnectionListWindow.h"
 #include "ui/lists/DownloadHistoryWindow.h"
 #include "ui/lists/DownloadListWindow.h"
@@ -728,6 +731,75 @@ class BrowseViewerTest : public QObject {
         QCOMPARE(saved.value.header.port, sim.port());
         QCOMPARE(saved.value.records.size(), size_t(1));
         QCOMPARE(saved.value.records[0].path, rows[0].path);
+    }
+
+    // Setup's OK while two "Download && Play" streams of one camera are under way, the first
+    // playing and the second queued with a file of its name already on the disk: Overwrite on
+    // and Tell off hold at once for both (the second replaces the file without asking, neither
+    // says it finished), and the playing panel's caption drops the server name at once.
+    void setupAppliesAtOnceToWorkUnderWay() {
+        fsv::sim::GenerateOptions gen;
+        gen.cameras = 1;
+        gen.days = 1;
+        gen.eventsPerDay = 2;
+        gen.audioChannels = 0;
+        std::string error;
+        QVERIFY2(fsv::sim::generateRecordings(dir() / "rec", gen, &error), error.c_str());
+        const int frames = fsv::media::AviReader().open(firstAvi(dir() / "rec"));
+        QVERIFY(frames > 10);
+        SimProcess sim({"--recordings", (dir() / "rec").string()});
+        QVERIFY2(sim.started(), sim.error().c_str());
+        startViewer();
+        connectTo(sim);
+        const fs::path out = dir() / "out";
+        fs::create_directories(out);
+        script_.folders = {out};
+        QTimer* answers = answerStartQuestions(dl::Action::DownloadAndPlay);
+        QSignalSpy started(viewer_.get(), &Viewer::workStarted);
+        choosePeriod(started, 1, 2);
+        delete answers;
+        QCOMPARE(started.at(0).at(0).toInt(), static_cast<int>(fsv::client::StartResult::Started));
+
+        MainWindow& w = viewer_->window();
+        DisplayPanel* panel = w.channelView()->panel(0);
+        QTRY_VERIFY_WITH_TIMEOUT(panel->picturesPainted() > 0, kWait);
+        const QString camera =
+            QString::fromStdString(viewer_->backend().channelStatus(0).value().cameraName);
+        QCOMPARE(panel->caption(), QStringLiteral("1. recorder-sim ") + camera);
+        auto& work = viewer_->backend().controller().workList();
+        const auto rows = work.rows();
+        QCOMPARE(rows.size(), size_t(2));
+        const fs::path queued = rows[1].path;
+        QVERIFY2(!fs::exists(queued), queued.c_str());
+        fs::create_directories(queued.parent_path());
+        std::ofstream(queued) << "not a recording";
+
+        w.findChild<QToolButton*>("setupButton")->click();
+        SetupDialog* setup = nullptr;
+        QTRY_VERIFY((setup = w.findChild<SetupDialog*>()) && setup->isVisible());
+        setup->findChild<QCheckBox*>("overwriteCheck")->setChecked(true);
+        setup->findChild<QCheckBox*>("tellCheck")->setChecked(false);
+        setup->findChild<QCheckBox*>("serverNameCheck")->setChecked(false);
+        const size_t boxesBefore = script_.shown.size();
+        // Both still under way: the first playing, the second not started (its file as it was).
+        QVERIFY(work.rows()[0].state == dl::RowState::Running);
+        QVERIFY(work.rows()[1].state == dl::RowState::Running);
+        QCOMPARE(fs::file_size(queued), uintmax_t(15));
+        QTest::mouseClick(setup->findChild<QPushButton*>("okButton"), Qt::LeftButton);
+        QTRY_COMPARE(panel->caption(), QStringLiteral("1. ") + camera);
+
+        QTRY_VERIFY_WITH_TIMEOUT(
+            [&] {
+                for (auto& r : work.rows())
+                    if (r.state == dl::RowState::Running) return false;
+                return true;
+            }(),
+            kDownload);
+        for (auto& r : work.rows()) QCOMPARE(r.state, dl::RowState::Finished);
+        QCOMPARE(fsv::media::AviReader().open(queued), frames);
+        for (size_t i = boxesBefore; i < script_.shown.size(); ++i)
+            QVERIFY2(script_.shown[i].text.find("finish download.") == std::string::npos,
+                     script_.shown[i].text.c_str());
     }
 
     // "Download && Play (Period)" of one event with a frame range: only those frames are asked
