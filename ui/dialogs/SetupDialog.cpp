@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QGroupBox>
+#include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -50,8 +51,13 @@ SetupDialog::SetupDialog(QWidget* parent, std::filesystem::path ini)
     resolution_->addItems(
         {QStringLiteral("800 x 600"), QStringLiteral("1024 x 768"), QStringLiteral("1280 x 1024")});
     resolution_->setCurrentIndex(state::panelChoiceFor(settings_.panelWidth));
+    // Everything else of the dialog holds as soon as OK is pressed; the size does not.
+    auto* later = new QLabel(QStringLiteral("Takes effect at the next start."), panel);
+    later->setObjectName(QStringLiteral("resolutionNote"));
+    resolution_->setAccessibleDescription(later->text());
     auto* pl = new QVBoxLayout(panel);
     pl->addWidget(resolution_);
+    pl->addWidget(later);
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     buttons->button(QDialogButtonBox::Ok)->setObjectName(QStringLiteral("okButton"));
