@@ -383,10 +383,14 @@ class ViewerTest : public QObject {
         QVERIFY2(list.out.find("\"New Group\"") != std::string::npos, list.out.c_str());
         QVERIFY2(list.out.find("\"Yard\"") != std::string::npos, list.out.c_str());
 
-        // The recorder goes away: the session leaves the list and the user is told.
+        // The recorder goes away: the session leaves the list and the user is told in a box.
+        script_.realBoxes = true;
+        auto told = fsv::test::answerNextBox(QStringLiteral("OK"));
         sim.stop();
-        QTRY_VERIFY_WITH_TIMEOUT(script_.saw("Yard DVR (127.0.0.1) is closed by remote site!"),
-                                 kWait);
+        QTRY_VERIFY_WITH_TIMEOUT(told->shown, kWait);
+        QVERIFY(told->clicked);
+        QCOMPARE(told->text, QStringLiteral("Yard DVR (127.0.0.1) is closed by remote site!"));
+        QCOMPARE(told->buttons, QStringList{QStringLiteral("OK")});
         QTRY_COMPARE(connections(), 0);
         QCOMPARE(viewer_->window().buttonState(kToolbarLine, kCloseButton), 0);
     }
@@ -403,12 +407,16 @@ class ViewerTest : public QObject {
         QVERIFY(viewer_->backend().connect(r));
         QVERIFY(viewer_->backend().connect(r));  // queued behind the first
         QTRY_COMPARE_WITH_TIMEOUT(connections(), 2, kWait);
-        script_.answers = {fsv::mb::kIdNo};
-        viewer_->window().runCommand(cmd::kCloseAllConnections);
-        QVERIFY(script_.saw(kCloseAllQuestion));
+        script_.realBoxes = true;
+        auto no = fsv::test::answerNextBox(QStringLiteral("No"));
+        trigger(cmd::kCloseAllConnections);
+        QVERIFY(no->clicked);
+        QCOMPARE(no->text, QString::fromLatin1(kCloseAllQuestion));
+        QCOMPARE(no->icon, QMessageBox::Question);
         QCOMPARE(connections(), 2);
-        script_.answers = {fsv::mb::kIdYes};
-        viewer_->window().runCommand(cmd::kCloseAllConnections);
+        auto yes = fsv::test::answerNextBox(QStringLiteral("Yes"));
+        trigger(cmd::kCloseAllConnections);
+        QVERIFY(yes->clicked);
         QTRY_COMPARE_WITH_TIMEOUT(connections(), 0, kWait);
         QVERIFY(viewer_->backend().sessions().empty());
         QCOMPARE(viewer_->window().buttonState(kToolbarLine, kCloseButton), 0);
@@ -593,9 +601,13 @@ class ViewerTest : public QObject {
         QVERIFY(fsv::state::saveResumeFile(home() / "Auto1.rsm", data));
         QCOMPARE(fs::file_size(home() / "Auto1.rsm"), uintmax_t(101));
 
-        script_.answers = {fsv::mb::kIdNo};
+        script_.realBoxes = true;
+        auto no = fsv::test::answerNextBox(QStringLiteral("No"));
         startViewer();
-        QTRY_VERIFY(script_.saw(fsv::state::kUnfinishedWorkQuestion));
+        QTRY_VERIFY_WITH_TIMEOUT(no->shown, kWait);
+        QVERIFY(no->clicked);
+        QCOMPARE(no->text, QString::fromLatin1(fsv::state::kUnfinishedWorkQuestion));
+        QCOMPARE(no->icon, QMessageBox::Question);
         QCOMPARE(script_.shown.size(), size_t(1));
         QVERIFY(!fs::exists(home() / "Auto1.rsm"));
         QVERIFY(!fs::exists(home() / "Auto2.rsm"));
