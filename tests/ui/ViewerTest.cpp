@@ -94,12 +94,6 @@ std::vector<std::string> simArgs() {
             "Yard DVR"};
 }
 
-bool sawPrefix(const PromptScript& s, const std::string& prefix) {
-    for (const auto& b : s.shown)
-        if (b.text.rfind(prefix, 0) == 0) return true;
-    return false;
-}
-
 // The first AVI file below `dir`.
 fs::path firstAvi(const fs::path& dir) {
     for (const auto& e : fs::recursive_directory_iterator(dir))
@@ -317,8 +311,13 @@ class ViewerTest : public QObject {
         QCOMPARE(fsv::state::loadLoginLog(fsv::state::loginLogPath()).value,
                  std::vector<std::string>{"127.0.0.1"});
 
+        script_.realBoxes = true;
+        auto refused = fsv::test::answerNextBox(QStringLiteral("OK"));
         connectThroughDialog(sim, "wrong");
-        QTRY_VERIFY_WITH_TIMEOUT(sawPrefix(script_, fsv::net::kTextPasswordError), kWait);
+        QTRY_VERIFY_WITH_TIMEOUT(refused->shown, kWait);
+        QVERIFY(refused->clicked);
+        QCOMPARE(refused->text, QStringLiteral("Password Error! (127.0.0.1)"));
+        QCOMPARE(refused->icon, QMessageBox::Critical);
         QTRY_VERIFY_WITH_TIMEOUT(!viewer_->backend().connecting(), kWait);
         QCOMPARE(connections(), 1);
 
@@ -335,15 +334,17 @@ class ViewerTest : public QObject {
         QTRY_COMPARE_WITH_TIMEOUT(connections(), 2, kWait);
 
         // Exit with connections: No keeps everything running, Yes ends it without hanging.
-        script_.answers = {fsv::mb::kIdNo};
+        auto stay = fsv::test::answerNextBox(QStringLiteral("No"));
         viewer_->window().close();
-        QVERIFY(script_.saw(kStillConnectedQuestion));
+        QVERIFY(stay->clicked);
+        QCOMPARE(stay->text, QString::fromLatin1(kStillConnectedQuestion));
         QVERIFY(viewer_->window().isVisible());
         QCOMPARE(connections(), 2);
-        script_.answers = {fsv::mb::kIdYes};
+        auto leave = fsv::test::answerNextBox(QStringLiteral("Yes"));
         QElapsedTimer t;
         t.start();
         QVERIFY(viewer_->window().close());
+        QVERIFY(leave->clicked);
         QVERIFY(!viewer_->window().isVisible());
         QVERIFY2(t.elapsed() < 10000, qPrintable(QString::number(t.elapsed())));
         QVERIFY(viewer_->backend().sessions().empty());
