@@ -7,6 +7,7 @@
 
 #include "client/ResumeWork.h"
 #include "recordings/download/ChannelTable.h"
+#include "recordings/download/RateLimit.h"
 #include "state/ConnectionSet.h"
 #include "state/ResumeFile.h"
 
@@ -277,6 +278,8 @@ void Controller::makeDownloads(Session& s) {
     s.context = std::make_unique<download::DownloadContext>(context_);
     download::DownloadContext& c = *s.context;
     c.session = s.id;
+    if (c.settings.rateLimit)
+        c.rateLimit = std::make_shared<download::RateLimit>(c.settings.rateLimit);
     s.reporter =
         std::make_unique<download::CatalogReporter>(events_, catalogs_.catalog(*s.session));
     c.reporter = s.reporter.get();
@@ -287,6 +290,7 @@ void Controller::makeDownloads(Session& s) {
 }
 
 void Controller::saveAutoResume(Session& s, bool wait) {
+    if (!options_.autoResume) return;
     download::DownloadSession* queues = s.queues;
     const int number = s.session->connectionNumber();
     if (!queues || number < 0) return;
