@@ -120,6 +120,39 @@ bool commitFetched(Catalog& catalog, const fs::path& dir, const fs::path& fetche
     return true;
 }
 
+bool commitFetched(CatalogWriter& writer, const fs::path& dir, const fs::path& fetched,
+                   RecordingRow& row, int64_t now, std::string* error) {
+    std::error_code ec;
+    row.archivedAt = now;
+    std::string why;
+    auto note = [&](Catalog& c) {
+        if (c.addPending(row)) return true;
+        why = "catalog: " + c.lastError();
+        return false;
+    };
+    if (!writer.call(note)) {
+        fs::remove(fetched, ec);
+        if (error) *error = why;
+        return false;
+    }
+    if (!placeFile(fetched, dir / row.path, &why, true)) {
+        writer.call([&](Catalog& c) { return c.dropPending(row.path); });
+        fs::remove(fetched, ec);
+        if (error) *error = why;
+        return false;
+    }
+    auto commit = [&](Catalog& c) {
+        if (c.commitPending(row.path, now)) return true;
+        why = "catalog: " + c.lastError();
+        return false;
+    };
+    if (!writer.call(commit)) {
+        if (error) *error = why;
+        return false;  // stays pending: the next run or verify takes it up
+    }
+    return true;
+}
+
 bool archiveFile(Catalog& catalog, const fs::path& dir, const fs::path& fetched,
                  uint64_t expectedBytes, RecordingRow& row, int64_t now, std::string* error) {
     return checkFetched(fetched, expectedBytes, row, error) &&

@@ -39,6 +39,12 @@ bool checkFetched(const std::filesystem::path& fetched, uint64_t expectedBytes, 
 bool commitFetched(Catalog& catalog, const std::filesystem::path& dir,
                    const std::filesystem::path& fetched, RecordingRow& row, int64_t now,
                    std::string* error);
+// The same through the catalog's writer thread, which only notes and commits the row: the
+// rename and the folder's flush run on the calling thread, so that the flushes of several
+// recorders go to the disk together instead of one after the other on the writer.
+bool commitFetched(CatalogWriter& writer, const std::filesystem::path& dir,
+                   const std::filesystem::path& fetched, RecordingRow& row, int64_t now,
+                   std::string* error);
 // Both steps at once.
 bool archiveFile(Catalog& catalog, const std::filesystem::path& dir,
                  const std::filesystem::path& fetched, uint64_t expectedBytes, RecordingRow& row,

@@ -400,12 +400,10 @@ class RecorderRun {
     void keep(Wanted& w, const std::string& sha256, Outcome& out) {
         std::string error;
         const int64_t now = static_cast<int64_t>(std::time(nullptr));
-        // The size check and flush here, the rename and the rows on the writer.
-        const bool ok =
-            ar::checkFetched(w.item.outputPath, w.item.size, w.row, &error, sha256) &&
-            writer_.call([&](ar::Catalog& c) {
-                return ar::commitFetched(c, dir_, w.item.outputPath, w.row, now, &error);
-            });
+        // The size check, the flushes and the rename here (beside the other recorders'),
+        // the rows on the writer.
+        const bool ok = ar::checkFetched(w.item.outputPath, w.item.size, w.row, &error, sha256) &&
+                        ar::commitFetched(writer_, dir_, w.item.outputPath, w.row, now, &error);
         if (!ok) {
             ++out.failed;
             report_.problem(t_.name, error);
