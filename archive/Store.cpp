@@ -71,7 +71,7 @@ std::string folderName(const std::string& recorder) {
 }
 
 bool checkFetched(const fs::path& fetched, uint64_t expectedBytes, RecordingRow& row,
-                  std::string* error, const std::string& sha256) {
+                  std::string* error, const std::string& sha256, bool flush) {
     std::error_code ec;
     auto fail = [&](const std::string& why) {
         fs::remove(fetched, ec);
@@ -91,7 +91,7 @@ bool checkFetched(const fs::path& fetched, uint64_t expectedBytes, RecordingRow&
     if (hash.bytes != expectedBytes)
         return fail("size " + std::to_string(hash.bytes) + " instead of " +
                     std::to_string(expectedBytes) + " bytes: " + fetched.string());
-    if (!syncPath(fetched, false)) return fail("cannot flush " + fetched.string());
+    if (flush && !syncPath(fetched, false)) return fail("cannot flush " + fetched.string());
     row.sha256 = hash.sha256;
     row.bytes = hash.bytes;
     return true;
@@ -135,11 +135,19 @@ bool commitFetched(CatalogWriter& writer, const fs::path& dir, const fs::path& f
         if (error) *error = why;
         return false;
     }
-    if (!placeFile(fetched, dir / row.path, &why, true)) {
+    const fs::path to = dir / row.path;
+    fs::create_directories(to.parent_path(), ec);
+    fs::rename(fetched, to, ec);
+    if (ec) {
+        why = "cannot move " + fetched.string() + " to " + to.string() + ": " + ec.message();
         writer.call([&](Catalog& c) { return c.dropPending(row.path); });
         fs::remove(fetched, ec);
         if (error) *error = why;
         return false;
+    }
+    if (!syncPath(to, false) || !syncPath(to.parent_path(), true)) {
+        if (error) *error = "cannot flush " + to.string();
+        return false;  // stays pending: the next run or verify takes it up
     }
     auto commit = [&](Catalog& c) {
         if (c.commitPending(row.path, now)) return true;

@@ -35,13 +35,17 @@ std::string folderName(const std::string& recorder);
 // file is then removed (it is fetched again by the next run). `sha256` is the hash taken while
 // the file was written; without it the file is read back and hashed.
 bool checkFetched(const std::filesystem::path& fetched, uint64_t expectedBytes, RecordingRow& row,
-                  std::string* error, const std::string& sha256 = {});
+                  std::string* error, const std::string& sha256 = {}, bool flush = true);
 bool commitFetched(Catalog& catalog, const std::filesystem::path& dir,
                    const std::filesystem::path& fetched, RecordingRow& row, int64_t now,
                    std::string* error);
 // The same through the catalog's writer thread, which only notes and commits the row: the
-// rename and the folder's flush run on the calling thread, so that the flushes of several
-// recorders go to the disk together instead of one after the other on the writer.
+// rename and the flushes run on the calling thread, so that the flushes of several recorders
+// go to the disk together instead of one after the other on the writer. The file need not be
+// flushed before (checkFetched with `flush` false): it is renamed into place first and then
+// flushed with its folder, which the usual file systems do in one journal commit instead of
+// two. Until both are flushed its row is only pending, and recoverPending checks a pending
+// file's hash, so a row still never names a file that is not whole on the disk.
 bool commitFetched(CatalogWriter& writer, const std::filesystem::path& dir,
                    const std::filesystem::path& fetched, RecordingRow& row, int64_t now,
                    std::string* error);

@@ -400,10 +400,11 @@ class RecorderRun {
     void keep(Wanted& w, const std::string& sha256, Outcome& out) {
         std::string error;
         const int64_t now = static_cast<int64_t>(std::time(nullptr));
-        // The size check, the flushes and the rename here (beside the other recorders'),
+        // The size check, the rename and the flushes here (beside the other recorders'),
         // the rows on the writer.
-        const bool ok = ar::checkFetched(w.item.outputPath, w.item.size, w.row, &error, sha256) &&
-                        ar::commitFetched(writer_, dir_, w.item.outputPath, w.row, now, &error);
+        const bool ok =
+            ar::checkFetched(w.item.outputPath, w.item.size, w.row, &error, sha256, false) &&
+            ar::commitFetched(writer_, dir_, w.item.outputPath, w.row, now, &error);
         if (!ok) {
             ++out.failed;
             report_.problem(t_.name, error);
