@@ -1,7 +1,6 @@
 #include "archive/Store.h"
 
 #include <fcntl.h>
-#include <openssl/evp.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -9,28 +8,12 @@
 #include <nlohmann/json.hpp>
 #include <set>
 
+#include "platform/Sha256.h"
+
 namespace fsv::archive {
 
 namespace fs = std::filesystem;
-
-Sha256::Sha256() : ctx_(EVP_MD_CTX_new()) { EVP_DigestInit_ex(ctx_, EVP_sha256(), nullptr); }
-
-Sha256::~Sha256() { EVP_MD_CTX_free(ctx_); }
-
-void Sha256::update(const void* data, size_t size) { EVP_DigestUpdate(ctx_, data, size); }
-
-std::string Sha256::hex() {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int size = 0;
-    EVP_DigestFinal_ex(ctx_, digest, &size);
-    static const char* digits = "0123456789abcdef";
-    std::string out;
-    for (unsigned int i = 0; i < size; ++i) {
-        out += digits[digest[i] >> 4];
-        out += digits[digest[i] & 15];
-    }
-    return out;
-}
+using platform::Sha256;
 
 std::optional<FileHash> hashFile(const fs::path& file) {
     std::FILE* f = std::fopen(file.c_str(), "rb");
@@ -88,21 +71,29 @@ std::string folderName(const std::string& recorder) {
 }
 
 bool checkFetched(const fs::path& fetched, uint64_t expectedBytes, RecordingRow& row,
-                  std::string* error) {
+                  std::string* error, const std::string& sha256, bool flush) {
     std::error_code ec;
     auto fail = [&](const std::string& why) {
         fs::remove(fetched, ec);
         if (error) *error = why;
         return false;
     };
-    const auto hash = hashFile(fetched);
-    if (!hash) return fail("cannot read " + fetched.string());
-    if (hash->bytes != expectedBytes)
-        return fail("size " + std::to_string(hash->bytes) + " instead of " +
+    FileHash hash;
+    if (!sha256.empty()) {
+        hash.sha256 = sha256;
+        hash.bytes = fs::file_size(fetched, ec);
+        if (ec) return fail("cannot read " + fetched.string());
+    } else if (auto read = hashFile(fetched)) {
+        hash = *read;
+    } else {
+        return fail("cannot read " + fetched.string());
+    }
+    if (hash.bytes != expectedBytes)
+        return fail("size " + std::to_string(hash.bytes) + " instead of " +
                     std::to_string(expectedBytes) + " bytes: " + fetched.string());
-    if (!syncPath(fetched, false)) return fail("cannot flush " + fetched.string());
-    row.sha256 = hash->sha256;
-    row.bytes = hash->bytes;
+    if (flush && !syncPath(fetched, false)) return fail("cannot flush " + fetched.string());
+    row.sha256 = hash.sha256;
+    row.bytes = hash.bytes;
     return true;
 }
 
@@ -124,6 +115,47 @@ bool commitFetched(Catalog& catalog, const fs::path& dir, const fs::path& fetche
     }
     if (!catalog.commitPending(row.path, now)) {
         if (error) *error = "catalog: " + catalog.lastError();
+        return false;  // stays pending: the next run or verify takes it up
+    }
+    return true;
+}
+
+bool commitFetched(CatalogWriter& writer, const fs::path& dir, const fs::path& fetched,
+                   RecordingRow& row, int64_t now, std::string* error) {
+    std::error_code ec;
+    row.archivedAt = now;
+    std::string why;
+    auto note = [&](Catalog& c) {
+        if (c.addPending(row)) return true;
+        why = "catalog: " + c.lastError();
+        return false;
+    };
+    if (!writer.call(note)) {
+        fs::remove(fetched, ec);
+        if (error) *error = why;
+        return false;
+    }
+    const fs::path to = dir / row.path;
+    fs::create_directories(to.parent_path(), ec);
+    fs::rename(fetched, to, ec);
+    if (ec) {
+        why = "cannot move " + fetched.string() + " to " + to.string() + ": " + ec.message();
+        writer.call([&](Catalog& c) { return c.dropPending(row.path); });
+        fs::remove(fetched, ec);
+        if (error) *error = why;
+        return false;
+    }
+    if (!syncPath(to, false) || !syncPath(to.parent_path(), true)) {
+        if (error) *error = "cannot flush " + to.string();
+        return false;  // stays pending: the next run or verify takes it up
+    }
+    auto commit = [&](Catalog& c) {
+        if (c.commitPending(row.path, now)) return true;
+        why = "catalog: " + c.lastError();
+        return false;
+    };
+    if (!writer.call(commit)) {
+        if (error) *error = why;
         return false;  // stays pending: the next run or verify takes it up
     }
     return true;
@@ -220,7 +252,7 @@ std::optional<std::string> copyHashed(const fs::path& from, const fs::path& to) 
 }  // namespace
 
 ExportResult exportRecordings(const std::vector<RecordingRow>& rows, const fs::path& dir,
-                              const fs::path& out) {
+                              const fs::path& out, const Stamper& stamp) {
     ExportResult result;
     std::error_code ec;
     fs::create_directories(out, ec);
@@ -234,28 +266,54 @@ ExportResult exportRecordings(const std::vector<RecordingRow>& rows, const fs::p
             result.error = row.path + " does not match its catalog hash (run fsv archive verify)";
             return result;
         }
-        result.copied.push_back(row);
+        ExportedFile file{row, {}, 0, {}};
+        if (stamp && row.kind == ChannelKind::Camera) {
+            // Stamped from the copy just checked, not from the archive that may change.
+            const std::string stamped = std::string(kStampedFolder) + "/" + row.path;
+            fs::create_directories((out / stamped).parent_path(), ec);
+            std::string why;
+            if (!stamp(out / row.path, out / stamped, &why)) {
+                result.error = "cannot stamp " + row.path + (why.empty() ? "" : ": " + why);
+                return result;
+            }
+            const auto h = hashFile(out / stamped);
+            if (!h) {
+                result.error = "cannot read " + stamped;
+                return result;
+            }
+            file.stampedPath = stamped;
+            file.stampedBytes = h->bytes;
+            file.stampedSha256 = h->sha256;
+        }
+        result.copied.push_back(std::move(file));
     }
     nlohmann::json manifest = nlohmann::json::array();
     std::ofstream csv(out / "manifest.csv");
     std::ofstream sums(out / "SHA256SUMS");
-    csv << "recorder,kind,camera,camera_name,start,event_key,path,bytes,sha256\n";
-    for (auto& r : result.copied) {
+    csv << "recorder,kind,camera,camera_name,start,event_key,path,bytes,sha256,stamped_path,"
+           "stamped_bytes,stamped_sha256\n";
+    for (auto& f : result.copied) {
+        const RecordingRow& r = f.row;
         const char* kind = r.kind == ChannelKind::Audio ? "audio" : "camera";
-        manifest.push_back({{"recorder", r.recorder},
-                            {"kind", kind},
-                            {"camera", r.code},
-                            {"camera_name", r.cameraName},
-                            {"start", r.start},
-                            {"event_key", r.eventKey},
-                            {"path", r.path},
-                            {"bytes", r.bytes},
-                            {"sha256", r.sha256}});
+        nlohmann::json entry{{"recorder", r.recorder}, {"kind", kind},
+                             {"camera", r.code},       {"camera_name", r.cameraName},
+                             {"start", r.start},       {"event_key", r.eventKey},
+                             {"path", r.path},         {"bytes", r.bytes},
+                             {"sha256", r.sha256},     {"stamped", nullptr}};
+        if (!f.stampedPath.empty())
+            entry["stamped"] = {
+                {"path", f.stampedPath}, {"bytes", f.stampedBytes}, {"sha256", f.stampedSha256}};
+        manifest.push_back(entry);
         csv << csvField(r.recorder) << ',' << kind << ',' << r.code << ',' << csvField(r.cameraName)
             << ',' << r.start << ',' << r.eventKey << ',' << csvField(r.path) << ',' << r.bytes
-            << ',' << r.sha256 << '\n';
+            << ',' << r.sha256 << ',' << csvField(f.stampedPath) << ',';
+        if (!f.stampedPath.empty()) csv << f.stampedBytes;
+        csv << ',' << f.stampedSha256 << '\n';
         sums << r.sha256 << "  " << r.path << '\n';
     }
+    // The stamped copies after the recordings, so that the list reads as two parts.
+    for (auto& f : result.copied)
+        if (!f.stampedPath.empty()) sums << f.stampedSha256 << "  " << f.stampedPath << '\n';
     std::ofstream(out / "manifest.json") << manifest.dump(2) << '\n';
     csv.close();
     sums.close();

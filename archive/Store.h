@@ -4,28 +4,14 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "archive/Catalog.h"
 
-typedef struct evp_md_ctx_st EVP_MD_CTX;
-
 namespace fsv::archive {
-
-class Sha256 {
-  public:
-    Sha256();
-    ~Sha256();
-    Sha256(const Sha256&) = delete;
-    Sha256& operator=(const Sha256&) = delete;
-    void update(const void* data, size_t size);
-    std::string hex();  // ends the hash
-
-  private:
-    EVP_MD_CTX* ctx_;
-};
 
 // The file's SHA-256 (lower-case hex) and size; nullopt when it cannot be read.
 struct FileHash {
@@ -46,10 +32,21 @@ std::string folderName(const std::string& recorder);
 // Adds one fetched file to the archive in two steps: checkFetched (size, hash, flush to disk;
 // on any thread) and commitFetched (noted as pending, renamed to `dir/row.path`, its row
 // committed; on the catalog's writer). `row` gets hash and size. False with why; the fetched
-// file is then removed (it is fetched again by the next run).
+// file is then removed (it is fetched again by the next run). `sha256` is the hash taken while
+// the file was written; without it the file is read back and hashed.
 bool checkFetched(const std::filesystem::path& fetched, uint64_t expectedBytes, RecordingRow& row,
-                  std::string* error);
+                  std::string* error, const std::string& sha256 = {}, bool flush = true);
 bool commitFetched(Catalog& catalog, const std::filesystem::path& dir,
+                   const std::filesystem::path& fetched, RecordingRow& row, int64_t now,
+                   std::string* error);
+// The same through the catalog's writer thread, which only notes and commits the row: the
+// rename and the flushes run on the calling thread, so that the flushes of several recorders
+// go to the disk together instead of one after the other on the writer. The file need not be
+// flushed before (checkFetched with `flush` false): it is renamed into place first and then
+// flushed with its folder, which the usual file systems do in one journal commit instead of
+// two. Until both are flushed its row is only pending, and recoverPending checks a pending
+// file's hash, so a row still never names a file that is not whole on the disk.
+bool commitFetched(CatalogWriter& writer, const std::filesystem::path& dir,
                    const std::filesystem::path& fetched, RecordingRow& row, int64_t now,
                    std::string* error);
 // Both steps at once.
@@ -71,14 +68,32 @@ struct VerifyReport {
 // itself and the incoming folder aside). Files found unchanged get their verification time.
 VerifyReport verify(Catalog& catalog, const std::filesystem::path& dir, int64_t now);
 
+// Makes a stamped copy of the recording `input` at `output` (whose folder exists); false with
+// why.
+using Stamper = std::function<bool(const std::filesystem::path& input,
+                                   const std::filesystem::path& output, std::string* error)>;
+
+// The folder of an export that holds the stamped copies, below it the same relative paths.
+inline constexpr const char* kStampedFolder = "stamped";
+
+struct ExportedFile {
+    RecordingRow row;
+    // The stamped copy (relative to the export folder), when stamps were asked for and the
+    // recording is a camera's; empty otherwise.
+    std::string stampedPath;
+    uint64_t stampedBytes = 0;
+    std::string stampedSha256;
+};
 struct ExportResult {
-    std::vector<RecordingRow> copied;
+    std::vector<ExportedFile> copied;
     std::string error;  // set when the export stopped
 };
 // Copies `rows` below `out` (same relative paths), checking each copy's hash against the
-// catalog, and writes manifest.json, manifest.csv and SHA256SUMS.
+// catalog; with `stamp`, also a stamped copy of each camera recording below out/stamped/. Then
+// writes manifest.json, manifest.csv and SHA256SUMS, which cover every file written.
 ExportResult exportRecordings(const std::vector<RecordingRow>& rows,
-                              const std::filesystem::path& dir, const std::filesystem::path& out);
+                              const std::filesystem::path& dir, const std::filesystem::path& out,
+                              const Stamper& stamp = {});
 
 // A text field for a CSV line: quoted when it holds a comma, quote or line break.
 std::string csvField(const std::string& text);

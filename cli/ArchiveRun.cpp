@@ -1,10 +1,12 @@
 // fsv archive run --archive DIR [--group G | --all | NAME...] [--since 2d | --from ... --to ...]
-//                 [--jobs N] [--audio] [--json]
+//                 [--jobs N] [--limit-rate KB/s] [--audio] [--json]
 // Copies every recording of the window that the archive's catalog does not hold yet, from each
 // chosen recorder of the address book. Recorders are worked off by a pool of --jobs threads;
 // each logs in on a controller of its own and fetches its recordings as whole files (mode 11),
-// one stream at a time, into DIR/.incoming/<recorder>/. A finished file is checked against the
-// size the recorder listed, hashed and flushed, then handed to the catalog's writer thread,
+// one stream at a time, into DIR/.incoming/<recorder>/, at most --limit-rate KB/s each. The
+// streams hash the bytes as they write them (a continued file's kept part is read and hashed
+// first). A finished file is checked against the size the recorder listed and flushed, then
+// handed to the catalog's writer thread,
 // which renames it into DIR/<recorder>/<storage layout> and commits its row. A recorder that fails
 // leaves the others running; what it did not finish stays for the next run (a file cut short is
 // continued from its end).
@@ -33,6 +35,7 @@
 #include "Commands.h"
 #include "archive/Catalog.h"
 #include "archive/Store.h"
+#include "platform/Event.h"
 #include "platform/ScriptedUserPort.h"
 #include "platform/Shared.h"
 #include "platform/System.h"
@@ -186,6 +189,9 @@ class RecorderRun {
         o.refusePlainLogin = args_.noPlainLogin;
         o.replyTimeout = std::chrono::seconds(args_.waitSeconds);
         o.download.pacing = false;
+        o.autoResume = false;
+        o.download.hashFiles = true;
+        o.download.rateLimit = static_cast<uint64_t>(args_.limitRate) * 1024;
         state::Settings settings;
         settings.tell = false;
         settings.overwrite = false;
@@ -242,6 +248,8 @@ class RecorderRun {
         if (!queryPeriod(*controller_, user_, *catalog_, chosen, period_, args_.waitSeconds))
             return failed("the recorder's days could not be had");
 
+        // The date queries are done: what follows is the catalog's look-up and the fetching.
+        report_.state(t_.name, "checking");
         Outcome out;
         std::vector<Wanted> cameras, audio;
         pick(chosen, archived, cameras, audio, out);
@@ -358,7 +366,7 @@ class RecorderRun {
             if (row.state == dl::RowState::Finished && !handled.count(row.path)) {
                 handled.insert(row.path);
                 auto it = byPath.find(row.path);
-                if (it != byPath.end()) keep(*it->second, out);
+                if (it != byPath.end()) keep(*it->second, row.sha256, out);
             }
             uint64_t sum = done;
             for (auto& [rowId, bytes] : received) sum += bytes;
@@ -366,14 +374,16 @@ class RecorderRun {
         };
         while (!controller_->idle()) {
             notes_.drain(handle);
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            // A finished file is taken as soon as its row says so; whether the work is over
+            // is looked at again now and then.
+            platform::waitAny({&notesReady_}, std::chrono::milliseconds(20));
         }
         notes_.drain(handle);
         for (auto& row : controller_->workList().rows()) {
             if (row.state == dl::RowState::Finished && !handled.count(row.path)) {
                 handled.insert(row.path);
                 auto it = byPath.find(row.path);
-                if (it != byPath.end()) keep(*it->second, out);
+                if (it != byPath.end()) keep(*it->second, row.sha256, out);
             }
         }
         for (auto& [path, w] : byPath)
@@ -385,16 +395,16 @@ class RecorderRun {
         if (gone && out.failed) out.error = "the recorder ended the connection";
     }
 
-    // A finished file into the archive, through the writer thread.
-    void keep(Wanted& w, Outcome& out) {
+    // A finished file into the archive, through the writer thread. `sha256`: the hash its
+    // stream took while writing (empty: read back here).
+    void keep(Wanted& w, const std::string& sha256, Outcome& out) {
         std::string error;
         const int64_t now = static_cast<int64_t>(std::time(nullptr));
-        // Hashing and flushing here, the rename and the rows on the writer.
+        // The size check, the rename and the flushes here (beside the other recorders'),
+        // the rows on the writer.
         const bool ok =
-            ar::checkFetched(w.item.outputPath, w.item.size, w.row, &error) &&
-            writer_.call([&](ar::Catalog& c) {
-                return ar::commitFetched(c, dir_, w.item.outputPath, w.row, now, &error);
-            });
+            ar::checkFetched(w.item.outputPath, w.item.size, w.row, &error, sha256, false) &&
+            ar::commitFetched(writer_, dir_, w.item.outputPath, w.row, now, &error);
         if (!ok) {
             ++out.failed;
             report_.problem(t_.name, error);
@@ -412,7 +422,8 @@ class RecorderRun {
     Reporter& report_;
     fs::path dir_, staging_;
     ScriptedUserPort user_;
-    client::NotificationQueue notes_;
+    platform::Event notesReady_{platform::Event::Reset::Auto};  // set as notes_ fills
+    client::NotificationQueue notes_{[this] { notesReady_.set(); }};
     std::unique_ptr<client::Controller> controller_;
     client::SessionId session_ = -1;
     std::string recorderName_;

@@ -2,6 +2,7 @@
 // fsv archive run: the recorders of the address book copied into an archive folder, several
 // at a time, each through a controller of its own (see ArchiveRun.cpp).
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,7 @@ struct ArchiveRunArgs {
     std::string since;     // "2d", "12h"
     std::string from, to;  // "YYYY-MM-DD[ HH:MM:SS]"
     int jobs = 4;
+    int64_t limitRate = 0;  // KB/s (1 KB = 1024 bytes) per recorder; 0: none
     bool audio = false;
     bool json = false;
     int waitSeconds = 30;

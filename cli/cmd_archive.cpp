@@ -5,7 +5,8 @@
 //           listed and make the exit status 1.
 //   find:   the catalog's recordings by recorder, camera and period, as a table or JSON.
 //   prune:  the recordings that started more than N days ago; removed only with --yes.
-//   export: copies of the chosen recordings with manifest.json, manifest.csv and SHA256SUMS.
+//   export: copies of the chosen recordings with manifest.json, manifest.csv and SHA256SUMS;
+//           with --stamp also stamped copies (made by Framestamp) under OUT/stamped/.
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
@@ -15,6 +16,7 @@
 #include "ArchiveRun.h"
 #include "CommandSupport.h"
 #include "Commands.h"
+#include "Stamping.h"
 #include "archive/Catalog.h"
 #include "archive/Store.h"
 #include "platform/Text.h"
@@ -181,7 +183,7 @@ int runPrune(const std::string& archive, int keepDays, bool yes) {
     return 0;
 }
 
-int runExport(const Selection& s, const std::string& out) {
+int runExport(const Selection& s, const std::string& out, bool stamp) {
     ar::Catalog catalog;
     if (!openCatalog(s.archive, false, catalog, "fsv archive export")) return 2;
     std::vector<ar::RecordingRow> rows;
@@ -190,13 +192,19 @@ int runExport(const Selection& s, const std::string& out) {
         fsv::cli::printError("fsv archive export: no recording in the archive matches");
         return 1;
     }
-    const auto result = ar::exportRecordings(rows, s.archive, out);
+    ar::Stamper stamper;
+    if (stamp) stamper = fsv::cli::framestampStamper(fsv::cli::framestampProgram());
+    const auto result = ar::exportRecordings(rows, s.archive, out, stamper);
     if (!result.error.empty()) {
         fsv::cli::printError("fsv archive export: " + result.error);
         return 1;
     }
-    std::printf("%zu recordings exported to %s (check with: cd %s && sha256sum -c SHA256SUMS)\n",
-                result.copied.size(), out.c_str(), out.c_str());
+    size_t stamped = 0;
+    for (auto& f : result.copied) stamped += !f.stampedPath.empty();
+    std::printf("%zu recordings exported to %s", result.copied.size(), out.c_str());
+    if (stamp)
+        std::printf(", %zu stamped copies in %s/%s", stamped, out.c_str(), ar::kStampedFolder);
+    std::printf(" (check with: cd %s && sha256sum -c SHA256SUMS)\n", out.c_str());
     return 0;
 }
 
@@ -215,6 +223,9 @@ fsv::cli::Registrar reg([](CLI::App& app) {
     r->add_option("--to", run->to, "the window's end: \"YYYY-MM-DD HH:MM:SS\"");
     r->add_option("--jobs", run->jobs, "recorders worked at once (default 4)")
         ->check(CLI::Range(1, 256));
+    r->add_option("--limit-rate", run->limitRate,
+                  "KB/s (1 KB = 1024 bytes) that each recorder sends at most; 0: no limit")
+        ->check(CLI::Range(int64_t{0}, int64_t{1} << 40));
     r->add_flag("--audio", run->audio, "the audio channels' recordings as well");
     r->add_flag("--json", run->json, "one JSON line per step, file and recorder summary");
     fsv::cli::addWaitOption(r, run->waitSeconds);
@@ -250,7 +261,10 @@ fsv::cli::Registrar reg([](CLI::App& app) {
     auto* e = archive->add_subcommand("export", "copies with manifests and SHA256SUMS");
     addSelection(e, exp);
     e->add_option("out", *out, "the folder to export into")->required();
-    e->callback([=] { fsv::cli::setExitCode(runExport(*exp, *out)); });
+    auto stamp = std::make_shared<bool>(false);
+    e->add_flag("--stamp", *stamp,
+                "stamped copies as well (date and time drawn on every frame, by Framestamp)");
+    e->callback([=] { fsv::cli::setExitCode(runExport(*exp, *out, *stamp)); });
 });
 
 }  // namespace

@@ -1,12 +1,14 @@
 #include "client/Controller.h"
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <map>
 #include <system_error>
 
 #include "client/ResumeWork.h"
 #include "recordings/download/ChannelTable.h"
+#include "recordings/download/RateLimit.h"
 #include "state/ConnectionSet.h"
 #include "state/ResumeFile.h"
 
@@ -59,6 +61,8 @@ struct Controller::Session {
     download::DownloadSession* queues = nullptr;
     std::vector<download::WorkItem> leftAtDrop;  // the work when the recorder closed the link
     state::ResumeLock resumeLock;
+    // Rewrites of the automatic file asked for and not yet done (see saveAutoResume).
+    std::atomic<int> rewritesAsked{0};
     // A wait on the recorder outside the list's lock (the frame count query) pins the session:
     // its end waits for the pins to go, after its stop event has ended those waits.
     std::mutex pinLock;
@@ -290,6 +294,8 @@ void Controller::makeDownloads(Session& s) {
     s.context = std::make_unique<download::DownloadContext>(context_);
     download::DownloadContext& c = *s.context;
     c.session = s.id;
+    if (c.settings.rateLimit)
+        c.rateLimit = std::make_shared<download::RateLimit>(c.settings.rateLimit);
     s.reporter =
         std::make_unique<download::CatalogReporter>(events_, catalogs_.catalog(*s.session));
     c.reporter = s.reporter.get();
@@ -300,6 +306,7 @@ void Controller::makeDownloads(Session& s) {
 }
 
 void Controller::saveAutoResume(Session& s, bool wait) {
+    if (!options_.autoResume) return;
     download::DownloadSession* queues = s.queues;
     const int number = s.session->connectionNumber();
     if (!queues || number < 0) return;
@@ -314,8 +321,19 @@ void Controller::saveAutoResume(Session& s, bool wait) {
         failed = !state::saveResumeFile(state::autoResumePath(options_.dataFolder, number),
                                         collect(), &error);
     } else {
-        failed = state::writeAutoResumeFile(s.resumeLock, options_.dataFolder, number, collect,
-                                            &error) == state::ResumeWrite::Failed;
+        // Queues that move on at the same moment each ask for a rewrite; one that finds another
+        // under way leaves it to that one, which writes once more after the one it ran, so
+        // that the file never stays behind the work. (A rewrite that only tried the lock and
+        // gave up could otherwise be the last one, and the file kept finished work.)
+        if (s.rewritesAsked.fetch_add(1) > 0) return;
+        for (int asked = 1;;) {
+            const auto written = state::writeAutoResumeFile(s.resumeLock, options_.dataFolder,
+                                                            number, collect, &error);
+            failed = failed || written == state::ResumeWrite::Failed;
+            const int before = s.rewritesAsked.fetch_sub(asked);
+            if (before == asked) break;
+            asked = before - asked;
+        }
     }
     if (failed && !error.empty()) port_->messageBox(error, mb::kIconStop, false);
 }

@@ -71,6 +71,9 @@ class Controller {
         std::chrono::milliseconds replyTimeout{30000};
         // Refuse the old plain login to a recorder that sends no key.
         bool refusePlainLogin = false;
+        // The automatic resume file of each session is rewritten as its work moves on. Off for
+        // an owner that keeps track of unfinished work itself (fsv archive: its catalog).
+        bool autoResume = true;
         // The channel view's table, the display of shown streams, and who takes their
         // channels over as they end; none: streams take no channel and nothing is drawn
         // (fsv, tests).

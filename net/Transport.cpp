@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -88,6 +89,10 @@ int ConnectionManager::connect(void* owner, const std::string& host, uint16_t po
         ::close(fd);
         return kConnectFailed;
     }
+    // A message goes out whole in one write; a short request (the next stream's open) is not
+    // held back until the recorder acknowledges what went before.
+    const int one = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     auto request = std::make_shared<PendingConnect>();
     request->owner = owner;
     request->host = host;

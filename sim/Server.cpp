@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <malloc.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -65,7 +66,12 @@ Client::Client(Server& server, int fd)
       fd_(fd),
       acceptedAt_(std::chrono::steady_clock::now()),
       loginDeadline_(std::chrono::steady_clock::now() +
-                     std::chrono::milliseconds(server.options().loginTimeoutMs)) {}
+                     std::chrono::milliseconds(server.options().loginTimeoutMs)) {
+    // Every reply goes out whole in one write: a short one (a stream's header or status) must
+    // not wait for the client's delayed acknowledgement of the block before it.
+    const int one = 1;
+    ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+}
 
 Client::~Client() {
     drop();

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "net/Messages.h"
+#include "recordings/download/RateLimit.h"
 #include "recordings/download/Stream.h"
 
 namespace fsv::download {
@@ -110,8 +111,23 @@ std::optional<WorkItem> DownloadSession::removeQueued(
 void DownloadSession::onStreamData(std::span<const uint8_t> message) {
     auto reply = net::parseStreamReply(message);
     if (!reply || reply->cookie == 0) return;
-    if (StreamQueue* q = cookies_.owner(reply->cookie))
-        q->offer(reply->kind, reply->cookie, reply->body);
+    StreamQueue* q = cookies_.owner(reply->cookie);
+    if (!q) return;
+    if (ctx_.rateLimit && reply->kind == kReplyBlock && q->kind() != QueueKind::Video &&
+        !throttle(*q, reply->body.size()))
+        return;
+    q->offer(reply->kind, reply->cookie, reply->body);
+}
+
+bool DownloadSession::throttle(StreamQueue& queue, size_t bytes) {
+    platform::Event never(platform::Event::Reset::Manual);
+    platform::Event* const stops[] = {&queue.stopEvent(), &link_.stopEvent(),
+                                      ctx_.globalExit ? ctx_.globalExit : &never};
+    const auto wait = ctx_.rateLimit->reserve(bytes, std::chrono::steady_clock::now());
+    const auto ms =
+        std::chrono::ceil<std::chrono::milliseconds>(std::max(wait, std::chrono::nanoseconds(0)));
+    return platform::waitAny(std::span<platform::Event* const>(stops), ms) ==
+           platform::kWaitTimeout;
 }
 
 void DownloadSession::onFrameCountReply(std::span<const uint8_t> message) {

@@ -39,7 +39,10 @@ class DownloadSession {
     // unknown.
     bool enqueue(WorkItem item);
 
-    // The dispatcher thread: one stream data message (code 8), whole.
+    // The dispatcher thread: one stream data message (code 8), whole. With a rate limit in the
+    // context, a block of a file transfer (file and audio queues) first waits its turn, holding
+    // none of its queue's locks. A stop of the queue, the session or the program ends the wait
+    // and drops the block; every later block finds the same stop, so a file never gets a gap.
     void onStreamData(std::span<const uint8_t> message);
     // The dispatcher thread: one frame count reply (code 11), whole.
     void onFrameCountReply(std::span<const uint8_t> message);
@@ -70,6 +73,8 @@ class DownloadSession {
 
   private:
     std::vector<StreamQueue*> allQueues();
+    // Waits until the rate limit lets `bytes` of `queue` go; false when stopped meanwhile.
+    bool throttle(StreamQueue& queue, size_t bytes);
 
     DownloadContext& ctx_;
     SessionLink& link_;

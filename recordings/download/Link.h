@@ -79,6 +79,7 @@ class NullDisplay : public FrameDisplay {
 };
 
 class Player;
+class RateLimit;
 
 // Who takes a stream's channel over when its queue has nothing more for it (the main panel).
 // Called on the queue's worker thread while the stream still holds the channel; the stream is
@@ -100,6 +101,10 @@ struct DownloadSettings {
     bool tellWhenFinished = true;  // "Always tell me when download is finished" (on unless set off)
     bool alwaysOverwrite = false;  // "Always overwrite files"
     bool pacing = true;            // false: frames of download-and-play follow at once
+    // Bytes per second that the file streams of one session write together; 0: no limit.
+    uint64_t rateLimit = 0;
+    // File streams hash what they write: a finished row carries the file's SHA-256.
+    bool hashFiles = false;
     std::chrono::milliseconds frameCountWait{20000};
     // After the last frame of a download-and-play stream, how long its status is awaited.
     std::chrono::milliseconds lastStatusWait{5000};
@@ -126,6 +131,9 @@ struct DownloadContext {
     Clock* clock = nullptr;  // none: the system clock
     platform::Event* globalExit = nullptr;
     FreeSpaceFn freeSpace;  // none: the system's
+    // The session's file streams take their bytes from it; none: no limit. Each session gets
+    // one of its own from settings.rateLimit.
+    std::shared_ptr<RateLimit> rateLimit;
     // The pictures of play-only streams; none: the media layer's decoder.
     std::function<std::unique_ptr<PlayDecoder>()> makeDecoder;
     DownloadSettings settings;

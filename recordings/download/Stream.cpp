@@ -192,6 +192,7 @@ void Stream::runFile() {
                           O_WRONLY | O_CREAT | O_CLOEXEC | (resume ? O_APPEND : O_TRUNC), 0666);
     // A file that cannot be opened ends the stream before anything is asked of the recorder.
     if (fd < 0) return finish(false);
+    if (ctx_.settings.hashFiles) startHash(plan.path, startOffset);
     {
         std::lock_guard lock(fileLock_);
         fileFd_ = fd;
@@ -244,8 +245,47 @@ void Stream::runFile() {
     }
     awaiting.reset();
     ::close(fd);
-    if (sent) checkFileSize(plan.path, startOffset);
+    if (sent) {
+        checkFileSize(plan.path, startOffset);
+        noteHash();
+    }
     finish(sent);
+}
+
+void Stream::startHash(const std::string& path, uint64_t keptBytes) {
+    auto hash = std::make_unique<platform::Sha256>();
+    if (keptBytes > 0) {
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) return;
+        std::vector<uint8_t> buffer(1 << 16);
+        uint64_t left = keptBytes;
+        while (left > 0) {
+            const ssize_t n = ::read(fd, buffer.data(), std::min<uint64_t>(left, buffer.size()));
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            hash->update(buffer.data(), static_cast<size_t>(n));
+            left -= static_cast<uint64_t>(n);
+        }
+        ::close(fd);
+        if (left > 0) return;
+    }
+    std::lock_guard lock(fileLock_);
+    hash_ = std::move(hash);
+}
+
+void Stream::noteHash() {
+    std::unique_ptr<platform::Sha256> hash;
+    {
+        std::lock_guard lock(fileLock_);
+        if (writeFailed_) return;
+        hash = std::move(hash_);
+    }
+    if (!hash || wrongSize_.load()) return;
+    {
+        std::lock_guard lock(lock_);
+        if (!statusReceived_ || lastStatus_.status != kStatusFinished) return;
+    }
+    ctx_.work.setHash(item_.row, hash->hex());
 }
 
 void Stream::writeBlock(std::span<const uint8_t> data) {
@@ -259,6 +299,7 @@ void Stream::writeBlock(std::span<const uint8_t> data) {
             fileFailed_.set();
             return;
         }
+        if (hash_) hash_->update(data.data() + at, static_cast<size_t>(n));
         at += static_cast<size_t>(n);
         written_.fetch_add(static_cast<uint64_t>(n), std::memory_order_relaxed);
     }

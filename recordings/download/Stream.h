@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/Event.h"
+#include "platform/Sha256.h"
 #include "recordings/download/ChannelTable.h"
 #include "recordings/download/Link.h"
 #include "recordings/download/PlayState.h"
@@ -100,6 +101,11 @@ class Stream : public Player {
     void runPlay();
     // A file stream's block, on the thread that delivers it; dropped once the file is closed.
     void writeBlock(std::span<const uint8_t> data);
+    // Starts the hash of a file stream's output; a resumed file's kept part is read and hashed
+    // first. A kept part that cannot be read whole leaves the file unhashed.
+    void startHash(const std::string& path, uint64_t keptBytes);
+    // A finished file's hash to its work-list row.
+    void noteHash();
     // A file transfer the recorder ended as finished: the file must hold the size it announced
     // (or, without an announcement, the size the recording query listed). Otherwise the stream
     // fails with a message; bytes past that size are taken back off the file.
@@ -152,6 +158,8 @@ class Stream : public Player {
     std::mutex fileLock_;
     int fileFd_ = -1;           // guarded by fileLock_
     bool writeFailed_ = false;  // guarded by fileLock_
+    // What the file holds, hashed as it is written; none: not hashed. Guarded by fileLock_.
+    std::unique_ptr<platform::Sha256> hash_;
     std::atomic<uint64_t> written_{0};
     platform::Event fileFailed_{platform::Event::Reset::Manual};
     platform::Event ended_{platform::Event::Reset::Manual};

@@ -72,6 +72,9 @@ void WorkList::setFrames(int id, uint32_t frames, uint32_t frameCount) {
         r.frameCount = frameCount;
     });
 }
+void WorkList::setHash(int id, const std::string& sha256) {
+    change(id, [&](WorkRow& r) { r.sha256 = sha256; });
+}
 
 std::vector<WorkRow> WorkList::rows() const {
     std::lock_guard lock(mutex_);

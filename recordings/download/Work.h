@@ -64,6 +64,9 @@ struct WorkRow {
     int session = -1;
     std::string channelName;
     uint8_t mode = 11;
+    // The whole file's SHA-256 (lower-case hex), set before a file stream's row turns Finished
+    // when the settings ask for hashes; empty otherwise.
+    std::string sha256;
 };
 
 // The rows of the download list, shared by the queues (which update them) and whoever shows
@@ -81,6 +84,7 @@ class WorkList {
     void setReceived(int id, uint64_t received);
     void addReceived(int id, uint64_t bytes);
     void setFrames(int id, uint32_t frames, uint32_t frameCount);
+    void setHash(int id, const std::string& sha256);
     std::vector<WorkRow> rows() const;
     bool row(int id, WorkRow* out) const;
     void setListener(Listener listener);

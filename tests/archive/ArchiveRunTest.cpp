@@ -246,17 +246,27 @@ TEST_F(ArchiveRun, VerifyFindsAFlippedByteAndExportPassesSha256sum) {
     auto r = run();
     ASSERT_EQ(r.status, 0) << r.out << r.err;
 
+    // Stamped copies too, with no display to draw on.
     const fs::path out = base / "evidence";
-    auto e =
-        fsv({"archive", "export", "--archive", archive.string(), "--recorder", "one", "--camera",
-             "1,2", "--from", "2026-12-01 00:00:00", "--to", "2026-12-01 23:59:59", out.string()});
+    auto noDisplay = env;
+    for (const char* v : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) noDisplay[v] = "";
+    auto e = runProgram(
+        fsv::test::fsvPath(),
+        {"archive", "export", "--archive", archive.string(), "--recorder", "one", "--camera", "1,2",
+         "--from", "2026-12-01 00:00:00", "--to", "2026-12-01 23:59:59", "--stamp", out.string()},
+        noDisplay);
     ASSERT_EQ(e.status, 0) << e.err;
+    EXPECT_NE(e.out.find("4 stamped copies"), std::string::npos) << e.out;
     const std::string sums = "cd '" + out.string() + "' && sha256sum --quiet -c SHA256SUMS";
     EXPECT_EQ(std::system(sums.c_str()), 0);
     std::ifstream listed(out / "SHA256SUMS");
-    size_t lines = 0;
-    for (std::string l; std::getline(listed, l);) ++lines;
-    EXPECT_EQ(lines, 4u);  // cameras 1 and 2, two recordings on the day
+    size_t lines = 0, stamped = 0;
+    for (std::string l; std::getline(listed, l);) {
+        ++lines;
+        stamped += l.find("  stamped/one/Cam0") != std::string::npos;
+    }
+    EXPECT_EQ(lines, 8u);  // cameras 1 and 2, two recordings on the day, and their stamped copies
+    EXPECT_EQ(stamped, 4u);
     EXPECT_TRUE(fs::exists(out / "manifest.json"));
     EXPECT_TRUE(fs::exists(out / "manifest.csv"));
 
@@ -274,6 +284,28 @@ TEST_F(ArchiveRun, VerifyFindsAFlippedByteAndExportPassesSha256sum) {
     EXPECT_EQ(check.status, 1);
     EXPECT_NE(check.out.find("changed    " + victim), std::string::npos) << check.out;
     EXPECT_NE(check.out.find("0 missing, 1 changed, 0 untracked"), std::string::npos) << check.out;
+}
+
+TEST_F(ArchiveRun, LimitRateHoldsTheRecorderToIt) {
+    auto one = sim("one");
+    ASSERT_TRUE(one->started()) << one->error();
+    book("one", *one);
+    std::vector<std::string> args{"archive", "run",    "--archive",    archive.string(),
+                                  "one",     "--json", "--limit-rate", "256"};
+    args.insert(args.end(), kWindow.begin(), kWindow.end());
+    const auto started = std::chrono::steady_clock::now();
+    auto r = fsv(args);
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    const auto s = summaries(r.out);
+    ASSERT_TRUE(s.count("one")) << r.out;
+    EXPECT_EQ(s.at("one")["archived"], kPerRecorder);
+    // Never faster than the limit: every byte at 256 KB/s, less the one burst (an eighth of a
+    // second) that an idle recorder may send at once.
+    const double bytes = s.at("one")["bytes"].get<double>();
+    EXPECT_GE(took.count(), bytes / (256 * 1024) - 0.125) << bytes << " bytes";
+    auto check = fsv({"archive", "verify", "--archive", archive.string()});
+    EXPECT_EQ(check.status, 0) << check.out;
 }
 
 TEST_F(ArchiveRun, PruneListsOldRecordingsAndRemovesThemOnlyWithYes) {

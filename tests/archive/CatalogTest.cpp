@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -201,6 +202,50 @@ TEST_F(ArchiveTest, ExportWritesSumsAndManifestsAndStopsOnAChangedFile) {
     std::ofstream(dir / a.path) << "FIRST";
     result = exportRecordings(catalog.find({}), dir, out);
     EXPECT_NE(result.error.find("does not match"), std::string::npos) << result.error;
+    fs::remove_all(out);
+}
+
+TEST_F(ArchiveTest, StampedCopiesAreListedAndSummedBesideTheRecordings) {
+    const RecordingRow video = add("20261201080000", "frames");
+    ASSERT_TRUE(catalog.channel(*catalog.recorder("north gate", "127.0.0.1", 5066, "NVR-1"),
+                                ChannelKind::Audio, 1, "Mic"));
+    RecordingRow sound = row("20261201080000");
+    sound.kind = ChannelKind::Audio;
+    sound.path = "north gate/Aud01/1201/Event20261201080000001.wav";
+    std::string error;
+    ASSERT_TRUE(archiveFile(catalog, dir, fetch("sound", "samples"), 7, sound, 100, &error))
+        << error;
+    const fs::path out = dir.string() + "-out";
+    std::vector<fs::path> asked;
+    Stamper stamp = [&](const fs::path& in, const fs::path& to, std::string*) {
+        asked.push_back(in);
+        std::ofstream(to, std::ios::binary) << "stamped " << slurp(in);
+        return true;
+    };
+    auto result = exportRecordings(catalog.find({}), dir, out, stamp);
+    ASSERT_TRUE(result.error.empty()) << result.error;
+    // Only the camera's recording, from the checked copy.
+    ASSERT_EQ(asked, std::vector<fs::path>{out / video.path});
+    const std::string stamped = "stamped/" + video.path;
+    EXPECT_EQ(slurp(out / stamped), "stamped frames");
+    const std::string sums = slurp(out / "SHA256SUMS");
+    EXPECT_NE(sums.find(hashFile(out / stamped)->sha256 + "  " + stamped + "\n"), std::string::npos)
+        << sums;
+    EXPECT_EQ(std::count(sums.begin(), sums.end(), '\n'), 3);
+    EXPECT_EQ(std::system(("cd '" + out.string() + "' && sha256sum --quiet -c SHA256SUMS").c_str()),
+              0);
+    const auto manifest = slurp(out / "manifest.json");
+    EXPECT_NE(manifest.find("\"path\": \"" + stamped + "\""), std::string::npos) << manifest;
+    EXPECT_NE(manifest.find("\"stamped\": null"), std::string::npos) << manifest;
+    EXPECT_NE(slurp(out / "manifest.csv").find("," + stamped + ",14,"), std::string::npos);
+
+    // A copy that cannot be stamped stops the export and says why.
+    stamp = [](const fs::path&, const fs::path&, std::string* why) {
+        *why = "no frames";
+        return false;
+    };
+    result = exportRecordings(catalog.find({}), dir, out, stamp);
+    EXPECT_EQ(result.error, "cannot stamp " + video.path + ": no frames");
     fs::remove_all(out);
 }
 

@@ -9,7 +9,9 @@
 
 #include "FakeRecorderLink.h"
 #include "platform/ScriptedUserPort.h"
+#include "platform/Sha256.h"
 #include "recordings/download/ChannelTable.h"
+#include "recordings/download/RateLimit.h"
 #include "recordings/download/Stream.h"
 #include "recordings/download/Work.h"
 
@@ -49,6 +51,12 @@ size_t threadsOfThisProcess() {
     size_t n = 0;
     for ([[maybe_unused]] auto& e : fs::directory_iterator("/proc/self/task")) ++n;
     return n;
+}
+
+std::string sha256Of(const std::vector<uint8_t>& bytes) {
+    platform::Sha256 h;
+    h.update(bytes.data(), bytes.size());
+    return h.hex();
 }
 
 std::vector<uint8_t> readAll(const std::string& path) {
@@ -122,6 +130,7 @@ class Streams : public ::testing::Test {
 TEST_F(Streams, FileDownloadWritesTheRecordersBytes) {
     recordings["20070101080509001"].bytes = pattern(10500);
     ctx.settings.tellWhenFinished = true;
+    ctx.settings.hashFiles = true;
     openSession();
     WorkItem item = fileItem("20070101080509");
     ASSERT_TRUE(session->enqueue(item));
@@ -131,6 +140,7 @@ TEST_F(Streams, FileDownloadWritesTheRecordersBytes) {
     ASSERT_EQ(rows.size(), 1u);
     EXPECT_EQ(rows[0].state, RowState::Finished);
     EXPECT_EQ(rows[0].received, recordings["20070101080509001"].bytes.size());
+    EXPECT_EQ(rows[0].sha256, sha256Of(recordings["20070101080509001"].bytes));
     EXPECT_EQ(reports.all().back().second, EndReport::Finished);
     EXPECT_TRUE(port.saw("Recorder - Cam A: 08:05:09 finish download."));
 }
@@ -169,6 +179,7 @@ TEST_F(Streams, FailedFileWriteStopsTheStream) {
 
 TEST_F(Streams, DroppedFileDownloadResumesAtItsByteOffset) {
     recordings["20070101080509001"].bytes = pattern(25000);
+    ctx.settings.hashFiles = true;
     openSession();
     link->dropAfterBlocks = 7;
     WorkItem item = fileItem("20070101080509");
@@ -191,6 +202,35 @@ TEST_F(Streams, DroppedFileDownloadResumesAtItsByteOffset) {
     EXPECT_EQ(open->open.append, 1);
     EXPECT_EQ(open->open.resumeOffset, 7000u);
     EXPECT_EQ(work.rows().back().state, RowState::Finished);
+    // The hash covers the whole file: the part kept from the first run and the rest.
+    EXPECT_TRUE(work.rows().front().sha256.empty());  // stopped: no hash
+    EXPECT_EQ(work.rows().back().sha256, sha256Of(recordings["20070101080509001"].bytes));
+}
+
+TEST_F(Streams, RateLimitedFileStopsAtOnceAndLeavesNoGap) {
+    // 1,000 bytes a second in blocks of 4,000: each block waits four seconds for its turn. The
+    // stop comes while the second one waits, and does not wait for it.
+    recordings["20070101080509001"].bytes = pattern(20000);
+    ctx.rateLimit = std::make_shared<RateLimit>(1000);
+    openSession();
+    link->blockSize = 4000;
+    platform::Event firstBlock{platform::Event::Reset::Manual};
+    link->afterBlock = [&](size_t) { firstBlock.set(); };
+    WorkItem item = fileItem("20070101080509");
+    ASSERT_TRUE(session->enqueue(item));
+    ASSERT_EQ(platform::waitAny({&firstBlock}, std::chrono::seconds(20)), 0);
+    const auto before = std::chrono::steady_clock::now();
+    session->shutDown();
+    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(2));
+    closeSession();
+    EXPECT_EQ(work.rows()[0].state, RowState::Stopped);
+    // What reached the file is the recording's beginning, block by whole block.
+    const auto kept = readAll(item.outputPath);
+    const auto& whole = recordings["20070101080509001"].bytes;
+    EXPECT_GE(kept.size(), 4000u);
+    EXPECT_LT(kept.size(), whole.size());
+    EXPECT_EQ(kept.size() % 4000, 0u);
+    EXPECT_TRUE(std::equal(kept.begin(), kept.end(), whole.begin()));
 }
 
 TEST_F(Streams, RecorderThatCannotOpenIsReported) {

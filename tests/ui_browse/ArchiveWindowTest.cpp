@@ -86,7 +86,19 @@ class ArchiveWindowTest : public QObject {
         QTreeWidgetItem* item =
             find(w.tree(), {"Gate DVR", "Camera 1 - Gate", "2026-12-02", "08:00:00"});
         QVERIFY(item);
-        QCOMPARE(item->text(1), QStringLiteral("6"));
+        // Sizes as a user reads them, exact in the tool tip; days, cameras and recorders
+        // show their totals.
+        QCOMPARE(item->text(1), QStringLiteral("0 KB"));
+        QCOMPARE(item->toolTip(1), QStringLiteral("6 bytes"));
+        add(writer, 1, "20261202090000", std::string(1536 * 1024, 'x'));
+        QTRY_VERIFY(find(w.tree(), {"Gate DVR", "Camera 1 - Gate", "2026-12-02", "09:00:00"}));
+        QCOMPARE(find(w.tree(), {"Gate DVR", "Camera 1 - Gate", "2026-12-02", "09:00:00"})->text(1),
+                 QStringLiteral("1.5 MB"));
+        item = find(w.tree(), {"Gate DVR", "Camera 1 - Gate", "2026-12-02", "08:00:00"});
+        QVERIFY(item);
+        QCOMPARE(item->parent()->toolTip(1), QStringLiteral("%L1 bytes").arg(1536 * 1024 + 6));
+        QCOMPARE(find(w.tree(), {"Gate DVR"})->toolTip(1),
+                 QStringLiteral("%L1 bytes").arg(1536 * 1024 + 6 + 5 + 5));
 
         // A double-click on the recording plays its file; on a day it only opens the day.
         w.tree().expandAll();
@@ -104,7 +116,7 @@ class ArchiveWindowTest : public QObject {
         // A run commits another recording: the window reads the catalog again by itself and
         // keeps the days that were open.
         add(writer, 2, "20261202091500", "fourth");
-        QTRY_COMPARE(w.statusLabel().text(), QStringLiteral("4 recordings"));
+        QTRY_COMPARE(w.statusLabel().text(), QStringLiteral("5 recordings"));
         QTreeWidgetItem* added =
             find(w.tree(), {"Gate DVR", "Camera 2 - Yard", "2026-12-02", "09:15:00"});
         QVERIFY(added);

@@ -16,6 +16,7 @@
 #include <set>
 
 #include "archive/Catalog.h"
+#include "platform/Shared.h"
 
 namespace fsv::ui {
 
@@ -135,6 +136,14 @@ void ArchiveWindow::reload() {
         }
         return n;
     };
+    // Sizes as the download list shows them ("%d KB", "%.1f MB", "%.1f GB"), the exact count
+    // of bytes in the tool tip; a recorder, camera or day shows what it holds in all.
+    std::map<QTreeWidgetItem*, uint64_t> totals;
+    auto showSize = [](QTreeWidgetItem* item, uint64_t bytes) {
+        item->setText(1, qs(fsv::SizeText(bytes)));
+        item->setToolTip(1, QStringLiteral("%L1 bytes").arg(static_cast<qulonglong>(bytes)));
+        item->setTextAlignment(1, Qt::AlignRight | Qt::AlignVCenter);
+    };
     for (auto& r : rows) {
         auto* recorder = node(nullptr, qs(r.recorder));
         const QString channel =
@@ -146,13 +155,15 @@ void ArchiveWindow::reload() {
         auto* day = node(camera, qs(r.start.substr(0, 10)));
         auto* item = new QTreeWidgetItem(day);
         item->setText(0, qs(r.start.size() > 11 ? r.start.substr(11) : r.start));
-        item->setText(1, QString::number(r.bytes));
+        showSize(item, r.bytes);
+        for (QTreeWidgetItem* n : {recorder, camera, day}) totals[n] += r.bytes;
         item->setText(2, qs(r.sha256.substr(0, 16)));
         item->setToolTip(2, qs(r.sha256));
         item->setText(3, r.verifiedAt ? QStringLiteral("yes") : QStringLiteral("-"));
         item->setData(0, kPathRole, qs((dir_ / r.path).string()));
         item->setToolTip(0, qs(r.path));
     }
+    for (auto& [n, bytes] : totals) showSize(n, bytes);
     status_->setProperty("ok", true);
     status_->setText(QStringLiteral("%1 recordings").arg(rows.size()));
 }
