@@ -32,6 +32,7 @@
 #include "CommandSupport.h"
 #include "Commands.h"
 #include "client/ResumeWork.h"
+#include "client/WorkPlan.h"
 #include "media/AviReader.h"
 #include "platform/ScriptedUserPort.h"
 #include "platform/Shared.h"
@@ -153,23 +154,25 @@ struct WorkRun {
     std::string command;
 };
 
-// Waits until the controller's queues have done the work, showing each row as it changes; then
-// counts what failed and, when anything did, keeps the unfinished part of `items` as a resume
-// file: "Temp<k>.rsm" when the recorder dropped the connection or went silent, the connection's
-// "Auto<k+1>.rsm" otherwise.
-int runWork(fsv::cli::Session& session, const fsv::ConnectRequest& request,
-            const std::vector<dl::WorkItem>& items, Progress& progress,
-            std::vector<std::string>& messages, std::mutex& messageLock, const WorkRun& run) {
-    fsv::client::Controller& c = *session.controller;
-    bool closedByRecorder = false, stalled = false;
+// How the session ended, as the run's last notifications and the session itself tell.
+struct SessionEnd {
+    bool closedByRecorder = false;
+    bool stalled = false;
     std::string stallText;
+};
+
+// Waits until the controller's queues have done the work, showing each row as it changes.
+// Returns the rows as they ended; the session is ended with them.
+std::vector<dl::WorkRow> waitForWork(fsv::cli::Session& session, Progress& progress,
+                                     SessionEnd& end) {
+    fsv::client::Controller& c = *session.controller;
     auto handle = [&](fsv::client::Notification& n) {
         if (auto* row = std::get_if<fsv::client::WorkRowChanged>(&n)) progress.row(row->row);
         if (auto* gone = std::get_if<fsv::client::SessionRemoved>(&n);
             gone && gone->session == session.id) {
-            closedByRecorder = gone->closedByRecorder;
-            stalled = gone->stalled;
-            stallText = gone->stallText;
+            end.closedByRecorder = gone->closedByRecorder;
+            end.stalled = gone->stalled;
+            end.stallText = gone->stallText;
         }
     };
     while (!c.idle()) {
@@ -181,68 +184,82 @@ int runWork(fsv::cli::Session& session, const fsv::ConnectRequest& request,
     // as if the recorder had closed it), or the link went and the controller has not ended it
     // yet.
     c.withSession(session.id, [&](fsv::net::ServerSession& s) {
-        stalled = s.stalled();
-        if (stalled) stallText = s.stallText();
-        closedByRecorder = closedByRecorder || s.closedByRecorder();
+        end.stalled = s.stalled();
+        if (end.stalled) end.stallText = s.stallText();
+        end.closedByRecorder = end.closedByRecorder || s.closedByRecorder();
     });
+    auto rows = c.workList().rows();
+    progress.finish();
+    // The session ends here (its automatic file with it); what failed is kept afterwards.
+    c.shutDown(false);
+    session.notes.drain(handle);
+    return rows;
+}
+
+// The items whose rows did not finish, as a resume file: "Temp<k>.rsm" when the recorder
+// dropped the connection or went silent, the connection's "Auto<k+1>.rsm" otherwise. Returns
+// the file, or nothing when it could not be written.
+std::optional<fs::path> keepUnfinished(const fsv::cli::Session& session,
+                                       const fsv::ConnectRequest& request,
+                                       const std::vector<dl::WorkItem>& items,
+                                       const std::set<std::string>& finished,
+                                       const SessionEnd& end, Progress& progress) {
+    std::vector<dl::WorkItem> unfinished;
+    for (auto& item : items)
+        if (!finished.count(item.outputPath)) unfinished.push_back(item);
+    fsv::state::ResumeHeader header;
+    header.address = request.address;
+    header.port = request.port;
+    header.id = request.id;
+    header.password = request.password;
+    const int number = std::max(0, session.connectionNumber);
+    const fs::path file = end.closedByRecorder || end.stalled
+                              ? fsv::state::tempResumePath(platform::dataFolder(), number)
+                              : fsv::state::autoResumePath(platform::dataFolder(), number);
+    std::string error;
+    if (fsv::state::saveResumeFile(file, fsv::client::resumeDataOf(header, unfinished), &error))
+        return file;
+    progress.message("cannot write " + file.string() + ": " + error);
+    return std::nullopt;
+}
+
+// Waits for the work, then counts what failed and, when anything did, keeps the unfinished part
+// of `items` as a resume file and says how to continue it.
+int runWork(fsv::cli::Session& session, const fsv::ConnectRequest& request,
+            const std::vector<dl::WorkItem>& items, Progress& progress,
+            std::vector<std::string>& messages, std::mutex& messageLock, const WorkRun& run) {
+    SessionEnd end;
+    const auto rows = waitForWork(session, progress, end);
     int failed = 0;
     std::set<std::string> finished;
-    const auto rows = c.workList().rows();
     for (auto& row : rows) {
         if (row.state == dl::RowState::Finished)
             finished.insert(row.path);
         else
             ++failed;
     }
-    progress.finish();
-    // The session ends here (its automatic file with it); what failed is kept afterwards.
-    c.shutDown(false);
-    session.notes.drain(handle);
-
-    std::optional<fs::path> kept;
-    if (failed) {
-        std::vector<dl::WorkItem> unfinished;
-        for (auto& item : items)
-            if (!finished.count(item.outputPath)) unfinished.push_back(item);
-        fsv::state::ResumeHeader header;
-        header.address = request.address;
-        header.port = request.port;
-        header.id = request.id;
-        header.password = request.password;
-        const int number = std::max(0, session.connectionNumber);
-        const fs::path file = closedByRecorder || stalled
-                                  ? fsv::state::tempResumePath(platform::dataFolder(), number)
-                                  : fsv::state::autoResumePath(platform::dataFolder(), number);
-        std::string error;
-        if (fsv::state::saveResumeFile(file, fsv::client::resumeDataOf(header, unfinished), &error))
-            kept = file;
-        else
-            progress.message("cannot write " + file.string() + ": " + error);
-    }
-
     const size_t done = rows.size() - static_cast<size_t>(failed);
     if (!run.json)
         std::printf("%zu downloaded, %d already there, %d failed\n", done, run.skipped, failed);
-    if (failed) {
-        if (stalled) fsv::cli::printError(stallText);
-        fsv::cli::printError(fsv::format("%s: %d of %zu recordings failed", run.command.c_str(),
-                                         failed, items.size() + static_cast<size_t>(run.skipped)));
-        {
-            std::lock_guard lock(messageLock);
-            for (auto& m : messages) fsv::cli::printError(m);
-        }
-        if (closedByRecorder && !stalled)
-            fsv::cli::printError(fsv::format(fsv::state::kClosedByRemote,
-                                             session.recorderName.c_str(),
-                                             request.address.c_str()));
-        if (kept)
-            fsv::cli::printError("the unfinished work is kept in " + kept->string() +
-                                 "; continue it with: fsv resume " + kept->string());
-        else
-            fsv::cli::printError("run the same command again to continue");
-        return 1;
+    if (!failed) return 0;
+
+    const auto kept = keepUnfinished(session, request, items, finished, end, progress);
+    if (end.stalled) fsv::cli::printError(end.stallText);
+    fsv::cli::printError(fsv::format("%s: %d of %zu recordings failed", run.command.c_str(),
+                                     failed, items.size() + static_cast<size_t>(run.skipped)));
+    {
+        std::lock_guard lock(messageLock);
+        for (auto& m : messages) fsv::cli::printError(m);
     }
-    return 0;
+    if (end.closedByRecorder && !end.stalled)
+        fsv::cli::printError(fsv::format(fsv::state::kClosedByRemote,
+                                         session.recorderName.c_str(), request.address.c_str()));
+    if (kept)
+        fsv::cli::printError("the unfinished work is kept in " + kept->string() +
+                             "; continue it with: fsv resume " + kept->string());
+    else
+        fsv::cli::printError("run the same command again to continue");
+    return 1;
 }
 
 // How fsv answers what the controller asks, from the command line: the messages go to the
@@ -296,19 +313,148 @@ void answerFromCommandLine(fsv::ScriptedUserPort& user, Progress& progress,
     };
 }
 
-int runDownload(const DownloadArgs& args) {
-    fsv::ConnectRequest request;
+// The arguments checked; 0 when the run can go on, else its exit status.
+int checkArguments(const DownloadArgs& args, fsv::ConnectRequest& request, fsv::Period& period) {
     if (!fsv::cli::resolveLogin(*args.login, "fsv download", request)) return 2;
-    fsv::Period period;
     if (!fsv::cli::periodArguments(args.from, args.to, args.cameras, args.audio, "fsv download",
                                    period))
         return 2;
-    const bool avi = args.mode == "avi";
     const bool range = args.first != 0 || args.last != 0;
-    if (range && !avi) {
+    if (range && args.mode != "avi") {
         fsv::cli::printError("fsv download: --first and --last need --mode avi");
         return 2;
     }
+    return 0;
+}
+
+uint64_t totalSize(const std::vector<fsv::client::PickedEvent>& picked) {
+    uint64_t total = 0;
+    for (auto& p : picked) total += p.size;
+    return total;
+}
+
+// The selection checked against what the run asks: one recording for a frame range, room for
+// everything on the destination's disk. 0 when the run can go on, else its exit status.
+int checkSelection(const DownloadArgs& args, const std::vector<fsv::client::PickedEvent>& picked,
+                   const std::string& root) {
+    const bool range = args.first != 0 || args.last != 0;
+    if (range && picked.size() != 1) {
+        fsv::cli::printError(fsv::format(
+            "fsv download: --first and --last take exactly one recording; the period has %zu",
+            picked.size()));
+        return 2;
+    }
+    const uint64_t total = totalSize(picked);
+    if (!dl::spaceSuffices(platform::freeDiskSpace(root).value_or(0), total)) {
+        fsv::cli::printError(
+            fsv::format("Destination disk drive doesn't have enough space.\nTotal need %s",
+                        fsv::SizeText(total).c_str()));
+        return 1;
+    }
+    return 0;
+}
+
+// The frame range of the command line, given when the controller asks for one; what is wrong
+// with it goes to `error`.
+void answerFrameRange(fsv::ScriptedUserPort& user, const DownloadArgs& args, std::string& error) {
+    user.onFrameRange = [&args, &error](uint32_t count, uint32_t& start, uint32_t& end) {
+        dl::FrameRange frames;
+        switch (dl::checkFrameRange(static_cast<uint32_t>(args.first),
+                                    static_cast<uint32_t>(args.last), count, &frames)) {
+            case dl::FrameRangeCheck::OutOfRange:
+                error =
+                    fsv::format("fsv download: frames run from 1 to %u in this recording", count);
+                return false;
+            case dl::FrameRangeCheck::EndBeforeStart:
+                error = dl::kEndBeforeStartText;
+                return false;
+            case dl::FrameRangeCheck::Ok:
+                break;
+        }
+        start = static_cast<uint32_t>(args.first);
+        end = static_cast<uint32_t>(args.last);
+        return true;
+    };
+}
+
+// The selection made into work items, as the controller will make them; a recording already
+// whole on disk is not fetched again: its event leaves the selection and it is counted in
+// `skipped`.
+struct Fetch {
+    std::vector<dl::WorkItem> items;
+    std::vector<fsv::client::PickedEvent> audio;  // audio to fetch after the cameras' AVI files
+    int skipped = 0;
+};
+Fetch whatToFetch(const DownloadArgs& args, fsv::cli::Session& session, int recorder,
+                  const std::vector<fsv::client::PickedEvent>& picked, const std::string& root,
+                  Progress& progress) {
+    const bool avi = args.mode == "avi";
+    const bool range = args.first != 0 || args.last != 0;
+    const dl::Action action = !avi    ? dl::Action::JustDownload
+                              : range ? dl::Action::DownloadAndPlayPeriod
+                                      : dl::Action::DownloadAndPlay;
+    std::optional<dl::FrameRange> frames;
+    if (range)  // as the controller will make it, once the recorder's count allows it
+        frames = dl::FrameRange{static_cast<uint32_t>(args.first) - 1,
+                                static_cast<uint32_t>(args.last) - 1};
+    const auto planned = fsv::client::planWork(picked, action, root, frames);
+    fsv::EventList& list = session.controller->eventList();
+    Fetch fetch;
+    std::error_code ec;
+    for (size_t i = 0; i < picked.size(); ++i) {
+        const dl::WorkItem& item = planned[i];
+        const auto& p = picked[i];
+        const bool whole = item.queue != dl::QueueKind::Video
+                               ? fs::file_size(item.outputPath, ec) == item.size && !ec
+                               : wholeAviOnDisk(*session.controller, session.id, item);
+        if (!args.overwrite && whole) {
+            ++fetch.skipped;
+            progress.message("already downloaded: " + item.outputPath);
+            list.setMark(fsv::kMarkNone, recorder, p.channel, p.day, p.event);
+            continue;
+        }
+        if (avi && p.audio) fetch.audio.push_back(p);
+        fetch.items.push_back(item);
+    }
+    return fetch;
+}
+
+// Starts the work: the cameras' recordings as AVI files go first (audio in the selection would
+// make all of it plain files), then the audio channels' files. 0 when it started, else the
+// exit status.
+int startFetching(const DownloadArgs& args, fsv::cli::Session& session, int recorder,
+                  const Fetch& fetch, const std::string& rangeError) {
+    if (fetch.items.empty()) return 0;
+    auto start = [&](std::optional<dl::Action> action) {
+        const auto result = session.controller->startWork(action);
+        if (result == fsv::client::StartResult::Started ||
+            result == fsv::client::StartResult::NothingSelected)
+            return 0;
+        if (!rangeError.empty()) {
+            fsv::cli::printError(rangeError);
+            return 2;
+        }
+        fsv::cli::printError("fsv download: the work could not be started");
+        return 1;
+    };
+    fsv::EventList& list = session.controller->eventList();
+    for (auto& p : fetch.audio) list.setMark(fsv::kMarkNone, recorder, p.channel, p.day, p.event);
+    const bool avi = args.mode == "avi";
+    const bool range = args.first != 0 || args.last != 0;
+    const dl::Action action = !avi    ? dl::Action::JustDownload
+                              : range ? dl::Action::DownloadAndPlayPeriod
+                                      : dl::Action::DownloadAndPlay;
+    if (const int code = start(action)) return code;
+    if (fetch.audio.empty()) return 0;
+    for (auto& p : fetch.audio)
+        list.setMark(fsv::kMarkSelected, recorder, p.channel, p.day, p.event);
+    return start(dl::Action::JustDownload);
+}
+
+int runDownload(const DownloadArgs& args) {
+    fsv::ConnectRequest request;
+    fsv::Period period;
+    if (const int code = checkArguments(args, request, period)) return code;
     std::error_code ec;
     fs::create_directories(args.out, ec);
     const std::string root = fs::absolute(args.out, ec).string();
@@ -320,7 +466,6 @@ int runDownload(const DownloadArgs& args) {
         fsv::cli::printError(session.queryFailure());
         return 1;
     }
-    fsv::EventList& list = session.controller->eventList();
     std::vector<fsv::cli::Chosen> chosen;
     if (!fsv::cli::chooseChannels(args.cameras, args.audio, *catalog, chosen, "fsv download"))
         return 1;
@@ -330,143 +475,32 @@ int runDownload(const DownloadArgs& args) {
         fsv::cli::printError(session.queryFailure());
         return 1;
     }
-
-    // The selected recordings, as the controller will make them into work items named by the
-    // storage layout.
-    struct Selected {
-        dl::WorkItem item;
-        int channel;
-    };
-    const int r = catalog->connectionNumber();
-    std::vector<Selected> selected;
-    uint64_t total = 0;
-    for (auto& c : chosen) {
-        std::string name;
-        for (auto& row : list.channels(r))
-            if (row.position == c.position) name = row.name;
-        for (auto& day : list.days(r, c.position))
-            for (auto& e : list.events(r, c.position, day.position)) {
-                if (e.mark != fsv::kMarkSelected) continue;
-                dl::WorkItem item;
-                const bool audio = c.kind == fsv::net::kAudio;
-                item.queue = audio ? dl::QueueKind::Audio
-                                   : (avi ? dl::QueueKind::Video : dl::QueueKind::File);
-                item.action =
-                    avi && !audio ? dl::Action::DownloadAndPlay : dl::Action::JustDownload;
-                item.channelCode = c.code;
-                item.channelName = name;
-                item.dayPosition = day.position;
-                item.eventPosition = e.position;
-                item.eventKey = day.date + e.time;
-                item.dateId = day.dateId;
-                item.size = e.size;
-                selected.push_back({item, c.position});
-                total += e.size;
-            }
-    }
-    if (selected.empty()) {
+    const auto picked =
+        fsv::client::pickSelected(session.controller->eventList(), *catalog, session.id);
+    if (picked.empty()) {
         const std::string message = fsv::PeriodQuery::message(summary);
         std::printf("%s\n", message.empty() ? "No Match!" : message.c_str());
         return 0;
     }
-    if (range && selected.size() != 1) {
-        fsv::cli::printError(fsv::format(
-            "fsv download: --first and --last take exactly one recording; the period has %zu",
-            selected.size()));
-        return 2;
-    }
-    if (!dl::spaceSuffices(platform::freeDiskSpace(root).value_or(0), total)) {
-        fsv::cli::printError(
-            fsv::format("Destination disk drive doesn't have enough space.\nTotal need %s",
-                        fsv::SizeText(total).c_str()));
-        return 1;
-    }
+    if (const int code = checkSelection(args, picked, root)) return code;
 
-    Progress progress(args.json, total);
+    Progress progress(args.json, totalSize(picked));
     std::vector<std::string> messages;
     std::mutex messageLock;
-    fsv::ScriptedUserPort& user = session.user;
-    answerFromCommandLine(user, progress, messages, messageLock, args.overwrite);
+    answerFromCommandLine(session.user, progress, messages, messageLock, args.overwrite);
     EndFirst endFirst{*session.controller};
-    user.folderAnswer = root;
+    session.user.folderAnswer = root;
     std::string rangeError;
-    user.onFrameRange = [&](uint32_t count, uint32_t& start, uint32_t& end) {
-        dl::FrameRange frames;
-        switch (dl::checkFrameRange(static_cast<uint32_t>(args.first),
-                                    static_cast<uint32_t>(args.last), count, &frames)) {
-            case dl::FrameRangeCheck::OutOfRange:
-                rangeError =
-                    fsv::format("fsv download: frames run from 1 to %u in this recording", count);
-                return false;
-            case dl::FrameRangeCheck::EndBeforeStart:
-                rangeError = dl::kEndBeforeStartText;
-                return false;
-            case dl::FrameRangeCheck::Ok:
-                break;
-        }
-        start = static_cast<uint32_t>(args.first);
-        end = static_cast<uint32_t>(args.last);
-        return true;
-    };
+    answerFrameRange(session.user, args, rangeError);
 
-    // A file download that is already whole is not fetched again: its event leaves the
-    // selection.
+    const int recorder = catalog->connectionNumber();
+    const Fetch fetch = whatToFetch(args, session, recorder, picked, root, progress);
+    if (const int code = startFetching(args, session, recorder, fetch, rangeError)) return code;
     WorkRun run;
     run.json = args.json;
+    run.skipped = fetch.skipped;
     run.command = "fsv download";
-    std::vector<dl::WorkItem> items;
-    std::vector<Selected> audio;
-    for (auto& s : selected) {
-        dl::WorkItem& item = s.item;
-        if (range) {  // as the controller will make it, once the recorder's count allows it
-            item.action = dl::Action::DownloadAndPlayPeriod;
-            item.firstFrame = static_cast<uint32_t>(args.first) - 1;
-            item.lastFrame = static_cast<uint32_t>(args.last) - 1;
-        }
-        item.outputPath = dl::makeOutputPath({root, item.queue, item.channelCode, item.date(),
-                                              item.time(), item.dateId, item.lastFrame});
-        const bool whole = item.queue != dl::QueueKind::Video
-                               ? fs::file_size(item.outputPath, ec) == item.size && !ec
-                               : wholeAviOnDisk(*session.controller, session.id, item);
-        if (!args.overwrite && whole) {
-            ++run.skipped;
-            progress.message("already downloaded: " + item.outputPath);
-            list.setMark(fsv::kMarkNone, r, s.channel, item.dayPosition, item.eventPosition);
-            continue;
-        }
-        if (avi && item.queue == dl::QueueKind::Audio) audio.push_back(s);
-        items.push_back(item);
-    }
-
-    // The cameras' recordings as AVI files go first (audio in the selection would make all of
-    // it plain files), then the audio channels' files.
-    auto start = [&](std::optional<dl::Action> action) {
-        const auto result = session.controller->startWork(action);
-        if (result == fsv::client::StartResult::Started ||
-            result == fsv::client::StartResult::NothingSelected)
-            return 0;
-        if (!rangeError.empty()) {
-            fsv::cli::printError(rangeError);
-            return 2;
-        }
-        fsv::cli::printError(run.command + ": the work could not be started");
-        return 1;
-    };
-    if (!items.empty()) {
-        for (auto& s : audio)
-            list.setMark(fsv::kMarkNone, r, s.channel, s.item.dayPosition, s.item.eventPosition);
-        const dl::Action action = !avi    ? dl::Action::JustDownload
-                                  : range ? dl::Action::DownloadAndPlayPeriod
-                                          : dl::Action::DownloadAndPlay;
-        if (const int code = start(action)) return code;
-        if (!audio.empty()) {
-            for (auto& s : audio)
-                list.setMark(fsv::kMarkSelected, r, s.channel, s.item.dayPosition,
-                             s.item.eventPosition);
-            if (const int code = start(dl::Action::JustDownload)) return code;
-        }
-    }
-    return runWork(session, request, items, progress, messages, messageLock, run);
+    return runWork(session, request, fetch.items, progress, messages, messageLock, run);
 }
 
 fsv::cli::Registrar reg([](CLI::App& app) {

@@ -823,18 +823,6 @@ std::string skippedWorkText(const fs::path& file, const std::vector<std::string>
 
 namespace {
 
-// One selected event, as startWork finds it in the event list.
-struct Picked {
-    SessionId session = -1;
-    bool audio = false;
-    uint16_t code = 0;
-    std::string channelName;
-    int day = -1, event = -1;
-    std::string date, time;
-    uint32_t dateId = 0;
-    uint64_t size = 0;
-};
-
 }  // namespace
 
 std::string Controller::lastDestination() const {
@@ -845,137 +833,128 @@ std::string Controller::lastDestination() const {
 StartResult Controller::startWork(std::optional<download::Action> given) {
     namespace dl = download;
     if (exiting()) return StartResult::Declined;
-    // 1. The selection: every event marked 1 of every recorder whose queues exist.
-    std::vector<Picked> picked;
-    {
-        std::lock_guard lock(sessionLock_);
-        for (auto& s : sessions_) {
-            const int r = s->session->connectionNumber();
-            auto catalog = r >= 0 && s->queues ? catalogs_.catalogOf(r) : nullptr;
-            if (!catalog) continue;
-            std::lock_guard listLock(events_.lock());
-            for (bool audio : {false, true})
-                for (auto& ch : audio ? catalog->audioChannels() : catalog->cameras())
-                    for (auto& day : events_.days(r, ch.position)) {
-                        if (!day.loaded) continue;
-                        for (auto& e : events_.events(r, ch.position, day.position)) {
-                            if (e.mark != kMarkSelected) continue;
-                            picked.push_back({s->id, audio, ch.code, ch.name, day.position,
-                                              e.position, day.date, e.time, day.dateId, e.size});
-                        }
-                    }
-        }
-    }
+    const std::vector<PickedEvent> picked = pickSelection();
     if (picked.empty()) return StartResult::NothingSelected;
+    const std::optional<dl::Action> action = chooseAction(picked, given);
+    if (!action) return StartResult::Declined;
+    if (*action != dl::Action::JustDownload && !channelsSuffice(picked))
+        return StartResult::OverMaximum;
+    std::optional<dl::FrameRange> frames;
+    if (*action == dl::Action::DownloadAndPlayPeriod) {
+        frames = askFrameRange(picked.front());
+        if (!frames) return StartResult::Declined;
+    }
+    const std::string root = chooseRoot(picked);
+    if (root.empty()) return StartResult::Declined;
+    const auto items = planWork(picked, *action, root, frames);
+    return enqueueWork(picked, items) > 0 ? StartResult::Started : StartResult::Declined;
+}
 
-    // 2. The action; audio in the selection transfers the whole selection as files.
-    const bool anyAudio =
-        std::any_of(picked.begin(), picked.end(), [](const Picked& p) { return p.audio; });
+// The selection: every event marked selected of every recorder whose queues exist.
+std::vector<PickedEvent> Controller::pickSelection() {
+    std::vector<PickedEvent> picked;
+    std::lock_guard lock(sessionLock_);
+    for (auto& s : sessions_) {
+        const int r = s->session->connectionNumber();
+        auto catalog = r >= 0 && s->queues ? catalogs_.catalogOf(r) : nullptr;
+        if (!catalog) continue;
+        std::lock_guard listLock(events_.lock());
+        auto mine = pickSelected(events_, *catalog, s->id);
+        picked.insert(picked.end(), mine.begin(), mine.end());
+    }
+    return picked;
+}
+
+// The action: audio in the selection transfers the whole selection as files; otherwise the one
+// given, or the user's choice. Nothing when the user declines or the action does not fit.
+std::optional<download::Action> Controller::chooseAction(const std::vector<PickedEvent>& picked,
+                                                         std::optional<download::Action> given) {
+    namespace dl = download;
     dl::Action action;
-    if (anyAudio) {
+    if (std::any_of(picked.begin(), picked.end(), [](const PickedEvent& p) { return p.audio; })) {
         action = dl::Action::JustDownload;
     } else if (given) {
         action = *given;
     } else {
         const int choice = port_->askAction(picked.size() == 1);
-        if (choice < 0 || choice > 3) return StartResult::Declined;
+        if (choice < 0 || choice > 3) return std::nullopt;
         action = static_cast<dl::Action>(choice);
     }
-    if (action == dl::Action::DownloadAndPlayPeriod && picked.size() != 1)
-        return StartResult::Declined;
+    if (action == dl::Action::DownloadAndPlayPeriod && picked.size() != 1) return std::nullopt;
+    return action;
+}
 
-    // 3. Work that shows video needs a channel per camera whose queue shows nothing yet.
-    if (action != dl::Action::JustDownload) {
-        int needed = 0;
-        {
-            std::lock_guard lock(sessionLock_);
-            for (auto& s : sessions_) {
-                std::vector<uint16_t> cameras;
-                for (auto& p : picked)
-                    if (p.session == s->id && !p.audio) cameras.push_back(p.code);
-                if (!cameras.empty() && s->queues)
-                    needed += s->queues->camerasWithoutStream(cameras);
-            }
-        }
-        const int inUse = context_.channels ? context_.channels->usedCount() : 0;
-        if (!dl::checkChannelLimit(*port_, needed, inUse, settings_.maxChannel))
-            return StartResult::OverMaximum;
-    }
-
-    // 4. A period by frames: the recording's frame count, then the range (1-based).
-    dl::FrameRange frames;
-    if (action == dl::Action::DownloadAndPlayPeriod) {
-        const Picked& p = picked[0];
-        dl::WorkItem probe;
-        probe.channelCode = p.code;
-        probe.eventKey = p.date + p.time;
-        const auto asked = queryFrameCount(p.session, probe.recorderKey(), p.dateId);
-        if (!asked) return StartResult::Declined;
-        const uint32_t count = *asked;
-        uint32_t first = 1, last = count;
-        for (;;) {
-            if (!port_->askFrameRange(count, first, last)) return StartResult::Declined;
-            const auto check = dl::checkFrameRange(first, last, count, &frames);
-            if (check == dl::FrameRangeCheck::Ok) break;
-            if (check == dl::FrameRangeCheck::EndBeforeStart)
-                port_->messageBox(dl::kEndBeforeStartText, mb::kIconStop, true);
-        }
-    }
-
-    // 5. The destination, with room for everything selected.
-    uint64_t total = 0;
-    for (auto& p : picked) total += p.size;
-    const std::string root =
-        dl::chooseDestination(lastDestination(), total, *port_,
-                              context_.freeSpace ? context_.freeSpace : dl::systemFreeSpace());
-    if (root.empty()) return StartResult::Declined;
-    {
-        std::lock_guard lock(destinationLock_);
-        lastDestination_ = root;
-    }
-
-    // 6 and 7. The items in their queues, the marks, and each recorder's automatic file.
-    int queued = 0;
+// Work that shows video needs a channel per camera whose queue shows nothing yet; the user is
+// told when they would run out.
+bool Controller::channelsSuffice(const std::vector<PickedEvent>& picked) {
+    int needed = 0;
     {
         std::lock_guard lock(sessionLock_);
         for (auto& s : sessions_) {
-            if (!s->queues) continue;
-            int mine = 0;
-            for (auto& p : picked) {
-                if (p.session != s->id) continue;
-                dl::WorkItem item;
-                item.queue = p.audio ? dl::QueueKind::Audio
-                                     : (action == dl::Action::JustDownload ? dl::QueueKind::File
-                                                                           : dl::QueueKind::Video);
-                item.action = p.audio ? dl::Action::JustDownload : action;
-                item.channelCode = p.code;
-                item.channelName = p.channelName;
-                item.dayPosition = p.day;
-                item.eventPosition = p.event;
-                item.eventKey = p.date + p.time;
-                item.dateId = p.dateId;
-                item.size = p.size;
-                if (action == dl::Action::DownloadAndPlayPeriod) {
-                    item.firstFrame = frames.first;
-                    item.lastFrame = frames.last;
-                }
-                if (item.action != dl::Action::JustPlay)
-                    item.outputPath =
-                        dl::makeOutputPath({root, item.queue, item.channelCode, p.date, p.time,
-                                            p.dateId, item.lastFrame});
-                if (s->queues->enqueue(std::move(item))) ++mine;
-            }
-            queued += mine;
-        }
-        if (queued == 0) return StartResult::Declined;
-        events_.queueSelection();
-        for (auto& s : sessions_) {
-            const bool mine = std::any_of(picked.begin(), picked.end(),
-                                          [&](const Picked& p) { return p.session == s->id; });
-            if (mine) saveAutoResume(*s);
+            std::vector<uint16_t> cameras;
+            for (auto& p : picked)
+                if (p.session == s->id && !p.audio) cameras.push_back(p.code);
+            if (!cameras.empty() && s->queues) needed += s->queues->camerasWithoutStream(cameras);
         }
     }
-    return StartResult::Started;
+    const int inUse = context_.channels ? context_.channels->usedCount() : 0;
+    return download::checkChannelLimit(*port_, needed, inUse, settings_.maxChannel);
+}
+
+// A period by frames: the recording's frame count, then the range the user gives (1-based),
+// asked again while its end comes before its start.
+std::optional<download::FrameRange> Controller::askFrameRange(const PickedEvent& p) {
+    namespace dl = download;
+    dl::WorkItem probe;
+    probe.channelCode = p.code;
+    probe.eventKey = p.date + p.time;
+    const auto asked = queryFrameCount(p.session, probe.recorderKey(), p.dateId);
+    if (!asked) return std::nullopt;
+    const uint32_t count = *asked;
+    uint32_t first = 1, last = count;
+    dl::FrameRange frames;
+    for (;;) {
+        if (!port_->askFrameRange(count, first, last)) return std::nullopt;
+        const auto check = dl::checkFrameRange(first, last, count, &frames);
+        if (check == dl::FrameRangeCheck::Ok) return frames;
+        if (check == dl::FrameRangeCheck::EndBeforeStart)
+            port_->messageBox(dl::kEndBeforeStartText, mb::kIconStop, true);
+    }
+}
+
+// The destination, with room for everything selected; remembered for the next time. Empty
+// when the user declines.
+std::string Controller::chooseRoot(const std::vector<PickedEvent>& picked) {
+    uint64_t total = 0;
+    for (auto& p : picked) total += p.size;
+    const std::string root = download::chooseDestination(
+        lastDestination(), total, *port_,
+        context_.freeSpace ? context_.freeSpace : download::systemFreeSpace());
+    if (root.empty()) return root;
+    std::lock_guard lock(destinationLock_);
+    lastDestination_ = root;
+    return root;
+}
+
+// The items in their recorders' queues, the marks, and each recorder's automatic file. Returns
+// how many items were queued.
+int Controller::enqueueWork(const std::vector<PickedEvent>& picked,
+                            const std::vector<download::WorkItem>& items) {
+    int queued = 0;
+    std::lock_guard lock(sessionLock_);
+    for (auto& s : sessions_) {
+        if (!s->queues) continue;
+        for (size_t i = 0; i < picked.size(); ++i)
+            if (picked[i].session == s->id && s->queues->enqueue(items[i])) ++queued;
+    }
+    if (queued == 0) return 0;
+    events_.queueSelection();
+    for (auto& s : sessions_) {
+        const bool mine = std::any_of(picked.begin(), picked.end(),
+                                      [&](const PickedEvent& p) { return p.session == s->id; });
+        if (mine) saveAutoResume(*s);
+    }
+    return queued;
 }
 
 bool Controller::startWorkAsync(std::optional<download::Action> action) {

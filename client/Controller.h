@@ -20,6 +20,7 @@
 
 #include "client/Notifications.h"
 #include "client/ResumeWork.h"
+#include "client/WorkPlan.h"
 #include "net/ServerSession.h"
 #include "net/Transport.h"
 #include "platform/Event.h"
@@ -224,6 +225,15 @@ class Controller {
     class InfoSink;
 
     void housekeeping();
+    // The steps of startWork, in the order it takes them.
+    std::vector<PickedEvent> pickSelection();
+    std::optional<download::Action> chooseAction(const std::vector<PickedEvent>& picked,
+                                                 std::optional<download::Action> given);
+    bool channelsSuffice(const std::vector<PickedEvent>& picked);
+    std::optional<download::FrameRange> askFrameRange(const PickedEvent& picked);
+    std::string chooseRoot(const std::vector<PickedEvent>& picked);
+    int enqueueWork(const std::vector<PickedEvent>& picked,
+                    const std::vector<download::WorkItem>& items);
     void closeConnection(int position, const std::string& resumeFile);
     void closeChannel(int channel);
     void remoteClosed(SessionId id);

@@ -140,6 +140,7 @@ void AviReader::closeStreams() {
     decoder_.reset();
     streams_.clear();
     file_.reset();
+    riffEnd_ = 0;
     frameCount_ = 0;
     videoIndex_ = textIndex_ = -1;
     frame_.clear();
@@ -235,52 +236,131 @@ bool AviReader::openDecoder(Stream& s, const char* credential) {
     return true;
 }
 
-bool AviReader::parse() {
-    const File& f = *file_;
-    auto header = [&](uint64_t pos, uint32_t& id, uint32_t& size) {
-        return f.readU32Pair(pos, id, size);
-    };
-    uint32_t id = 0, size = 0, form = 0;
-    uint8_t form4[4];
-    if (!f.readU32Pair(0, id, size) || id != kRiff || !f.read(8, form4, 4)) return false;
-    form = platform::getU32(form4);
-    if (form != kAvi) return false;
-    // A size of 0 is left by a writer that never finished: the RIFF runs to the end of file.
-    uint64_t riffEnd = size == 0 ? f.size() : std::min<uint64_t>(8ull + size, f.size());
+namespace {
 
+// The stream header ("strh"): 48 bytes, with the frame rectangle when 56 are there.
+AviStreamInfo readStreamHeader(platform::ByteReader& r, size_t size) {
+    AviStreamInfo i;
+    i.fccType = r.u32();
+    i.fccHandler = r.u32();
+    i.flags = r.u32();
+    i.priority = r.u16();
+    i.language = r.u16();
+    i.initialFrames = r.u32();
+    i.scale = r.u32();
+    i.rate = r.u32();
+    i.start = r.u32();
+    i.length = r.u32();
+    i.suggestedBufferSize = r.u32();
+    i.quality = r.u32();
+    i.sampleSize = r.u32();
+    if (size >= 56) {
+        i.frameLeft = r.i16();
+        i.frameTop = r.i16();
+        i.frameRight = r.i16();
+        i.frameBottom = r.i16();
+    }
+    return i;
+}
+
+// The offsets of the "ix##" chunks an OpenDML index of indexes ("indx") names.
+void readSuperIndex(platform::ByteReader& r, uint64_t fileSize, std::vector<uint64_t>& out) {
+    uint16_t longsPerEntry = r.u16();
+    r.u8();
+    uint8_t type = r.u8();
+    uint32_t inUse = r.u32();
+    r.skip(4 + 12);
+    if (type != 0 /* index of indexes */ || longsPerEntry != 4) return;
+    for (uint32_t e = 0; e < inUse && r.remaining() >= 16; ++e) {
+        uint64_t off = r.u64();
+        r.skip(8);
+        if (off != 0 && off < fileSize) out.push_back(off);
+    }
+}
+
+// Reads chunk headers out of a header list held in memory.
+auto headerIn(const std::vector<uint8_t>& hdrl) {
+    return [&hdrl](uint64_t pos, uint32_t& cid, uint32_t& csize) {
+        if (pos + 8 > hdrl.size()) return false;
+        cid = platform::getU32(hdrl.data() + pos);
+        csize = platform::getU32(hdrl.data() + pos + 4);
+        return true;
+    };
+}
+
+}  // namespace
+
+// Where the parts of a file are, found by the walk over its top level.
+struct AviReader::Layout {
     std::vector<std::pair<uint64_t, uint64_t>> movis;  // (offset of "movi", end)
     uint64_t idx1 = 0, idx1End = 0;
     bool haveIdx1 = false;
     std::vector<uint8_t> hdrl;
+};
+
+bool AviReader::parse() {
+    Layout layout;
+    if (!readTopLevel(layout)) return false;
+    addLaterParts(layout.movis);
+    readHeaderList(layout.hdrl);
+    // OpenDML indexes first: they cover every RIFF part.
+    if (readSuperIndexes()) return true;
+    if (layout.haveIdx1 && !layout.movis.empty())
+        readIdx1(layout);
+    else
+        walkMovi(layout.movis);
+    return true;
+}
+
+// The first RIFF part: its header list, its "movi" list and its "idx1".
+bool AviReader::readTopLevel(Layout& layout) {
+    const File& f = *file_;
+    uint32_t id = 0, size = 0;
+    uint8_t form4[4];
+    if (!f.readU32Pair(0, id, size) || id != kRiff || !f.read(8, form4, 4)) return false;
+    if (platform::getU32(form4) != kAvi) return false;
+    // A size of 0 is left by a writer that never finished: the RIFF runs to the end of file.
+    riffEnd_ = size == 0 ? f.size() : std::min<uint64_t>(8ull + size, f.size());
+
+    auto header = [&](uint64_t pos, uint32_t& cid, uint32_t& csize) {
+        return f.readU32Pair(pos, cid, csize);
+    };
     Chunk c;
-    for (uint64_t pos = 12; nextChunk(header, pos, riffEnd, c); pos = c.next) {
+    for (uint64_t pos = 12; nextChunk(header, pos, riffEnd_, c); pos = c.next) {
         // A list of size 0 is one that a writer never finished: it runs to the end of file.
-        if (c.id == kList && c.declared == 0) c.end = c.next = riffEnd;
+        if (c.id == kList && c.declared == 0) c.end = c.next = riffEnd_;
         if (c.id == kList && c.end - c.data >= 4) {
             uint8_t t[4];
             if (!f.read(c.data, t, 4)) break;
             uint32_t type = platform::getU32(t);
-            uint64_t end = c.end;
-            if (type == kHdrl && hdrl.empty()) {
-                uint64_t n = end - c.data - 4;
+            if (type == kHdrl && layout.hdrl.empty()) {
+                uint64_t n = c.end - c.data - 4;
                 if (n > kMaxHeaderList) return false;
-                hdrl.resize(n);
-                if (!f.read(c.data + 4, hdrl.data(), n)) return false;
+                layout.hdrl.resize(n);
+                if (!f.read(c.data + 4, layout.hdrl.data(), n)) return false;
             } else if (type == kMovi) {
-                movis.emplace_back(c.data, end);
+                layout.movis.emplace_back(c.data, c.end);
                 if (c.declared == 0) break;
             }
-        } else if (c.id == kIdx1 && !haveIdx1) {
-            haveIdx1 = true;
-            idx1 = c.data;
-            idx1End = c.end;
+        } else if (c.id == kIdx1 && !layout.haveIdx1) {
+            layout.haveIdx1 = true;
+            layout.idx1 = c.data;
+            layout.idx1End = c.end;
         }
         if (c.next <= pos) break;
     }
-    if (hdrl.empty()) return false;
+    return !layout.hdrl.empty();
+}
 
-    // Later RIFF parts ("AVIX") of an OpenDML file, each with its own "movi" list.
-    for (uint64_t pos = (riffEnd + 1) & ~uint64_t{1}; pos + 12 <= f.size();) {
+// Later RIFF parts ("AVIX") of an OpenDML file, each with its own "movi" list.
+void AviReader::addLaterParts(std::vector<std::pair<uint64_t, uint64_t>>& movis) {
+    const File& f = *file_;
+    auto header = [&](uint64_t pos, uint32_t& cid, uint32_t& csize) {
+        return f.readU32Pair(pos, cid, csize);
+    };
+    Chunk c;
+    uint32_t id = 0, size = 0;
+    for (uint64_t pos = (riffEnd_ + 1) & ~uint64_t{1}; pos + 12 <= f.size();) {
         uint8_t t[4];
         if (!f.readU32Pair(pos, id, size) || id != kRiff || !f.read(pos + 8, t, 4) ||
             platform::getU32(t) != kAvix)
@@ -297,183 +377,178 @@ bool AviReader::parse() {
         if (next <= pos || size == 0) break;
         pos = next;
     }
+}
 
-    // The header list: one "strl" list per stream.
-    auto memHeader = [&](uint64_t pos, uint32_t& cid, uint32_t& csize) {
-        if (pos + 8 > hdrl.size()) return false;
-        cid = platform::getU32(hdrl.data() + pos);
-        csize = platform::getU32(hdrl.data() + pos + 4);
-        return true;
-    };
+// The header list: one "strl" list per stream, at most kMaxStreams of them.
+void AviReader::readHeaderList(const std::vector<uint8_t>& hdrl) {
+    auto memHeader = headerIn(hdrl);
+    Chunk c;
     for (uint64_t pos = 0; nextChunk(memHeader, pos, hdrl.size(), c); pos = c.next) {
         if (c.id == kList && c.end - c.data >= 4 &&
             platform::getU32(hdrl.data() + c.data) == kStrl) {
             if (streamCount() == kMaxStreams) break;  // an eleventh stream ends the collection
-            Stream s;
-            bool haveHeader = false;
-            Chunk sc;
-            for (uint64_t p = c.data + 4; nextChunk(memHeader, p, c.end, sc); p = sc.next) {
-                std::span<const uint8_t> body(hdrl.data() + sc.data, sc.end - sc.data);
-                platform::ByteReader r(body);
-                if (sc.id == kStrh && body.size() >= 48) {
-                    haveHeader = true;
-                    AviStreamInfo& i = s.info;
-                    i.fccType = r.u32();
-                    i.fccHandler = r.u32();
-                    i.flags = r.u32();
-                    i.priority = r.u16();
-                    i.language = r.u16();
-                    i.initialFrames = r.u32();
-                    i.scale = r.u32();
-                    i.rate = r.u32();
-                    i.start = r.u32();
-                    i.length = r.u32();
-                    i.suggestedBufferSize = r.u32();
-                    i.quality = r.u32();
-                    i.sampleSize = r.u32();
-                    if (body.size() >= 56) {
-                        i.frameLeft = r.i16();
-                        i.frameTop = r.i16();
-                        i.frameRight = r.i16();
-                        i.frameBottom = r.i16();
-                    }
-                } else if (sc.id == kStrf && s.format.empty()) {
-                    s.format.assign(body.begin(),
-                                    body.begin() + std::min<size_t>(body.size(), kMaxFormat));
-                } else if (sc.id == kStrn) {
-                    s.info.name = r.fixedText(std::min<size_t>(body.size(), 64));
-                } else if (sc.id == kIndx && body.size() >= 24) {
-                    uint16_t longsPerEntry = r.u16();
-                    r.u8();
-                    uint8_t type = r.u8();
-                    uint32_t inUse = r.u32();
-                    r.skip(4 + 12);
-                    if (type == 0 /* index of indexes */ && longsPerEntry == 4) {
-                        for (uint32_t e = 0; e < inUse && r.remaining() >= 16; ++e) {
-                            uint64_t off = r.u64();
-                            r.skip(8);
-                            if (off != 0 && off < f.size()) s.superIndex.push_back(off);
-                        }
-                    }
-                }
-                if (sc.next <= p) break;
-            }
-            if (!haveHeader) s.info = AviStreamInfo{};
-            if (s.info.fccType == kStreamVideo &&
-                (s.info.frameRight <= 0 || s.info.frameBottom <= 0)) {
-                if (auto bih = BitmapInfoHeader::parse(s.format)) {
-                    s.info.frameLeft = s.info.frameTop = 0;
-                    s.info.frameRight = bih->width;
-                    s.info.frameBottom = std::abs(bih->height);
-                }
-            }
-            streams_.push_back(std::move(s));
+            streams_.push_back(readStreamList(hdrl, c.data + 4, c.end));
         }
         if (c.next <= pos) break;
     }
+}
 
-    auto addSample = [&](int stream, uint64_t offset, uint32_t sz, bool key) {
-        if (stream < 0 || stream >= streamCount()) return;
-        Stream& s = streams_[stream];
-        Sample smp;
-        smp.offset = offset;
-        smp.size = sz;
-        smp.key = key;
-        smp.valid = offset <= f.size() && sz <= f.size() - offset;
-        if (key) s.keys.push_back(static_cast<int>(s.samples.size()));
-        s.samples.push_back(smp);
+// One "strl" list (the bytes [begin, end) of the header list) as a stream.
+AviReader::Stream AviReader::readStreamList(const std::vector<uint8_t>& hdrl, uint64_t begin,
+                                            uint64_t end) {
+    auto memHeader = headerIn(hdrl);
+    Stream s;
+    bool haveHeader = false;
+    Chunk sc;
+    for (uint64_t p = begin; nextChunk(memHeader, p, end, sc); p = sc.next) {
+        std::span<const uint8_t> body(hdrl.data() + sc.data, sc.end - sc.data);
+        platform::ByteReader r(body);
+        if (sc.id == kStrh && body.size() >= 48) {
+            haveHeader = true;
+            s.info = readStreamHeader(r, body.size());
+        } else if (sc.id == kStrf && s.format.empty()) {
+            s.format.assign(body.begin(), body.begin() + std::min<size_t>(body.size(), kMaxFormat));
+        } else if (sc.id == kStrn) {
+            s.info.name = r.fixedText(std::min<size_t>(body.size(), 64));
+        } else if (sc.id == kIndx && body.size() >= 24) {
+            readSuperIndex(r, file_->size(), s.superIndex);
+        }
+        if (sc.next <= p) break;
+    }
+    if (!haveHeader) s.info = AviStreamInfo{};
+    if (s.info.fccType == kStreamVideo && (s.info.frameRight <= 0 || s.info.frameBottom <= 0)) {
+        if (auto bih = BitmapInfoHeader::parse(s.format)) {
+            s.info.frameLeft = s.info.frameTop = 0;
+            s.info.frameRight = bih->width;
+            s.info.frameBottom = std::abs(bih->height);
+        }
+    }
+    return s;
+}
+
+void AviReader::addSample(int stream, uint64_t offset, uint32_t size, bool key) {
+    if (stream < 0 || stream >= streamCount()) return;
+    Stream& s = streams_[stream];
+    Sample smp;
+    smp.offset = offset;
+    smp.size = size;
+    smp.key = key;
+    smp.valid = offset <= file_->size() && size <= file_->size() - offset;
+    if (key) s.keys.push_back(static_cast<int>(s.samples.size()));
+    s.samples.push_back(smp);
+}
+
+// The samples named by the streams' OpenDML chunk indexes ("ix##"); false when no stream has
+// one that could be read.
+bool AviReader::readSuperIndexes() {
+    const File& f = *file_;
+    auto header = [&](uint64_t pos, uint32_t& cid, uint32_t& csize) {
+        return f.readU32Pair(pos, cid, csize);
     };
-
-    // OpenDML indexes first: they cover every RIFF part.
-    bool anySuper = false;
+    bool any = false;
+    Chunk c;
     for (int si = 0; si < streamCount(); ++si) {
-        Stream& s = streams_[si];
-        for (uint64_t ix : s.superIndex) {
+        for (uint64_t ix : streams_[si].superIndex) {
             if (!nextChunk(header, ix, f.size(), c)) continue;
             uint64_t n = c.end - c.data;
             if (n < 24 || n > (256u << 20)) continue;
             std::vector<uint8_t> body(n);
             if (!f.read(c.data, body.data(), n)) continue;
-            platform::ByteReader r(body);
-            uint16_t longsPerEntry = r.u16();
-            r.u8();
-            uint8_t type = r.u8();
-            uint32_t inUse = r.u32();
-            r.u32();
-            uint64_t base = r.u64();
-            r.u32();
-            if (type != 1 /* index of chunks */ || longsPerEntry != 2) continue;
-            for (uint32_t e = 0; e < inUse && r.remaining() >= 8; ++e) {
-                uint32_t off = r.u32();
-                uint32_t sz = r.u32();
-                bool key = (sz & 0x80000000u) == 0;
-                sz &= 0x7fffffffu;
-                uint64_t at = base + off;
-                if (at < base) at = UINT64_MAX;  // overflow: points nowhere
-                addSample(si, at, sz, key);
-            }
-            anySuper = true;
+            if (!readChunkIndex(si, body)) continue;
+            any = true;
         }
     }
+    return any;
+}
 
-    if (!anySuper && haveIdx1 && !movis.empty()) {
-        uint64_t n = idx1End - idx1;
-        n -= n % 16;
-        const uint64_t movi = movis.front().first;
-        // Offsets count from the "movi" type field in most files, from the file start in some:
-        // the first entry that names a stream decides.
-        std::optional<uint64_t> base;
-        constexpr uint64_t kBlock = 16 * 4096;
-        std::vector<uint8_t> buf;
-        for (uint64_t at = 0; at < n; at += kBlock) {
-            uint64_t len = std::min(kBlock, n - at);
-            buf.resize(len);
-            if (!f.read(idx1 + at, buf.data(), len)) break;
-            for (uint64_t e = 0; e + 16 <= len; e += 16) {
-                const uint8_t* p = buf.data() + e;
-                uint32_t ckid = platform::getU32(p), flags = platform::getU32(p + 4);
-                uint32_t off = platform::getU32(p + 8), sz = platform::getU32(p + 12);
-                int stream = streamOfChunk(ckid);
-                if (stream == kNoStream || stream >= streamCount()) continue;
-                if (!base) {
-                    uint32_t seen = 0, dummy = 0;
-                    if (f.readU32Pair(movi + off, seen, dummy) && seen == ckid)
-                        base = movi;
-                    else if (f.readU32Pair(off, seen, dummy) && seen == ckid)
-                        base = 0;
-                    else
-                        base = movi;
-                }
-                addSample(stream, *base + off + 8, sz, (flags & 0x10) != 0);
-            }
-        }
-    } else if (!anySuper) {
-        // No index: walk the "movi" lists (and "rec " lists inside them). Key frames are
-        // then judged from the video data where the codec tells; otherwise only each
-        // stream's first sample counts as one.
-        bool scanned = false;
-        std::vector<std::pair<uint64_t, uint64_t>> regions;
-        for (auto& [m, end] : movis) regions.emplace_back(m + 4, end);
-        for (size_t ri = 0; ri < regions.size(); ++ri) {
-            auto [start, end] = regions[ri];
-            for (uint64_t p = start; nextChunk(header, p, end, c); p = c.next) {
-                if (c.id == kList) {
-                    if (c.end - c.data >= 4) regions.emplace_back(c.data + 4, c.end);
-                } else {
-                    int stream = streamOfChunk(c.id);
-                    if (stream != kNoStream && stream < streamCount()) {
-                        // A chunk cut by the end of file is not a whole sample.
-                        if (c.data + c.declared > end) break;
-                        addSample(stream, c.data, c.declared, streams_[stream].samples.empty());
-                        scanned = true;
-                    }
-                }
-                if (c.next <= p) break;
-            }
-        }
-        if (scanned) judgeKeyFrames();
+// One "ix##" chunk's entries as samples of `stream`; false when it is not an index of chunks.
+bool AviReader::readChunkIndex(int stream, std::span<const uint8_t> body) {
+    platform::ByteReader r(body);
+    uint16_t longsPerEntry = r.u16();
+    r.u8();
+    uint8_t type = r.u8();
+    uint32_t inUse = r.u32();
+    r.u32();
+    uint64_t base = r.u64();
+    r.u32();
+    if (type != 1 /* index of chunks */ || longsPerEntry != 2) return false;
+    for (uint32_t e = 0; e < inUse && r.remaining() >= 8; ++e) {
+        uint32_t off = r.u32();
+        uint32_t sz = r.u32();
+        bool key = (sz & 0x80000000u) == 0;
+        sz &= 0x7fffffffu;
+        uint64_t at = base + off;
+        if (at < base) at = UINT64_MAX;  // overflow: points nowhere
+        addSample(stream, at, sz, key);
     }
     return true;
+}
+
+// The samples named by "idx1", read in blocks.
+void AviReader::readIdx1(const Layout& layout) {
+    const File& f = *file_;
+    uint64_t n = layout.idx1End - layout.idx1;
+    n -= n % 16;
+    const uint64_t movi = layout.movis.front().first;
+    // Offsets count from the "movi" type field in most files, from the file start in some:
+    // the first entry that names a stream decides.
+    std::optional<uint64_t> base;
+    constexpr uint64_t kBlock = 16 * 4096;
+    std::vector<uint8_t> buf;
+    for (uint64_t at = 0; at < n; at += kBlock) {
+        uint64_t len = std::min(kBlock, n - at);
+        buf.resize(len);
+        if (!f.read(layout.idx1 + at, buf.data(), len)) break;
+        for (uint64_t e = 0; e + 16 <= len; e += 16) {
+            const uint8_t* p = buf.data() + e;
+            uint32_t ckid = platform::getU32(p), flags = platform::getU32(p + 4);
+            uint32_t off = platform::getU32(p + 8), sz = platform::getU32(p + 12);
+            int stream = streamOfChunk(ckid);
+            if (stream == kNoStream || stream >= streamCount()) continue;
+            if (!base) {
+                uint32_t seen = 0, dummy = 0;
+                if (f.readU32Pair(movi + off, seen, dummy) && seen == ckid)
+                    base = movi;
+                else if (f.readU32Pair(off, seen, dummy) && seen == ckid)
+                    base = 0;
+                else
+                    base = movi;
+            }
+            addSample(stream, *base + off + 8, sz, (flags & 0x10) != 0);
+        }
+    }
+}
+
+// No index: walk the "movi" lists (and "rec " lists inside them). Key frames are then judged
+// from the video data where the codec tells; otherwise only each stream's first sample counts
+// as one.
+void AviReader::walkMovi(const std::vector<std::pair<uint64_t, uint64_t>>& movis) {
+    const File& f = *file_;
+    auto header = [&](uint64_t pos, uint32_t& cid, uint32_t& csize) {
+        return f.readU32Pair(pos, cid, csize);
+    };
+    bool scanned = false;
+    std::vector<std::pair<uint64_t, uint64_t>> regions;
+    for (auto& [m, end] : movis) regions.emplace_back(m + 4, end);
+    Chunk c;
+    for (size_t ri = 0; ri < regions.size(); ++ri) {
+        auto [start, end] = regions[ri];
+        for (uint64_t p = start; nextChunk(header, p, end, c); p = c.next) {
+            if (c.id == kList) {
+                if (c.end - c.data >= 4) regions.emplace_back(c.data + 4, c.end);
+            } else {
+                int stream = streamOfChunk(c.id);
+                if (stream != kNoStream && stream < streamCount()) {
+                    // A chunk cut by the end of file is not a whole sample.
+                    if (c.data + c.declared > end) break;
+                    addSample(stream, c.data, c.declared, streams_[stream].samples.empty());
+                    scanned = true;
+                }
+            }
+            if (c.next <= p) break;
+        }
+    }
+    if (scanned) judgeKeyFrames();
 }
 
 void AviReader::judgeKeyFrames() {

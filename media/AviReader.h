@@ -125,14 +125,26 @@ class AviReader {
         std::vector<uint64_t> superIndex;  // offsets of "ix##" chunks
     };
     class File;
+    struct Layout;
 
+    // Reading a file's structure, step by step (parse() runs them in order).
     bool parse();
+    bool readTopLevel(Layout& layout);
+    void addLaterParts(std::vector<std::pair<uint64_t, uint64_t>>& movis);
+    void readHeaderList(const std::vector<uint8_t>& hdrl);
+    Stream readStreamList(const std::vector<uint8_t>& hdrl, uint64_t begin, uint64_t end);
+    void addSample(int stream, uint64_t offset, uint32_t size, bool key);
+    bool readSuperIndexes();
+    bool readChunkIndex(int stream, std::span<const uint8_t> body);
+    void readIdx1(const Layout& layout);
+    void walkMovi(const std::vector<std::pair<uint64_t, uint64_t>>& movis);
     void judgeKeyFrames();
     bool readSample(const Stream& s, int index, uint8_t* out, size_t size);
     bool openDecoder(Stream& s, const char* credential);
     bool decodeUpTo(int index);
 
     std::unique_ptr<File> file_;
+    uint64_t riffEnd_ = 0;  // end of the first RIFF part, cut to the file
     std::vector<Stream> streams_;
     int frameCount_ = 0;
     int videoIndex_ = -1;
