@@ -111,6 +111,15 @@ void Viewer::start() {
 }
 
 void Viewer::makeListWindows() {
+    makeEventListWindow();
+    makeChannelList();
+    makeConnectionList();
+    makeFileLists();
+    makeDownloadList();
+    makeBrowsing();
+}
+
+void Viewer::makeEventListWindow() {
     using client::EventListChanged;
     auto& c = backend_->controller();
     eventList_ = std::make_unique<ui::EventListWindow>(c.eventList(), &backend_->user());
@@ -150,7 +159,10 @@ void Viewer::makeListWindows() {
             list.actOnEvent(ref, kMarkSelected, &backend_->user());
         startWork(false);
     };
+}
 
+// The channels: a local file's name, or the recorder, camera and recording a stream shows.
+void Viewer::makeChannelList() {
     channelList_ = std::make_unique<ui::ChannelListWindow>();
     channelList_->setWindowTitle(QStringLiteral("Channel List"));
     channelList_->channels = [this] {
@@ -174,8 +186,10 @@ void Viewer::makeListWindows() {
     channelList_->closeChannel = [this](int channel) { backend_->closeChannel(channel); };
     channelList_->showChannel = [this](int channel) { window_->showChannel(channel); };
     window_->setListWindow(ui::cmd::kChannelList, channelList_.get());
+}
 
-    // The connections (by their position in the session list) and the works of each.
+// The connections (by their position in the session list) and the works of each.
+void Viewer::makeConnectionList() {
     connectionList_ = std::make_unique<ui::ConnectionListWindow>();
     connectionList_->setWindowTitle(QStringLiteral("Connection List"));
     connectionList_->connections = [this] {
@@ -221,35 +235,42 @@ void Viewer::makeListWindows() {
         backend_->controller().queueConnectionClose(id, resumeFile);
     };
     window_->setListWindow(ui::cmd::kConnectionList, connectionList_.get());
+}
 
+// The windows whose files play as local files: the download history and an archive's catalog.
+void Viewer::makeFileLists() {
     history_ = std::make_unique<ui::DownloadHistoryWindow>();
     history_->setWindowTitle(QStringLiteral("Download History"));
     history_->isPlaying = [this](const std::filesystem::path& f) { return backend_->isPlaying(f); };
     history_->openAvi = [this](const std::filesystem::path& f) {
-        const auto result = backend_->openLocalFile(f);
-        if (result == ui::ViewerBackend::OpenResult::AlreadyPlaying)
-            ui::Prompts::box(history_.get(), ui::kFilePlayingText, mb::kOk | mb::kIconInformation);
-        else if (result == ui::ViewerBackend::OpenResult::OverMaximum)
-            ui::Prompts::box(history_.get(), ui::kOverMaxChannel, mb::kOk | mb::kIconStop);
+        openLocalFile(history_.get(), f);
     };
     window_->setListWindow(ui::cmd::kDownloadHistory, history_.get());
 
     // The catalog of an archive folder kept by fsv archive; its recordings play as local files.
     archive_ = std::make_unique<ui::ArchiveWindow>();
     archive_->openFile = [this](const std::filesystem::path& f) {
-        const auto result = backend_->openLocalFile(f);
-        if (result == ui::ViewerBackend::OpenResult::AlreadyPlaying)
-            ui::Prompts::box(archive_.get(), ui::kFilePlayingText, mb::kOk | mb::kIconInformation);
-        else if (result == ui::ViewerBackend::OpenResult::OverMaximum)
-            ui::Prompts::box(archive_.get(), ui::kOverMaxChannel, mb::kOk | mb::kIconWarning);
+        openLocalFile(archive_.get(), f);
     };
     window_->setListWindow(ui::cmd::kArchive, archive_.get());
+}
 
+// A file a list window chose, opened in a channel; a file that plays already or no free channel
+// is told over that window.
+void Viewer::openLocalFile(QWidget* over, const std::filesystem::path& file) {
+    const auto result = backend_->openLocalFile(file);
+    if (result == ui::ViewerBackend::OpenResult::AlreadyPlaying)
+        ui::Prompts::box(over, ui::kFilePlayingText, mb::kOk | mb::kIconInformation);
+    else if (result == ui::ViewerBackend::OpenResult::OverMaximum)
+        ui::Prompts::box(over, ui::kOverMaxChannel, mb::kOk | mb::kIconStop);
+}
+
+void Viewer::makeDownloadList() {
+    auto& c = backend_->controller();
     rows_ = std::make_unique<ui::DownloadRows>(&c.workList());
     downloads_ = std::make_unique<ui::DownloadListWindow>(*rows_, &c.workList());
     downloads_->setWindowTitle(QStringLiteral("DownLoad List"));
     window_->setListWindow(ui::cmd::kDownloadList, downloads_.get());
-    makeBrowsing();
 }
 
 void Viewer::makeBrowsing() {

@@ -73,6 +73,12 @@ class Viewer : public QObject {
     void endProgram();
     void showNewRecorder();
     void makeListWindows();
+    void makeEventListWindow();
+    void makeChannelList();
+    void makeConnectionList();
+    void makeFileLists();
+    void makeDownloadList();
+    void openLocalFile(QWidget* over, const std::filesystem::path& file);
     void makeBrowsing();
     void workStartEnded(client::StartResult result);
 

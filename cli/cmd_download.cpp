@@ -202,8 +202,8 @@ std::vector<dl::WorkRow> waitForWork(fsv::cli::Session& session, Progress& progr
 std::optional<fs::path> keepUnfinished(const fsv::cli::Session& session,
                                        const fsv::ConnectRequest& request,
                                        const std::vector<dl::WorkItem>& items,
-                                       const std::set<std::string>& finished,
-                                       const SessionEnd& end, Progress& progress) {
+                                       const std::set<std::string>& finished, const SessionEnd& end,
+                                       Progress& progress) {
     std::vector<dl::WorkItem> unfinished;
     for (auto& item : items)
         if (!finished.count(item.outputPath)) unfinished.push_back(item);
@@ -245,15 +245,15 @@ int runWork(fsv::cli::Session& session, const fsv::ConnectRequest& request,
 
     const auto kept = keepUnfinished(session, request, items, finished, end, progress);
     if (end.stalled) fsv::cli::printError(end.stallText);
-    fsv::cli::printError(fsv::format("%s: %d of %zu recordings failed", run.command.c_str(),
-                                     failed, items.size() + static_cast<size_t>(run.skipped)));
+    fsv::cli::printError(fsv::format("%s: %d of %zu recordings failed", run.command.c_str(), failed,
+                                     items.size() + static_cast<size_t>(run.skipped)));
     {
         std::lock_guard lock(messageLock);
         for (auto& m : messages) fsv::cli::printError(m);
     }
     if (end.closedByRecorder && !end.stalled)
-        fsv::cli::printError(fsv::format(fsv::state::kClosedByRemote,
-                                         session.recorderName.c_str(), request.address.c_str()));
+        fsv::cli::printError(fsv::format(fsv::state::kClosedByRemote, session.recorderName.c_str(),
+                                         request.address.c_str()));
     if (kept)
         fsv::cli::printError("the unfinished work is kept in " + kept->string() +
                              "; continue it with: fsv resume " + kept->string());

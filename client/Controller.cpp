@@ -821,9 +821,7 @@ std::string skippedWorkText(const fs::path& file, const std::vector<std::string>
     return text;
 }
 
-namespace {
-
-}  // namespace
+namespace {}  // namespace
 
 std::string Controller::lastDestination() const {
     std::lock_guard lock(destinationLock_);

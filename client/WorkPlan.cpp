@@ -15,9 +15,8 @@ std::vector<PickedEvent> pickSelected(const EventList& list, const RecorderCatal
                 if (!day.loaded) continue;
                 for (auto& e : list.events(r, ch.position, day.position)) {
                     if (e.mark != kMarkSelected) continue;
-                    picked.push_back({session, audio, ch.code, ch.name, ch.position,
-                                      day.position, e.position, day.date, e.time, day.dateId,
-                                      e.size});
+                    picked.push_back({session, audio, ch.code, ch.name, ch.position, day.position,
+                                      e.position, day.date, e.time, day.dateId, e.size});
                 }
             }
     return picked;
@@ -47,8 +46,8 @@ std::vector<download::WorkItem> planWork(const std::vector<PickedEvent>& picked,
             item.lastFrame = frames->last;
         }
         if (item.action != dl::Action::JustPlay)
-            item.outputPath = dl::makeOutputPath({destination, item.queue, item.channelCode,
-                                                  p.date, p.time, p.dateId, item.lastFrame});
+            item.outputPath = dl::makeOutputPath({destination, item.queue, item.channelCode, p.date,
+                                                  p.time, p.dateId, item.lastFrame});
         items.push_back(std::move(item));
     }
     return items;

@@ -391,6 +391,97 @@ ExportResult StampExport::run(const std::filesystem::path& input,
     return result;
 }
 
+namespace {
+
+// The time stamps of frame `i` and of the frame recorded after it (`following`; at the end the
+// frame's own). An error text when either is missing or no time of day.
+std::string readTimes(AviReader& reader, int i, int following, int n, SystemTime& current,
+                      SystemTime& next) {
+    if (!reader.readTimeStamp(i, current) || !validTimeOfDay(current))
+        return "no valid time stamp for frame " + std::to_string(i);
+    if (following >= n) {
+        next = current;
+        return {};
+    }
+    if (!reader.readTimeStamp(following, next) || !validTimeOfDay(next))
+        return "no valid time stamp for frame " + std::to_string(following);
+    return {};
+}
+
+// Frame `i` decoded: as 4:2:0 planes when the reader gives them, else as a packed bitmap.
+// Returns the picture's format as a 24-bit bitmap header, nothing when it cannot be decoded.
+std::optional<BitmapInfoHeader> decode(AviReader& reader, bool planar, int i,
+                                       std::optional<media::PlanarPicture>& picture,
+                                       const uint8_t*& frame) {
+    if (planar) {
+        picture = reader.getPlanarFrame(i);
+        if (picture) return BitmapInfoHeader::rgb24(picture->width, picture->height);
+        return std::nullopt;
+    }
+    if ((frame = reader.getFrame(i)))
+        return BitmapInfoHeader::parse({frame, BitmapInfoHeader::kSize});
+    return std::nullopt;
+}
+
+// What is wrong with frame `i`'s decoded format: not decoded, not 24-bit, no size, or a size
+// other than the first frame's. Empty when it is fine.
+std::string formatProblem(const std::optional<BitmapInfoHeader>& header, bool first, int width,
+                          int height, int i) {
+    if (!header) return "frame " + std::to_string(i) + " cannot be decoded";
+    if (header->bitCount != 24 || header->width <= 0 || header->height <= 0 ||
+        (!first && (header->width != width || header->height != height)))
+        return "frame " + std::to_string(i) + " has an unexpected format";
+    return {};
+}
+
+// A planar picture with its overlay handed to the encoding stage; false when the stage has
+// stopped taking frames.
+bool submitPlanar(EncodeStage& stage, const media::PlanarPicture& picture, Overlay& overlay,
+                  const QString& text, const std::string& stamp, int skip) {
+    EncodeStage::Slot* slot = stage.acquire();
+    if (!slot) return false;
+    const int w = picture.width, h = picture.height;
+    const auto dst = slot->view();
+    for (int k = 0; k < 3; ++k) {
+        const int rows = k ? h / 2 : h, bytes = k ? w / 2 : w;
+        for (int y = 0; y < rows; ++y)
+            std::memcpy(dst.data[k] + size_t(y) * dst.stride[k],
+                        picture.data[k] + size_t(y) * picture.stride[k], size_t(bytes));
+    }
+    if (!text.isEmpty()) overlay.drawPlanar(dst, w, h, text);
+    slot->stamp = stamp;
+    slot->skipAfter = skip;
+    stage.submit();
+    return true;
+}
+
+// A decoded 24-bit picture, bottom-up, into the top-down surface of its size.
+void copyBottomUp(const uint8_t* bits, QImage& surface) {
+    const int w = surface.width(), h = surface.height();
+    const size_t stride = media::rgb24Stride(w);
+    for (int y = 0; y < h; ++y)
+        std::memcpy(surface.scanLine(y), bits + stride * static_cast<size_t>(h - 1 - y),
+                    static_cast<size_t>(w) * 3);
+}
+
+// A decoded bitmap frame with its overlay written through the surface, then the positions of
+// the gap after it; false when the frame could not be written.
+bool writeBitmap(StampedAviWriter& writer, const uint8_t* frame, QImage& surface, Overlay& overlay,
+                 const QString& text, const std::string& stamp, int skip, ExportTimes& times,
+                 double& mark) {
+    copyBottomUp(frame + BitmapInfoHeader::kSize, surface);
+    if (!text.isEmpty()) overlay.draw(surface, text);
+    times.draw += since(mark);
+    const bool written =
+        writer.writeFrameRows(surface.constBits(), static_cast<int>(surface.bytesPerLine()), stamp);
+    times.encode += since(mark);
+    if (!written) return false;
+    for (int k = skip; k > 0; --k) writer.skip();
+    return true;
+}
+
+}  // namespace
+
 ExportResult StampExport::copy(const std::filesystem::path& input,
                                const std::filesystem::path& output, const StampOptions& options,
                                const Progress& progress, const std::atomic<bool>* cancel) {
@@ -411,39 +502,19 @@ ExportResult StampExport::copy(const std::filesystem::path& input,
     int i = nextRecorded(reader, 0);
     if (i >= n) return fail("no frames to read");
     for (bool first = true; i < n; first = false) {
-        if (!reader.readTimeStamp(i, current) || !validTimeOfDay(current)) {
-            result = fail("no valid time stamp for frame " + std::to_string(i));
+        const int following = nextRecorded(reader, i + 1);
+        if (const std::string bad = readTimes(reader, i, following, n, current, next);
+            !bad.empty()) {
+            result = fail(bad);
             break;
         }
-        const int following = nextRecorded(reader, i + 1);
-        if (following < n) {
-            if (!reader.readTimeStamp(following, next) || !validTimeOfDay(next)) {
-                result = fail("no valid time stamp for frame " + std::to_string(following));
-                break;
-            }
-            if (gapMs(current, next) > kMaxFilledGapMs)
-                notes_.push_back("the gap of " + std::to_string(gapMs(current, next) / 1000) +
-                                 " s after frame " + std::to_string(i) + " is not kept");
-        } else {
-            next = current;
-        }
+        if (following < n) noteLongGap(current, next, i);
         std::optional<media::PlanarPicture> picture;
         const uint8_t* frame = nullptr;
-        std::optional<BitmapInfoHeader> header;
-        if (planar) {
-            picture = reader.getPlanarFrame(i);
-            if (picture) header = BitmapInfoHeader::rgb24(picture->width, picture->height);
-        } else if ((frame = reader.getFrame(i))) {
-            header = BitmapInfoHeader::parse({frame, BitmapInfoHeader::kSize});
-        }
+        const std::optional<BitmapInfoHeader> header = decode(reader, planar, i, picture, frame);
         times_.read += since(mark);
-        if (!header) {
-            result = fail("frame " + std::to_string(i) + " cannot be decoded");
-            break;
-        }
-        if (header->bitCount != 24 || header->width <= 0 || header->height <= 0 ||
-            (!first && (header->width != width || header->height != height))) {
-            result = fail("frame " + std::to_string(i) + " has an unexpected format");
+        if (const std::string bad = formatProblem(header, first, width, height, i); !bad.empty()) {
+            result = fail(bad);
             break;
         }
         const int w = width = header->width, h = height = header->height;
@@ -451,29 +522,16 @@ ExportResult StampExport::copy(const std::filesystem::path& input,
             result = fail("cannot create the output file");
             break;
         }
-
         const QString text = overlayText(current, options, locale_);
         const std::string stamp =
             first ? media::firstFrameTimeText(current) : media::laterFrameTimeText(current);
         const int skip = following < n ? gapPositions(current, next) : 0;
         if (picture) {
             if (!stage) stage = std::make_unique<EncodeStage>(writer, w, h);
-            EncodeStage::Slot* slot = stage->acquire();
-            if (!slot) {
+            if (!submitPlanar(*stage, *picture, overlay, text, stamp, skip)) {
                 result = fail("cannot write the frames before frame " + std::to_string(i));
                 break;
             }
-            const auto dst = slot->view();
-            for (int k = 0; k < 3; ++k) {
-                const int rows = k ? h / 2 : h, bytes = k ? w / 2 : w;
-                for (int y = 0; y < rows; ++y)
-                    std::memcpy(dst.data[k] + size_t(y) * dst.stride[k],
-                                picture->data[k] + size_t(y) * picture->stride[k], size_t(bytes));
-            }
-            if (!text.isEmpty()) overlay.drawPlanar(dst, w, h, text);
-            slot->stamp = stamp;
-            slot->skipAfter = skip;
-            stage->submit();
             times_.draw += since(mark);
         } else {
             if (first) surface = QImage(w, h, QImage::Format_BGR888);
@@ -481,22 +539,10 @@ ExportResult StampExport::copy(const std::filesystem::path& input,
                 result = fail("no memory for the picture");
                 break;
             }
-            // The decoded picture is bottom-up; the surface top-down.
-            const size_t stride = media::rgb24Stride(w);
-            const uint8_t* bits = frame + BitmapInfoHeader::kSize;
-            for (int y = 0; y < h; ++y)
-                std::memcpy(surface.scanLine(y), bits + stride * static_cast<size_t>(h - 1 - y),
-                            static_cast<size_t>(w) * 3);
-            if (!text.isEmpty()) overlay.draw(surface, text);
-            times_.draw += since(mark);
-            const bool written = writer.writeFrameRows(
-                surface.constBits(), static_cast<int>(surface.bytesPerLine()), stamp);
-            times_.encode += since(mark);
-            if (!written) {
+            if (!writeBitmap(writer, frame, surface, overlay, text, stamp, skip, times_, mark)) {
                 result = fail("cannot write frame " + std::to_string(i));
                 break;
             }
-            for (int k = skip; k > 0; --k) writer.skip();
         }
         if (progress) progress(following, n);
         if (cancel && cancel->load()) {
@@ -516,15 +562,23 @@ ExportResult StampExport::copy(const std::filesystem::path& input,
     const bool closed = writer.close();
     if (result == ExportResult::Finished && !closed) result = fail("cannot finish the output file");
     times_.encode += since(mark);
-    // A file cut before its index is read as far as it goes; its header still says how many
-    // frames it was meant to hold.
-    const auto declared = reader.streamInfo(reader.videoIndex()).length;
-    if (result == ExportResult::Finished && declared > uint32_t(n)) {
-        error_ = "the input is cut: " + std::to_string(n) + " of " + std::to_string(declared) +
-                 " frames readable";
-        result = ExportResult::Incomplete;
-    }
-    return result;
+    return checkCut(result, reader.streamInfo(reader.videoIndex()).length, n);
+}
+
+// A file cut before its index is read as far as it goes; its header still says how many frames
+// it was meant to hold.
+ExportResult StampExport::checkCut(ExportResult result, uint32_t declared, int readable) {
+    if (result != ExportResult::Finished || declared <= uint32_t(readable)) return result;
+    error_ = "the input is cut: " + std::to_string(readable) + " of " + std::to_string(declared) +
+             " frames readable";
+    return ExportResult::Incomplete;
+}
+
+// A gap longer than is filled with repeated positions is told, not kept.
+void StampExport::noteLongGap(const SystemTime& current, const SystemTime& next, int frame) {
+    if (gapMs(current, next) <= kMaxFilledGapMs) return;
+    notes_.push_back("the gap of " + std::to_string(gapMs(current, next) / 1000) +
+                     " s after frame " + std::to_string(frame) + " is not kept");
 }
 
 }  // namespace fsv::framestamp

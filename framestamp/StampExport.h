@@ -103,6 +103,8 @@ class StampExport {
     ExportResult copy(const std::filesystem::path& input, const std::filesystem::path& output,
                       const StampOptions& options, const Progress& progress,
                       const std::atomic<bool>* cancel);
+    ExportResult checkCut(ExportResult result, uint32_t declared, int readable);
+    void noteLongGap(const SystemTime& current, const SystemTime& next, int frame);
 
     QLocale locale_ = QLocale::system();
     int64_t positions_ = 0;

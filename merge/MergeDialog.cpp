@@ -39,7 +39,25 @@ MergeDialog::MergeDialog(const std::filesystem::path& file, const std::string& c
     setWindowTitle(QStringLiteral("Save as AVI File"));
     setAccessibleName(windowTitle());
     frameCount_ = reader_->open(file, true, credential.c_str());
+    makePicture();
+    QFormLayout* form = makeFrameFields();
+    addClipField(*form, file);
+    QLayout* buttons = makeButtons();
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(picture_, 1);
+    layout->addLayout(form);
+    layout->addWidget(status_);
+    layout->addLayout(buttons);
+    followFrames();
+    if (frameCount_ > 0) {
+        showFrame(0);
+        updateRange();
+    } else {
+        status_->setText(QStringLiteral("Failed to open file"));
+    }
+}
 
+void MergeDialog::makePicture() {
     picture_ = new QLabel(this);
     picture_->setMinimumSize(352, 240);
     // The pixmap follows the label's size, never the other way round.
@@ -47,7 +65,16 @@ MergeDialog::MergeDialog(const std::filesystem::path& file, const std::string& c
     picture_->setAlignment(Qt::AlignCenter);
     picture_->setStyleSheet(QStringLiteral("background: black"));
     picture_->setAccessibleName(QStringLiteral("Picture"));
+}
 
+QLabel* MergeDialog::buddyLabel(const QString& text, QWidget* buddy) {
+    auto* l = new QLabel(text, this);
+    l->setBuddy(buddy);
+    return l;
+}
+
+// The first and last frame, each with its recording time beside it, and the status line.
+QFormLayout* MergeDialog::makeFrameFields() {
     const int lastIndex = std::max(frameCount_ - 1, 0);
     first_ = new QSpinBox(this);
     first_->setObjectName(QStringLiteral("firstFrame"));
@@ -63,6 +90,20 @@ MergeDialog::MergeDialog(const std::filesystem::path& file, const std::string& c
     status_ = new QLabel(this);
     status_->setObjectName(QStringLiteral("status"));
 
+    auto* form = new QFormLayout;
+    auto* firstRow = new QHBoxLayout;
+    firstRow->addWidget(first_);
+    firstRow->addWidget(firstTime_, 1);
+    auto* lastRow = new QHBoxLayout;
+    lastRow->addWidget(last_);
+    lastRow->addWidget(lastTime_, 1);
+    form->addRow(buddyLabel(QStringLiteral("&First frame:"), first_), firstRow);
+    form->addRow(buddyLabel(QStringLiteral("&Last frame:"), last_), lastRow);
+    return form;
+}
+
+// The clip's file, beside the recording unless the user browses elsewhere.
+void MergeDialog::addClipField(QFormLayout& form, const std::filesystem::path& file) {
     path_ = new QLineEdit(this);
     path_->setObjectName(QStringLiteral("clipPath"));
     path_->setAccessibleName(QStringLiteral("Clip file"));
@@ -75,7 +116,14 @@ MergeDialog::MergeDialog(const std::filesystem::path& file, const std::string& c
                                          QStringLiteral("AVI File(*.avi)"));
         if (!chosen.isEmpty()) path_->setText(chosen);
     });
+    auto* pathRow = new QHBoxLayout;
+    pathRow->addWidget(path_, 1);
+    pathRow->addWidget(browse);
+    form.addRow(buddyLabel(QStringLiteral("Clip &file:"), path_), pathRow);
+}
 
+// The progress bar, Save and Close.
+QLayout* MergeDialog::makeButtons() {
     bar_ = new QProgressBar(this);
     bar_->setObjectName(QStringLiteral("progress"));
     bar_->setRange(0, 100);
@@ -86,61 +134,37 @@ MergeDialog::MergeDialog(const std::filesystem::path& file, const std::string& c
     auto* close = new QPushButton(QStringLiteral("&Close"), this);
     connect(save_, &QPushButton::clicked, this, &MergeDialog::save);
     connect(close, &QPushButton::clicked, this, &MergeDialog::reject);
-
-    auto* form = new QFormLayout;
-    auto* firstRow = new QHBoxLayout;
-    firstRow->addWidget(first_);
-    firstRow->addWidget(firstTime_, 1);
-    auto* lastRow = new QHBoxLayout;
-    lastRow->addWidget(last_);
-    lastRow->addWidget(lastTime_, 1);
-    auto* pathRow = new QHBoxLayout;
-    pathRow->addWidget(path_, 1);
-    pathRow->addWidget(browse);
-    auto label = [this](const QString& text, QWidget* buddy) {
-        auto* l = new QLabel(text, this);
-        l->setBuddy(buddy);
-        return l;
-    };
-    form->addRow(label(QStringLiteral("&First frame:"), first_), firstRow);
-    form->addRow(label(QStringLiteral("&Last frame:"), last_), lastRow);
-    form->addRow(label(QStringLiteral("Clip &file:"), path_), pathRow);
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(bar_, 1);
     buttons->addWidget(save_);
     buttons->addWidget(close);
-    auto* layout = new QVBoxLayout(this);
-    layout->addWidget(picture_, 1);
-    layout->addLayout(form);
-    layout->addWidget(status_);
-    layout->addLayout(buttons);
+    return buttons;
+}
 
-    auto update = [this] {
-        if (frameCount_ <= 0) return;
-        const int first = first_->value();
-        const int key = std::max(reader_->keyFrameAtOrBefore(first), 0);
-        firstTime_->setText(timeText(*reader_, first));
-        lastTime_->setText(timeText(*reader_, last_->value()));
-        status_->setText(QStringLiteral("%1 frames, starting at key frame %2")
-                             .arg(std::max(last_->value() - key + 1, 0))
-                             .arg(key));
-    };
-    connect(first_, &QSpinBox::valueChanged, this, [this, update](int v) {
+// The two frame fields keep first <= last, and show the frame last changed.
+void MergeDialog::followFrames() {
+    connect(first_, &QSpinBox::valueChanged, this, [this](int v) {
         if (last_->value() < v) last_->setValue(v);
         showFrame(v);
-        update();
+        updateRange();
     });
-    connect(last_, &QSpinBox::valueChanged, this, [this, update](int v) {
+    connect(last_, &QSpinBox::valueChanged, this, [this](int v) {
         if (first_->value() > v) first_->setValue(v);
         showFrame(v);
-        update();
+        updateRange();
     });
-    if (frameCount_ > 0) {
-        showFrame(0);
-        update();
-    } else {
-        status_->setText(QStringLiteral("Failed to open file"));
-    }
+}
+
+// The frames' times and how many frames the clip takes from the key frame before the first.
+void MergeDialog::updateRange() {
+    if (frameCount_ <= 0) return;
+    const int first = first_->value();
+    const int key = std::max(reader_->keyFrameAtOrBefore(first), 0);
+    firstTime_->setText(timeText(*reader_, first));
+    lastTime_->setText(timeText(*reader_, last_->value()));
+    status_->setText(QStringLiteral("%1 frames, starting at key frame %2")
+                         .arg(std::max(last_->value() - key + 1, 0))
+                         .arg(key));
 }
 
 MergeDialog::~MergeDialog() {

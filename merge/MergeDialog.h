@@ -11,7 +11,9 @@
 #include <string>
 #include <thread>
 
+class QFormLayout;
 class QLabel;
+class QLayout;
 class QLineEdit;
 class QProgressBar;
 class QPushButton;
@@ -42,6 +44,14 @@ class MergeDialog : public QDialog {
     void resizeEvent(QResizeEvent* event) override;
 
   private:
+    // Building the window, part by part.
+    void makePicture();
+    QLabel* buddyLabel(const QString& text, QWidget* buddy);
+    QFormLayout* makeFrameFields();
+    void addClipField(QFormLayout& form, const std::filesystem::path& file);
+    QLayout* makeButtons();
+    void followFrames();
+    void updateRange();
     void showFrame(int index);
     void finished(bool ok, const QString& error);
 

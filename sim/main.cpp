@@ -8,31 +8,37 @@
 #include "sim/Generate.h"
 #include "sim/Server.h"
 
-int main(int argc, char** argv) {
-    CLI::App app{"recorder-sim: a recorder serving a recordings folder"};
-    fsv::sim::ServerOptions o;
+namespace {
+
+// What the command line sets besides the server's own options.
+struct Extra {
     std::string listen = "127.0.0.1:5066";
     std::string generate;
     bool noKey = false;
     int protocol = 35;
-    app.add_option("--listen", listen, "address:port to listen on (port 0 picks a free one)");
+    double loginTimeout = 0, idleTimeout = 0;
+};
+
+void addOptions(CLI::App& app, fsv::sim::ServerOptions& o, Extra& e) {
+    e.loginTimeout = o.loginTimeoutMs / 1000.0;
+    e.idleTimeout = o.idleTimeoutMs / 1000.0;
+    app.add_option("--listen", e.listen, "address:port to listen on (port 0 picks a free one)");
     app.add_option("--recordings", o.recordings,
                    "folder of Cam<code>/<YYYYMMDD>/<HHMMSS>.avi and Aud<code>/... files");
     app.add_option("--name", o.name, "the recorder's name");
     app.add_option("--user", o.user, "login ID");
     app.add_option("--password", o.password, "login password");
-    app.add_option("--protocol", protocol, "protocol version of this recorder")
+    app.add_option("--protocol", e.protocol, "protocol version of this recorder")
         ->check(CLI::Range(32, 35));
-    app.add_flag("--no-key-reply", noKey, "never answer the public key request");
+    app.add_flag("--no-key-reply", e.noKey, "never answer the public key request");
     app.add_option("--max-clients", o.maxClients, "refuse logged-in clients beyond this many");
     app.add_option("--max-waiting", o.maxWaiting,
                    "connections not logged in held at once; newcomers wait for a place")
         ->check(CLI::Range(1, 1024));
-    double loginTimeout = o.loginTimeoutMs / 1000.0, idleTimeout = o.idleTimeoutMs / 1000.0;
-    app.add_option("--login-timeout", loginTimeout,
+    app.add_option("--login-timeout", e.loginTimeout,
                    "drop a connection that has not logged in after S seconds")
         ->check(CLI::Range(0.05, 3600.0));
-    app.add_option("--idle-timeout", idleTimeout,
+    app.add_option("--idle-timeout", e.idleTimeout,
                    "drop a connection that sent nothing for S seconds")
         ->check(CLI::Range(0.05, 86400.0));
     app.add_option("--drop-after", o.dropAfter, "close a connection after N received messages");
@@ -60,26 +66,15 @@ int main(int argc, char** argv) {
                    "silent-after-login, bad-days, "
                    "no-names, cut-days, silent-after-open, short-frame, short-p, no-p, p-only, "
                    "size-more, size-less, from-zero, no-status, drop-before-status");
-    app.add_option("--generate", generate, "write sample recordings into DIR and exit");
-    CLI11_PARSE(app, argc, argv);
+    app.add_option("--generate", e.generate, "write sample recordings into DIR and exit");
+}
 
-    if (!generate.empty()) {
-        std::string error;
-        if (!fsv::sim::generateRecordings(generate, fsv::sim::GenerateOptions{}, &error)) {
-            std::fprintf(stderr, "recorder-sim: %s\n", error.c_str());
-            return 1;
-        }
-        return 0;
-    }
-
-    o.protocol = static_cast<uint16_t>(protocol);
-    o.loginTimeoutMs = static_cast<int>(loginTimeout * 1000);
-    o.idleTimeoutMs = static_cast<int>(idleTimeout * 1000);
-    o.answerKey = !noKey;
+// "ADDRESS:PORT" into the options; false after saying what is wrong.
+bool parseListen(const std::string& listen, fsv::sim::ServerOptions& o) {
     auto colon = listen.rfind(':');
     if (colon == std::string::npos) {
         std::fprintf(stderr, "recorder-sim: --listen wants ADDRESS:PORT\n");
-        return 2;
+        return false;
     }
     o.host = listen.substr(0, colon);
     try {
@@ -88,9 +83,13 @@ int main(int argc, char** argv) {
         o.port = static_cast<uint16_t>(port);
     } catch (const std::exception&) {
         std::fprintf(stderr, "recorder-sim: bad port in --listen\n");
-        return 2;
+        return false;
     }
+    return true;
+}
 
+// Serves until SIGINT or SIGTERM.
+int serve(const fsv::sim::ServerOptions& o) {
     // The signals are taken by sigwait below, on this thread only.
     sigset_t signals;
     sigemptyset(&signals);
@@ -113,4 +112,30 @@ int main(int argc, char** argv) {
     sigwait(&signals, &sig);
     server.stop();
     return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{"recorder-sim: a recorder serving a recordings folder"};
+    fsv::sim::ServerOptions o;
+    Extra e;
+    addOptions(app, o, e);
+    CLI11_PARSE(app, argc, argv);
+
+    if (!e.generate.empty()) {
+        std::string error;
+        if (!fsv::sim::generateRecordings(e.generate, fsv::sim::GenerateOptions{}, &error)) {
+            std::fprintf(stderr, "recorder-sim: %s\n", error.c_str());
+            return 1;
+        }
+        return 0;
+    }
+
+    o.protocol = static_cast<uint16_t>(e.protocol);
+    o.loginTimeoutMs = static_cast<int>(e.loginTimeout * 1000);
+    o.idleTimeoutMs = static_cast<int>(e.idleTimeout * 1000);
+    o.answerKey = !e.noKey;
+    if (!parseListen(e.listen, o)) return 2;
+    return serve(o);
 }

@@ -47,6 +47,16 @@ AddressBookDialog::AddressBookDialog(QWidget* parent, Mode mode,
     setWindowTitle(QStringLiteral("Address Book"));
     setAccessibleName(QStringLiteral("Address Book"));
 
+    makeWidgets();
+    layOut();
+    applyMode();
+    connectControls();
+    loadBook();
+    populate(BookItem{0, 0});
+}
+
+// The tree, the detail fields with their labels, and the buttons.
+void AddressBookDialog::makeWidgets() {
     tree_ = new QTreeWidget(this);
     tree_->setObjectName(QStringLiteral("bookTree"));
     tree_->setAccessibleName(QStringLiteral("Groups and servers"));
@@ -80,7 +90,10 @@ AddressBookDialog::AddressBookDialog(QWidget* parent, Mode mode,
     close_ = button(this, "closeButton", mode_ == Mode::Select ? "OK" : "Close",
                     mode_ == Mode::Select ? "OK" : "Close");
     close_->setDefault(mode_ == Mode::Select);
+}
 
+// The tree on the left, the details on the right, the buttons below.
+void AddressBookDialog::layOut() {
     auto* details = new QGridLayout;
     details->addWidget(nameLabel_, 0, 0, 1, 2);
     details->addWidget(name_, 1, 0, 1, 2);
@@ -109,7 +122,11 @@ AddressBookDialog::AddressBookDialog(QWidget* parent, Mode mode,
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(top, 1);
     layout->addLayout(buttons);
+}
 
+// Choosing a server shows read-only details and only OK; editing allows renaming in the tree
+// and Delete on it.
+void AddressBookDialog::applyMode() {
     if (mode_ == Mode::Select) {
         for (QLineEdit* e : {name_, address_, id_, password_, port_}) e->setReadOnly(true);
         for (QPushButton* b : {delete_, connectButton_, newGroup_, newServer_}) b->hide();
@@ -120,7 +137,9 @@ AddressBookDialog::AddressBookDialog(QWidget* parent, Mode mode,
         del->setContext(Qt::WidgetShortcut);
         QObject::connect(del, &QShortcut::activated, this, &AddressBookDialog::removeSelected);
     }
+}
 
+void AddressBookDialog::connectControls() {
     QObject::connect(newGroup_, &QPushButton::clicked, this, &AddressBookDialog::newGroup);
     QObject::connect(newServer_, &QPushButton::clicked, this, &AddressBookDialog::newServer);
     QObject::connect(delete_, &QPushButton::clicked, this, &AddressBookDialog::removeSelected);
@@ -130,8 +149,10 @@ AddressBookDialog::AddressBookDialog(QWidget* parent, Mode mode,
     QObject::connect(tree_, &QTreeWidget::currentItemChanged, this,
                      &AddressBookDialog::currentChanged);
     QObject::connect(tree_, &QTreeWidget::itemChanged, this, &AddressBookDialog::labelEdited);
+}
 
-    // A book that cannot be read whole says so; what was read stays usable.
+// A book that cannot be read whole says so; what was read stays usable.
+void AddressBookDialog::loadBook() {
     auto r = state::loadAddressBook(file_);
     if (r.status == state::ReadStatus::WrongFormat) {
         Prompts::box(this, state::kUnexpectedFileFormat, mb::kOk | mb::kIconStop);
@@ -140,7 +161,6 @@ AddressBookDialog::AddressBookDialog(QWidget* parent, Mode mode,
             Prompts::box(this, r.message, mb::kOk | mb::kIconStop);
         if (r.usable()) book_ = std::move(r.value);
     }
-    populate(BookItem{0, 0});
 }
 
 std::optional<BookItem> AddressBookDialog::bookItemOf(const QTreeWidgetItem* item) {

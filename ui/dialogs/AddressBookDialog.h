@@ -36,6 +36,12 @@ class AddressBookDialog : public QDialog {
     void reject() override;  // Close / OK, and Escape
 
   private:
+    // Building the window, step by step.
+    void makeWidgets();
+    void layOut();
+    void applyMode();
+    void connectControls();
+    void loadBook();
     void populate(std::optional<state::BookItem> select);
     void showDetails(std::optional<state::BookItem> item);
     bool commitDetails();

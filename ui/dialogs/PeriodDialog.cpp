@@ -88,35 +88,7 @@ PeriodDialog::PeriodDialog(EventList& list, DateQueryWaiter& waiter, QWidget* pa
     all_ = new QPushButton(tr("Select &All Cameras"), this);
     all_->setObjectName("selectAllButton");
 
-    auto* timeBox = new QGroupBox(tr("Time Period"), this);
-    startDate_ = new QDateEdit(timeBox);
-    startDate_->setObjectName("startDate");
-    startDate_->setCalendarPopup(true);
-    startTime_ = new QTimeEdit(timeBox);
-    startTime_->setObjectName("startTime");
-    startTime_->setDisplayFormat("HH:mm:ss");
-    endDate_ = new QDateEdit(timeBox);
-    endDate_->setObjectName("endDate");
-    endDate_->setCalendarPopup(true);
-    endTime_ = new QTimeEdit(timeBox);
-    endTime_->setObjectName("endTime");
-    endTime_->setDisplayFormat("HH:mm:ss");
-    startDate_->setAccessibleName(tr("Start date"));
-    startTime_->setAccessibleName(tr("Start time"));
-    endDate_->setAccessibleName(tr("End date"));
-    endTime_->setAccessibleName(tr("End time"));
-    const QDate today = QDate::currentDate();
-    startDate_->setDate(today);
-    endDate_->setDate(today);
-    startTime_->setTime(QTime(0, 0, 0));
-    endTime_->setTime(QTime(23, 59, 59));
-    auto* grid = new QGridLayout(timeBox);
-    grid->addWidget(new QLabel(tr("Start Time:"), timeBox), 0, 0);
-    grid->addWidget(startDate_, 0, 1);
-    grid->addWidget(startTime_, 0, 2);
-    grid->addWidget(new QLabel(tr("End Time:"), timeBox), 1, 0);
-    grid->addWidget(endDate_, 1, 1);
-    grid->addWidget(endTime_, 1, 2);
+    QGroupBox* timeBox = makeTimeBox();
 
     ok_ = new QPushButton(tr("&OK"), this);
     ok_->setObjectName("okButton");
@@ -148,6 +120,40 @@ PeriodDialog::PeriodDialog(EventList& list, DateQueryWaiter& waiter, QWidget* pa
     });
     connect(ok_, &QPushButton::clicked, this, &PeriodDialog::accept);
     connect(cancel_, &QPushButton::clicked, this, &PeriodDialog::reject);
+}
+
+// The period: a start and an end, each a date and a time; today's whole day to begin with.
+QGroupBox* PeriodDialog::makeTimeBox() {
+    auto* timeBox = new QGroupBox(tr("Time Period"), this);
+    startDate_ = new QDateEdit(timeBox);
+    startDate_->setObjectName("startDate");
+    startDate_->setCalendarPopup(true);
+    startTime_ = new QTimeEdit(timeBox);
+    startTime_->setObjectName("startTime");
+    startTime_->setDisplayFormat("HH:mm:ss");
+    endDate_ = new QDateEdit(timeBox);
+    endDate_->setObjectName("endDate");
+    endDate_->setCalendarPopup(true);
+    endTime_ = new QTimeEdit(timeBox);
+    endTime_->setObjectName("endTime");
+    endTime_->setDisplayFormat("HH:mm:ss");
+    startDate_->setAccessibleName(tr("Start date"));
+    startTime_->setAccessibleName(tr("Start time"));
+    endDate_->setAccessibleName(tr("End date"));
+    endTime_->setAccessibleName(tr("End time"));
+    const QDate today = QDate::currentDate();
+    startDate_->setDate(today);
+    endDate_->setDate(today);
+    startTime_->setTime(QTime(0, 0, 0));
+    endTime_->setTime(QTime(23, 59, 59));
+    auto* grid = new QGridLayout(timeBox);
+    grid->addWidget(new QLabel(tr("Start Time:"), timeBox), 0, 0);
+    grid->addWidget(startDate_, 0, 1);
+    grid->addWidget(startTime_, 0, 2);
+    grid->addWidget(new QLabel(tr("End Time:"), timeBox), 1, 0);
+    grid->addWidget(endDate_, 1, 1);
+    grid->addWidget(endTime_, 1, 2);
+    return timeBox;
 }
 
 PeriodDialog::~PeriodDialog() {

@@ -17,6 +17,7 @@
 #include "recordings/RecorderCatalog.h"
 
 class QComboBox;
+class QGroupBox;
 class QDateEdit;
 class QTimeEdit;
 class QTreeWidget;
@@ -54,6 +55,7 @@ class PeriodDialog : public QDialog {
 
   private:
     class Port;
+    QGroupBox* makeTimeBox();
     void fillChannels();
     void accept() override;
     void finish();
