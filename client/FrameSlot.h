@@ -17,6 +17,7 @@
 #include <mutex>
 #include <optional>
 #include <span>
+#include <utility>
 #include <vector>
 
 #include "client/Notifications.h"
@@ -38,6 +39,11 @@ struct Picture {
     uint8_t* line(int y) { return bits.data() + static_cast<size_t>(y) * stride; }
     const uint8_t* line(int y) const { return bits.data() + static_cast<size_t>(y) * stride; }
 };
+
+// The size a width × height picture is made at for a viewWidth × viewHeight panel: its place
+// there (media/Placement), made one narrower when that is odd; its own size while the panel's
+// size is unknown (0 × 0).
+std::pair<int, int> fittedPictureSize(int width, int height, int viewWidth, int viewHeight);
 
 class FrameSlot {
   public:

@@ -3,8 +3,10 @@
 // process's CPU share of the machine, the frames shown against the frames that fell due, and the
 // cost of each step a frame takes. With "sync" the channels play in step on one clock, and the
 // run also reports the processor time per shown frame against a plain single-threaded ffmpeg
-// decode of the same file in the same run, and the largest difference between two panels'
-// frame times. Run under Xvfb (or QT_QPA_PLATFORM=offscreen).
+// decode of the same file in the same run, and the largest difference between two panels:
+// in frame times, in frames, and in real time against the clock (the recording pauses 1.5 s
+// halfway, so two panels a frame apart there differ by 1.5 s of frame time).
+// Run under Xvfb (or QT_QPA_PLATFORM=offscreen).
 
 #include <sys/resource.h>
 
@@ -15,6 +17,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <chrono>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -151,11 +154,17 @@ int main(int argc, char** argv) {
         for (auto& p : players) p->setPaused(true);
         group.start(*players[0], all);
         group.command(*players[0], download::PlayCommand::First);
+        // Every panel on the first frame before the clock runs.
+        for (auto& p : players)
+            for (int i = 0; i < 2000 && p->currentFrame() != 0; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
         group.command(*players[0], download::PlayCommand::Play);
     }
     // When each channel showed its first frame: its frames fall due from then on.
     std::vector<qint64> firstShown(channels, -1);
     int64_t spread = 0;  // the largest difference between two panels' frame times
+    int64_t skew = 0;    // the same against the clock, in real time
+    int framesApart = 0;
     QTimer watch;
     QObject::connect(&watch, &QTimer::timeout, [&] {
         for (int i = 0; i < channels; ++i)
@@ -168,6 +177,30 @@ int main(int argc, char** argv) {
             hi = std::max(hi, t);
         }
         spread = std::max(spread, hi - lo);
+        // Against the clock: how long each panel has owed the clock its next frame (0 while it
+        // shows the frame due). Frame times jump where the recording pauses, so two panels one
+        // frame apart can differ by much more than a frame period in frame time; this measures
+        // the real time between what two panels show.
+        const auto times = players[0]->frameTimes();
+        if (!times || !group.clock().playing()) return;
+        const int64_t now = group.clock().now();
+        const int due = playback::frameAtOrBefore(*times, now);
+        int64_t late = INT64_MIN, early = INT64_MAX;
+        int first = INT_MAX, last = INT_MIN;
+        for (auto& p : players) {
+            const int shown = int(p->currentFrame());
+            int64_t owed = 0;
+            if (shown < due)
+                owed = now - (*times)[size_t(shown) + 1];
+            else if (shown > due)
+                owed = now - (*times)[size_t(shown)];  // shown before the clock read: negative
+            late = std::max(late, owed);
+            early = std::min(early, owed);
+            first = std::min(first, shown);
+            last = std::max(last, shown);
+        }
+        skew = std::max(skew, late - early);
+        framesApart = std::max(framesApart, last - first);
     });
     watch.start(2);
     QTimer::singleShot(seconds * 1000, Qt::PreciseTimer, &app, &QApplication::quit);
@@ -195,8 +228,10 @@ int main(int argc, char** argv) {
         const double perShown = cpu * 1000 / double(shown);
         std::printf(
             "in step: %.3f ms CPU per shown frame = %.2fx the plain decode; largest "
-            "difference between two panels' frame times %lld ms\n",
-            perShown, ffmpegPerFrame > 0 ? perShown / ffmpegPerFrame : 0.0, (long long)spread);
+            "difference between two panels' frame times %lld ms (%d frames apart), against the "
+            "clock %lld ms\n",
+            perShown, ffmpegPerFrame > 0 ? perShown / ffmpegPerFrame : 0.0, (long long)spread,
+            framesApart, (long long)skew);
     }
 
     // Where a frame's time goes, one step at a time on this thread: the decode alone (the

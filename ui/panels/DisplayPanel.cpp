@@ -65,10 +65,15 @@ void DisplayPanel::render(QPainter& painter, QSize size, const client::Picture* 
     if (picture && picture->width > 0 && picture->height > 0) {
         const QImage image(picture->bits.data(), picture->width, picture->height, picture->stride,
                            QImage::Format_RGB32);
-        // Placed by the picture it was made from; drawn as it is when it was made for this size.
+        // Placed by the picture it was made from; drawn as it is when it was made for this size
+        // (perhaps a pixel narrower than its place), else scaled into its place.
         const auto factors = media::scaleFactors(picture->sourceWidth, picture->sourceHeight);
         const auto place = media::placePicture(size.width(), size.height(), factors);
-        if (place.width > 0 && place.height > 0)
+        const auto made = client::fittedPictureSize(picture->sourceWidth, picture->sourceHeight,
+                                                    size.width(), size.height());
+        if (made == std::pair(picture->width, picture->height))
+            painter.drawImage(QPoint(place.x, place.y), image);
+        else if (place.width > 0 && place.height > 0)
             painter.drawImage(QRect(place.x, place.y, place.width, place.height), image);
     }
     if (!caption.isEmpty()) {
