@@ -280,6 +280,13 @@ void PlaybackPanelTest::twoFilesPlayPauseStepAndEnd() {
     QVERIFY(slider && !slider->isEnabled());
     QCOMPARE(button(PlaybackPanel::kForward)->accessibleName().left(10),
              QStringLiteral("Next Frame"));
+    // The skin's sync button: off without a local file.
+    auto* sync = w.skin()->button(PlaybackPanel::kSaveLine, PlaybackPanel::kSyncButton);
+    QVERIFY(sync);
+    QCOMPARE(sync->accessibleName(), QStringLiteral("Sync"));
+    QVERIFY(!sync->isEnabled());
+    QTest::mouseClick(sync, Qt::LeftButton);
+    QVERIFY(!viewer_->backend().synced());
 
     script_.openFiles = {mjpeg_, mpeg4_};
     w.dispatchButton(kToolbarLine, kOpenAviButton);
@@ -298,6 +305,22 @@ void PlaybackPanelTest::twoFilesPlayPauseStepAndEnd() {
                               kWait);
     QVERIFY(slider->isEnabled());
     QCOMPARE(slider->maximum(), int(status().frameCount) - 1);
+    // A click on the skin's sync button plays both files in step and shows it; the next leaves
+    // it, and each file plays on by itself.
+    const auto syncLook = [&] {
+        return panel().look(PlaybackPanel::kSaveLine, PlaybackPanel::kSyncButton);
+    };
+    QVERIFY(sync->isEnabled());
+    QCOMPARE(syncLook(), int(::ui::skin::LookNormal));
+    QTest::mouseClick(sync, Qt::LeftButton);
+    QVERIFY(viewer_->backend().synced());
+    QVERIFY(panel().syncAction()->isChecked());
+    QCOMPARE(syncLook(), int(::ui::skin::LookPlay));
+    QTRY_VERIFY_WITH_TIMEOUT(status().synced, kWait);
+    QTest::mouseClick(sync, Qt::LeftButton);
+    QVERIFY(!viewer_->backend().synced());
+    QCOMPARE(syncLook(), int(::ui::skin::LookNormal));
+    QTRY_VERIFY_WITH_TIMEOUT(!status().synced && !status().paused, kWait);
 
     // Pause by its button: the paused looks, the picture can be saved.
     QTest::mouseClick(button(PlaybackPanel::kPause), Qt::LeftButton);
