@@ -26,6 +26,7 @@
 #include "ui/panels/ChannelView.h"
 #include "ui/panels/Snapshot.h"
 #include "ui/playback/PlaybackPanel.h"
+#include "ui/playback/TimelineView.h"
 #include "ui/skin/SkinButton.h"
 #include "ui/skin/SkinPanel.h"
 #include "ui/skin/SkinSlider.h"
@@ -280,6 +281,20 @@ void PlaybackPanelTest::twoFilesPlayPauseStepAndEnd() {
     QVERIFY(slider && !slider->isEnabled());
     QCOMPARE(button(PlaybackPanel::kForward)->accessibleName().left(10),
              QStringLiteral("Next Frame"));
+    // The timeline is drawn in the colours of the skin's playback status panel.
+    w.timelineAction()->trigger();
+    {
+        const auto* info = w.findChild<::ui::skin::SkinPanel*>(QStringLiteral("playbackInfo"));
+        QVERIFY(info);
+        const TimelineColours& c = w.timeline()->colours();
+        QCOMPARE(c.local, info->text(PlaybackPanel::kChannelText).colour);
+        QCOMPARE(c.text, info->text(PlaybackPanel::kDateText).colour);
+        QCOMPARE(c.recorder, info->text(PlaybackPanel::kSpeedText).colour);
+        const QImage& back = info->background();
+        QCOMPARE(c.background, back.pixelColor(back.width() / 2, back.height() / 2));
+        QVERIFY(c.local != TimelineColours{}.local && c.background != TimelineColours{}.background);
+    }
+    w.timelineAction()->trigger();
     // The skin's sync button: off without a local file.
     auto* sync = w.skin()->button(PlaybackPanel::kSaveLine, PlaybackPanel::kSyncButton);
     QVERIFY(sync);
