@@ -1,11 +1,22 @@
 #include "client/FrameSlot.h"
 
-#include <cstring>
+#include <utility>
+
+#include "media/Placement.h"
 
 namespace fsv::client {
 
+std::pair<int, int> fittedPictureSize(int width, int height, int viewWidth, int viewHeight) {
+    if (viewWidth <= 0 || viewHeight <= 0) return {width, height};
+    const auto place =
+        media::placePicture(viewWidth, viewHeight, media::scaleFactors(width, height));
+    if (place.width <= 0 || place.height <= 0) return {width, height};
+    // An odd width sends libswscale from its fast 4:2:0 paths to one about four times slower.
+    return {place.width > 1 ? place.width & ~1 : place.width, place.height};
+}
+
 Picture& FrameSlot::back(int width, int height) {
-    // front_ changes only on this thread, so reading it needs no lock.
+    // front_ changes only under the producer lock, which the caller holds.
     Picture& p = pictures_[1 - front_];
     if (width < 0) width = 0;
     if (height < 0) height = 0;
@@ -16,6 +27,50 @@ Picture& FrameSlot::back(int width, int height) {
         p.bits.resize(static_cast<size_t>(p.stride) * height);
     }
     return p;
+}
+
+std::optional<bool> FrameSlot::fillAndPublish(int sourceWidth, int sourceHeight,
+                                              const auto& convert) {
+    if (sourceWidth <= 0 || sourceHeight <= 0) return std::nullopt;
+    const auto [w, h] = fittedPictureSize(sourceWidth, sourceHeight, viewWidth_, viewHeight_);
+    Picture& p = back(w, h);
+    if (!convert(
+            media::PixelTarget{p.bits.data(), w, h, p.stride, media::PixelLayout::Bgrx32, false}))
+        return std::nullopt;
+    p.sourceWidth = sourceWidth;
+    p.sourceHeight = sourceHeight;
+    return publish();
+}
+
+std::optional<bool> FrameSlot::put(std::shared_ptr<const media::DecodedPicture> picture) {
+    if (!picture) return std::nullopt;
+    std::lock_guard lock(produce_);
+    auto clean = fillAndPublish(
+        picture->width(), picture->height(),
+        [&](const media::PixelTarget& target) { return scaler_.convert(*picture, target); });
+    if (clean) last_ = std::move(picture);
+    return clean;
+}
+
+std::optional<bool> FrameSlot::putBottomUp24(int width, int height, std::span<const uint8_t> bits) {
+    std::lock_guard lock(produce_);
+    auto clean = fillAndPublish(width, height, [&](const media::PixelTarget& target) {
+        return scaler_.convertBottomUp24(width, height, bits, target);
+    });
+    if (clean) last_.reset();
+    return clean;
+}
+
+bool FrameSlot::setViewSize(int width, int height) {
+    std::lock_guard lock(produce_);
+    if (width == viewWidth_ && height == viewHeight_) return false;
+    viewWidth_ = width;
+    viewHeight_ = height;
+    if (!last_) return false;
+    return fillAndPublish(
+               last_->width(), last_->height(),
+               [&](const media::PixelTarget& target) { return scaler_.convert(*last_, target); })
+        .has_value();
 }
 
 bool FrameSlot::publish() {
@@ -46,28 +101,10 @@ FrameSlot* FrameSlots::slot(PanelId panel) {
     return slots_[panel].get();
 }
 
-bool convertBottomUp24(int width, int height, std::span<const uint8_t> bits, FrameSlot& out) {
-    if (width <= 0 || height <= 0) return false;
-    const size_t inStride = (static_cast<size_t>(width) * 3 + 3) & ~size_t{3};
-    if (bits.size() / inStride < static_cast<size_t>(height)) return false;
-    Picture& p = out.back(width, height);
-    for (int y = 0; y < height; ++y) {
-        const uint8_t* in = bits.data() + (static_cast<size_t>(height - 1 - y)) * inStride;
-        uint8_t* o = p.line(y);
-        for (int x = 0; x < width; ++x, in += 3, o += 4) {
-            o[0] = in[0];
-            o[1] = in[1];
-            o[2] = in[2];
-            o[3] = 0xFF;
-        }
-    }
-    return true;
-}
-
 void SlotDisplay::draw(int panel, int width, int height, std::span<const uint8_t> bits) {
     FrameSlot* s = slots_.slot(panel);
-    if (!s || !convertBottomUp24(width, height, bits, *s)) return;
-    if (s->publish()) queue_.push(FrameReady{panel});
+    if (!s) return;
+    if (s->putBottomUp24(width, height, bits).value_or(false)) queue_.push(FrameReady{panel});
 }
 
 void SlotDisplay::moved(int panel, uint32_t position, uint32_t frameCount, int speed) {

@@ -649,7 +649,7 @@ bool AviReader::readTimeStamp(int index, SystemTime& time) {
 }
 
 const uint8_t* AviReader::getFrame(int index) {
-    if (!decoder_ || decoder_->planarOutput()) return nullptr;
+    if (!decoder_ || decoder_->planarOutput() || decoder_->pictureOutput()) return nullptr;
     return decodeUpTo(index) ? frame_.data() : nullptr;
 }
 
@@ -662,6 +662,32 @@ bool AviReader::setPlanarFrames(bool on) {
 std::optional<PlanarPicture> AviReader::getPlanarFrame(int index) {
     if (!decoder_ || !decoder_->planarOutput() || !decodeUpTo(index)) return std::nullopt;
     return decoder_->planarPicture();
+}
+
+bool AviReader::setPictureFrames(bool on) {
+    if (!decoder_) return false;
+    lastDecoded_ = -1;
+    // A plug-in cannot hand out its pictures by reference: getPicture() copies them instead.
+    decoder_->setPictureOutput(on);
+    return true;
+}
+
+std::shared_ptr<const DecodedPicture> AviReader::getPicture(int index) {
+    if (!decoder_ || decoder_->planarOutput()) return nullptr;
+    if (!decoder_->pictureOutput()) {
+        const uint8_t* frame = getFrame(index);
+        if (!frame) return nullptr;
+        const BitmapInfoHeader& out = decoder_->output();
+        return DecodedPicture::fromBottomUp24(out.width, out.height,
+                                              {frame + BitmapInfoHeader::kSize, out.sizeImage});
+    }
+    if (!decodeUpTo(index)) return nullptr;
+    return decoder_->latestPicture();
+}
+
+std::optional<BitmapInfoHeader> AviReader::decodedFormat() const {
+    if (!decoder_) return std::nullopt;
+    return decoder_->output();
 }
 
 bool AviReader::decodeUpTo(int index) {

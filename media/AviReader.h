@@ -82,6 +82,15 @@ class AviReader {
     // decoder cannot (a plug-in); then nothing changes.
     bool setPlanarFrames(bool on);
     std::optional<PlanarPicture> getPlanarFrame(int index);
+    // Picture frames: getPicture() hands out the decoded picture by reference, to be converted
+    // once into whatever shows it, and getFrame() returns null. With a decoder that gives only
+    // 24-bit pictures (a plug-in) getPicture() hands out a copy of those and getFrame() still
+    // works. False when no decoder is open.
+    bool setPictureFrames(bool on);
+    std::shared_ptr<const DecodedPicture> getPicture(int index);
+    // The header of the decoded picture (what getFrame() puts before the bits): the size
+    // pictures are shown at. nullopt without a decoder.
+    std::optional<BitmapInfoHeader> decodedFormat() const;
 
     // One raw (compressed) video sample. With a null buffer only the size is stored. False when
     // the sample does not exist, cannot be read, or does not fit.

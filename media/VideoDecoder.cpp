@@ -108,9 +108,12 @@ struct VideoDecoder::Ffmpeg {
     AVFrame* kept = nullptr;
     AVFrame* converted = nullptr;
     const AVFrame* shown = nullptr;
+    // Picture output: the latest picture, by reference.
+    std::shared_ptr<const DecodedPicture> latest;
 
     ~Ffmpeg() { close(); }
     void close() {
+        latest.reset();
         sws_freeContext(sws);
         sws = nullptr;
         av_frame_free(&kept);
@@ -260,7 +263,9 @@ bool keepPlanarPicture(AVFrame*& kept, AVFrame*& converted, SwsContext*& sws, co
 
 bool VideoDecoder::setPlanarOutput(bool on) {
     planar_ = on && !plugin_;
+    if (planar_) pictures_ = false;
     if (ff_) {
+        ff_->latest.reset();
         av_frame_free(&ff_->kept);
         av_frame_free(&ff_->converted);
         ff_->shown = nullptr;
@@ -268,6 +273,18 @@ bool VideoDecoder::setPlanarOutput(bool on) {
         ff_->sws = nullptr;
     }
     return planar_ == on;
+}
+
+bool VideoDecoder::setPictureOutput(bool on) {
+    if (on && !plugin_ && planar_) setPlanarOutput(false);
+    pictures_ = on && !plugin_;
+    if (ff_) ff_->latest.reset();
+    return pictures_ == on;
+}
+
+std::shared_ptr<const DecodedPicture> VideoDecoder::latestPicture() const {
+    if (!pictures_ || !ff_) return nullptr;
+    return ff_->latest;
 }
 
 std::optional<PlanarPicture> VideoDecoder::planarPicture() const {
@@ -280,7 +297,7 @@ std::optional<PlanarPicture> VideoDecoder::planarPicture() const {
 }
 
 bool VideoDecoder::decompress(std::span<const uint8_t> data, uint8_t* bits, uint32_t flags) {
-    if (!formats_ || (!bits && !planar_)) return false;
+    if (!formats_ || (!bits && !planar_ && !pictures_)) return false;
     input_.sizeImage = static_cast<uint32_t>(data.size());
     if (plugin_) return plugin_->decompress(input_, data, flags, output_, bits);
     if (data.empty()) return true;  // a dropped position: the picture stays as it was
@@ -309,6 +326,16 @@ bool VideoDecoder::decompress(std::span<const uint8_t> data, uint8_t* bits, uint
         }
         if (planar_) {
             if (!keepPlanarPicture(f.kept, f.converted, f.sws, f.shown, fr, output_)) return false;
+            gotPicture = true;
+            continue;
+        }
+        if (pictures_) {
+            // Kept as it is; shown at the output size (a field-only picture at twice its
+            // height) by whoever converts it.
+            auto picture = DecodedPicture::take(fr, output_.width, output_.height);
+            av_frame_unref(fr);
+            if (!picture) return false;
+            f.latest = std::move(picture);
             gotPicture = true;
             continue;
         }

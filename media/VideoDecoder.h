@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "media/AviTypes.h"
+#include "media/DecodedPicture.h"
 
 namespace fsv::media {
 
@@ -110,6 +111,16 @@ class VideoDecoder {
     // the first picture or without planar output.
     std::optional<PlanarPicture> planarPicture() const;
 
+    // Picture output: decompress() keeps the decoded picture by reference, as the decoder made
+    // it, instead of writing the 24-bit bitmap (`bits` may then be null): whoever shows it
+    // converts it once into what it needs. False (and off) with a plug-in. Planar and picture
+    // output exclude each other; turning one on turns the other off.
+    bool setPictureOutput(bool on);
+    bool pictureOutput() const { return pictures_; }
+    // The latest picture (shown at the output size); null before the first one or without
+    // picture output. It stays valid and unchanged after later calls.
+    std::shared_ptr<const DecodedPicture> latestPicture() const;
+
     // Forgets reference pictures, before decoding from a key frame after a jump.
     void flush();
 
@@ -133,6 +144,7 @@ class VideoDecoder {
     std::unique_ptr<Ffmpeg> ff_;
     bool opened_ = false;
     bool planar_ = false;
+    bool pictures_ = false;
 };
 
 // The FOURCC codes that decode here: every video code of FFmpeg's RIFF table whose codec has a

@@ -219,6 +219,22 @@ Icon saveIcon(bool film) {
     };
 }
 
+// Two arrows chasing each other round a circle: every channel plays in step. The button shows
+// its "Play" picture while the channels do.
+Icon inStep() {
+    return [](QPainter& p) {
+        const QBrush fill = p.brush();
+        strokeOnly(p);
+        const QRectF circle(4.5, 4.5, 15, 15);
+        p.drawArc(circle, 20 * 16, 140 * 16);
+        p.drawArc(circle, 200 * 16, 140 * 16);
+        p.setBrush(fill);
+        // Heads at the arcs' ends (160 and 340 degrees), pointing on round the circle.
+        p.drawPolygon(poly({{2.2, 7.5}, {8.8, 7.2}, {4.2, 12.6}}));
+        p.drawPolygon(poly({{21.8, 16.5}, {15.2, 16.8}, {19.8, 11.4}}));
+    };
+}
+
 // ---- painting ------------------------------------------------------------------------------
 
 void paintFace(QPainter& p, const QRectF& r, State s, const Icon& icon, double k) {
@@ -444,8 +460,10 @@ bool SkinPainter::run() {
         {"slower", "Slower", gauge(false)},
         {"faster", "Faster", gauge(true)},
         {"closechannel", "Close Channel", closeChannel()}};
-    const std::vector<Button> saves{{"saveavi", "Save as AVI File", saveIcon(true)},
-                                    {"savebmp", "Save as BMP File", saveIcon(false)}};
+    const std::vector<Button> saves{
+        {"saveavi", "Save as AVI File", saveIcon(true)},
+        {"savebmp", "Save as BMP File", saveIcon(false)},
+        {"sync", "Sync: play every local file in step (Ctrl+Y)", inStep()}};
     const std::vector<Button> layouts{{"layout1", "1 Panel", grid(1)},
                                       {"layout4", "4 Panels", grid(2)},
                                       {"layout9", "9 Panels", grid(3)},

@@ -3,8 +3,10 @@
 // process's CPU share of the machine, the frames shown against the frames that fell due, and the
 // cost of each step a frame takes. With "sync" the channels play in step on one clock, and the
 // run also reports the processor time per shown frame against a plain single-threaded ffmpeg
-// decode of the same file in the same run, and the largest difference between two panels'
-// frame times. Run under Xvfb (or QT_QPA_PLATFORM=offscreen).
+// decode of the same file in the same run, and the largest difference between two panels:
+// in frame times, in frames, and in real time against the clock (the recording pauses 1.5 s
+// halfway, so two panels a frame apart there differ by 1.5 s of frame time).
+// Run under Xvfb (or QT_QPA_PLATFORM=offscreen).
 
 #include <sys/resource.h>
 
@@ -15,6 +17,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <chrono>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -151,11 +154,17 @@ int main(int argc, char** argv) {
         for (auto& p : players) p->setPaused(true);
         group.start(*players[0], all);
         group.command(*players[0], download::PlayCommand::First);
+        // Every panel on the first frame before the clock runs.
+        for (auto& p : players)
+            for (int i = 0; i < 2000 && p->currentFrame() != 0; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
         group.command(*players[0], download::PlayCommand::Play);
     }
     // When each channel showed its first frame: its frames fall due from then on.
     std::vector<qint64> firstShown(channels, -1);
     int64_t spread = 0;  // the largest difference between two panels' frame times
+    int64_t skew = 0;    // the same against the clock, in real time
+    int framesApart = 0;
     QTimer watch;
     QObject::connect(&watch, &QTimer::timeout, [&] {
         for (int i = 0; i < channels; ++i)
@@ -168,6 +177,30 @@ int main(int argc, char** argv) {
             hi = std::max(hi, t);
         }
         spread = std::max(spread, hi - lo);
+        // Against the clock: how long each panel has owed the clock its next frame (0 while it
+        // shows the frame due). Frame times jump where the recording pauses, so two panels one
+        // frame apart can differ by much more than a frame period in frame time; this measures
+        // the real time between what two panels show.
+        const auto times = players[0]->frameTimes();
+        if (!times || !group.clock().playing()) return;
+        const int64_t now = group.clock().now();
+        const int due = playback::frameAtOrBefore(*times, now);
+        int64_t late = INT64_MIN, early = INT64_MAX;
+        int first = INT_MAX, last = INT_MIN;
+        for (auto& p : players) {
+            const int shown = int(p->currentFrame());
+            int64_t owed = 0;
+            if (shown < due)
+                owed = now - (*times)[size_t(shown) + 1];
+            else if (shown > due)
+                owed = now - (*times)[size_t(shown)];  // shown before the clock read: negative
+            late = std::max(late, owed);
+            early = std::min(early, owed);
+            first = std::min(first, shown);
+            last = std::max(last, shown);
+        }
+        skew = std::max(skew, late - early);
+        framesApart = std::max(framesApart, last - first);
     });
     watch.start(2);
     QTimer::singleShot(seconds * 1000, Qt::PreciseTimer, &app, &QApplication::quit);
@@ -195,54 +228,57 @@ int main(int argc, char** argv) {
         const double perShown = cpu * 1000 / double(shown);
         std::printf(
             "in step: %.3f ms CPU per shown frame = %.2fx the plain decode; largest "
-            "difference between two panels' frame times %lld ms\n",
-            perShown, ffmpegPerFrame > 0 ? perShown / ffmpegPerFrame : 0.0, (long long)spread);
+            "difference between two panels' frame times %lld ms (%d frames apart), against the "
+            "clock %lld ms\n",
+            perShown, ffmpegPerFrame > 0 ? perShown / ffmpegPerFrame : 0.0, (long long)spread,
+            framesApart, (long long)skew);
     }
 
-    // Where a frame's time goes, one step at a time on this thread.
+    // Where a frame's time goes, one step at a time on this thread: the decode alone (the
+    // picture kept by reference), the one conversion into a slot at the panel's size, the old
+    // way's 24-bit picture and its conversion at the picture's size, and the paint.
     const int n = std::min(count, 250);
     QElapsedTimer t;
     media::AviReader r2;
     r2.open(file, true);
+    r2.setPictureFrames(true);
     t.start();
-    for (int i = 0; i < n; ++i) r2.getFrame(i);
+    for (int i = 0; i < n; ++i) r2.getPicture(i);
     const double decodeMs = t.nsecsElapsed() / 1e6 / n;
-    const uint8_t* frame = r2.getFrame(n - 1);
-    auto header = *media::BitmapInfoHeader::parse({frame, 40});
-    client::FrameSlot slot;
-    t.restart();
-    for (int i = 0; i < n; ++i) {
-        client::convertBottomUp24(header.width, header.height, {frame + 40, header.sizeImage},
-                                  slot);
-        slot.publish();
-    }
-    const double convertMs = t.nsecsElapsed() / 1e6 / n;
-    std::vector<uint8_t> copy(header.sizeImage);
-    t.restart();
-    for (int i = 0; i < n; ++i) std::memcpy(copy.data(), frame + 40, copy.size());
-    const double copyMs = t.nsecsElapsed() / 1e6 / n;
+    const auto picture = r2.getPicture(n - 1);
     const QSize panelSize = view.panel(0)->size();
+    client::FrameSlot slot;
+    slot.setViewSize(panelSize.width(), panelSize.height());
+    t.restart();
+    for (int i = 0; i < n; ++i) slot.put(picture);
+    const double convertMs = t.nsecsElapsed() / 1e6 / n;
+    client::FrameSlot fullSize;
+    const auto bits = picture->bottomUp24();
+    t.restart();
+    for (int i = 0; i < n; ++i) picture->bottomUp24();
+    const double old24Ms = t.nsecsElapsed() / 1e6 / n;
+    t.restart();
+    for (int i = 0; i < n; ++i) fullSize.putBottomUp24(picture->width(), picture->height(), bits);
+    const double old32Ms = t.nsecsElapsed() / 1e6 / n;
     QImage target(panelSize, QImage::Format_RGB32);
     double paintMs = 0;
     slot.takeNewest([&](const client::Picture& p) {
-        const QImage image(p.bits.data(), p.width, p.height, p.stride, QImage::Format_RGB32);
         QPainter painter(&target);
         QElapsedTimer pt;
         pt.start();
         for (int i = 0; i < n; ++i)
-            ui::DisplayPanel::render(painter, panelSize, &image, QStringLiteral("1. Local File"),
+            ui::DisplayPanel::render(painter, panelSize, &p, QStringLiteral("1. Local File"),
                                      false);
         paintMs = pt.nsecsElapsed() / 1e6 / n;
     });
     const double perSecond = 25.0 * channels;
     std::printf(
-        "per frame: decode (libavcodec + swscale to 24-bit) %.3f ms, 24-bit copy %.3f ms,"
-        " BGRX conversion %.3f ms, scale + paint into %dx%d %.3f ms\n",
-        decodeMs, copyMs, convertMs, panelSize.width(), panelSize.height(), paintMs);
-    std::printf(
-        "at %g frames/s: decode %.1f %%, copy %.1f %%, conversion %.1f %%, paint %.1f %% "
-        "of one core\n",
-        perSecond, decodeMs * perSecond / 10, copyMs * perSecond / 10, convertMs * perSecond / 10,
-        paintMs * perSecond / 10);
+        "per frame: decode (libavcodec, picture by reference) %.3f ms, conversion into the slot "
+        "at %dx%d %.3f ms, paint %.3f ms; the old two steps at the picture's size: 24-bit %.3f "
+        "ms + BGRX %.3f ms\n",
+        decodeMs, panelSize.width(), panelSize.height(), convertMs, paintMs, old24Ms, old32Ms);
+    std::printf("at %g frames/s: decode %.1f %%, conversion %.1f %%, paint %.1f %% of one core\n",
+                perSecond, decodeMs * perSecond / 10, convertMs * perSecond / 10,
+                paintMs * perSecond / 10);
     return 0;
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "media/AviReader.h"
 #include "platform/UserPort.h"
@@ -213,8 +214,7 @@ void LocalChannel::attach(client::FrameSlot* slot, client::PanelId panel) {
     // The new panel gets the frame on show at once, even while paused.
     std::lock_guard bits(bitmapMutex_);
     std::lock_guard frame(frameMutex_);
-    if (!bits_.empty() && client::convertBottomUp24(header_.width, header_.height, bits_, *slot) &&
-        slot->publish() && options_.queue)
+    if (picture_ && slot->put(picture_).value_or(false) && options_.queue)
         options_.queue->push(client::FrameReady{panel});
 }
 
@@ -292,9 +292,17 @@ uint64_t LocalChannel::framesShown() const {
 
 std::optional<LocalChannel::Frame> LocalChannel::pausedFrame() const {
     if (!paused()) return std::nullopt;
-    std::lock_guard lock(bitmapMutex_);
-    if (bits_.empty()) return std::nullopt;
-    return Frame{header_, bits_};
+    std::shared_ptr<const media::DecodedPicture> picture;
+    {
+        std::lock_guard lock(bitmapMutex_);
+        picture = picture_;
+    }
+    if (!picture) return std::nullopt;
+    // Made now, from the picture by reference, off the bitmap lock.
+    Frame frame{media::BitmapInfoHeader::rgb24(picture->width(), picture->height()),
+                picture->bottomUp24()};
+    if (frame.bits.empty()) return std::nullopt;
+    return frame;
 }
 
 void LocalChannel::follow(SyncClock* clock) {
@@ -379,7 +387,7 @@ bool LocalChannel::followStep(media::AviReader& reader) {
     }
     bool shown = false;
     if (!none && index != shownIndex) {
-        if (const uint8_t* frame = reader.getFrame(index)) {
+        if (auto picture = reader.getPicture(index)) {
             {
                 std::lock_guard lock(mutex_);
                 current_ = static_cast<uint32_t>(index);
@@ -389,7 +397,7 @@ bool LocalChannel::followStep(media::AviReader& reader) {
                     rebuildCaptionLocked();
                 }
             }
-            showFrame(frame, stampTime((*times)[static_cast<size_t>(index)]));
+            showFrame(std::move(picture), stampTime((*times)[static_cast<size_t>(index)]));
             shown = true;
         }
     }
@@ -484,15 +492,14 @@ void LocalChannel::advance() {
     }
 }
 
-void LocalChannel::showFrame(const uint8_t* frame, const SystemTime& time) {
-    auto header = media::BitmapInfoHeader::parse({frame, media::BitmapInfoHeader::kSize});
-    if (!header) return;
-    const uint8_t* bits = frame + media::BitmapInfoHeader::kSize;
+void LocalChannel::showFrame(std::shared_ptr<const media::DecodedPicture> picture,
+                             const SystemTime& time) {
+    std::shared_ptr<const media::DecodedPicture> previous;
     {
         std::lock_guard lock(bitmapMutex_);
-        header_ = *header;
-        bits_.assign(bits, bits + header->sizeImage);
+        previous = std::exchange(picture_, picture);
     }
+    previous.reset();  // the decoder's buffer goes back off the lock
     {
         std::lock_guard lock(mutex_);
         currentTime_ = time;
@@ -503,9 +510,7 @@ void LocalChannel::showFrame(const uint8_t* frame, const SystemTime& time) {
     {
         std::lock_guard lock(frameMutex_);
         panel = panel_;
-        if (slot_ && client::convertBottomUp24(header->width, header->height,
-                                               {bits, header->sizeImage}, *slot_))
-            ready = slot_->publish();
+        if (slot_) ready = slot_->put(std::move(picture)).value_or(false);
     }
     {
         std::lock_guard lock(mutex_);
@@ -518,6 +523,7 @@ void LocalChannel::showFrame(const uint8_t* frame, const SystemTime& time) {
 void LocalChannel::run() {
     media::AviReader reader;
     const int count = reader.open(path_, true, credential_.c_str());
+    if (count > 0) reader.setPictureFrames(true);
     if (count <= 0) {
         report("Failed to open file");
         std::lock_guard lock(mutex_);
@@ -666,8 +672,8 @@ void LocalChannel::run() {
         // A stamp that cannot be read is made up from the frame rate rather than ending playback.
         work = firstTime;
         if (!reader.readTimeStamp(i, work)) work = nominalTime(firstTime, videoInfo, i);
-        const uint8_t* frame = reader.getFrame(i);
-        if (frame) {
+        auto picture = reader.getPicture(i);
+        if (picture) {
             if (first) {
                 first = false;
                 std::lock_guard lock(mutex_);
@@ -679,7 +685,7 @@ void LocalChannel::run() {
             if (wait > 0 && waitEvents(false, std::chrono::milliseconds(wait)) == Wait::Stop) break;
             if (syncClock()) continue;
             lastShown = clock_.now();
-            showFrame(frame, work);
+            showFrame(std::move(picture), work);
             everShown = true;
         }
         // A frame that cannot be decoded is passed over; the next one is tried.

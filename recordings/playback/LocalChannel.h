@@ -4,10 +4,12 @@
 // change fields under the command lock and set events, and the thread does the rest: pausing,
 // single steps, jumps, seeking and the speeds from ÷8 to ×32.
 //
-// Each shown frame is converted once into the attached panel's frame slot (32-bit BGRX, at the
-// picture's size); the front end hears FrameReady when the slot was clean, and PlaybackPosition
-// after every frame. A file that cannot be opened, or whose frames cannot be read, reaches the
-// user as "Failed to open file" with the path below it.
+// Each shown frame goes from the decoder, by reference, straight into the attached panel's
+// frame slot, converted there once (32-bit BGRX at the panel's size); the front end hears
+// FrameReady when the slot was clean, and PlaybackPosition after every frame. The bottom-up
+// 24-bit picture of a paused channel (snapshots, clips) is made when it is asked for. A file that
+// cannot be opened, or whose frames cannot be read, reaches the user as "Failed to open file" with
+// the path below it.
 //
 // The thread waits on its own stop event and on the program's exit event in every wait, so
 // destroying a channel or shutting down never waits on anything but the thread's next check.
@@ -25,6 +27,7 @@
 #include "client/FrameSlot.h"
 #include "client/Notifications.h"
 #include "media/AviTypes.h"
+#include "media/DecodedPicture.h"
 #include "platform/Event.h"
 #include "platform/Shared.h"
 #include "recordings/download/Clock.h"
@@ -151,7 +154,7 @@ class LocalChannel {
     void run();
     void advance();
     void report(const char* what);
-    void showFrame(const uint8_t* frame, const SystemTime& time);
+    void showFrame(std::shared_ptr<const media::DecodedPicture> picture, const SystemTime& time);
     void notifyPosition();
     void rebuildCaptionLocked();
     // One step of following: shows the frame due at the clock's time, then waits until the
@@ -197,10 +200,9 @@ class LocalChannel {
     std::shared_ptr<const std::vector<int64_t>> times_;
     int64_t period_ = 100;
 
-    // Bitmap lock: the 24-bit copy of the frame on show.
+    // Bitmap lock: the decoded picture on show, by reference.
     mutable std::mutex bitmapMutex_;
-    media::BitmapInfoHeader header_{};
-    std::vector<uint8_t> bits_;
+    std::shared_ptr<const media::DecodedPicture> picture_;
 
     // Sync lock: the clock followed. The thread holds it while it asks the clock, so that the
     // clock is not left (and maybe destroyed) meanwhile; never held while waiting. Taken before

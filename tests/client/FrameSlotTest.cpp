@@ -124,8 +124,7 @@ TEST(FrameSlot, ConversionAndRejectedInput) {
     // 3 × 2, bottom-up, lines padded to 12 bytes: bottom line first.
     const std::vector<uint8_t> bits = {1,  2,  3,  4,  5,  6,  7,  8,  9,  0, 0, 0,   // bottom line
                                        10, 11, 12, 13, 14, 15, 16, 17, 18, 0, 0, 0};  // top line
-    ASSERT_TRUE(convertBottomUp24(3, 2, bits, slot));
-    slot.publish();
+    ASSERT_TRUE(slot.putBottomUp24(3, 2, bits));
     slot.takeNewest([](const Picture& p) {
         EXPECT_EQ(p.stride, 12);
         EXPECT_EQ(std::vector<uint8_t>(p.bits.begin(), p.bits.end()),
@@ -133,9 +132,11 @@ TEST(FrameSlot, ConversionAndRejectedInput) {
                                         1,  2,  3,  255, 4,  5,  6,  255, 7,  8,  9,  255}));
     });
     // Too short for its size, or no size: nothing is drawn.
-    EXPECT_FALSE(convertBottomUp24(3, 2, std::span(bits).first(23), slot));
-    EXPECT_FALSE(convertBottomUp24(0, 2, bits, slot));
-    EXPECT_FALSE(convertBottomUp24(-3, 2, bits, slot));
+    EXPECT_FALSE(slot.putBottomUp24(3, 2, std::span(bits).first(23)));
+    EXPECT_FALSE(slot.putBottomUp24(0, 2, bits));
+    EXPECT_FALSE(slot.putBottomUp24(-3, 2, bits));
+    EXPECT_FALSE(slot.put(nullptr));
+    EXPECT_EQ(slot.published(), 1u);
     NotificationQueue queue;
     FrameSlots slots(1);
     SlotDisplay display(slots, queue);

@@ -72,10 +72,8 @@ struct Pictures : FrameDisplay {
         std::lock_guard lock(m);
         client::FrameSlot slot;
         client::Picture out;
-        if (convertBottomUp24(width, height, last, slot)) {
-            slot.publish();
+        if (slot.putBottomUp24(width, height, last))
             slot.takeNewest([&](const client::Picture& p) { out = p; });
-        }
         return out;
     }
 };

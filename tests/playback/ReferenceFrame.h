@@ -10,9 +10,11 @@
 
 namespace fsv::playback::test {
 
-// Frame n decoded on its own (from its key frame on) through VideoDecoder, as a BGRX picture;
-// an empty picture when anything fails.
-inline client::Picture referenceFrame(const std::filesystem::path& file, int n) {
+// Frame n decoded on its own (from its key frame on) through VideoDecoder, as a BGRX picture
+// the way a slot makes it for a panel of viewWidth × viewHeight (0 × 0: at the picture's own
+// size); an empty picture when anything fails.
+inline client::Picture referenceFrame(const std::filesystem::path& file, int n, int viewWidth = 0,
+                                      int viewHeight = 0) {
     media::AviReader r;
     if (r.open(file) <= n) return {};
     auto format = r.videoFormat();
@@ -21,16 +23,16 @@ inline client::Picture referenceFrame(const std::filesystem::path& file, int n) 
     if (!format || !d.open(info.fccHandler ? info.fccHandler : format->compression)) return {};
     auto raw = r.streamFormat(r.videoIndex());
     if (!d.begin(*format, media::BitmapInfoHeader{}, {}, {},
-                 raw.size() > 40 ? raw.subspan(40) : std::span<const uint8_t>{}))
+                 raw.size() > 40 ? raw.subspan(40) : std::span<const uint8_t>{}) ||
+        !d.setPictureOutput(true))
         return {};
-    std::vector<uint8_t> bits(d.output().sizeImage);
     for (int k = std::max(r.keyFrameAtOrBefore(n), 0); k <= n; ++k) {
         auto sample = r.videoSample(k);
-        if (!sample || !d.decompress(*sample, bits.data(), 0)) return {};
+        if (!sample || !d.decompress(*sample, nullptr, 0)) return {};
     }
     client::FrameSlot slot;
-    if (!client::convertBottomUp24(d.output().width, d.output().height, bits, slot)) return {};
-    slot.publish();
+    slot.setViewSize(viewWidth, viewHeight);
+    if (!slot.put(d.latestPicture())) return {};
     client::Picture out;
     slot.takeNewest([&](const client::Picture& p) { out = p; });
     return out;

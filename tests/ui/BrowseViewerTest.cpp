@@ -45,6 +45,7 @@
 #include "ui/panels/DisplayPanel.h"
 #include "ui/panels/Snapshot.h"
 #include "ui/playback/PlaybackPanel.h"
+#include "ui/playback/TimelineView.h"
 #include "ui/skin/SkinPanel.h"
 
 namespace fs = std::filesystem;
@@ -557,6 +558,74 @@ class BrowseViewerTest : public QObject {
             QVERIFY2(slurp(file) == slurp(source), file.c_str());
         }
     }
+    // The timeline's click on a recorder's recording: the day opened in the event list
+    // window's tree shows its recording as a start mark; a click on the mark brings the
+    // action dialog, whose "Download && Play" plays the recording in a panel as it arrives.
+    void timelineClickDownloadsAndPlaysARecording() {
+        const fs::path rec = makeOneEvent();
+        SimProcess sim({"--recordings", rec.string()});
+        QVERIFY2(sim.started(), sim.error().c_str());
+        startViewer();
+        connectTo(sim);
+        MainWindow& w = viewer_->window();
+        w.runCommand(cmd::kNormal);
+        EventListWindow& events = viewer_->eventList();
+        auto& tree = events.tree();
+        auto& model = events.model();
+        const QModelIndex camera = model.index(0, 0, tree.rootIndex());
+        tree.expand(camera);
+        QTRY_COMPARE(model.rowCount(camera), 1);
+        const QModelIndex day = model.index(0, 0, camera);
+        tree.expand(day);
+        QTRY_COMPARE_WITH_TIMEOUT(model.rowCount(day), 1, kWait);
+
+        w.timelineAction()->trigger();
+        TimelineView* timeline = w.timeline();
+        QVERIFY(timeline->isVisible());
+        QTRY_VERIFY_WITH_TIMEOUT(!timeline->rows().empty() && !timeline->rows()[0].spans.empty(),
+                                 kWait);
+        const auto mark = timeline->rows()[0].spans[0];
+        QVERIFY(!mark.end);  // its length is not known: a start mark
+        timeline->fitAll();
+
+        const fs::path out = dir() / "out";
+        fs::create_directories(out);
+        script_.folders = {out};
+        // The action dialog, answered as a user does: "Download && Play", then OK.
+        QString offered;
+        QTimer answer;
+        answer.setInterval(20);
+        connect(&answer, &QTimer::timeout, this, [&] {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (!modal || !modal->isVisible() || modal->objectName() != "actionDialog") return;
+            auto* play = modal->findChild<QRadioButton*>(
+                QStringLiteral("action%1").arg(static_cast<int>(dl::Action::DownloadAndPlay)));
+            if (!play) return;
+            answer.stop();
+            offered = play->text();
+            QTest::mouseClick(play, Qt::LeftButton);
+            QTest::mouseClick(modal->findChild<QPushButton*>("okButton"), Qt::LeftButton);
+        });
+        answer.start();
+        QSignalSpy started(viewer_.get(), &Viewer::workStarted);
+        QTest::mouseClick(timeline, Qt::LeftButton, {}, timeline->pointOf(0, mark.start));
+        QTRY_COMPARE_WITH_TIMEOUT(started.count(), 1, kWait);
+        QCOMPARE(offered, QStringLiteral("Download && Play"));
+        QCOMPARE(started.at(0).at(0).toInt(), static_cast<int>(fsv::client::StartResult::Started));
+
+        // The recording plays in a panel while it arrives: a stream of the recorder.
+        DisplayPanel* panel = w.channelView()->panel(0);
+        QTRY_VERIFY_WITH_TIMEOUT(panel->showing(), kWait);
+        QTRY_VERIFY_WITH_TIMEOUT(panel->picturesPainted() > 2, kWait);
+        const auto source = viewer_->backend().streamSource(0);
+        QVERIFY(source.has_value());
+        const auto& list = viewer_->backend().controller().eventList();
+        const auto shownDay = list.days(mark.event.recorder, mark.event.channel).at(0);
+        const auto event =
+            list.events(mark.event.recorder, mark.event.channel, mark.event.day).at(0);
+        QCOMPARE(source->eventKey, shownDay.date + event.time);
+    }
+
     // "Download && Play" of one event chosen through the period dialog: the frames show in a
     // panel while they arrive and the control panel steers the stream with its own buttons;
     // the AVI gets every frame once and the channel goes on as a local file.

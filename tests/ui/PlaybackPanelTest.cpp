@@ -26,6 +26,7 @@
 #include "ui/panels/ChannelView.h"
 #include "ui/panels/Snapshot.h"
 #include "ui/playback/PlaybackPanel.h"
+#include "ui/playback/TimelineView.h"
 #include "ui/skin/SkinButton.h"
 #include "ui/skin/SkinPanel.h"
 #include "ui/skin/SkinSlider.h"
@@ -50,11 +51,15 @@ fsv::SystemTime at(int y, int mo, int d, int h, int mi, int s, int ms) {
 
 // What a panel of `panel`'s size shows for the picture `p`: the comparison is exact.
 QImage rendered(DisplayPanel* panel, const fsv::client::Picture& p) {
-    const QImage picture(p.bits.data(), p.width, p.height, p.stride, QImage::Format_RGB32);
     QImage out(panel->size(), QImage::Format_RGB32);
     QPainter painter(&out);
-    DisplayPanel::render(painter, panel->size(), &picture, panel->caption(), panel->active());
+    DisplayPanel::render(painter, panel->size(), &p, panel->caption(), panel->active());
     return out;
+}
+
+// Frame n of `file` as `panel` gets it from its slot.
+fsv::client::Picture referenceFrame(const fs::path& file, int n, const DisplayPanel* panel) {
+    return fsv::playback::test::referenceFrame(file, n, panel->width(), panel->height());
 }
 
 QImage grabbed(DisplayPanel* panel) {
@@ -144,7 +149,7 @@ class PlaybackPanelTest : public QObject {
     // it showed instead.
     bool showsFrame(const fs::path& file, uint32_t n) {
         DisplayPanel* p = window().channelView()->panel(window().channelView()->activePanel());
-        const auto expected = referenceFrame(file, int(n));
+        const auto expected = referenceFrame(file, int(n), p);
         const auto s = status();
         const bool same = !expected.bits.empty() && grabbed(p) == rendered(p, expected);
         shown_ = QStringLiteral("frame %1 of %2, paused %3, picture of frame %4: %5")
@@ -163,7 +168,8 @@ class PlaybackPanelTest : public QObject {
         const QImage g = grabbed(p);
         QString out = shown_ + QStringLiteral(", it shows frame");
         for (uint32_t k = 0; k < status().frameCount; ++k)
-            if (g == rendered(p, referenceFrame(file, int(k)))) out += QStringLiteral(" %1").arg(k);
+            if (g == rendered(p, referenceFrame(file, int(k), p)))
+                out += QStringLiteral(" %1").arg(k);
         return out;
     }
 
@@ -275,6 +281,27 @@ void PlaybackPanelTest::twoFilesPlayPauseStepAndEnd() {
     QVERIFY(slider && !slider->isEnabled());
     QCOMPARE(button(PlaybackPanel::kForward)->accessibleName().left(10),
              QStringLiteral("Next Frame"));
+    // The timeline is drawn in the colours of the skin's playback status panel.
+    w.timelineAction()->trigger();
+    {
+        const auto* info = w.findChild<::ui::skin::SkinPanel*>(QStringLiteral("playbackInfo"));
+        QVERIFY(info);
+        const TimelineColours& c = w.timeline()->colours();
+        QCOMPARE(c.local, info->text(PlaybackPanel::kChannelText).colour);
+        QCOMPARE(c.text, info->text(PlaybackPanel::kDateText).colour);
+        QCOMPARE(c.recorder, info->text(PlaybackPanel::kSpeedText).colour);
+        const QImage& back = info->background();
+        QCOMPARE(c.background, back.pixelColor(back.width() / 2, back.height() / 2));
+        QVERIFY(c.local != TimelineColours{}.local && c.background != TimelineColours{}.background);
+    }
+    w.timelineAction()->trigger();
+    // The skin's sync button: off without a local file.
+    auto* sync = w.skin()->button(PlaybackPanel::kSaveLine, PlaybackPanel::kSyncButton);
+    QVERIFY(sync);
+    QCOMPARE(sync->accessibleName(), QStringLiteral("Sync"));
+    QVERIFY(!sync->isEnabled());
+    QTest::mouseClick(sync, Qt::LeftButton);
+    QVERIFY(!viewer_->backend().synced());
 
     script_.openFiles = {mjpeg_, mpeg4_};
     w.dispatchButton(kToolbarLine, kOpenAviButton);
@@ -293,6 +320,22 @@ void PlaybackPanelTest::twoFilesPlayPauseStepAndEnd() {
                               kWait);
     QVERIFY(slider->isEnabled());
     QCOMPARE(slider->maximum(), int(status().frameCount) - 1);
+    // A click on the skin's sync button plays both files in step and shows it; the next leaves
+    // it, and each file plays on by itself.
+    const auto syncLook = [&] {
+        return panel().look(PlaybackPanel::kSaveLine, PlaybackPanel::kSyncButton);
+    };
+    QVERIFY(sync->isEnabled());
+    QCOMPARE(syncLook(), int(::ui::skin::LookNormal));
+    QTest::mouseClick(sync, Qt::LeftButton);
+    QVERIFY(viewer_->backend().synced());
+    QVERIFY(panel().syncAction()->isChecked());
+    QCOMPARE(syncLook(), int(::ui::skin::LookPlay));
+    QTRY_VERIFY_WITH_TIMEOUT(status().synced, kWait);
+    QTest::mouseClick(sync, Qt::LeftButton);
+    QVERIFY(!viewer_->backend().synced());
+    QCOMPARE(syncLook(), int(::ui::skin::LookNormal));
+    QTRY_VERIFY_WITH_TIMEOUT(!status().synced && !status().paused, kWait);
 
     // Pause by its button: the paused looks, the picture can be saved.
     QTest::mouseClick(button(PlaybackPanel::kPause), Qt::LeftButton);
@@ -306,7 +349,7 @@ void PlaybackPanelTest::twoFilesPlayPauseStepAndEnd() {
     QTRY_VERIFY2_WITH_TIMEOUT(showsFrame(mpeg4_, 13), qPrintable(unlike(mpeg4_, 13)), kWait);
     {
         DisplayPanel* p = view->panel(mpegPanel);
-        QVERIFY(grabbed(p) != rendered(p, referenceFrame(mpeg4_, 14)));  // frames differ
+        QVERIFY(grabbed(p) != rendered(p, referenceFrame(mpeg4_, 14, p)));  // frames differ
     }
     QTest::mouseClick(button(PlaybackPanel::kForward), Qt::LeftButton);
     QTRY_VERIFY2_WITH_TIMEOUT(showsFrame(mpeg4_, 14), qPrintable(unlike(mpeg4_, 14)), kWait);

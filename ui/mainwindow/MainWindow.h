@@ -48,6 +48,10 @@ class StatusWindow;
 class ChannelView;
 class PlaybackPanel;
 class TimelineView;
+struct TimelineColours;
+
+// The timeline's colours in `skin`: its playback status panel's where it has them.
+TimelineColours timelineColours(const ::ui::skin::SkinSurface& skin);
 
 // Menu command ids of the main menu.
 namespace cmd {
@@ -69,7 +73,7 @@ inline constexpr int kSaveAsAvi = 32827;
 inline constexpr int kDownloadHistory = 32829;
 inline constexpr int kNextPage = 32840;      // Page Down: the next page of channels
 inline constexpr int kPreviousPage = 32841;  // Page Up
-inline constexpr int kArchive = 32900;  // the archive window
+inline constexpr int kArchive = 32900;       // the archive window
 }  // namespace cmd
 
 // The toolbar line of the button dispatcher and its buttons.

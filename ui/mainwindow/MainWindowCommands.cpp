@@ -20,7 +20,7 @@ namespace fsv::ui {
 void MainWindow::dispatchButton(int line, int index) {
     // Line 0 lays out the channel view, 1 is the menu button, 2 the caption's minimise and
     // exit, 3 the playback controls, 4 the save buttons, 6 the toolbar; the side panel's line 5
-    // comes with that window.
+    // comes with that window. The save line's sync button toggles playing in step.
     if (line == kToolbarLine)
         toolbarClicked(index);
     else if (line == 0 && index >= 0 && index < 4)
@@ -35,6 +35,8 @@ void MainWindow::dispatchButton(int line, int index) {
         runCommand(cmd::kSaveAsAvi);
     else if (line == PlaybackPanel::kSaveLine && index == PlaybackPanel::kSavePictureButton)
         runCommand(cmd::kSaveAsBmp);
+    else if (line == PlaybackPanel::kSaveLine && index == PlaybackPanel::kSyncButton)
+        playback_->syncAction()->trigger();  // does nothing while disabled
 }
 
 void MainWindow::toolbarClicked(int index) {

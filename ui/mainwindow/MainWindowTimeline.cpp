@@ -5,6 +5,8 @@
 
 #include "recordings/playback/SyncClock.h"
 #include "ui/mainwindow/MainWindow.h"
+#include "ui/panels/DisplayPanel.h"
+#include "ui/playback/PlaybackPanel.h"
 #include "ui/playback/TimelineView.h"
 #include "ui/skin/SkinPanel.h"
 #include "ui/skin/SkinSurface.h"
@@ -43,6 +45,28 @@ QWidget* MainWindow::buildTimeline(QWidget* parent) {
     return timeline_;
 }
 
+TimelineColours timelineColours(const ::ui::skin::SkinSurface& skin) {
+    TimelineColours c;
+    // The playback status panel's colours: the background of its display, its date for the
+    // text, its channel number for the local files in channels, its speed (the recorder's pace)
+    // for the recorder's recordings. The cursor marks the active channel's time in the active
+    // panel's red.
+    c.cursor = DisplayPanel::kActiveBorder;
+    const auto& panels = skin.controls().panels;
+    const auto it = panels.find(0);
+    if (it == panels.end()) return c;
+    const ::ui::skin::SkinPanel& info = *it->second;
+    const QImage& back = info.background();
+    if (!back.isNull()) c.background = back.pixelColor(back.width() / 2, back.height() / 2);
+    if (info.textCount() > PlaybackPanel::kChannelText)
+        c.local = info.text(PlaybackPanel::kChannelText).colour;
+    if (info.textCount() > PlaybackPanel::kDateText)
+        c.text = info.text(PlaybackPanel::kDateText).colour;
+    if (info.textCount() > PlaybackPanel::kSpeedText)
+        c.recorder = info.text(PlaybackPanel::kSpeedText).colour;
+    return c;
+}
+
 void MainWindow::refreshTimeline() {
     playback::TimelineModel model;
     if (timelineRecorder) timelineRecorder(model);
@@ -52,16 +76,7 @@ void MainWindow::refreshTimeline() {
     timeline_->setCursorTime(status && !(status->time == SystemTime{})
                                  ? std::optional<int64_t>(playback::stampMs(status->time))
                                  : std::nullopt);
-    // The skin's colours: its status panel's text colour for the text and the cursor's
-    // counterpart; the bars keep their own hues.
-    if (skin_) {
-        const auto& panels = skin_->controls().panels;
-        if (auto it = panels.find(0); it != panels.end() && it->second->textCount() > 0) {
-            const QColor text = it->second->text(0).colour;
-            timeline_->setColours(QColor(0x10, 0x10, 0x14), text, QColor(0x3C, 0x8C, 0xDC),
-                                  QColor(0xF0, 0xB4, 0x28), QColor(0xFF, 0x30, 0x30));
-        }
-    }
+    if (skin_) timeline_->setColours(timelineColours(*skin_));
 }
 
 }  // namespace fsv::ui

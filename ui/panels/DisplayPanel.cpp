@@ -4,6 +4,7 @@
 #include <QImage>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QResizeEvent>
 
 #include "media/Placement.h"
 
@@ -58,14 +59,22 @@ void DisplayPanel::setActive(bool active) {
     update();
 }
 
-void DisplayPanel::render(QPainter& painter, QSize size, const QImage* picture,
+void DisplayPanel::render(QPainter& painter, QSize size, const client::Picture* picture,
                           const QString& caption, bool active, bool noRecording) {
     painter.fillRect(QRect(QPoint(0, 0), size), Qt::black);
-    if (picture && !picture->isNull()) {
-        const auto factors = media::scaleFactors(picture->width(), picture->height());
+    if (picture && picture->width > 0 && picture->height > 0) {
+        const QImage image(picture->bits.data(), picture->width, picture->height, picture->stride,
+                           QImage::Format_RGB32);
+        // Placed by the picture it was made from; drawn as it is when it was made for this size
+        // (perhaps a pixel narrower than its place), else scaled into its place.
+        const auto factors = media::scaleFactors(picture->sourceWidth, picture->sourceHeight);
         const auto place = media::placePicture(size.width(), size.height(), factors);
-        if (place.width > 0 && place.height > 0)
-            painter.drawImage(QRect(place.x, place.y, place.width, place.height), *picture);
+        const auto made = client::fittedPictureSize(picture->sourceWidth, picture->sourceHeight,
+                                                    size.width(), size.height());
+        if (made == std::pair(picture->width, picture->height))
+            painter.drawImage(QPoint(place.x, place.y), image);
+        else if (place.width > 0 && place.height > 0)
+            painter.drawImage(QRect(place.x, place.y, place.width, place.height), image);
     }
     if (!caption.isEmpty()) {
         // Inside the active border, with a dark edge so it reads over a bright picture.
@@ -103,13 +112,17 @@ void DisplayPanel::paintEvent(QPaintEvent*) {
     }
     // The picture is drawn straight from the slot, under its lock: no copy on this thread.
     const bool drawn = slot_->takeNewest([&](const client::Picture& p) {
-        const QImage image(p.bits.data(), p.width, p.height, p.stride, QImage::Format_RGB32);
-        render(painter, size(), &image, caption_, active_, noRecording_);
+        render(painter, size(), &p, caption_, active_, noRecording_);
     });
     if (!drawn) render(painter, size(), nullptr, caption_, active_, noRecording_);
     const uint64_t serial = drawn ? slot_->published() : 0;
     if (drawn && serial != paintedSerial_) ++picturesPainted_;
     paintedSerial_ = serial;
+}
+
+void DisplayPanel::resizeEvent(QResizeEvent* event) {
+    if (slot_) slot_->setViewSize(width(), height());
+    QWidget::resizeEvent(event);
 }
 
 void DisplayPanel::mousePressEvent(QMouseEvent* event) {

@@ -1,8 +1,9 @@
 #pragma once
 // DisplayPanel: one display panel of the channel view. It paints the newest picture of its
-// frame slot, centred and scaled by the placement rules of media/Placement, with its caption
-// in the top left corner; an empty panel shows "Empty". The slot is read on the UI thread only,
-// when the panel repaints (the bridge calls update() on FrameReady).
+// frame slot, centred by the placement rules of media/Placement, with its caption in the top
+// left corner; an empty panel shows "Empty". The slot is read on the UI thread only, when the
+// panel repaints (the bridge calls update() on FrameReady). The panel tells its slot its size,
+// so that pictures arrive at the size they are drawn at.
 
 #include <QColor>
 #include <QPoint>
@@ -48,10 +49,10 @@ class DisplayPanel : public QWidget {
     // Repaints that drew a newer picture than the repaint before.
     uint64_t picturesPainted() const { return picturesPainted_; }
 
-    // Draws a picture the way a panel of `size` does: background, placed picture, caption.
-    // Used by paintEvent and by whoever needs the same picture off screen.
-    static void render(QPainter& painter, QSize size, const QImage* picture, const QString& caption,
-                       bool active, bool noRecording = false);
+    // Draws a picture the way a panel of `size` does: background, picture placed by its source
+    // size, caption. Used by paintEvent and by whoever needs the same picture off screen.
+    static void render(QPainter& painter, QSize size, const client::Picture* picture,
+                       const QString& caption, bool active, bool noRecording = false);
 
     static void drawBorder(QPainter& painter, QSize size);
 
@@ -63,6 +64,7 @@ class DisplayPanel : public QWidget {
 
   protected:
     void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;

@@ -92,6 +92,7 @@ void PlaybackPanel::setSync(bool on) {
         if (!on || syncAction_->isEnabled()) backend_.setSync(on, position_);
     }
     syncAction_->setChecked(backend_.synced());
+    showSync();
     refresh();
 }
 
@@ -209,6 +210,10 @@ void PlaybackPanel::attachSkin(::ui::skin::SkinSurface* skin) {
         b->setObjectName(QStringLiteral("savePictureButton"));
         b->setAccessibleName(QStringLiteral("Save As BMP File"));
     }
+    if (auto* b = skin_->button(kSaveLine, kSyncButton)) {
+        b->setObjectName(QStringLiteral("syncSkinButton"));
+        b->setAccessibleName(QStringLiteral("Sync"));
+    }
     if (auto* forward = skin_->button(kPlayLine, kForward)) connectHold(forward);
     const auto& controls = skin_->controls();
     if (auto it = controls.sliders.find(0); it != controls.sliders.end() && !it->second.empty()) {
@@ -229,6 +234,7 @@ void PlaybackPanel::attachSkin(::ui::skin::SkinSurface* skin) {
     for (int i = 0; i < 4; ++i) setText(i, texts[static_cast<size_t>(i)]);
     const auto looks = looks_;
     for (const auto& [key, look] : looks) skin_->setButtonLook(key / 16, key % 16, look);
+    showSync();
     if (slider_) slider_->setEnabled(sliderEnabled_);
 }
 
@@ -267,6 +273,7 @@ void PlaybackPanel::refresh() {
     const auto status = position_ >= 0 ? backend_.channelStatus(position_) : std::nullopt;
     syncAction_->setChecked(backend_.synced());
     syncAction_->setEnabled(backend_.synced() || (status && status->local));
+    showSync();
     if (!status) return reset();
     showStatus(*status);
     showLooks(looksFor(status));
@@ -308,6 +315,14 @@ void PlaybackPanel::showLooks(const PanelLooks& l) {
     setLook(kSaveLine, kSavePictureButton, l.savePicture);
     sliderEnabled_ = l.slider;
     if (slider_) slider_->setEnabled(l.slider);
+}
+
+void PlaybackPanel::showSync() {
+    if (!skin_ || !skin_->button(kSaveLine, kSyncButton)) return;
+    const int look = !syncAction_->isEnabled()  ? ::ui::skin::LookDisabled
+                     : syncAction_->isChecked() ? ::ui::skin::LookPlay
+                                                : ::ui::skin::LookNormal;
+    setLook(kSaveLine, kSyncButton, look);
 }
 
 void PlaybackPanel::setText(int item, const QString& text) {

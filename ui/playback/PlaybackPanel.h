@@ -59,6 +59,7 @@ class PlaybackPanel : public QObject {
     static constexpr int kSaveLine = 4;
     static constexpr int kSaveClipButton = 2;
     static constexpr int kSavePictureButton = 3;
+    static constexpr int kSyncButton = 4;  // where the skin has it
     enum Button : int {
         kPlay = 0,
         kPause,
@@ -111,6 +112,8 @@ class PlaybackPanel : public QObject {
 
     // The "Sync" toggle: every local file channel plays in step with the active one. Checked
     // while they do; enabled while the active channel is a local file (or they play in step).
+    // A skin's sync button (line 4, kSyncButton) shows it: disabled, normal, or its "Play"
+    // picture while on; its click triggers the action.
     QAction* syncAction() const { return syncAction_; }
     void setSync(bool on);
 
@@ -122,6 +125,7 @@ class PlaybackPanel : public QObject {
     void showStatus(const download::PlayStatus& s);
     void setText(int item, const QString& text);
     void showLooks(const PanelLooks& looks);
+    void showSync();
     void sliderValue(int value);
     void sliderPressed();
     void sliderReleased();

@@ -40,13 +40,9 @@ QSize TimelineView::sizeHint() const {
     return {640, kAxisHeight + rows * kRowHeight + 4};
 }
 
-void TimelineView::setColours(QColor background, QColor text, QColor local, QColor recorder,
-                              QColor cursor) {
-    background_ = background;
-    text_ = text;
-    local_ = local;
-    recorder_ = recorder;
-    cursorColour_ = cursor;
+void TimelineView::setColours(const TimelineColours& colours) {
+    if (colours == colours_) return;
+    colours_ = colours;
     update();
 }
 
@@ -105,7 +101,7 @@ void TimelineView::drawAxis(QPainter& p) {
             step = s;
             break;
         }
-    p.setPen(text_);
+    p.setPen(colours_.text);
     p.drawText(QRect(4, 0, kLabelWidth - 8, kAxisHeight), Qt::AlignLeft | Qt::AlignVCenter,
                dayText(window_.start() + window_.span() / 2));
     const int64_t first = (window_.start() / step + 1) * step;
@@ -119,10 +115,10 @@ void TimelineView::drawAxis(QPainter& p) {
 
 void TimelineView::paintEvent(QPaintEvent*) {
     QPainter p(this);
-    p.fillRect(rect(), background_);
+    p.fillRect(rect(), colours_.background);
     drawAxis(p);
     if (rows_.empty()) {
-        p.setPen(text_);
+        p.setPen(colours_.text);
         p.drawText(rect().adjusted(0, kAxisHeight, 0, 0), Qt::AlignCenter,
                    QStringLiteral("No recordings"));
         return;
@@ -132,8 +128,8 @@ void TimelineView::paintEvent(QPaintEvent*) {
         const auto& row = rows_[i];
         const int y = kAxisHeight + static_cast<int>(i) * kRowHeight;
         if (static_cast<int>(i) == row_ && hasFocus())
-            p.fillRect(QRect(0, y, width(), kRowHeight), text_.darker(400));
-        p.setPen(text_);
+            p.fillRect(QRect(0, y, width(), kRowHeight), colours_.text.darker(400));
+        p.setPen(colours_.text);
         p.drawText(QRect(4, y, kLabelWidth - 8, kRowHeight), Qt::AlignLeft | Qt::AlignVCenter,
                    QString::fromStdString(row.label));
         p.save();
@@ -142,13 +138,14 @@ void TimelineView::paintEvent(QPaintEvent*) {
             const double x0 = kLabelWidth + window_.xOf(s.start);
             if (s.end) {
                 const double x1 = kLabelWidth + window_.xOf(*s.end);
-                p.fillRect(QRectF(x0, y + 3, std::max(x1 - x0, 2.0), kRowHeight - 6), local_);
+                p.fillRect(QRectF(x0, y + 3, std::max(x1 - x0, 2.0), kRowHeight - 6),
+                           colours_.local);
             } else {
                 // A start mark: a post with a flag, the length being unknown.
-                p.setPen(QPen(recorder_, 2));
+                p.setPen(QPen(colours_.recorder, 2));
                 p.drawLine(QPointF(x0, y + 2), QPointF(x0, y + kRowHeight - 2));
                 const QPointF flag[] = {{x0, y + 2.0}, {x0 + 6, y + 5.0}, {x0, y + 8.0}};
-                p.setBrush(recorder_);
+                p.setBrush(colours_.recorder);
                 p.drawPolygon(flag, 3);
                 p.setBrush(Qt::NoBrush);
             }
@@ -158,12 +155,12 @@ void TimelineView::paintEvent(QPaintEvent*) {
     p.setClipRect(QRect(kLabelWidth, 0, width() - kLabelWidth, height()));
     if (hasFocus()) {
         const int x = kLabelWidth + static_cast<int>(std::lround(window_.xOf(mark_)));
-        p.setPen(QPen(text_, 1, Qt::DashLine));
+        p.setPen(QPen(colours_.text, 1, Qt::DashLine));
         p.drawLine(x, kAxisHeight, x, height());
     }
     if (cursor_) {
         const int x = kLabelWidth + static_cast<int>(std::lround(window_.xOf(*cursor_)));
-        p.setPen(QPen(cursorColour_, 2));
+        p.setPen(QPen(colours_.cursor, 2));
         p.drawLine(x, 0, x, height());
     }
 }

@@ -19,6 +19,17 @@
 
 namespace fsv::ui {
 
+// What the timeline is drawn with: its background, the text (labels, axis, the keyboard
+// mark), a local file's bar, a recorder's start mark, the cursor.
+struct TimelineColours {
+    QColor background{0x20, 0x20, 0x28};
+    QColor text{0xE1, 0xE1, 0xE1};
+    QColor local{0x3C, 0x8C, 0xDC};
+    QColor recorder{0xF0, 0xB4, 0x28};
+    QColor cursor{0xFF, 0x30, 0x30};
+    bool operator==(const TimelineColours&) const = default;
+};
+
 class TimelineView : public QWidget {
     Q_OBJECT
   public:
@@ -36,8 +47,8 @@ class TimelineView : public QWidget {
     std::optional<int64_t> cursorTime() const { return cursor_; }
     void fitAll();
     playback::TimelineWindow& timeWindow() { return window_; }
-    // Background, text, a local file's bar, a recorder's start mark, the cursor.
-    void setColours(QColor background, QColor text, QColor local, QColor recorder, QColor cursor);
+    void setColours(const TimelineColours& colours);
+    const TimelineColours& colours() const { return colours_; }
 
     int currentRow() const { return row_; }
     int64_t markTime() const { return mark_; }
@@ -75,8 +86,7 @@ class TimelineView : public QWidget {
     QPoint pressedAt_;
     int lastX_ = 0;
     bool dragged_ = false;
-    QColor background_{0x20, 0x20, 0x28}, text_{0xE1, 0xE1, 0xE1}, local_{0x3C, 0x8C, 0xDC},
-        recorder_{0xF0, 0xB4, 0x28}, cursorColour_{0xFF, 0x30, 0x30};
+    TimelineColours colours_;
 };
 
 }  // namespace fsv::ui

@@ -33,6 +33,7 @@ class SkinPanel : public QWidget {
     void addText(Text t);
     void addImages(Images set);
 
+    const QImage& background() const { return background_; }
     int textCount() const { return static_cast<int>(texts_.size()); }
     const Text& text(int i) const { return texts_.at(static_cast<size_t>(i)); }
     // Returns false when the text was already shown (nothing redrawn) or there is no such item.
