@@ -2,7 +2,7 @@
 # Installs the Debian 12 packages that building, testing and the demo need, when missing.
 set -euo pipefail
 PACKAGES=(
-  build-essential cmake ninja-build pkg-config git
+  build-essential cmake ninja-build pkg-config git python3
   libssl-dev openssl
   libavcodec-dev libavformat-dev libswscale-dev libavutil-dev ffmpeg
   libgtest-dev libgmock-dev libbenchmark-dev

@@ -16,6 +16,8 @@ START=$SECONDS
 
 echo "== Layers: no include from a lower folder into a higher one"
 bash scripts/check-layers.sh
+echo "== Functions: none over about 80 lines"
+python3 scripts/check-functions.py
 
 echo "== AddressSanitizer + UBSan (clang), all tests and fuzz targets"
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFSV_WERROR=ON \

@@ -365,6 +365,21 @@ class SkinPainter {
     bool run();
 
   private:
+    // Where things go at this size: the bars' heights, the windows and each line's buttons.
+    struct Places {
+        int top = 0, ctl = 0, margin = 0, ctlTop = 0;
+        QRect slider, info, statusWin;
+        std::vector<Placed> menu, tool, caption, play, save, layout;
+    };
+    Places place() const;
+    void paintSurface(const Places& at);
+    void writeMain(const Places& at);
+    void paintSlider(const QRect& slider);
+    void paintInfo(const QRect& info);
+    void paintStatusWindow(const QRect& statusWin);
+    void paintSideWindow(int top);
+
+  private:
     int px(double v) const { return static_cast<int>(std::lround(v * k)); }
     // Buttons of one line laid out from (x, y), `gap` apart; returns their rectangles.
     std::vector<Placed> row(const std::vector<Button>& buttons, int x, int y, int w, int h,
@@ -431,8 +446,9 @@ void SkinPainter::buttonSection(const QString& line, const std::vector<Placed>& 
     }
 }
 
-bool SkinPainter::run() {
-    QDir().mkpath(dir_);
+// Where the bars, the windows and each line's buttons go at this size.
+SkinPainter::Places SkinPainter::place() const {
+    Places at;
     const int top = px(46), ctl = px(108), margin = px(8);
     const int tbW = px(40), tbH = px(34), tbGap = px(4);
     const int pbW = px(34), pbH = px(30), pbGap = px(3);
@@ -489,31 +505,69 @@ bool SkinPainter::run() {
     const QRect status(toolAt.back().r.right() + px(16), tbY, 0, tbH);
     const QRect statusWin(status.x(), status.y(), capAt.front().r.left() - px(12) - status.x(),
                           tbH);
+    at.top = top;
+    at.ctl = ctl;
+    at.margin = margin;
+    at.ctlTop = ctlTop;
+    at.slider = slider;
+    at.info = info;
+    at.statusWin = statusWin;
+    at.menu = menuAt;
+    at.tool = toolAt;
+    at.caption = capAt;
+    at.play = playAt;
+    at.save = saveAt;
+    at.layout = layoutAt;
+    return at;
+}
 
-    // The surface.
-    {
-        QPainter p(&surface_);
-        QLinearGradient g(0, 0, 0, H);
-        g.setColorAt(0, kBack.lighter(110));
-        g.setColorAt(1, kBack);
-        p.fillRect(surface_.rect(), g);
-        bar(p, QRect(0, 0, W, top), false);
-        bar(p, QRect(0, ctlTop, W, ctl), true);
-        const QRect well(margin, top + margin, W - 2 * margin, ctlTop - top - 2 * margin);
-        p.setRenderHint(QPainter::Antialiasing);
-        p.setPen(QPen(QColor(255, 255, 255, 22), 1));
-        p.setBrush(kWell);
-        p.drawRoundedRect(QRectF(well).adjusted(-1.5, -1.5, 1.5, 1.5), 4, 4);
-        auto around = [](const std::vector<Placed>& v, int pad) {
-            return QRectF(v.front().r.united(v.back().r)).adjusted(-pad, -pad, pad, pad);
-        };
-        groove(p, around(toolAt, px(3)), px(6));
-        groove(p, around(playAt, px(3)), px(6));
-        groove(p, around(saveAt, px(3)), px(6));
-        groove(p, around(layoutAt, px(3)), px(6));
-        groove(p, QRectF(slider).adjusted(-px(2), -px(2), px(2), px(2)), px(6));
-        groove(p, QRectF(statusWin).adjusted(0, px(2), 0, -px(2)), px(5));
-    }
+bool SkinPainter::run() {
+    QDir().mkpath(dir_);
+    const Places at = place();
+    paintSurface(at);
+    writeMain(at);
+    paintSlider(at.slider);
+    paintInfo(at.info);
+    paintStatusWindow(at.statusWin);
+    paintSideWindow(at.top);
+
+    QFile f(dir_ + "/skin_e.ini");
+    ok_ = f.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+          f.write(ini_.text.toUtf8()) == ini_.text.toUtf8().size() && ok_;
+    return ok_;
+}
+
+// The main surface: the two bars, the well the panels sit in, and a groove under each group.
+void SkinPainter::paintSurface(const Places& at) {
+    const int top = at.top, ctl = at.ctl, margin = at.margin, ctlTop = at.ctlTop;
+    const QRect &slider = at.slider, &statusWin = at.statusWin;
+    QPainter p(&surface_);
+    QLinearGradient g(0, 0, 0, H);
+    g.setColorAt(0, kBack.lighter(110));
+    g.setColorAt(1, kBack);
+    p.fillRect(surface_.rect(), g);
+    bar(p, QRect(0, 0, W, top), false);
+    bar(p, QRect(0, ctlTop, W, ctl), true);
+    const QRect well(margin, top + margin, W - 2 * margin, ctlTop - top - 2 * margin);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(QColor(255, 255, 255, 22), 1));
+    p.setBrush(kWell);
+    p.drawRoundedRect(QRectF(well).adjusted(-1.5, -1.5, 1.5, 1.5), 4, 4);
+    auto around = [](const std::vector<Placed>& v, int pad) {
+        return QRectF(v.front().r.united(v.back().r)).adjusted(-pad, -pad, pad, pad);
+    };
+    groove(p, around(toolAt, px(3)), px(6));
+    groove(p, around(playAt, px(3)), px(6));
+    groove(p, around(saveAt, px(3)), px(6));
+    groove(p, around(layoutAt, px(3)), px(6));
+    groove(p, QRectF(slider).adjusted(-px(2), -px(2), px(2), px(2)), px(6));
+    groove(p, QRectF(statusWin).adjusted(0, px(2), 0, -px(2)), px(5));
+}
+
+// main.bmp and the skin's main file: its panels, button lines and their strips.
+void SkinPainter::writeMain(const Places& at) {
+    const auto &menuAt = at.menu, &toolAt = at.tool, &capAt = at.caption;
+    const auto &playAt = at.play, &saveAt = at.save, &layoutAt = at.layout;
     ok_ = save(surface_, dir_ + "/main.bmp") && ok_;
 
     ini_.text = "; Metal_Style " + num(W) + " x " + num(H) +
@@ -545,159 +599,152 @@ bool SkinPainter::run() {
     buttonSection("Save", saveAt, 2);  // indexes 0 and 1 of this line are not drawn
     ini_.section("ButtonSide");        // the side window's line: no buttons in this style
     buttonSection("Tool", toolAt, 0);
+}
 
-    // The position slider: background on top, then the normal and the active thumb.
-    {
-        const int tw = px(14), th = slider.height();
-        QImage img(slider.width(), slider.height() + th, QImage::Format_RGB32);
-        img.fill(kKey);
-        QPainter p(&img);
-        p.drawImage(0, 0, surface_.copy(slider));
-        p.setRenderHint(QPainter::Antialiasing);
-        const double cy = slider.height() / 2.0;
-        p.setPen(QPen(QColor(0, 0, 0, 200), 1));
-        p.setBrush(kWell);
-        p.drawRoundedRect(QRectF(px(6), cy - px(3), slider.width() - px(12), px(6)), 3, 3);
-        for (int i = 0; i <= 20; ++i) {
-            const double tx = px(6) + i * (slider.width() - px(12)) / 20.0;
-            p.setPen(QColor(255, 255, 255, i % 5 == 0 ? 60 : 25));
-            p.drawLine(QPointF(tx, cy + px(5)), QPointF(tx, cy + px(7)));
-        }
-        // Thumbs are drawn without smoothing: their edges meet the key colour, which must stay
-        // pure to be left out.
-        p.setRenderHint(QPainter::Antialiasing, false);
-        for (int a = 0; a < 2; ++a) {
-            const QRect t(a * tw + 1, th + 1, tw - 2, th - 2);
-            QLinearGradient g(t.topLeft(), t.bottomLeft());
-            g.setColorAt(0, a ? kAccent.lighter(120) : QColor(0xe4, 0xe8, 0xec));
-            g.setColorAt(1, a ? kAccent.darker(130) : QColor(0x8a, 0x92, 0x9a));
-            p.fillRect(t.adjusted(1, 0, -1, 0), g);
-            p.fillRect(t.adjusted(0, 1, 0, -1), g);
-            p.setPen(QColor(0x0e, 0x10, 0x12));
-            p.drawLine(t.left() + 1, t.top(), t.right() - 1, t.top());
-            p.drawLine(t.left() + 1, t.bottom(), t.right() - 1, t.bottom());
-            p.drawLine(t.left(), t.top() + 1, t.left(), t.bottom() - 1);
-            p.drawLine(t.right(), t.top() + 1, t.right(), t.bottom() - 1);
-            p.setPen(QColor(0x40, 0x46, 0x4c));
-            p.drawLine(t.center().x(), t.top() + 4, t.center().x(), t.bottom() - 4);
-        }
-        p.end();
-        ok_ = save(img, dir_ + "/slider.bmp") && ok_;
-        ini_.section("SliderLines");
-        ini_.key("Pos", "slider.bmp");
-        ini_.section("SliderPos");
-        ini_.key("s0", "position," + num(slider.x()) + "," + num(slider.y()) + ",0,0," +
-                           num(slider.width()) + "," + num(slider.height()) + ",HORZ,0," + num(th) +
-                           "," + num(tw) + "," + num(th) + "," + num(tw) + "," + num(th) +
-                           ",Position");
+// The position slider: background on top, then the normal and the active thumb.
+void SkinPainter::paintSlider(const QRect& slider) {
+    const int tw = px(14), th = slider.height();
+    QImage img(slider.width(), slider.height() + th, QImage::Format_RGB32);
+    img.fill(kKey);
+    QPainter p(&img);
+    p.drawImage(0, 0, surface_.copy(slider));
+    p.setRenderHint(QPainter::Antialiasing);
+    const double cy = slider.height() / 2.0;
+    p.setPen(QPen(QColor(0, 0, 0, 200), 1));
+    p.setBrush(kWell);
+    p.drawRoundedRect(QRectF(px(6), cy - px(3), slider.width() - px(12), px(6)), 3, 3);
+    for (int i = 0; i <= 20; ++i) {
+        const double tx = px(6) + i * (slider.width() - px(12)) / 20.0;
+        p.setPen(QColor(255, 255, 255, i % 5 == 0 ? 60 : 25));
+        p.drawLine(QPointF(tx, cy + px(5)), QPointF(tx, cy + px(7)));
     }
-
-    // The channel / date / time / speed panel.
-    {
-        QImage img = surface_.copy(info);
-        QPainter p(&img);
-        p.setRenderHint(QPainter::Antialiasing);
-        const QRectF lcd = QRectF(img.rect()).adjusted(1.5, 1.5, -1.5, -1.5);
-        QLinearGradient g(lcd.topLeft(), lcd.bottomLeft());
-        g.setColorAt(0, QColor(0x06, 0x0b, 0x0f));
-        g.setColorAt(1, QColor(0x0d, 0x15, 0x1b));
-        p.setPen(QPen(QColor(255, 255, 255, 35), 1));
-        p.setBrush(g);
-        p.drawRoundedRect(lcd, px(6), px(6));
-        p.setPen(QColor(kAccent.red(), kAccent.green(), kAccent.blue(), 40));
-        p.drawLine(QPointF(px(10), info.height() / 2.0),
-                   QPointF(info.width() - px(10), info.height() / 2.0));
-        p.end();
-        ok_ = save(img, dir_ + "/info.bmp") && ok_;
-        const int half = info.height() / 2, pad = px(8), small = -px(14), big = -px(20);
-        auto txt = [&](const QString& name, const QRect& r, int height, const QColor& c) {
-            return name + "," + rectText(r) + ",DejaVu Sans Mono," + num(height) + ",0,0,0," +
-                   num(c.red()) + "," + num(c.green()) + "," + num(c.blue()) + ",0,TRUE";
-        };
-        ini_.section("Panles");
-        ini_.key("Info", "info.bmp");
-        ini_.section("PanelInfo");
-        ini_.key("p", "info," + num(info.x()) + "," + num(info.y()) + ",0,0," + num(info.width()) +
-                          "," + num(info.height()));
-        const int w = info.width() - 2 * pad;
-        // Top row: channel, date and speed; below, the time in a larger face.
-        // The channel is at most "#16"; the date gets the room up to the speed.
-        ini_.key("t0", txt("channelTXT", QRect(pad, 0, px(38), half), small, kAccent));
-        ini_.key("t1", txt("dateTXT", QRect(pad + px(40), 0, w - px(94), half), small, kIcon));
-        ini_.key("t2", txt("timeTXT", QRect(pad, half - px(2), w, half), big, kIcon));
-        ini_.key("t3", txt("speedTXT", QRect(pad + w - px(52), 0, px(52), half), small,
-                           QColor(0xff, 0xc1, 0x3c)));
+    // Thumbs are drawn without smoothing: their edges meet the key colour, which must stay
+    // pure to be left out.
+    p.setRenderHint(QPainter::Antialiasing, false);
+    for (int a = 0; a < 2; ++a) {
+        const QRect t(a * tw + 1, th + 1, tw - 2, th - 2);
+        QLinearGradient g(t.topLeft(), t.bottomLeft());
+        g.setColorAt(0, a ? kAccent.lighter(120) : QColor(0xe4, 0xe8, 0xec));
+        g.setColorAt(1, a ? kAccent.darker(130) : QColor(0x8a, 0x92, 0x9a));
+        p.fillRect(t.adjusted(1, 0, -1, 0), g);
+        p.fillRect(t.adjusted(0, 1, 0, -1), g);
+        p.setPen(QColor(0x0e, 0x10, 0x12));
+        p.drawLine(t.left() + 1, t.top(), t.right() - 1, t.top());
+        p.drawLine(t.left() + 1, t.bottom(), t.right() - 1, t.bottom());
+        p.drawLine(t.left(), t.top() + 1, t.left(), t.bottom() - 1);
+        p.drawLine(t.right(), t.top() + 1, t.right(), t.bottom() - 1);
+        p.setPen(QColor(0x40, 0x46, 0x4c));
+        p.drawLine(t.center().x(), t.top() + 4, t.center().x(), t.bottom() - 4);
     }
+    p.end();
+    ok_ = save(img, dir_ + "/slider.bmp") && ok_;
+    ini_.section("SliderLines");
+    ini_.key("Pos", "slider.bmp");
+    ini_.section("SliderPos");
+    ini_.key("s0", "position," + num(slider.x()) + "," + num(slider.y()) + ",0,0," +
+                       num(slider.width()) + "," + num(slider.height()) + ",HORZ,0," + num(th) +
+                       "," + num(tw) + "," + num(th) + "," + num(tw) + "," + num(th) + ",Position");
+}
 
-    // Panel window 1, the status strip in the top bar: a text and a progress bar.
-    {
-        QImage img = surface_.copy(statusWin);
-        ok_ = save(img, dir_ + "/statusdlg.bmp") && ok_;
-        const int ph = px(8), pw = std::max(px(60), statusWin.width() / 3);
-        const QRect prog(statusWin.width() - pw - px(10), (statusWin.height() - ph) / 2, pw, ph);
-        QImage pimg(pw, 2 * ph, QImage::Format_RGB32);
-        QPainter p(&pimg);
-        p.drawImage(0, 0, img.copy(prog));
-        p.drawImage(0, ph, img.copy(prog));
-        p.setRenderHint(QPainter::Antialiasing);
-        p.setPen(QPen(QColor(0, 0, 0, 200), 1));
-        p.setBrush(kWell);
-        p.drawRoundedRect(QRectF(0.5, 0.5, pw - 1, ph - 1), ph / 2.0, ph / 2.0);
-        QLinearGradient g(0, ph, 0, 2 * ph);
-        g.setColorAt(0, kAccent.lighter(130));
-        g.setColorAt(1, kAccent.darker(120));
-        p.setBrush(g);
-        p.setPen(Qt::NoPen);
-        p.drawRoundedRect(QRectF(0.5, ph + 0.5, pw - 1, ph - 1), ph / 2.0, ph / 2.0);
-        p.end();
-        ok_ = save(pimg, dir_ + "/progress.bmp") && ok_;
-        Writer w;
-        w.text = "; The status strip of the top bar.\n";
-        w.section("DialogBox");
-        w.key("Skin", "statusdlg.bmp," + rectText(statusWin));
-        w.section("StaticEdit");
-        w.key("s0", "status," + num(px(10)) + ",0," + num(prog.left() - px(20)) + "," +
-                        num(statusWin.height()) + ",DejaVu Sans," + num(-px(13)) +
-                        ",0,0,0,200,208,216,0,TRUE");
-        w.section("ProgressLines");
-        w.key("Down", "progress.bmp");
-        w.section("ProgressDown");
-        w.key("p0", "download," + num(prog.x()) + "," + num(prog.y()) + ",0,0," + num(pw) + "," +
-                        num(ph) + ",0," + num(ph) + "," + num(pw) + "," + num(ph) + ",HORZ");
-        QFile f(dir_ + "/StatusDlg.ini");
-        ok_ = f.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-              f.write(w.text.toUtf8()) == w.text.toUtf8().size() && ok_;
-    }
+// The channel / date / time / speed panel.
+void SkinPainter::paintInfo(const QRect& info) {
+    QImage img = surface_.copy(info);
+    QPainter p(&img);
+    p.setRenderHint(QPainter::Antialiasing);
+    const QRectF lcd = QRectF(img.rect()).adjusted(1.5, 1.5, -1.5, -1.5);
+    QLinearGradient g(lcd.topLeft(), lcd.bottomLeft());
+    g.setColorAt(0, QColor(0x06, 0x0b, 0x0f));
+    g.setColorAt(1, QColor(0x0d, 0x15, 0x1b));
+    p.setPen(QPen(QColor(255, 255, 255, 35), 1));
+    p.setBrush(g);
+    p.drawRoundedRect(lcd, px(6), px(6));
+    p.setPen(QColor(kAccent.red(), kAccent.green(), kAccent.blue(), 40));
+    p.drawLine(QPointF(px(10), info.height() / 2.0),
+               QPointF(info.width() - px(10), info.height() / 2.0));
+    p.end();
+    ok_ = save(img, dir_ + "/info.bmp") && ok_;
+    const int half = info.height() / 2, pad = px(8), small = -px(14), big = -px(20);
+    auto txt = [&](const QString& name, const QRect& r, int height, const QColor& c) {
+        return name + "," + rectText(r) + ",DejaVu Sans Mono," + num(height) + ",0,0,0," +
+               num(c.red()) + "," + num(c.green()) + "," + num(c.blue()) + ",0,TRUE";
+    };
+    ini_.section("Panles");
+    ini_.key("Info", "info.bmp");
+    ini_.section("PanelInfo");
+    ini_.key("p", "info," + num(info.x()) + "," + num(info.y()) + ",0,0," + num(info.width()) +
+                      "," + num(info.height()));
+    const int w = info.width() - 2 * pad;
+    // Top row: channel, date and speed; below, the time in a larger face.
+    // The channel is at most "#16"; the date gets the room up to the speed.
+    ini_.key("t0", txt("channelTXT", QRect(pad, 0, px(38), half), small, kAccent));
+    ini_.key("t1", txt("dateTXT", QRect(pad + px(40), 0, w - px(94), half), small, kIcon));
+    ini_.key("t2", txt("timeTXT", QRect(pad, half - px(2), w, half), big, kIcon));
+    ini_.key("t3", txt("speedTXT", QRect(pad + w - px(52), 0, px(52), half), small,
+                       QColor(0xff, 0xc1, 0x3c)));
+}
 
-    // Panel window 0, the side window: a titled, brushed plate.
-    {
-        const QRect side(W - px(230), top + px(20), px(220), std::min(px(300), H / 2));
-        QImage img(side.size(), QImage::Format_RGB32);
-        QPainter p(&img);
-        bar(p, img.rect(), true);
-        p.setRenderHint(QPainter::Antialiasing);
-        p.setPen(QPen(QColor(255, 255, 255, 20), 1));
-        p.setBrush(kWell);
-        p.drawRoundedRect(QRectF(px(8), px(30), side.width() - px(16), side.height() - px(38)), 4,
-                          4);
-        p.end();
-        ok_ = save(img, dir_ + "/sidedlg.bmp") && ok_;
-        Writer w;
-        w.text = "; The side window: a floating plate with a title.\n";
-        w.section("DialogBox");
-        w.key("Skin", "sidedlg.bmp," + rectText(side));
-        w.section("StaticEdit");
-        w.key("s0", "title," + num(px(10)) + ",0," + num(side.width() - px(20)) + "," +
-                        num(px(30)) + ",DejaVu Sans," + num(-px(13)) + ",0,0,0,200,208,216,0,TRUE");
-        QFile f(dir_ + "/SideDlg.ini");
-        ok_ = f.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-              f.write(w.text.toUtf8()) == w.text.toUtf8().size() && ok_;
-    }
-
-    QFile f(dir_ + "/skin_e.ini");
+// Panel window 1, the status strip in the top bar: a text and a progress bar.
+void SkinPainter::paintStatusWindow(const QRect& statusWin) {
+    QImage img = surface_.copy(statusWin);
+    ok_ = save(img, dir_ + "/statusdlg.bmp") && ok_;
+    const int ph = px(8), pw = std::max(px(60), statusWin.width() / 3);
+    const QRect prog(statusWin.width() - pw - px(10), (statusWin.height() - ph) / 2, pw, ph);
+    QImage pimg(pw, 2 * ph, QImage::Format_RGB32);
+    QPainter p(&pimg);
+    p.drawImage(0, 0, img.copy(prog));
+    p.drawImage(0, ph, img.copy(prog));
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(QColor(0, 0, 0, 200), 1));
+    p.setBrush(kWell);
+    p.drawRoundedRect(QRectF(0.5, 0.5, pw - 1, ph - 1), ph / 2.0, ph / 2.0);
+    QLinearGradient g(0, ph, 0, 2 * ph);
+    g.setColorAt(0, kAccent.lighter(130));
+    g.setColorAt(1, kAccent.darker(120));
+    p.setBrush(g);
+    p.setPen(Qt::NoPen);
+    p.drawRoundedRect(QRectF(0.5, ph + 0.5, pw - 1, ph - 1), ph / 2.0, ph / 2.0);
+    p.end();
+    ok_ = save(pimg, dir_ + "/progress.bmp") && ok_;
+    Writer w;
+    w.text = "; The status strip of the top bar.\n";
+    w.section("DialogBox");
+    w.key("Skin", "statusdlg.bmp," + rectText(statusWin));
+    w.section("StaticEdit");
+    w.key("s0", "status," + num(px(10)) + ",0," + num(prog.left() - px(20)) + "," +
+                    num(statusWin.height()) + ",DejaVu Sans," + num(-px(13)) +
+                    ",0,0,0,200,208,216,0,TRUE");
+    w.section("ProgressLines");
+    w.key("Down", "progress.bmp");
+    w.section("ProgressDown");
+    w.key("p0", "download," + num(prog.x()) + "," + num(prog.y()) + ",0,0," + num(pw) + "," +
+                    num(ph) + ",0," + num(ph) + "," + num(pw) + "," + num(ph) + ",HORZ");
+    QFile f(dir_ + "/StatusDlg.ini");
     ok_ = f.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-          f.write(ini_.text.toUtf8()) == ini_.text.toUtf8().size() && ok_;
-    return ok_;
+          f.write(w.text.toUtf8()) == w.text.toUtf8().size() && ok_;
+}
+
+// Panel window 0, the side window: a titled, brushed plate.
+void SkinPainter::paintSideWindow(int top) {
+    const QRect side(W - px(230), top + px(20), px(220), std::min(px(300), H / 2));
+    QImage img(side.size(), QImage::Format_RGB32);
+    QPainter p(&img);
+    bar(p, img.rect(), true);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(QColor(255, 255, 255, 20), 1));
+    p.setBrush(kWell);
+    p.drawRoundedRect(QRectF(px(8), px(30), side.width() - px(16), side.height() - px(38)), 4, 4);
+    p.end();
+    ok_ = save(img, dir_ + "/sidedlg.bmp") && ok_;
+    Writer w;
+    w.text = "; The side window: a floating plate with a title.\n";
+    w.section("DialogBox");
+    w.key("Skin", "sidedlg.bmp," + rectText(side));
+    w.section("StaticEdit");
+    w.key("s0", "title," + num(px(10)) + ",0," + num(side.width() - px(20)) + "," + num(px(30)) +
+                    ",DejaVu Sans," + num(-px(13)) + ",0,0,0,200,208,216,0,TRUE");
+    QFile f(dir_ + "/SideDlg.ini");
+    ok_ = f.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+          f.write(w.text.toUtf8()) == w.text.toUtf8().size() && ok_;
 }
 
 }  // namespace

@@ -78,8 +78,11 @@ SkinButton* SkinControlSet::button(int line, int index) const {
     return it == buttons.end() ? nullptr : it->second;
 }
 
-void buildSkinControls(QWidget* parent, const ::skin::Controls& c, SkinImages& images,
-                       SkinControlSet& out) {
+namespace {
+
+// The buttons of every button line, each with its five state pictures.
+void addButtons(QWidget* parent, const ::skin::Controls& c, SkinImages& images,
+                SkinControlSet& out) {
     for (const ::skin::ButtonLine& line : c.buttonLines) {
         for (const ::skin::ButtonSpec& b : line.buttons) {
             std::array<QImage, 5> img;
@@ -91,6 +94,11 @@ void buildSkinControls(QWidget* parent, const ::skin::Controls& c, SkinImages& i
             out.buttons[b.line * ::skin::kButtonsPerLine + b.index] = w;
         }
     }
+}
+
+// The sliders of every slider line.
+void addSliders(QWidget* parent, const ::skin::Controls& c, SkinImages& images,
+                SkinControlSet& out) {
     for (size_t n = 0; n < c.sliderLines.size(); ++n) {
         const auto& line = c.sliderLines[n];
         for (const ::skin::SliderSpec& s : line.items) {
@@ -104,6 +112,11 @@ void buildSkinControls(QWidget* parent, const ::skin::Controls& c, SkinImages& i
             out.sliders[static_cast<int>(n)].push_back(w);
         }
     }
+}
+
+// The panels, with their texts and image sets.
+void addPanels(QWidget* parent, const ::skin::Controls& c, SkinImages& images,
+               SkinControlSet& out) {
     for (size_t n = 0; n < c.panelLines.size(); ++n) {
         const auto& line = c.panelLines[n];
         if (!line.panel) continue;
@@ -130,6 +143,11 @@ void buildSkinControls(QWidget* parent, const ::skin::Controls& c, SkinImages& i
         }
         out.panels[static_cast<int>(n)] = w;
     }
+}
+
+// The progress bars of every progress line.
+void addProgressBars(QWidget* parent, const ::skin::Controls& c, SkinImages& images,
+                     SkinControlSet& out) {
     for (size_t n = 0; n < c.progressLines.size(); ++n) {
         const auto& line = c.progressLines[n];
         for (const ::skin::ProgressSpec& s : line.items) {
@@ -140,6 +158,10 @@ void buildSkinControls(QWidget* parent, const ::skin::Controls& c, SkinImages& i
             out.progress[static_cast<int>(n)].push_back(w);
         }
     }
+}
+
+// The drop-down lists.
+void addCombos(QWidget* parent, const ::skin::Controls& c, SkinControlSet& out) {
     for (size_t n = 0; n < c.comboLines.size(); ++n) {
         for (const ::skin::ComboSpec& s : c.comboLines[n].items) {
             auto* w = new QComboBox(parent);
@@ -148,6 +170,10 @@ void buildSkinControls(QWidget* parent, const ::skin::Controls& c, SkinImages& i
             out.combos[static_cast<int>(n)].push_back(w);
         }
     }
+}
+
+// The edit fields, in the skin's font and colour on a dark ground.
+void addEdits(QWidget* parent, const ::skin::Controls& c, SkinControlSet& out) {
     for (size_t n = 0; n < c.editLines.size(); ++n) {
         for (const ::skin::EditSpec& s : c.editLines[n].items) {
             auto* w = new QLineEdit(parent);
@@ -162,6 +188,10 @@ void buildSkinControls(QWidget* parent, const ::skin::Controls& c, SkinImages& i
             out.edits[static_cast<int>(n)].push_back(w);
         }
     }
+}
+
+// The static texts.
+void addStatics(QWidget* parent, const ::skin::Controls& c, SkinControlSet& out) {
     for (const ::skin::TextItem& t : c.statics) {
         auto* w = new QLabel(parent);
         w->setGeometry(t.rect.x, t.rect.y, t.rect.w, t.rect.h);
@@ -173,6 +203,19 @@ void buildSkinControls(QWidget* parent, const ::skin::Controls& c, SkinImages& i
         label(w, t.name, {});
         out.statics.push_back(w);
     }
+}
+
+}  // namespace
+
+void buildSkinControls(QWidget* parent, const ::skin::Controls& c, SkinImages& images,
+                       SkinControlSet& out) {
+    addButtons(parent, c, images, out);
+    addSliders(parent, c, images, out);
+    addPanels(parent, c, images, out);
+    addProgressBars(parent, c, images, out);
+    addCombos(parent, c, out);
+    addEdits(parent, c, out);
+    addStatics(parent, c, out);
 }
 
 }  // namespace ui::skin
