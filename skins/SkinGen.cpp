@@ -541,6 +541,7 @@ bool SkinPainter::run() {
 void SkinPainter::paintSurface(const Places& at) {
     const int top = at.top, ctl = at.ctl, margin = at.margin, ctlTop = at.ctlTop;
     const QRect &slider = at.slider, &statusWin = at.statusWin;
+    const auto &toolAt = at.tool, &playAt = at.play, &saveAt = at.save, &layoutAt = at.layout;
     QPainter p(&surface_);
     QLinearGradient g(0, 0, 0, H);
     g.setColorAt(0, kBack.lighter(110));
