@@ -205,11 +205,10 @@ void Controller::applySettings(const state::Settings& settings) {
 std::vector<fs::path> Controller::startUp() {
     auto files = state::scanUnfinishedWork(options_.dataFolder, *port_);
     if (!files.empty()) {
-        {
-            std::lock_guard lock(resumeQueueLock_);
-            resumeQueue_.insert(resumeQueue_.end(), files.begin(), files.end());
-        }
-        resumeEv_.set();
+        addChore([&](Chores& c) {
+            c.resumeFiles.insert(c.resumeFiles.end(), files.begin(), files.end());
+            return true;
+        });
     }
     return files;
 }
@@ -539,29 +538,64 @@ bool Controller::removeQueuedWork(SessionId id,
 
 // ---- queues --------------------------------------------------------------------------------
 
-void Controller::queueConnectionClose(int position, std::string resumeFile) {
+void Controller::addChore(const std::function<bool(Chores&)>& add) {
     {
-        std::lock_guard lock(connectionQueueLock_);
-        if (!insertDescending(connectionQueue_, position)) return;
-        // The name goes to the same place as its position.
-        const auto at = std::find(connectionQueue_.begin(), connectionQueue_.end(), position) -
-                        connectionQueue_.begin();
-        connectionResume_.insert(connectionResume_.begin() + at, std::move(resumeFile));
+        std::lock_guard lock(choresLock_);
+        if (!add(chores_)) return;
     }
-    connectionCloseEv_.set();
+    choresReady_.notify_one();
+}
+
+Controller::Chore Controller::nextChore() {
+    std::unique_lock lock(choresLock_);
+    for (;;) {
+        Chores& c = chores_;
+        if (c.stop) return Stop{};
+        if (!c.channels.empty()) {
+            const int channel = c.channels.front();
+            c.channels.erase(c.channels.begin());
+            return CloseChannel{channel};
+        }
+        if (!c.connections.empty()) {
+            const int position = c.connections.front();
+            c.connections.erase(c.connections.begin());
+            auto node = c.resumeFileOf.extract(position);
+            return CloseConnection{position, node ? std::move(node.mapped()) : std::string()};
+        }
+        if (c.refresh) {
+            const int number = *c.refresh;
+            c.refresh.reset();
+            return Refresh{number};
+        }
+        if (!c.resumeFiles.empty()) {
+            fs::path file = std::move(c.resumeFiles.front());
+            c.resumeFiles.pop_front();
+            return ResumeWorkFile{std::move(file)};
+        }
+        if (!c.recordersClosed.empty()) {
+            const SessionId id = c.recordersClosed.front();
+            c.recordersClosed.pop_front();
+            return RecorderClosed{id};
+        }
+        choresReady_.wait(lock);
+    }
+}
+
+void Controller::queueConnectionClose(int position, std::string resumeFile) {
+    addChore([&](Chores& c) {
+        if (!insertDescending(c.connections, position)) return false;
+        c.resumeFileOf[position] = std::move(resumeFile);
+        return true;
+    });
 }
 
 void Controller::queueChannelClose(int channel) {
-    {
-        std::lock_guard lock(channelQueueLock_);
-        if (!insertDescending(channelQueue_, channel)) return;
-    }
-    channelCloseEv_.set();
+    addChore([&](Chores& c) { return insertDescending(c.channels, channel); });
 }
 
 std::vector<int> Controller::pendingConnectionCloses() const {
-    std::lock_guard lock(connectionQueueLock_);
-    return connectionQueue_;
+    std::lock_guard lock(choresLock_);
+    return chores_.connections;
 }
 
 void Controller::closeAllConnections() {
@@ -573,19 +607,17 @@ void Controller::closeAllConnections() {
 }
 
 void Controller::queueResumeFile(fs::path file) {
-    {
-        std::lock_guard lock(resumeQueueLock_);
-        resumeQueue_.push_back(std::move(file));
-    }
-    resumeEv_.set();
+    addChore([&](Chores& c) {
+        c.resumeFiles.push_back(std::move(file));
+        return true;
+    });
 }
 
 void Controller::refreshRecorder(int connectionNumber) {
-    {
-        std::lock_guard lock(refreshLock_);
-        refreshNumber_ = connectionNumber;
-    }
-    refreshEv_.set();
+    addChore([&](Chores& c) {
+        c.refresh = connectionNumber;
+        return true;
+    });
 }
 
 void Controller::sessionGone(const void* session) {
@@ -600,82 +632,42 @@ void Controller::sessionGone(const void* session) {
             }
     }
     if (id < 0) return;  // not (or no longer) in the list: whoever removed it ends it
-    {
-        std::lock_guard lock(remoteLock_);
-        remoteClosed_.push_back(id);
-    }
-    remoteClosedEv_.set();
+    addChore([&](Chores& c) {
+        c.recordersClosed.push_back(id);
+        return true;
+    });
 }
 
 // ---- the housekeeping thread ---------------------------------------------------------------
 
 void Controller::housekeeping() {
     for (;;) {
-        const int which = platform::waitAny({&stop_, &channelCloseEv_, &connectionCloseEv_,
-                                             &refreshEv_, &resumeEv_, &remoteClosedEv_});
-        switch (which) {
-            case 0:
-                return;
-            case 1: {
-                int channel;
-                {
-                    std::lock_guard lock(channelQueueLock_);
-                    if (channelQueue_.empty()) break;
-                    channel = channelQueue_.front();
-                    channelQueue_.erase(channelQueue_.begin());
-                    if (!channelQueue_.empty()) channelCloseEv_.set();
-                }
-                closeChannel(channel);
-                break;
-            }
-            case 2: {
-                int position;
-                std::string resume;
-                {
-                    std::lock_guard lock(connectionQueueLock_);
-                    if (connectionQueue_.empty()) break;
-                    position = connectionQueue_.front();
-                    resume = std::move(connectionResume_.front());
-                    connectionQueue_.erase(connectionQueue_.begin());
-                    connectionResume_.erase(connectionResume_.begin());
-                    if (!connectionQueue_.empty()) connectionCloseEv_.set();
-                }
-                closeConnection(position, resume);
-                break;
-            }
-            case 3: {
-                int number;
-                {
-                    std::lock_guard lock(refreshLock_);
-                    number = refreshNumber_;
-                }
-                std::shared_ptr<net::ServerSession> target;
-                {
-                    std::lock_guard lock(sessionLock_);
-                    for (auto& s : sessions_)
-                        if (s->session->connectionNumber() == number) target = s->session;
-                }
-                // Waits for the recorder's answers, without the list's lock.
-                if (target) catalogs_.refreshRecorder(*target);
-                break;
-            }
-            case 4:
-                runResumeFile();
-                break;
-            case 5: {
-                SessionId id;
-                {
-                    std::lock_guard lock(remoteLock_);
-                    if (remoteClosed_.empty()) break;
-                    id = remoteClosed_.front();
-                    remoteClosed_.erase(remoteClosed_.begin());
-                    if (!remoteClosed_.empty()) remoteClosedEv_.set();
-                }
-                remoteClosed(id);
-                break;
-            }
+        Chore chore = nextChore();
+        if (std::holds_alternative<Stop>(chore)) return;
+        if (auto* c = std::get_if<CloseChannel>(&chore)) {
+            closeChannel(c->channel);
+        } else if (auto* c = std::get_if<CloseConnection>(&chore)) {
+            closeConnection(c->position, c->resumeFile);
+        } else if (auto* c = std::get_if<Refresh>(&chore)) {
+            refreshRecorderNow(c->connectionNumber);
+        } else if (auto* c = std::get_if<ResumeWorkFile>(&chore)) {
+            runResumeFile(c->file);
+        } else if (auto* c = std::get_if<RecorderClosed>(&chore)) {
+            remoteClosed(c->id);
         }
     }
+}
+
+// The recorder at `number` is asked again for its information; the answers are waited for
+// without the list's lock.
+void Controller::refreshRecorderNow(int number) {
+    std::shared_ptr<net::ServerSession> target;
+    {
+        std::lock_guard lock(sessionLock_);
+        for (auto& s : sessions_)
+            if (s->session->connectionNumber() == number) target = s->session;
+    }
+    if (target) catalogs_.refreshRecorder(*target);
 }
 
 void Controller::closeChannel(int channel) {
@@ -776,15 +768,7 @@ void Controller::remoteClosed(SessionId id) {
             mb::kIconWarning, false);
 }
 
-void Controller::runResumeFile() {
-    fs::path file;
-    {
-        std::lock_guard lock(resumeQueueLock_);
-        if (resumeQueue_.empty()) return;
-        file = resumeQueue_.front();
-        resumeQueue_.erase(resumeQueue_.begin());
-        if (!resumeQueue_.empty()) resumeEv_.set();
-    }
+void Controller::runResumeFile(const fs::path& file) {
     if (exiting()) return;
     // By default the file is loaded, which deletes it once its work was taken up.
     if (!onResumeFile) {
@@ -1089,7 +1073,10 @@ bool Controller::shutDown(bool ask) {
     if (shutDown_.exchange(true)) return true;
     exiting_ = true;
     exit_.set();
-    stop_.set();
+    addChore([](Chores& c) {
+        c.stop = true;
+        return true;
+    });
     statusCancel_.set();
     // The housekeeping thread may be closing a session; it ends before the list is emptied.
     if (housekeeping_.joinable()) housekeeping_.join();

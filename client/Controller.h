@@ -8,14 +8,19 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <ctime>
+#include <deque>
 #include <filesystem>
+#include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
+#include <variant>
 #include <vector>
 
 #include "client/Notifications.h"
@@ -237,7 +242,8 @@ class Controller {
     void closeConnection(int position, const std::string& resumeFile);
     void closeChannel(int channel);
     void remoteClosed(SessionId id);
-    void runResumeFile();
+    void runResumeFile(const std::filesystem::path& file);
+    void refreshRecorderNow(int connectionNumber);
     // Whether `file` is the automatic resume file of a connection in the list.
     bool isAutomaticFile(const std::filesystem::path& file);
     void connectThread();
@@ -300,22 +306,47 @@ class Controller {
     platform::Event paramsTaken_{platform::Event::Reset::Auto};
     std::thread connect_;
 
-    // Housekeeping: stop, channel close, connection close, recorder refresh, resume work, and
-    // the recorders that closed the link.
-    platform::Event stop_{platform::Event::Reset::Manual};
-    platform::Event channelCloseEv_{platform::Event::Reset::Auto};
-    platform::Event connectionCloseEv_{platform::Event::Reset::Auto};
-    platform::Event refreshEv_{platform::Event::Reset::Auto};
-    platform::Event resumeEv_{platform::Event::Reset::Auto};
-    platform::Event remoteClosedEv_{platform::Event::Reset::Auto};
-    mutable std::mutex channelQueueLock_, connectionQueueLock_, resumeQueueLock_, remoteLock_,
-        refreshLock_;
-    std::vector<int> channelQueue_;
-    std::vector<int> connectionQueue_;
-    std::vector<std::string> connectionResume_;  // parallel to connectionQueue_
-    std::vector<std::filesystem::path> resumeQueue_;
-    std::vector<SessionId> remoteClosed_;
-    int refreshNumber_ = -1;
+    // Housekeeping: the chores queued for the housekeeping thread, under one lock, with one
+    // condition variable that thread waits on. It takes them in this order: channel closes
+    // (highest channel first), connection closes (highest position first, so that the positions
+    // still queued stay right), the recorder refresh (the latest asked for), resume files and
+    // recorders that closed the link (each in the order they came). `stop` ends the thread.
+    // `choresLock_` is a leaf: nothing is taken while it is held, and it may itself be taken
+    // under the event list's lock (a refresh asked for from a listener).
+    struct CloseChannel {
+        int channel;
+    };
+    struct CloseConnection {
+        int position;
+        std::string resumeFile;
+    };
+    struct Refresh {
+        int connectionNumber;
+    };
+    struct ResumeWorkFile {
+        std::filesystem::path file;
+    };
+    struct RecorderClosed {
+        SessionId id;
+    };
+    struct Stop {};
+    using Chore =
+        std::variant<Stop, CloseChannel, CloseConnection, Refresh, ResumeWorkFile, RecorderClosed>;
+    struct Chores {
+        std::vector<int> channels;                // descending
+        std::vector<int> connections;             // descending
+        std::map<int, std::string> resumeFileOf;  // a queued connection's resume file
+        std::optional<int> refresh;
+        std::deque<std::filesystem::path> resumeFiles;
+        std::deque<SessionId> recordersClosed;
+        bool stop = false;
+    };
+    // Waits for the next chore and takes it out of the queue.
+    Chore nextChore();
+    void addChore(const std::function<bool(Chores&)>& add);
+    mutable std::mutex choresLock_;
+    std::condition_variable choresReady_;
+    Chores chores_;
     std::thread housekeeping_;
 };
 
