@@ -223,6 +223,19 @@ class BrowseViewerTest : public QObject {
 
     // Answers the start of work's modal questions as a user would: the action dialog with
     // `action`, and the frame-range dialog (when asked) with the 1-based `first` ... `last`.
+    // Starts work through the period dialog with `action` answered in the action dialog, into
+    // a folder "out" of the test's own, and checks that it started.
+    void startWorkFromPeriodDialog(dl::Action action, int selected, int first = 0, int last = 0) {
+        const fs::path out = dir() / "out";
+        fs::create_directories(out);
+        script_.folders = {out};
+        QTimer* answers = answerStartQuestions(action, first, last);
+        QSignalSpy started(viewer_.get(), &Viewer::workStarted);
+        choosePeriod(started, 1, selected);
+        delete answers;
+        QCOMPARE(started.at(0).at(0).toInt(), static_cast<int>(fsv::client::StartResult::Started));
+    }
+
     QTimer* answerStartQuestions(dl::Action action, int first = 0, int last = 0) {
         auto* timer = new QTimer(this);
         timer->setInterval(20);
@@ -638,15 +651,9 @@ class BrowseViewerTest : public QObject {
         QVERIFY2(sim.started(), sim.error().c_str());
         startViewer();
         connectTo(sim);
+        startWorkFromPeriodDialog(dl::Action::DownloadAndPlay, 1);
+        if (QTest::currentTestFailed()) return;
         const fs::path out = dir() / "out";
-        fs::create_directories(out);
-        script_.folders = {out};
-        QTimer* answers = answerStartQuestions(dl::Action::DownloadAndPlay);
-
-        QSignalSpy started(viewer_.get(), &Viewer::workStarted);
-        choosePeriod(started, 1, 1);
-        delete answers;
-        QCOMPARE(started.at(0).at(0).toInt(), static_cast<int>(fsv::client::StartResult::Started));
 
         MainWindow& w = viewer_->window();
         fsv::app::CoreBackend& backend = viewer_->backend();
@@ -820,14 +827,8 @@ class BrowseViewerTest : public QObject {
         QVERIFY2(sim.started(), sim.error().c_str());
         startViewer();
         connectTo(sim);
-        const fs::path out = dir() / "out";
-        fs::create_directories(out);
-        script_.folders = {out};
-        QTimer* answers = answerStartQuestions(dl::Action::DownloadAndPlay);
-        QSignalSpy started(viewer_.get(), &Viewer::workStarted);
-        choosePeriod(started, 1, 2);
-        delete answers;
-        QCOMPARE(started.at(0).at(0).toInt(), static_cast<int>(fsv::client::StartResult::Started));
+        startWorkFromPeriodDialog(dl::Action::DownloadAndPlay, 2);
+        if (QTest::currentTestFailed()) return;
 
         MainWindow& w = viewer_->window();
         DisplayPanel* panel = w.channelView()->panel(0);
@@ -881,15 +882,9 @@ class BrowseViewerTest : public QObject {
         QVERIFY2(sim.started(), sim.error().c_str());
         startViewer();
         connectTo(sim);
+        startWorkFromPeriodDialog(dl::Action::DownloadAndPlayPeriod, 1, 3, 10);
+        if (QTest::currentTestFailed()) return;
         const fs::path out = dir() / "out";
-        fs::create_directories(out);
-        script_.folders = {out};
-        QTimer* answers = answerStartQuestions(dl::Action::DownloadAndPlayPeriod, 3, 10);
-
-        QSignalSpy started(viewer_.get(), &Viewer::workStarted);
-        choosePeriod(started, 1, 1);
-        delete answers;
-        QCOMPARE(started.at(0).at(0).toInt(), static_cast<int>(fsv::client::StartResult::Started));
 
         fsv::app::CoreBackend& backend = viewer_->backend();
         QTRY_COMPARE_WITH_TIMEOUT(backend.channels().kindAt(0), dl::ChannelKind::LocalFile,
