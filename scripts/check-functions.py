@@ -21,7 +21,6 @@ LIMIT = 80
 # file:function pairs still waiting to be split into named steps: the two frame loops, where
 # each step shares a dozen pieces of the loop's state.
 KNOWN_LONG = {
-    "recordings/download/Stream.cpp:Stream::runPlay",
     "recordings/playback/LocalChannel.cpp:LocalChannel::run",
 }
 

@@ -28,6 +28,22 @@ std::string timeText(const std::string& hhmmss) {
     if (hhmmss.size() != 6) return hhmmss;
     return hhmmss.substr(0, 2) + ":" + hhmmss.substr(2, 2) + ":" + hhmmss.substr(4, 2);
 }
+
+// The date of a recording from its event key (YYYYMMDD...); zero when it does not read as one.
+SystemTime recordingDateOf(const std::string& eventKey) {
+    SystemTime date{};
+    unsigned y = 0, mo = 0, d = 0;
+    const std::string text = eventKey.substr(0, 8);
+    if (text.size() == 8 &&
+        std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }) &&
+        std::sscanf(text.c_str(), "%4u%2u%2u", &y, &mo, &d) == 3 && mo >= 1 && mo <= 12 && d >= 1 &&
+        d <= 31) {
+        date.year = static_cast<uint16_t>(y);
+        date.month = static_cast<uint16_t>(mo);
+        date.day = static_cast<uint16_t>(d);
+    }
+    return date;
+}
 }  // namespace
 
 Stream::Stream(DownloadContext& ctx, SessionLink& link, StreamQueue& queue, WorkItem item,
@@ -340,95 +356,40 @@ void Stream::checkFileSize(const std::string& path, uint64_t startOffset) {
     ctx_.user.messageBox(format("%s\n%s", text.c_str(), caption_.c_str()), mb::kIconStop);
 }
 
-void Stream::runPlay() {
-    const bool download = mode_ == net::stream::kModeDownloadPlay;
-    std::unique_ptr<PlayFile> file;
-    uint32_t first = item_.firstFrame;
-    bool append = false;
-    if (download) {
-        const auto prepared = prepareOutput();
-        if (!prepared) return finish(false);
-        const FilePlan& plan = *prepared;
-        file = makePlayFile();
-        if (!file) {
-            ctx_.user.messageBox(format("Write file fail!\n%s", plan.path.c_str()), mb::kIconStop);
-            return finish(false);
-        }
-        append = plan.outcome == FilePlan::Outcome::Append;
-        const uint32_t from = file->setAside(plan.path, append, first);
-        append = append && from != first;
-        first = from;
-    }
+// What the frame loop of a playing stream carries from step to step.
+//
+// Download and play: frames 0 ... written - 1 are in the file, each once and in order. The
+// frame the play state wants is asked for once the frames before it are written (those are
+// written and decoded on the way, not shown). A frame behind them, or any frame of a play-only
+// stream, is decoded from the nearest key frame known at or before it (a play-only stream goes
+// back at most kMaxLeadIn frames), so that the picture is whole after a step back or a seek.
+struct Stream::PlayRun {
+    static constexpr uint32_t kMaxLeadIn = 64;
 
-    const uint8_t op = link_.version() > 34 ? net::stream::kOpenWithId : net::stream::kOpen;
-    // Each question to the recorder is waited on until its answer comes; a paused stream asks
-    // nothing, and its recorder's silence then is no stall.
-    std::optional<AwaitingAnswer> awaitingHeader(std::in_place, link_);
-    if (!sendOpen(op, append ? 1 : 0, first, 0)) {
-        if (file) file->finish();
-        return finish(false);
-    }
-    const int opened = waitFor({&dataReady_, &status_ev_});
-    awaitingHeader.reset();
-    if (opened != 0) {
-        if (file) file->finish();
-        return finish(true);
-    }
+    bool download = false;                 // mode 10: written to a file as well as shown
+    std::unique_ptr<PlayFile> file;        // download and play only
+    std::unique_ptr<PlayDecoder> decoder;  // play only
+    uint32_t first = 0;                    // the frame the open asks for first
+    bool append = false;                   // the open goes on from a kept file
     std::vector<uint8_t> header;
-    uint32_t frameCount;
-    {
-        std::lock_guard lock(lock_);
-        header.swap(header_);
-        headerBuffered_ = false;
-        headerTaken_ = true;
-        frameCount = frameCount_;
-    }
-    play_.setFrameCount(frameCount);
-    std::unique_ptr<PlayDecoder> decoder;
-    if (!download) {
-        decoder = ctx_.makeDecoder ? ctx_.makeDecoder() : makePlayDecoder();
-        if (decoder && !decoder->prepare(header, link_.loginId(), link_.password())) {
-            ctx_.user.messageBox(format("Unexpected file format!\n%s", caption_.c_str()),
-                                 mb::kIconStop);
-            return finish(true);
-        }
-    }
-    if (file) {
-        const int rc =
-            file->prepare(header, first, item_.lastFrame, link_.loginId(), link_.password());
-        if (rc != kPlayFileOk) {
-            ctx_.user.messageBox(file->failureText(caption_), mb::kIconStop);
-            file->finish();
-            return finish(true);
-        }
-    }
-    ctx_.work.setFrames(item_.row, 0, frameCount);
-
-    // Download and play: frames 0 ... written - 1 are in the file, each once and in order. The
-    // frame the play state wants is asked for once the frames before it are written (those are
-    // written and decoded on the way, not shown). A frame behind them, or any frame of a
-    // play-only stream, is decoded from the nearest key frame known at or before it (a
-    // play-only stream goes back at most kMaxLeadIn frames), so that the picture is whole
-    // after a step back or a seek.
-    constexpr uint32_t kMaxLeadIn = 64;
+    uint32_t frameCount = 0;
     SystemTime recordingDate{};  // from the event key (YYYYMMDD...), when it reads as a date
-    {
-        unsigned y = 0, mo = 0, d = 0;
-        const std::string date = item_.eventKey.substr(0, 8);
-        if (date.size() == 8 &&
-            std::all_of(date.begin(), date.end(), [](char c) { return c >= '0' && c <= '9'; }) &&
-            std::sscanf(date.c_str(), "%4u%2u%2u", &y, &mo, &d) == 3 && mo >= 1 && mo <= 12 &&
-            d >= 1 && d <= 31) {
-            recordingDate.year = static_cast<uint16_t>(y);
-            recordingDate.month = static_cast<uint16_t>(mo);
-            recordingDate.day = static_cast<uint16_t>(d);
-        }
-    }
     uint32_t written = 0;
     std::map<uint32_t, bool> keyOf;  // key-frame flags of the frames received
     int64_t decoded = -1;            // the frame the picture was last decoded from
-    auto leadIn = [&](uint32_t next, uint32_t limit) {
-        // The frame to ask for on the way to `next`; key frames are looked for up to `limit`.
+    uint32_t received = 0;
+    // Whether the play-only decoder's picture is whole: it is from a key frame on, through the
+    // frames that follow it in order. A frame decoded after a jump to beyond the key frames
+    // known is not, and the panel keeps the last whole picture until one comes.
+    bool whole = false, sawKey = false;
+    bool advance = true;
+    bool failed = false;
+    // The picture handed to the display; it keeps its memory from frame to frame.
+    int width = 0, height = 0;
+    std::vector<uint8_t> bits;
+
+    // The frame to ask for on the way to `next`; key frames are looked for up to `limit`.
+    uint32_t leadIn(uint32_t next, uint32_t limit) const {
         if (decoded + 1 == next || next == 0) return next;
         std::optional<uint32_t> key;
         for (auto it = keyOf.upper_bound(limit); it != keyOf.begin();) {
@@ -446,160 +407,260 @@ void Stream::runPlay() {
             if (key ? on > *key : next - on < kMaxLeadIn) from = on;
         }
         return from;
-    };
-    uint32_t received = 0;
-    // Whether the play-only decoder's picture is whole: it is from a key frame on, through the
-    // frames that follow it in order. A frame decoded after a jump to beyond the key frames
-    // known is not, and the panel keeps the last whole picture until one comes.
-    bool whole = false, sawKey = false;
-    bool advance = true;
-    bool failed = false;
-    // The picture handed to the display; it keeps its memory from frame to frame.
-    int width = 0, height = 0;
-    std::vector<uint8_t> bits;
+    }
+};
+
+// One turn of the frame loop: the frame the play state wants and the one asked for on the way.
+struct Stream::FrameAsk {
+    uint32_t wanted = 0;
+    uint32_t frame = 0;
+    bool write = false;  // the next frame of the file
+    bool show = false;   // the wanted frame itself
+};
+
+void Stream::runPlay() {
+    PlayRun run;
+    run.download = mode_ == net::stream::kModeDownloadPlay;
+    run.first = item_.firstFrame;
+    if (run.download && !openPlayFile(run)) return finish(false);
+    if (!openPlayStream(run)) return;
+    if (!prepareDecoding(run)) return finish(true);
+    ctx_.work.setFrames(item_.row, 0, run.frameCount);
+    run.recordingDate = recordingDateOf(item_.eventKey);
+
+    playFrames(run);
+
+    keepLastPicture(run);
+    if (run.download && !run.failed && run.written >= run.frameCount) awaitLastStatus();
+    if (run.file) run.file->finish();
+    finish(true);
+}
+
+bool Stream::openPlayFile(PlayRun& run) {
+    const auto prepared = prepareOutput();
+    if (!prepared) return false;
+    const FilePlan& plan = *prepared;
+    run.file = makePlayFile();
+    if (!run.file) {
+        ctx_.user.messageBox(format("Write file fail!\n%s", plan.path.c_str()), mb::kIconStop);
+        return false;
+    }
+    run.append = plan.outcome == FilePlan::Outcome::Append;
+    const uint32_t from = run.file->setAside(plan.path, run.append, run.first);
+    run.append = run.append && from != run.first;
+    run.first = from;
+    return true;
+}
+
+bool Stream::openPlayStream(PlayRun& run) {
+    const uint8_t op = link_.version() > 34 ? net::stream::kOpenWithId : net::stream::kOpen;
+    // Each question to the recorder is waited on until its answer comes; a paused stream asks
+    // nothing, and its recorder's silence then is no stall.
+    std::optional<AwaitingAnswer> awaitingHeader(std::in_place, link_);
+    if (!sendOpen(op, run.append ? 1 : 0, run.first, 0)) {
+        if (run.file) run.file->finish();
+        finish(false);
+        return false;
+    }
+    const int opened = waitFor({&dataReady_, &status_ev_});
+    awaitingHeader.reset();
+    if (opened != 0) {
+        if (run.file) run.file->finish();
+        finish(true);
+        return false;
+    }
+    {
+        std::lock_guard lock(lock_);
+        run.header.swap(header_);
+        headerBuffered_ = false;
+        headerTaken_ = true;
+        run.frameCount = frameCount_;
+    }
+    play_.setFrameCount(run.frameCount);
+    return true;
+}
+
+bool Stream::prepareDecoding(PlayRun& run) {
+    if (!run.download) {
+        run.decoder = ctx_.makeDecoder ? ctx_.makeDecoder() : makePlayDecoder();
+        if (run.decoder && !run.decoder->prepare(run.header, link_.loginId(), link_.password())) {
+            ctx_.user.messageBox(format("Unexpected file format!\n%s", caption_.c_str()),
+                                 mb::kIconStop);
+            return false;
+        }
+    }
+    if (run.file) {
+        const int rc = run.file->prepare(run.header, run.first, item_.lastFrame, link_.loginId(),
+                                         link_.password());
+        if (rc != kPlayFileOk) {
+            ctx_.user.messageBox(run.file->failureText(caption_), mb::kIconStop);
+            run.file->finish();
+            return false;
+        }
+    }
+    return true;
+}
+
+void Stream::playFrames(PlayRun& run) {
     for (;;) {
-        if (download && written >= frameCount) break;  // a recording without frames
-        // Paused: wait for play or a command; a step shows its frame and stays paused.
-        bool stopped = false;
-        while (advance && play_.paused() && play_.pendingCommands() == 0) {
-            const int w = waitFor({&play_.continueEvent(), &play_.wakeUp()});
-            if (w < 0) {
-                stopped = true;
-                break;
-            }
-            if (w == 1) play_.wakeUp().reset();
-        }
-        if (stopped) break;
-        if (advance || play_.pendingCommands() > 0) play_.advance();
-        advance = true;
-        const uint32_t wanted = std::min(play_.position(), frameCount > 0 ? frameCount - 1 : 0);
-        // Download and play fills the file up to the wanted frame first.
-        const uint32_t next = download ? std::min(wanted, written) : wanted;
-        const uint32_t ask =
-            leadIn(next, download && next > 0 ? std::min(next, written - 1) : next);
-        const bool write = download && ask == written;
-        const bool showIt = ask == wanted;
-        {
-            std::lock_guard lock(lock_);
-            if (statusReceived_) break;
-        }
-        auto request = net::encodeStreamPosition(cookie_, ask);
-        int answered;
-        {
-            AwaitingAnswer awaiting(link_);
-            if (!link_.send(request, &stop_)) break;
-            answered = waitFor({&dataReady_, &status_ev_});
-        }
-        if (answered != 0) break;
+        if (run.download && run.written >= run.frameCount) break;  // a recording without frames
+        if (!waitWhilePaused(run)) break;
+        if (run.advance || play_.pendingCommands() > 0) play_.advance();
+        run.advance = true;
+        const FrameAsk ask = nextAsk(run);
         std::vector<uint8_t> block;
-        {
-            std::lock_guard lock(lock_);
-            if (!blockBuffered_) break;  // the status came instead
-            block.swap(block_);
-            blockBuffered_ = false;
-        }
-        SystemTime time{};
-        bool timed = false;
-        if (download) {
-            const int rc = write ? file->writeFrame(block) : file->decodeFrame(block);
-            if (rc != kPlayFileOk) {
-                ctx_.user.messageBox(file->failureText(caption_), mb::kIconStop);
-                failed = true;
-                break;
-            }
-            decoded = ask;
-            auto f = parseTextFrame(block);
-            if (write) {
-                keyOf[ask] = f && f->keyFrame;
-                ++written;
-                ctx_.work.setFrames(item_.row, written, frameCount);
-                ctx_.work.addReceived(item_.row, block.size());
-            }
-            if (f)
-                if (auto t = parseFrameTimeText(f->text)) {
-                    time = *t;
-                    // The text carries the time of day; the date is the recording's.
-                    time.year = recordingDate.year;
-                    time.month = recordingDate.month;
-                    time.day = recordingDate.day;
-                    timed = true;
-                }
-        } else {
-            const bool follows = decoded >= 0 && decoded + 1 == ask;
-            decoded = ask;
-            if (auto f = parseTimedFrame(block)) {
-                keyOf[ask] = f->keyFrame;
-                // A recorder that flags no key frame at all is taken at its word that every
-                // frame decodes.
-                sawKey = sawKey || f->keyFrame;
-                whole = f->keyFrame || !sawKey || ask == 0 || (whole && follows);
-                time = f->time;
-                timed = true;
-                if (decoder && !f->data.empty() && !decoder->decode(f->data, f->keyFrame)) {
-                    ctx_.user.messageBox(format("Unexpected file format!\n%s", caption_.c_str()),
-                                         mb::kIconStop);
-                    break;
-                }
-            }
-            ++received;
-            ctx_.work.setFrames(item_.row, received, frameCount);
-            ctx_.work.addReceived(item_.row, block.size());
-        }
-        if (!showIt) {
+        if (!fetchFrame(ask.frame, block)) break;
+        std::optional<SystemTime> time;
+        const bool taken = run.download ? takeWrittenFrame(run, ask, block, time)
+                                        : takePlayedFrame(run, ask, block, time);
+        if (!taken) break;
+        if (!ask.show) {
             // On the way to the wanted frame: not paced, not shown.
-            advance = false;
+            run.advance = false;
             continue;
         }
-        // A paused stream shows a stepped-to frame at once.
-        if (timed && !play_.paused() && !play_.pace(time, stop_)) break;
-        const bool have = panel_.load() >= 0 &&
-                          (file ? file->picture(&width, &height, &bits)
-                                : whole && decoder && decoder->picture(&width, &height, &bits));
-        show(have ? width : 0, have ? height : 0, bits, wanted, time);
-        play_.shown(time);
-
-        if (download) {
-            if (written >= frameCount) break;
-        } else if (frameCount > 0 && play_.position() + 1 >= frameCount) {
-            // The last frame of a play-only recording was shown.
-            if (queue_.hasItems()) break;
-            auto hold = play_.holdAtEnd(stop_);
-            if (hold == PlayState::HoldResult::Stop) break;
-            advance = false;
-        }
+        if (!showWanted(run, ask.wanted, time)) break;
     }
+}
 
+bool Stream::waitWhilePaused(const PlayRun& run) {
+    // Paused: wait for play or a command; a step shows its frame and stays paused.
+    while (run.advance && play_.paused() && play_.pendingCommands() == 0) {
+        const int w = waitFor({&play_.continueEvent(), &play_.wakeUp()});
+        if (w < 0) return false;
+        if (w == 1) play_.wakeUp().reset();
+    }
+    return true;
+}
+
+Stream::FrameAsk Stream::nextAsk(const PlayRun& run) const {
+    FrameAsk ask;
+    ask.wanted = std::min(play_.position(), run.frameCount > 0 ? run.frameCount - 1 : 0);
+    // Download and play fills the file up to the wanted frame first.
+    const uint32_t next = run.download ? std::min(ask.wanted, run.written) : ask.wanted;
+    ask.frame = run.leadIn(next, run.download && next > 0 ? std::min(next, run.written - 1) : next);
+    ask.write = run.download && ask.frame == run.written;
+    ask.show = ask.frame == ask.wanted;
+    return ask;
+}
+
+bool Stream::fetchFrame(uint32_t frame, std::vector<uint8_t>& block) {
     {
-        // The picture the channel stays on when the stream stops before its end.
-        std::lock_guard lock(shownLock_);
-        bool have =
-            file ? file->picture(&lastWidth_, &lastHeight_, &lastBits_)
-                 : whole && decoder && decoder->picture(&lastWidth_, &lastHeight_, &lastBits_);
-        if (!file && !whole) {
-            // The last whole picture is the one shown.
-            lastWidth_ = shownWidth_;
-            lastHeight_ = shownHeight_;
-            lastBits_ = shownBits_;
-            have = !lastBits_.empty();
-        }
-        if (!have || shownCount_.load() == 0) lastBits_.clear();
+        std::lock_guard lock(lock_);
+        if (statusReceived_) return false;
     }
-    if (download && !failed && written >= frameCount) {
-        // Every frame is in the file; the recorder's status normally follows the last one.
-        // Without it (silence, or the link dropped) the stream ends as stopped: only the
-        // recorder can say the recording is whole.
-        bool haveStatus;
-        {
-            std::lock_guard lock(lock_);
-            haveStatus = statusReceived_;
+    auto request = net::encodeStreamPosition(cookie_, frame);
+    int answered;
+    {
+        AwaitingAnswer awaiting(link_);
+        if (!link_.send(request, &stop_)) return false;
+        answered = waitFor({&dataReady_, &status_ev_});
+    }
+    if (answered != 0) return false;
+    std::lock_guard lock(lock_);
+    if (!blockBuffered_) return false;  // the status came instead
+    block.swap(block_);
+    blockBuffered_ = false;
+    return true;
+}
+
+bool Stream::takeWrittenFrame(PlayRun& run, const FrameAsk& ask, const std::vector<uint8_t>& block,
+                              std::optional<SystemTime>& time) {
+    const int rc = ask.write ? run.file->writeFrame(block) : run.file->decodeFrame(block);
+    if (rc != kPlayFileOk) {
+        ctx_.user.messageBox(run.file->failureText(caption_), mb::kIconStop);
+        run.failed = true;
+        return false;
+    }
+    run.decoded = ask.frame;
+    auto f = parseTextFrame(block);
+    if (ask.write) {
+        run.keyOf[ask.frame] = f && f->keyFrame;
+        ++run.written;
+        ctx_.work.setFrames(item_.row, run.written, run.frameCount);
+        ctx_.work.addReceived(item_.row, block.size());
+    }
+    if (f)
+        if (auto t = parseFrameTimeText(f->text)) {
+            // The text carries the time of day; the date is the recording's.
+            t->year = run.recordingDate.year;
+            t->month = run.recordingDate.month;
+            t->day = run.recordingDate.day;
+            time = *t;
         }
-        if (!haveStatus) {
-            AwaitingAnswer awaiting(link_);
-            waitFor({&status_ev_}, ctx_.settings.lastStatusWait);
+    return true;
+}
+
+bool Stream::takePlayedFrame(PlayRun& run, const FrameAsk& ask, const std::vector<uint8_t>& block,
+                             std::optional<SystemTime>& time) {
+    const bool follows = run.decoded >= 0 && run.decoded + 1 == ask.frame;
+    run.decoded = ask.frame;
+    if (auto f = parseTimedFrame(block)) {
+        run.keyOf[ask.frame] = f->keyFrame;
+        // A recorder that flags no key frame at all is taken at its word that every frame
+        // decodes.
+        run.sawKey = run.sawKey || f->keyFrame;
+        run.whole = f->keyFrame || !run.sawKey || ask.frame == 0 || (run.whole && follows);
+        time = f->time;
+        if (run.decoder && !f->data.empty() && !run.decoder->decode(f->data, f->keyFrame)) {
+            ctx_.user.messageBox(format("Unexpected file format!\n%s", caption_.c_str()),
+                                 mb::kIconStop);
+            return false;
         }
     }
-    if (file) file->finish();
-    finish(true);
+    ++run.received;
+    ctx_.work.setFrames(item_.row, run.received, run.frameCount);
+    ctx_.work.addReceived(item_.row, block.size());
+    return true;
+}
+
+bool Stream::showWanted(PlayRun& run, uint32_t wanted, const std::optional<SystemTime>& time) {
+    // A paused stream shows a stepped-to frame at once.
+    if (time && !play_.paused() && !play_.pace(*time, stop_)) return false;
+    const SystemTime shownTime = time.value_or(SystemTime{});
+    const bool have = panel_.load() >= 0 &&
+                      (run.file ? run.file->picture(&run.width, &run.height, &run.bits)
+                                : run.whole && run.decoder &&
+                                      run.decoder->picture(&run.width, &run.height, &run.bits));
+    show(have ? run.width : 0, have ? run.height : 0, run.bits, wanted, shownTime);
+    play_.shown(shownTime);
+
+    if (run.download) return run.written < run.frameCount;
+    if (run.frameCount > 0 && play_.position() + 1 >= run.frameCount) {
+        // The last frame of a play-only recording was shown.
+        if (queue_.hasItems()) return false;
+        if (play_.holdAtEnd(stop_) == PlayState::HoldResult::Stop) return false;
+        run.advance = false;
+    }
+    return true;
+}
+
+void Stream::keepLastPicture(PlayRun& run) {
+    // The picture the channel stays on when the stream stops before its end.
+    std::lock_guard lock(shownLock_);
+    bool have = run.file ? run.file->picture(&lastWidth_, &lastHeight_, &lastBits_)
+                         : run.whole && run.decoder &&
+                               run.decoder->picture(&lastWidth_, &lastHeight_, &lastBits_);
+    if (!run.file && !run.whole) {
+        // The last whole picture is the one shown.
+        lastWidth_ = shownWidth_;
+        lastHeight_ = shownHeight_;
+        lastBits_ = shownBits_;
+        have = !lastBits_.empty();
+    }
+    if (!have || shownCount_.load() == 0) lastBits_.clear();
+}
+
+void Stream::awaitLastStatus() {
+    // Every frame is in the file; the recorder's status normally follows the last one. Without
+    // it (silence, or the link dropped) the stream ends as stopped: only the recorder can say
+    // the recording is whole.
+    {
+        std::lock_guard lock(lock_);
+        if (statusReceived_) return;
+    }
+    AwaitingAnswer awaiting(link_);
+    waitFor({&status_ev_}, ctx_.settings.lastStatusWait);
 }
 
 void Stream::attachPanel(int panel) {

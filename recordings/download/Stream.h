@@ -99,6 +99,30 @@ class Stream : public Player {
     std::optional<FilePlan> prepareOutput();
     void runFile();
     void runPlay();
+    // The steps of runPlay, the frame loop of a stream that shows what it receives.
+    struct PlayRun;
+    struct FrameAsk;
+    // Opens the output file of a download and play; false: the stream ends, nothing asked.
+    bool openPlayFile(PlayRun& run);
+    // Asks the recorder to open the stream and takes its header; false: the stream has ended.
+    bool openPlayStream(PlayRun& run);
+    // The decoder of a play-only stream, or the file's own; false: the format is not known.
+    bool prepareDecoding(PlayRun& run);
+    void playFrames(PlayRun& run);
+    // False when the stream is stopped while it waits.
+    bool waitWhilePaused(const PlayRun& run);
+    FrameAsk nextAsk(const PlayRun& run) const;
+    // Asks for one frame and takes its block; false when the status or a stop came instead.
+    bool fetchFrame(uint32_t frame, std::vector<uint8_t>& block);
+    // A received frame written or decoded; its time when it carries one. False: the loop ends.
+    bool takeWrittenFrame(PlayRun& run, const FrameAsk& ask, const std::vector<uint8_t>& block,
+                          std::optional<SystemTime>& time);
+    bool takePlayedFrame(PlayRun& run, const FrameAsk& ask, const std::vector<uint8_t>& block,
+                         std::optional<SystemTime>& time);
+    // Paces and shows the wanted frame; false when the loop ends (stop, end of recording).
+    bool showWanted(PlayRun& run, uint32_t wanted, const std::optional<SystemTime>& time);
+    void keepLastPicture(PlayRun& run);
+    void awaitLastStatus();
     // A file stream's block, on the thread that delivers it; dropped once the file is closed.
     void writeBlock(std::span<const uint8_t> data);
     // Starts the hash of a file stream's output; a resumed file's kept part is read and hashed
