@@ -520,20 +520,53 @@ void LocalChannel::showFrame(std::shared_ptr<const media::DecodedPicture> pictur
     notifyPosition();
 }
 
-void LocalChannel::run() {
+// What the playback thread carries from step to step.
+struct LocalChannel::FileRun {
     media::AviReader reader;
-    const int count = reader.open(path_, true, credential_.c_str());
-    if (count > 0) reader.setPictureFrames(true);
-    if (count <= 0) {
+    int count = 0;
+    media::AviStreamInfo videoInfo{};
+    SystemTime firstTime{};
+    bool first = true;       // no frame has been decoded yet
+    bool everShown = false;  // a frame reached the panel
+    uint32_t lastShown = 0;  // the clock when the last frame was shown
+    bool failed = false;     // not a single frame of the file could be decoded
+};
+
+void LocalChannel::run() {
+    FileRun run;
+    if (!openFile(run)) return;
+    takeChannel(run);
+    loadFrameTimes(run);
+    run.lastShown = clock_.now() - 10000;  // the first frame is shown at once
+
+    for (;;) {
+        if (syncClock()) {
+            if (!followTurn(run)) break;
+            continue;
+        }
+        const Turn waited = awaitTurn(run);
+        if (waited == Turn::Stop) break;
+        if (waited == Turn::Again) continue;
+        if (showCurrent(run) == Turn::Stop) break;
+    }
+    endRun(run);
+}
+
+bool LocalChannel::openFile(FileRun& run) {
+    run.count = run.reader.open(path_, true, credential_.c_str());
+    if (run.count <= 0) {
         report("Failed to open file");
         std::lock_guard lock(mutex_);
         finished_ = true;
-        return;
+        return false;
     }
-    {
-        std::lock_guard lock(mutex_);
-        frameCount_ = count;
-    }
+    run.reader.setPictureFrames(true);
+    std::lock_guard lock(mutex_);
+    frameCount_ = run.count;
+    return true;
+}
+
+void LocalChannel::takeChannel(const FileRun& run) {
     if (userOpened_) {
         const int position = options_.choosePosition ? options_.choosePosition() : -1;
         std::lock_guard lock(mutex_);
@@ -541,7 +574,7 @@ void LocalChannel::run() {
     } else {
         {
             std::lock_guard lock(mutex_);
-            current_ = static_cast<uint32_t>(count - 1);
+            current_ = static_cast<uint32_t>(run.count - 1);
         }
         command(kToLast);
     }
@@ -553,150 +586,152 @@ void LocalChannel::run() {
     }
     if (options_.queue)
         options_.queue->push(client::PanelNote{PanelMessage::LayoutChannels, 1, position});
+}
 
-    const media::AviStreamInfo videoInfo = reader.streamInfo(reader.videoIndex());
-    SystemTime firstTime{};
-    reader.readTimeStamp(0, firstTime);
-    SystemTime work = firstTime;
+void LocalChannel::loadFrameTimes(FileRun& run) {
+    run.videoInfo = run.reader.streamInfo(run.reader.videoIndex());
+    run.reader.readTimeStamp(0, run.firstTime);
     auto times = std::make_shared<const std::vector<int64_t>>(
-        readFrameTimes(reader, firstTime, videoInfo, count));
+        readFrameTimes(run.reader, run.firstTime, run.videoInfo, run.count));
+    std::lock_guard lock(mutex_);
+    lastFrameGuard_ = true;
+    currentTime_ = run.firstTime;
+    times_ = std::move(times);
+    if (run.videoInfo.rate > 0 && run.videoInfo.scale > 0)
+        period_ = std::max<int64_t>(1, 1000LL * run.videoInfo.scale / run.videoInfo.rate);
+}
+
+bool LocalChannel::followTurn(FileRun& run) {
+    if (!followStep(run.reader)) return false;
+    if (stop_.isSet() || exit_.isSet()) return false;
+    std::lock_guard lock(mutex_);
+    if (!loading_) {
+        run.everShown = true;
+        run.first = false;
+    }
+    return true;
+}
+
+LocalChannel::Turn LocalChannel::awaitTurn(FileRun& run) {
+    bool atEnd, noWait;
     {
         std::lock_guard lock(mutex_);
-        lastFrameGuard_ = true;
-        currentTime_ = work;
-        times_ = std::move(times);
-        if (videoInfo.rate > 0 && videoInfo.scale > 0)
-            period_ = std::max<int64_t>(1, 1000LL * videoInfo.scale / videoInfo.rate);
+        atEnd = atEnd_;
+        noWait = noWait_;
     }
-    bool first = true;
-    bool everShown = false;
-    uint32_t lastShown = clock_.now() - 10000;  // the first frame is shown at once
-    bool failed = false;
+    if (noWait) wake_.set();
+    if (!atEnd && waitEvents(true, std::nullopt) == Wait::Stop) return Turn::Stop;
+    if (syncClock()) return Turn::Again;
 
-    for (;;) {
-        if (syncClock()) {
-            if (!followStep(reader)) break;
-            if (stop_.isSet() || exit_.isSet()) break;
-            std::lock_guard lock(mutex_);
-            if (!loading_) {
-                everShown = true;
-                first = false;
-            }
-            continue;
-        }
-        bool atEnd, noWait;
-        {
-            std::lock_guard lock(mutex_);
-            atEnd = atEnd_;
-            noWait = noWait_;
-        }
-        if (noWait) wake_.set();
-        if (!atEnd && waitEvents(true, std::nullopt) == Wait::Stop) break;
-        if (syncClock()) continue;
-
-        bool past;
-        {
-            std::lock_guard lock(mutex_);
-            advance();
-            past = current_ >= static_cast<uint32_t>(frameCount_);
-            if (past) {
-                current_ = static_cast<uint32_t>(frameCount_ - 1);
-                lastFrameGuard_ = true;
-                atEnd_ = true;
-            }
-        }
+    bool past;
+    {
+        std::lock_guard lock(mutex_);
+        advance();
+        past = current_ >= static_cast<uint32_t>(frameCount_);
         if (past) {
-            if (!everShown) {
-                // Not a single frame of the file could be decoded.
-                failed = true;
-                break;
-            }
-            setPaused(true);
-            {
-                std::lock_guard lock(mutex_);
-                holding_ = true;
-            }
-            notifyPosition();
-            // Wait for play or a command; a wake-up that carries neither (a no-wait switch)
-            // does not leave the end.
-            Wait w;
-            for (;;) {
-                w = waitEvents(true, std::nullopt);
-                wake_.reset();
-                if (w != Wait::Wake) break;
-                if (syncClock()) break;
-                std::lock_guard lock(mutex_);
-                if (pending_ > 0) break;
-                if (!paused_) {
-                    w = Wait::Running;
-                    break;
-                }
-            }
-            if (w == Wait::Stop) break;
-            if (syncClock()) {
-                // Asked to follow a clock: it decides what is shown from here.
-                std::lock_guard lock(mutex_);
-                atEnd_ = false;
-                holding_ = false;
-                continue;
-            }
-            {
-                std::lock_guard lock(mutex_);
-                if (w == Wait::Running) {
-                    current_ = 0;
-                } else {
-                    advance();
-                    current_ = std::min(current_, static_cast<uint32_t>(frameCount_ - 1));
-                }
-                atEnd_ = false;
-                holding_ = false;
-                if (paused_)
-                    running_.reset();
-                else
-                    running_.set();
-            }
+            current_ = static_cast<uint32_t>(frameCount_ - 1);
+            lastFrameGuard_ = true;
+            atEnd_ = true;
         }
-
-        uint32_t index;
-        uint8_t fast, slow;
-        SystemTime shownTime;
-        {
-            std::lock_guard lock(mutex_);
-            index = current_;
-            fast = fast_;
-            slow = slow_;
-            noWait = noWait_;
-            shownTime = currentTime_;
-        }
-        const int i = static_cast<int>(index);
-        // A stamp that cannot be read is made up from the frame rate rather than ending playback.
-        work = firstTime;
-        if (!reader.readTimeStamp(i, work)) work = nominalTime(firstTime, videoInfo, i);
-        auto picture = reader.getPicture(i);
-        if (picture) {
-            if (first) {
-                first = false;
-                std::lock_guard lock(mutex_);
-                loading_ = false;
-                rebuildCaptionLocked();
-            }
-            const uint32_t wait =
-                noWait ? 0 : localPacingWait(shownTime, work, clock_.now() - lastShown, fast, slow);
-            if (wait > 0 && waitEvents(false, std::chrono::milliseconds(wait)) == Wait::Stop) break;
-            if (syncClock()) continue;
-            lastShown = clock_.now();
-            showFrame(std::move(picture), work);
-            everShown = true;
-        }
-        // A frame that cannot be decoded is passed over; the next one is tried.
-        {
-            std::lock_guard lock(mutex_);
-            if (pending_ == 0) wake_.reset();
-        }
-        if (stop_.isSet() || exit_.isSet()) break;
     }
+    if (!past) return Turn::Go;
+    if (!run.everShown) {
+        run.failed = true;
+        return Turn::Stop;
+    }
+    return holdAtEnd();
+}
 
-    if (failed && !stop_.isSet() && !exit_.isSet()) {
+LocalChannel::Turn LocalChannel::holdAtEnd() {
+    setPaused(true);
+    {
+        std::lock_guard lock(mutex_);
+        holding_ = true;
+    }
+    notifyPosition();
+    const Wait w = waitAtEnd();
+    if (w == Wait::Stop) return Turn::Stop;
+    const bool following = syncClock();  // the sync lock is never taken with the command lock
+    std::lock_guard lock(mutex_);
+    if (following) {
+        // Asked to follow a clock: it decides what is shown from here.
+        atEnd_ = false;
+        holding_ = false;
+        return Turn::Again;
+    }
+    if (w == Wait::Running) {
+        current_ = 0;
+    } else {
+        advance();
+        current_ = std::min(current_, static_cast<uint32_t>(frameCount_ - 1));
+    }
+    atEnd_ = false;
+    holding_ = false;
+    if (paused_)
+        running_.reset();
+    else
+        running_.set();
+    return Turn::Go;
+}
+
+LocalChannel::Wait LocalChannel::waitAtEnd() {
+    // Wait for play or a command; a wake-up that carries neither (a no-wait switch) does not
+    // leave the end.
+    for (;;) {
+        const Wait w = waitEvents(true, std::nullopt);
+        wake_.reset();
+        if (w != Wait::Wake) return w;
+        if (syncClock()) return w;
+        std::lock_guard lock(mutex_);
+        if (pending_ > 0) return w;
+        if (!paused_) return Wait::Running;
+    }
+}
+
+LocalChannel::Turn LocalChannel::showCurrent(FileRun& run) {
+    uint32_t index;
+    uint8_t fast, slow;
+    bool noWait;
+    SystemTime shownTime;
+    {
+        std::lock_guard lock(mutex_);
+        index = current_;
+        fast = fast_;
+        slow = slow_;
+        noWait = noWait_;
+        shownTime = currentTime_;
+    }
+    const int i = static_cast<int>(index);
+    // A stamp that cannot be read is made up from the frame rate rather than ending playback.
+    SystemTime work = run.firstTime;
+    if (!run.reader.readTimeStamp(i, work)) work = nominalTime(run.firstTime, run.videoInfo, i);
+    if (auto picture = run.reader.getPicture(i)) {
+        if (run.first) {
+            run.first = false;
+            std::lock_guard lock(mutex_);
+            loading_ = false;
+            rebuildCaptionLocked();
+        }
+        const uint32_t wait =
+            noWait ? 0 : localPacingWait(shownTime, work, clock_.now() - run.lastShown, fast, slow);
+        if (wait > 0 && waitEvents(false, std::chrono::milliseconds(wait)) == Wait::Stop)
+            return Turn::Stop;
+        if (syncClock()) return Turn::Again;
+        run.lastShown = clock_.now();
+        showFrame(std::move(picture), work);
+        run.everShown = true;
+    }
+    // A frame that cannot be decoded is passed over; the next one is tried.
+    {
+        std::lock_guard lock(mutex_);
+        if (pending_ == 0) wake_.reset();
+    }
+    if (stop_.isSet() || exit_.isSet()) return Turn::Stop;
+    return Turn::Go;
+}
+
+void LocalChannel::endRun(const FileRun& run) {
+    if (run.failed && !stop_.isSet() && !exit_.isSet()) {
         report("Failed to open file");
         int position;
         {

@@ -152,6 +152,21 @@ class LocalChannel {
     enum class Wait { Stop, Wake, Running, Timeout };
     Wait waitEvents(bool withRunning, std::optional<std::chrono::milliseconds> timeout);
     void run();
+    // The steps of run: open the file, take a channel, read the frames' times, then one turn
+    // of the loop after another (following a clock, or waiting, advancing and showing).
+    struct FileRun;
+    enum class Turn { Go, Again, Stop };
+    bool openFile(FileRun& run);  // false: reported, the thread ends
+    void takeChannel(const FileRun& run);
+    void loadFrameTimes(FileRun& run);
+    bool followTurn(FileRun& run);  // false: stop
+    // Waits for the next frame's turn and advances to it; at the end it holds there.
+    Turn awaitTurn(FileRun& run);
+    Turn holdAtEnd();
+    Wait waitAtEnd();
+    // Decodes the current frame and shows it when its time comes.
+    Turn showCurrent(FileRun& run);
+    void endRun(const FileRun& run);
     void advance();
     void report(const char* what);
     void showFrame(std::shared_ptr<const media::DecodedPicture> picture, const SystemTime& time);
