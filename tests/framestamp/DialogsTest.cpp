@@ -65,7 +65,7 @@ QString scratch(const char* name) {
 
 class DialogsTest : public QObject {
     Q_OBJECT
-  private slots:
+  private Q_SLOTS:
     void colourButtonsFollowTheChecks() {
         CSaveAviDlg dialog(QStringLiteral("090317.avi"), StampOptions{});
         QVERIFY(dialog.dateBox()->isChecked() && dialog.timeBox()->isChecked());

@@ -43,7 +43,7 @@ int highlightedInLine0(const SkinSurface& s) {
 class SkinSurfaceTest : public QObject {
     Q_OBJECT
 
-  private slots:
+  private Q_SLOTS:
     void init() { QTest::failOnWarning(QRegularExpression(".*")); }
 
     void metalSkinLoadsAtEveryWidth() {

@@ -12,7 +12,7 @@ SkinButton::SkinButton(int line, int index, std::array<QImage, 5> images, QWidge
     setAttribute(Qt::WA_Hover);
     // QAbstractButton grabs the mouse while the left button is held and clicks on a release
     // inside, so a press that leaves the button does nothing.
-    connect(this, &QAbstractButton::clicked, this, [this] { emit skinClicked(line_, index_); });
+    connect(this, &QAbstractButton::clicked, this, [this] { Q_EMIT skinClicked(line_, index_); });
 }
 
 void SkinButton::setLook(int look) {

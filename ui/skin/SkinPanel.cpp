@@ -55,7 +55,7 @@ void SkinPanel::paintEvent(QPaintEvent* e) {
 void SkinPanel::mousePressEvent(QMouseEvent* e) {
     for (int i = 0; i < textCount(); ++i)
         if (texts_[static_cast<size_t>(i)].rect.contains(e->position().toPoint())) {
-            emit textClicked(i, texts_[static_cast<size_t>(i)].rect.topLeft());
+            Q_EMIT textClicked(i, texts_[static_cast<size_t>(i)].rect.topLeft());
             return;
         }
     e->ignore();  // the surface beneath may be dragged

@@ -53,7 +53,7 @@ void SkinSurface::build(const ::skin::SkinSpec& spec, const QString& folder,
         const int n = static_cast<int>(i);
         for (const auto& [key, b] : w->controls.buttons)
             connect(b, &SkinButton::skinClicked, this,
-                    [this, n](int line, int index) { emit panelWindowButton(n, line, index); });
+                    [this, n](int line, int index) { Q_EMIT panelWindowButton(n, line, index); });
         w->setVisible(inside);
         windows_.push_back(w);
     }
