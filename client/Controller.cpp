@@ -166,11 +166,11 @@ Controller::Controller(Options options, UserPort& user, NotificationQueue& notes
       catalogs_(events_, port_.get(), &waiter_),
       context_(*port_, work_),
       settings_(options_.settings ? *options_.settings
-                                  : state::readSettings(state::settingsPath())) {
+                                  : state::readSettings(state::settingsPath())),
+      connector_(
+          statusCancel_, [this](const ConnectRequest& r) { connectAndWait(r); },
+          options_.connectFinished) {
     infoSink_ = std::make_unique<InfoSink>(catalogs_);
-    last_.kind = 0xFFFF;
-    last_.port = kDefaultPort;
-    last_.id.clear();
     // Without a limit of the front end's own, a recorder may stay silent for the settings'
     // wait while something waits on it.
     if (!options_.timing.stallLimit)
@@ -246,45 +246,21 @@ SessionId Controller::adopt(std::shared_ptr<net::ServerSession> session) {
 
 bool Controller::connect(const ConnectRequest& request) {
     if (exiting()) return false;
-    waitConnect();
-    {
-        std::lock_guard lock(requestLock_);
-        last_ = request;
-    }
-    paramsTaken_.reset();
-    try {
-        connect_ = std::thread([this] { connectThread(); });
-    } catch (const std::system_error&) {
-        return false;
-    }
-    return platform::waitAny({&paramsTaken_, &statusCancel_}) == 0;
+    return connector_.enqueue(request);
 }
 
-void Controller::waitConnect() {
-    if (connect_.joinable()) connect_.join();
-}
+void Controller::waitConnect() { connector_.waitIdle(); }
 
-void Controller::connectThread() {
-    ConnectRequest request;
-    {
-        std::lock_guard lock(requestLock_);
-        request = last_;
-    }
-    paramsTaken_.set();
-    std::shared_ptr<net::ServerSession> raw = newSession();
-    if (!raw->connectAndLogin(request)) return;
-    const SessionId id = adopt(raw);
-    // The queues are made from the channels the server information lists; the connect thread
-    // waits for it (a worker, so nobody else waits).
-    auto ok = raw->createReplyOk();
-    const bool asked = raw->requestInformation();
-    const int which =
-        asked ? platform::waitAny({ok.get(), &statusCancel_, &exit_, &raw->stopEvent()}) : -1;
-    raw->closeReplyOk();
-    if (which != 0) return;
+void Controller::cancelConnect() { connector_.cancel(); }
+
+bool Controller::readyForWork(SessionId id) {
     std::lock_guard lock(sessionLock_);
     for (auto& s : sessions_)
-        if (s->id == id) makeDownloads(*s);
+        if (s->id == id) {
+            makeDownloads(*s);
+            return true;
+        }
+    return false;
 }
 
 void Controller::makeDownloads(Session& s) {
@@ -342,19 +318,15 @@ std::optional<SessionId> Controller::connectAndWait(const ConnectRequest& reques
     std::shared_ptr<net::ServerSession> raw = newSession();
     if (!raw->connectAndLogin(request)) return std::nullopt;
     const SessionId id = adopt(raw);
+    // The queues are made from the channels the server information lists.
     auto ok = raw->createReplyOk();
     const bool asked = raw->requestInformation();
     const int which =
         asked ? platform::waitAny({ok.get(), &statusCancel_, &exit_, &raw->stopEvent()}) : -1;
     raw->closeReplyOk();
     if (which != 0) return std::nullopt;  // the session stays in the list
-    std::lock_guard lock(sessionLock_);
-    for (auto& s : sessions_)
-        if (s->id == id) {
-            makeDownloads(*s);
-            return id;
-        }
-    return std::nullopt;  // closed meanwhile
+    if (!readyForWork(id)) return std::nullopt;  // closed meanwhile
+    return id;
 }
 
 std::optional<SessionId> Controller::connectAndWait(
@@ -393,12 +365,7 @@ std::optional<SessionId> Controller::connectAndWait(
     if (raw->channelListUnreadable()) {
         why = reason(net::kTextUnreadableChannels);
     } else if (w == 0) {
-        std::lock_guard lock(sessionLock_);
-        for (auto& s : sessions_)
-            if (s->id == id) {
-                makeDownloads(*s);
-                return id;
-            }
+        if (readyForWork(id)) return id;
         why = reason(net::kTextConnectFail);  // closed meanwhile
     } else if (raw->closedByRecorder() && !raw->stalled()) {
         why = format(state::kClosedByRemote, raw->recorderName().c_str(), request.address.c_str());
@@ -467,11 +434,6 @@ bool Controller::idle() {
     for (auto& s : sessions_)
         if (s->queues && !s->queues->idle()) return false;
     return true;
-}
-
-ConnectRequest Controller::lastRequest() const {
-    std::lock_guard lock(requestLock_);
-    return last_;
 }
 
 // ---- the session list ----------------------------------------------------------------------
@@ -1054,11 +1016,8 @@ bool Controller::loadConnectionSet(const fs::path& file) {
             return false;
     }
     bool any = false;
-    // One connect at a time: each record waits until the connect thread took its parameters.
-    for (auto& request : loaded.value) {
-        if (exiting()) break;
-        any |= connect(request);
-    }
+    // Queued in the file's order; the connector takes them one at a time.
+    for (auto& request : loaded.value) any |= connect(request);
     return any;
 }
 
@@ -1077,10 +1036,10 @@ bool Controller::shutDown(bool ask) {
         c.stop = true;
         return true;
     });
-    statusCancel_.set();
+    // Drops the connects still queued and ends the wait of the one in progress.
+    connector_.stop();
     // The housekeeping thread may be closing a session; it ends before the list is emptied.
     if (housekeeping_.joinable()) housekeeping_.join();
-    waitConnect();
     {
         // A start in progress ends with the exit event (its questions and waits watch it).
         std::lock_guard lock(starterLock_);

@@ -1,6 +1,6 @@
 #pragma once
-// The main panel's work without a window: the logged-in sessions and their lock, the connect
-// thread, the close queues and the housekeeping thread that works them off, the recorder that
+// The main panel's work without a window: the logged-in sessions and their lock, the connector
+// (the queue of interactive connects and its thread), the close queues and the housekeeping thread that works them off, the recorder that
 // closes the link, the unfinished work found at start-up, and the orderly shut-down. Every
 // front end (the desktop program, fsv) drives the same controller; what the user must see or
 // answer goes through the UserPort it is given (normally a QueuedUserPort) and the
@@ -23,6 +23,7 @@
 #include <variant>
 #include <vector>
 
+#include "client/Connector.h"
 #include "client/Notifications.h"
 #include "client/ResumeWork.h"
 #include "client/WorkPlan.h"
@@ -68,6 +69,9 @@ class Controller {
         platform::Event* exitEvent = nullptr;
         // Shows and hides the status window of a connect in progress; none: nothing shown.
         net::StatusDisplay* status = nullptr;
+        // Called on the connector's thread after each interactive connect has ended, once
+        // connecting() no longer counts it; none: nothing told.
+        std::function<void()> connectFinished;
         // The user settings; none: read from FarsightViewer.ini at start. "Tell" and
         // "Overwrite" replace the download settings' flags, "MaxChannel" limits new work.
         std::optional<state::Settings> settings;
@@ -110,12 +114,16 @@ class Controller {
     // No deletes them. Returns the files queued.
     std::vector<std::filesystem::path> startUp();
 
-    // Interactive connect: the request becomes the last request and the connect thread logs in
-    // with it. True once the thread took its parameters; false when it could not start or the
-    // status cancel came first. A connect still running is waited for first.
+    // Interactive connect: the request joins the connector's queue, whose thread logs in with
+    // each request in turn (connectAndWait) and waits for the server information; the caller
+    // never waits. False once the controller is exiting or the thread could not start.
     bool connect(const ConnectRequest& request);
-    // Waits for the connect thread, if one runs.
+    // Waits until no interactive connect is queued or running.
     void waitConnect();
+    // The status window's Cancel: ends the wait of the connect in progress.
+    void cancelConnect();
+    // Interactive connects queued or running.
+    bool connecting() const { return connector_.pending() > 0; }
     // Programmatic connect on the calling thread: the session once its server information has
     // arrived; nullopt when the login failed (the session is gone) or the wait was ended by the
     // status cancel, the exit or the session's stop (the session then stays in the list).
@@ -136,7 +144,8 @@ class Controller {
     // No work waiting or running in any session's queues.
     bool idle();
 
-    ConnectRequest lastRequest() const;
+    // The request the connector took last.
+    ConnectRequest lastRequest() const { return connector_.last(); }
     int sessionCount() const;
     std::vector<SessionSummary> sessions() const;
     // What each session was opened with, in list order (a saved connection set).
@@ -169,8 +178,9 @@ class Controller {
     void refreshRecorder(int connectionNumber);
 
     // Shut-down. With `ask` and sessions open, asks kStillConnectedQuestion; No cancels (false).
-    // Otherwise: the exiting flag, the exit event, every session destroyed, the housekeeping
-    // and connect threads ended. Safe to call more than once.
+    // Otherwise: the exiting flag, the exit event, the connector's queue dropped, the
+    // housekeeping and connector threads ended, every session destroyed. Safe to call more
+    // than once.
     bool shutDown(bool ask);
 
     // The recorders' catalogs (by connection number) and the waiter of their date queries: what
@@ -202,8 +212,8 @@ class Controller {
                            const std::function<bool(const download::WorkItem&)>& keep = {});
 
     // Saved connection sets. Saving writes the connected recorders in list order (false and no
-    // file when there is none, or the error was shown); loading starts one interactive connect
-    // per record, each after the previous connect thread took its parameters.
+    // file when there is none, or the error was shown); loading queues one interactive connect
+    // per record, in the file's order.
     bool saveConnectionSet(const std::filesystem::path& file);
     bool loadConnectionSet(const std::filesystem::path& file);
 
@@ -246,9 +256,10 @@ class Controller {
     void refreshRecorderNow(int connectionNumber);
     // Whether `file` is the automatic resume file of a connection in the list.
     bool isAutomaticFile(const std::filesystem::path& file);
-    void connectThread();
     // Steps after a successful login: the session list, its id, the notes.
     SessionId adopt(std::shared_ptr<net::ServerSession> session);
+    // The session's queues once its server information is in; false when it left the list.
+    bool readyForWork(SessionId id);
     // With `first`, the session's messages pass a port that keeps the first of them.
     std::shared_ptr<net::ServerSession> newSession(
         std::shared_ptr<FirstMessagePort>* first = nullptr);
@@ -301,10 +312,8 @@ class Controller {
     std::vector<std::unique_ptr<Session>> sessions_;
     SessionId nextId_ = 1;
 
-    mutable std::mutex requestLock_;
-    ConnectRequest last_;
-    platform::Event paramsTaken_{platform::Event::Reset::Auto};
-    std::thread connect_;
+    // Runs connectAndWait for each interactive connect; stopped by shutDown.
+    Connector connector_;
 
     // Housekeeping: the chores queued for the housekeeping thread, under one lock, with one
     // condition variable that thread waits on. It takes them in this order: channel closes
