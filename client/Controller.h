@@ -1,10 +1,31 @@
 #pragma once
-// The main panel's work without a window: the logged-in sessions and their lock, the connector
-// (the queue of interactive connects and its thread), the close queues and the housekeeping thread that works them off, the recorder that
-// closes the link, the unfinished work found at start-up, and the orderly shut-down. Every
-// front end (the desktop program, fsv) drives the same controller; what the user must see or
-// answer goes through the UserPort it is given (normally a QueuedUserPort) and the
-// notification queue, by session id, never by pointer.
+// The main panel's work without a window, behind one facade that every front end (the desktop
+// program, fsv) drives. The controller wires together:
+//   - SessionRegistry: the logged-in sessions in list order, their ids and pins;
+//   - Connector: the queue of interactive connects and the thread that runs them;
+//   - the housekeeping thread and its chores (channel and connection closes, the recorder
+//     refresh, resume files to take up, recorders that closed the link);
+//   - WorkStarter: starting work on the selection, on a thread of its own;
+//   - Persistence: the automatic resume files, unfinished work kept on disk, connection sets;
+// and the orderly shut-down. What the user must see or answer goes through the UserPort it is
+// given (normally a QueuedUserPort) and the notification queue, by session id, never by
+// pointer.
+//
+// Lock order. A thread that holds a lock takes only locks further down this list:
+//   1. WorkStarter::starterLock_ - held only while joining the start thread, which never
+//      takes it.
+//   2. SessionRegistry::lock_ (the session list). No wait on a recorder runs under it: such a
+//      wait pins its session (3) instead, and a session's end waits for its pins.
+//   3. SessionEntry::pinLock; a session's ResumeLock (its automatic resume file; the work is
+//      collected from the queues under it).
+//   4. SessionCatalogs' lock; EventList::lock() (recursive) - then a recorder catalog's lock,
+//      ServerSession::handlerLock_, the chores lock, the notification queue.
+//   5. A session's queues: SessionDownloads' guard, then DownloadSession's camera and count
+//      locks, then StreamQueue::currentLock_ and the locks under it (docs/ARCHITECTURE.md).
+// Leaves (nothing is taken while one is held): choresLock_, Connector::lock_ (only the status
+// cancel event's own mutex under it), WorkStarter::destinationLock_, InfoSink's lock, the
+// notification queue, QueuedUserPort, WorkList. No wait on a recorder's answer and no
+// question to the user happens under a lock of the controller.
 
 #include <atomic>
 #include <chrono>
@@ -25,8 +46,11 @@
 
 #include "client/Connector.h"
 #include "client/Notifications.h"
+#include "client/Persistence.h"
 #include "client/ResumeWork.h"
+#include "client/SessionRegistry.h"
 #include "client/WorkPlan.h"
+#include "client/WorkStarter.h"
 #include "net/ServerSession.h"
 #include "net/Transport.h"
 #include "platform/Event.h"
@@ -44,18 +68,10 @@ namespace fsv::client {
 inline constexpr const char* kStillConnectedQuestion =
     "Still have some connections.\nAre you sure want to exit?";
 inline constexpr const char* kCloseAllQuestion = "Close all connection!\nAre you sure?";
-// The resume file of a dropped recorder could not be moved to the chosen name (that name, the
-// reason, the file that keeps the work).
-inline constexpr const char* kResumeFileKept =
-    "The unfinished work could not be saved as %s (%s).\nIt is kept in %s.";
 
 // Descending insertion of the close queues: `value` goes before the first smaller number, and
 // a number already queued is not queued again (false).
 bool insertDescending(std::vector<int>& queue, int value);
-
-// The box that tells which records of a resume file were left out (at most ten named).
-std::string skippedWorkText(const std::filesystem::path& file,
-                            const std::vector<std::string>& skipped);
 
 class Controller {
   public:
@@ -234,28 +250,16 @@ class Controller {
     std::vector<int> pendingConnectionCloses() const;
 
   private:
-    struct Session;
     class SessionPort;
     class EventListNotes;
     class InfoSink;
 
     void housekeeping();
-    // The steps of startWork, in the order it takes them.
-    std::vector<PickedEvent> pickSelection();
-    std::optional<download::Action> chooseAction(const std::vector<PickedEvent>& picked,
-                                                 std::optional<download::Action> given);
-    bool channelsSuffice(const std::vector<PickedEvent>& picked);
-    std::optional<download::FrameRange> askFrameRange(const PickedEvent& picked);
-    std::string chooseRoot(const std::vector<PickedEvent>& picked);
-    int enqueueWork(const std::vector<PickedEvent>& picked,
-                    const std::vector<download::WorkItem>& items);
     void closeConnection(int position, const std::string& resumeFile);
     void closeChannel(int channel);
     void remoteClosed(SessionId id);
     void runResumeFile(const std::filesystem::path& file);
     void refreshRecorderNow(int connectionNumber);
-    // Whether `file` is the automatic resume file of a connection in the list.
-    bool isAutomaticFile(const std::filesystem::path& file);
     // Steps after a successful login: the session list, its id, the notes.
     SessionId adopt(std::shared_ptr<net::ServerSession> session);
     // The session's queues once its server information is in; false when it left the list.
@@ -264,18 +268,11 @@ class Controller {
     std::shared_ptr<net::ServerSession> newSession(
         std::shared_ptr<FirstMessagePort>* first = nullptr);
     // Takes the session out of the list and ends it.
-    // Takes the session out of the list (under its lock); nullptr when it is not there.
-    std::unique_ptr<Session> takeSession(SessionId id);
     void endSession(SessionId id);
+    static SessionSummary summaryOf(const SessionEntry& s);
     // Under the session-list lock: the session's queues, once its server information is in.
-    void makeDownloads(Session& s);
-    // Rewrites the session's automatic resume file from its queues (skipped while another
-    // rewrite holds the file, unless `wait`).
-    void saveAutoResume(Session& s, bool wait = false);
-    // `items` of the session as a resume file at `path`; false when there was nothing to keep.
-    bool writeUnfinished(Session& s, const std::vector<download::WorkItem>& items,
-                         const std::filesystem::path& path);
-    void destroy(std::unique_ptr<Session> s);
+    void makeDownloads(SessionEntry& s);
+    void destroy(std::unique_ptr<SessionEntry> s);
     void sessionGone(const void* session);  // the recorder closed the link (transport thread)
 
     Options options_;
@@ -302,15 +299,10 @@ class Controller {
     std::unique_ptr<net::ConnectionManager> transport_;
     state::Settings settings_;
 
-    mutable std::mutex destinationLock_;
-    std::string lastDestination_;
-    std::mutex starterLock_;
-    std::atomic<bool> starting_{false};
-    std::thread starter_;  // startWorkAsync
-
-    mutable std::mutex sessionLock_;
-    std::vector<std::unique_ptr<Session>> sessions_;
-    SessionId nextId_ = 1;
+    SessionRegistry sessions_;
+    // The automatic resume files, the unfinished work of sessions that end, connection sets.
+    Persistence persistence_;
+    WorkStarter starter_;  // startWork, startWorkAsync
 
     // Runs connectAndWait for each interactive connect; stopped by shutDown.
     Connector connector_;
