@@ -582,6 +582,21 @@ void Controller::runResumeFile(const fs::path& file) {
     fs::remove(file, ec);
 }
 
+// ---- the period query ----------------------------------------------------------------------
+
+PeriodSummary Controller::queryPeriod(SessionId id, const std::vector<int>& channels,
+                                      const Period& period, std::chrono::milliseconds replyTimeout,
+                                      bool askOnTimeout) {
+    std::shared_ptr<RecorderCatalog> catalog;
+    sessions_.with(id, [&](SessionEntry& s) { catalog = catalogs_.catalog(*s.session); });
+    if (!catalog) return PeriodSummary{PeriodOutcome::Cancelled, 0, false, {}};
+    // The catalog is held, not the session: the query's waits also end with the session's stop.
+    PeriodQuery query(waiter_, port_.get(), &exit_);
+    query.replyTimeout = replyTimeout;
+    query.askOnTimeout = askOnTimeout;
+    return query.run(*catalog, channels, period);
+}
+
 // ---- work -------------------------------------------------------------------------------------
 
 StartResult Controller::startWork(std::optional<download::Action> action) {

@@ -199,6 +199,15 @@ class Controller {
     // than once.
     bool shutDown(bool ask);
 
+    // The recording query of a period on the session's recorder: for each chosen channel (its
+    // position in the recorder's catalog, in the order given) the days of the period whose
+    // events are not loaded yet are asked for, latest first, then every event inside the period
+    // is selected in the event list. It waits on the recorder on the calling thread, each wait
+    // at most `replyTimeout`, after which `askOnTimeout` asks the user whether to wait again
+    // (otherwise the query gives up). Cancelled when the session is not in the list.
+    PeriodSummary queryPeriod(SessionId id, const std::vector<int>& channels, const Period& period,
+                              std::chrono::milliseconds replyTimeout, bool askOnTimeout);
+
     // The recorders' catalogs (by connection number) and the waiter of their date queries: what
     // the period dialog asks with.
     SessionCatalogs& catalogs() { return catalogs_; }
