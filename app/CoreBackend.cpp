@@ -33,6 +33,8 @@ CoreBackend::CoreBackend(net::SessionTiming timing)
     o.timing = timing;
     o.exitEvent = &exit_;
     o.status = this;
+    // Read once here: the controller works with the same values as the channel table.
+    o.settings = settings;
     o.connectFinished = [this] { notify(ui::ViewerNotice::Kind::ConnectFinished, true); };
     controller_ = std::make_unique<client::Controller>(o, *user_, notes_);
     controller_->onResumeFile = [this](const std::filesystem::path& f) { return resumeFile(f); };
