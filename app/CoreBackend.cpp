@@ -33,9 +33,11 @@ CoreBackend::CoreBackend(net::SessionTiming timing)
     o.timing = timing;
     o.exitEvent = &exit_;
     o.status = this;
+    // Read once here: the controller works with the same values as the channel table.
+    o.settings = settings;
+    o.connectFinished = [this] { notify(ui::ViewerNotice::Kind::ConnectFinished, true); };
     controller_ = std::make_unique<client::Controller>(o, *user_, notes_);
     controller_->onResumeFile = [this](const std::filesystem::path& f) { return resumeFile(f); };
-    connector_ = std::thread([this] { connectLoop(); });
 }
 
 CoreBackend::~CoreBackend() { shutdown(); }
@@ -123,37 +125,13 @@ void CoreBackend::hideStatus() { notify(ui::ViewerNotice::Kind::HideStatus); }
 
 // ---- connecting ----------------------------------------------------------------------------
 
-bool CoreBackend::connect(const ConnectRequest& request) {
-    {
-        std::lock_guard lock(connectLock_);
-        if (stopConnects_) return false;
-        requests_.push_back(request);
-        connecting_.fetch_add(1);
-    }
-    connectWake_.notify_one();
-    return true;
-}
+// The controller's connector runs the connects one after the other; each one's end comes back
+// as ConnectFinished.
+bool CoreBackend::connect(const ConnectRequest& request) { return controller_->connect(request); }
 
-void CoreBackend::connectLoop() {
-    for (;;) {
-        ConnectRequest request;
-        {
-            std::unique_lock lock(connectLock_);
-            connectWake_.wait(lock, [this] { return stopConnects_ || !requests_.empty(); });
-            if (stopConnects_) return;
-            request = std::move(requests_.front());
-            requests_.pop_front();
-        }
-        // A Cancel belongs to the connect it was pressed for.
-        controller_->statusCancelEvent().reset();
-        controller_->connect(request);
-        controller_->waitConnect();
-        connecting_.fetch_sub(1);
-        notify(ui::ViewerNotice::Kind::ConnectFinished, true);
-    }
-}
+void CoreBackend::cancelWait() { controller_->cancelConnect(); }
 
-void CoreBackend::cancelWait() { controller_->statusCancelEvent().set(); }
+bool CoreBackend::connecting() const { return controller_->connecting(); }
 
 bool CoreBackend::resumeFile(const std::filesystem::path& file) {
     // The housekeeping thread: the controller connects, rebuilds the work and deletes the file;
@@ -527,17 +505,9 @@ void CoreBackend::shutdown() {
     if (shutDown_) return;
     shutDown_ = true;
     user_->setExiting();
-    // Every wait of a connect thread also watches the exit and cancel events.
+    // Every wait of a connect also watches the exit and cancel events.
     exit_.set();
-    controller_->statusCancelEvent().set();
-    {
-        std::lock_guard lock(connectLock_);
-        stopConnects_ = true;
-        connecting_.fetch_sub(static_cast<int>(requests_.size()));
-        requests_.clear();
-    }
-    connectWake_.notify_one();
-    if (connector_.joinable()) connector_.join();
+    controller_->cancelConnect();
     sync_.stop();
     players_.clear();
     controller_->shutDown(false);

@@ -1,18 +1,15 @@
 #pragma once
 // The windows' backend over the client controller: the controller keeps the sessions, the
-// connect thread, the close queues and the housekeeping thread; this object is its bridge to
+// connector, the close queues and the housekeeping thread; this object is its bridge to
 // the UI thread. Workers report into the controller's notification queue, whose wake posts one
 // drain onto the UI thread; the drain turns each notification into its notice for the windows
-// or asks the worker's question there. Connects are handed to a thread of their own, one after
-// the other, so that the UI thread never waits for a recorder.
+// or asks the worker's question there. Connects go to the controller's connector, which runs
+// them one after the other on its thread, so that the UI thread never waits for a recorder.
 
 #include <QObject>
 #include <atomic>
-#include <condition_variable>
-#include <deque>
 #include <memory>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 #include "app/QtUserPort.h"
@@ -44,7 +41,7 @@ class CoreBackend : public ui::ViewerBackend,
     void setListener(Listener listener) override;
     bool connect(const ConnectRequest& request) override;
     void cancelWait() override;
-    bool connecting() const override { return connecting_.load() > 0; }
+    bool connecting() const override;
     std::vector<ui::SessionSummary> sessions() const override;
     std::vector<ConnectRequest> connections() const override;
     void closeAll() override;
@@ -104,7 +101,6 @@ class CoreBackend : public ui::ViewerBackend,
     void notify(ui::ViewerNotice::Kind kind, bool ok = false);
     void drain();  // UI thread
     void handle(client::Notification& n);
-    void connectLoop();
     bool resumeFile(const std::filesystem::path& file);  // housekeeping thread
 
     // net::StatusDisplay (connect threads)
@@ -130,12 +126,6 @@ class CoreBackend : public ui::ViewerBackend,
     std::unique_ptr<QtUserPort> user_;
     std::unique_ptr<client::Controller> controller_;
 
-    std::mutex connectLock_;
-    std::condition_variable connectWake_;
-    std::deque<ConnectRequest> requests_;
-    bool stopConnects_ = false;
-    std::atomic<int> connecting_{0};
-    std::thread connector_;
     bool shutDown_ = false;  // UI thread
     std::atomic<int> resumeLoads_{0};
     std::atomic<bool> resumeLoaded_{false};

@@ -245,7 +245,7 @@ class RecorderRun {
         if (!noteRecorder(chosen, archived)) return failed("the catalog cannot be written");
 
         report_.state(t_.name, "querying");
-        if (!queryPeriod(*controller_, user_, *catalog_, chosen, period_, args_.waitSeconds))
+        if (!queryPeriod(*controller_, session_, chosen, period_, args_.waitSeconds))
             return failed("the recorder's days could not be had");
 
         // The date queries are done: what follows is the catalog's look-up and the fetching.

@@ -256,15 +256,13 @@ bool chooseChannels(const std::vector<std::string>& cameras, const std::vector<s
            choose(audio, net::kAudio, catalog, out, command);
 }
 
-bool queryPeriod(client::Controller& controller, UserPort& user, RecorderCatalog& catalog,
+bool queryPeriod(client::Controller& controller, client::SessionId id,
                  const std::vector<Chosen>& chosen, const Period& period, int waitSeconds,
                  PeriodSummary* summary) {
     std::vector<int> positions;
     for (auto& c : chosen) positions.push_back(c.position);
-    PeriodQuery query(controller.dateWaiter(), &user, nullptr);
-    query.replyTimeout = std::chrono::seconds(waitSeconds);
-    query.askOnTimeout = false;
-    const auto result = query.run(catalog, positions, period);
+    const auto result =
+        controller.queryPeriod(id, positions, period, std::chrono::seconds(waitSeconds), false);
     if (summary) *summary = result;
     return result.outcome != PeriodOutcome::Cancelled && result.outcome != PeriodOutcome::Exiting;
 }

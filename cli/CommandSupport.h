@@ -102,10 +102,11 @@ bool chooseChannels(const std::vector<std::string>& cameras, const std::vector<s
                     const RecorderCatalog& catalog, std::vector<Chosen>& out,
                     const std::string& command);
 
-// Asks the recorder for the events of `period` on the chosen channels; they end up selected in
-// the event list. Nobody is asked: a recorder silent past the wait ends the query. False when
-// the query was cancelled or the program is ending (the recorder's days could not be had).
-bool queryPeriod(client::Controller& controller, UserPort& user, RecorderCatalog& catalog,
+// Asks the session's recorder for the events of `period` on the chosen channels (the
+// controller's period query); they end up selected in the event list. Nobody is asked: a
+// recorder silent past the wait ends the query. False when the query was cancelled or the
+// program is ending (the recorder's days could not be had).
+bool queryPeriod(client::Controller& controller, client::SessionId id,
                  const std::vector<Chosen>& chosen, const Period& period, int waitSeconds,
                  PeriodSummary* summary = nullptr);
 

@@ -470,8 +470,8 @@ int runDownload(const DownloadArgs& args) {
     if (!fsv::cli::chooseChannels(args.cameras, args.audio, *catalog, chosen, "fsv download"))
         return 1;
     fsv::PeriodSummary summary;
-    if (!fsv::cli::queryPeriod(*session.controller, session.user, *catalog, chosen, period,
-                               args.waitSeconds, &summary)) {
+    if (!fsv::cli::queryPeriod(*session.controller, session.id, chosen, period, args.waitSeconds,
+                               &summary)) {
         fsv::cli::printError(session.queryFailure());
         return 1;
     }

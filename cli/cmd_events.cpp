@@ -46,8 +46,8 @@ int runEvents(const EventsArgs& args) {
     std::vector<fsv::cli::Chosen> chosen;
     if (!fsv::cli::chooseChannels(args.cameras, args.audio, *catalog, chosen, "events")) return 1;
     fsv::PeriodSummary summary;
-    if (!fsv::cli::queryPeriod(*session.controller, session.user, *catalog, chosen, period,
-                               args.waitSeconds, &summary)) {
+    if (!fsv::cli::queryPeriod(*session.controller, session.id, chosen, period, args.waitSeconds,
+                               &summary)) {
         fsv::cli::printError(session.queryFailure());
         return 1;
     }

@@ -1,10 +1,31 @@
 #pragma once
-// The main panel's work without a window: the logged-in sessions and their lock, the connect
-// thread, the close queues and the housekeeping thread that works them off, the recorder that
-// closes the link, the unfinished work found at start-up, and the orderly shut-down. Every
-// front end (the desktop program, fsv) drives the same controller; what the user must see or
-// answer goes through the UserPort it is given (normally a QueuedUserPort) and the
-// notification queue, by session id, never by pointer.
+// The main panel's work without a window, behind one facade that every front end (the desktop
+// program, fsv) drives. The controller wires together:
+//   - SessionRegistry: the logged-in sessions in list order, their ids and pins;
+//   - Connector: the queue of interactive connects and the thread that runs them;
+//   - the housekeeping thread and its chores (channel and connection closes, the recorder
+//     refresh, resume files to take up, recorders that closed the link);
+//   - WorkStarter: starting work on the selection, on a thread of its own;
+//   - Persistence: the automatic resume files, unfinished work kept on disk, connection sets;
+// and the orderly shut-down. What the user must see or answer goes through the UserPort it is
+// given (normally a QueuedUserPort) and the notification queue, by session id, never by
+// pointer.
+//
+// Lock order. A thread that holds a lock takes only locks further down this list:
+//   1. WorkStarter::starterLock_ - held only while joining the start thread, which never
+//      takes it.
+//   2. SessionRegistry::lock_ (the session list). No wait on a recorder runs under it: such a
+//      wait pins its session (3) instead, and a session's end waits for its pins.
+//   3. SessionEntry::pinLock; a session's ResumeLock (its automatic resume file; the work is
+//      collected from the queues under it).
+//   4. SessionCatalogs' lock; EventList::lock() (recursive) - then a recorder catalog's lock,
+//      ServerSession::handlerLock_, the chores lock, the notification queue.
+//   5. A session's queues: SessionDownloads' guard, then DownloadSession's camera and count
+//      locks, then StreamQueue::currentLock_ and the locks under it (docs/ARCHITECTURE.md).
+// Leaves (nothing is taken while one is held): choresLock_, Connector::lock_ (only the status
+// cancel event's own mutex under it), WorkStarter::destinationLock_, InfoSink's lock, the
+// notification queue, QueuedUserPort, WorkList. No wait on a recorder's answer and no
+// question to the user happens under a lock of the controller.
 
 #include <atomic>
 #include <chrono>
@@ -23,9 +44,13 @@
 #include <variant>
 #include <vector>
 
+#include "client/Connector.h"
 #include "client/Notifications.h"
+#include "client/Persistence.h"
 #include "client/ResumeWork.h"
+#include "client/SessionRegistry.h"
 #include "client/WorkPlan.h"
+#include "client/WorkStarter.h"
 #include "net/ServerSession.h"
 #include "net/Transport.h"
 #include "platform/Event.h"
@@ -43,18 +68,10 @@ namespace fsv::client {
 inline constexpr const char* kStillConnectedQuestion =
     "Still have some connections.\nAre you sure want to exit?";
 inline constexpr const char* kCloseAllQuestion = "Close all connection!\nAre you sure?";
-// The resume file of a dropped recorder could not be moved to the chosen name (that name, the
-// reason, the file that keeps the work).
-inline constexpr const char* kResumeFileKept =
-    "The unfinished work could not be saved as %s (%s).\nIt is kept in %s.";
 
 // Descending insertion of the close queues: `value` goes before the first smaller number, and
 // a number already queued is not queued again (false).
 bool insertDescending(std::vector<int>& queue, int value);
-
-// The box that tells which records of a resume file were left out (at most ten named).
-std::string skippedWorkText(const std::filesystem::path& file,
-                            const std::vector<std::string>& skipped);
 
 class Controller {
   public:
@@ -68,6 +85,9 @@ class Controller {
         platform::Event* exitEvent = nullptr;
         // Shows and hides the status window of a connect in progress; none: nothing shown.
         net::StatusDisplay* status = nullptr;
+        // Called on the connector's thread after each interactive connect has ended, once
+        // connecting() no longer counts it; none: nothing told.
+        std::function<void()> connectFinished;
         // The user settings; none: read from FarsightViewer.ini at start. "Tell" and
         // "Overwrite" replace the download settings' flags, "MaxChannel" limits new work.
         std::optional<state::Settings> settings;
@@ -110,12 +130,16 @@ class Controller {
     // No deletes them. Returns the files queued.
     std::vector<std::filesystem::path> startUp();
 
-    // Interactive connect: the request becomes the last request and the connect thread logs in
-    // with it. True once the thread took its parameters; false when it could not start or the
-    // status cancel came first. A connect still running is waited for first.
+    // Interactive connect: the request joins the connector's queue, whose thread logs in with
+    // each request in turn (connectAndWait) and waits for the server information; the caller
+    // never waits. False once the controller is exiting or the thread could not start.
     bool connect(const ConnectRequest& request);
-    // Waits for the connect thread, if one runs.
+    // Waits until no interactive connect is queued or running.
     void waitConnect();
+    // The status window's Cancel: ends the wait of the connect in progress.
+    void cancelConnect();
+    // Interactive connects queued or running.
+    bool connecting() const { return connector_.pending() > 0; }
     // Programmatic connect on the calling thread: the session once its server information has
     // arrived; nullopt when the login failed (the session is gone) or the wait was ended by the
     // status cancel, the exit or the session's stop (the session then stays in the list).
@@ -136,7 +160,8 @@ class Controller {
     // No work waiting or running in any session's queues.
     bool idle();
 
-    ConnectRequest lastRequest() const;
+    // The request the connector took last.
+    ConnectRequest lastRequest() const { return connector_.last(); }
     int sessionCount() const;
     std::vector<SessionSummary> sessions() const;
     // What each session was opened with, in list order (a saved connection set).
@@ -169,9 +194,19 @@ class Controller {
     void refreshRecorder(int connectionNumber);
 
     // Shut-down. With `ask` and sessions open, asks kStillConnectedQuestion; No cancels (false).
-    // Otherwise: the exiting flag, the exit event, every session destroyed, the housekeeping
-    // and connect threads ended. Safe to call more than once.
+    // Otherwise: the exiting flag, the exit event, the connector's queue dropped, the
+    // housekeeping and connector threads ended, every session destroyed. Safe to call more
+    // than once.
     bool shutDown(bool ask);
+
+    // The recording query of a period on the session's recorder: for each chosen channel (its
+    // position in the recorder's catalog, in the order given) the days of the period whose
+    // events are not loaded yet are asked for, latest first, then every event inside the period
+    // is selected in the event list. It waits on the recorder on the calling thread, each wait
+    // at most `replyTimeout`, after which `askOnTimeout` asks the user whether to wait again
+    // (otherwise the query gives up). Cancelled when the session is not in the list.
+    PeriodSummary queryPeriod(SessionId id, const std::vector<int>& channels, const Period& period,
+                              std::chrono::milliseconds replyTimeout, bool askOnTimeout);
 
     // The recorders' catalogs (by connection number) and the waiter of their date queries: what
     // the period dialog asks with.
@@ -202,8 +237,8 @@ class Controller {
                            const std::function<bool(const download::WorkItem&)>& keep = {});
 
     // Saved connection sets. Saving writes the connected recorders in list order (false and no
-    // file when there is none, or the error was shown); loading starts one interactive connect
-    // per record, each after the previous connect thread took its parameters.
+    // file when there is none, or the error was shown); loading queues one interactive connect
+    // per record, in the file's order.
     bool saveConnectionSet(const std::filesystem::path& file);
     bool loadConnectionSet(const std::filesystem::path& file);
 
@@ -224,47 +259,29 @@ class Controller {
     std::vector<int> pendingConnectionCloses() const;
 
   private:
-    struct Session;
     class SessionPort;
     class EventListNotes;
     class InfoSink;
 
     void housekeeping();
-    // The steps of startWork, in the order it takes them.
-    std::vector<PickedEvent> pickSelection();
-    std::optional<download::Action> chooseAction(const std::vector<PickedEvent>& picked,
-                                                 std::optional<download::Action> given);
-    bool channelsSuffice(const std::vector<PickedEvent>& picked);
-    std::optional<download::FrameRange> askFrameRange(const PickedEvent& picked);
-    std::string chooseRoot(const std::vector<PickedEvent>& picked);
-    int enqueueWork(const std::vector<PickedEvent>& picked,
-                    const std::vector<download::WorkItem>& items);
     void closeConnection(int position, const std::string& resumeFile);
     void closeChannel(int channel);
     void remoteClosed(SessionId id);
     void runResumeFile(const std::filesystem::path& file);
     void refreshRecorderNow(int connectionNumber);
-    // Whether `file` is the automatic resume file of a connection in the list.
-    bool isAutomaticFile(const std::filesystem::path& file);
-    void connectThread();
     // Steps after a successful login: the session list, its id, the notes.
     SessionId adopt(std::shared_ptr<net::ServerSession> session);
+    // The session's queues once its server information is in; false when it left the list.
+    bool readyForWork(SessionId id);
     // With `first`, the session's messages pass a port that keeps the first of them.
     std::shared_ptr<net::ServerSession> newSession(
         std::shared_ptr<FirstMessagePort>* first = nullptr);
     // Takes the session out of the list and ends it.
-    // Takes the session out of the list (under its lock); nullptr when it is not there.
-    std::unique_ptr<Session> takeSession(SessionId id);
     void endSession(SessionId id);
+    static SessionSummary summaryOf(const SessionEntry& s);
     // Under the session-list lock: the session's queues, once its server information is in.
-    void makeDownloads(Session& s);
-    // Rewrites the session's automatic resume file from its queues (skipped while another
-    // rewrite holds the file, unless `wait`).
-    void saveAutoResume(Session& s, bool wait = false);
-    // `items` of the session as a resume file at `path`; false when there was nothing to keep.
-    bool writeUnfinished(Session& s, const std::vector<download::WorkItem>& items,
-                         const std::filesystem::path& path);
-    void destroy(std::unique_ptr<Session> s);
+    void makeDownloads(SessionEntry& s);
+    void destroy(std::unique_ptr<SessionEntry> s);
     void sessionGone(const void* session);  // the recorder closed the link (transport thread)
 
     Options options_;
@@ -291,20 +308,13 @@ class Controller {
     std::unique_ptr<net::ConnectionManager> transport_;
     state::Settings settings_;
 
-    mutable std::mutex destinationLock_;
-    std::string lastDestination_;
-    std::mutex starterLock_;
-    std::atomic<bool> starting_{false};
-    std::thread starter_;  // startWorkAsync
+    SessionRegistry sessions_;
+    // The automatic resume files, the unfinished work of sessions that end, connection sets.
+    Persistence persistence_;
+    WorkStarter starter_;  // startWork, startWorkAsync
 
-    mutable std::mutex sessionLock_;
-    std::vector<std::unique_ptr<Session>> sessions_;
-    SessionId nextId_ = 1;
-
-    mutable std::mutex requestLock_;
-    ConnectRequest last_;
-    platform::Event paramsTaken_{platform::Event::Reset::Auto};
-    std::thread connect_;
+    // Runs connectAndWait for each interactive connect; stopped by shutDown.
+    Connector connector_;
 
     // Housekeeping: the chores queued for the housekeeping thread, under one lock, with one
     // condition variable that thread waits on. It takes them in this order: channel closes
