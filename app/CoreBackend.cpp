@@ -211,7 +211,8 @@ bool CoreBackend::loadResumeFile(const std::filesystem::path& file) {
 
 playback::LocalChannel::Options CoreBackend::localOptions() {
     playback::LocalChannel::Options o;
-    o.queue = &notes_;
+    o.sink = &display_;
+    o.user = user_.get();
     o.exitEvent = &exit_;
     o.captions = {captionNumber_, captionServer_, captionCamera_};
     o.requestClose = [this](int position) {
@@ -225,7 +226,7 @@ bool CoreBackend::playFinishedFile(int position, const std::string& path, const 
                                    const std::string& password) {
     std::lock_guard lock(adoptLock_);
     if (exit_.isSet()) return false;
-    auto player = std::make_unique<playback::LocalPlayer>(*table_, slots_, localOptions());
+    auto player = std::make_unique<playback::LocalPlayer>(*table_, localOptions());
     table_->put(position, download::ChannelKind::LocalFile, player.get());
     // A player that cannot start gives the position back as it goes.
     if (!player->start(path, false, position, id, password)) return true;
@@ -271,7 +272,7 @@ ui::ViewerBackend::OpenResult CoreBackend::openLocalFile(const std::filesystem::
     if (table_->usedCount() >= table_->maxChannels()) return OpenResult::OverMaximum;
     // The position is taken now, so that files chosen together take their channels in the
     // order chosen; the file's thread takes it up once the file is open.
-    auto player = std::make_unique<playback::LocalPlayer>(*table_, slots_, localOptions());
+    auto player = std::make_unique<playback::LocalPlayer>(*table_, localOptions());
     const int position = table_->take(download::ChannelKind::LocalFile, player.get());
     if (position < 0) return OpenResult::OverMaximum;
     player->keepPosition(position);

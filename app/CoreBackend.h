@@ -143,7 +143,7 @@ class CoreBackend : public ui::ViewerBackend,
     // The channels. Players are made, found and destroyed on the UI thread only; each one's
     // thread writes into the slot of its panel.
     client::FrameSlots slots_{download::ChannelTable::kPanels};
-    client::SlotDisplay display_{slots_, notes_};  // the streams' pictures
+    client::SlotDisplay display_{slots_, notes_};  // the players' pictures
     std::unique_ptr<download::ChannelTable> table_;
     std::vector<std::unique_ptr<playback::LocalPlayer>> players_;
     // Playing in step. Declared after the players: it goes first, leaving each channel as it

@@ -84,7 +84,7 @@ class Controller {
         // channels over as they end; none: streams take no channel and nothing is drawn
         // (fsv, tests).
         download::ChannelTable* channels = nullptr;
-        download::FrameDisplay* display = nullptr;
+        playback::FrameSink* display = nullptr;
         download::ChannelSuccessor* successor = nullptr;
     };
     struct SessionSummary {

@@ -126,16 +126,17 @@ int main(int argc, char** argv) {
             },
             Qt::QueuedConnection);
     });
+    client::SlotDisplay display(slots, queue);
     view.setChannelsPerPage(16);
     view.resize(1024, 768);
     view.show();
     std::vector<std::unique_ptr<playback::LocalChannel>> players;
     for (int i = 0; i < channels; ++i) {
         playback::LocalChannel::Options o;
-        o.queue = &queue;
+        o.sink = &display;
         o.choosePosition = [i] { return i; };
         auto p = std::make_unique<playback::LocalChannel>(o);
-        p->attach(slots.slot(i), i);
+        p->attach(i);
         view.panel(i)->setShowing(true);
         players.push_back(std::move(p));
     }

@@ -18,6 +18,7 @@
 #include "recordings/download/Clock.h"
 #include "recordings/download/PlayFile.h"
 #include "recordings/download/StorageLayout.h"
+#include "recordings/playback/FrameSink.h"
 
 namespace fsv::download {
 
@@ -59,23 +60,6 @@ class EndReporter {
   public:
     virtual ~EndReporter() = default;
     virtual void report(const WorkItem& item, bool audio, EndReport report) = 0;
-};
-
-// Pictures of streams that are shown; the desktop panels implement it, fsv and tests draw
-// nothing. Called on the stream's thread.
-class FrameDisplay {
-  public:
-    virtual ~FrameDisplay() = default;
-    // A bottom-up 24-bit picture for `panel`.
-    virtual void draw(int panel, int width, int height, std::span<const uint8_t> bits) = 0;
-    // The frame on show in `panel` changed: its 0-based position, the recording's frame count
-    // and the speed (the fast factor, or minus the slow divisor). Must not block.
-    virtual void moved(int /*panel*/, uint32_t /*position*/, uint32_t /*frameCount*/,
-                       int /*speed*/) {}
-};
-class NullDisplay : public FrameDisplay {
-  public:
-    void draw(int, int, int, std::span<const uint8_t>) override {}
 };
 
 class Player;
@@ -124,9 +108,9 @@ struct DownloadContext {
     DownloadContext(UserPort& u, WorkList& w) : user(u), work(w) {}
     UserPort& user;
     WorkList& work;
-    ChannelTable* channels = nullptr;  // none: streams are not shown
-    FrameDisplay* display = nullptr;
-    ChannelSuccessor* successor = nullptr;  // none: a stream's channel is given back
+    ChannelTable* channels = nullptr;        // none: streams are not shown
+    playback::FrameSink* display = nullptr;  // none: nothing is drawn
+    ChannelSuccessor* successor = nullptr;   // none: a stream's channel is given back
     EndReporter* reporter = nullptr;
     Clock* clock = nullptr;  // none: the system clock
     platform::Event* globalExit = nullptr;

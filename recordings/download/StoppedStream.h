@@ -16,7 +16,7 @@ namespace fsv::download {
 
 class StoppedStream : public Player {
   public:
-    StoppedStream(FrameDisplay* display, PlayStatus last, std::string serverName,
+    StoppedStream(playback::FrameSink* display, PlayStatus last, std::string serverName,
                   std::string cameraName, std::string eventKey, int width, int height,
                   std::vector<uint8_t> bits)
         : display_(display),
@@ -52,7 +52,7 @@ class StoppedStream : public Player {
 
   private:
     std::mutex lock_;  // one drawing at a time
-    FrameDisplay* display_;
+    playback::FrameSink* display_;
     PlayStatus status_;
     const std::string serverName_, cameraName_, eventKey_;
     const int width_, height_;

@@ -1,6 +1,6 @@
 #pragma once
 // A local file channel in the channel table: it takes a free position when its file has opened,
-// draws into the frame slot of whichever panel the table shows it in, and gives its position
+// draws into whichever panel the table shows it in (through its frame sink), and gives its position
 // back when it is destroyed (after its thread has ended, so the two never race).
 
 #include <algorithm>
@@ -8,7 +8,6 @@
 #include <filesystem>
 #include <string>
 
-#include "client/FrameSlot.h"
 #include "recordings/download/ChannelTable.h"
 #include "recordings/playback/LocalChannel.h"
 
@@ -16,15 +15,14 @@ namespace fsv::playback {
 
 class LocalPlayer : public download::Player {
   public:
-    // `slots` and `table` outlive the player.
-    LocalPlayer(download::ChannelTable& table, client::FrameSlots& frameSlots,
-                LocalChannel::Options options)
-        : table_(table), slots_(frameSlots), channel_(withTable(std::move(options))) {}
+    // `table` and the options' sink outlive the player.
+    LocalPlayer(download::ChannelTable& table, LocalChannel::Options options)
+        : table_(table), channel_(withTable(std::move(options))) {}
     ~LocalPlayer() override {
         channel_.stop();
         const int position = channel_.channelPosition();
         if (position >= 0 && table_.playerAt(position) == this) table_.giveBack(position);
-        channel_.attach(nullptr, -1);
+        channel_.attach(-1);
     }
 
     LocalChannel& channel() { return channel_; }
@@ -38,7 +36,7 @@ class LocalPlayer : public download::Player {
         return channel_.start(path, userOpened, position, id, password);
     }
 
-    void attachPanel(int panel) override { channel_.attach(slots_.slot(panel), panel); }
+    void attachPanel(int panel) override { channel_.attach(panel); }
 
     bool command(download::PlayCommand c) override {
         using download::PlayCommand;
@@ -120,7 +118,6 @@ class LocalPlayer : public download::Player {
     }
 
     download::ChannelTable& table_;
-    client::FrameSlots& slots_;
     std::atomic<int> kept_{-1};
     LocalChannel channel_;
 };

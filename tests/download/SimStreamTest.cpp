@@ -29,7 +29,9 @@ using namespace fsv::download;
 
 namespace {
 
-struct Pictures : FrameDisplay {
+struct Pictures : playback::FrameSink {
+    // Streams hand over bottom-up 24-bit pictures only.
+    void show(int, std::shared_ptr<const media::DecodedPicture>) override {}
     std::mutex m;
     std::condition_variable cv;
     int count = 0, width = 0, height = 0;

@@ -274,7 +274,9 @@ struct EchoDecoder : PlayDecoder {
         return true;
     }
 };
-struct Drawn : FrameDisplay {
+struct Drawn : playback::FrameSink {
+    // Streams hand over bottom-up 24-bit pictures only.
+    void show(int, std::shared_ptr<const media::DecodedPicture>) override {}
     std::mutex m;
     std::vector<std::pair<int, int>> frames;  // panel, second data byte
     void draw(int panel, int, int, std::span<const uint8_t> bits) override {
