@@ -6,7 +6,7 @@
 #include <system_error>
 
 #include "platform/System.h"
-#include "recordings/download/StoppedStream.h"
+#include "recordings/playback/StoppedStream.h"
 #include "recordings/download/Stream.h"
 #include "state/ConnectionSet.h"
 #include "state/ResumeFile.h"
@@ -24,7 +24,7 @@ CoreBackend::CoreBackend(net::SessionTiming timing)
     captionNumber_ = settings.channelNum;
     captionServer_ = settings.serverName;
     captionCamera_ = settings.cameraName;
-    table_ = std::make_unique<download::ChannelTable>(*user_, settings.maxChannel);
+    table_ = std::make_unique<playback::ChannelTable>(*user_, settings.maxChannel);
     client::Controller::Options o;
     o.dataFolder = platform::dataFolder();
     o.channels = table_.get();
@@ -227,7 +227,7 @@ bool CoreBackend::playFinishedFile(int position, const std::string& path, const 
     std::lock_guard lock(adoptLock_);
     if (exit_.isSet()) return false;
     auto player = std::make_unique<playback::LocalPlayer>(*table_, localOptions());
-    table_->put(position, download::ChannelKind::LocalFile, player.get());
+    table_->put(position, playback::ChannelKind::LocalFile, player.get());
     // A player that cannot start gives the position back as it goes.
     if (!player->start(path, false, position, id, password)) return true;
     arrived_.push_back(std::move(player));
@@ -236,10 +236,10 @@ bool CoreBackend::playFinishedFile(int position, const std::string& path, const 
     return true;
 }
 
-bool CoreBackend::keepStopped(int position, std::unique_ptr<download::Player> still) {
+bool CoreBackend::keepStopped(int position, std::unique_ptr<playback::Player> still) {
     std::lock_guard lock(adoptLock_);
     if (exit_.isSet() || !still) return false;
-    table_->put(position, download::ChannelKind::RemoteStream, still.get());
+    table_->put(position, playback::ChannelKind::RemoteStream, still.get());
     stills_.push_back(std::move(still));
     return true;
 }
@@ -273,7 +273,7 @@ ui::ViewerBackend::OpenResult CoreBackend::openLocalFile(const std::filesystem::
     // The position is taken now, so that files chosen together take their channels in the
     // order chosen; the file's thread takes it up once the file is open.
     auto player = std::make_unique<playback::LocalPlayer>(*table_, localOptions());
-    const int position = table_->take(download::ChannelKind::LocalFile, player.get());
+    const int position = table_->take(playback::ChannelKind::LocalFile, player.get());
     if (position < 0) return OpenResult::OverMaximum;
     player->keepPosition(position);
     if (!player->start(file, true)) {
@@ -319,10 +319,10 @@ std::optional<std::string> CoreBackend::panelCaption(int panel) const {
     // A stream, or what a stopped one left: found under the table's lock, which keeps it.
     const int position = table_->pageFirst() + panel;
     std::string caption;
-    table_->withPlayer(position, [&](download::Player& p) {
+    table_->withPlayer(position, [&](playback::Player& p) {
         if (auto* stream = dynamic_cast<download::Stream*>(&p))
             caption = streamCaption(position, stream->serverName(), stream->cameraName());
-        else if (auto* still = dynamic_cast<download::StoppedStream*>(&p))
+        else if (auto* still = dynamic_cast<playback::StoppedStream*>(&p))
             caption = streamCaption(position, still->serverName(), still->cameraName());
     });
     return caption;
@@ -331,7 +331,7 @@ std::optional<std::string> CoreBackend::panelCaption(int panel) const {
 playback::LocalPlayer* CoreBackend::playerAt(int position) const {
     if (position < 0) return nullptr;
     // A file still opening holds its position in the table before its channel knows it.
-    const download::Player* held = table_->playerAt(position);
+    const playback::Player* held = table_->playerAt(position);
     for (auto& p : players_)
         if (p->channel().channelPosition() == position || p.get() == held) return p.get();
     return nullptr;
@@ -353,11 +353,11 @@ bool CoreBackend::isPlaying(const std::filesystem::path& file) const {
 
 std::optional<CoreBackend::StreamSource> CoreBackend::streamSource(int position) const {
     std::optional<StreamSource> source;
-    table_->withPlayer(position, [&](download::Player& p) {
+    table_->withPlayer(position, [&](playback::Player& p) {
         if (auto* stream = dynamic_cast<download::Stream*>(&p))
             source =
                 StreamSource{stream->serverName(), stream->cameraName(), stream->item().eventKey};
-        else if (auto* still = dynamic_cast<download::StoppedStream*>(&p))
+        else if (auto* still = dynamic_cast<playback::StoppedStream*>(&p))
             source = StreamSource{still->serverName(), still->cameraName(), still->eventKey()};
     });
     return source;
@@ -371,7 +371,7 @@ bool CoreBackend::pauseChannel(int position, bool pause) {
     auto* p = playerAt(position);
     if (!p || syncedAt(position))
         return channelCommand(position,
-                              pause ? download::PlayCommand::Pause : download::PlayCommand::Play);
+                              pause ? playback::PlayCommand::Pause : playback::PlayCommand::Play);
     p->channel().setPaused(pause);
     return true;
 }
@@ -394,7 +394,7 @@ bool CoreBackend::closeChannel(int position) {
         }
         // A stream stops; its queue then gives the channel back or on to its next item.
         bool closed = false;
-        table_->withPlayer(position, [&](download::Player& player) {
+        table_->withPlayer(position, [&](playback::Player& player) {
             if (auto* stream = dynamic_cast<download::Stream*>(&player)) {
                 stream->close();
                 closed = true;
@@ -471,44 +471,44 @@ bool CoreBackend::seekChannelTime(int position, int64_t t) {
     return goToFrame(position, static_cast<uint32_t>(frame));
 }
 
-bool CoreBackend::channelCommand(int position, download::PlayCommand command) {
+bool CoreBackend::channelCommand(int position, playback::PlayCommand command) {
     if (auto* channel = syncedAt(position)) return sync_.command(*channel, command);
     bool done = false;
-    table_->withPlayer(position, [&](download::Player& p) { done = p.command(command); });
+    table_->withPlayer(position, [&](playback::Player& p) { done = p.command(command); });
     return done;
 }
 
 bool CoreBackend::goToFrame(int position, uint32_t frame) {
     if (auto* channel = syncedAt(position)) return sync_.goTo(*channel, frame);
     bool done = false;
-    table_->withPlayer(position, [&](download::Player& p) { done = p.goTo(frame); });
+    table_->withPlayer(position, [&](playback::Player& p) { done = p.goTo(frame); });
     return done;
 }
 
 bool CoreBackend::setChannelSpeed(int position, int factor) {
     bool done = false;
-    table_->withPlayer(position, [&](download::Player& p) { done = p.setSpeed(factor); });
+    table_->withPlayer(position, [&](playback::Player& p) { done = p.setSpeed(factor); });
     return done;
 }
 
-std::optional<download::PlayStatus> CoreBackend::channelStatus(int position) const {
+std::optional<playback::PlayStatus> CoreBackend::channelStatus(int position) const {
     // A file still opening has nothing to steer yet.
     if (auto* p = playerAt(position); p && p->channel().channelPosition() < 0) return std::nullopt;
-    std::optional<download::PlayStatus> status;
-    table_->withPlayer(position, [&](download::Player& p) { status = p.playStatus(); });
+    std::optional<playback::PlayStatus> status;
+    table_->withPlayer(position, [&](playback::Player& p) { status = p.playStatus(); });
     return status;
 }
 
 bool CoreBackend::setChannelNoPacing(int position, bool on) {
     bool done = false;
-    table_->withPlayer(position, [&](download::Player& p) { done = p.setNoPacing(on); });
+    table_->withPlayer(position, [&](playback::Player& p) { done = p.setNoPacing(on); });
     return done;
 }
 
-std::optional<download::PausedPicture> CoreBackend::pausedPicture(int position) const {
-    std::optional<download::PausedPicture> out;
-    table_->withPlayer(position, [&](download::Player& p) {
-        download::PausedPicture picture;
+std::optional<playback::PausedPicture> CoreBackend::pausedPicture(int position) const {
+    std::optional<playback::PausedPicture> out;
+    table_->withPlayer(position, [&](playback::Player& p) {
+        playback::PausedPicture picture;
         if (p.pausedPicture(picture)) out = std::move(picture);
     });
     return out;
@@ -516,7 +516,7 @@ std::optional<download::PausedPicture> CoreBackend::pausedPicture(int position) 
 
 std::optional<ui::ViewerBackend::ClipSource> CoreBackend::clipSource(int position) const {
     // Only a local file channel makes clips; its path and credential never change once started.
-    if (table_->kindAt(position) != download::ChannelKind::LocalFile) return std::nullopt;
+    if (table_->kindAt(position) != playback::ChannelKind::LocalFile) return std::nullopt;
     auto* p = playerAt(position);
     if (!p) return std::nullopt;
     return ClipSource{p->channel().path(), p->channel().credential()};

@@ -20,7 +20,7 @@
 #include "client/Notifications.h"
 #include "net/ServerSession.h"
 #include "platform/Event.h"
-#include "recordings/download/ChannelTable.h"
+#include "recordings/playback/ChannelTable.h"
 #include "recordings/playback/LocalPlayer.h"
 #include "recordings/playback/SyncGroup.h"
 #include "ui/ViewerBackend.h"
@@ -29,7 +29,7 @@ namespace fsv::app {
 
 class CoreBackend : public ui::ViewerBackend,
                     private net::StatusDisplay,
-                    private download::ChannelSuccessor {
+                    private playback::ChannelSuccessor {
   public:
     explicit CoreBackend(net::SessionTiming timing = {});
     ~CoreBackend() override;
@@ -60,12 +60,12 @@ class CoreBackend : public ui::ViewerBackend,
     bool hasChannel(int position) const override;
     bool pauseChannel(int position, bool pause) override;
     bool closeChannel(int position) override;
-    bool channelCommand(int position, download::PlayCommand command) override;
+    bool channelCommand(int position, playback::PlayCommand command) override;
     bool goToFrame(int position, uint32_t frame) override;
     bool setChannelSpeed(int position, int factor) override;
-    std::optional<download::PlayStatus> channelStatus(int position) const override;
+    std::optional<playback::PlayStatus> channelStatus(int position) const override;
     bool setChannelNoPacing(int position, bool on) override;
-    std::optional<download::PausedPicture> pausedPicture(int position) const override;
+    std::optional<playback::PausedPicture> pausedPicture(int position) const override;
     std::optional<ClipSource> clipSource(int position) const override;
     bool setSync(bool on, int activePosition) override;
     bool synced() const override { return sync_.on(); }
@@ -73,7 +73,7 @@ class CoreBackend : public ui::ViewerBackend,
     bool seekChannelTime(int position, int64_t t) override;
     std::optional<int64_t> syncTime() override;
     std::vector<merge::MomentCamera> momentCameras() const override;
-    download::ChannelTable& channels() { return *table_; }
+    playback::ChannelTable& channels() { return *table_; }
     // The file of each channel position (empty: a free position or not a local file).
     std::vector<std::filesystem::path> channelFiles() const;
     bool isPlaying(const std::filesystem::path& file) const;
@@ -111,10 +111,10 @@ class CoreBackend : public ui::ViewerBackend,
     void showStatus(const std::string& text) override;
     void hideStatus() override;
 
-    // download::ChannelSuccessor (queue worker threads): what a stream leaves on its channel.
+    // playback::ChannelSuccessor (queue worker threads): what a stream leaves on its channel.
     bool playFinishedFile(int position, const std::string& path, const std::string& id,
                           const std::string& password) override;
-    bool keepStopped(int position, std::unique_ptr<download::Player> still) override;
+    bool keepStopped(int position, std::unique_ptr<playback::Player> still) override;
     playback::LocalChannel::Options localOptions();
     void adoptArrived();
     // UI thread: players of files that could not be opened go, and free their positions.
@@ -142,13 +142,13 @@ class CoreBackend : public ui::ViewerBackend,
 
     // The channels. Players are made, found and destroyed on the UI thread only; each one's
     // thread writes into the slot of its panel.
-    client::FrameSlots slots_{download::ChannelTable::kPanels};
+    client::FrameSlots slots_{playback::ChannelTable::kPanels};
     client::SlotDisplay display_{slots_, notes_};  // the players' pictures
-    std::unique_ptr<download::ChannelTable> table_;
+    std::unique_ptr<playback::ChannelTable> table_;
     std::vector<std::unique_ptr<playback::LocalPlayer>> players_;
     // Playing in step. Declared after the players: it goes first, leaving each channel as it
     // is; a player leaves it before it is destroyed.
-    download::SystemClock syncTicks_;
+    playback::SystemClock syncTicks_;
     playback::SyncGroup sync_{syncTicks_};
     // The group's member a command for `position` goes to while in step, or null.
     playback::LocalChannel* syncedAt(int position) const;
@@ -157,7 +157,7 @@ class CoreBackend : public ui::ViewerBackend,
     // What streams left on their channels, handed over on the queues' threads.
     mutable std::mutex adoptLock_;
     std::vector<std::unique_ptr<playback::LocalPlayer>> arrived_;  // until the UI adopts them
-    std::vector<std::unique_ptr<download::Player>> stills_;        // stopped streams' pictures
+    std::vector<std::unique_ptr<playback::Player>> stills_;        // stopped streams' pictures
 };
 
 }  // namespace fsv::app

@@ -28,7 +28,7 @@
 #include "platform/Event.h"
 #include "platform/Shared.h"
 #include "platform/UserPort.h"
-#include "recordings/download/Clock.h"
+#include "recordings/playback/Clock.h"
 #include "recordings/playback/FrameSink.h"
 #include "recordings/playback/SyncClock.h"
 
@@ -67,7 +67,7 @@ class LocalChannel {
         FrameSink* sink = nullptr;             // pictures and positions; may be null
         UserPort* user = nullptr;              // the failure box, the layout; may be null
         platform::Event* exitEvent = nullptr;  // the program's exit event; may be null
-        download::Clock* clock = nullptr;      // null: the system's
+        Clock* clock = nullptr;                // null: the system's
         CaptionParts captions;
         // A user-opened file asks for a free channel position here once it has opened; -1 or an
         // empty function leaves it without one.
@@ -162,8 +162,8 @@ class LocalChannel {
     bool followStep(media::AviReader& reader);
 
     Options options_;
-    download::SystemClock systemClock_;
-    download::Clock& clock_;
+    SystemClock systemClock_;
+    Clock& clock_;
     platform::Event noExit_{platform::Event::Reset::Manual, false};
     platform::Event& exit_;
     platform::Event stop_{platform::Event::Reset::Manual, false};

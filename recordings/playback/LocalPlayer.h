@@ -8,15 +8,15 @@
 #include <filesystem>
 #include <string>
 
-#include "recordings/download/ChannelTable.h"
+#include "recordings/playback/ChannelTable.h"
 #include "recordings/playback/LocalChannel.h"
 
 namespace fsv::playback {
 
-class LocalPlayer : public download::Player {
+class LocalPlayer : public Player {
   public:
     // `table` and the options' sink outlive the player.
-    LocalPlayer(download::ChannelTable& table, LocalChannel::Options options)
+    LocalPlayer(ChannelTable& table, LocalChannel::Options options)
         : table_(table), channel_(withTable(std::move(options))) {}
     ~LocalPlayer() override {
         channel_.stop();
@@ -38,8 +38,7 @@ class LocalPlayer : public download::Player {
 
     void attachPanel(int panel) override { channel_.attach(panel); }
 
-    bool command(download::PlayCommand c) override {
-        using download::PlayCommand;
+    bool command(PlayCommand c) override {
         switch (c) {
             case PlayCommand::Play:
             case PlayCommand::Pause:
@@ -73,8 +72,8 @@ class LocalPlayer : public download::Player {
         channel_.setNoWait(on);
         return true;
     }
-    std::optional<download::PlayStatus> playStatus() const override {
-        download::PlayStatus s;
+    std::optional<PlayStatus> playStatus() const override {
+        PlayStatus s;
         s.local = true;
         s.paused = channel_.paused();
         s.atEnd = channel_.atEnd();
@@ -97,7 +96,7 @@ class LocalPlayer : public download::Player {
         }
         return s;
     }
-    bool pausedPicture(download::PausedPicture& out) const override {
+    bool pausedPicture(PausedPicture& out) const override {
         auto frame = channel_.pausedFrame();
         if (!frame) return false;
         out.width = frame->header.width;
@@ -112,12 +111,12 @@ class LocalPlayer : public download::Player {
     LocalChannel::Options withTable(LocalChannel::Options o) {
         o.choosePosition = [this] {
             const int kept = kept_.load();
-            return kept >= 0 ? kept : table_.take(download::ChannelKind::LocalFile, this);
+            return kept >= 0 ? kept : table_.take(ChannelKind::LocalFile, this);
         };
         return o;
     }
 
-    download::ChannelTable& table_;
+    ChannelTable& table_;
     std::atomic<int> kept_{-1};
     LocalChannel channel_;
 };

@@ -16,16 +16,17 @@
 #include "media/AviReader.h"
 #include "net/HeadlessConnect.h"
 #include "platform/ScriptedUserPort.h"
-#include "recordings/download/ChannelTable.h"
 #include "recordings/download/SessionBinding.h"
-#include "recordings/download/StoppedStream.h"
 #include "recordings/download/Stream.h"
+#include "recordings/playback/ChannelTable.h"
+#include "recordings/playback/StoppedStream.h"
 #include "sim/Generate.h"
 #include "sim/Server.h"
 
 namespace fs = std::filesystem;
 using namespace fsv;
 using namespace fsv::download;
+using namespace fsv::playback;
 
 namespace {
 

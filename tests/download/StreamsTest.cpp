@@ -10,14 +10,15 @@
 #include "FakeRecorderLink.h"
 #include "platform/ScriptedUserPort.h"
 #include "platform/Sha256.h"
-#include "recordings/download/ChannelTable.h"
 #include "recordings/download/RateLimit.h"
 #include "recordings/download/Stream.h"
 #include "recordings/download/Work.h"
+#include "recordings/playback/ChannelTable.h"
 
 namespace fs = std::filesystem;
 using namespace fsv;
 using namespace fsv::download;
+using namespace fsv::playback;
 using fsv::download::test::FakeRecorderLink;
 using fsv::download::test::FakeRecording;
 

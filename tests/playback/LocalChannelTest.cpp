@@ -255,7 +255,7 @@ TEST_F(LocalChannelTest, TruncatedFilePlaysWhatItHolds) {
 // their panels' slots, and a destroyed player frees its position and panel.
 TEST_F(LocalChannelTest, PlayersTakePositionsInTheChannelTable) {
     ScriptedUserPort port;
-    download::ChannelTable table(port, 16);
+    playback::ChannelTable table(port, 16);
     table.showPage(0, 4);
     auto make = [&] { return std::make_unique<LocalPlayer>(table, options()); };
     auto a = make(), b = make();
@@ -281,18 +281,18 @@ TEST_F(LocalChannelTest, PlayersTakePositionsInTheChannelTable) {
 // status, the paused picture and the no-pacing switch.
 TEST_F(LocalChannelTest, ControlPanelDrivesThePlayer) {
     ScriptedUserPort port;
-    download::ChannelTable table(port, 16);
+    playback::ChannelTable table(port, 16);
     table.showPage(0, 4);
     LocalPlayer player(table, options());
-    download::Player& p = player;
-    download::PausedPicture picture;
+    playback::Player& p = player;
+    playback::PausedPicture picture;
     EXPECT_FALSE(p.pausedPicture(picture));  // nothing shown yet
     ASSERT_TRUE(player.start(mpeg4_, true));
     ASSERT_TRUE(eventually([&] { return !player.channel().loading(); }));
     const int position = player.channel().channelPosition();
     ASSERT_GE(position, 0);
 
-    ASSERT_TRUE(p.command(download::PlayCommand::Pause));
+    ASSERT_TRUE(p.command(playback::PlayCommand::Pause));
     auto status = [&] { return *table.playerAt(position)->playStatus(); };
     EXPECT_TRUE(status().paused);
     EXPECT_TRUE(status().local);
@@ -302,12 +302,12 @@ TEST_F(LocalChannelTest, ControlPanelDrivesThePlayer) {
     ASSERT_TRUE(p.goTo(10));
     ASSERT_TRUE(eventually([&] { return status().position == 10; }));
     const struct {
-        download::PlayCommand command;
+        playback::PlayCommand command;
         uint32_t position;
-    } steps[] = {{download::PlayCommand::StepForward, 11u},
-                 {download::PlayCommand::StepBack, 10u},
-                 {download::PlayCommand::First, 0u},
-                 {download::PlayCommand::Last, count - 1}};
+    } steps[] = {{playback::PlayCommand::StepForward, 11u},
+                 {playback::PlayCommand::StepBack, 10u},
+                 {playback::PlayCommand::First, 0u},
+                 {playback::PlayCommand::Last, count - 1}};
     for (const auto& step : steps) {
         SCOPED_TRACE(step.position);
         ASSERT_TRUE(p.command(step.command));
@@ -322,11 +322,11 @@ TEST_F(LocalChannelTest, ControlPanelDrivesThePlayer) {
     EXPECT_EQ(picture.bits.size(), size_t(704 * 480 * 3));
 
     // Speeds: the factor, or the divisor with the slow flag; the speed menu is not a local one.
-    p.command(download::PlayCommand::Slower);
-    p.command(download::PlayCommand::Slower);
+    p.command(playback::PlayCommand::Slower);
+    p.command(playback::PlayCommand::Slower);
     EXPECT_EQ(status().speed, 4);
     EXPECT_TRUE(status().slow);
-    for (int i = 0; i < 3; ++i) p.command(download::PlayCommand::Faster);
+    for (int i = 0; i < 3; ++i) p.command(playback::PlayCommand::Faster);
     EXPECT_EQ(status().speed, 2);
     EXPECT_FALSE(status().slow);
     EXPECT_FALSE(p.setSpeed(3));
@@ -334,7 +334,7 @@ TEST_F(LocalChannelTest, ControlPanelDrivesThePlayer) {
     // Play at the end starts again; no pacing runs it to the end and it holds there again.
     const uint64_t before = player.channel().framesShown();
     ASSERT_TRUE(p.setNoPacing(true));
-    ASSERT_TRUE(p.command(download::PlayCommand::Play));
+    ASSERT_TRUE(p.command(playback::PlayCommand::Play));
     EXPECT_FALSE(p.pausedPicture(picture));  // playing: no snapshot
     ASSERT_TRUE(eventually([&] {
         return status().atEnd && status().paused &&

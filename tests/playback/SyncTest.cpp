@@ -18,7 +18,7 @@
 using namespace fsv;
 using namespace fsv::playback;
 using namespace std::chrono_literals;
-using download::PlayCommand;
+using playback::PlayCommand;
 
 namespace {
 
@@ -58,7 +58,7 @@ TEST(SyncClockTest, StampsAndCalendar) {
 }
 
 TEST(SyncClockTest, RunsAtItsSpeedStopsAtTheEndAndWakesFollowers) {
-    download::ManualClock ticks;
+    playback::ManualClock ticks;
     SyncClock clock(ticks);
     platform::Event follower(platform::Event::Reset::Manual, false);
     clock.subscribe(&follower);
@@ -188,7 +188,7 @@ class SyncGroupTest : public ::testing::Test {
     client::FrameSlots slots_{3};
     client::SlotDisplay display_{slots_, queue_};
     std::unique_ptr<LocalChannel> channels_[3];
-    download::SystemClock ticks_;
+    playback::SystemClock ticks_;
     std::unique_ptr<SyncGroup> group_ = std::make_unique<SyncGroup>(ticks_);
 };
 
