@@ -7,7 +7,7 @@
 #include <system_error>
 
 #include "client/ResumeWork.h"
-#include "recordings/download/ChannelTable.h"
+#include "recordings/playback/ChannelTable.h"
 #include "recordings/download/RateLimit.h"
 #include "state/ResumeFile.h"
 

@@ -103,9 +103,9 @@ class Controller {
         // The channel view's table, the display of shown streams, and who takes their
         // channels over as they end; none: streams take no channel and nothing is drawn
         // (fsv, tests).
-        download::ChannelTable* channels = nullptr;
-        download::FrameDisplay* display = nullptr;
-        download::ChannelSuccessor* successor = nullptr;
+        playback::ChannelTable* channels = nullptr;
+        playback::FrameSink* display = nullptr;
+        playback::ChannelSuccessor* successor = nullptr;
     };
     struct SessionSummary {
         SessionId id = -1;

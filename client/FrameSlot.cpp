@@ -101,10 +101,20 @@ FrameSlot* FrameSlots::slot(PanelId panel) {
     return slots_[panel].get();
 }
 
+void SlotDisplay::show(int panel, std::shared_ptr<const media::DecodedPicture> picture) {
+    FrameSlot* s = slots_.slot(panel);
+    if (!s) return;
+    if (s->put(std::move(picture)).value_or(false)) queue_.push(FrameReady{panel});
+}
+
 void SlotDisplay::draw(int panel, int width, int height, std::span<const uint8_t> bits) {
     FrameSlot* s = slots_.slot(panel);
     if (!s) return;
     if (s->putBottomUp24(width, height, bits).value_or(false)) queue_.push(FrameReady{panel});
+}
+
+void SlotDisplay::repaint(int panel) {
+    if (panel >= 0) queue_.push(FrameReady{panel});
 }
 
 void SlotDisplay::moved(int panel, uint32_t position, uint32_t frameCount, int speed) {

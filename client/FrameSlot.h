@@ -22,7 +22,7 @@
 
 #include "client/Notifications.h"
 #include "media/DecodedPicture.h"
-#include "recordings/download/Link.h"
+#include "recordings/playback/FrameSink.h"
 
 namespace fsv::client {
 
@@ -108,12 +108,16 @@ class FrameSlots {
     std::vector<std::unique_ptr<FrameSlot>> slots_;
 };
 
-// The stream threads' display over the slots: each picture goes into its panel's slot and the
-// front end hears FrameReady once per batch of pictures it has not taken.
-class SlotDisplay : public download::FrameDisplay {
+// The players' display over the slots: each picture goes into its panel's slot and the front
+// end hears FrameReady once per batch of pictures it has not taken. Called on the players'
+// threads; takes the slot's locks and then the queue's, nothing else.
+class SlotDisplay : public playback::FrameSink {
   public:
     SlotDisplay(FrameSlots& slots, NotificationQueue& queue) : slots_(slots), queue_(queue) {}
+    void show(int panel, std::shared_ptr<const media::DecodedPicture> picture) override;
     void draw(int panel, int width, int height, std::span<const uint8_t> bits) override;
+    // A FrameReady without a new picture.
+    void repaint(int panel) override;
     // A PlaybackPosition; the queue keeps only the latest of each panel.
     void moved(int panel, uint32_t position, uint32_t frameCount, int speed) override;
 

@@ -15,7 +15,7 @@
 #include "client/FrameSlot.h"
 #include "merge/Moment.h"
 #include "platform/Shared.h"
-#include "recordings/download/ChannelTable.h"
+#include "recordings/playback/ChannelTable.h"
 #include "recordings/playback/Timeline.h"
 
 namespace fsv::ui {
@@ -95,14 +95,14 @@ class ViewerBackend {
     virtual bool closeChannel(int position) = 0;
     // The control panel on the channel at a position, local file or stream alike; false (or
     // nullopt) when there is none or it cannot do that.
-    virtual bool channelCommand(int position, download::PlayCommand command) = 0;
+    virtual bool channelCommand(int position, playback::PlayCommand command) = 0;
     virtual bool goToFrame(int position, uint32_t frame) = 0;    // 0-based
     virtual bool setChannelSpeed(int position, int factor) = 0;  // the speed menu, 1 ... 5
-    virtual std::optional<download::PlayStatus> channelStatus(int position) const = 0;
+    virtual std::optional<playback::PlayStatus> channelStatus(int position) const = 0;
     // Holding one-frame-forward: no pacing on the channel while it is on.
     virtual bool setChannelNoPacing(int /*position*/, bool /*on*/) { return false; }
     // The picture on show of a paused channel, for a snapshot.
-    virtual std::optional<download::PausedPicture> pausedPicture(int /*position*/) const {
+    virtual std::optional<playback::PausedPicture> pausedPicture(int /*position*/) const {
         return std::nullopt;
     }
     // What a clip is made from: the file of a local channel and the credential text it plays

@@ -126,16 +126,17 @@ int main(int argc, char** argv) {
             },
             Qt::QueuedConnection);
     });
+    client::SlotDisplay display(slots, queue);
     view.setChannelsPerPage(16);
     view.resize(1024, 768);
     view.show();
     std::vector<std::unique_ptr<playback::LocalChannel>> players;
     for (int i = 0; i < channels; ++i) {
         playback::LocalChannel::Options o;
-        o.queue = &queue;
+        o.sink = &display;
         o.choosePosition = [i] { return i; };
         auto p = std::make_unique<playback::LocalChannel>(o);
-        p->attach(slots.slot(i), i);
+        p->attach(i);
         view.panel(i)->setShowing(true);
         players.push_back(std::move(p));
     }
@@ -144,7 +145,7 @@ int main(int argc, char** argv) {
     wall.start();
     for (auto& p : players) p->start(file, true);
     // In step: every channel follows one clock from the first frame on, once all have opened.
-    download::SystemClock ticks;
+    playback::SystemClock ticks;
     playback::SyncGroup group(ticks);
     if (sync) {
         for (auto& p : players)
@@ -153,12 +154,12 @@ int main(int argc, char** argv) {
         for (auto& p : players) all.push_back(p.get());
         for (auto& p : players) p->setPaused(true);
         group.start(*players[0], all);
-        group.command(*players[0], download::PlayCommand::First);
+        group.command(*players[0], playback::PlayCommand::First);
         // Every panel on the first frame before the clock runs.
         for (auto& p : players)
             for (int i = 0; i < 2000 && p->currentFrame() != 0; ++i)
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        group.command(*players[0], download::PlayCommand::Play);
+        group.command(*players[0], playback::PlayCommand::Play);
     }
     // When each channel showed its first frame: its frames fall due from then on.
     std::vector<qint64> firstShown(channels, -1);

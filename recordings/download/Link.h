@@ -15,13 +15,15 @@
 
 #include "platform/Event.h"
 #include "platform/UserPort.h"
-#include "recordings/download/Clock.h"
 #include "recordings/download/PlayFile.h"
 #include "recordings/download/StorageLayout.h"
+#include "recordings/playback/ChannelSuccessor.h"
+#include "recordings/playback/ChannelTable.h"
+#include "recordings/playback/Clock.h"
+#include "recordings/playback/FrameSink.h"
 
 namespace fsv::download {
 
-class ChannelTable;
 class WorkList;
 struct WorkItem;
 
@@ -61,41 +63,7 @@ class EndReporter {
     virtual void report(const WorkItem& item, bool audio, EndReport report) = 0;
 };
 
-// Pictures of streams that are shown; the desktop panels implement it, fsv and tests draw
-// nothing. Called on the stream's thread.
-class FrameDisplay {
-  public:
-    virtual ~FrameDisplay() = default;
-    // A bottom-up 24-bit picture for `panel`.
-    virtual void draw(int panel, int width, int height, std::span<const uint8_t> bits) = 0;
-    // The frame on show in `panel` changed: its 0-based position, the recording's frame count
-    // and the speed (the fast factor, or minus the slow divisor). Must not block.
-    virtual void moved(int /*panel*/, uint32_t /*position*/, uint32_t /*frameCount*/,
-                       int /*speed*/) {}
-};
-class NullDisplay : public FrameDisplay {
-  public:
-    void draw(int, int, int, std::span<const uint8_t>) override {}
-};
-
-class Player;
 class RateLimit;
-
-// Who takes a stream's channel over when its queue has nothing more for it (the main panel).
-// Called on the queue's worker thread while the stream still holds the channel; the stream is
-// destroyed afterwards.
-class ChannelSuccessor {
-  public:
-    virtual ~ChannelSuccessor() = default;
-    // A download that was played while it arrived has finished: its file goes on as a local
-    // file on `position`. False: the channel is given back.
-    virtual bool playFinishedFile(int position, const std::string& path, const std::string& id,
-                                  const std::string& password) = 0;
-    // A stream stopped before its end: `still` (its last picture, paused) takes `position`
-    // and belongs to the successor from now on, which closes it like any channel. False: the
-    // channel is given back and `still` is dropped.
-    virtual bool keepStopped(int position, std::unique_ptr<Player> still) = 0;
-};
 
 struct DownloadSettings {
     bool tellWhenFinished = true;  // "Always tell me when download is finished" (on unless set off)
@@ -124,11 +92,11 @@ struct DownloadContext {
     DownloadContext(UserPort& u, WorkList& w) : user(u), work(w) {}
     UserPort& user;
     WorkList& work;
-    ChannelTable* channels = nullptr;  // none: streams are not shown
-    FrameDisplay* display = nullptr;
-    ChannelSuccessor* successor = nullptr;  // none: a stream's channel is given back
+    playback::ChannelTable* channels = nullptr;       // none: streams are not shown
+    playback::FrameSink* display = nullptr;           // none: nothing is drawn
+    playback::ChannelSuccessor* successor = nullptr;  // none: a stream's channel is given back
     EndReporter* reporter = nullptr;
-    Clock* clock = nullptr;  // none: the system clock
+    playback::Clock* clock = nullptr;  // none: the system clock
     platform::Event* globalExit = nullptr;
     FreeSpaceFn freeSpace;  // none: the system's
     // The session's file streams take their bytes from it; none: no limit. Each session gets

@@ -18,8 +18,14 @@
 
 namespace fsv::download {
 
+// A shown stream is a player of the channel table, played by the playback library's state.
+using playback::PausedPicture;
+using playback::PlayCommand;
+using playback::PlayState;
+using playback::PlayStatus;
+
 namespace {
-SystemClock systemClock;
+playback::SystemClock systemClock;
 
 // How often a file stream's thread shows the bytes written so far.
 constexpr std::chrono::milliseconds kProgressInterval{100};

@@ -15,12 +15,12 @@
 
 #include "platform/Event.h"
 #include "platform/Sha256.h"
-#include "recordings/download/ChannelTable.h"
 #include "recordings/download/Link.h"
-#include "recordings/download/PlayState.h"
 #include "recordings/download/StorageLayout.h"
 #include "recordings/download/StreamReplies.h"
 #include "recordings/download/Work.h"
+#include "recordings/playback/ChannelTable.h"
+#include "recordings/playback/PlayState.h"
 
 namespace fsv::download {
 
@@ -32,7 +32,7 @@ inline constexpr uint8_t kStatusFinished = 0;
 inline constexpr uint8_t kStatusCannotOpen = 1;
 inline constexpr uint8_t kStatusStopped = 2;
 
-class Stream : public Player {
+class Stream : public playback::Player {
   public:
     Stream(DownloadContext& ctx, SessionLink& link, StreamQueue& queue, WorkItem item,
            uint32_t cookie, std::string channelName);
@@ -58,7 +58,7 @@ class Stream : public Player {
     // Meaningful once ended(): 0 finished, 1 the recorder could not open it, 2 stopped.
     uint8_t status() const { return status_.load(); }
     std::string caption() const { return caption_; }
-    PlayState& play() { return play_; }
+    playback::PlayState& play() { return play_; }
 
     std::string serverName() const { return link_.serverName(); }
     const std::string& cameraName() const { return channelName_; }
@@ -73,14 +73,14 @@ class Stream : public Player {
     int panel() const { return panel_.load(); }
 
     // The control panel (the user-interface thread, under the channel table's lock).
-    bool command(PlayCommand command) override;
+    bool command(playback::PlayCommand command) override;
     bool goTo(uint32_t frame) override;
     bool setSpeed(int factor) override;
-    std::optional<PlayStatus> playStatus() const override;
+    std::optional<playback::PlayStatus> playStatus() const override;
     // Holding one-frame-forward; released, the stream paces as its settings say again.
     bool setNoPacing(bool on) override;
     // The picture on show, while the stream is paused or holding at its end.
-    bool pausedPicture(PausedPicture& out) const override;
+    bool pausedPicture(playback::PausedPicture& out) const override;
 
     // The last picture shown (bottom-up 24-bit), taken once the stream has ended; false when
     // it showed none.
@@ -156,8 +156,8 @@ class Stream : public Player {
     const bool audio_;
     std::string channelName_;
     std::string caption_;
-    Clock& clock_;
-    PlayState play_;
+    playback::Clock& clock_;
+    playback::PlayState play_;
     std::atomic<int> channel_{-1}, panel_{-1};
     std::atomic<bool> closed_{false};
     std::atomic<uint32_t> shownCount_{0};

@@ -5,9 +5,9 @@
 
 #include "net/Messages.h"
 #include "platform/Shared.h"
-#include "recordings/download/ChannelTable.h"
-#include "recordings/download/StoppedStream.h"
 #include "recordings/download/Stream.h"
+#include "recordings/playback/ChannelTable.h"
+#include "recordings/playback/StoppedStream.h"
 
 namespace fsv::download {
 
@@ -121,8 +121,8 @@ void StreamQueue::leaveChannel(Stream& stream) {
             std::vector<uint8_t> bits;
             stream.takeLastPicture(&width, &height, &bits);
             auto status = stream.playStatus();
-            auto still = std::make_unique<StoppedStream>(
-                ctx_.display, status.value_or(PlayStatus{}), stream.serverName(),
+            auto still = std::make_unique<playback::StoppedStream>(
+                ctx_.display, status.value_or(playback::PlayStatus{}), stream.serverName(),
                 stream.cameraName(), stream.item().eventKey, width, height, std::move(bits));
             if (ctx_.successor->keepStopped(position, std::move(still))) return;
         }
@@ -275,9 +275,9 @@ std::unique_ptr<Stream> StreamQueue::takeNext() {
     if (shown) {
         int channel = inherited;
         if (channel >= 0) {
-            ctx_.channels->put(channel, ChannelKind::RemoteStream, stream.get());
+            ctx_.channels->put(channel, playback::ChannelKind::RemoteStream, stream.get());
         } else {
-            channel = ctx_.channels->take(ChannelKind::RemoteStream, stream.get());
+            channel = ctx_.channels->take(playback::ChannelKind::RemoteStream, stream.get());
             if (channel < 0) {
                 ctx_.user.messageBox(format("Over the maximum channel number!\n%s _TEXTCANNOTPLAY",
                                             stream->caption().c_str()),

@@ -204,18 +204,16 @@ void LocalChannel::setNoWait(bool on) {
     wake_.set();
 }
 
-void LocalChannel::attach(client::FrameSlot* slot, client::PanelId panel) {
+void LocalChannel::attach(int panel) {
     {
         std::lock_guard lock(frameMutex_);
-        slot_ = slot;
-        panel_ = slot ? panel : -1;
+        panel_ = std::max(panel, -1);
     }
-    if (!slot) return;
+    if (panel < 0 || !options_.sink) return;
     // The new panel gets the frame on show at once, even while paused.
     std::lock_guard bits(bitmapMutex_);
     std::lock_guard frame(frameMutex_);
-    if (picture_ && slot->put(picture_).value_or(false) && options_.queue)
-        options_.queue->push(client::FrameReady{panel});
+    if (picture_ && panel_ == panel) options_.sink->show(panel, picture_);
 }
 
 void LocalChannel::setChannelPosition(int position) {
@@ -403,13 +401,13 @@ bool LocalChannel::followStep(media::AviReader& reader) {
     }
     if (changed && !shown) {
         // The panel draws "No recording" over its picture, or stops drawing it.
-        if (options_.queue) {
-            client::PanelId panel;
+        if (options_.sink) {
+            int panel;
             {
                 std::lock_guard lock(frameMutex_);
                 panel = panel_;
             }
-            options_.queue->push(client::FrameReady{panel});
+            options_.sink->repaint(panel);
         }
         notifyPosition();
     }
@@ -433,25 +431,26 @@ bool LocalChannel::followStep(media::AviReader& reader) {
 }
 
 void LocalChannel::notifyPosition() {
-    if (!options_.queue) return;
-    client::PlaybackPosition p;
+    if (!options_.sink) return;
+    int panel;
     {
         std::lock_guard lock(frameMutex_);
-        p.panel = panel_;
+        panel = panel_;
     }
+    uint32_t position, frameCount;
+    int speed;
     {
         std::lock_guard lock(mutex_);
-        p.position = current_;
-        p.frameCount = static_cast<uint32_t>(std::max(frameCount_, 0));
-        p.speed = fast_ > 1 ? fast_ : -static_cast<int>(slow_);
+        position = current_;
+        frameCount = static_cast<uint32_t>(std::max(frameCount_, 0));
+        speed = fast_ > 1 ? fast_ : -static_cast<int>(slow_);
     }
-    options_.queue->push(p);
+    options_.sink->moved(panel, position, frameCount, speed);
 }
 
 void LocalChannel::report(const char* what) {
-    if (options_.queue)
-        options_.queue->push(
-            client::MessageBoxNote{format("%s\n%s", what, path_.c_str()), mb::kOk | mb::kIconStop});
+    if (options_.user)
+        options_.user->messageBox(format("%s\n%s", what, path_.c_str()), mb::kOk | mb::kIconStop);
 }
 
 LocalChannel::Wait LocalChannel::waitEvents(bool withRunning,
@@ -505,18 +504,14 @@ void LocalChannel::showFrame(std::shared_ptr<const media::DecodedPicture> pictur
         currentTime_ = time;
         noRecording_ = false;
     }
-    bool ready = false;
-    client::PanelId panel;
     {
         std::lock_guard lock(frameMutex_);
-        panel = panel_;
-        if (slot_) ready = slot_->put(std::move(picture)).value_or(false);
+        if (options_.sink && panel_ >= 0) options_.sink->show(panel_, std::move(picture));
     }
     {
         std::lock_guard lock(mutex_);
         ++shown_;
     }
-    if (ready && options_.queue) options_.queue->push(client::FrameReady{panel});
     notifyPosition();
 }
 
@@ -584,8 +579,7 @@ void LocalChannel::takeChannel(const FileRun& run) {
         rebuildCaptionLocked();
         position = position_;
     }
-    if (options_.queue)
-        options_.queue->push(client::PanelNote{PanelMessage::LayoutChannels, 1, position});
+    if (options_.user) options_.user->post(PanelMessage::LayoutChannels, 1, position);
 }
 
 void LocalChannel::loadFrameTimes(FileRun& run) {

@@ -4,12 +4,11 @@
 // change fields under the command lock and set events, and the thread does the rest: pausing,
 // single steps, jumps, seeking and the speeds from ÷8 to ×32.
 //
-// Each shown frame goes from the decoder, by reference, straight into the attached panel's
-// frame slot, converted there once (32-bit BGRX at the panel's size); the front end hears
-// FrameReady when the slot was clean, and PlaybackPosition after every frame. The bottom-up
-// 24-bit picture of a paused channel (snapshots, clips) is made when it is asked for. A file that
-// cannot be opened, or whose frames cannot be read, reaches the user as "Failed to open file" with
-// the path below it.
+// Each shown frame goes from the decoder, by reference, straight to the frame sink for the
+// attached panel, which converts it once for the screen; the sink also hears where the channel
+// stands after every frame. The bottom-up 24-bit picture of a paused channel (snapshots, clips)
+// is made when it is asked for. A file that cannot be opened, or whose frames cannot be read,
+// reaches the user as "Failed to open file" with the path below it.
 //
 // The thread waits on its own stop event and on the program's exit event in every wait, so
 // destroying a channel or shutting down never waits on anything but the thread's next check.
@@ -24,13 +23,13 @@
 #include <thread>
 #include <vector>
 
-#include "client/FrameSlot.h"
-#include "client/Notifications.h"
 #include "media/AviTypes.h"
 #include "media/DecodedPicture.h"
 #include "platform/Event.h"
 #include "platform/Shared.h"
-#include "recordings/download/Clock.h"
+#include "platform/UserPort.h"
+#include "recordings/playback/Clock.h"
+#include "recordings/playback/FrameSink.h"
 #include "recordings/playback/SyncClock.h"
 
 namespace fsv::media {
@@ -65,9 +64,10 @@ class LocalChannel {
     static constexpr uint8_t kMaxSlow = 8;
 
     struct Options {
-        client::NotificationQueue* queue = nullptr;  // messages, frames, positions; may be null
-        platform::Event* exitEvent = nullptr;        // the program's exit event; may be null
-        download::Clock* clock = nullptr;            // null: the system's
+        FrameSink* sink = nullptr;             // pictures and positions; may be null
+        UserPort* user = nullptr;              // the failure box, the layout; may be null
+        platform::Event* exitEvent = nullptr;  // the program's exit event; may be null
+        Clock* clock = nullptr;                // null: the system's
         CaptionParts captions;
         // A user-opened file asks for a free channel position here once it has opened; -1 or an
         // empty function leaves it without one.
@@ -95,9 +95,9 @@ class LocalChannel {
     void faster();
     void slower();
     void setNoWait(bool on);
-    // The panel that shows this channel (its slot and id), or none. Waits for a frame being put
-    // into the old slot to finish.
-    void attach(client::FrameSlot* slot, client::PanelId panel);
+    // The panel that shows this channel, or none (-1). Waits for a frame being handed to the
+    // old panel to finish; the new one gets the picture on show at once.
+    void attach(int panel);
     void setChannelPosition(int position);
     void setCaptionParts(const CaptionParts& parts);
 
@@ -177,8 +177,8 @@ class LocalChannel {
     bool followStep(media::AviReader& reader);
 
     Options options_;
-    download::SystemClock systemClock_;
-    download::Clock& clock_;
+    SystemClock systemClock_;
+    Clock& clock_;
     platform::Event noExit_{platform::Event::Reset::Manual, false};
     platform::Event& exit_;
     platform::Event stop_{platform::Event::Reset::Manual, false};
@@ -225,10 +225,9 @@ class LocalChannel {
     mutable std::mutex syncMutex_;
     SyncClock* sync_ = nullptr;
 
-    // Frame lock: the panel the frames go to.
+    // Frame lock: the panel the frames go to. Held while a frame is handed to the sink.
     std::mutex frameMutex_;
-    client::FrameSlot* slot_ = nullptr;
-    client::PanelId panel_ = -1;
+    int panel_ = -1;
 };
 
 }  // namespace fsv::playback

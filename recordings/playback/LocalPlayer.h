@@ -1,6 +1,6 @@
 #pragma once
 // A local file channel in the channel table: it takes a free position when its file has opened,
-// draws into the frame slot of whichever panel the table shows it in, and gives its position
+// draws into whichever panel the table shows it in (through its frame sink), and gives its position
 // back when it is destroyed (after its thread has ended, so the two never race).
 
 #include <algorithm>
@@ -8,23 +8,21 @@
 #include <filesystem>
 #include <string>
 
-#include "client/FrameSlot.h"
-#include "recordings/download/ChannelTable.h"
+#include "recordings/playback/ChannelTable.h"
 #include "recordings/playback/LocalChannel.h"
 
 namespace fsv::playback {
 
-class LocalPlayer : public download::Player {
+class LocalPlayer : public Player {
   public:
-    // `slots` and `table` outlive the player.
-    LocalPlayer(download::ChannelTable& table, client::FrameSlots& frameSlots,
-                LocalChannel::Options options)
-        : table_(table), slots_(frameSlots), channel_(withTable(std::move(options))) {}
+    // `table` and the options' sink outlive the player.
+    LocalPlayer(ChannelTable& table, LocalChannel::Options options)
+        : table_(table), channel_(withTable(std::move(options))) {}
     ~LocalPlayer() override {
         channel_.stop();
         const int position = channel_.channelPosition();
         if (position >= 0 && table_.playerAt(position) == this) table_.giveBack(position);
-        channel_.attach(nullptr, -1);
+        channel_.attach(-1);
     }
 
     LocalChannel& channel() { return channel_; }
@@ -38,10 +36,9 @@ class LocalPlayer : public download::Player {
         return channel_.start(path, userOpened, position, id, password);
     }
 
-    void attachPanel(int panel) override { channel_.attach(slots_.slot(panel), panel); }
+    void attachPanel(int panel) override { channel_.attach(panel); }
 
-    bool command(download::PlayCommand c) override {
-        using download::PlayCommand;
+    bool command(PlayCommand c) override {
         switch (c) {
             case PlayCommand::Play:
             case PlayCommand::Pause:
@@ -75,8 +72,8 @@ class LocalPlayer : public download::Player {
         channel_.setNoWait(on);
         return true;
     }
-    std::optional<download::PlayStatus> playStatus() const override {
-        download::PlayStatus s;
+    std::optional<PlayStatus> playStatus() const override {
+        PlayStatus s;
         s.local = true;
         s.paused = channel_.paused();
         s.atEnd = channel_.atEnd();
@@ -99,7 +96,7 @@ class LocalPlayer : public download::Player {
         }
         return s;
     }
-    bool pausedPicture(download::PausedPicture& out) const override {
+    bool pausedPicture(PausedPicture& out) const override {
         auto frame = channel_.pausedFrame();
         if (!frame) return false;
         out.width = frame->header.width;
@@ -114,13 +111,12 @@ class LocalPlayer : public download::Player {
     LocalChannel::Options withTable(LocalChannel::Options o) {
         o.choosePosition = [this] {
             const int kept = kept_.load();
-            return kept >= 0 ? kept : table_.take(download::ChannelKind::LocalFile, this);
+            return kept >= 0 ? kept : table_.take(ChannelKind::LocalFile, this);
         };
         return o;
     }
 
-    download::ChannelTable& table_;
-    client::FrameSlots& slots_;
+    ChannelTable& table_;
     std::atomic<int> kept_{-1};
     LocalChannel channel_;
 };

@@ -17,7 +17,7 @@
 
 #include "platform/Event.h"
 #include "platform/Shared.h"
-#include "recordings/download/Clock.h"
+#include "recordings/playback/Clock.h"
 
 namespace fsv::playback {
 
@@ -34,7 +34,7 @@ class SyncClock {
     static constexpr uint8_t kMaxSlow = 8;
 
     // `ticks` gives the real time; it outlives the clock.
-    explicit SyncClock(download::Clock& ticks) : ticks_(ticks) {}
+    explicit SyncClock(Clock& ticks) : ticks_(ticks) {}
 
     // The recording time now. A playing clock that reaches its end stops there.
     int64_t now();
@@ -64,7 +64,7 @@ class SyncClock {
     void rebaseLocked();
     void changedLocked();
 
-    download::Clock& ticks_;
+    Clock& ticks_;
     mutable std::mutex mutex_;
     int64_t base_ = 0;       // the clock's time at baseTick_
     uint32_t baseTick_ = 0;  // real tick of the last change

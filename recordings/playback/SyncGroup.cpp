@@ -72,8 +72,7 @@ std::optional<int64_t> SyncGroup::earliestStart() const {
 
 void SyncGroup::refreshEnd() { clock_.setEnd(latestEnd()); }
 
-bool SyncGroup::command(LocalChannel& active, download::PlayCommand command) {
-    using download::PlayCommand;
+bool SyncGroup::command(LocalChannel& active, PlayCommand command) {
     // Files that were still opening when they joined know their extent by now.
     refreshEnd();
     switch (command) {

@@ -11,7 +11,7 @@
 #include <optional>
 #include <vector>
 
-#include "recordings/download/ChannelTable.h"
+#include "recordings/playback/ChannelTable.h"
 #include "recordings/playback/LocalChannel.h"
 #include "recordings/playback/SyncClock.h"
 
@@ -20,7 +20,7 @@ namespace fsv::playback {
 class SyncGroup {
   public:
     // `ticks` outlives the group.
-    explicit SyncGroup(download::Clock& ticks) : clock_(ticks) {}
+    explicit SyncGroup(Clock& ticks) : clock_(ticks) {}
     ~SyncGroup();
 
     // Starts playing in step: the clock takes the frame time, the play state and the speed of
@@ -38,7 +38,7 @@ class SyncGroup {
 
     // The control panel's commands with `active` the channel of the active panel. False when
     // the command cannot apply (the active channel has not opened yet).
-    bool command(LocalChannel& active, download::PlayCommand command);
+    bool command(LocalChannel& active, PlayCommand command);
     bool goTo(LocalChannel& active, uint32_t frame);
 
     SyncClock& clock() { return clock_; }

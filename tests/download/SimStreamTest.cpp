@@ -16,20 +16,23 @@
 #include "media/AviReader.h"
 #include "net/HeadlessConnect.h"
 #include "platform/ScriptedUserPort.h"
-#include "recordings/download/ChannelTable.h"
 #include "recordings/download/SessionBinding.h"
-#include "recordings/download/StoppedStream.h"
 #include "recordings/download/Stream.h"
+#include "recordings/playback/ChannelTable.h"
+#include "recordings/playback/StoppedStream.h"
 #include "sim/Generate.h"
 #include "sim/Server.h"
 
 namespace fs = std::filesystem;
 using namespace fsv;
 using namespace fsv::download;
+using namespace fsv::playback;
 
 namespace {
 
-struct Pictures : FrameDisplay {
+struct Pictures : playback::FrameSink {
+    // Streams hand over bottom-up 24-bit pictures only.
+    void show(int, std::shared_ptr<const media::DecodedPicture>) override {}
     std::mutex m;
     std::condition_variable cv;
     int count = 0, width = 0, height = 0;

@@ -10,14 +10,15 @@
 #include "FakeRecorderLink.h"
 #include "platform/ScriptedUserPort.h"
 #include "platform/Sha256.h"
-#include "recordings/download/ChannelTable.h"
 #include "recordings/download/RateLimit.h"
 #include "recordings/download/Stream.h"
 #include "recordings/download/Work.h"
+#include "recordings/playback/ChannelTable.h"
 
 namespace fs = std::filesystem;
 using namespace fsv;
 using namespace fsv::download;
+using namespace fsv::playback;
 using fsv::download::test::FakeRecorderLink;
 using fsv::download::test::FakeRecording;
 
@@ -274,7 +275,9 @@ struct EchoDecoder : PlayDecoder {
         return true;
     }
 };
-struct Drawn : FrameDisplay {
+struct Drawn : playback::FrameSink {
+    // Streams hand over bottom-up 24-bit pictures only.
+    void show(int, std::shared_ptr<const media::DecodedPicture>) override {}
     std::mutex m;
     std::vector<std::pair<int, int>> frames;  // panel, second data byte
     void draw(int panel, int, int, std::span<const uint8_t> bits) override {

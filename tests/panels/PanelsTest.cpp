@@ -114,16 +114,17 @@ class PanelsTest : public QObject {
                 },
                 Qt::QueuedConnection);
         });
+        client::SlotDisplay display(slots, queue);
         view.resize(800, 600);
         view.show();
         QVERIFY(QTest::qWaitForWindowExposed(&view));
 
         auto open = [&](const std::filesystem::path& file, int position) {
             playback::LocalChannel::Options o;
-            o.queue = &queue;
+            o.sink = &display;
             o.choosePosition = [position] { return position; };
             auto ch = std::make_unique<playback::LocalChannel>(o);
-            ch->attach(slots.slot(position), position);
+            ch->attach(position);
             view.panel(position)->setShowing(true);
             ch->start(file, true);
             return ch;
@@ -276,6 +277,7 @@ class PanelsTest : public QObject {
                     },
                     Qt::QueuedConnection);
             });
+            client::SlotDisplay display(slots, queue);
             view.setChannelsPerPage(perPage);
             view.resize(perPage == 4 ? 800 : 1024, perPage == 4 ? 600 : 720);
             view.show();
@@ -283,10 +285,10 @@ class PanelsTest : public QObject {
             std::vector<std::unique_ptr<playback::LocalChannel>> channels;
             for (int i = 0; i < perPage; ++i) {
                 playback::LocalChannel::Options lo;
-                lo.queue = &queue;
+                lo.sink = &display;
                 lo.choosePosition = [i] { return i; };
                 auto ch = std::make_unique<playback::LocalChannel>(lo);
-                ch->attach(slots.slot(i), i);
+                ch->attach(i);
                 view.panel(i)->setShowing(true);
                 ch->start(files[i % files.size()], true);
                 channels.push_back(std::move(ch));

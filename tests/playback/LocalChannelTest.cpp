@@ -1,13 +1,14 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <thread>
 
-#include <unistd.h>
-
 #include "ReferenceFrame.h"
+#include "client/FrameSlot.h"
+#include "client/QueuedUserPort.h"
 #include "media/AviReader.h"
 #include "media/VideoDecoder.h"
 #include "platform/ScriptedUserPort.h"
@@ -46,6 +47,14 @@ bool samePicture(const client::Picture& a, const client::Picture& b) {
     return a.width == b.width && a.height == b.height && a.stride == b.stride && a.bits == b.bits;
 }
 
+// The last speed a channel reported with its position.
+struct LastSpeed : FrameSink {
+    std::atomic<int> speed{0};
+    void show(int, std::shared_ptr<const media::DecodedPicture>) override {}
+    void draw(int, int, int, std::span<const uint8_t>) override {}
+    void moved(int, uint32_t, uint32_t, int s) override { speed = s; }
+};
+
 class LocalChannelTest : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
@@ -72,7 +81,8 @@ class LocalChannelTest : public ::testing::Test {
 
     LocalChannel::Options options() {
         LocalChannel::Options o;
-        o.queue = &queue_;
+        o.sink = &display_;
+        o.user = &user_;
         o.exitEvent = &exit_;
         o.choosePosition = [] { return 2; };
         o.requestClose = [this](int position) { closed_ = position; };
@@ -88,14 +98,18 @@ class LocalChannelTest : public ::testing::Test {
     static inline fs::path dir_, mjpeg_, mpeg4_;
     client::NotificationQueue queue_;
     platform::Event exit_{platform::Event::Reset::Manual, false};
+    // The panels as the viewer has them: a frame slot each, FrameReady and positions queued.
+    client::FrameSlots slots_{16};
+    client::SlotDisplay display_{slots_, queue_};
+    client::QueuedUserPort user_{queue_, exit_};
     std::atomic<int> closed_{-100};
 };
 
 // Pause, go to a frame, step both ways, first and last: the slot holds exactly the decoded frame.
 TEST_F(LocalChannelTest, StepsShowExactlyTheDecodedFrame) {
-    client::FrameSlot slot;
+    client::FrameSlot& slot = *slots_.slot(5);
     LocalChannel ch(options());
-    ch.attach(&slot, 5);
+    ch.attach(5);
     ASSERT_TRUE(ch.start(mpeg4_, true));
     ASSERT_TRUE(eventually([&] { return !ch.loading(); }));
     EXPECT_EQ(ch.channelPosition(), 2);
@@ -163,9 +177,9 @@ TEST_F(LocalChannelTest, StepsShowExactlyTheDecodedFrame) {
 
 // Playing without pacing reaches the end and pauses on the last frame; every frame was shown.
 TEST_F(LocalChannelTest, PlaysToTheEndAndHolds) {
-    client::FrameSlot slot;
+    client::FrameSlot& slot = *slots_.slot(0);
     LocalChannel ch(options());
-    ch.attach(&slot, 0);
+    ch.attach(0);
     ch.setNoWait(true);
     ASSERT_TRUE(ch.start(mjpeg_, true));
     ASSERT_TRUE(eventually([&] { return ch.atEnd() && ch.paused(); }));
@@ -177,9 +191,8 @@ TEST_F(LocalChannelTest, PlaysToTheEndAndHolds) {
 
 // A download that was watched while it arrived opens paused on its last frame, at its position.
 TEST_F(LocalChannelTest, FinishedDownloadOpensOnItsLastFrame) {
-    client::FrameSlot slot;
     LocalChannel ch(options());
-    ch.attach(&slot, 1);
+    ch.attach(1);
     ASSERT_TRUE(ch.start(mjpeg_, false, 7, "Guest", "pw"));
     ASSERT_TRUE(eventually([&] { return ch.atEnd() && ch.paused(); }));
     EXPECT_EQ(ch.currentFrame(), static_cast<uint32_t>(ch.frameCount() - 1));
@@ -222,9 +235,9 @@ TEST_F(LocalChannelTest, TruncatedFilePlaysWhatItHolds) {
         std::vector<char> bytes((std::istreambuf_iterator<char>(in)), {});
         std::ofstream(cut, std::ios::binary).write(bytes.data(), bytes.size() / 2);
     }
-    client::FrameSlot slot;
+    client::FrameSlot& slot = *slots_.slot(0);
     LocalChannel ch(options());
-    ch.attach(&slot, 0);
+    ch.attach(0);
     ch.setNoWait(true);
     ASSERT_TRUE(ch.start(cut, true));
     ASSERT_TRUE(eventually([&] { return ch.finished() || (ch.atEnd() && ch.paused()); }));
@@ -242,10 +255,9 @@ TEST_F(LocalChannelTest, TruncatedFilePlaysWhatItHolds) {
 // their panels' slots, and a destroyed player frees its position and panel.
 TEST_F(LocalChannelTest, PlayersTakePositionsInTheChannelTable) {
     ScriptedUserPort port;
-    download::ChannelTable table(port, 16);
-    client::FrameSlots slots(16);
+    playback::ChannelTable table(port, 16);
     table.showPage(0, 4);
-    auto make = [&] { return std::make_unique<LocalPlayer>(table, slots, options()); };
+    auto make = [&] { return std::make_unique<LocalPlayer>(table, options()); };
     auto a = make(), b = make();
     ASSERT_TRUE(a->start(mjpeg_, true));
     ASSERT_TRUE(eventually([&] { return a->channel().channelPosition() >= 0; }));
@@ -255,7 +267,7 @@ TEST_F(LocalChannelTest, PlayersTakePositionsInTheChannelTable) {
     EXPECT_EQ(b->channel().channelPosition(), 1);
     EXPECT_EQ(table.panelPlayer(1), b.get());
     EXPECT_EQ(b->channel().caption().find("2. Local File"), 0u);
-    ASSERT_TRUE(eventually([&] { return slots.slot(1)->published() > 0; }));
+    ASSERT_TRUE(eventually([&] { return slots_.slot(1)->published() > 0; }));
     a.reset();
     EXPECT_EQ(table.usedCount(), 1);
     EXPECT_EQ(table.panelPlayer(0), nullptr);
@@ -269,19 +281,18 @@ TEST_F(LocalChannelTest, PlayersTakePositionsInTheChannelTable) {
 // status, the paused picture and the no-pacing switch.
 TEST_F(LocalChannelTest, ControlPanelDrivesThePlayer) {
     ScriptedUserPort port;
-    download::ChannelTable table(port, 16);
-    client::FrameSlots slots(16);
+    playback::ChannelTable table(port, 16);
     table.showPage(0, 4);
-    LocalPlayer player(table, slots, options());
-    download::Player& p = player;
-    download::PausedPicture picture;
+    LocalPlayer player(table, options());
+    playback::Player& p = player;
+    playback::PausedPicture picture;
     EXPECT_FALSE(p.pausedPicture(picture));  // nothing shown yet
     ASSERT_TRUE(player.start(mpeg4_, true));
     ASSERT_TRUE(eventually([&] { return !player.channel().loading(); }));
     const int position = player.channel().channelPosition();
     ASSERT_GE(position, 0);
 
-    ASSERT_TRUE(p.command(download::PlayCommand::Pause));
+    ASSERT_TRUE(p.command(playback::PlayCommand::Pause));
     auto status = [&] { return *table.playerAt(position)->playStatus(); };
     EXPECT_TRUE(status().paused);
     EXPECT_TRUE(status().local);
@@ -291,12 +302,12 @@ TEST_F(LocalChannelTest, ControlPanelDrivesThePlayer) {
     ASSERT_TRUE(p.goTo(10));
     ASSERT_TRUE(eventually([&] { return status().position == 10; }));
     const struct {
-        download::PlayCommand command;
+        playback::PlayCommand command;
         uint32_t position;
-    } steps[] = {{download::PlayCommand::StepForward, 11u},
-                 {download::PlayCommand::StepBack, 10u},
-                 {download::PlayCommand::First, 0u},
-                 {download::PlayCommand::Last, count - 1}};
+    } steps[] = {{playback::PlayCommand::StepForward, 11u},
+                 {playback::PlayCommand::StepBack, 10u},
+                 {playback::PlayCommand::First, 0u},
+                 {playback::PlayCommand::Last, count - 1}};
     for (const auto& step : steps) {
         SCOPED_TRACE(step.position);
         ASSERT_TRUE(p.command(step.command));
@@ -311,11 +322,11 @@ TEST_F(LocalChannelTest, ControlPanelDrivesThePlayer) {
     EXPECT_EQ(picture.bits.size(), size_t(704 * 480 * 3));
 
     // Speeds: the factor, or the divisor with the slow flag; the speed menu is not a local one.
-    p.command(download::PlayCommand::Slower);
-    p.command(download::PlayCommand::Slower);
+    p.command(playback::PlayCommand::Slower);
+    p.command(playback::PlayCommand::Slower);
     EXPECT_EQ(status().speed, 4);
     EXPECT_TRUE(status().slow);
-    for (int i = 0; i < 3; ++i) p.command(download::PlayCommand::Faster);
+    for (int i = 0; i < 3; ++i) p.command(playback::PlayCommand::Faster);
     EXPECT_EQ(status().speed, 2);
     EXPECT_FALSE(status().slow);
     EXPECT_FALSE(p.setSpeed(3));
@@ -323,7 +334,7 @@ TEST_F(LocalChannelTest, ControlPanelDrivesThePlayer) {
     // Play at the end starts again; no pacing runs it to the end and it holds there again.
     const uint64_t before = player.channel().framesShown();
     ASSERT_TRUE(p.setNoPacing(true));
-    ASSERT_TRUE(p.command(download::PlayCommand::Play));
+    ASSERT_TRUE(p.command(playback::PlayCommand::Play));
     EXPECT_FALSE(p.pausedPicture(picture));  // playing: no snapshot
     ASSERT_TRUE(eventually([&] {
         return status().atEnd && status().paused &&
@@ -344,19 +355,15 @@ TEST(LocalChannelSpeed, StepsBetweenOneEighthAndThirtyTwo) {
     };
     for (auto& c : cases) {
         SCOPED_TRACE(c.steps);
-        client::NotificationQueue queue;
+        LastSpeed sink;
         LocalChannel::Options o;
-        o.queue = &queue;
+        o.sink = &sink;
         LocalChannel ch(o);
         for (const char* s = c.steps; *s; ++s) *s == '+' ? ch.faster() : ch.slower();
         EXPECT_EQ(ch.fastFactor(), c.fast);
         EXPECT_EQ(ch.slowFactor(), c.slow);
         EXPECT_EQ(ch.speed(), c.fast > 1 ? c.fast : -c.slow);
-        int last = 0;
-        queue.drain([&](client::Notification& n) {
-            if (auto* p = std::get_if<client::PlaybackPosition>(&n)) last = p->speed;
-        });
-        EXPECT_EQ(last, ch.speed());
+        EXPECT_EQ(sink.speed.load(), ch.speed());
     }
 }
 
@@ -402,10 +409,9 @@ TEST(LocalChannelCaption, FromTheCaptionSettings) {
 
 // Destroying a playing channel, or the exit event, ends its thread within a bound.
 TEST_F(LocalChannelTest, ShutsDownPromptly) {
-    client::FrameSlot slot;
     {
         auto ch = std::make_unique<LocalChannel>(options());
-        ch->attach(&slot, 0);
+        ch->attach(0);
         for (int i = 0; i < 3; ++i) ch->slower();  // long pacing waits
         ASSERT_TRUE(ch->start(mpeg4_, true));
         ASSERT_TRUE(eventually([&] { return ch->framesShown() > 1; }));

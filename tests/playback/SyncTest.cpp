@@ -18,7 +18,7 @@
 using namespace fsv;
 using namespace fsv::playback;
 using namespace std::chrono_literals;
-using download::PlayCommand;
+using playback::PlayCommand;
 
 namespace {
 
@@ -58,7 +58,7 @@ TEST(SyncClockTest, StampsAndCalendar) {
 }
 
 TEST(SyncClockTest, RunsAtItsSpeedStopsAtTheEndAndWakesFollowers) {
-    download::ManualClock ticks;
+    playback::ManualClock ticks;
     SyncClock clock(ticks);
     platform::Event follower(platform::Event::Reset::Manual, false);
     clock.subscribe(&follower);
@@ -136,10 +136,10 @@ class SyncGroupTest : public ::testing::Test {
     void SetUp() override {
         for (int c = 0; c < 3; ++c) {
             LocalChannel::Options o;
-            o.queue = &queue_;
+            o.sink = &display_;
             o.choosePosition = [c] { return c; };
             channels_[c] = std::make_unique<LocalChannel>(o);
-            channels_[c]->attach(&slots_[c], c);
+            channels_[c]->attach(c);
             ASSERT_TRUE(channels_[c]->start(files_[c], true));
         }
         for (auto& ch : channels_) ASSERT_TRUE(eventually([&] { return !ch->loading(); }));
@@ -185,9 +185,10 @@ class SyncGroupTest : public ::testing::Test {
     static inline fs::path files_[3];
     static inline std::vector<int64_t> stamps_[3];
     client::NotificationQueue queue_;
-    client::FrameSlot slots_[3];
+    client::FrameSlots slots_{3};
+    client::SlotDisplay display_{slots_, queue_};
     std::unique_ptr<LocalChannel> channels_[3];
-    download::SystemClock ticks_;
+    playback::SystemClock ticks_;
     std::unique_ptr<SyncGroup> group_ = std::make_unique<SyncGroup>(ticks_);
 };
 

@@ -30,7 +30,7 @@
 #include "media/AviReader.h"
 #include "platform/UserPort.h"
 #include "recordings/download/DownloadSession.h"
-#include "recordings/download/StoppedStream.h"
+#include "recordings/playback/StoppedStream.h"
 #include "recordings/download/StorageLayout.h"
 #include "sim/Generate.h"
 #include "state/ResumeFile.h"
@@ -662,7 +662,7 @@ class BrowseViewerTest : public QObject {
         QTRY_VERIFY_WITH_TIMEOUT(panel->showing(), kWait);
         QTRY_VERIFY_WITH_TIMEOUT(panel->picturesPainted() > 2, kWait);
         w.channelView()->setActivePanel(0);
-        auto status = [&] { return backend.channelStatus(0).value_or(dl::PlayStatus{}); };
+        auto status = [&] { return backend.channelStatus(0).value_or(fsv::playback::PlayStatus{}); };
         QVERIFY(!status().local);
         // The control panel follows the frames as they are shown.
         QTRY_VERIFY_WITH_TIMEOUT(controls.text(PlaybackPanel::kTimeText) != "00:00:00.000", kWait);
@@ -687,8 +687,8 @@ class BrowseViewerTest : public QObject {
                  QLocale().toString(QDate::fromString(QString::fromStdString(key.substr(0, 8)),
                                                       QStringLiteral("yyyyMMdd")),
                                     QLocale::ShortFormat));
-        auto picture = [&] { return backend.pausedPicture(0).value_or(dl::PausedPicture{}); };
-        const dl::PausedPicture picture0 = picture();
+        auto picture = [&] { return backend.pausedPicture(0).value_or(fsv::playback::PausedPicture{}); };
+        const fsv::playback::PausedPicture picture0 = picture();
         QVERIFY(picture0.width > 0 && !picture0.bits.empty());
         QTRY_COMPARE_WITH_TIMEOUT(panel->paintedSerial(), panel->slot()->published(), kWait);
         const QImage shown0 = panel->grab().toImage();
@@ -730,7 +730,7 @@ class BrowseViewerTest : public QObject {
         QTest::mouseClick(playButton(PlaybackPanel::kPlay), Qt::LeftButton);
 
         // The finished download plays on as a local file, its AVI whole.
-        QTRY_COMPARE_WITH_TIMEOUT(backend.channels().kindAt(0), dl::ChannelKind::LocalFile,
+        QTRY_COMPARE_WITH_TIMEOUT(backend.channels().kindAt(0), fsv::playback::ChannelKind::LocalFile,
                                   kDownload);
         QTRY_VERIFY_WITH_TIMEOUT(status().local && status().frameCount == uint32_t(frames), kWait);
         const fs::path avi = firstAvi(out);
@@ -791,7 +791,7 @@ class BrowseViewerTest : public QObject {
         auto still = [&] {
             bool is = false;
             backend.channels().withPlayer(
-                0, [&](dl::Player& p) { is = dynamic_cast<dl::StoppedStream*>(&p) != nullptr; });
+                0, [&](fsv::playback::Player& p) { is = dynamic_cast<fsv::playback::StoppedStream*>(&p) != nullptr; });
             return is;
         };
         QTRY_VERIFY_WITH_TIMEOUT(still(), kWait);
@@ -887,7 +887,7 @@ class BrowseViewerTest : public QObject {
         const fs::path out = dir() / "out";
 
         fsv::app::CoreBackend& backend = viewer_->backend();
-        QTRY_COMPARE_WITH_TIMEOUT(backend.channels().kindAt(0), dl::ChannelKind::LocalFile,
+        QTRY_COMPARE_WITH_TIMEOUT(backend.channels().kindAt(0), fsv::playback::ChannelKind::LocalFile,
                                   kDownload);
         const fs::path avi = firstAvi(out);
         QVERIFY(!avi.empty());

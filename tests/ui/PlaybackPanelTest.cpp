@@ -68,11 +68,11 @@ QImage grabbed(DisplayPanel* panel) {
 
 // A stream of a recorder as the panel sees it: the speed steps of a "Download && Play" stream
 // and the speed menu; no picture, no clip.
-class FakeStream : public fsv::download::Player {
+class FakeStream : public fsv::playback::Player {
   public:
     void attachPanel(int) override {}
-    bool command(fsv::download::PlayCommand c) override {
-        using fsv::download::PlayCommand;
+    bool command(fsv::playback::PlayCommand c) override {
+        using fsv::playback::PlayCommand;
         if (c == PlayCommand::Pause || c == PlayCommand::Play) paused = c == PlayCommand::Pause;
         if (c == PlayCommand::Slower) {
             if (fast >= 2)
@@ -93,8 +93,8 @@ class FakeStream : public fsv::download::Player {
         slow = 1;
         return true;
     }
-    std::optional<fsv::download::PlayStatus> playStatus() const override {
-        fsv::download::PlayStatus s;
+    std::optional<fsv::playback::PlayStatus> playStatus() const override {
+        fsv::playback::PlayStatus s;
         s.paused = paused;
         s.frameCount = 100;
         s.position = 50;
@@ -128,9 +128,9 @@ class PlaybackPanelTest : public QObject {
         for (int i = 0; i < 9; ++i) out[size_t(i)] = button(i)->look();
         return out;
     }
-    fsv::download::PlayStatus status() {
+    fsv::playback::PlayStatus status() {
         auto s = viewer_->backend().channelStatus(window().currentChannel());
-        return s ? *s : fsv::download::PlayStatus{};
+        return s ? *s : fsv::playback::PlayStatus{};
     }
     // Runs `f` on the modal dialog that the next action opens, once it is up.
     void inModalDialog(std::function<void(QWidget*)> f) {
@@ -229,7 +229,7 @@ void PlaybackPanelTest::texts() {
 
 // The looks of the nine playback buttons and the two save buttons for each state of a channel.
 void PlaybackPanelTest::looksFollowTheChannel() {
-    fsv::download::PlayStatus playing;
+    fsv::playback::PlayStatus playing;
     playing.frameCount = 100;
     playing.position = 40;
     auto paused = playing;
@@ -244,7 +244,7 @@ void PlaybackPanelTest::looksFollowTheChannel() {
     for (auto* s : {&playing, &paused, &start, &end}) s->local = true;
     const struct {
         const char* name;
-        std::optional<fsv::download::PlayStatus> status;
+        std::optional<fsv::playback::PlayStatus> status;
         std::array<int, 9> play;
         int clip, picture;
     } rows[] = {
@@ -509,7 +509,7 @@ void PlaybackPanelTest::streamHasTheSpeedMenu() {
     QVERIFY(w.skin());
     FakeStream stream;
     auto& table = viewer_->backend().channels();
-    const int position = table.take(fsv::download::ChannelKind::RemoteStream, &stream);
+    const int position = table.take(fsv::playback::ChannelKind::RemoteStream, &stream);
     QCOMPARE(position, 0);
     w.channelView()->setActivePanel(0);
     panel().setChannel(w.currentChannel());

@@ -232,7 +232,7 @@ void SyncViewerTest::threeCamerasPlayInStep() {
     QTRY_VERIFY2_WITH_TIMEOUT(panelsAt(active.back(), &seen), qPrintable(seen), kWait);
 
     // The shortcut leaves sync: each channel stays on its frame, paused, and plays on its own.
-    std::map<int, fsv::download::PlayStatus> before;
+    std::map<int, fsv::playback::PlayStatus> before;
     for (int p = 0; p < 3; ++p) before[p] = *viewer_->backend().channelStatus(p);
     sync->trigger();
     QVERIFY(!viewer_->backend().synced());
@@ -281,7 +281,7 @@ void SyncViewerTest::timelineShowsTheRecorderAndTheLocalFiles() {
     QTRY_VERIFY_WITH_TIMEOUT(view->panel(3)->showing(), kWait);
     // A file still opening has no play status yet.
     QTRY_VERIFY_WITH_TIMEOUT(
-        viewer_->backend().channelStatus(3).value_or(fsv::download::PlayStatus{}).synced, kWait);
+        viewer_->backend().channelStatus(3).value_or(fsv::playback::PlayStatus{}).synced, kWait);
     QCOMPARE(viewer_->backend().channelFiles().at(3), fourth_);
     stamps_[3] = stampsOf(fourth_);
 

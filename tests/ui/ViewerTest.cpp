@@ -34,7 +34,7 @@
 #include "platform/System.h"
 #include "platform/UserPort.h"
 #include "recordings/download/DownloadSession.h"
-#include "recordings/download/StoppedStream.h"
+#include "recordings/playback/StoppedStream.h"
 #include "recordings/download/StorageLayout.h"
 #include "recordings/download/Stream.h"
 #include "recordings/playback/LocalPlayer.h"
@@ -1150,14 +1150,14 @@ void ViewerTest::streamsPlayInPanelsThenGoOnAsLocalFiles() {
 
     // Pause (a frame under way may still show), go to a frame ahead of the file, then one
     // frame back and forward: each shows its frame and the stream stays paused.
-    QVERIFY(backend.channelCommand(0, dl::PlayCommand::Pause));
+    QVERIFY(backend.channelCommand(0, fsv::playback::PlayCommand::Pause));
     QTRY_VERIFY_WITH_TIMEOUT(status(0)->paused, kWait);
     const uint32_t at = static_cast<uint32_t>(frames / 2);
     QVERIFY2(status(0)->position + 3 < at, "paused well before the middle");
     QVERIFY(backend.goToFrame(0, at));
     QTRY_COMPARE_WITH_TIMEOUT(status(0)->position, at, kWait);
     for (auto [command, expected] :
-         {std::pair{dl::PlayCommand::StepBack, at - 1}, {dl::PlayCommand::StepForward, at}}) {
+         {std::pair{fsv::playback::PlayCommand::StepBack, at - 1}, {fsv::playback::PlayCommand::StepForward, at}}) {
         const uint64_t before = published(0);
         QVERIFY(backend.channelCommand(0, command));
         QTRY_COMPARE_WITH_TIMEOUT(status(0)->position, expected, kWait);
@@ -1166,13 +1166,13 @@ void ViewerTest::streamsPlayInPanelsThenGoOnAsLocalFiles() {
     }
     QVERIFY(backend.setChannelSpeed(0, 5));
     QCOMPARE(status(0)->speed, 5);
-    QVERIFY(backend.channelCommand(0, dl::PlayCommand::Play));
+    QVERIFY(backend.channelCommand(0, fsv::playback::PlayCommand::Play));
 
     // The finished download goes on as a local file on the same channel.
     fsv::playback::LocalChannel* local = nullptr;
     QTRY_VERIFY_WITH_TIMEOUT((local = channelAt(0)) != nullptr, kWait);
     QCOMPARE(local->path(), fs::path(download.outputPath));
-    QCOMPARE(backend.channels().kindAt(0), dl::ChannelKind::LocalFile);
+    QCOMPARE(backend.channels().kindAt(0), fsv::playback::ChannelKind::LocalFile);
     QTRY_COMPARE_WITH_TIMEOUT(local->frameCount(), frames, kWait);
     QVERIFY(panel->showing());
     QCOMPARE(backend.channels().usedCount(), 1);
@@ -1257,7 +1257,7 @@ void ViewerTest::streamCutOffStaysPausedOnItsLastPicture() {
     auto stopped = [&] {
         bool still = false;
         backend.channels().withPlayer(
-            0, [&](dl::Player& p) { still = dynamic_cast<dl::StoppedStream*>(&p) != nullptr; });
+            0, [&](fsv::playback::Player& p) { still = dynamic_cast<fsv::playback::StoppedStream*>(&p) != nullptr; });
         return still;
     };
     QTRY_VERIFY_WITH_TIMEOUT(stopped(), kWait);  // the stream has gone with its session
@@ -1268,7 +1268,7 @@ void ViewerTest::streamCutOffStaysPausedOnItsLastPicture() {
     QVERIFY(status->paused);
     QCOMPARE(status->position, 5u);
     QCOMPARE(panel->caption(), QStringLiteral("1. recorder-sim Cam01"));
-    QVERIFY(!backend.channelCommand(0, dl::PlayCommand::Play));  // nothing left to play
+    QVERIFY(!backend.channelCommand(0, fsv::playback::PlayCommand::Play));  // nothing left to play
     v.window().runCommand(cmd::kChannelList);
     auto* row = v.channelList().list().topLevelItem(0);
     QVERIFY(row);

@@ -170,8 +170,8 @@ void MainWindow::runCommand(int id) {
         case cmd::kPause:
         case cmd::kPlay:
             backend_.channelCommand(currentChannel(), id == cmd::kPause
-                                                          ? download::PlayCommand::Pause
-                                                          : download::PlayCommand::Play);
+                                                          ? playback::PlayCommand::Pause
+                                                          : playback::PlayCommand::Play);
             playback_->refresh();
             break;
         case cmd::kSaveAsBmp:

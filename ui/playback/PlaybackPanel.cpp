@@ -45,7 +45,7 @@ QString speedText(int value, bool slow) {
     return QString::fromStdString(slow ? format("x1/%d", value) : format("x%2d", value));
 }
 
-PanelLooks looksFor(const std::optional<download::PlayStatus>& status) {
+PanelLooks looksFor(const std::optional<playback::PlayStatus>& status) {
     PanelLooks l;  // no channel: everything off
     if (!status) return l;
     using B = PlaybackPanel::Button;
@@ -295,7 +295,7 @@ void PlaybackPanel::reset() {
     showLooks(PanelLooks{});
 }
 
-void PlaybackPanel::showStatus(const download::PlayStatus& s) {
+void PlaybackPanel::showStatus(const playback::PlayStatus& s) {
     setText(kChannelText, channelNumberText(position_ + 1));
     setText(kDateText, frameDateText(s.time));
     setText(kTimeText, frameTimeText(s.time));
@@ -360,7 +360,7 @@ void PlaybackPanel::setLook(int line, int index, int look) {
 }
 
 void PlaybackPanel::click(int index) {
-    using download::PlayCommand;
+    using playback::PlayCommand;
     const auto status = position_ >= 0 ? backend_.channelStatus(position_) : std::nullopt;
     if (!status) return;
     const bool running = !status->paused && !status->atEnd;

@@ -16,7 +16,7 @@
 #include <optional>
 
 #include "platform/Shared.h"
-#include "recordings/download/ChannelTable.h"
+#include "recordings/playback/ChannelTable.h"
 
 class QAbstractButton;
 class QAction;
@@ -50,7 +50,7 @@ struct PanelLooks {
     bool slider = false;
     bool operator==(const PanelLooks&) const = default;
 };
-PanelLooks looksFor(const std::optional<download::PlayStatus>& status);
+PanelLooks looksFor(const std::optional<playback::PlayStatus>& status);
 
 class PlaybackPanel : public QObject {
     Q_OBJECT
@@ -122,7 +122,7 @@ class PlaybackPanel : public QObject {
 
   private:
     void reset();
-    void showStatus(const download::PlayStatus& s);
+    void showStatus(const playback::PlayStatus& s);
     void setText(int item, const QString& text);
     void showLooks(const PanelLooks& looks);
     void showSync();

@@ -3,11 +3,11 @@
 #include <thread>
 
 #include "platform/ScriptedUserPort.h"
-#include "recordings/download/ChannelTable.h"
-#include "recordings/download/PlayState.h"
+#include "recordings/playback/ChannelTable.h"
+#include "recordings/playback/PlayState.h"
 
 using namespace fsv;
-using namespace fsv::download;
+using namespace fsv::playback;
 
 namespace {
 

@@ -1,8 +1,8 @@
-#include "recordings/download/PlayState.h"
+#include "recordings/playback/PlayState.h"
 
 #include <algorithm>
 
-namespace fsv::download {
+namespace fsv::playback {
 
 PlayState::PlayState(uint8_t mode, Clock& clock) : mode_(mode), clock_(clock) {}
 
@@ -249,4 +249,4 @@ PlayState::HoldResult PlayState::holdAtEnd(platform::Event& stop) {
     return result;
 }
 
-}  // namespace fsv::download
+}  // namespace fsv::playback

@@ -9,9 +9,9 @@
 
 #include "platform/Event.h"
 #include "platform/Shared.h"
-#include "recordings/download/Clock.h"
+#include "recordings/playback/Clock.h"
 
-namespace fsv::download {
+namespace fsv::playback {
 
 // The control panel, while the stream is on the active panel.
 class PlayObserver {
@@ -99,4 +99,4 @@ class PlayState {
     uint32_t lastTick_ = 0;
 };
 
-}  // namespace fsv::download
+}  // namespace fsv::playback

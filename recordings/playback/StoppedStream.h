@@ -9,14 +9,14 @@
 #include <string>
 #include <vector>
 
-#include "recordings/download/ChannelTable.h"
-#include "recordings/download/Link.h"
+#include "recordings/playback/ChannelTable.h"
+#include "recordings/playback/FrameSink.h"
 
-namespace fsv::download {
+namespace fsv::playback {
 
 class StoppedStream : public Player {
   public:
-    StoppedStream(FrameDisplay* display, PlayStatus last, std::string serverName,
+    StoppedStream(FrameSink* display, PlayStatus last, std::string serverName,
                   std::string cameraName, std::string eventKey, int width, int height,
                   std::vector<uint8_t> bits)
         : display_(display),
@@ -52,11 +52,11 @@ class StoppedStream : public Player {
 
   private:
     std::mutex lock_;  // one drawing at a time
-    FrameDisplay* display_;
+    FrameSink* display_;
     PlayStatus status_;
     const std::string serverName_, cameraName_, eventKey_;
     const int width_, height_;
     const std::vector<uint8_t> bits_;
 };
 
-}  // namespace fsv::download
+}  // namespace fsv::playback

@@ -1,9 +1,9 @@
-#include "recordings/download/ChannelTable.h"
+#include "recordings/playback/ChannelTable.h"
 
 #include <algorithm>
 #include <utility>
 
-namespace fsv::download {
+namespace fsv::playback {
 
 ChannelTable::ChannelTable(UserPort& port, int maxChannels) : port_(port), max_(maxChannels) {}
 
@@ -161,4 +161,4 @@ int ChannelTable::pageFirst() const {
     return pageFirst_;
 }
 
-}  // namespace fsv::download
+}  // namespace fsv::playback

@@ -12,7 +12,7 @@
 #include "platform/Event.h"
 #include "platform/System.h"
 
-namespace fsv::download {
+namespace fsv::playback {
 
 class Clock {
   public:
@@ -65,4 +65,4 @@ class ManualClock : public Clock {
     std::vector<uint32_t> waits_;
 };
 
-}  // namespace fsv::download
+}  // namespace fsv::playback

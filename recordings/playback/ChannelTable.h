@@ -12,7 +12,7 @@
 #include "platform/Shared.h"
 #include "platform/UserPort.h"
 
-namespace fsv::download {
+namespace fsv::playback {
 
 enum class ChannelKind : uint8_t { LocalFile = 0, RemoteStream = 1 };
 
@@ -23,13 +23,13 @@ enum class PlayCommand { Play, Pause, StepBack, StepForward, First, Last, Slower
 // Where a channel's playing stands, for the control panel.
 struct PlayStatus {
     bool paused = false;
-    bool atEnd = false;   // held at the last frame
-    bool local = false;   // a local file (else a stream of a recorder)
+    bool atEnd = false;       // held at the last frame
+    bool local = false;       // a local file (else a stream of a recorder)
     uint32_t position = 0;    // the frame shown, 0-based
     uint32_t frameCount = 0;  // 0: not known yet
     int speed = 1;            // the factor, or the divisor when `slow`
     bool slow = false;
-    SystemTime time{};        // the recording time of the frame shown
+    SystemTime time{};  // the recording time of the frame shown
     std::string caption;
     // Following the clock of channels that play in step; and the clock is outside this
     // channel's recording (the panel shows "No recording" over its last picture).
@@ -53,7 +53,7 @@ class Player {
     // The control panel's commands; false where the player has none.
     virtual bool command(PlayCommand) { return false; }
     virtual bool goTo(uint32_t /*frame*/) { return false; }  // 0-based
-    virtual bool setSpeed(int /*factor*/) { return false; }   // the speed menu, 1 ... 5
+    virtual bool setSpeed(int /*factor*/) { return false; }  // the speed menu, 1 ... 5
     virtual std::optional<PlayStatus> playStatus() const { return std::nullopt; }
     // Holding one-frame-forward: frames follow each other without pacing while it is on.
     virtual bool setNoPacing(bool /*on*/) { return false; }
@@ -120,4 +120,4 @@ class ChannelTable {
     int pageCount_ = kPanels;
 };
 
-}  // namespace fsv::download
+}  // namespace fsv::playback
