@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <system_error>
 
-#include "recordings/download/ChannelTable.h"
+#include "recordings/playback/ChannelTable.h"
 
 namespace fsv::client {
 
