@@ -13,7 +13,8 @@
 #include <sstream>
 #include <thread>
 
-#include "../cli/SimProcess.h"
+#include "tests/support/SimProcess.h"
+#include "tests/support/TempDir.h"
 
 namespace fs = std::filesystem;
 using fsv::test::runProgram;
@@ -40,8 +41,8 @@ std::vector<Line> streamLog(const fs::path& file) {
 class ArchiveRun : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
-        recordings() = fs::temp_directory_path() / ("fsv-fleet-rec-" + std::to_string(::getpid()));
-        fs::remove_all(recordings());
+        recordings() = fsv::test::makeTempDir("fsv-fleet-rec");
+        ASSERT_FALSE(recordings().empty());
         auto r = runProgram(fsv::test::recorderSimPath(), {"--generate", recordings().string()});
         ASSERT_EQ(r.status, 0) << r.err;
     }
@@ -52,10 +53,8 @@ class ArchiveRun : public ::testing::Test {
     }
 
     void SetUp() override {
-        base = fs::temp_directory_path() /
-               ("fsv-fleet-" + std::to_string(::getpid()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(base);
+        base = fsv::test::makeTempDir("fsv-fleet");
+        ASSERT_FALSE(base.empty());
         fs::create_directories(base / "home");
         archive = base / "archive";
         env = {{"FARSIGHT_HOME", (base / "home").string()},

@@ -11,6 +11,7 @@
 #include "archive/Catalog.h"
 #include "archive/Schema.h"
 #include "archive/Store.h"
+#include "tests/support/TempDir.h"
 
 namespace fs = std::filesystem;
 using namespace fsv::archive;
@@ -20,10 +21,8 @@ namespace {
 class ArchiveTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        dir = fs::temp_directory_path() /
-              ("fsv-archive-" + std::to_string(::getpid()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
+        dir = fsv::test::makeTempDir("fsv-archive");
+        ASSERT_FALSE(dir.empty());
         fs::create_directories(dir / kIncomingFolder);
         std::string error;
         ASSERT_TRUE(catalog.open(dir, true, &error)) << error;

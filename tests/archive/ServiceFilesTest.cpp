@@ -9,6 +9,8 @@
 #include <regex>
 #include <sstream>
 
+#include "tests/support/TempDir.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -24,8 +26,8 @@ TEST(ServiceFiles, PassSystemdAnalyzeVerify) {
     if (std::system("command -v systemd-analyze >/dev/null 2>&1") != 0)
         GTEST_SKIP() << "systemd-analyze is not installed";
     const fs::path source = fs::path(FSV_SOURCE_DIR) / "packaging" / "systemd";
-    const fs::path dir = fs::temp_directory_path() / ("fsv-units-" + std::to_string(::getpid()));
-    fs::create_directories(dir);
+    const fsv::test::TempDir scratch("fsv-units");
+    const fs::path& dir = scratch.path();
     std::string service = slurp(source / "fsv-archive@.service");
     const std::string timer = slurp(source / "fsv-archive@.timer");
     ASSERT_NE(service.find("ExecStart=fsv archive run "), std::string::npos);

@@ -9,6 +9,8 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include "tests/support/TempDir.h"
+
 namespace fs = std::filesystem;
 using namespace std::string_literals;
 
@@ -17,9 +19,8 @@ namespace {
 class BookCli : public testing::Test {
   protected:
     void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "fsv-book-XXXXXX");
-        ASSERT_TRUE(::mkdtemp(pattern.data()));
-        root_ = pattern;
+        root_ = fsv::test::makeTempDir("fsv-book");
+        ASSERT_FALSE(root_.empty());
         home_ = root_ / "home";
         fs::create_directories(home_);
     }

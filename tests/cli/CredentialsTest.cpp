@@ -17,8 +17,9 @@
 #include <map>
 #include <sstream>
 
-#include "SimProcess.h"
 #include "platform/Shared.h"
+#include "tests/support/SimProcess.h"
+#include "tests/support/TempDir.h"
 
 namespace fs = std::filesystem;
 using fsv::test::runProgram;
@@ -29,9 +30,8 @@ namespace {
 class Credentials : public testing::Test {
   protected:
     void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "fsv-cred-XXXXXX");
-        ASSERT_TRUE(::mkdtemp(pattern.data()));
-        root_ = pattern;
+        root_ = fsv::test::makeTempDir("fsv-cred");
+        ASSERT_FALSE(root_.empty());
         fs::create_directories(root_ / "rec/Cam01/20261201");
         std::ofstream(root_ / "rec/Cam01/20261201/100000.avi") << "x";
     }

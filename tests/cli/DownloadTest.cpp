@@ -15,7 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "SimProcess.h"
+#include "tests/support/SimProcess.h"
+#include "tests/support/TempDir.h"
+
 
 namespace fs = std::filesystem;
 
@@ -80,9 +82,8 @@ std::vector<std::string> videoPackets(const fs::path& file, const fs::path& scra
 class DownloadCli : public testing::Test {
   protected:
     static void SetUpTestSuite() {
-        std::string pattern = (fs::temp_directory_path() / "fsv-download-XXXXXX");
-        ASSERT_TRUE(::mkdtemp(pattern.data()));
-        root_ = pattern;
+        root_ = fsv::test::makeTempDir("fsv-download");
+        ASSERT_FALSE(root_.empty());
         auto r = shell(
             "'" FSV_BINARY_DIR "/sim/recorder-sim' --generate '" + (root_ / "rec").string() + "'",
             root_ / "gen.err");

@@ -14,7 +14,9 @@
 #include <string>
 #include <tuple>
 
-#include "SimProcess.h"
+#include "tests/support/SimProcess.h"
+#include "tests/support/TempDir.h"
+
 
 namespace fs = std::filesystem;
 
@@ -53,11 +55,11 @@ using Listed = std::tuple<std::string, int, std::string, std::string, uint64_t>;
 
 class EventsTest : public ::testing::Test {
   protected:
-    fs::path dir = fs::temp_directory_path() / ("fsv-events-cli-" + std::to_string(::getpid()));
+    fs::path dir = fsv::test::makeTempDir("fsv-events-cli");
     std::set<Listed> files;  // every recording in the folder
 
     void SetUp() override {
-        fs::remove_all(dir);
+        ASSERT_FALSE(dir.empty());
         // Days across a month end, so that protocol 35 gives them two date ids.
         add("Cam01", "20261130", "235959", 10);
         add("Cam01", "20261201", "000000", 0);

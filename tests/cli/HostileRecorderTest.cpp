@@ -12,8 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "SimProcess.h"
 #include "state/ResumeFile.h"
+#include "tests/support/SimProcess.h"
+#include "tests/support/TempDir.h"
 
 namespace fs = std::filesystem;
 using fsv::test::SimProcess;
@@ -39,9 +40,8 @@ struct Timed {
 class Hostile : public testing::Test {
   protected:
     static void SetUpTestSuite() {
-        std::string pattern = (fs::temp_directory_path() / "fsv-hostile-XXXXXX");
-        ASSERT_TRUE(::mkdtemp(pattern.data()));
-        root_ = pattern;
+        root_ = fsv::test::makeTempDir("fsv-hostile");
+        ASSERT_FALSE(root_.empty());
         auto r = fsv::test::runProgram(fsv::test::recorderSimPath(),
                                        {"--generate", (root_ / "rec").string()});
         ASSERT_EQ(r.status, 0) << r.err;

@@ -8,7 +8,8 @@
 #include <map>
 #include <nlohmann/json.hpp>
 
-#include "SimProcess.h"
+#include "tests/support/SimProcess.h"
+
 
 namespace fs = std::filesystem;
 using fsv::test::runProgram;

@@ -8,6 +8,8 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include "tests/support/TempDir.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -15,9 +17,8 @@ namespace {
 class ProbeCli : public testing::Test {
   protected:
     void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "fsv-probe-XXXXXX");
-        ASSERT_TRUE(::mkdtemp(pattern.data()));
-        root_ = pattern;
+        root_ = fsv::test::makeTempDir("fsv-probe");
+        ASSERT_FALSE(root_.empty());
     }
     void TearDown() override { fs::remove_all(root_); }
 

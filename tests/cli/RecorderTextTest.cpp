@@ -12,7 +12,9 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
-#include "SimProcess.h"
+#include "tests/support/SimProcess.h"
+#include "tests/support/TempDir.h"
+
 
 namespace fs = std::filesystem;
 using fsv::test::runProgram;
@@ -27,9 +29,8 @@ const std::string kHostileName = "\x1B]0;owned\x07Yard\x1B[2J\x9B\x31m";
 class RecorderText : public testing::Test {
   protected:
     void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "fsv-text-XXXXXX");
-        ASSERT_TRUE(::mkdtemp(pattern.data()));
-        root_ = pattern;
+        root_ = fsv::test::makeTempDir("fsv-text");
+        ASSERT_FALSE(root_.empty());
         auto gen = runProgram(fsv::test::recorderSimPath(), {"--generate", rec().string()});
         ASSERT_EQ(gen.status, 0) << gen.err;
         std::ofstream(rec() / "Cam01" / "name") << kLatin1Name << "\n";

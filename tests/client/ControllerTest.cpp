@@ -11,12 +11,12 @@
 #include <mutex>
 #include <thread>
 
-#include "SimProcess.h"
 #include "client/Controller.h"
 #include "client/QueuedUserPort.h"
 #include "platform/ScriptedUserPort.h"
 #include "recordings/PeriodQuery.h"
 #include "state/ResumeFile.h"
+#include "tests/support/SimProcess.h"
 
 using namespace fsv;
 using namespace fsv::client;

@@ -12,13 +12,13 @@
 #include <iterator>
 #include <thread>
 
-#include "SimProcess.h"
 #include "client/Controller.h"
 #include "platform/ScriptedUserPort.h"
 #include "recordings/PeriodQuery.h"
 #include "recordings/download/DownloadSession.h"
 #include "sim/Generate.h"
 #include "state/ResumeFile.h"
+#include "tests/support/SimProcess.h"
 
 using namespace fsv;
 using namespace fsv::client;

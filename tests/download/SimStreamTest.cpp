@@ -22,6 +22,7 @@
 #include "recordings/playback/StoppedStream.h"
 #include "sim/Generate.h"
 #include "sim/Server.h"
+#include "tests/support/TempDir.h"
 
 namespace fs = std::filesystem;
 using namespace fsv;
@@ -117,10 +118,8 @@ bool eventually(const std::function<bool()>& condition) {
 class SimStreams : public ::testing::Test {
   protected:
     void SetUp() override {
-        dir = fs::temp_directory_path() /
-              ("fsv_simstream_" + std::to_string(::getpid()) + "_" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
+        dir = fsv::test::makeTempDir("fsv_simstream");
+        ASSERT_FALSE(dir.empty());
         sim::GenerateOptions gen;
         gen.cameras = 2;  // the second one is MPEG-4: key frames 12 apart
         gen.days = 1;

@@ -7,6 +7,7 @@
 #include "platform/ScriptedUserPort.h"
 #include "platform/Shared.h"
 #include "recordings/download/StorageLayout.h"
+#include "tests/support/TempDir.h"
 
 namespace fs = std::filesystem;
 using namespace fsv;
@@ -58,11 +59,8 @@ TEST(StorageLayout, NamesFollowChannelDayStemAndTail) {
 class TempDir : public ::testing::Test {
   protected:
     void SetUp() override {
-        dir = fs::temp_directory_path() /
-              ("fsv_download_" + std::to_string(::getpid()) + "_" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir);
+        dir = fsv::test::makeTempDir("fsv_download");
+        ASSERT_FALSE(dir.empty());
     }
     void TearDown() override { fs::remove_all(dir); }
     std::string file(const std::string& name) { return (dir / name).string(); }

@@ -14,6 +14,7 @@
 #include "recordings/download/Stream.h"
 #include "recordings/download/Work.h"
 #include "recordings/playback/ChannelTable.h"
+#include "tests/support/TempDir.h"
 
 namespace fs = std::filesystem;
 using namespace fsv;
@@ -68,11 +69,8 @@ std::vector<uint8_t> readAll(const std::string& path) {
 class Streams : public ::testing::Test {
   protected:
     void SetUp() override {
-        dir = fs::temp_directory_path() /
-              ("fsv_streams_" + std::to_string(::getpid()) + "_" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir);
+        dir = fsv::test::makeTempDir("fsv_streams");
+        ASSERT_FALSE(dir.empty());
         ctx.reporter = &reports;
         ctx.clock = &clock;
         ctx.freeSpace = [](const fs::path&) { return std::optional<uint64_t>(1ull << 40); };

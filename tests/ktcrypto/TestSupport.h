@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "ktcrypto/KtCrypto.h"
+#include "tests/support/TempDir.h"
 
 namespace kttest {
 
@@ -36,20 +37,9 @@ inline std::string captureDebug(const std::function<void()>& fn) {
     return text;
 }
 
-class TempDir {
+class TempDir : public fsv::test::TempDir {
   public:
-    TempDir() {
-        char tmpl[] = "/tmp/ktcrypto-test-XXXXXX";
-        path_ = ::mkdtemp(tmpl);
-    }
-    ~TempDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    const std::filesystem::path& path() const { return path_; }
-
-  private:
-    std::filesystem::path path_;
+    TempDir() : fsv::test::TempDir("ktcrypto-test") {}
 };
 
 inline std::vector<uint8_t> readFile(const std::filesystem::path& p) {

@@ -18,12 +18,12 @@
 #include <thread>
 #include <vector>
 
-#include "../cli/SimProcess.h"
 #include "net/HeadlessConnect.h"
 #include "platform/Bytes.h"
 #include "platform/ScriptedUserPort.h"
 #include "platform/Shared.h"
 #include "sim/Server.h"
+#include "tests/support/SimProcess.h"
 
 using namespace fsv;
 using namespace fsv::net;

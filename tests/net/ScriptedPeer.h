@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "net/Messages.h"
+#include "tests/support/Loopback.h"
 
 namespace fsv::test {
 
@@ -24,29 +25,16 @@ class ScriptedPeer {
         net::Bytes payload;  // data frames only
     };
 
-    ScriptedPeer() {
-        listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(listen_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-        ::listen(listen_, 8);
-        socklen_t len = sizeof addr;
-        ::getsockname(listen_, reinterpret_cast<sockaddr*>(&addr), &len);
-        port_ = ntohs(addr.sin_port);
-    }
-    ~ScriptedPeer() {
-        close();
-        ::close(listen_);
-    }
+    ScriptedPeer() = default;
+    ~ScriptedPeer() { close(); }
 
-    uint16_t port() const { return port_; }
+    uint16_t port() const { return listener_.port(); }
 
     bool accept(int timeoutMs = 5000) {
         close();
-        pollfd p{listen_, POLLIN, 0};
+        pollfd p{listener_.fd(), POLLIN, 0};
         if (::poll(&p, 1, timeoutMs) != 1) return false;
-        fd_ = ::accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
+        fd_ = ::accept4(listener_.fd(), nullptr, nullptr, SOCK_CLOEXEC);
         return fd_ >= 0;
     }
     void close() {
@@ -138,9 +126,8 @@ class ScriptedPeer {
     int fd() const { return fd_; }
 
   private:
-    int listen_ = -1;
+    LoopbackListener listener_;
     int fd_ = -1;
-    uint16_t port_ = 0;
 };
 
 }  // namespace fsv::test

@@ -105,17 +105,11 @@ TEST_F(TransportTest, VerdictDecidesTheConnectResult) {
 
 TEST_F(TransportTest, NobodyListeningFails) {
     // A port that was free a moment ago.
-    int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    socklen_t len = sizeof addr;
-    ::getsockname(s, reinterpret_cast<sockaddr*>(&addr), &len);
-    ::close(s);
+    fsv::test::LoopbackListener gone;
+    ASSERT_TRUE(gone.listening());
+    gone.close();
     Owner& owner = newOwner();
-    EXPECT_EQ(manager.connect(&owner, "127.0.0.1", ntohs(addr.sin_port), Owner::callback),
-              kConnectFailed);
+    EXPECT_EQ(manager.connect(&owner, "127.0.0.1", gone.port(), Owner::callback), kConnectFailed);
     EXPECT_EQ(owner.goneCount(), 0);
 }
 

@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "platform/System.h"
+#include "tests/support/TempDir.h"
 
 namespace fs = std::filesystem;
 
@@ -20,9 +21,8 @@ unsigned modeOf(const fs::path& p) {
 }  // namespace
 
 TEST(Folders, MadeForTheOwnerOnly) {
-    std::string pattern = (fs::temp_directory_path() / "fsv-folders-XXXXXX");
-    ASSERT_TRUE(::mkdtemp(pattern.data()));
-    const fs::path root = pattern;
+    const fs::path root = fsv::test::makeTempDir("fsv-folders");
+    ASSERT_FALSE(root.empty());
     fs::create_directories(root / "kept");
     fs::permissions(root / "kept", fs::perms(0755));
 

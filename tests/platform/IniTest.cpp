@@ -5,14 +5,14 @@
 #include <sstream>
 
 #include "platform/Ini.h"
+#include "tests/support/TempDir.h"
 
 namespace fs = std::filesystem;
 using namespace platform;
 
 namespace {
 fs::path tempIni(const std::string& text) {
-    auto dir = fs::temp_directory_path() / ("fsv-ini-" + std::to_string(::getpid()));
-    fs::create_directories(dir);
+    static const fsv::test::TempDir dir("fsv-ini");
     auto p = dir / (std::to_string(rand()) + ".ini");
     std::ofstream(p) << text;
     return p;

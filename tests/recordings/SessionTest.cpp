@@ -10,6 +10,7 @@
 #include "recordings/PeriodQuery.h"
 #include "recordings/SessionCatalogs.h"
 #include "sim/Server.h"
+#include "tests/support/TempDir.h"
 
 using namespace fsv;
 namespace fs = std::filesystem;
@@ -19,10 +20,7 @@ namespace {
 // DIR/Cam01/<date>/<time>.avi and DIR/Aud01/..., each file `size` bytes.
 struct Folder {
     fs::path dir;
-    explicit Folder(const std::string& name) {
-        dir = fs::temp_directory_path() / ("fsv-events-" + name + "-" + std::to_string(::getpid()));
-        fs::remove_all(dir);
-    }
+    explicit Folder(const std::string& name) : dir(fsv::test::makeTempDir("fsv-events-" + name)) {}
     ~Folder() { fs::remove_all(dir); }
     void add(const std::string& channel, const std::string& date, const std::string& time,
              size_t size) {

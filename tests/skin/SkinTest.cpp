@@ -6,6 +6,7 @@
 
 #include "skin/Profile.h"
 #include "skin/Skin.h"
+#include "tests/support/TempDir.h"
 
 namespace fs = std::filesystem;
 using namespace skin;
@@ -13,15 +14,8 @@ using namespace skin;
 namespace {
 
 struct TempDir {
-    fs::path path;
-    TempDir() {
-        path = fs::temp_directory_path() /
-               ("fsv-skin-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-                "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(path);
-        fs::create_directories(path);
-    }
-    ~TempDir() { fs::remove_all(path); }
+    fsv::test::TempDir dir{"fsv-skin"};
+    const fs::path& path = dir.path();
     void write(const fs::path& rel, const std::string& text) const {
         fs::create_directories((path / rel).parent_path());
         std::ofstream(path / rel, std::ios::binary) << text;

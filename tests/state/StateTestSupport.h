@@ -16,26 +16,13 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/TempDir.h"
+
 namespace fsv::state::test {
 
-class TempFolder {
+class TempFolder : public fsv::test::TempDir {
   public:
-    TempFolder() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "fsv-state-XXXXXX");
-        char* made = ::mkdtemp(pattern.data());
-        path_ = made ? made : "";
-    }
-    ~TempFolder() {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-    const std::filesystem::path& path() const { return path_; }
-    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
-
-  private:
-    std::filesystem::path path_;
+    TempFolder() : TempDir("fsv-state") {}
 };
 
 inline std::vector<uint8_t> readBytes(const std::filesystem::path& p) {

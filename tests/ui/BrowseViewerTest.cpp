@@ -25,7 +25,6 @@
 #include <sstream>
 
 #include "ModalBox.h"
-#include "SimProcess.h"
 #include "app/Viewer.h"
 #include "media/AviReader.h"
 #include "platform/UserPort.h"
@@ -34,6 +33,7 @@
 #include "recordings/download/StorageLayout.h"
 #include "sim/Generate.h"
 #include "state/ResumeFile.h"
+#include "tests/support/SimProcess.h"
 #include "ui/Prompts.h"
 #include "ui/dialogs/PeriodDialog.h"
 #include "ui/dialogs/SetupDialog.h"

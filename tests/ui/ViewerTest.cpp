@@ -28,7 +28,6 @@
 #include <thread>
 
 #include "ModalBox.h"
-#include "SimProcess.h"
 #include "app/Viewer.h"
 #include "media/AviReader.h"
 #include "platform/System.h"
@@ -44,6 +43,8 @@
 #include "state/LoginLog.h"
 #include "state/ResumeFile.h"
 #include "state/Settings.h"
+#include "tests/support/Loopback.h"
+#include "tests/support/SimProcess.h"
 #include "ui/Prompts.h"
 #include "ui/dialogs/AddressBookDialog.h"
 #include "ui/dialogs/ConnectToDialog.h"
@@ -474,18 +475,13 @@ class ViewerTest : public QObject {
 
     void cancelEndsTheWaitForASilentRecorder() {
         // Accepts the TCP connection (the kernel does) and never says a word.
-        int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof a;
-        QVERIFY(::bind(s, reinterpret_cast<sockaddr*>(&a), len) == 0 && ::listen(s, 4) == 0);
-        QVERIFY(::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) == 0);
+        fsv::test::LoopbackListener silent(4);
+        QVERIFY(silent.listening());
         startViewer();
 
         fsv::ConnectRequest r;
         r.address = "127.0.0.1";
-        r.port = ntohs(a.sin_port);
+        r.port = silent.port();
         QVERIFY(viewer_->backend().connect(r));
         auto* status = viewer_->window().statusWindow();
         QTRY_VERIFY_WITH_TIMEOUT(status->isVisible(), kWait);
@@ -504,7 +500,6 @@ class ViewerTest : public QObject {
         QVERIFY2(t.elapsed() < 10000, qPrintable(QString::number(t.elapsed())));
         QVERIFY(!status->isVisible());
         QCOMPARE(connections(), 0);
-        ::close(s);
     }
 
     // A peer that takes the TCP connection and never gives the verdict, and a recorder that
@@ -513,18 +508,13 @@ class ViewerTest : public QObject {
     void connectWaitEndsAfterTheSettingsWait() {
         fs::create_directories(config());
         std::ofstream(config() / "FarsightViewer.ini") << "[Connection]\nWait=1\n";
-        int mute = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof a;
-        QVERIFY(::bind(mute, reinterpret_cast<sockaddr*>(&a), len) == 0 && ::listen(mute, 4) == 0);
-        QVERIFY(::getsockname(mute, reinterpret_cast<sockaddr*>(&a), &len) == 0);
+        fsv::test::LoopbackListener mute(4);
+        QVERIFY(mute.listening());
         SimProcess sim({"--recordings", recordings().string(), "--fault", "silent-after-verdict"});
         QVERIFY2(sim.started(), sim.error().c_str());
         startViewer();
         script_.realBoxes = true;
-        for (const uint16_t port : {ntohs(a.sin_port), sim.port()}) {
+        for (const uint16_t port : {mute.port(), sim.port()}) {
             auto seen = fsv::test::answerNextBox(QStringLiteral("OK"));
             fsv::ConnectRequest r;
             r.address = "127.0.0.1";
@@ -538,7 +528,7 @@ class ViewerTest : public QObject {
             QCOMPARE(connections(), 0);
             QTRY_VERIFY(!viewer_->window().statusWindow()->isVisible());
         }
-        ::close(mute);
+        mute.close();
     }
 
     void questionsFromWorkersAreAskedOnTheUiThread() {

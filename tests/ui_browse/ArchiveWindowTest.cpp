@@ -12,6 +12,7 @@
 
 #include "archive/Catalog.h"
 #include "archive/Store.h"
+#include "tests/support/TempDir.h"
 #include "ui/lists/ArchiveWindow.h"
 
 using namespace fsv;
@@ -59,9 +60,8 @@ class ArchiveWindowTest : public QObject {
 
   private Q_SLOTS:
     void init() {
-        dir_ = fs::temp_directory_path() / ("fsv-archive-window-" + std::to_string(::getpid()));
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
+        dir_ = fsv::test::makeTempDir("fsv-archive-window");
+        QVERIFY(!dir_.empty());
     }
     void cleanup() { fs::remove_all(dir_); }
 

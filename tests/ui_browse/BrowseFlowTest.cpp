@@ -12,7 +12,6 @@
 #include <fstream>
 #include <sstream>
 
-#include "SimProcess.h"
 #include "net/Transport.h"
 #include "net/HeadlessConnect.h"
 #include "platform/ScriptedUserPort.h"
@@ -21,6 +20,8 @@
 #include "recordings/download/SessionBinding.h"
 #include "recordings/download/StorageLayout.h"
 #include "sim/Generate.h"
+#include "tests/support/SimProcess.h"
+#include "tests/support/TempDir.h"
 #include "ui/Prompts.h"
 #include "ui/dialogs/PeriodDialog.h"
 #include "ui/dialogs/StartWorkDialogs.h"
@@ -59,9 +60,8 @@ class BrowseFlowTest : public QObject {
 
   private:
     void flow(bool play, bool again = false) {
-        const fs::path dir = fs::temp_directory_path() /
-                             ("fsv_browse_" + std::to_string(::getpid()) + (play ? "p" : again ? "e" : "d"));
-        fs::remove_all(dir);
+        const fs::path dir = fsv::test::makeTempDir("fsv_browse");
+        QVERIFY(!dir.empty());
         sim::GenerateOptions gen;
         gen.cameras = 2;
         gen.days = 2;
