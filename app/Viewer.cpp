@@ -72,9 +72,7 @@ Viewer::~Viewer() {
     if (period_) period_->abort();
     if (rows_) rows_->setShuttingDown(true);
     backend_->shutdown();
-    backend_->onEventList = nullptr;
-    backend_->onWorkRow = nullptr;
-    backend_->onWorkStarted = nullptr;
+    disconnect(&backend_->notices(), nullptr, this, nullptr);
     period_.reset();
     feed_.reset();
     downloads_.reset();
@@ -124,29 +122,8 @@ void Viewer::makeEventListWindow() {
     auto& c = backend_->controller();
     eventList_ = std::make_unique<ui::EventListWindow>(c.eventList(), &backend_->user());
     eventList_->setWindowTitle(QStringLiteral("Event List"));
-    backend_->onEventList = [this](const EventListChanged& e) {
-        switch (e.what) {
-            case EventListChanged::What::Refresh:
-                eventList_->onRefresh();
-                break;
-            case EventListChanged::What::Recorders:
-                eventList_->onRecordersChanged();
-                showNewRecorder();
-                break;
-            case EventListChanged::What::Row:
-                eventList_->onRowChanged(QString::fromStdString(e.key), e.mark);
-                break;
-            case EventListChanged::What::Message:
-                eventList_->onMessage(static_cast<int>(e.message), e.wParam);
-                break;
-            case EventListChanged::What::Controls:
-                eventList_->onControlsEnabled(e.enabled);
-                break;
-            case EventListChanged::What::Title:
-                eventList_->onTitle(QString::fromStdString(e.key));
-                break;
-        }
-    };
+    connect(&backend_->notices(), &ui::BackendSignals::eventListChanged, this,
+            [this](const EventListChanged& e) { eventListChanged(e); });
     window_->setListWindow(ui::cmd::kNormal, eventList_.get());
     // The timeline's recorder rows are the recorder the event list window shows; a click on
     // one of its recordings selects it there and starts the work as the window's button does.
@@ -159,6 +136,34 @@ void Viewer::makeEventListWindow() {
             list.actOnEvent(ref, kMarkSelected, &backend_->user());
         startWork(false);
     };
+}
+
+void Viewer::eventListChanged(const client::EventListChanged& e) {
+    using client::EventListChanged;
+    switch (e.what) {
+        case EventListChanged::What::Refresh:
+            eventList_->onRefresh();
+            break;
+        case EventListChanged::What::Recorders:
+            eventList_->onRecordersChanged();
+            showNewRecorder();
+            break;
+        case EventListChanged::What::Row:
+            eventList_->onRowChanged(QString::fromStdString(e.key), e.mark);
+            break;
+        case EventListChanged::What::EventRemoved:
+            eventList_->onEventRemoved();
+            break;
+        case EventListChanged::What::Waiting:
+            eventList_->onWaiting(e.waiting);
+            break;
+        case EventListChanged::What::Controls:
+            eventList_->onControlsEnabled(e.enabled);
+            break;
+        case EventListChanged::What::Title:
+            eventList_->onTitle(QString::fromStdString(e.key));
+            break;
+    }
 }
 
 // The channels: a local file's name, or the recorder, camera and recording a stream shows.
@@ -260,9 +265,10 @@ void Viewer::makeFileLists() {
 void Viewer::openLocalFile(QWidget* over, const std::filesystem::path& file) {
     const auto result = backend_->openLocalFile(file);
     if (result == ui::ViewerBackend::OpenResult::AlreadyPlaying)
-        ui::Prompts::box(over, ui::kFilePlayingText, mb::kOk | mb::kIconInformation);
+        ui::Prompts::box(over, ui::kFilePlayingText,
+                         {ui::BoxButtons::Ok, ui::BoxIcon::Information});
     else if (result == ui::ViewerBackend::OpenResult::OverMaximum)
-        ui::Prompts::box(over, ui::kOverMaxChannel, mb::kOk | mb::kIconStop);
+        ui::Prompts::box(over, ui::kOverMaxChannel, {ui::BoxButtons::Ok, ui::BoxIcon::Stop});
 }
 
 void Viewer::makeDownloadList() {
@@ -291,7 +297,7 @@ void Viewer::makeBrowsing() {
     });
     connect(eventList_.get(), &ui::EventListWindow::startRequested, this,
             [this] { startWork(false); });
-    backend_->onWorkStarted = [this](client::StartResult r) { workStartEnded(r); };
+    connect(&backend_->notices(), &ui::BackendSignals::workStarted, this, &Viewer::workStartEnded);
 
     // The download list and the history, fed by the work list's rows.
     feed_ = std::make_unique<ui::DownloadFeed>(*rows_);
@@ -315,7 +321,8 @@ void Viewer::makeBrowsing() {
         *name = known->second.first;
         *address = known->second.second;
     };
-    backend_->onWorkRow = [this](const download::WorkRow& row) { feed_->onWorkRow(row); };
+    connect(&backend_->notices(), &ui::BackendSignals::workRowChanged, this,
+            [this](const download::WorkRow& row) { feed_->onWorkRow(row); });
 }
 
 bool Viewer::startWork(bool fromPeriod) {

@@ -74,6 +74,7 @@ class Viewer : public QObject {
     void showNewRecorder();
     void makeListWindows();
     void makeEventListWindow();
+    void eventListChanged(const client::EventListChanged& e);
     void makeChannelList();
     void makeConnectionList();
     void makeFileLists();

@@ -450,8 +450,8 @@ void LocalChannel::notifyPosition() {
 
 void LocalChannel::report(const char* what) {
     if (options_.queue)
-        options_.queue->push(
-            client::MessageBoxNote{format("%s\n%s", what, path_.c_str()), mb::kOk | mb::kIconStop});
+        options_.queue->push(client::MessageBoxNote{format("%s\n%s", what, path_.c_str()),
+                                                    client::boxStyle(mb::kOk | mb::kIconStop)});
 }
 
 LocalChannel::Wait LocalChannel::waitEvents(bool withRunning,
@@ -545,14 +545,10 @@ void LocalChannel::run() {
         }
         command(kToLast);
     }
-    int position;
     {
         std::lock_guard lock(mutex_);
         rebuildCaptionLocked();
-        position = position_;
     }
-    if (options_.queue)
-        options_.queue->push(client::PanelNote{PanelMessage::LayoutChannels, 1, position});
 
     const media::AviStreamInfo videoInfo = reader.streamInfo(reader.videoIndex());
     SystemTime firstTime{};

@@ -465,7 +465,7 @@ class BrowseViewerTest : public QObject {
         connectionList.fill();
         rows.topLevelItem(0)->setSelected(true);
         const fs::path kept = home() / "kept.rsm";
-        script_.answers = {fsv::mb::kIdYes};
+        script_.answers = {fsv::ui::BoxAnswer::Yes};
         script_.saveFiles = {kept};
         QTest::mouseClick(connectionList.findChild<QPushButton*>("disconnectButton"),
                           Qt::LeftButton);
@@ -515,7 +515,7 @@ class BrowseViewerTest : public QObject {
         data.records.push_back(r);
         const fs::path file = home() / "Auto1.rsm";
         QVERIFY(fsv::state::saveResumeFile(file, data));
-        script_.answers = {fsv::mb::kIdYes};
+        script_.answers = {fsv::ui::BoxAnswer::Yes};
         startViewer();
         QTRY_VERIFY(script_.saw(fsv::state::kUnfinishedWorkQuestion));
         QTRY_COMPARE_WITH_TIMEOUT(viewer_->backend().resumeLoads(), 1, kWait);

@@ -12,9 +12,10 @@
 #include <fstream>
 #include <sstream>
 
+#include "EventListBridge.h"
 #include "SimProcess.h"
-#include "net/Transport.h"
 #include "net/HeadlessConnect.h"
+#include "net/Transport.h"
 #include "platform/ScriptedUserPort.h"
 #include "platform/Shared.h"
 #include "recordings/SessionCatalogs.h"

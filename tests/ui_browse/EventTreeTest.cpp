@@ -3,6 +3,7 @@
 #include <QTest>
 #include <QTreeView>
 
+#include "EventListBridge.h"
 #include "recordings/EventList.h"
 #include "ui/lists/EventListWindow.h"
 #include "ui/models/EventTreeModel.h"

@@ -183,7 +183,7 @@ class ListWindowsTest : public QObject {
         window.open(list.topLevelItem(0));
         QCOMPARE(avi.size(), size_t{2});
         QVERIFY(script.saw(kFilePlayingText));
-        QCOMPARE(script.shown.back().type, mb::kOk | mb::kIconInformation);
+        QCOMPARE(script.shown.back().style, (BoxStyle{BoxButtons::Ok, BoxIcon::Information}));
         Prompts::setScript(nullptr);
     }
 
@@ -254,7 +254,7 @@ class ListWindowsTest : public QObject {
         QCOMPARE(window.mode(), ConnectionListWindow::Mode::Connections);
 
         script.shown.clear();
-        script.answers = {mb::kIdYes};
+        script.answers = {BoxAnswer::Yes};
         script.saveFiles = {"/tmp/kept.sav"};
         list.topLevelItem(0)->setSelected(true);
         list.topLevelItem(1)->setSelected(true);

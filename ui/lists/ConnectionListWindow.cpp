@@ -164,8 +164,8 @@ void ConnectionListWindow::disconnectSelected() {
         const int id = item->data(0, kIdRole).toInt();
         std::string file;
         if (hasUnfinishedWork && hasUnfinishedWork(id) &&
-            Prompts::box(this, kSaveUnfinishedQuestion, mb::kYesNo | mb::kIconQuestion) ==
-                mb::kIdYes)
+            Prompts::box(this, kSaveUnfinishedQuestion, {BoxButtons::YesNo, BoxIcon::Question}) ==
+                BoxAnswer::Yes)
             file = Prompts::saveFile(this, kResumeFileFilter, kResumeFileExtension).string();
         if (disconnect) disconnect(id, file);
         delete item;
@@ -191,7 +191,7 @@ void ConnectionListWindow::deleteSelected() {
         }
         delete item;
     }
-    if (refused) Prompts::box(this, kWorkRunningText, mb::kOk | mb::kIconInformation);
+    if (refused) Prompts::box(this, kWorkRunningText, {BoxButtons::Ok, BoxIcon::Information});
     total_->setText(QString::number(list_->topLevelItemCount()));
     updateButtons();
 }

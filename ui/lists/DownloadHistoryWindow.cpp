@@ -53,7 +53,7 @@ void DownloadHistoryWindow::open(QTreeWidgetItem* item) {
     const std::filesystem::path file = path.toStdString();
     if (kind == "avi") {
         if (isPlaying && isPlaying(file)) {
-            Prompts::box(this, kFilePlayingText, mb::kOk | mb::kIconInformation);
+            Prompts::box(this, kFilePlayingText, {BoxButtons::Ok, BoxIcon::Information});
             return;
         }
         if (openAvi) openAvi(file);
