@@ -435,8 +435,17 @@ class BrowseViewerTest : public QObject {
         // The history keeps each row's key and opens its file: an AVI plays (once), a WAV goes
         // to the sound player.
         DownloadHistoryWindow& history = viewer_->downloadHistory();
-        std::vector<fs::path> wavs;
-        history.playWav = [&](const fs::path& f) { wavs.push_back(f); };
+        // The sound player is caught here; the AVI goes on to the viewer's own side.
+        struct Wavs : LocalFiles {
+            LocalFiles& viewer;
+            std::vector<fs::path> played;
+            explicit Wavs(LocalFiles& v) : viewer(v) {}
+            bool isPlaying(const fs::path& f) const override { return viewer.isPlaying(f); }
+            void openAvi(const fs::path& f) override { viewer.openAvi(f); }
+            void playWav(const fs::path& f) override { played.push_back(f); }
+        } catcher(*history.files());
+        history.setFiles(&catcher);
+        auto& wavs = catcher.played;
         QTreeWidgetItem *avi = nullptr, *wav = nullptr;
         for (int i = 0; i < history.list().topLevelItemCount(); ++i) {
             auto* row = history.list().topLevelItem(i);
@@ -451,6 +460,7 @@ class BrowseViewerTest : public QObject {
         QVERIFY(script_.saw(kFilePlayingText));
         history.open(wav);
         QCOMPARE(wavs, std::vector<fs::path>{wav->text(4).toStdString()});
+        history.setFiles(&catcher.viewer);
 
         // The same work again, and the connection closed while it runs: the unfinished items
         // are kept in the resume file the user names.

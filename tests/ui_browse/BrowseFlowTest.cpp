@@ -81,7 +81,7 @@ class BrowseFlowTest : public QObject {
         EventListBridge bridge(&window);
         list.setListener(&bridge);
         DateQueryWaiter waiter;
-        SessionCatalogs catalogs(list, &user, &waiter);
+        SessionCatalogs catalogs(list, &waiter);
         net::ConnectionManager transport;
         net::HeadlessConnection connection(transport, user, &catalogs);
         ConnectRequest request;

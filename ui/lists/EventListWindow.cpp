@@ -85,9 +85,9 @@ EventListWindow::EventListWindow(EventList& list, UserPort* port, QWidget* paren
     connect(tree_, &QTreeView::doubleClicked, this, &EventListWindow::toggle);
     connect(model_, &EventTreeModel::dayWanted, this, [this](int r, int c, int d) {
         list_.setShown(r, c, d);
-        if (!dayOpener) return;
+        if (!dayOpener_) return;
         setWaiting(true);
-        if (!dayOpener(r, c, d)) setWaiting(false);
+        if (!dayOpener_->openDay(r, c, d)) setWaiting(false);
     });
     fillRecorders();
     resize(320, 480);

@@ -32,8 +32,13 @@ class EventListWindow : public QWidget {
     EventListWindow(EventList& list, UserPort* port, QWidget* parent = nullptr);
 
     // Asks the recorder for the events of a day not loaded yet (the date query); true when it
-    // went out. Without it a day that is not loaded stays empty.
-    std::function<bool(int recorder, int channel, int day)> dayOpener;
+    // went out. Without one a day that is not loaded stays empty.
+    class DayOpener {
+      public:
+        virtual ~DayOpener() = default;
+        virtual bool openDay(int recorder, int channel, int day) = 0;
+    };
+    void setDayOpener(DayOpener* opener) { dayOpener_ = opener; }
 
     EventTreeModel& model() { return *model_; }
     QTreeView& tree() { return *tree_; }
@@ -76,6 +81,7 @@ class EventListWindow : public QWidget {
 
     EventList& list_;
     UserPort* port_;
+    DayOpener* dayOpener_ = nullptr;
     EventTreeModel* model_;
     QComboBox* recorders_;
     QTreeView* tree_;
