@@ -256,6 +256,31 @@ class ViewerTest : public QObject {
         }
     }
 
+    // What a worker reports reaches its window through the backend's typed signals: a box with
+    // its buttons and icon, the event list window's waiting state and controls.
+    void workerReportsReachTheirWindows() {
+        startViewer();
+        auto& backend = viewer_->backend();
+        auto& list = backend.controller().eventList();
+        std::thread([&] {
+            backend.user().messageBox("Disk full", fsv::mb::kOkCancel | fsv::mb::kIconWarning);
+            std::lock_guard lock(list.lock());
+            list.postToWindow(fsv::EventListMessage::Waiting, 0, 0);
+            list.setControlsEnabled(false);
+        }).join();
+        QTRY_VERIFY(script_.saw("Disk full"));
+        QCOMPARE(script_.shown.back().style, (BoxStyle{BoxButtons::OkCancel, BoxIcon::Warning}));
+        QTRY_VERIFY(viewer_->eventList().waiting());
+        QTRY_VERIFY(!viewer_->eventList().recorders().isEnabled());
+        std::thread([&] {
+            std::lock_guard lock(list.lock());
+            list.postToWindow(fsv::EventListMessage::Waiting, 1, 0);
+            list.setControlsEnabled(true);
+        }).join();
+        QTRY_VERIFY(!viewer_->eventList().waiting());
+        QTRY_VERIFY(viewer_->eventList().recorders().isEnabled());
+    }
+
     // Exit with connections, the event list, the list windows and the period dialog open: Yes
     // in the real question ends the event loop with status 0 and leaves no window on screen.
     void exitEndsTheProgramWithEveryWindowOpen() {
