@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <memory>
 #include <system_error>
+#include <type_traits>
+#include <variant>
 
 #include "platform/System.h"
 #include "state/ConnectionSet.h"
@@ -37,34 +39,20 @@ CoreBackend::CoreBackend(net::SessionTiming timing)
     o.status = this;
     // Read once here: the controller works with the same values as the channel table.
     o.settings = settings;
-    o.connectFinished = [this] { notify(ui::ViewerNotice::Kind::ConnectFinished, true); };
+    o.connectFinished = [this] { notify([this] { Q_EMIT signals_.connectFinished(); }); };
     controller_ = std::make_unique<client::Controller>(o, *user_, notes_);
     controller_->onResumeFile = [this](const std::filesystem::path& f) { return resumeFile(f); };
 }
 
 CoreBackend::~CoreBackend() { shutdown(); }
 
-void CoreBackend::setListener(Listener listener) { listener_ = std::move(listener); }
-
 void CoreBackend::startUp() { controller_->startUp(); }
 
 // ---- the bridge ----------------------------------------------------------------------------
 
-void CoreBackend::notify(const ui::ViewerNotice& notice) {
-    // Queued even from the UI thread, so that a notice never runs inside the caller.
-    QMetaObject::invokeMethod(
-        &bridge_,
-        [this, notice] {
-            if (listener_) listener_(notice);
-        },
-        Qt::QueuedConnection);
-}
-
-void CoreBackend::notify(ui::ViewerNotice::Kind kind, bool ok) {
-    ui::ViewerNotice n;
-    n.kind = kind;
-    n.ok = ok;
-    notify(n);
+template <typename Emit>
+void CoreBackend::notify(Emit emit) {
+    QMetaObject::invokeMethod(&bridge_, std::move(emit), Qt::QueuedConnection);
 }
 
 void CoreBackend::drain() {
@@ -72,58 +60,46 @@ void CoreBackend::drain() {
     channels_->dropFailedFiles();
 }
 
+// One signal per notification; a question is asked here instead, and a deferred box is dropped
+// once the program exits.
 void CoreBackend::handle(client::Notification& n) {
-    ui::ViewerNotice notice;
-    if (auto* box = std::get_if<client::MessageBoxNote>(&n)) {
-        if (user_->exiting()) return;
-        notice.kind = ui::ViewerNotice::Kind::MessageBox;
-        notice.text = box->text;
-        notice.type = box->type;
-    } else if (auto* q = std::get_if<client::Question>(&n)) {
-        user_->answerQueued(*q);
-        return;
-    } else if (std::holds_alternative<client::SessionAdded>(n) ||
-               std::holds_alternative<client::SessionRemoved>(n)) {
-        if (auto* gone = std::get_if<client::SessionRemoved>(&n); gone && onSessionRemoved)
-            onSessionRemoved(gone->session);
-        notice.kind = ui::ViewerNotice::Kind::SessionsChanged;
-    } else if (auto* e = std::get_if<client::EventListChanged>(&n)) {
-        if (onEventList) onEventList(*e);
-        if (e->what != client::EventListChanged::What::Recorders) return;
-        // A recorder's server information arrived or went: its channel counts changed.
-        notice.kind = ui::ViewerNotice::Kind::SessionsChanged;
-    } else if (auto* panel = std::get_if<client::PanelNote>(&n)) {
-        notice.kind = ui::ViewerNotice::Kind::PanelMessage;
-        notice.message = static_cast<unsigned>(panel->message);
-        notice.wParam = panel->wParam;
-        notice.lParam = panel->lParam;
-    } else if (auto* frame = std::get_if<client::FrameReady>(&n)) {
-        notice.kind = ui::ViewerNotice::Kind::FrameReady;
-        notice.wParam = frame->panel;
-    } else if (auto* row = std::get_if<client::WorkRowChanged>(&n)) {
-        if (onWorkRow) onWorkRow(row->row);
-        return;
-    } else if (auto* started = std::get_if<client::WorkStarted>(&n)) {
-        if (onWorkStarted) onWorkStarted(started->result);
-        return;
-    } else if (auto* play = std::get_if<client::PlaybackPosition>(&n)) {
-        // Only the latest of a panel is queued; the control panel reads the rest itself.
-        notice.kind = ui::ViewerNotice::Kind::PlayPosition;
-        notice.wParam = play->panel;
-    } else {
-        return;
-    }
-    if (listener_) listener_(notice);
+    ui::BackendSignals& s = signals_;
+    std::visit(
+        [&](auto& note) {
+            using T = std::decay_t<decltype(note)>;
+            if constexpr (std::is_same_v<T, client::MessageBoxNote>) {
+                if (!user_->exiting()) Q_EMIT s.messageBox(note.text, note.style);
+            } else if constexpr (std::is_same_v<T, client::Question>) {
+                user_->answerQueued(note);
+            } else if constexpr (std::is_same_v<T, client::SessionAdded>) {
+                Q_EMIT s.sessionAdded(note);
+            } else if constexpr (std::is_same_v<T, client::SessionRemoved>) {
+                Q_EMIT s.sessionRemoved(note);
+            } else if constexpr (std::is_same_v<T, client::EventListChanged>) {
+                Q_EMIT s.eventListChanged(note);
+            } else if constexpr (std::is_same_v<T, client::PanelsChanged>) {
+                Q_EMIT s.panelsChanged(note.panel);
+            } else if constexpr (std::is_same_v<T, client::FrameReady>) {
+                Q_EMIT s.frameReady(note.panel);
+            } else if constexpr (std::is_same_v<T, client::WorkRowChanged>) {
+                Q_EMIT s.workRowChanged(note.row);
+            } else if constexpr (std::is_same_v<T, client::WorkStarted>) {
+                Q_EMIT s.workStarted(note.result);
+            } else {
+                static_assert(std::is_same_v<T, client::PlaybackPosition>);
+                Q_EMIT s.playbackPosition(note);
+            }
+        },
+        n);
 }
 
 void CoreBackend::showStatus(const std::string& text) {
-    ui::ViewerNotice n;
-    n.kind = ui::ViewerNotice::Kind::ShowStatus;
-    n.text = text;
-    notify(n);
+    notify([this, text] { Q_EMIT signals_.statusShown(text); });
 }
 
-void CoreBackend::hideStatus() { notify(ui::ViewerNotice::Kind::HideStatus); }
+void CoreBackend::hideStatus() {
+    notify([this] { Q_EMIT signals_.statusHidden(); });
+}
 
 // ---- connecting ----------------------------------------------------------------------------
 
@@ -176,11 +152,11 @@ bool CoreBackend::loadResumeFile(const std::filesystem::path& file) {
     // housekeeping thread, which connects to its recorder and takes its work up.
     auto r = state::loadResumeFile(file);
     if (!r.usable() || r.status == state::ReadStatus::Missing) {
-        ui::ViewerNotice n;
-        n.kind = ui::ViewerNotice::Kind::MessageBox;
-        n.text = r.status == state::ReadStatus::WrongFormat ? r.message : state::kReadFileFail;
-        n.type = mb::kOk | mb::kIconStop;
-        notify(n);
+        const std::string text =
+            r.status == state::ReadStatus::WrongFormat ? r.message : state::kReadFileFail;
+        notify([this, text] {
+            Q_EMIT signals_.messageBox(text, {client::BoxButtons::Ok, client::BoxIcon::Stop});
+        });
         return false;
     }
     controller_->queueResumeFile(file);

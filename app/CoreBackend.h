@@ -2,7 +2,7 @@
 // The windows' backend over the client controller: the controller keeps the sessions, the
 // connector, the close queues and the housekeeping thread; this object is its bridge to
 // the UI thread. Workers report into the controller's notification queue, whose wake posts one
-// drain onto the UI thread; the drain turns each notification into its notice for the windows
+// drain onto the UI thread; the drain emits each notification as its own signal for the windows
 // or asks the worker's question there. Connects go to the controller's connector, which runs
 // them one after the other on its thread, so that the UI thread never waits for a recorder.
 
@@ -18,6 +18,7 @@
 #include "client/Notifications.h"
 #include "net/ServerSession.h"
 #include "platform/Event.h"
+#include "ui/BackendSignals.h"
 #include "ui/ViewerBackend.h"
 
 namespace fsv::app {
@@ -34,7 +35,7 @@ class CoreBackend : public ui::ViewerBackend, private net::StatusDisplay {
     // thread connects to each file's recorder).
     void startUp();
 
-    void setListener(Listener listener) override;
+    ui::BackendSignals& notices() override { return signals_; }
     bool connect(const ConnectRequest& request) override;
     void cancelWait() override;
     bool connecting() const override;
@@ -76,23 +77,16 @@ class CoreBackend : public ui::ViewerBackend, private net::StatusDisplay {
     using StreamSource = client::Channels::StreamSource;
     std::optional<StreamSource> streamSource(int position) const;
 
-    // The event list's changes, on the UI thread, for its window.
-    std::function<void(const client::EventListChanged&)> onEventList;
-    // A row of the work list changed (only its latest state is told), on the UI thread.
-    std::function<void(const download::WorkRow&)> onWorkRow;
-    // A session left the controller's list, on the UI thread.
-    std::function<void(client::SessionId)> onSessionRemoved;
-    // A start of work handed to the controller (startWorkAsync) has ended, on the UI thread.
-    std::function<void(client::StartResult)> onWorkStarted;
-
     // Resume files taken up by the controller so far (each on the housekeeping thread), and
     // whether the last one was loaded.
     int resumeLoads() const { return resumeLoads_.load(); }
     bool lastResumeLoaded() const { return resumeLoaded_.load(); }
 
   private:
-    void notify(const ui::ViewerNotice& notice);  // any thread
-    void notify(ui::ViewerNotice::Kind kind, bool ok = false);
+    // Emits on the UI thread, queued even from there, so that a signal never runs inside the
+    // caller. Any thread.
+    template <typename Emit>
+    void notify(Emit emit);
     void drain();  // UI thread
     void handle(client::Notification& n);
     bool resumeFile(const std::filesystem::path& file);  // housekeeping thread
@@ -102,7 +96,7 @@ class CoreBackend : public ui::ViewerBackend, private net::StatusDisplay {
     void hideStatus() override;
 
     QObject bridge_;  // on the UI thread: drains and notices run in its name
-    Listener listener_;
+    ui::BackendSignals signals_;
     platform::Event exit_{platform::Event::Reset::Manual};
     client::NotificationQueue notes_;
     std::unique_ptr<QtUserPort> user_;

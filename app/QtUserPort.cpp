@@ -20,7 +20,7 @@ Answer QtUserPort::answerHere(const Question& q) {
     Answer a;
     switch (q.kind) {
         case Question::Kind::Box:
-            a.box = ui::Prompts::box(window_, q.text, q.type);
+            a.box = ui::Prompts::box(window_, q.text, q.style);
             break;
         case Question::Kind::ExistingFile:
             a.existingFile = ui::Prompts::existingFile(window_, q.path, q.offerResume);
@@ -75,16 +75,15 @@ std::filesystem::path QtUserPort::onePath(const Question& q) {
 
 int QtUserPort::messageBox(const std::string& text, unsigned type, bool direct) {
     if (!direct || !onUiThread()) return queued_.messageBox(text, type, direct);
-    if (exiting()) return mb::kIdNo;
     Question q;
     q.text = text;
-    q.type = type;
-    return answerHere(q).box;
+    q.style = client::boxStyle(type);
+    // Once exiting, the box is not shown: the default answer declines.
+    return client::answerId(exiting() ? Answer{}.box : answerHere(q).box);
 }
 
-void QtUserPort::post(PanelMessage message, intptr_t wParam, intptr_t lParam) {
-    if (exiting()) return;
-    queued_.post(message, wParam, lParam);
+void QtUserPort::post(PanelMessage message, intptr_t first, intptr_t second) {
+    queued_.post(message, first, second);
 }
 
 ExistingFileAnswer QtUserPort::askExistingFile(const std::filesystem::path& path,

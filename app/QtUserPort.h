@@ -32,7 +32,8 @@ class QtUserPort : public UserPort {
     void answerQueued(const client::Question& q);
 
     int messageBox(const std::string& text, unsigned type, bool direct = false) override;
-    void post(PanelMessage message, intptr_t wParam, intptr_t lParam) override;
+    // Passes on to the queued port, which keeps what the windows act on as typed notifications.
+    void post(PanelMessage message, intptr_t first, intptr_t second) override;
     ExistingFileAnswer askExistingFile(const std::filesystem::path& path,
                                        bool offerResume) override;
     std::filesystem::path chooseFolder(const std::filesystem::path& start,

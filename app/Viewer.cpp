@@ -27,26 +27,6 @@
 
 namespace fsv::app {
 
-namespace {
-
-// The items of the connection at `position` not finished yet (none for a position not there).
-std::vector<download::WorkItem> unfinishedWork(client::Controller& c, int position) {
-    std::vector<download::WorkItem> out;
-    const auto sessions = c.sessions();
-    if (position < 0 || position >= static_cast<int>(sessions.size())) return out;
-    c.withDownloads(sessions[static_cast<size_t>(position)].id,
-                    [&](download::DownloadSession& d) { out = d.unfinished(); });
-    return out;
-}
-
-// The connection list's type of a work: 0 "Download & Play", 1 "Just Download", 2 "Just Play".
-int workType(const download::WorkItem& item) {
-    if (item.queue != download::QueueKind::Video) return 1;
-    return item.action == download::Action::JustPlay ? 2 : 0;
-}
-
-}  // namespace
-
 Viewer::Viewer(net::SessionTiming timing)
     : backend_(std::make_unique<CoreBackend>(timing)),
       window_(std::make_unique<ui::MainWindow>(*backend_)) {
@@ -72,9 +52,7 @@ Viewer::~Viewer() {
     if (period_) period_->abort();
     if (rows_) rows_->setShuttingDown(true);
     backend_->shutdown();
-    backend_->onEventList = nullptr;
-    backend_->onWorkRow = nullptr;
-    backend_->onWorkStarted = nullptr;
+    disconnect(&backend_->notices(), nullptr, this, nullptr);
     period_.reset();
     feed_.reset();
     downloads_.reset();
@@ -124,29 +102,8 @@ void Viewer::makeEventListWindow() {
     auto& c = backend_->controller();
     eventList_ = std::make_unique<ui::EventListWindow>(c.eventList(), &backend_->user());
     eventList_->setWindowTitle(QStringLiteral("Event List"));
-    backend_->onEventList = [this](const EventListChanged& e) {
-        switch (e.what) {
-            case EventListChanged::What::Refresh:
-                eventList_->onRefresh();
-                break;
-            case EventListChanged::What::Recorders:
-                eventList_->onRecordersChanged();
-                showNewRecorder();
-                break;
-            case EventListChanged::What::Row:
-                eventList_->onRowChanged(QString::fromStdString(e.key), e.mark);
-                break;
-            case EventListChanged::What::Message:
-                eventList_->onMessage(static_cast<int>(e.message), e.wParam);
-                break;
-            case EventListChanged::What::Controls:
-                eventList_->onControlsEnabled(e.enabled);
-                break;
-            case EventListChanged::What::Title:
-                eventList_->onTitle(QString::fromStdString(e.key));
-                break;
-        }
-    };
+    connect(&backend_->notices(), &ui::BackendSignals::eventListChanged, this,
+            [this](const EventListChanged& e) { eventListChanged(e); });
     window_->setListWindow(ui::cmd::kNormal, eventList_.get());
     // The timeline's recorder rows are the recorder the event list window shows; a click on
     // one of its recordings selects it there and starts the work as the window's button does.
@@ -161,79 +118,47 @@ void Viewer::makeEventListWindow() {
     };
 }
 
-// The channels: a local file's name, or the recorder, camera and recording a stream shows.
+void Viewer::eventListChanged(const client::EventListChanged& e) {
+    using client::EventListChanged;
+    switch (e.what) {
+        case EventListChanged::What::Refresh:
+            eventList_->onRefresh();
+            break;
+        case EventListChanged::What::Recorders:
+            eventList_->onRecordersChanged();
+            showNewRecorder();
+            break;
+        case EventListChanged::What::Row:
+            eventList_->onRowChanged(QString::fromStdString(e.key), e.mark);
+            break;
+        case EventListChanged::What::EventRemoved:
+            eventList_->onEventRemoved();
+            break;
+        case EventListChanged::What::Waiting:
+            eventList_->onWaiting(e.waiting);
+            break;
+        case EventListChanged::What::Controls:
+            eventList_->onControlsEnabled(e.enabled);
+            break;
+        case EventListChanged::What::Title:
+            eventList_->onTitle(QString::fromStdString(e.key));
+            break;
+    }
+}
+
 void Viewer::makeChannelList() {
     channelList_ = std::make_unique<ui::ChannelListWindow>();
     channelList_->setWindowTitle(QStringLiteral("Channel List"));
-    channelList_->channels = [this] {
-        std::vector<ui::ChannelListWindow::Channel> out;
-        const auto files = backend_->channelFiles();
-        for (size_t i = 0; i < files.size(); ++i) {
-            ui::ChannelListWindow::Channel ch;
-            if (!files[i].empty()) {
-                ch.source = ui::ChannelListWindow::Channel::Source::Local;
-                ch.fileName = files[i].string();
-            } else if (auto s = backend_->streamSource(static_cast<int>(i))) {
-                ch.source = ui::ChannelListWindow::Channel::Source::Recorder;
-                ch.serverName = s->serverName;
-                ch.cameraName = s->cameraName;
-                ch.eventKey = s->eventKey;
-            }
-            out.push_back(std::move(ch));
-        }
-        return out;
-    };
-    channelList_->closeChannel = [this](int channel) { backend_->closeChannel(channel); };
-    channelList_->showChannel = [this](int channel) { window_->showChannel(channel); };
+    channelHost_ = std::make_unique<ChannelListHost>(*backend_, *window_);
+    channelList_->setHost(channelHost_.get());
     window_->setListWindow(ui::cmd::kChannelList, channelList_.get());
 }
 
-// The connections (by their position in the session list) and the works of each.
 void Viewer::makeConnectionList() {
     connectionList_ = std::make_unique<ui::ConnectionListWindow>();
     connectionList_->setWindowTitle(QStringLiteral("Connection List"));
-    connectionList_->connections = [this] {
-        std::vector<ui::ConnectionListWindow::Connection> out;
-        for (const auto& s : backend_->controller().sessions()) {
-            ui::ConnectionListWindow::Connection c;
-            c.id = static_cast<int>(out.size());
-            c.serverName = s.recorderName;
-            c.serverAddress = s.address;
-            c.works = s.works;
-            c.loginTime = s.connectionTime;
-            out.push_back(std::move(c));
-        }
-        return out;
-    };
-    connectionList_->worksOf = [this](int position) {
-        std::vector<ui::ConnectionListWindow::WorkEntry> out;
-        for (const auto& item : unfinishedWork(backend_->controller(), position)) {
-            ui::ConnectionListWindow::WorkEntry w;
-            w.deviceName = item.channelName;
-            w.eventKey = item.eventKey;
-            w.type = workType(item);
-            out.push_back(std::move(w));
-        }
-        return out;
-    };
-    connectionList_->hasUnfinishedWork = [this](int position) {
-        return !unfinishedWork(backend_->controller(), position).empty();
-    };
-    // "&Delete" takes a waiting item out of its queue; one that runs already stays (false).
-    connectionList_->deleteWork = [this](int position, const std::string& device, bool justDownload,
-                                         const std::string& eventKey) {
-        auto& c = backend_->controller();
-        const auto sessions = c.sessions();
-        if (position < 0 || position >= static_cast<int>(sessions.size())) return false;
-        return c.removeQueuedWork(
-            sessions[static_cast<size_t>(position)].id, [&](const download::WorkItem& item) {
-                return item.channelName == device && item.eventKey == eventKey &&
-                       (workType(item) == 1) == justDownload;
-            });
-    };
-    connectionList_->disconnect = [this](int id, const std::string& resumeFile) {
-        backend_->controller().queueConnectionClose(id, resumeFile);
-    };
+    connectionHost_ = std::make_unique<ConnectionListHost>(backend_->controller());
+    connectionList_->setHost(connectionHost_.get());
     window_->setListWindow(ui::cmd::kConnectionList, connectionList_.get());
 }
 
@@ -241,28 +166,17 @@ void Viewer::makeConnectionList() {
 void Viewer::makeFileLists() {
     history_ = std::make_unique<ui::DownloadHistoryWindow>();
     history_->setWindowTitle(QStringLiteral("Download History"));
-    history_->isPlaying = [this](const std::filesystem::path& f) { return backend_->isPlaying(f); };
-    history_->openAvi = [this](const std::filesystem::path& f) {
-        openLocalFile(history_.get(), f);
-    };
+    historyFiles_ = std::make_unique<LocalFileHost>(*backend_);
+    historyFiles_->tellOver(history_.get());
+    history_->setFiles(historyFiles_.get());
     window_->setListWindow(ui::cmd::kDownloadHistory, history_.get());
 
     // The catalog of an archive folder kept by fsv archive; its recordings play as local files.
     archive_ = std::make_unique<ui::ArchiveWindow>();
-    archive_->openFile = [this](const std::filesystem::path& f) {
-        openLocalFile(archive_.get(), f);
-    };
+    archiveFiles_ = std::make_unique<LocalFileHost>(*backend_);
+    archiveFiles_->tellOver(archive_.get());
+    archive_->setFiles(archiveFiles_.get());
     window_->setListWindow(ui::cmd::kArchive, archive_.get());
-}
-
-// A file a list window chose, opened in a channel; a file that plays already or no free channel
-// is told over that window.
-void Viewer::openLocalFile(QWidget* over, const std::filesystem::path& file) {
-    const auto result = backend_->openLocalFile(file);
-    if (result == ui::ViewerBackend::OpenResult::AlreadyPlaying)
-        ui::Prompts::box(over, ui::kFilePlayingText, mb::kOk | mb::kIconInformation);
-    else if (result == ui::ViewerBackend::OpenResult::OverMaximum)
-        ui::Prompts::box(over, ui::kOverMaxChannel, mb::kOk | mb::kIconStop);
 }
 
 void Viewer::makeDownloadList() {
@@ -276,10 +190,8 @@ void Viewer::makeDownloadList() {
 void Viewer::makeBrowsing() {
     auto& c = backend_->controller();
     // A day opened in the tree is asked for when its events are not loaded.
-    eventList_->dayOpener = [this](int recorder, int channel, int day) {
-        auto catalog = backend_->controller().catalogs().catalogOf(recorder);
-        return catalog && catalog->openDay(channel, day);
-    };
+    days_ = std::make_unique<DayHost>(c);
+    eventList_->setDayOpener(days_.get());
 
     // The period dialog: the days of the period are asked for on its worker; a selection made
     // there starts work on a controller thread.
@@ -291,7 +203,7 @@ void Viewer::makeBrowsing() {
     });
     connect(eventList_.get(), &ui::EventListWindow::startRequested, this,
             [this] { startWork(false); });
-    backend_->onWorkStarted = [this](client::StartResult r) { workStartEnded(r); };
+    connect(&backend_->notices(), &ui::BackendSignals::workStarted, this, &Viewer::workStartEnded);
 
     // The download list and the history, fed by the work list's rows.
     feed_ = std::make_unique<ui::DownloadFeed>(*rows_);
@@ -315,7 +227,8 @@ void Viewer::makeBrowsing() {
         *name = known->second.first;
         *address = known->second.second;
     };
-    backend_->onWorkRow = [this](const download::WorkRow& row) { feed_->onWorkRow(row); };
+    connect(&backend_->notices(), &ui::BackendSignals::workRowChanged, this,
+            [this](const download::WorkRow& row) { feed_->onWorkRow(row); });
 }
 
 bool Viewer::startWork(bool fromPeriod) {

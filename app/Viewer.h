@@ -14,6 +14,7 @@
 #include <utility>
 
 #include "app/CoreBackend.h"
+#include "app/ListHosts.h"
 #include "ui/mainwindow/MainWindow.h"
 
 class QScreen;
@@ -74,16 +75,21 @@ class Viewer : public QObject {
     void showNewRecorder();
     void makeListWindows();
     void makeEventListWindow();
+    void eventListChanged(const client::EventListChanged& e);
     void makeChannelList();
     void makeConnectionList();
     void makeFileLists();
     void makeDownloadList();
-    void openLocalFile(QWidget* over, const std::filesystem::path& file);
     void makeBrowsing();
     void workStartEnded(client::StartResult result);
 
     std::unique_ptr<CoreBackend> backend_;
     std::unique_ptr<ui::MainWindow> window_;
+    // What the list windows read and do; they outlive none of it.
+    std::unique_ptr<ChannelListHost> channelHost_;
+    std::unique_ptr<ConnectionListHost> connectionHost_;
+    std::unique_ptr<LocalFileHost> historyFiles_, archiveFiles_;
+    std::unique_ptr<DayHost> days_;
     // The list windows the main window's commands show and hide.
     std::unique_ptr<ui::EventListWindow> eventList_;
     std::unique_ptr<ui::ChannelListWindow> channelList_;

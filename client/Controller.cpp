@@ -88,11 +88,12 @@ class Controller::EventListNotes : public EventListListener {
         c_.notes_.push(EventListChanged{EventListChanged::What::Row, key, mark});
     }
     void refreshRecorder(int recorder) override { c_.refreshRecorder(recorder); }
-    void post(EventListMessage message, intptr_t wParam, intptr_t lParam) override {
-        EventListChanged e{EventListChanged::What::Message, {}, 0};
-        e.message = message;
-        e.wParam = wParam;
-        e.lParam = lParam;
+    void post(EventListMessage message, intptr_t wParam, intptr_t) override {
+        // The window's messages become typed changes here: wParam 0 enters the waiting state.
+        EventListChanged e;
+        e.what = message == EventListMessage::Waiting ? EventListChanged::What::Waiting
+                                                      : EventListChanged::What::EventRemoved;
+        e.waiting = wParam == 0;
         c_.notes_.push(std::move(e));
     }
     void controlsEnabled(bool enabled) override {
@@ -115,7 +116,7 @@ Controller::Controller(Options options, UserPort& user, NotificationQueue& notes
       exit_(options_.exitEvent ? *options_.exitEvent : ownExit_),
       eventNotes_(std::make_unique<EventListNotes>(*this)),
       events_(eventNotes_.get()),
-      catalogs_(events_, port_.get(), &waiter_),
+      catalogs_(events_, &waiter_),
       context_(*port_, work_),
       settings_(options_.settings ? *options_.settings
                                   : state::readSettings(state::settingsPath())),

@@ -13,8 +13,6 @@ std::optional<uint64_t> NotificationQueue::coalesceKey(const Notification& n) {
     if (auto* r = std::get_if<WorkRowChanged>(&n)) return key(r->row.id);
     if (auto* p = std::get_if<PlaybackPosition>(&n)) return key(p->panel);
     if (auto* f = std::get_if<FrameReady>(&n)) return key(f->panel);
-    if (auto* m = std::get_if<PanelNote>(&n); m && m->message == PanelMessage::DownloadValue)
-        return key(m->lParam);
     return std::nullopt;
 }
 

@@ -18,6 +18,7 @@
 #include <variant>
 #include <vector>
 
+#include "client/BoxStyle.h"
 #include "platform/UserPort.h"
 #include "recordings/EventList.h"
 #include "recordings/download/Work.h"
@@ -30,31 +31,25 @@ using PanelId = int;    // the display panel's position in the channel view
 // The deferred message box.
 struct MessageBoxNote {
     std::string text;
-    unsigned type = mb::kOk;
+    BoxStyle style;
 };
 
-// One of the panel's private messages 1055…1063 (PanelMessage), with the panel's arguments.
-// RecorderClosed carries the session's id in wParam. DownloadValue keeps only the latest value
-// per channel (lParam).
-struct PanelNote {
-    PanelMessage message = PanelMessage::LayoutChannels;
-    intptr_t wParam = 0;
-    intptr_t lParam = 0;
+// A channel came, went or moved in the channel table: the panels show the table again.
+struct PanelsChanged {
+    PanelId panel = -1;  // the panel whose channel changed
 };
 
 // The event list changed: the shown recorder, channel and day need redrawing (Refresh), the
-// recorders came or went (Recorders), or one event's mark changed (Row: key and mark). It also
-// speaks to its window: a private message (Message: `message` with `wParam`, `lParam`; 1435
-// enters or leaves the waiting state), its controls on or off (Controls: `enabled`), and its
+// recorders came or went (Recorders), one event's mark changed (Row: key and mark), or an event
+// of the shown day was removed (EventRemoved). It also speaks to its window: the waiting state
+// entered or left (Waiting: `waiting`), its controls on or off (Controls: `enabled`), and its
 // title (Title: `key` holds the text).
 struct EventListChanged {
-    enum class What { Refresh, Recorders, Row, Message, Controls, Title };
+    enum class What { Refresh, Recorders, Row, EventRemoved, Waiting, Controls, Title };
     What what = What::Refresh;
     std::string key;
     int mark = 0;
-    EventListMessage message = EventListMessage::Waiting;
-    intptr_t wParam = 0;
-    intptr_t lParam = 0;
+    bool waiting = false;
     bool enabled = true;
 };
 
@@ -97,7 +92,7 @@ struct Question {
     uint64_t id = 0;
     Kind kind = Kind::Box;
     std::string text;  // the box's text, or the folder dialog's caption
-    unsigned type = mb::kOk;
+    BoxStyle style;
     std::filesystem::path path;  // the existing file, or where a dialog starts
     std::string filter;
     std::string defaultExtension;
@@ -119,7 +114,7 @@ struct WorkStarted {
 };
 
 using Notification =
-    std::variant<MessageBoxNote, PanelNote, EventListChanged, WorkRowChanged, PlaybackPosition,
+    std::variant<MessageBoxNote, PanelsChanged, EventListChanged, WorkRowChanged, PlaybackPosition,
                  FrameReady, SessionAdded, SessionRemoved, Question, WorkStarted>;
 
 class NotificationQueue {

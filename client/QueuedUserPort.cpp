@@ -44,17 +44,18 @@ int QueuedUserPort::messageBox(const std::string& text, unsigned type, bool dire
         Question q;
         q.kind = Question::Kind::Box;
         q.text = text;
-        q.type = type;
-        return ask(std::move(q)).box;
+        q.style = boxStyle(type);
+        return answerId(ask(std::move(q)).box);
     }
     if (exiting()) return mb::kIdNo;
-    queue_.push(MessageBoxNote{text, type});
+    queue_.push(MessageBoxNote{text, boxStyle(type)});
     return 1;
 }
 
-void QueuedUserPort::post(PanelMessage message, intptr_t wParam, intptr_t lParam) {
-    if (message == PanelMessage::MessageBox) return;  // boxes go through messageBox()
-    queue_.push(PanelNote{message, wParam, lParam});
+void QueuedUserPort::post(PanelMessage message, intptr_t wParam, intptr_t) {
+    // The only panel message a front end acts on; the others are the core's own.
+    if (message != PanelMessage::RedrawChannel || exiting()) return;
+    queue_.push(PanelsChanged{static_cast<PanelId>(wParam)});
 }
 
 ExistingFileAnswer QueuedUserPort::askExistingFile(const std::filesystem::path& path,

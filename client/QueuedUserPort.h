@@ -1,9 +1,9 @@
 #pragma once
-// The UserPort of a front end that drains a NotificationQueue. Deferred boxes and panel
-// messages are queued; a question is queued and its worker waits for the front end's answer
-// or the global exit event, whichever comes first, so shutting down never hangs on a question
-// nobody answers. Once the program exits, deferred boxes are dropped and questions get their
-// "no" answer at once.
+// The UserPort of a front end that drains a NotificationQueue. Deferred boxes and the panel
+// messages a front end acts on are queued as typed notifications; a question is queued and its
+// worker waits for the front end's answer or the global exit event, whichever comes first, so
+// shutting down never hangs on a question nobody answers. Once the program exits, deferred boxes
+// are dropped and questions get their "no" answer at once.
 
 #include <atomic>
 #include <cstdint>
@@ -17,7 +17,7 @@
 namespace fsv::client {
 
 struct Answer {
-    int box = mb::kIdNo;
+    BoxAnswer box = BoxAnswer::No;
     ExistingFileAnswer existingFile = ExistingFileAnswer::Abort;
     std::vector<std::filesystem::path> paths;  // the chosen file or folder; empty: cancelled
     int choice = -1;                           // Action: the choice; -1 cancelled

@@ -31,16 +31,8 @@ inline constexpr int kIdNo = 7;
 
 // The panel's private messages, numbered as the panel has always numbered them.
 enum class PanelMessage : unsigned {
-    MessageBox = 1054,        // shown through messageBox() instead
-    LayoutChannels = 1055,    // wParam 1 with a channel position, or 0
-    RedrawChannel = 1056,     // channel index / redraw flag
-    ShowControlPanel = 1057,  //
-    RecorderClosed = 1058,    // the ServerSession whose recorder closed the connection
-    ChannelChanged = 1059,    // channel index, or -1 to recompute the page count
-    ResizeEventColumn = 1060,
-    SkinButtonState = 1061,  // button (index << 16 | line) / state
-    DiskCheck = 1062,        // session / stream
-    DownloadValue = 1063,    // value / channel
+    RedrawChannel = 1056,   // panel index / redraw flag
+    RecorderClosed = 1058,  // the ServerSession whose recorder closed the connection
 };
 
 // Answers to "File already exist. Choose to do...".

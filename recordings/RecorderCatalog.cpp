@@ -1,7 +1,5 @@
 #include "recordings/RecorderCatalog.h"
 
-#include "platform/UserPort.h"
-
 namespace fsv {
 
 namespace {
@@ -9,9 +7,8 @@ namespace {
 constexpr uint32_t kLargestTime = 999999;
 }  // namespace
 
-RecorderCatalog::RecorderCatalog(EventList& list, RecorderLink& link, UserPort* port,
-                                 DateQueryWaiter* waiter)
-    : list_(list), link_(link), port_(port), waiter_(waiter) {}
+RecorderCatalog::RecorderCatalog(EventList& list, RecorderLink& link, DateQueryWaiter* waiter)
+    : list_(list), link_(link), waiter_(waiter) {}
 
 RecorderCatalog::~RecorderCatalog() = default;
 
@@ -200,7 +197,7 @@ bool RecorderCatalog::handleDateReply(std::span<const uint8_t> message) {
         list_.showStatus("");
         list_.postToWindow(EventListMessage::Waiting, 1, 0);
     }
-    if (!link_.setReplyOk() && port_) port_->post(PanelMessage::ResizeEventColumn, 0, 0);
+    link_.setReplyOk();
     return true;
 }
 

@@ -24,8 +24,6 @@
 
 namespace fsv {
 
-class UserPort;
-
 // The session services the catalog needs.
 class RecorderLink {
   public:
@@ -56,8 +54,7 @@ class RecorderCatalog {
         int position;  // in the recorder's channel array of the event list
     };
 
-    RecorderCatalog(EventList& list, RecorderLink& link, UserPort* port,
-                    DateQueryWaiter* waiter = nullptr);
+    RecorderCatalog(EventList& list, RecorderLink& link, DateQueryWaiter* waiter = nullptr);
     ~RecorderCatalog();
     RecorderCatalog(const RecorderCatalog&) = delete;
     RecorderCatalog& operator=(const RecorderCatalog&) = delete;
@@ -107,7 +104,6 @@ class RecorderCatalog {
 
     EventList& list_;
     RecorderLink& link_;
-    UserPort* port_;
     DateQueryWaiter* waiter_;
     PendingMarks pending_;
     std::atomic<int> number_{-1};

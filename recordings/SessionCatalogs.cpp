@@ -38,16 +38,16 @@ class SessionLink : public RecorderLink {
 }  // namespace
 
 struct SessionCatalogs::Entry {
-    Entry(EventList& list, net::ServerSession& s, UserPort* port, DateQueryWaiter* waiter)
-        : link(s), catalog(list, link, port, waiter) {}
+    Entry(EventList& list, net::ServerSession& s, DateQueryWaiter* waiter)
+        : link(s), catalog(list, link, waiter) {}
     SessionLink link;
     RecorderCatalog catalog;
     // A refresh that found the reply-OK event taken ends when the information has arrived.
     std::atomic<bool> endRefreshWithInfo{false};
 };
 
-SessionCatalogs::SessionCatalogs(EventList& list, UserPort* port, DateQueryWaiter* waiter)
-    : list_(list), port_(port), waiter_(waiter) {}
+SessionCatalogs::SessionCatalogs(EventList& list, DateQueryWaiter* waiter)
+    : list_(list), waiter_(waiter) {}
 
 SessionCatalogs::~SessionCatalogs() = default;
 
@@ -55,7 +55,7 @@ std::shared_ptr<SessionCatalogs::Entry> SessionCatalogs::entry(net::ServerSessio
     std::lock_guard lock(mutex_);
     auto& e = entries_[&session];
     if (!e) {
-        e = std::make_shared<Entry>(list_, session, port_, waiter_);
+        e = std::make_shared<Entry>(list_, session, waiter_);
         if (onConnectionNumber)
             e->catalog.onConnectionNumber = [this, s = &session](int o, int n) {
                 onConnectionNumber(*s, o, n);

@@ -17,7 +17,7 @@ namespace fsv {
 
 class SessionCatalogs : public net::ServerInfoSink {
   public:
-    SessionCatalogs(EventList& list, UserPort* port, DateQueryWaiter* waiter = nullptr);
+    explicit SessionCatalogs(EventList& list, DateQueryWaiter* waiter = nullptr);
     ~SessionCatalogs() override;
 
     void serverInfo(net::ServerSession& session, const net::ServerInfo& info,
@@ -45,7 +45,6 @@ class SessionCatalogs : public net::ServerInfoSink {
     bool readAgain(net::ServerSession& session);
 
     EventList& list_;
-    UserPort* port_;
     DateQueryWaiter* waiter_;
     mutable std::mutex mutex_;
     std::map<net::ServerSession*, std::shared_ptr<Entry>> entries_;

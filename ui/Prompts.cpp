@@ -11,19 +11,20 @@ namespace {
 
 PromptScript* gScript = nullptr;
 
-QMessageBox::Icon iconOf(unsigned type) {
-    switch (type & 0xF0) {
-        case mb::kIconStop:
+QMessageBox::Icon iconOf(BoxIcon icon) {
+    switch (icon) {
+        case BoxIcon::Stop:
             return QMessageBox::Critical;
-        case mb::kIconQuestion:
+        case BoxIcon::Question:
             return QMessageBox::Question;
-        case mb::kIconWarning:
+        case BoxIcon::Warning:
             return QMessageBox::Warning;
-        case mb::kIconInformation:
+        case BoxIcon::Information:
             return QMessageBox::Information;
-        default:
-            return QMessageBox::NoIcon;
+        case BoxIcon::None:
+            break;
     }
+    return QMessageBox::NoIcon;
 }
 
 std::filesystem::path toPath(const QString& s) {
@@ -37,52 +38,54 @@ PromptScript* Prompts::script() { return gScript; }
 
 namespace {
 
-// The buttons of a box type, each with the id it answers; the first is the default, the last
-// the one Escape and the close button give.
-std::vector<Prompts::BoxButton> buttonsOf(unsigned type) {
-    switch (type & 0xF) {
-        case mb::kOkCancel:
-            return {{QMessageBox::Ok, mb::kIdOk}, {QMessageBox::Cancel, mb::kIdCancel}};
-        case mb::kYesNoCancel:
-            return {{QMessageBox::Yes, mb::kIdYes},
-                    {QMessageBox::No, mb::kIdNo},
-                    {QMessageBox::Cancel, mb::kIdCancel}};
-        case mb::kYesNo:
-            return {{QMessageBox::Yes, mb::kIdYes}, {QMessageBox::No, mb::kIdNo}};
-        case mb::kRetryCancel:
-            return {{QMessageBox::Retry, mb::kIdRetry}, {QMessageBox::Cancel, mb::kIdCancel}};
-        default:
-            return {{QMessageBox::Ok, mb::kIdOk}};
+// The buttons of a box, each with the answer it gives; the first is the default, the last the
+// one Escape and the close button give.
+std::vector<Prompts::BoxButton> buttonsOf(BoxButtons buttons) {
+    switch (buttons) {
+        case BoxButtons::OkCancel:
+            return {{QMessageBox::Ok, BoxAnswer::Ok}, {QMessageBox::Cancel, BoxAnswer::Cancel}};
+        case BoxButtons::YesNoCancel:
+            return {{QMessageBox::Yes, BoxAnswer::Yes},
+                    {QMessageBox::No, BoxAnswer::No},
+                    {QMessageBox::Cancel, BoxAnswer::Cancel}};
+        case BoxButtons::YesNo:
+            return {{QMessageBox::Yes, BoxAnswer::Yes}, {QMessageBox::No, BoxAnswer::No}};
+        case BoxButtons::RetryCancel:
+            return {{QMessageBox::Retry, BoxAnswer::Retry},
+                    {QMessageBox::Cancel, BoxAnswer::Cancel}};
+        case BoxButtons::Ok:
+            break;
     }
+    return {{QMessageBox::Ok, BoxAnswer::Ok}};
 }
 
 }  // namespace
 
-int Prompts::box(QWidget* parent, const std::string& text, unsigned type) {
-    const auto buttons = buttonsOf(type);
+BoxAnswer Prompts::box(QWidget* parent, const std::string& text, BoxStyle style) {
+    const auto buttons = buttonsOf(style.buttons);
     if (gScript) {
-        PromptScript::Box b{text, type};
+        PromptScript::Box b{text, style};
         gScript->shown.push_back(b);
         if (gScript->onBox) gScript->onBox(b);
-        if (gScript->realBoxes) return showBox(parent, text, type, buttons);
+        if (gScript->realBoxes) return showBox(parent, text, style.icon, buttons);
         if (!gScript->answers.empty()) {
-            int a = gScript->answers.front();
+            const BoxAnswer a = gScript->answers.front();
             gScript->answers.pop_front();
             return a;
         }
         // Unscripted: the answer that declines (No, Cancel) unless OK is among the buttons.
-        if (gScript->defaultAnswer != mb::kIdOk) return gScript->defaultAnswer;
+        if (gScript->defaultAnswer) return *gScript->defaultAnswer;
         for (const auto& b : buttons)
-            if (b.id == mb::kIdOk) return mb::kIdOk;
-        return buttons.back().id;
+            if (b.answer == BoxAnswer::Ok) return BoxAnswer::Ok;
+        return buttons.back().answer;
     }
-    return showBox(parent, text, type, buttons);
+    return showBox(parent, text, style.icon, buttons);
 }
 
-int Prompts::showBox(QWidget* parent, const std::string& text, unsigned type,
-                     const std::vector<BoxButton>& buttons) {
+BoxAnswer Prompts::showBox(QWidget* parent, const std::string& text, BoxIcon icon,
+                           const std::vector<BoxButton>& buttons) {
     // The system's boxes carry the program's name as their title.
-    QMessageBox box(iconOf(type), QStringLiteral("FarsightViewer"), QString::fromStdString(text),
+    QMessageBox box(iconOf(icon), QStringLiteral("FarsightViewer"), QString::fromStdString(text),
                     QMessageBox::NoButton, parent);
     box.setAccessibleName(QString::fromStdString(text));
     const auto standard = [](int b) { return static_cast<QMessageBox::StandardButton>(b); };
@@ -96,8 +99,8 @@ int Prompts::showBox(QWidget* parent, const std::string& text, unsigned type,
     box.exec();
     const int clicked = static_cast<int>(box.standardButton(box.clickedButton()));
     for (const auto& b : buttons)
-        if (b.button == clicked) return b.id;
-    return buttons.back().id;
+        if (b.button == clicked) return b.answer;
+    return buttons.back().answer;
 }
 
 QString Prompts::qtFilter(const std::string& filter) {

@@ -8,24 +8,32 @@
 #include <deque>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "client/BoxStyle.h"
 #include "platform/UserPort.h"
 
 class QWidget;
 
 namespace fsv::ui {
 
+using client::BoxAnswer;
+using client::BoxButtons;
+using client::BoxIcon;
+using client::BoxStyle;
+
 // Answers given instead of showing anything: boxes in order (then `defaultAnswer`), file
 // dialogs from their own lists (then "cancelled").
 struct PromptScript {
     struct Box {
         std::string text;
-        unsigned type = 0;
+        BoxStyle style;
     };
-    std::deque<int> answers;
-    int defaultAnswer = 1;  // IDOK; IDNO for a Yes/No question when nothing is scripted
+    std::deque<BoxAnswer> answers;
+    // Unset: OK where the box has it, else the button that declines (No, Cancel).
+    std::optional<BoxAnswer> defaultAnswer;
     std::deque<std::filesystem::path> saveFiles, openFiles, folders;
     std::deque<ExistingFileAnswer> existingFiles;  // then Abort
     std::vector<std::filesystem::path> dialogStarts;  // where each file dialog started
@@ -44,9 +52,9 @@ struct PromptScript {
 
 class Prompts {
   public:
-    // A message box of a system type (mb::kYesNo | mb::kIconQuestion, ...); the answer as an
-    // id (mb::kIdOk, mb::kIdYes, mb::kIdNo).
-    static int box(QWidget* parent, const std::string& text, unsigned type);
+    // A message box with its buttons and icon; the button pressed (Escape and the close button
+    // give the last one).
+    static BoxAnswer box(QWidget* parent, const std::string& text, BoxStyle style);
     // Save and open dialogs with the system's filter texts ("FSV Save File(*.SAV)|*.sav|..."),
     // starting in the folder (or at the file) `start`; empty: where the dialog last was.
     static std::filesystem::path saveFile(QWidget* parent, const std::string& filter,
@@ -71,15 +79,15 @@ class Prompts {
     // "FSV Save File(*.SAV)|*.sav|All Files(*.*)|*.*||" as a Qt name filter list.
     static QString qtFilter(const std::string& filter);
 
-    // A button of a box type (a QMessageBox::StandardButton) and the id it answers.
+    // A button of a box (a QMessageBox::StandardButton) and the answer it gives.
     struct BoxButton {
         int button;
-        int id;
+        BoxAnswer answer;
     };
 
   private:
-    static int showBox(QWidget* parent, const std::string& text, unsigned type,
-                       const std::vector<BoxButton>& buttons);
+    static BoxAnswer showBox(QWidget* parent, const std::string& text, BoxIcon icon,
+                             const std::vector<BoxButton>& buttons);
 };
 
 }  // namespace fsv::ui

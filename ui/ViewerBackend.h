@@ -1,8 +1,8 @@
 #pragma once
 // What the windows need from the program underneath: connecting, the open connections, closing
 // them and the status of a connect in progress. The windows call it on the UI thread and every
-// call returns at once; the work runs on the backend's own threads and comes back as
-// ViewerNotice values, delivered on the UI thread through the listener.
+// call returns at once; the work runs on the backend's own threads and comes back as the
+// signals of its BackendSignals, emitted on the UI thread.
 
 #include <cstdint>
 #include <ctime>
@@ -30,36 +30,17 @@ struct SessionSummary {
     int connectionNumber = -1;
 };
 
-struct ViewerNotice {
-    enum class Kind {
-        ShowStatus,       // text: the status window's line ("Connecting...")
-        HideStatus,       //
-        ConnectFinished,  // ok: logged in; the toolbar's connect button is released
-        SessionsChanged,  // the connection list changed (added, removed, information arrived)
-        MessageBox,       // text, type: a deferred message box of a worker
-        PanelMessage,     // message, wParam, lParam: one of the panel's private messages
-        FrameReady,       // wParam: the panel whose frame slot holds a new picture
-        PlayPosition,     // wParam: the panel whose channel moved, paused or changed speed
-    };
-    Kind kind = Kind::SessionsChanged;
-    std::string text;
-    unsigned type = 0;
-    bool ok = false;
-    unsigned message = 0;
-    intptr_t wParam = 0;
-    intptr_t lParam = 0;
-};
+class BackendSignals;
 
 class ViewerBackend {
   public:
-    using Listener = std::function<void(const ViewerNotice&)>;
     virtual ~ViewerBackend() = default;
 
-    // Called on the UI thread with every notice, in order.
-    virtual void setListener(Listener listener) = 0;
+    // The events of the backend, one signal each, on the UI thread and in order.
+    virtual BackendSignals& notices() = 0;
 
     // The interactive connect: starts a connect thread with the request and returns true when
-    // it runs; its end is told by ConnectFinished.
+    // it runs; its end is told by BackendSignals::connectFinished.
     virtual bool connect(const ConnectRequest& request) = 0;
     // The status window's Cancel: abandons the connect or wait in progress.
     virtual void cancelWait() = 0;

@@ -65,9 +65,8 @@ void NotificationPushDrain(benchmark::State& state) {
     NotificationQueue queue([] {});
     int64_t seen = 0;
     for (auto _ : state) {
-        for (int i = 0; i < batch; ++i)
-            queue.push(PanelNote{fsv::PanelMessage::RedrawChannel, i, 1});
-        queue.drain([&](Notification& n) { seen += std::get<PanelNote>(n).lParam; });
+        for (int i = 0; i < batch; ++i) queue.push(PanelsChanged{i});
+        queue.drain([&](Notification& n) { seen += std::get<PanelsChanged>(n).panel; });
     }
     benchmark::DoNotOptimize(seen);
     state.SetItemsProcessed(state.iterations() * batch);

@@ -35,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     link.protocol = data[0] & 1 ? 35 : 34;
     fsv::EventList list;
     fsv::DateQueryWaiter waiter;
-    fsv::RecorderCatalog catalog(list, link, nullptr, &waiter);
+    fsv::RecorderCatalog catalog(list, link, &waiter);
     // Version 35 days carry date ids 0 and 1; a reply must name the right one.
     fsv::net::ServerInfo info;
     info.cameras = {{1, "A", {{"20261201", 0, 0}, {"20261202", link.protocol > 34 ? 1u : 0u, 0}}},

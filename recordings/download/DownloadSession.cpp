@@ -93,11 +93,8 @@ bool DownloadSession::enqueue(WorkItem item) {
         row.mode = item.mode();
         item.row = ctx_.work.addRow(std::move(row));
     }
-    const bool fileWork = item.queue != QueueKind::Video;
     queue->add(std::move(item));
     queue->wake();
-    // The download list shows file work as soon as it is queued.
-    if (fileWork) ctx_.user.post(PanelMessage::ShowControlPanel, 0, 0);
     return true;
 }
 

@@ -162,8 +162,6 @@ void Stream::takeReply(uint8_t kind, std::span<const uint8_t> body) {
         header_.assign(h->header.begin(), h->header.end());
         headerBuffered_ = true;
         dataReady_.set();
-        ctx_.user.post(PanelMessage::DownloadValue, static_cast<intptr_t>(h->frameCount) - 1,
-                       panel_.load());
     } else if (kind == kReplyBlock) {
         if (!headerTaken_ || statusReceived_) return;
         auto b = parseBlockReply(body);

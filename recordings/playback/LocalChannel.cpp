@@ -573,13 +573,10 @@ void LocalChannel::takeChannel(const FileRun& run) {
         }
         command(kToLast);
     }
-    int position;
     {
         std::lock_guard lock(mutex_);
         rebuildCaptionLocked();
-        position = position_;
     }
-    if (options_.user) options_.user->post(PanelMessage::LayoutChannels, 1, position);
 }
 
 void LocalChannel::loadFrameTimes(FileRun& run) {

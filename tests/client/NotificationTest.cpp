@@ -57,7 +57,7 @@ TEST(NotificationQueue, ManyThreadsArriveOnTheDrainingThreadInOrderWithOneWakePe
         producers.emplace_back([&, t] {
             while (!go) std::this_thread::yield();
             for (int i = 0; i < kEach; ++i)
-                d.queue.push(MessageBoxNote{std::to_string(t) + ":" + std::to_string(i), 0});
+                d.queue.push(MessageBoxNote{std::to_string(t) + ":" + std::to_string(i), {}});
         });
 
     const auto self = std::this_thread::get_id();
@@ -106,10 +106,8 @@ TEST(NotificationQueue, FrequentUpdatesKeepTheirLatestValueAndTheirPlace) {
     q.push(PlaybackPosition{1, 3, 100, 1});
     q.push(FrameReady{4});
     q.push(FrameReady{4});
-    q.push(PanelNote{PanelMessage::DownloadValue, 10, 2});
-    q.push(PanelNote{PanelMessage::DownloadValue, 20, 2});
-    q.push(PanelNote{PanelMessage::RedrawChannel, 2, 1});
-    q.push(PanelNote{PanelMessage::RedrawChannel, 2, 1});  // not an update: both stay
+    q.push(PanelsChanged{2});
+    q.push(PanelsChanged{2});  // not an update: both stay
     EXPECT_EQ(wakes, 1);
 
     std::vector<std::string> seen;
@@ -124,13 +122,11 @@ TEST(NotificationQueue, FrequentUpdatesKeepTheirLatestValueAndTheirPlace) {
                            "x" + std::to_string(p->speed));
         else if (auto* f = std::get_if<FrameReady>(&n))
             seen.push_back("frame" + std::to_string(f->panel));
-        else if (auto* m = std::get_if<PanelNote>(&n))
-            seen.push_back(std::to_string(static_cast<unsigned>(m->message)) + ":" +
-                           std::to_string(m->wParam));
+        else if (auto* m = std::get_if<PanelsChanged>(&n))
+            seen.push_back("panels" + std::to_string(m->panel));
     });
-    EXPECT_EQ(seen,
-              (std::vector<std::string>{"row1=50", "session3", "row2=5", "pos0=7x2", "pos1=3x1",
-                                        "frame4", "1063:20", "1056:2", "1056:2"}));
+    EXPECT_EQ(seen, (std::vector<std::string>{"row1=50", "session3", "row2=5", "pos0=7x2",
+                                              "pos1=3x1", "frame4", "panels2", "panels2"}));
     // After a drain the same row is news again, and wakes the front end again.
     q.push(row(1, 60));
     EXPECT_EQ(wakes, 2);
@@ -144,10 +140,11 @@ TEST(QueuedUserPort, QuestionsAreAnsweredByTheFrontEndOrReleasedByTheExitEvent) 
     platform::Event exitEvent(platform::Event::Reset::Manual);
     QueuedUserPort port(q, exitEvent);
 
-    // Deferred boxes and panel messages are queued; the box's own message number is not.
+    // Deferred boxes and the panels' redraw are queued as typed notes; a panel message the
+    // windows do not act on is not.
     EXPECT_EQ(port.messageBox("Disk full", mb::kIconStop), 1);
-    port.post(PanelMessage::ChannelChanged, -1, 0);
-    port.post(PanelMessage::MessageBox, 0, 0);
+    port.post(PanelMessage::RedrawChannel, 2, 1);
+    port.post(PanelMessage::RecorderClosed, 0, 0);
 
     // A question: the front end drains it and answers on its own thread.
     std::atomic<int> boxAnswer{0};
@@ -171,15 +168,16 @@ TEST(QueuedUserPort, QuestionsAreAnsweredByTheFrontEndOrReleasedByTheExitEvent) 
     };
     Question asked = drainUntilQuestion();
     EXPECT_EQ(asked.kind, Question::Kind::Box);
-    EXPECT_EQ(asked.type, mb::kYesNo | mb::kIconQuestion);
+    EXPECT_EQ(asked.style, (BoxStyle{BoxButtons::YesNo, BoxIcon::Question}));
     EXPECT_TRUE(port.waiting(asked.id));
-    port.answer(asked.id, Answer{mb::kIdYes, {}, {}});
+    port.answer(asked.id, Answer{BoxAnswer::Yes, {}, {}});
     worker.join();
     EXPECT_EQ(boxAnswer, mb::kIdYes);
     EXPECT_FALSE(port.waiting(asked.id));
     ASSERT_EQ(got.size(), 3u);
     EXPECT_EQ(std::get<MessageBoxNote>(got[0]).text, "Disk full");
-    EXPECT_EQ(std::get<PanelNote>(got[1]).message, PanelMessage::ChannelChanged);
+    EXPECT_EQ(std::get<MessageBoxNote>(got[0]).style, (BoxStyle{BoxButtons::Ok, BoxIcon::Stop}));
+    EXPECT_EQ(std::get<PanelsChanged>(got[1]).panel, 2);
 
     // The open dialog of several files.
     std::vector<std::filesystem::path> files;
@@ -189,7 +187,7 @@ TEST(QueuedUserPort, QuestionsAreAnsweredByTheFrontEndOrReleasedByTheExitEvent) 
     });
     asked = drainUntilQuestion();
     EXPECT_EQ(asked.kind, Question::Kind::OpenFiles);
-    port.answer(asked.id, Answer{mb::kIdOk, {}, {"/videos/a.avi", "/videos/b.avi"}});
+    port.answer(asked.id, Answer{BoxAnswer::Ok, {}, {"/videos/a.avi", "/videos/b.avi"}});
     opener.join();
     EXPECT_EQ(files, (std::vector<std::filesystem::path>{"/videos/a.avi", "/videos/b.avi"}));
 
@@ -234,10 +232,32 @@ TEST(QueuedUserPort, QuestionsAreAnsweredByTheFrontEndOrReleasedByTheExitEvent) 
     EXPECT_EQ(existing, ExistingFileAnswer::Abort);
     EXPECT_TRUE(folder.empty());
     for (auto id : ids) EXPECT_FALSE(port.waiting(id));
-    port.answer(ids[0], Answer{mb::kIdYes, {}, {}});  // too late: ignored
+    port.answer(ids[0], Answer{BoxAnswer::Yes, {}, {}});  // too late: ignored
 
     // While exiting nothing is asked or shown.
     EXPECT_EQ(port.messageBox("late", mb::kOk), mb::kIdNo);
     EXPECT_EQ(port.messageBox("late question", mb::kYesNo, true), mb::kIdNo);
     EXPECT_TRUE(q.empty());
+}
+
+// A box leaves the core as buttons and an icon, and its answer comes back as the system's id.
+TEST(BoxStyle, SystemTypesBecomeButtonsAndIconsAndAnswersComeBackAsIds) {
+    struct Case {
+        unsigned type;
+        BoxStyle style;
+    };
+    for (const Case& c :
+         {Case{mb::kOk | mb::kIconStop, {BoxButtons::Ok, BoxIcon::Stop}},
+          Case{mb::kOkCancel | mb::kIconWarning, {BoxButtons::OkCancel, BoxIcon::Warning}},
+          Case{mb::kYesNoCancel | mb::kIconQuestion, {BoxButtons::YesNoCancel, BoxIcon::Question}},
+          Case{mb::kYesNo, {BoxButtons::YesNo, BoxIcon::None}},
+          Case{mb::kRetryCancel | mb::kIconInformation,
+               {BoxButtons::RetryCancel, BoxIcon::Information}},
+          Case{0x2 | 0x50, {BoxButtons::Ok, BoxIcon::None}}})  // unknown bits
+        EXPECT_EQ(boxStyle(c.type), c.style) << c.type;
+    EXPECT_EQ(answerId(BoxAnswer::Ok), mb::kIdOk);
+    EXPECT_EQ(answerId(BoxAnswer::Cancel), mb::kIdCancel);
+    EXPECT_EQ(answerId(BoxAnswer::Retry), mb::kIdRetry);
+    EXPECT_EQ(answerId(BoxAnswer::Yes), mb::kIdYes);
+    EXPECT_EQ(answerId(BoxAnswer::No), mb::kIdNo);
 }

@@ -335,17 +335,15 @@ TEST(StartWork, WaitingWorkCanBeDeletedAndEndsStoppedWithItsConnection) {
     int day = -1;
     for (auto& d : b.c->eventList().days(catalog->connectionNumber(), camera)) day = d.position;
     ASSERT_TRUE(catalog->openDay(camera, day));
-    std::vector<intptr_t> waits;
+    std::vector<bool> waits;
     EXPECT_TRUE(eventually([&] {
         b.notes.drain([&](Notification& n) {
             auto* e = std::get_if<EventListChanged>(&n);
-            if (e && e->what == EventListChanged::What::Message &&
-                e->message == EventListMessage::Waiting)
-                waits.push_back(e->wParam);
+            if (e && e->what == EventListChanged::What::Waiting) waits.push_back(e->waiting);
         });
         return waits.size() >= 2;
     }));
-    EXPECT_EQ(waits, (std::vector<intptr_t>{0, 1}));
+    EXPECT_EQ(waits, (std::vector<bool>{true, false}));
 
     auto channels = positions(catalog->cameras());
     for (int p : positions(catalog->audioChannels())) channels.push_back(p);

@@ -221,7 +221,8 @@ TEST_F(LocalChannelTest, UnreadableFilesFailWithTheirPath) {
         for (auto& n : drain())
             if (auto* m = std::get_if<client::MessageBoxNote>(&n)) {
                 text = m->text;
-                EXPECT_EQ(m->type, mb::kOk | mb::kIconStop);
+                EXPECT_EQ(m->style,
+                          (client::BoxStyle{client::BoxButtons::Ok, client::BoxIcon::Stop}));
             }
         EXPECT_EQ(text, "Failed to open file\n" + file.string());
     }

@@ -36,7 +36,7 @@ struct Live {
     ScriptedUserPort user;
     EventList list;
     DateQueryWaiter waiter;
-    SessionCatalogs catalogs{list, &user, &waiter};
+    SessionCatalogs catalogs{list, &waiter};
     net::ConnectionManager transport;
     net::HeadlessConnection connection{transport, user, &catalogs};
 

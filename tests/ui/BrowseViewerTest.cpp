@@ -435,8 +435,17 @@ class BrowseViewerTest : public QObject {
         // The history keeps each row's key and opens its file: an AVI plays (once), a WAV goes
         // to the sound player.
         DownloadHistoryWindow& history = viewer_->downloadHistory();
-        std::vector<fs::path> wavs;
-        history.playWav = [&](const fs::path& f) { wavs.push_back(f); };
+        // The sound player is caught here; the AVI goes on to the viewer's own side.
+        struct Wavs : LocalFiles {
+            LocalFiles& viewer;
+            std::vector<fs::path> played;
+            explicit Wavs(LocalFiles& v) : viewer(v) {}
+            bool isPlaying(const fs::path& f) const override { return viewer.isPlaying(f); }
+            void openAvi(const fs::path& f) override { viewer.openAvi(f); }
+            void playWav(const fs::path& f) override { played.push_back(f); }
+        } catcher(*history.files());
+        history.setFiles(&catcher);
+        auto& wavs = catcher.played;
         QTreeWidgetItem *avi = nullptr, *wav = nullptr;
         for (int i = 0; i < history.list().topLevelItemCount(); ++i) {
             auto* row = history.list().topLevelItem(i);
@@ -451,6 +460,7 @@ class BrowseViewerTest : public QObject {
         QVERIFY(script_.saw(kFilePlayingText));
         history.open(wav);
         QCOMPARE(wavs, std::vector<fs::path>{wav->text(4).toStdString()});
+        history.setFiles(&catcher.viewer);
 
         // The same work again, and the connection closed while it runs: the unfinished items
         // are kept in the resume file the user names.
@@ -465,7 +475,7 @@ class BrowseViewerTest : public QObject {
         connectionList.fill();
         rows.topLevelItem(0)->setSelected(true);
         const fs::path kept = home() / "kept.rsm";
-        script_.answers = {fsv::mb::kIdYes};
+        script_.answers = {fsv::ui::BoxAnswer::Yes};
         script_.saveFiles = {kept};
         QTest::mouseClick(connectionList.findChild<QPushButton*>("disconnectButton"),
                           Qt::LeftButton);
@@ -515,7 +525,7 @@ class BrowseViewerTest : public QObject {
         data.records.push_back(r);
         const fs::path file = home() / "Auto1.rsm";
         QVERIFY(fsv::state::saveResumeFile(file, data));
-        script_.answers = {fsv::mb::kIdYes};
+        script_.answers = {fsv::ui::BoxAnswer::Yes};
         startViewer();
         QTRY_VERIFY(script_.saw(fsv::state::kUnfinishedWorkQuestion));
         QTRY_COMPARE_WITH_TIMEOUT(viewer_->backend().resumeLoads(), 1, kWait);

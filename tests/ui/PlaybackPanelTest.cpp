@@ -490,7 +490,7 @@ void PlaybackPanelTest::twoFilesPlayPauseStepAndEnd() {
     QCOMPARE(status().position, after);  // paused again
 
     // Close by its button, after the question: the panel empties and the looks go off.
-    script_.answers = {fsv::mb::kIdYes};
+    script_.answers = {fsv::ui::BoxAnswer::Yes};
     QTest::mouseClick(button(PlaybackPanel::kClose), Qt::LeftButton);
     QVERIFY(script_.saw(kCloseChannelQuestion));
     QTRY_VERIFY_WITH_TIMEOUT(!view->panel(mjpegPanel)->showing(), kWait);

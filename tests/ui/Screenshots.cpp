@@ -74,7 +74,8 @@ bool saveRetryBox(QWidget* parent, const QString& out) {
         saved = QTest::qWaitForWindowExposed(box, 5000) && save(box, out, "retry-cancel-box.png");
         box->button(QMessageBox::Cancel)->click();
     });
-    Prompts::box(parent, fsv::kTimeoutQuestion, fsv::mb::kRetryCancel | fsv::mb::kIconInformation);
+    Prompts::box(parent, fsv::kTimeoutQuestion,
+                 {fsv::ui::BoxButtons::RetryCancel, fsv::ui::BoxIcon::Information});
     return saved;
 }
 

@@ -190,46 +190,45 @@ class ViewerTest : public QObject {
 
     void messageBoxesShowTheButtonsOfTheirType() {
         Prompts::setScript(nullptr);
-        using fsv::mb::kIconInformation, fsv::mb::kIconQuestion, fsv::mb::kIconStop,
-            fsv::mb::kIconWarning;
         struct Case {
-            unsigned type;
+            BoxStyle style;
             QStringList buttons;  // sorted
             QString click;
-            int answer;
+            BoxAnswer answer;
             QMessageBox::Icon icon;
         };
         const Case cases[] = {
-            {fsv::mb::kOk | kIconStop, {"OK"}, "OK", fsv::mb::kIdOk, QMessageBox::Critical},
-            {fsv::mb::kOkCancel | kIconWarning,
+            {{BoxButtons::Ok, BoxIcon::Stop}, {"OK"}, "OK", BoxAnswer::Ok, QMessageBox::Critical},
+            {{BoxButtons::OkCancel, BoxIcon::Warning},
              {"Cancel", "OK"},
              "Cancel",
-             fsv::mb::kIdCancel,
+             BoxAnswer::Cancel,
              QMessageBox::Warning},
-            {fsv::mb::kYesNo | kIconQuestion,
+            {{BoxButtons::YesNo, BoxIcon::Question},
              {"No", "Yes"},
              "Yes",
-             fsv::mb::kIdYes,
+             BoxAnswer::Yes,
              QMessageBox::Question},
-            {fsv::mb::kYesNoCancel | kIconQuestion,
+            {{BoxButtons::YesNoCancel, BoxIcon::Question},
              {"Cancel", "No", "Yes"},
              "No",
-             fsv::mb::kIdNo,
+             BoxAnswer::No,
              QMessageBox::Question},
-            {fsv::mb::kRetryCancel | kIconInformation,
+            {{BoxButtons::RetryCancel, BoxIcon::Information},
              {"Cancel", "Retry"},
              "Retry",
-             fsv::mb::kIdRetry,
+             BoxAnswer::Retry,
              QMessageBox::Information},
-            {fsv::mb::kRetryCancel | kIconInformation,
+            {{BoxButtons::RetryCancel, BoxIcon::Information},
              {"Cancel", "Retry"},
              "Cancel",
-             fsv::mb::kIdCancel,
+             BoxAnswer::Cancel,
              QMessageBox::Information},
+            {{BoxButtons::Ok, BoxIcon::None}, {"OK"}, "OK", BoxAnswer::Ok, QMessageBox::NoIcon},
         };
         for (const Case& c : cases) {
             auto seen = fsv::test::answerNextBox(c.click);
-            const int answer = Prompts::box(nullptr, "Go on?", c.type);
+            const BoxAnswer answer = Prompts::box(nullptr, "Go on?", c.style);
             QVERIFY(seen->clicked);
             QCOMPARE(answer, c.answer);
             QCOMPARE(seen->text, QStringLiteral("Go on?"));
@@ -242,20 +241,45 @@ class ViewerTest : public QObject {
 
         // The keyboard: Enter takes the first button, Escape the one that declines.
         struct Key {
-            unsigned type;
+            BoxButtons buttons;
             Qt::Key key;
-            int answer;
+            BoxAnswer answer;
         };
-        for (const Key& k : {Key{fsv::mb::kRetryCancel, Qt::Key_Return, fsv::mb::kIdRetry},
-                             Key{fsv::mb::kRetryCancel, Qt::Key_Escape, fsv::mb::kIdCancel},
-                             Key{fsv::mb::kYesNo, Qt::Key_Escape, fsv::mb::kIdNo},
-                             Key{fsv::mb::kYesNoCancel, Qt::Key_Escape, fsv::mb::kIdCancel}}) {
+        for (const Key& k : {Key{BoxButtons::RetryCancel, Qt::Key_Return, BoxAnswer::Retry},
+                             Key{BoxButtons::RetryCancel, Qt::Key_Escape, BoxAnswer::Cancel},
+                             Key{BoxButtons::YesNo, Qt::Key_Escape, BoxAnswer::No},
+                             Key{BoxButtons::YesNoCancel, Qt::Key_Escape, BoxAnswer::Cancel}}) {
             QTimer::singleShot(0, [key = k.key] {
                 QTRY_VERIFY(qobject_cast<QMessageBox*>(QApplication::activeModalWidget()));
                 QTest::keyClick(QApplication::activeModalWidget(), key);
             });
-            QCOMPARE(Prompts::box(nullptr, "Go on?", k.type), k.answer);
+            QCOMPARE(Prompts::box(nullptr, "Go on?", {k.buttons, BoxIcon::None}), k.answer);
         }
+    }
+
+    // What a worker reports reaches its window through the backend's typed signals: a box with
+    // its buttons and icon, the event list window's waiting state and controls.
+    void workerReportsReachTheirWindows() {
+        startViewer();
+        auto& backend = viewer_->backend();
+        auto& list = backend.controller().eventList();
+        std::thread([&] {
+            backend.user().messageBox("Disk full", fsv::mb::kOkCancel | fsv::mb::kIconWarning);
+            std::lock_guard lock(list.lock());
+            list.postToWindow(fsv::EventListMessage::Waiting, 0, 0);
+            list.setControlsEnabled(false);
+        }).join();
+        QTRY_VERIFY(script_.saw("Disk full"));
+        QCOMPARE(script_.shown.back().style, (BoxStyle{BoxButtons::OkCancel, BoxIcon::Warning}));
+        QTRY_VERIFY(viewer_->eventList().waiting());
+        QTRY_VERIFY(!viewer_->eventList().recorders().isEnabled());
+        std::thread([&] {
+            std::lock_guard lock(list.lock());
+            list.postToWindow(fsv::EventListMessage::Waiting, 1, 0);
+            list.setControlsEnabled(true);
+        }).join();
+        QTRY_VERIFY(!viewer_->eventList().waiting());
+        QTRY_VERIFY(viewer_->eventList().recorders().isEnabled());
     }
 
     // Exit with connections, the event list, the list windows and the period dialog open: Yes
@@ -538,7 +562,7 @@ class ViewerTest : public QObject {
         script_.onBox = [&](const PromptScript::Box&) {
             onUiThread = QThread::currentThread() == qApp->thread();
         };
-        script_.answers = {fsv::mb::kIdYes};
+        script_.answers = {BoxAnswer::Yes};
         std::atomic<int> answer{0};
         std::thread asker([&] {
             answer = user.messageBox("Continue?", fsv::mb::kYesNo | fsv::mb::kIconQuestion, true);
@@ -696,16 +720,10 @@ class ViewerTest : public QObject {
         QCOMPARE(connect->look(), int(ui::skin::LookHighlighted));
         QTest::mouseClick(d->findChild<QPushButton*>("cancelButton"), Qt::LeftButton);
         QTRY_COMPARE(connect->look(), int(ui::skin::LookNormal));
-        // The look message of a worker reaches the toolbar's state and the skinned button.
-        std::thread([&] {
-            viewer_->backend().user().post(fsv::PanelMessage::SkinButtonState,
-                                           (kConnectButton << 16) | kToolbarLine, 0);
-            viewer_->backend().user().post(fsv::PanelMessage::SkinButtonState, (2 << 16) | 0, 3);
-        }).join();
-        QTRY_COMPARE(connect->look(), int(ui::skin::LookDisabled));
-        QCOMPARE(w.buttonState(kToolbarLine, kConnectButton), 0);
-        QCOMPARE(skin->button(0, 2)->look(), 3);
-        viewer_->window().setButtonState(kToolbarLine, kConnectButton, -1);
+        // The toolbar's state reaches the skinned button.
+        w.setButtonState(kToolbarLine, kConnectButton, 0);
+        QCOMPARE(connect->look(), int(ui::skin::LookDisabled));
+        w.setButtonState(kToolbarLine, kConnectButton, -1);
 
         // The keyboard: the toolbar's shortcut and F10 for the main menu.
         w.activateWindow();
@@ -881,7 +899,7 @@ void ViewerTest::openAviFilesPlayInPanels() {
     script_.openFiles = {c};
     w.dispatchButton(kToolbarLine, kOpenAviButton);
     QVERIFY(script_.saw(kOverMaxChannel));
-    QCOMPARE(script_.shown.back().type, fsv::mb::kOk | fsv::mb::kIconStop);
+    QCOMPARE(script_.shown.back().style, (BoxStyle{BoxButtons::Ok, BoxIcon::Stop}));
     QCOMPARE(v.backend().channels().usedCount(), 1);
 
     // Layout buttons: one panel, then sixteen.

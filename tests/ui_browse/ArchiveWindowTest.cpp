@@ -74,8 +74,12 @@ class ArchiveWindowTest : public QObject {
         add(writer, 2, "20261201081500", "third");
 
         ArchiveWindow w;
-        std::vector<fs::path> played;
-        w.openFile = [&](const fs::path& f) { played.push_back(f); };
+        struct Played : LocalFiles {
+            std::vector<fs::path> files;
+            void openAvi(const fs::path& f) override { files.push_back(f); }
+        } opened;
+        w.setFiles(&opened);
+        auto& played = opened.files;
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
         QTest::keyClicks(&w.folderField(), QString::fromStdString(dir_.string()));

@@ -12,8 +12,9 @@
 #include <fstream>
 #include <sstream>
 
-#include "net/Transport.h"
+#include "EventListBridge.h"
 #include "net/HeadlessConnect.h"
+#include "net/Transport.h"
 #include "platform/ScriptedUserPort.h"
 #include "platform/Shared.h"
 #include "recordings/SessionCatalogs.h"
@@ -80,7 +81,7 @@ class BrowseFlowTest : public QObject {
         EventListBridge bridge(&window);
         list.setListener(&bridge);
         DateQueryWaiter waiter;
-        SessionCatalogs catalogs(list, &user, &waiter);
+        SessionCatalogs catalogs(list, &waiter);
         net::ConnectionManager transport;
         net::HeadlessConnection connection(transport, user, &catalogs);
         ConnectRequest request;

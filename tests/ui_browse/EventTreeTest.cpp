@@ -3,6 +3,7 @@
 #include <QTest>
 #include <QTreeView>
 
+#include "EventListBridge.h"
 #include "recordings/EventList.h"
 #include "ui/lists/EventListWindow.h"
 #include "ui/models/EventTreeModel.h"
@@ -126,11 +127,15 @@ class EventTreeTest : public QObject {
         auto& model = window.model();
         QCOMPARE(model.rowCount(tree.rootIndex()), 2);
 
-        std::vector<EventRef> asked;
-        window.dayOpener = [&](int r, int c, int d) {
-            asked.push_back({r, c, d, -1});
-            return true;
-        };
+        struct Days : EventListWindow::DayOpener {
+            std::vector<EventRef> asked;
+            bool openDay(int r, int c, int d) override {
+                asked.push_back({r, c, d, -1});
+                return true;
+            }
+        } days;
+        window.setDayOpener(&days);
+        auto& asked = days.asked;
         const QModelIndex cam = child(model, tree.rootIndex(), 0);
         tree.expand(cam);  // the view reads the node when it lays it out
         QTRY_COMPARE(model.rowCount(cam), 2);

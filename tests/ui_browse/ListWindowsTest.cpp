@@ -166,11 +166,17 @@ class ListWindowsTest : public QObject {
         PromptScript script;
         Prompts::setScript(&script);
         DownloadHistoryWindow window;
-        std::vector<std::string> avi, wav;
-        bool playing = false;
-        window.openAvi = [&](const std::filesystem::path& p) { avi.push_back(p.string()); };
-        window.playWav = [&](const std::filesystem::path& p) { wav.push_back(p.string()); };
-        window.isPlaying = [&](const std::filesystem::path&) { return playing; };
+        struct Files : LocalFiles {
+            std::vector<std::string> avi, wav;
+            bool playing = false;
+            bool isPlaying(const std::filesystem::path&) const override { return playing; }
+            void openAvi(const std::filesystem::path& p) override { avi.push_back(p.string()); }
+            void playWav(const std::filesystem::path& p) override { wav.push_back(p.string()); }
+        } files;
+        window.setFiles(&files);
+        auto& avi = files.avi;
+        auto& wav = files.wav;
+        auto& playing = files.playing;
         for (const char* p : {"/d/a.AVI", "/d/b.avi", "/d/c.wav", "/d/d.txt"})
             window.appendRow("DVR", "127.0.0.1", "Gate", "20261201080000", p);
         auto& list = window.list();
@@ -183,7 +189,7 @@ class ListWindowsTest : public QObject {
         window.open(list.topLevelItem(0));
         QCOMPARE(avi.size(), size_t{2});
         QVERIFY(script.saw(kFilePlayingText));
-        QCOMPARE(script.shown.back().type, mb::kOk | mb::kIconInformation);
+        QCOMPARE(script.shown.back().style, (BoxStyle{BoxButtons::Ok, BoxIcon::Information}));
         Prompts::setScript(nullptr);
     }
 
@@ -196,23 +202,35 @@ class ListWindowsTest : public QObject {
         ConnectionListWindow window;
         std::vector<ConnectionListWindow::Connection> conns = {
             {7, "A", "1.1.1.1", 0, 0}, {9, "B", "2.2.2.2", 2, 3600}};
-        window.connections = [&] { return conns; };
-        window.worksOf = [&](int id) {
-            std::vector<ConnectionListWindow::WorkEntry> w;
-            if (id == 9) w = {{"Gate", "20261201230509", 1}, {"Yard", "20261202010203", 0}};
-            return w;
-        };
-        window.hasUnfinishedWork = [](int id) { return id == 9; };
-        std::vector<std::pair<int, std::string>> closed;
-        window.disconnect = [&](int id, const std::string& f) { closed.emplace_back(id, f); };
-        std::vector<std::string> deleted;
-        bool running = false;  // the works are waiting, until the "Gate" one runs below
-        window.deleteWork = [&](int id, const std::string& dev, bool justDownload,
-                                const std::string& key) {
-            if (running && dev == "Gate") return false;
-            deleted.push_back(std::to_string(id) + dev + (justDownload ? "1" : "0") + key);
-            return true;
-        };
+        struct Host : ConnectionListWindow::Host {
+            std::vector<ConnectionListWindow::Connection>& conns;
+            std::vector<std::pair<int, std::string>> closed;
+            std::vector<std::string> deleted;
+            bool running = false;  // the works are waiting, until the "Gate" one runs below
+            explicit Host(std::vector<ConnectionListWindow::Connection>& c) : conns(c) {}
+            std::vector<ConnectionListWindow::Connection> connections() const override {
+                return conns;
+            }
+            std::vector<ConnectionListWindow::WorkEntry> worksOf(int id) const override {
+                std::vector<ConnectionListWindow::WorkEntry> w;
+                if (id == 9) w = {{"Gate", "20261201230509", 1}, {"Yard", "20261202010203", 0}};
+                return w;
+            }
+            bool hasUnfinishedWork(int id) const override { return id == 9; }
+            void closeConnection(int id, const std::string& f) override {
+                closed.emplace_back(id, f);
+            }
+            bool deleteWork(int id, const std::string& dev, bool justDownload,
+                            const std::string& key) override {
+                if (running && dev == "Gate") return false;
+                deleted.push_back(std::to_string(id) + dev + (justDownload ? "1" : "0") + key);
+                return true;
+            }
+        } host(conns);
+        window.setHost(&host);
+        auto& closed = host.closed;
+        auto& deleted = host.deleted;
+        auto& running = host.running;
         window.show();
         auto& list = window.list();
         QCOMPARE(list.topLevelItemCount(), 2);
@@ -254,7 +272,7 @@ class ListWindowsTest : public QObject {
         QCOMPARE(window.mode(), ConnectionListWindow::Mode::Connections);
 
         script.shown.clear();
-        script.answers = {mb::kIdYes};
+        script.answers = {BoxAnswer::Yes};
         script.saveFiles = {"/tmp/kept.sav"};
         list.topLevelItem(0)->setSelected(true);
         list.topLevelItem(1)->setSelected(true);
@@ -277,13 +295,20 @@ class ListWindowsTest : public QObject {
             {C::Source::None, "", "", "", ""},
         };
         ChannelListWindow window;
-        window.channels = [&] { return chans; };
-        std::vector<std::string> acts;
-        window.closeChannel = [&](int c) { acts.push_back("close" + std::to_string(c)); };
-        window.removeChannel = [&](int c) {
-            acts.push_back("remove" + std::to_string(c));
-            chans.erase(chans.begin() + c);
-        };
+        struct Host : ChannelListWindow::Host {
+            std::vector<C>& chans;
+            std::vector<std::string> acts;
+            explicit Host(std::vector<C>& c) : chans(c) {}
+            std::vector<C> channels() const override { return chans; }
+            void closeChannel(int c) override { acts.push_back("close" + std::to_string(c)); }
+            void removeChannel(int c) override {
+                acts.push_back("remove" + std::to_string(c));
+                chans.erase(chans.begin() + c);
+            }
+            void showChannel(int) override {}
+        } host(chans);
+        window.setHost(&host);
+        auto& acts = host.acts;
         window.show();
         auto& list = window.list();
         QCOMPARE(list.topLevelItemCount(), 3);

@@ -28,7 +28,7 @@ struct Fixture {
     FakeRecorder recorder;
     DateQueryWaiter waiter;
     std::shared_ptr<RecorderCatalog> catalog =
-        std::make_shared<RecorderCatalog>(list, recorder, nullptr, &waiter);
+        std::make_shared<RecorderCatalog>(list, recorder, &waiter);
     PromptScript script;
     PeriodDialog dialog{list, waiter};
     int handedOver = 0;
@@ -102,7 +102,7 @@ class PeriodDialogTest : public QObject {
         QVERIFY(f.script.saw(kAlreadySelectedText));
         QCOMPARE(f.recorder.queries.size(), size_t{4});  // loaded days are not asked again
 
-        f.script.answers = {mb::kIdRetry};
+        f.script.answers = {BoxAnswer::Retry};
         f.dialog.openFor();
         f.dialog.setPeriod(at(2026, 12, 2, 13), at(2026, 12, 2, 14));
         QCOMPARE(f.runOk(), static_cast<int>(PeriodOutcome::NoMatch));
@@ -117,7 +117,7 @@ class PeriodDialogTest : public QObject {
         Fixture f;
         f.recorder.answer = false;
         f.dialog.replyTimeout = std::chrono::milliseconds(300);
-        f.script.answers = {mb::kIdRetry, mb::kIdCancel};
+        f.script.answers = {BoxAnswer::Retry, BoxAnswer::Cancel};
         f.dialog.openFor();
         QVERIFY(QTest::qWaitForWindowExposed(&f.dialog));
         f.dialog.setChannelChosen(0, true);
@@ -135,7 +135,8 @@ class PeriodDialogTest : public QObject {
         QCOMPARE(done.at(0).at(0).toInt(), static_cast<int>(PeriodOutcome::Cancelled));
         QCOMPARE(f.script.shown.size(), size_t{2});
         QCOMPARE(f.script.shown[0].text, std::string(kTimeoutQuestion));
-        QCOMPARE(f.script.shown[0].type, mb::kRetryCancel | mb::kIconInformation);
+        QCOMPARE(f.script.shown[0].style,
+                 (BoxStyle{BoxButtons::RetryCancel, BoxIcon::Information}));
         QCOMPARE(f.recorder.queries.size(), size_t{1});
         QCOMPARE(f.list.selection().count, 0u);
         QCOMPARE(f.handedOver, 0);

@@ -127,7 +127,7 @@ class SkinSurfaceTest : public QObject {
         }
     }
 
-    void lookMessageChangesOnlyAButtonWhoseLookDiffers() {
+    void buttonLookChangesOnlyAButtonWhoseLookDiffers() {
         SkinSurface s;
         s.load("Metal_Style", 800, {FSV_BINARY_DIR}, nullptr);
         s.show();
@@ -135,18 +135,17 @@ class SkinSurfaceTest : public QObject {
         SkinButton* save = s.button(4, 3);
         PaintCounter counter;
         save->installEventFilter(&counter);
-        const uint32_t wParam = 3 * 65536 + 4;  // index 3 of line 4
-        QVERIFY(s.lookMessage(wParam, LookDisabled));
+        QVERIFY(s.setButtonLook(4, 3, LookDisabled));
         QCOMPARE(save->look(), int(LookDisabled));
         QCOMPARE(save->shownImage(), 2);
         const int paints = counter.paints;
         QVERIFY(paints > 0);
-        QVERIFY(!s.lookMessage(wParam, LookDisabled));  // same look: left alone
+        QVERIFY(!s.setButtonLook(4, 3, LookDisabled));  // same look: left alone
         QCOMPARE(counter.paints, paints);
-        QVERIFY(s.lookMessage(wParam, LookPlay));
+        QVERIFY(s.setButtonLook(4, 3, LookPlay));
         QCOMPARE(save->shownImage(), 3);
-        QVERIFY(!s.lookMessage(15 * 65536 + 4, LookPlay));  // no such button
-        QVERIFY(!s.lookMessage(3 * 65536 + 99, LookPlay));
+        QVERIFY(!s.setButtonLook(4, 15, LookPlay));  // no such button
+        QVERIFY(!s.setButtonLook(99, 3, LookPlay));
     }
 
     void missingBitmapsLeaveControlsWithoutPictures() {

@@ -155,10 +155,10 @@ void AddressBookDialog::connectControls() {
 void AddressBookDialog::loadBook() {
     auto r = state::loadAddressBook(file_);
     if (r.status == state::ReadStatus::WrongFormat) {
-        Prompts::box(this, state::kUnexpectedFileFormat, mb::kOk | mb::kIconStop);
+        Prompts::box(this, state::kUnexpectedFileFormat, {BoxButtons::Ok, BoxIcon::Stop});
     } else {
         if (r.status == state::ReadStatus::Damaged || r.status == state::ReadStatus::Unreadable)
-            Prompts::box(this, r.message, mb::kOk | mb::kIconStop);
+            Prompts::box(this, r.message, {BoxButtons::Ok, BoxIcon::Stop});
         if (r.usable()) book_ = std::move(r.value);
     }
 }
@@ -259,7 +259,7 @@ bool AddressBookDialog::commitDetails() {
         write();
     }
     if (r.ok) return true;
-    Prompts::box(this, r.message, mb::kOk | mb::kIconStop);
+    Prompts::box(this, r.message, {BoxButtons::Ok, BoxIcon::Stop});
     populating_ = true;
     tree_->setCurrentItem(itemFor(item));
     populating_ = false;
@@ -284,7 +284,7 @@ void AddressBookDialog::write() {
         return;
     }
     // The book in memory stays as it is; the next change tries again.
-    Prompts::box(this, file_.string() + "\n" + error, mb::kOk | mb::kIconStop);
+    Prompts::box(this, file_.string() + "\n" + error, {BoxButtons::Ok, BoxIcon::Stop});
 }
 
 void AddressBookDialog::currentChanged(QTreeWidgetItem* current, QTreeWidgetItem* previous) {
@@ -332,7 +332,7 @@ void AddressBookDialog::labelEdited(QTreeWidgetItem* item) {
             populate(std::nullopt);
             return;
         case state::LabelEdit::Refused: {
-            Prompts::box(this, r.message, mb::kOk | mb::kIconStop);
+            Prompts::box(this, r.message, {BoxButtons::Ok, BoxIcon::Stop});
             populating_ = true;
             item->setText(0, QString::fromStdString(old));
             populating_ = false;
@@ -354,7 +354,8 @@ void AddressBookDialog::removeSelected() {
     if (!item || !book_.valid(*item)) return;
     const char* question =
         item->isGroup() ? state::kDeleteGroupQuestion : state::kDeleteServerQuestion;
-    if (Prompts::box(this, question, mb::kYesNo | mb::kIconQuestion) != mb::kIdYes) return;
+    if (Prompts::box(this, question, {BoxButtons::YesNo, BoxIcon::Question}) != BoxAnswer::Yes)
+        return;
     book_.remove(*item);
     dirty_ = true;
     write();
@@ -380,7 +381,7 @@ void AddressBookDialog::reject() {
         if (e)
             selection_ = state::toConnectRequest(*e);
         else
-            Prompts::box(this, state::kNothingSelected, mb::kOk | mb::kIconInformation);
+            Prompts::box(this, state::kNothingSelected, {BoxButtons::Ok, BoxIcon::Information});
         QDialog::accept();
         return;
     }

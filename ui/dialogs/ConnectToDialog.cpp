@@ -107,7 +107,7 @@ void ConnectToDialog::accept() {
     fields.port = port_->text().toStdString();
     auto check = state::checkConnectTo(fields);
     if (!check.request) {
-        Prompts::box(this, check.message, mb::kOk | mb::kIconStop);
+        Prompts::box(this, check.message, {BoxButtons::Ok, BoxIcon::Stop});
         if (check.message == state::kPortRangeMessage)
             port_->setFocus();
         else if (check.message == state::kEnterId)

@@ -30,19 +30,21 @@ class PeriodDialog::Port : public UserPort {
   public:
     explicit Port(PeriodDialog& d) : d_(d) {}
     int messageBox(const std::string& text, unsigned type, bool) override {
-        auto answer = std::make_shared<std::promise<int>>();
+        auto answer = std::make_shared<std::promise<BoxAnswer>>();
         auto got = answer->get_future();
         PeriodDialog* d = &d_;
+        const BoxStyle style = client::boxStyle(type);
         QMetaObject::invokeMethod(
             d,
-            [d, text, type, answer] {
+            [d, text, style, answer] {
                 // A hidden dialog does not ask: the query gives up.
-                answer->set_value(d->isVisible() ? Prompts::box(d, text, type) : mb::kIdCancel);
+                answer->set_value(d->isVisible() ? Prompts::box(d, text, style)
+                                                 : BoxAnswer::Cancel);
             },
             Qt::QueuedConnection);
         while (got.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready)
-            if (d_.exit_.isSet()) return mb::kIdCancel;
-        return got.get();
+            if (d_.exit_.isSet()) return client::answerId(BoxAnswer::Cancel);
+        return client::answerId(got.get());
     }
     void post(PanelMessage, intptr_t, intptr_t) override {}
     ExistingFileAnswer askExistingFile(const std::filesystem::path&, bool) override {
@@ -272,7 +274,7 @@ void PeriodDialog::finish() {
         if (onSelected && !onSelected()) show();
     } else if (outcome == PeriodOutcome::NoMatch || outcome == PeriodOutcome::AlreadySelected) {
         if (Prompts::box(parentWidget(), PeriodQuery::message(summary_),
-                         mb::kRetryCancel | mb::kIconInformation) == mb::kIdRetry)
+                         {BoxButtons::RetryCancel, BoxIcon::Information}) == BoxAnswer::Retry)
             show();
     }
     list_.setControlsEnabled(true);

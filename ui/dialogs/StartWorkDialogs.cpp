@@ -111,7 +111,7 @@ void FrameRangeDialog::accept() {
             QDialog::accept();
             return;
         case download::FrameRangeCheck::EndBeforeStart:
-            Prompts::box(this, download::kEndBeforeStartText, mb::kOk | mb::kIconStop);
+            Prompts::box(this, download::kEndBeforeStartText, {BoxButtons::Ok, BoxIcon::Stop});
             return;
         case download::FrameRangeCheck::OutOfRange: return;
     }

@@ -1,6 +1,5 @@
 #include "ui/lists/ArchiveWindow.h"
 
-#include <QDesktopServices>
 #include <QFileDialog>
 #include <QFileSystemWatcher>
 #include <QHBoxLayout>
@@ -77,9 +76,6 @@ ArchiveWindow::ArchiveWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
             [this] { openArchive(fs::path(folder_->text().toStdString())); });
     connect(folder_, &QLineEdit::returnPressed, open_, &QPushButton::click);
     connect(browse_, &QPushButton::clicked, this, [this] { browse(); });
-    playWav = [](const fs::path& p) {
-        QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(p.string())));
-    };
     connect(tree_, &QTreeWidget::itemActivated, this,
             [this](QTreeWidgetItem* item, int) { activate(item); });
 }
@@ -171,10 +167,12 @@ void ArchiveWindow::reload() {
 void ArchiveWindow::activate(QTreeWidgetItem* item) {
     if (!item) return;
     const QString path = item->data(0, kPathRole).toString();
-    if (path.isEmpty()) return;
+    if (path.isEmpty() || !files_) return;
     const fs::path file(path.toStdString());
-    const auto& open = file.extension() == ".wav" ? playWav : openFile;
-    if (open) open(file);
+    if (file.extension() == ".wav")
+        files_->playWav(file);
+    else
+        files_->openAvi(file);
 }
 
 }  // namespace fsv::ui

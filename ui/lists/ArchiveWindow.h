@@ -6,7 +6,8 @@
 
 #include <QWidget>
 #include <filesystem>
-#include <functional>
+
+#include "ui/lists/LocalFiles.h"
 
 class QFileSystemWatcher;
 class QLabel;
@@ -25,10 +26,9 @@ class ArchiveWindow : public QWidget {
 
     explicit ArchiveWindow(QWidget* parent = nullptr);
 
-    // Local playback of a camera's recording; an audio channel's WAV goes to the sound player
-    // (by default the desktop's handler of the file).
-    std::function<void(const std::filesystem::path&)> openFile;
-    std::function<void(const std::filesystem::path&)> playWav;
+    // Where an opened recording goes: a camera's in local playback, an audio channel's WAV to
+    // the sound player. Without it nothing opens.
+    void setFiles(LocalFiles* files) { files_ = files; }
 
     // Reads the catalog of `dir` and follows it; false (with the reason shown in the window)
     // when there is none.
@@ -46,6 +46,7 @@ class ArchiveWindow : public QWidget {
     void browse();
     void watch();
 
+    LocalFiles* files_ = nullptr;
     std::filesystem::path dir_;
     QLineEdit* folder_;
     QPushButton* browse_;

@@ -65,7 +65,7 @@ ChannelListWindow::ChannelListWindow(QWidget* parent) : QWidget(parent, Qt::Tool
     connect(exit_, &QPushButton::clicked, this, &ChannelListWindow::exitList);
     connect(list_, &QTreeWidget::itemSelectionChanged, this, &ChannelListWindow::updateButtons);
     connect(list_, &QTreeWidget::itemActivated, this, [this](QTreeWidgetItem* item) {
-        if (showChannel && item->text(1) != kEmpty) showChannel(item->text(0).toInt() - 1);
+        if (host_ && item->text(1) != kEmpty) host_->showChannel(item->text(0).toInt() - 1);
     });
     resize(560, 300);
 }
@@ -87,7 +87,7 @@ void ChannelListWindow::keyReleaseEvent(QKeyEvent* e) {
 void ChannelListWindow::fill() {
     list_->clear();
     int n = 0;
-    for (auto& c : channels ? channels() : std::vector<Channel>{}) {
+    for (auto& c : host_ ? host_->channels() : std::vector<Channel>{}) {
         QString server, file;
         switch (c.source) {
             case Channel::Source::Recorder:
@@ -139,9 +139,9 @@ void ChannelListWindow::disconnectSelected() {
     for (auto* item : sel) {
         const int channel = item->text(0).toInt() - 1;
         if (item->text(1) != kEmpty) {
-            if (closeChannel) closeChannel(channel);
-        } else if (removeChannel) {
-            removeChannel(channel);
+            if (host_) host_->closeChannel(channel);
+        } else if (host_) {
+            host_->removeChannel(channel);
         }
         delete item;
         ++handled;
@@ -158,7 +158,7 @@ void ChannelListWindow::exitList() {
     for (int i = list_->topLevelItemCount() - 1; i >= 0; --i) {
         auto* item = list_->topLevelItem(i);
         if (item->text(1) != kEmpty) continue;
-        if (removeChannel) removeChannel(item->text(0).toInt() - 1);
+        if (host_) host_->removeChannel(item->text(0).toInt() - 1);
         delete item;
     }
     hide();

@@ -2,10 +2,9 @@
 // The channel list: one row per channel of the channel view with what feeds it — a recorder
 // (server name, "camera: work name"), a local file ("Local Host", its name) or nothing
 // ("Empty"). Rows move up and down; "Dis&connect" closes the selected channels; "E&xit" first
-// drops the empty ones. The window acts only through the callbacks the main window sets.
+// drops the empty ones. The window acts only through the Host its owner gives it.
 
 #include <QWidget>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -26,13 +25,20 @@ class ChannelListWindow : public QWidget {
     };
     static constexpr int kSettleMsPerRow = 200;
 
-    explicit ChannelListWindow(QWidget* parent = nullptr);
+    // What the window reads and does. Without one the list stays empty.
+    class Host {
+      public:
+        virtual ~Host() = default;
+        virtual std::vector<Channel> channels() const = 0;
+        virtual void closeChannel(int channel) = 0;  // a channel with a source
+        // An empty channel leaves the channel set; by default it stays.
+        virtual void removeChannel(int /*channel*/) {}
+        // A row chosen (double-click, Enter): its channel comes into view in the main window.
+        virtual void showChannel(int channel) = 0;
+    };
 
-    std::function<std::vector<Channel>()> channels;
-    std::function<void(int channel)> closeChannel;   // a channel with a source
-    std::function<void(int channel)> removeChannel;  // an empty one leaves the channel set
-    // A row chosen (double-click, Enter): its channel comes into view in the main window.
-    std::function<void(int channel)> showChannel;
+    explicit ChannelListWindow(QWidget* parent = nullptr);
+    void setHost(Host* host) { host_ = host; }
 
     QTreeWidget& list() { return *list_; }
     QPushButton* button(const char* objectName) const;
@@ -50,6 +56,7 @@ class ChannelListWindow : public QWidget {
     void exitList();
     void updateButtons();
 
+    Host* host_ = nullptr;
     QTreeWidget* list_;
     QLineEdit* total_;
     QPushButton *up_, *down_, *disconnect_, *refresh_, *exit_;

@@ -118,15 +118,15 @@ void ConnectionListWindow::setMode(Mode m) {
 void ConnectionListWindow::fill() {
     list_->clear();
     if (mode_ == Mode::Connections) {
-        for (auto& c : connections ? connections() : std::vector<Connection>{}) {
+        for (auto& c : host_ ? host_->connections() : std::vector<Connection>{}) {
             auto* item = new QTreeWidgetItem(
                 list_, {QString::fromStdString(c.serverName),
                         QString::fromStdString(c.serverAddress), QString::number(c.works),
                         QDateTime::fromSecsSinceEpoch(c.loginTime).toString("HH:mm:ss")});
             item->setData(0, kIdRole, c.id);
         }
-    } else if (worksOf) {
-        for (auto& w : worksOf(connection_)) {
+    } else if (host_) {
+        for (auto& w : host_->worksOf(connection_)) {
             auto* item = new QTreeWidgetItem(
                 list_, {QString::fromStdString(w.deviceName),
                         QString::fromStdString(workNameOf(w.eventKey)), typeText(w.type)});
@@ -142,7 +142,7 @@ void ConnectionListWindow::fill() {
 void ConnectionListWindow::updateButtons() {
     const bool any = !list_->selectedItems().isEmpty();
     first_->setEnabled(mode_ == Mode::Works || any);
-    second_->setEnabled(any && (mode_ == Mode::Connections || deleteWork != nullptr));
+    second_->setEnabled(any && (mode_ == Mode::Connections || host_ != nullptr));
 }
 
 void ConnectionListWindow::workList() {
@@ -163,11 +163,11 @@ void ConnectionListWindow::disconnectSelected() {
     for (auto* item : sel) {
         const int id = item->data(0, kIdRole).toInt();
         std::string file;
-        if (hasUnfinishedWork && hasUnfinishedWork(id) &&
-            Prompts::box(this, kSaveUnfinishedQuestion, mb::kYesNo | mb::kIconQuestion) ==
-                mb::kIdYes)
+        if (host_ && host_->hasUnfinishedWork(id) &&
+            Prompts::box(this, kSaveUnfinishedQuestion, {BoxButtons::YesNo, BoxIcon::Question}) ==
+                BoxAnswer::Yes)
             file = Prompts::saveFile(this, kResumeFileFilter, kResumeFileExtension).string();
-        if (disconnect) disconnect(id, file);
+        if (host_) host_->closeConnection(id, file);
         delete item;
     }
     total_->setText(QString::number(list_->topLevelItemCount()));
@@ -182,16 +182,16 @@ void ConnectionListWindow::deleteSelected() {
     });
     bool refused = false;
     for (auto* item : sel) {
-        if (!deleteWork) break;
-        if (!deleteWork(connection_, item->text(0).toStdString(),
-                        item->data(0, kTypeRole).toInt() == 1,
-                        item->data(0, kKeyRole).toString().toStdString())) {
+        if (!host_) break;
+        if (!host_->deleteWork(connection_, item->text(0).toStdString(),
+                               item->data(0, kTypeRole).toInt() == 1,
+                               item->data(0, kKeyRole).toString().toStdString())) {
             refused = true;  // it runs: its row stays while it goes on
             continue;
         }
         delete item;
     }
-    if (refused) Prompts::box(this, kWorkRunningText, mb::kOk | mb::kIconInformation);
+    if (refused) Prompts::box(this, kWorkRunningText, {BoxButtons::Ok, BoxIcon::Information});
     total_->setText(QString::number(list_->topLevelItemCount()));
     updateButtons();
 }

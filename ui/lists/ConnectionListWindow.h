@@ -2,11 +2,10 @@
 // The connection list: one row per connected recorder (name, address, works, login time), and,
 // for one of them, its works (device, work name, type). "&Disconnect" closes the selected
 // connections, offering to save unfinished work as a resume file first; "&Delete" removes the
-// selected works. The window reads and acts only through the callbacks the main window sets.
+// selected works. The window reads and acts only through the Host its owner gives it.
 
 #include <QWidget>
 #include <ctime>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -42,19 +41,25 @@ class ConnectionListWindow : public QWidget {
     // A work row's event key (YYYYMMDDHHMMSS), kept beside the shown date.
     static constexpr int kKeyRole = Qt::UserRole + 1;
 
-    explicit ConnectionListWindow(QWidget* parent = nullptr);
+    // What the window reads and does. Without one the list stays empty and "&Delete" stays
+    // disabled: a row must not go while its work goes on.
+    class Host {
+      public:
+        virtual ~Host() = default;
+        virtual std::vector<Connection> connections() const = 0;
+        virtual std::vector<WorkEntry> worksOf(int id) const = 0;
+        virtual bool hasUnfinishedWork(int id) const = 0;
+        // Closes the connection; `resumeFile` is empty unless the user chose one.
+        virtual void closeConnection(int id, const std::string& resumeFile) = 0;
+        // Removes one waiting work item of the connection, found by device and event key;
+        // false when it is not waiting (it runs already), and then its row stays and the user
+        // is told.
+        virtual bool deleteWork(int id, const std::string& device, bool justDownload,
+                                const std::string& eventKey) = 0;
+    };
 
-    std::function<std::vector<Connection>()> connections;
-    std::function<std::vector<WorkEntry>(int id)> worksOf;
-    std::function<bool(int id)> hasUnfinishedWork;
-    // Closes the connection; `resumeFile` is empty unless the user chose one.
-    std::function<void(int id, const std::string& resumeFile)> disconnect;
-    // Removes one waiting work item of the connection, found by device and event key; false
-    // when it is not waiting (it runs already), and then its row stays and the user is told.
-    // Without it "&Delete" stays disabled: a row must not go while its work goes on.
-    std::function<bool(int id, const std::string& device, bool justDownload,
-                       const std::string& eventKey)>
-        deleteWork;
+    explicit ConnectionListWindow(QWidget* parent = nullptr);
+    void setHost(Host* host) { host_ = host; }
 
     Mode mode() const { return mode_; }
     QTreeWidget& list() { return *list_; }
@@ -72,6 +77,7 @@ class ConnectionListWindow : public QWidget {
     void deleteSelected();
     void updateButtons();
 
+    Host* host_ = nullptr;
     Mode mode_ = Mode::Connections;
     int connection_ = -1;
     QString connectionText_;

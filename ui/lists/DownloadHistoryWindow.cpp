@@ -1,7 +1,5 @@
 #include "ui/lists/DownloadHistoryWindow.h"
 
-#include <QDesktopServices>
-#include <QUrl>
 #include <QVBoxLayout>
 
 #include "platform/UserPort.h"
@@ -30,9 +28,6 @@ DownloadHistoryWindow::DownloadHistoryWindow(QWidget* parent) : QWidget(parent, 
     lay->setContentsMargins(20, 12, 20, 16);
     lay->addWidget(list_);
     resize(830, 300);
-    playWav = [](const std::filesystem::path& p) {
-        QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(p.string())));
-    };
     connect(list_, &QTreeWidget::itemDoubleClicked, this,
             [this](QTreeWidgetItem* item) { open(item); });
 }
@@ -51,14 +46,15 @@ void DownloadHistoryWindow::open(QTreeWidgetItem* item) {
     const QString path = item->text(4);
     const QString kind = path.right(3).toLower();
     const std::filesystem::path file = path.toStdString();
+    if (!files_) return;
     if (kind == "avi") {
-        if (isPlaying && isPlaying(file)) {
-            Prompts::box(this, kFilePlayingText, mb::kOk | mb::kIconInformation);
+        if (files_->isPlaying(file)) {
+            Prompts::box(this, kFilePlayingText, {BoxButtons::Ok, BoxIcon::Information});
             return;
         }
-        if (openAvi) openAvi(file);
+        files_->openAvi(file);
     } else if (kind == "wav") {
-        if (playWav) playWav(file);
+        files_->playWav(file);
     }
 }
 

@@ -5,8 +5,9 @@
 
 #include <QWidget>
 #include <filesystem>
-#include <functional>
 #include <string>
+
+#include "ui/lists/LocalFiles.h"
 
 class QTreeWidget;
 class QTreeWidgetItem;
@@ -22,11 +23,9 @@ class DownloadHistoryWindow : public QWidget {
 
     explicit DownloadHistoryWindow(QWidget* parent = nullptr);
 
-    // The main window's side: whether a file plays now, and local playback of an AVI.
-    std::function<bool(const std::filesystem::path&)> isPlaying;
-    std::function<void(const std::filesystem::path&)> openAvi;
-    // The sound player; by default the desktop's handler of the file.
-    std::function<void(const std::filesystem::path&)> playWav;
+    // Where an opened file goes; without it nothing opens.
+    void setFiles(LocalFiles* files) { files_ = files; }
+    LocalFiles* files() const { return files_; }
 
     QTreeWidget& list() { return *list_; }
 
@@ -36,6 +35,7 @@ class DownloadHistoryWindow : public QWidget {
     void open(QTreeWidgetItem* item);
 
   private:
+    LocalFiles* files_ = nullptr;
     QTreeWidget* list_;
 };
 

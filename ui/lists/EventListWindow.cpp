@@ -85,9 +85,9 @@ EventListWindow::EventListWindow(EventList& list, UserPort* port, QWidget* paren
     connect(tree_, &QTreeView::doubleClicked, this, &EventListWindow::toggle);
     connect(model_, &EventTreeModel::dayWanted, this, [this](int r, int c, int d) {
         list_.setShown(r, c, d);
-        if (!dayOpener) return;
+        if (!dayOpener_) return;
         setWaiting(true);
-        if (!dayOpener(r, c, d)) setWaiting(false);
+        if (!dayOpener_->openDay(r, c, d)) setWaiting(false);
     });
     fillRecorders();
     resize(320, 480);
@@ -189,12 +189,9 @@ void EventListWindow::onRowChanged(const QString& key, int mark) {
 
 void EventListWindow::onTitle(const QString& title) { setWindowTitle(title); }
 
-void EventListWindow::onMessage(int message, qintptr wParam) {
-    switch (static_cast<EventListMessage>(message)) {
-        case EventListMessage::Waiting: setWaiting(wParam == 0); break;
-        case EventListMessage::EventRemoved: model_->refresh(); break;
-    }
-}
+void EventListWindow::onEventRemoved() { model_->refresh(); }
+
+void EventListWindow::onWaiting(bool on) { setWaiting(on); }
 
 void EventListWindow::onControlsEnabled(bool enabled) {
     recorders_->setEnabled(enabled);
@@ -205,35 +202,6 @@ void EventListWindow::onControlsEnabled(bool enabled) {
 void EventListWindow::setDownloadControlsEnabled(bool enabled) {
     period_->setEnabled(enabled);
     download_->setEnabled(enabled);
-}
-
-void EventListBridge::refresh() {
-    QMetaObject::invokeMethod(window_, &EventListWindow::onRefresh, Qt::QueuedConnection);
-}
-void EventListBridge::recordersChanged() {
-    QMetaObject::invokeMethod(window_, &EventListWindow::onRecordersChanged, Qt::QueuedConnection);
-}
-void EventListBridge::title(const std::string& text) {
-    auto* w = window_;
-    QMetaObject::invokeMethod(
-        w, [w, t = QString::fromStdString(text)] { w->onTitle(t); }, Qt::QueuedConnection);
-}
-void EventListBridge::rowChanged(const std::string& key, int mark, const std::string&) {
-    auto* w = window_;
-    QMetaObject::invokeMethod(
-        w, [w, k = QString::fromStdString(key), mark] { w->onRowChanged(k, mark); },
-        Qt::QueuedConnection);
-}
-void EventListBridge::post(EventListMessage message, intptr_t wParam, intptr_t) {
-    auto* w = window_;
-    QMetaObject::invokeMethod(
-        w, [w, m = static_cast<int>(message), p = static_cast<qintptr>(wParam)] { w->onMessage(m, p); },
-        Qt::QueuedConnection);
-}
-void EventListBridge::controlsEnabled(bool enabled) {
-    auto* w = window_;
-    QMetaObject::invokeMethod(
-        w, [w, enabled] { w->onControlsEnabled(enabled); }, Qt::QueuedConnection);
 }
 
 }  // namespace fsv::ui

@@ -6,7 +6,7 @@
 // Both are the window's download controls: they stay off while a start of work runs.
 //
 // The window never reads the event list on another thread: what changed arrives through the
-// slots below, called on the UI thread (EventListBridge queues the listener's calls to them).
+// slots below, called on the UI thread.
 
 #include <QWidget>
 #include <functional>
@@ -32,8 +32,13 @@ class EventListWindow : public QWidget {
     EventListWindow(EventList& list, UserPort* port, QWidget* parent = nullptr);
 
     // Asks the recorder for the events of a day not loaded yet (the date query); true when it
-    // went out. Without it a day that is not loaded stays empty.
-    std::function<bool(int recorder, int channel, int day)> dayOpener;
+    // went out. Without one a day that is not loaded stays empty.
+    class DayOpener {
+      public:
+        virtual ~DayOpener() = default;
+        virtual bool openDay(int recorder, int channel, int day) = 0;
+    };
+    void setDayOpener(DayOpener* opener) { dayOpener_ = opener; }
 
     EventTreeModel& model() { return *model_; }
     QTreeView& tree() { return *tree_; }
@@ -53,7 +58,8 @@ class EventListWindow : public QWidget {
     void onRecordersChanged();
     void onRowChanged(const QString& key, int mark);
     void onTitle(const QString& title);
-    void onMessage(int message, qintptr wParam);
+    void onEventRemoved();    // an event of the shown day was removed
+    void onWaiting(bool on);  // the waiting state for a day's events, entered or left
     void onControlsEnabled(bool enabled);
 
   Q_SIGNALS:
@@ -75,6 +81,7 @@ class EventListWindow : public QWidget {
 
     EventList& list_;
     UserPort* port_;
+    DayOpener* dayOpener_ = nullptr;
     EventTreeModel* model_;
     QComboBox* recorders_;
     QTreeView* tree_;
@@ -85,22 +92,6 @@ class EventListWindow : public QWidget {
     QLabel* state_;
     bool waiting_ = false;
     bool advanced_ = false;
-};
-
-// The event list's listener for a window of its own: every call (made under the event-list lock,
-// on any thread) is queued to the window's thread.
-class EventListBridge : public EventListListener {
-  public:
-    explicit EventListBridge(EventListWindow* window) : window_(window) {}
-    void refresh() override;
-    void recordersChanged() override;
-    void title(const std::string& text) override;
-    void rowChanged(const std::string& key, int mark, const std::string& shownTime) override;
-    void post(EventListMessage message, intptr_t wParam, intptr_t lParam) override;
-    void controlsEnabled(bool enabled) override;
-
-  private:
-    EventListWindow* window_;
 };
 
 }  // namespace fsv::ui

@@ -15,6 +15,7 @@
 
 #include "merge/KtMerge.h"
 #include "platform/UserPort.h"
+#include "ui/BackendSignals.h"
 #include "ui/Prompts.h"
 #include "ui/mainwindow/StatusWindow.h"
 #include "ui/panels/ChannelView.h"
@@ -105,13 +106,13 @@ MainWindow::MainWindow(ViewerBackend& backend, QWidget* parent)
     setButtonState(kToolbarLine, kModeButton, 0);
     refreshCommands();
 
-    backend_.setListener([this](const ViewerNotice& n) { onNotice(n); });
+    followBackend();
     startClipComponent();
 }
 
 MainWindow::~MainWindow() {
+    disconnect(&backend_.notices(), nullptr, this, nullptr);
     stopClipComponent();
-    backend_.setListener({});
 }
 
 QAction* MainWindow::addCommand(int id, const QString& text, const QKeySequence& shortcut) {
@@ -262,8 +263,8 @@ void MainWindow::moveEvent(QMoveEvent* event) {
 
 bool MainWindow::confirmExit() {
     if (backend_.sessions().empty()) return true;
-    return Prompts::box(this, kStillConnectedQuestion, mb::kYesNo | mb::kIconQuestion) ==
-           mb::kIdYes;
+    return Prompts::box(this, kStillConnectedQuestion, {BoxButtons::YesNo, BoxIcon::Question}) ==
+           BoxAnswer::Yes;
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {

@@ -5,7 +5,7 @@
 // nothing else. The split by concern:
 //   MainWindow.cpp          construction, toolbar, menus, close
 //   MainWindowCommands.cpp  the button dispatcher and the menu commands
-//   MainWindowConnect.cpp   connecting, the status window, the backend's notices
+//   MainWindowConnect.cpp   connecting, the status window, the backend's signals
 //   MainWindowFiles.cpp     saved connection sets and resume files
 //   MainWindowSkin.cpp      the skinned surface, the frameless window and its main menu
 //   MainWindowChannels.cpp  the active channel: its pop-up menu, snapshots and clips
@@ -191,8 +191,11 @@ class MainWindow : public QMainWindow {
     void openAddressBook();
     void openSetup();
     void connectTo(const ConnectRequest& request);
-    void onNotice(const ViewerNotice& notice);
-    void panelMessage(unsigned message, intptr_t wParam, intptr_t lParam);
+    // The backend's signals this window follows, each with its handler below.
+    void followBackend();
+    void connectFinished();
+    void frameReady(int panel);
+    void playbackMoved(int panel);
     void refreshConnectionList();
     void closeAllConnections();
     // MainWindowSkin.cpp

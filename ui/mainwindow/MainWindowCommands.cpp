@@ -182,8 +182,8 @@ void MainWindow::runCommand(int id) {
             break;
         case cmd::kDisconnect:
             if (backend_.channelStatus(currentChannel()) &&
-                Prompts::box(this, kCloseChannelQuestion, mb::kYesNo | mb::kIconQuestion) ==
-                    mb::kIdYes) {
+                Prompts::box(this, kCloseChannelQuestion, {BoxButtons::YesNo, BoxIcon::Question}) ==
+                    BoxAnswer::Yes) {
                 backend_.closeChannel(currentChannel());
                 refreshPanels();
             }
@@ -231,9 +231,9 @@ void MainWindow::openAviFiles() {
     for (const auto& file : Prompts::openFiles(this, kAviFilter)) {
         const auto result = backend_.openLocalFile(file);
         if (result == ViewerBackend::OpenResult::AlreadyPlaying) {
-            Prompts::box(this, kFilePlaying, mb::kOk | mb::kIconWarning);
+            Prompts::box(this, kFilePlaying, {BoxButtons::Ok, BoxIcon::Warning});
         } else if (result == ViewerBackend::OpenResult::OverMaximum) {
-            Prompts::box(this, kOverMaxChannel, mb::kOk | mb::kIconStop);
+            Prompts::box(this, kOverMaxChannel, {BoxButtons::Ok, BoxIcon::Stop});
             break;
         }
     }
@@ -278,7 +278,8 @@ void MainWindow::refreshPanels() {
 
 void MainWindow::closeAllConnections() {
     if (backend_.sessions().empty()) return;
-    if (Prompts::box(this, kCloseAllQuestion, mb::kYesNo | mb::kIconQuestion) == mb::kIdYes)
+    if (Prompts::box(this, kCloseAllQuestion, {BoxButtons::YesNo, BoxIcon::Question}) ==
+        BoxAnswer::Yes)
         backend_.closeAll();
 }
 

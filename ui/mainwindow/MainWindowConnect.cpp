@@ -5,7 +5,7 @@
 #include <QToolButton>
 #include <QTreeWidget>
 
-#include "platform/UserPort.h"
+#include "ui/BackendSignals.h"
 #include "ui/Prompts.h"
 #include "ui/dialogs/AddressBookDialog.h"
 #include "ui/dialogs/ConnectToDialog.h"
@@ -65,58 +65,69 @@ void MainWindow::openSetup() {
     dialog->open();
 }
 
-void MainWindow::onNotice(const ViewerNotice& n) {
-    if (exiting_) return;  // nothing more is shown once the program is ending
-    switch (n.kind) {
-        case ViewerNotice::Kind::ShowStatus:
-            status_->showText(QString::fromStdString(n.text));
-            break;
-        case ViewerNotice::Kind::HideStatus:
-            status_->hide();
-            break;
-        case ViewerNotice::Kind::ConnectFinished:
-            status_->hide();
-            if (!backend_.connecting()) setButtonState(kToolbarLine, kConnectButton, -1);
-            refreshConnectionList();
-            break;
-        case ViewerNotice::Kind::SessionsChanged:
-            refreshConnectionList();
-            break;
-        case ViewerNotice::Kind::MessageBox:
-            Prompts::box(this, n.text, n.type);
-            break;
-        case ViewerNotice::Kind::PanelMessage:
-            panelMessage(n.message, n.wParam, n.lParam);
-            break;
-        case ViewerNotice::Kind::FrameReady: {
-            // A channel that took its position since the panels were last set up shows its
-            // first frame here, and a caption changes once the file has loaded.
-            const int panel = static_cast<int>(n.wParam);
-            if (panel >= 0 && panel < channels_->channelsPerPage()) {
-                const bool wasShowing = channels_->panel(panel)->showing();
-                refreshPanel(panel);
-                if (!wasShowing) {
-                    // A stream that took the active panel's channel: the control panel steers it.
-                    if (panel == channels_->activePanel()) playback_->setChannel(currentChannel());
-                    refreshCommands();
-                }
-            }
-            channels_->frameReady(panel);
-            break;
+void MainWindow::followBackend() {
+    // Nothing more is shown once the program is ending.
+    const auto live = [this](auto handle) {
+        return [this, handle](auto&&... args) {
+            if (!exiting_) handle(args...);
+        };
+    };
+    BackendSignals& n = backend_.notices();
+    connect(&n, &BackendSignals::statusShown, this, live([this](const std::string& text) {
+        status_->showText(QString::fromStdString(text));
+    }));
+    connect(&n, &BackendSignals::statusHidden, this, live([this] { status_->hide(); }));
+    connect(&n, &BackendSignals::connectFinished, this, live([this] { connectFinished(); }));
+    connect(&n, &BackendSignals::sessionAdded, this,
+            live([this](const client::SessionAdded&) { refreshConnectionList(); }));
+    connect(&n, &BackendSignals::sessionRemoved, this,
+            live([this](const client::SessionRemoved&) { refreshConnectionList(); }));
+    // A recorder's server information arrived or went: its channel counts changed.
+    connect(&n, &BackendSignals::eventListChanged, this,
+            live([this](const client::EventListChanged& e) {
+                if (e.what == client::EventListChanged::What::Recorders) refreshConnectionList();
+            }));
+    connect(
+        &n, &BackendSignals::messageBox, this,
+        live([this](const std::string& text, BoxStyle style) { Prompts::box(this, text, style); }));
+    // A channel came, went or moved: the panels show the table again.
+    connect(&n, &BackendSignals::panelsChanged, this, live([this](int) { refreshPanels(); }));
+    connect(&n, &BackendSignals::frameReady, this, live([this](int panel) { frameReady(panel); }));
+    connect(&n, &BackendSignals::playbackPosition, this,
+            live([this](const client::PlaybackPosition& p) { playbackMoved(p.panel); }));
+}
+
+void MainWindow::connectFinished() {
+    status_->hide();
+    if (!backend_.connecting()) setButtonState(kToolbarLine, kConnectButton, -1);
+    refreshConnectionList();
+}
+
+void MainWindow::frameReady(int panel) {
+    // A channel that took its position since the panels were last set up shows its first frame
+    // here, and a caption changes once the file has loaded.
+    if (panel >= 0 && panel < channels_->channelsPerPage()) {
+        const bool wasShowing = channels_->panel(panel)->showing();
+        refreshPanel(panel);
+        if (!wasShowing) {
+            // A stream that took the active panel's channel: the control panel steers it.
+            if (panel == channels_->activePanel()) playback_->setChannel(currentChannel());
+            refreshCommands();
         }
-        case ViewerNotice::Kind::PlayPosition:
-            showPanelFrame(static_cast<int>(n.wParam));
-            // The active channel moved, paused, reached its end or changed speed.
-            if (static_cast<int>(n.wParam) == channels_->activePanel()) {
-                const int pauseLook =
-                    playback_->look(PlaybackPanel::kPlayLine, PlaybackPanel::kPause);
-                playback_->refresh();
-                // The commands follow a pause or the end, not every frame.
-                if (playback_->look(PlaybackPanel::kPlayLine, PlaybackPanel::kPause) != pauseLook)
-                    refreshCommands();
-            }
-            break;
     }
+    channels_->frameReady(panel);
+}
+
+void MainWindow::playbackMoved(int panel) {
+    // Only the latest position of a panel is queued; the control panel reads the rest itself.
+    showPanelFrame(panel);
+    // The active channel moved, paused, reached its end or changed speed.
+    if (panel != channels_->activePanel()) return;
+    const int pauseLook = playback_->look(PlaybackPanel::kPlayLine, PlaybackPanel::kPause);
+    playback_->refresh();
+    // The commands follow a pause or the end, not every frame.
+    if (playback_->look(PlaybackPanel::kPlayLine, PlaybackPanel::kPause) != pauseLook)
+        refreshCommands();
 }
 
 void MainWindow::refreshConnectionList() {
@@ -146,24 +157,6 @@ void MainWindow::refreshConnectionList() {
     setButtonState(kToolbarLine, kCloseButton, connected ? -1 : 0);
     setButtonState(kToolbarLine, kModeButton, connected ? -1 : 0);
     refreshCommands();
-}
-
-void MainWindow::panelMessage(unsigned message, intptr_t wParam, intptr_t lParam) {
-    // The look message: wParam is index * 65536 + line, lParam the look. The other messages
-    // belong to the channel view and the lists.
-    if (message == static_cast<unsigned>(PanelMessage::RedrawChannel)) {
-        // A channel came, went or moved: the panels show the table again.
-        refreshPanels();
-        return;
-    }
-    if (message != static_cast<unsigned>(PanelMessage::SkinButtonState)) return;
-    const int line = static_cast<int>(wParam & 0xFFFF);
-    const int index = static_cast<int>((wParam >> 16) & 0xFFFF);
-    const int look = static_cast<int>(lParam);
-    if (line == kToolbarLine)
-        setButtonState(line, index, look);
-    else if (skin_)
-        skin_->setButtonLook(line, index, look);
 }
 
 }  // namespace fsv::ui

@@ -13,7 +13,7 @@ void MainWindow::saveConnectiveStatus() {
     if (file.empty()) return;
     std::string message;
     if (state::saveConnectionSet(file, backend_.connections(), &message) == state::SaveSet::Failed)
-        Prompts::box(this, message, mb::kOk | mb::kIconStop);
+        Prompts::box(this, message, {BoxButtons::Ok, BoxIcon::Stop});
 }
 
 void MainWindow::loadConnectiveStatus() {
@@ -23,7 +23,7 @@ void MainWindow::loadConnectiveStatus() {
     if (set.status == state::ReadStatus::WrongFormat || set.status == state::ReadStatus::Empty ||
         set.status == state::ReadStatus::Unreadable || set.status == state::ReadStatus::Missing) {
         Prompts::box(this, set.message.empty() ? std::string(state::kReadFileFail) : set.message,
-                     mb::kOk | mb::kIconStop);
+                     {BoxButtons::Ok, BoxIcon::Stop});
         return;
     }
     // One connect thread after another; each starts once the previous took its request.

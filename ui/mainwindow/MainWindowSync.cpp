@@ -71,7 +71,7 @@ void MainWindow::saveMoment() {
     const auto file = Prompts::saveFile(this, "PNG Image (*.png)|*.png||", "png");
     if (file.empty()) return;
     if (!momentImage().save(QString::fromStdString(file.string()), "PNG")) {
-        Prompts::box(this, "Failed to save " + file.string(), mb::kOk | mb::kIconStop);
+        Prompts::box(this, "Failed to save " + file.string(), {BoxButtons::Ok, BoxIcon::Stop});
         return;
     }
     // The clips beside the picture: a span of seconds around the clock (0: none).
@@ -92,7 +92,8 @@ void MainWindow::saveMoment() {
     if (ask.exec() != QDialog::Accepted || seconds->value() == 0) return;
     const auto result = merge::saveMomentClips(backend_.momentCameras(), *clock, seconds->value(),
                                                file.parent_path(), file.stem().string());
-    if (!result.ok) Prompts::box(this, "Failed to save " + result.error, mb::kOk | mb::kIconStop);
+    if (!result.ok)
+        Prompts::box(this, "Failed to save " + result.error, {BoxButtons::Ok, BoxIcon::Stop});
 }
 
 }  // namespace fsv::ui

@@ -76,10 +76,6 @@ bool SkinSurface::setButtonLook(int line, int index, int look) {
     return true;
 }
 
-bool SkinSurface::lookMessage(uint32_t wParam, int32_t lParam) {
-    return setButtonLook(static_cast<int>(wParam & 0xFFFF), static_cast<int>(wParam >> 16), lParam);
-}
-
 void SkinSurface::selectLayout(int index) {
     SkinButton* b = button(0, index);
     if (!b) return;

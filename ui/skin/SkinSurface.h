@@ -54,9 +54,6 @@ class SkinSurface : public QWidget {
 
     // Sets a button's look when it differs; returns whether anything changed.
     bool setButtonLook(int line, int index, int look);
-    // The look message (fsv::PanelMessage::SkinButtonState, 1061): wParam is
-    // index * 65536 + line, lParam the look.
-    bool lookMessage(uint32_t wParam, int32_t lParam);
     // The selected entry of line 0, -1 when line 0 has no buttons.
     int selectedLayout() const { return selected_; }
     // Highlights entry `index` of line 0 without reporting a click.
