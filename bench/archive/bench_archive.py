@@ -7,7 +7,10 @@
 Every recorder serves the same recordings folder (CAMERAS x DAYS x EVENTS files of FILE_KB).
 Measured in one run:
   baseline  the same bytes sent over loopback sockets by JOBS threads, one connection per
-            recorder, and written to files (no protocol, no hashing);
+            recorder, and written to files (no protocol, no hashing); measured twice: written
+            only, and written and flushed to the disk file by file, as the archive keeps them
+            (a catalog row names only a flushed file). Each part ends with a sync, so that no
+            part's writes are still on their way to the disk while the next one runs;
   first     fsv archive run --all --jobs JOBS into an empty archive: MB/s, ratio to the
             baseline, peak threads and resident memory of fsv;
   second    the same run again: nothing to fetch; its time is the date queries and the
@@ -64,8 +67,10 @@ def make_recordings(build, root, cameras, days, events, file_kb):
     return rec, files, len(body)
 
 
-def baseline(files, recorders, jobs, out_dir):
-    """Loopback sockets, one per recorder, JOBS at a time; each file written on arrival."""
+def baseline(files, recorders, jobs, out_dir, flush):
+    """Loopback sockets, one per recorder, JOBS at a time; each file written on arrival and,
+    with `flush`, flushed to the disk (fsync) before the next one, as the archive keeps its
+    files."""
     server = socket.socket()
     server.bind(("127.0.0.1", 0))
     server.listen(128)
@@ -102,6 +107,9 @@ def baseline(files, recorders, jobs, out_dir):
                         out.write(view[:n])
                         left -= n
                         got += n
+                    if flush:
+                        out.flush()
+                        os.fsync(out.fileno())
         return got
 
     threading.Thread(target=serve, daemon=True).start()
@@ -190,11 +198,19 @@ def main():
             subprocess.run([fsv, "book", "add", "r%03d" % i, "127.0.0.1", "--port", port, "-u",
                             "admin", "-p", "pw"], env=env, check=True, stdout=subprocess.DEVNULL)
 
-        base_dir = os.path.join(root, "baseline")
-        os.makedirs(base_dir)
-        base_bytes, base_s = baseline(files, a.recorders, a.jobs, base_dir)
-        shutil.rmtree(base_dir)
-        base_mbs = base_bytes / base_s / 1e6
+        print("fleet: %d recorders x %d cameras x %d days x %d events of %d KB, --jobs %d"
+              % (a.recorders, a.cameras, a.days, a.events, size // 1024, a.jobs), flush=True)
+        base_mbs = {}
+        for flush in (False, True):
+            base_dir = os.path.join(root, "baseline")
+            os.makedirs(base_dir)
+            base_bytes, base_s = baseline(files, a.recorders, a.jobs, base_dir, flush)
+            os.sync()  # nothing of it still on its way to the disk while the next part runs
+            shutil.rmtree(base_dir)
+            base_mbs[flush] = base_bytes / base_s / 1e6
+            print("baseline (loopback + write%s): %.1f MB in %.2f s = %.1f MB/s"
+                  % (" + flush" if flush else "", base_bytes / 1e6, base_s, base_mbs[flush]),
+                  flush=True)
 
         archive = os.path.join(root, "archive")
         rc, first_s, peak, summaries, err, _ = archive_run(fsv, env, archive, a.jobs)
@@ -207,12 +223,9 @@ def main():
         fetched2 = sum(s["archived"] for s in summaries2)
         present2 = sum(s["present"] for s in summaries2)
         mbs = got / first_s / 1e6
-        print("fleet: %d recorders x %d cameras x %d days x %d events of %d KB, --jobs %d"
-              % (a.recorders, a.cameras, a.days, a.events, size // 1024, a.jobs))
-        print("baseline (loopback + write): %.1f MB in %.2f s = %.1f MB/s"
-              % (base_bytes / 1e6, base_s, base_mbs))
-        print("first run:  exit %d, %d files, %.1f MB in %.2f s = %.1f MB/s, ratio %.2f"
-              % (rc, files_got, got / 1e6, first_s, mbs, mbs / base_mbs))
+        print("first run:  exit %d, %d files, %.1f MB in %.2f s = %.1f MB/s, ratio %.2f to "
+              "write, %.2f to write + flush" % (rc, files_got, got / 1e6, first_s, mbs,
+                                                mbs / base_mbs[False], mbs / base_mbs[True]))
         print("            peak threads %d, peak RSS %.1f MB"
               % (peak["threads"], peak["rss_kb"] / 1024))
         print("second run: exit %d, %d fetched, %d already archived, %.2f s, peak threads %d, "
