@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <memory>
 #include <system_error>
+#include <utility>
 
 #include "platform/System.h"
 #include "recordings/download/StoppedStream.h"
@@ -103,6 +104,9 @@ void CoreBackend::handle(client::Notification& n) {
         return;
     } else if (auto* started = std::get_if<client::WorkStarted>(&n)) {
         if (onWorkStarted) onWorkStarted(started->result);
+        return;
+    } else if (auto* period = std::get_if<client::PeriodQueried>(&n)) {
+        if (auto done = std::exchange(periodDone_, nullptr)) done(period->summary);
         return;
     } else if (auto* play = std::get_if<client::PlaybackPosition>(&n)) {
         // Only the latest of a panel is queued; the control panel reads the rest itself.
@@ -499,6 +503,25 @@ std::optional<ui::ViewerBackend::ClipSource> CoreBackend::clipSource(int positio
     return ClipSource{p->channel().path(), p->channel().credential()};
 }
 
+// ---- the period query ----------------------------------------------------------------------
+
+bool CoreBackend::startPeriodQuery(int recorder, const std::vector<int>& channels,
+                                   const Period& period, std::chrono::milliseconds replyTimeout,
+                                   Done done) {
+    if (shutDown_) return false;
+    for (const auto& s : controller_->sessions()) {
+        if (s.connectionNumber != recorder) continue;
+        // The dialog asks only while it is on show: a time-out asks whether to wait again.
+        if (!controller_->queryPeriodAsync(s.id, channels, period, replyTimeout, true))
+            return false;
+        periodDone_ = std::move(done);
+        return true;
+    }
+    return false;
+}
+
+void CoreBackend::cancelPeriodQuery() { controller_->cancelPeriodQuery(); }
+
 // ---- the end -------------------------------------------------------------------------------
 
 void CoreBackend::shutdown() {
@@ -511,6 +534,7 @@ void CoreBackend::shutdown() {
     sync_.stop();
     players_.clear();
     controller_->shutDown(false);
+    periodDone_ = nullptr;
     // The queues have ended: nothing is handed over any more.
     std::lock_guard lock(adoptLock_);
     arrived_.clear();

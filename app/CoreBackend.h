@@ -47,6 +47,9 @@ class CoreBackend : public ui::ViewerBackend,
     void closeAll() override;
     bool loadResumeFile(const std::filesystem::path& file) override;
     void shutdown() override;
+    bool startPeriodQuery(int recorder, const std::vector<int>& channels, const Period& period,
+                          std::chrono::milliseconds replyTimeout, Done done) override;
+    void cancelPeriodQuery() override;
 
     client::FrameSlots& frameSlots() override { return slots_; }
     OpenResult openLocalFile(const std::filesystem::path& file) override;
@@ -127,6 +130,7 @@ class CoreBackend : public ui::ViewerBackend,
     std::unique_ptr<client::Controller> controller_;
 
     bool shutDown_ = false;  // UI thread
+    Done periodDone_;        // UI thread: the end of the period query in progress
     std::atomic<int> resumeLoads_{0};
     std::atomic<bool> resumeLoaded_{false};
 

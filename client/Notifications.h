@@ -20,6 +20,7 @@
 
 #include "platform/UserPort.h"
 #include "recordings/EventList.h"
+#include "recordings/PeriodQuery.h"
 #include "recordings/download/Work.h"
 
 namespace fsv::client {
@@ -118,9 +119,14 @@ struct WorkStarted {
     StartResult result = StartResult::Declined;
 };
 
+// A period query that a front end handed to a controller thread has ended.
+struct PeriodQueried {
+    PeriodSummary summary;
+};
+
 using Notification =
     std::variant<MessageBoxNote, PanelNote, EventListChanged, WorkRowChanged, PlaybackPosition,
-                 FrameReady, SessionAdded, SessionRemoved, Question, WorkStarted>;
+                 FrameReady, SessionAdded, SessionRemoved, Question, WorkStarted, PeriodQueried>;
 
 class NotificationQueue {
   public:

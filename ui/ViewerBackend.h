@@ -17,6 +17,7 @@
 #include "platform/Shared.h"
 #include "recordings/download/ChannelTable.h"
 #include "recordings/playback/Timeline.h"
+#include "ui/PeriodQueries.h"
 
 namespace fsv::ui {
 
@@ -50,7 +51,8 @@ struct ViewerNotice {
     intptr_t lParam = 0;
 };
 
-class ViewerBackend {
+// The period dialog's queries (PeriodQueries) run on a controller thread too.
+class ViewerBackend : public PeriodQueries {
   public:
     using Listener = std::function<void(const ViewerNotice&)>;
     virtual ~ViewerBackend() = default;

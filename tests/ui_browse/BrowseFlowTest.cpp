@@ -12,6 +12,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "LocalPeriodQueries.h"
 #include "SimProcess.h"
 #include "net/Transport.h"
 #include "net/HeadlessConnect.h"
@@ -92,8 +93,9 @@ class BrowseFlowTest : public QObject {
         const int r = window.shownRecorder();
 
         // The period: both days, two cameras and the audio channel.
-        PeriodDialog period(list, waiter);
-        period.catalogOf = [&](int n) { return catalogs.catalogOf(n); };
+        test::LocalPeriodQueries queries(waiter);
+        queries.catalogOf = [&](int n) { return catalogs.catalogOf(n); };
+        PeriodDialog period(list, queries);
         std::optional<dl::Action> action;
         period.onSelected = [&] {
             if (play) {

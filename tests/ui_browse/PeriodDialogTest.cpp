@@ -5,6 +5,7 @@
 #include <QTreeWidget>
 
 #include "FakeRecorder.h"
+#include "LocalPeriodQueries.h"
 #include "platform/UserPort.h"
 #include "ui/Prompts.h"
 #include "ui/dialogs/PeriodDialog.h"
@@ -30,7 +31,8 @@ struct Fixture {
     std::shared_ptr<RecorderCatalog> catalog =
         std::make_shared<RecorderCatalog>(list, recorder, nullptr, &waiter);
     PromptScript script;
-    PeriodDialog dialog{list, waiter};
+    test::LocalPeriodQueries queries{waiter};
+    PeriodDialog dialog{list, queries};
     int handedOver = 0;
 
     Fixture() {
@@ -47,7 +49,7 @@ struct Fixture {
         day(net::kCamera, 1, "20261202", {{80000, 11}, {120000, 12}});
         day(net::kCamera, 2, "20261202", {{90000, 13}});
         day(net::kAudio, 1, "20261202", {{100000, 14}});
-        dialog.catalogOf = [this](int) { return catalog; };
+        queries.catalogOf = [this](int) { return catalog; };
         dialog.onSelected = [this] {
             ++handedOver;
             return true;
@@ -91,8 +93,8 @@ class PeriodDialogTest : public QObject {
         QVERIFY(!f.dialog.isVisible());
         std::vector<std::string> asked;
         for (auto& q : f.recorder.queries) asked.push_back(std::to_string(q.code) + q.date);
-        QCOMPARE(asked, (std::vector<std::string>{"120261202", "120261201", "220261202",
-                                                  "120261202"}));
+        QCOMPARE(asked,
+                 (std::vector<std::string>{"120261202", "120261201", "220261202", "120261202"}));
         // Gate 23:00 on the 1st and 08:00 on the 2nd, Yard 09:00, none of the audio (10:00).
         QCOMPARE(f.dialog.lastSummary().selected, 3);
         QCOMPARE(f.list.selection().count, 3u);
@@ -149,7 +151,7 @@ class PeriodDialogTest : public QObject {
         f->dialog.setChannelChosen(0, true);
         QTest::mouseClick(f->ok(), Qt::LeftButton);
         QVERIFY(f->dialog.busy());
-        f.reset();  // joins the worker: the exit ends its wait
+        f.reset();  // the dialog ends the query; the runner's thread is joined
     }
 };
 
