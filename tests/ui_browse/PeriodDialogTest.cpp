@@ -143,6 +143,31 @@ class PeriodDialogTest : public QObject {
         QCOMPARE(f.handedOver, 0);
     }
 
+    // Cancel while the query waits ends it at once, without the question and without handing
+    // anything over; the next OK runs a query again.
+    void cancelEndsTheQuery() {
+        Fixture f;
+        f.recorder.answer = false;
+        f.dialog.openFor();
+        f.dialog.setChannelChosen(0, true);
+        f.dialog.setPeriod(at(2026, 12, 1, 0), at(2026, 12, 2, 23));
+        QSignalSpy done(&f.dialog, &PeriodDialog::queryFinished);
+        QTest::mouseClick(f.ok(), Qt::LeftButton);
+        QVERIFY(f.dialog.busy());
+        QTest::mouseClick(f.dialog.findChild<QPushButton*>("cancelButton"), Qt::LeftButton);
+        QVERIFY(!f.dialog.isVisible());
+        QVERIFY(done.wait(5000));
+        QCOMPARE(done.at(0).at(0).toInt(), static_cast<int>(PeriodOutcome::Exiting));
+        QVERIFY(f.script.shown.empty());
+        QCOMPARE(f.handedOver, 0);
+        QCOMPARE(f.list.selection().count, 0u);
+
+        f.recorder.answer = true;
+        f.dialog.openFor();
+        QCOMPARE(f.runOk(), static_cast<int>(PeriodOutcome::Selected));
+        QCOMPARE(f.handedOver, 1);
+    }
+
     // Closing the dialog while a query waits ends it without a message.
     void endsWithTheProgram() {
         auto f = std::make_unique<Fixture>();

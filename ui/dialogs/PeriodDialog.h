@@ -44,6 +44,8 @@ class PeriodDialog : public QDialog {
     void setPeriod(const QDateTime& start, const QDateTime& end);
     // Marks a channel row (by its row in the camera list).
     void setChannelChosen(int row, bool chosen);
+    // Cancel while the query runs ends it without a question.
+    void reject() override;
 
   Q_SIGNALS:
     void queryFinished(int outcome);
@@ -52,8 +54,6 @@ class PeriodDialog : public QDialog {
     QGroupBox* makeTimeBox();
     void fillChannels();
     void accept() override;
-    // Cancel while the query runs ends it without a question.
-    void reject() override;
     void finish(const PeriodSummary& summary);
     void setControlsEnabled(bool on);
     void toggleRow(int row);
