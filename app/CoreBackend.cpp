@@ -6,6 +6,7 @@
 #include <system_error>
 #include <type_traits>
 #include <variant>
+#include <utility>
 
 #include "platform/System.h"
 #include "state/ConnectionSet.h"
@@ -85,6 +86,8 @@ void CoreBackend::handle(client::Notification& n) {
                 Q_EMIT s.workRowChanged(note.row);
             } else if constexpr (std::is_same_v<T, client::WorkStarted>) {
                 Q_EMIT s.workStarted(note.result);
+            } else if constexpr (std::is_same_v<T, client::PeriodQueried>) {
+                if (auto done = std::exchange(periodDone_, nullptr)) done(note.summary);
             } else {
                 static_assert(std::is_same_v<T, client::PlaybackPosition>);
                 Q_EMIT s.playbackPosition(note);
@@ -266,6 +269,25 @@ std::optional<ui::ViewerBackend::ClipSource> CoreBackend::clipSource(int positio
     return ClipSource{source->file, source->credential};
 }
 
+// ---- the period query ----------------------------------------------------------------------
+
+bool CoreBackend::startPeriodQuery(int recorder, const std::vector<int>& channels,
+                                   const Period& period, std::chrono::milliseconds replyTimeout,
+                                   Done done) {
+    if (shutDown_) return false;
+    for (const auto& s : controller_->sessions()) {
+        if (s.connectionNumber != recorder) continue;
+        // The dialog asks only while it is on show: a time-out asks whether to wait again.
+        if (!controller_->queryPeriodAsync(s.id, channels, period, replyTimeout, true))
+            return false;
+        periodDone_ = std::move(done);
+        return true;
+    }
+    return false;
+}
+
+void CoreBackend::cancelPeriodQuery() { controller_->cancelPeriodQuery(); }
+
 // ---- the end -------------------------------------------------------------------------------
 
 void CoreBackend::shutdown() {
@@ -277,6 +299,7 @@ void CoreBackend::shutdown() {
     controller_->cancelConnect();
     channels_->stopLocalPlayers();
     controller_->shutDown(false);
+    periodDone_ = nullptr;
     channels_->dropLeftovers();
 }
 

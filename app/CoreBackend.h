@@ -44,6 +44,9 @@ class CoreBackend : public ui::ViewerBackend, private net::StatusDisplay {
     void closeAll() override;
     bool loadResumeFile(const std::filesystem::path& file) override;
     void shutdown() override;
+    bool startPeriodQuery(int recorder, const std::vector<int>& channels, const Period& period,
+                          std::chrono::milliseconds replyTimeout, Done done) override;
+    void cancelPeriodQuery() override;
 
     // The channels: forwarded to the Qt-free core's Channels.
     client::FrameSlots& frameSlots() override { return channels_->frameSlots(); }
@@ -105,6 +108,7 @@ class CoreBackend : public ui::ViewerBackend, private net::StatusDisplay {
     std::unique_ptr<client::Controller> controller_;
 
     bool shutDown_ = false;  // UI thread
+    Done periodDone_;        // UI thread: the end of the period query in progress
     std::atomic<int> resumeLoads_{0};
     std::atomic<bool> resumeLoaded_{false};
 };

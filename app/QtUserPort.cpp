@@ -12,9 +12,13 @@ using client::Answer;
 using client::Question;
 
 QtUserPort::QtUserPort(QObject* context, client::NotificationQueue& queue, platform::Event& exit)
-    : context_(context), queued_(queue, exit) {}
+    : QueuedUserPort(queue, exit), context_(context) {}
 
-bool QtUserPort::onUiThread() const { return QThread::currentThread() == context_->thread(); }
+std::optional<Answer> QtUserPort::answerAtOnce(const Question& q) {
+    // The UI thread cannot wait for its own drain: it asks at once.
+    if (QThread::currentThread() != context_->thread()) return std::nullopt;
+    return answerHere(q);
+}
 
 Answer QtUserPort::answerHere(const Question& q) {
     Answer a;
@@ -63,103 +67,13 @@ Answer QtUserPort::answerHere(const Question& q) {
 
 void QtUserPort::answerQueued(const Question& q) {
     // A question whose worker gave up (the program is ending) is not shown any more.
-    if (!queued_.waiting(q.id)) return;
-    queued_.answer(q.id, answerHere(q));
+    if (!waiting(q.id)) return;
+    answer(q.id, answerHere(q));
 }
 
-std::filesystem::path QtUserPort::onePath(const Question& q) {
-    if (exiting()) return {};
-    auto a = answerHere(q);
-    return a.paths.empty() ? std::filesystem::path{} : a.paths.front();
-}
-
-int QtUserPort::messageBox(const std::string& text, unsigned type, bool direct) {
-    if (!direct || !onUiThread()) return queued_.messageBox(text, type, direct);
-    Question q;
-    q.text = text;
-    q.style = client::boxStyle(type);
-    // Once exiting, the box is not shown: the default answer declines.
-    return client::answerId(exiting() ? Answer{}.box : answerHere(q).box);
-}
-
-void QtUserPort::post(PanelMessage message, intptr_t first, intptr_t second) {
-    queued_.post(message, first, second);
-}
-
-ExistingFileAnswer QtUserPort::askExistingFile(const std::filesystem::path& path,
-                                               bool offerResume) {
-    if (!onUiThread()) return queued_.askExistingFile(path, offerResume);
-    if (exiting()) return ExistingFileAnswer::Abort;
-    Question q;
-    q.kind = Question::Kind::ExistingFile;
-    q.path = path;
-    q.offerResume = offerResume;
-    return answerHere(q).existingFile;
-}
-
-std::filesystem::path QtUserPort::chooseFolder(const std::filesystem::path& start,
-                                               const std::string& text) {
-    if (!onUiThread()) return queued_.chooseFolder(start, text);
-    Question q;
-    q.kind = Question::Kind::Folder;
-    q.path = start;
-    q.text = text;
-    return onePath(q);
-}
-
-std::filesystem::path QtUserPort::saveFileDialog(const std::filesystem::path& start,
-                                                 const std::string& filter,
-                                                 const std::string& defaultExtension) {
-    if (!onUiThread()) return queued_.saveFileDialog(start, filter, defaultExtension);
-    Question q;
-    q.kind = Question::Kind::SaveFile;
-    q.path = start;
-    q.filter = filter;
-    q.defaultExtension = defaultExtension;
-    return onePath(q);
-}
-
-std::filesystem::path QtUserPort::openFileDialog(const std::filesystem::path& start,
-                                                 const std::string& filter) {
-    if (!onUiThread()) return queued_.openFileDialog(start, filter);
-    Question q;
-    q.kind = Question::Kind::OpenFile;
-    q.path = start;
-    q.filter = filter;
-    return onePath(q);
-}
-
-std::vector<std::filesystem::path> QtUserPort::openFilesDialog(const std::filesystem::path& start,
-                                                               const std::string& filter) {
-    if (!onUiThread()) return queued_.openFilesDialog(start, filter);
-    if (exiting()) return {};
-    Question q;
-    q.kind = Question::Kind::OpenFiles;
-    q.path = start;
-    q.filter = filter;
-    return answerHere(q).paths;
-}
-
-int QtUserPort::askAction(bool periodAllowed) {
-    if (!onUiThread()) return queued_.askAction(periodAllowed);
-    if (exiting()) return -1;
-    Question q;
-    q.kind = Question::Kind::Action;
-    q.offerResume = periodAllowed;
-    return answerHere(q).choice;
-}
-
-bool QtUserPort::askFrameRange(uint32_t frameCount, uint32_t& start, uint32_t& end) {
-    if (!onUiThread()) return queued_.askFrameRange(frameCount, start, end);
-    if (exiting()) return false;
-    Question q;
-    q.kind = Question::Kind::FrameRange;
-    q.frameCount = frameCount;
-    const auto a = answerHere(q);
-    if (a.first < 1 || a.last < a.first) return false;
-    start = a.first;
-    end = a.last;
-    return true;
+void QtUserPort::post(PanelMessage message, intptr_t wParam, intptr_t lParam) {
+    if (exiting()) return;
+    QueuedUserPort::post(message, wParam, lParam);
 }
 
 }  // namespace fsv::app

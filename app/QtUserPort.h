@@ -1,8 +1,8 @@
 #pragma once
-// The UserPort of the desktop program. Deferred boxes and the panel's messages go into the
-// controller's notification queue; a question from a worker is queued too and waits for the
-// answer or for the program's exit, never for the answer alone. Questions asked on the UI
-// thread itself are answered there at once.
+// The UserPort of the desktop program: the queued port of the controller's notification queue,
+// which answers a question asked on the UI thread itself there at once, over the window. A
+// worker's question is queued and drained onto the UI thread, where answerQueued asks it and
+// hands the answer to its worker.
 
 #include <QObject>
 #include <QPointer>
@@ -10,18 +10,14 @@
 
 #include "client/QueuedUserPort.h"
 #include "platform/Event.h"
-#include "platform/UserPort.h"
 
 namespace fsv::app {
 
-class QtUserPort : public UserPort {
+class QtUserPort : public client::QueuedUserPort {
   public:
     // `context` lives on the UI thread.
     QtUserPort(QObject* context, client::NotificationQueue& queue, platform::Event& exit);
 
-    // From here on deferred boxes are dropped and questions answer "no" at once.
-    void setExiting() { queued_.setExiting(); }
-    bool exiting() const { return queued_.exiting(); }
     // The window questions are shown over.
     void setWindow(QWidget* window) { window_ = window; }
 
@@ -31,29 +27,14 @@ class QtUserPort : public UserPort {
     // unless nobody waits for it any more.
     void answerQueued(const client::Question& q);
 
-    int messageBox(const std::string& text, unsigned type, bool direct = false) override;
-    // Passes on to the queued port, which keeps what the windows act on as typed notifications.
-    void post(PanelMessage message, intptr_t first, intptr_t second) override;
-    ExistingFileAnswer askExistingFile(const std::filesystem::path& path,
-                                       bool offerResume) override;
-    std::filesystem::path chooseFolder(const std::filesystem::path& start,
-                                       const std::string& text) override;
-    std::filesystem::path saveFileDialog(const std::filesystem::path& start,
-                                         const std::string& filter,
-                                         const std::string& defaultExtension) override;
-    std::filesystem::path openFileDialog(const std::filesystem::path& start,
-                                         const std::string& filter) override;
-    std::vector<std::filesystem::path> openFilesDialog(const std::filesystem::path& start,
-                                                       const std::string& filter) override;
-    int askAction(bool periodAllowed) override;
-    bool askFrameRange(uint32_t frameCount, uint32_t& start, uint32_t& end) override;
+    // Panel messages stop with the program's exit.
+    void post(PanelMessage message, intptr_t wParam, intptr_t lParam) override;
+
+  protected:
+    std::optional<client::Answer> answerAtOnce(const client::Question& q) override;
 
   private:
-    bool onUiThread() const;
-    std::filesystem::path onePath(const client::Question& q);
-
     QObject* context_;
-    client::QueuedUserPort queued_;
     QPointer<QWidget> window_;
 };
 

@@ -48,7 +48,7 @@ void Viewer::endProgram() {
 }
 
 Viewer::~Viewer() {
-    // A period query in progress ends first: its worker waits on the controller's recorders.
+    // A period query in progress ends first (its thread is the controller's).
     if (period_) period_->abort();
     if (rows_) rows_->setShuttingDown(true);
     backend_->shutdown();
@@ -193,10 +193,9 @@ void Viewer::makeBrowsing() {
     days_ = std::make_unique<DayHost>(c);
     eventList_->setDayOpener(days_.get());
 
-    // The period dialog: the days of the period are asked for on its worker; a selection made
-    // there starts work on a controller thread.
-    period_ = std::make_unique<ui::PeriodDialog>(c.eventList(), c.dateWaiter());
-    period_->catalogOf = [this](int n) { return backend_->controller().catalogs().catalogOf(n); };
+    // The period dialog: the days of the period are asked for on a controller thread; a
+    // selection made there starts work on another.
+    period_ = std::make_unique<ui::PeriodDialog>(c.eventList(), *backend_);
     period_->onSelected = [this] { return startWork(true); };
     connect(eventList_.get(), &ui::EventListWindow::periodRequested, this, [this](int recorder) {
         if (!starting_) period_->openFor(recorder);

@@ -123,6 +123,7 @@ Controller::Controller(Options options, UserPort& user, NotificationQueue& notes
       persistence_(options_.dataFolder, options_.autoResume, *port_, sessions_),
       starter_({sessions_, catalogs_, events_, persistence_, *port_, notes_, context_,
                 settings_.maxChannel, exiting_}),
+      periods_(waiter_, *port_, notes_),
       connector_(
           statusCancel_, [this](const ConnectRequest& r) { connectAndWait(r); },
           options_.connectFinished) {
@@ -598,6 +599,15 @@ PeriodSummary Controller::queryPeriod(SessionId id, const std::vector<int>& chan
     return query.run(*catalog, channels, period);
 }
 
+bool Controller::queryPeriodAsync(SessionId id, const std::vector<int>& channels,
+                                  const Period& period, std::chrono::milliseconds replyTimeout,
+                                  bool askOnTimeout) {
+    if (exiting_) return false;
+    std::shared_ptr<RecorderCatalog> catalog;
+    sessions_.with(id, [&](SessionEntry& s) { catalog = catalogs_.catalog(*s.session); });
+    return periods_.start(std::move(catalog), channels, period, replyTimeout, askOnTimeout);
+}
+
 // ---- work -------------------------------------------------------------------------------------
 
 StartResult Controller::startWork(std::optional<download::Action> action) {
@@ -682,6 +692,7 @@ bool Controller::shutDown(bool ask) {
     if (housekeeping_.joinable()) housekeeping_.join();
     // A start in progress ends with the exit event (its questions and waits watch it).
     starter_.join();
+    periods_.stop();
     for (auto& s : sessions_.takeAll()) destroy(std::move(s));
     transport_.reset();
     return true;

@@ -46,6 +46,7 @@
 
 #include "client/Connector.h"
 #include "client/Notifications.h"
+#include "client/PeriodRunner.h"
 #include "client/Persistence.h"
 #include "client/ResumeWork.h"
 #include "client/SessionRegistry.h"
@@ -208,6 +209,14 @@ class Controller {
     PeriodSummary queryPeriod(SessionId id, const std::vector<int>& channels, const Period& period,
                               std::chrono::milliseconds replyTimeout, bool askOnTimeout);
 
+    // The same on a controller thread; its end comes as a PeriodQueried notification. False
+    // (nothing happens) when the session is not in the list, a query still runs or the
+    // controller is shutting down. Called from one thread (the front end's).
+    bool queryPeriodAsync(SessionId id, const std::vector<int>& channels, const Period& period,
+                          std::chrono::milliseconds replyTimeout, bool askOnTimeout);
+    // Ends the asynchronous query in progress without a question (it ends as Exiting).
+    void cancelPeriodQuery() { periods_.cancel(); }
+
     // The recorders' catalogs (by connection number) and the waiter of their date queries: what
     // the period dialog asks with.
     SessionCatalogs& catalogs() { return catalogs_; }
@@ -311,7 +320,8 @@ class Controller {
     SessionRegistry sessions_;
     // The automatic resume files, the unfinished work of sessions that end, connection sets.
     Persistence persistence_;
-    WorkStarter starter_;  // startWork, startWorkAsync
+    WorkStarter starter_;   // startWork, startWorkAsync
+    PeriodRunner periods_;  // queryPeriodAsync
 
     // Runs connectAndWait for each interactive connect; stopped by shutDown.
     Connector connector_;

@@ -21,6 +21,7 @@
 #include "client/BoxStyle.h"
 #include "platform/UserPort.h"
 #include "recordings/EventList.h"
+#include "recordings/PeriodQuery.h"
 #include "recordings/download/Work.h"
 
 namespace fsv::client {
@@ -113,9 +114,14 @@ struct WorkStarted {
     StartResult result = StartResult::Declined;
 };
 
+// A period query that a front end handed to a controller thread has ended.
+struct PeriodQueried {
+    PeriodSummary summary;
+};
+
 using Notification =
     std::variant<MessageBoxNote, PanelsChanged, EventListChanged, WorkRowChanged, PlaybackPosition,
-                 FrameReady, SessionAdded, SessionRemoved, Question, WorkStarted>;
+                 FrameReady, SessionAdded, SessionRemoved, Question, WorkStarted, PeriodQueried>;
 
 class NotificationQueue {
   public:

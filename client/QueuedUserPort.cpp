@@ -9,6 +9,7 @@ QueuedUserPort::QueuedUserPort(NotificationQueue& queue, platform::Event& exitEv
 
 Answer QueuedUserPort::ask(Question q) {
     if (exiting()) return {};
+    if (auto here = answerAtOnce(q)) return std::move(*here);
     auto p = std::make_shared<Pending>();
     {
         std::lock_guard lock(mutex_);

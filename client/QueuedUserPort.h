@@ -1,14 +1,17 @@
 #pragma once
-// The UserPort of a front end that drains a NotificationQueue. Deferred boxes and the panel
-// messages a front end acts on are queued as typed notifications; a question is queued and its
-// worker waits for the front end's answer or the global exit event, whichever comes first, so
-// shutting down never hangs on a question nobody answers. Once the program exits, deferred boxes
-// are dropped and questions get their "no" answer at once.
+// The UserPort of a front end that drains a NotificationQueue: the one place where questions
+// are queued. Deferred boxes and the panel messages a front end acts on are queued as typed
+// notifications; a question is queued and its worker waits for the front end's answer or the
+// global exit event, whichever comes first, so shutting down never hangs on a question nobody
+// answers. Once the program exits, deferred boxes are dropped and questions get their "no"
+// answer at once. A front end that can answer on the asking thread itself (a question from its
+// own UI thread) does so through answerAtOnce.
 
 #include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 #include "client/Notifications.h"
@@ -52,6 +55,10 @@ class QueuedUserPort : public UserPort {
                                                        const std::string& filter) override;
     int askAction(bool periodAllowed) override;
     bool askFrameRange(uint32_t frameCount, uint32_t& start, uint32_t& end) override;
+
+  protected:
+    // The answer given on the asking thread, without the queue; nullopt queues the question.
+    virtual std::optional<Answer> answerAtOnce(const Question&) { return std::nullopt; }
 
   private:
     struct Pending {

@@ -1,7 +1,7 @@
 // Date query (5 -> 6): the recordings of one channel and day, read from the recordings folder.
 // Every file of the day's folder is one recording: its start time is the file name, its size the
 // file's size. The reply names the channel and day as the query did; a channel or day the folder
-// does not hold is answered with no recordings.
+// does not hold is answered with no recordings. The fault silent-dates answers none.
 
 #include "sim/Server.h"
 
@@ -12,7 +12,7 @@ namespace {
 using namespace fsv::net;
 
 static HandlerRegistrar dateQuery(cmd::kDateQuery, [](Client& client, ByteSpan message) {
-    if (!client.loggedIn) return;
+    if (!client.loggedIn || client.fault("silent-dates")) return;
     auto query = parseDateQuery(message);
     if (!query) return;
     DateReply reply;

@@ -63,7 +63,7 @@ void addOptions(CLI::App& app, fsv::sim::ServerOptions& o, Extra& e) {
                    "append the name, mode and offset of every stream opened to FILE (for tests)");
     app.add_option("--fault", o.fault,
                    "act as a hostile recorder: silent-after-verdict, silent-after-key, "
-                   "silent-after-login, bad-days, "
+                   "silent-after-login, bad-days, silent-dates, "
                    "no-names, cut-days, silent-after-open, short-frame, short-p, no-p, p-only, "
                    "size-more, size-less, from-zero, no-status, drop-before-status");
     app.add_option("--generate", e.generate, "write sample recordings into DIR and exit");

@@ -17,6 +17,7 @@
 #include "platform/Shared.h"
 #include "recordings/playback/ChannelTable.h"
 #include "recordings/playback/Timeline.h"
+#include "ui/PeriodQueries.h"
 
 namespace fsv::ui {
 
@@ -32,7 +33,8 @@ struct SessionSummary {
 
 class BackendSignals;
 
-class ViewerBackend {
+// The period dialog's queries (PeriodQueries) run on a controller thread too.
+class ViewerBackend : public PeriodQueries {
   public:
     virtual ~ViewerBackend() = default;
 

@@ -5,10 +5,12 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "client/Controller.h"
@@ -58,9 +60,16 @@ fs::path recordings() {
 }
 
 struct Recorder {
-    explicit Recorder(const fs::path& dir, const std::string& name)
-        : sim({"--recordings", dir.string(), "--user", "admin", "--password", "pw", "--name",
-               name}) {}
+    explicit Recorder(const fs::path& dir, const std::string& name,
+                      std::vector<std::string> more = {})
+        : sim(args(dir, name, std::move(more))) {}
+    static std::vector<std::string> args(const fs::path& dir, const std::string& name,
+                                         std::vector<std::string> more) {
+        std::vector<std::string> a{"--recordings", dir.string(), "--user", "admin",
+                                   "--password",   "pw",         "--name", name};
+        a.insert(a.end(), more.begin(), more.end());
+        return a;
+    }
     ConnectRequest request() const {
         ConnectRequest r;
         r.address = "127.0.0.1";
@@ -471,4 +480,75 @@ TEST(Controller, ShutDownEndsEveryThreadEvenWithAQuestionNobodyAnswers) {
     }
     EXPECT_TRUE(eventually([&] { return threadCount() == before; }, 5s))
         << threadCount() - before << " threads left behind";
+}
+
+// The period query on the controller's thread, as the viewer runs it: its end comes as a
+// PeriodQueried notification; one query at a time; the time-out question is queued like every
+// worker's and its answers count (Retry waits again, Cancel ends it); a cancel ends the query
+// without a question, and so does the shut-down, without a hang.
+TEST(Controller, PeriodQueryOnAControllerThread) {
+    const fs::path dir = recordings();
+    Recorder yard(dir, "Yard DVR"), silent(dir, "Silent DVR", {"--fault", "silent-dates"});
+    ASSERT_TRUE(yard.sim.started() && silent.sim.started());
+    NotificationQueue notes;
+    platform::Event exitEvent(platform::Event::Reset::Manual);
+    QueuedUserPort port(notes, exitEvent);
+    auto o = options(scratch("period"));
+    o.exitEvent = &exitEvent;
+    Controller c(o, port, notes);
+    const auto yardId = c.connectAndWait(yard.request());
+    const auto silentId = c.connectAndWait(silent.request());
+    ASSERT_TRUE(yardId && silentId);
+    const Period day{"20261201", "000000", "20261201", "235959"};
+    const std::vector<int> firstCamera{0};
+
+    // Takes the notifications until the query's end, answering each question in turn.
+    auto endOf = [&](std::deque<int> answers, int* asked) {
+        std::optional<PeriodSummary> end;
+        EXPECT_TRUE(eventually([&] {
+            notes.drain([&](Notification& n) {
+                if (auto* q = std::get_if<Question>(&n)) {
+                    EXPECT_EQ(q->text, kTimeoutQuestion);
+                    ++*asked;
+                    Answer a;
+                    a.box = answers.empty() ? mb::kIdCancel : answers.front();
+                    if (!answers.empty()) answers.pop_front();
+                    port.answer(q->id, a);
+                }
+                if (auto* p = std::get_if<PeriodQueried>(&n)) end = p->summary;
+            });
+            return end.has_value();
+        }));
+        return end.value_or(PeriodSummary{});
+    };
+
+    int asked = 0;
+    ASSERT_TRUE(c.queryPeriodAsync(*yardId, firstCamera, day, 5s, true));
+    auto end = endOf({}, &asked);
+    EXPECT_EQ(end.outcome, PeriodOutcome::Selected);
+    EXPECT_EQ(end.selected, 1);
+    EXPECT_EQ(asked, 0);
+    EXPECT_FALSE(c.queryPeriodAsync(-1, firstCamera, day, 5s, true));  // no such session
+
+    ASSERT_TRUE(c.queryPeriodAsync(*silentId, firstCamera, day, 200ms, true));
+    EXPECT_FALSE(c.queryPeriodAsync(*yardId, firstCamera, day, 5s, true));  // one at a time
+    end = endOf({mb::kIdRetry, mb::kIdCancel}, &asked);
+    EXPECT_EQ(end.outcome, PeriodOutcome::Cancelled);
+    EXPECT_EQ(asked, 2);
+
+    asked = 0;
+    ASSERT_TRUE(c.queryPeriodAsync(*silentId, firstCamera, day, 60s, true));
+    c.cancelPeriodQuery();
+    EXPECT_EQ(endOf({}, &asked).outcome, PeriodOutcome::Exiting);
+    EXPECT_EQ(asked, 0);
+
+    ASSERT_TRUE(c.queryPeriodAsync(*silentId, firstCamera, day, 60s, true));
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(c.shutDown(false));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
+    // The exit event also stops the session, whose stop may end the wait first.
+    const auto last = endOf({}, &asked).outcome;
+    EXPECT_TRUE(last == PeriodOutcome::Exiting || last == PeriodOutcome::Cancelled);
+    EXPECT_EQ(asked, 0);
+    EXPECT_FALSE(c.queryPeriodAsync(*yardId, firstCamera, day, 5s, true));
 }

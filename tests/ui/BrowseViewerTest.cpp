@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
@@ -584,6 +585,59 @@ class BrowseViewerTest : public QObject {
     // The timeline's click on a recorder's recording: the day opened in the event list
     // window's tree shows its recording as a start mark; a click on the mark brings the
     // action dialog, whose "Download && Play" plays the recording in a panel as it arrives.
+    // A recorder that never answers a day's query: after the dialog's wait the time-out
+    // question comes up over the viewer while the window keeps working; Retry waits again,
+    // Cancel ends the query with nothing selected and the dialog's controls back. A query still
+    // waiting when the program closes ends with it, without a hang.
+    void periodQueryOnASilentRecorder() {
+        const fs::path rec = makeRecordings();
+        SimProcess sim({"--recordings", rec.string(), "--fault", "silent-dates"});
+        QVERIFY2(sim.started(), sim.error().c_str());
+        startViewer();
+        connectTo(sim);
+        EventListWindow& events = viewer_->eventList();
+        if (!events.isVisible()) viewer_->window().runCommand(cmd::kNormal);
+        QTest::mouseClick(events.findChild<QPushButton*>("periodButton"), Qt::LeftButton);
+        PeriodDialog& period = viewer_->periodDialog();
+        QTRY_VERIFY(period.isVisible());
+        auto* ok = period.findChild<QPushButton*>("okButton");
+        period.replyTimeout = std::chrono::milliseconds(300);
+        period.setChannelChosen(0, true);
+        period.setPeriod(QDateTime(QDate(2026, 11, 30), QTime(0, 0)),
+                         QDateTime(QDate(2026, 12, 1), QTime(23, 59, 59)));
+        script_.realBoxes = true;
+        auto retry = fsv::test::answerNextBox(QStringLiteral("Retry"), kWait);
+        QSignalSpy done(&period, &PeriodDialog::queryFinished);
+        QTest::mouseClick(ok, Qt::LeftButton);
+        QVERIFY(period.busy());
+        QVERIFY(!ok->isEnabled());
+        QTRY_VERIFY_WITH_TIMEOUT(retry->clicked, kWait);
+        QCOMPARE(retry->text, QString::fromLatin1(fsv::kTimeoutQuestion));
+        QCOMPARE(retry->buttons, (QStringList{"Retry", "Cancel"}));
+        QVERIFY(done.isEmpty());
+        auto cancel = fsv::test::answerNextBox(QStringLiteral("Cancel"), kWait);
+        QVERIFY(done.wait(kWait));
+        QVERIFY(cancel->clicked);
+        QCOMPARE(done.at(0).at(0).toInt(), static_cast<int>(fsv::PeriodOutcome::Cancelled));
+        QCOMPARE(viewer_->backend().controller().eventList().selection().count, 0u);
+        QVERIFY(!period.busy());
+        QVERIFY(ok->isEnabled());
+
+        // Again, and the program closes while the query waits.
+        period.replyTimeout = std::chrono::seconds(60);
+        period.openFor();
+        QTRY_VERIFY(ok->isEnabled());
+        QTest::mouseClick(ok, Qt::LeftButton);
+        QVERIFY(period.busy());
+        auto leave = fsv::test::answerNextBox(QStringLiteral("Yes"), kWait);
+        QElapsedTimer t;
+        t.start();
+        QVERIFY(viewer_->window().close());
+        QVERIFY(leave->clicked);
+        viewer_.reset();
+        QVERIFY2(t.elapsed() < 10000, qPrintable(QString::number(t.elapsed())));
+    }
+
     void timelineClickDownloadsAndPlaysARecording() {
         const fs::path rec = makeOneEvent();
         SimProcess sim({"--recordings", rec.string()});

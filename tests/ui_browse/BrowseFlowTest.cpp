@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include "EventListBridge.h"
+#include "LocalPeriodQueries.h"
 #include "net/HeadlessConnect.h"
 #include "net/Transport.h"
 #include "platform/ScriptedUserPort.h"
@@ -93,8 +94,9 @@ class BrowseFlowTest : public QObject {
         const int r = window.shownRecorder();
 
         // The period: both days, two cameras and the audio channel.
-        PeriodDialog period(list, waiter);
-        period.catalogOf = [&](int n) { return catalogs.catalogOf(n); };
+        test::LocalPeriodQueries queries(waiter);
+        queries.catalogOf = [&](int n) { return catalogs.catalogOf(n); };
+        PeriodDialog period(list, queries);
         std::optional<dl::Action> action;
         period.onSelected = [&] {
             if (play) {

@@ -9,6 +9,7 @@
 #include <QTreeWidget>
 #include <cstdio>
 
+#include "LocalPeriodQueries.h"
 #include "platform/Shared.h"
 #include "recordings/EventList.h"
 #include "ui/dialogs/PeriodDialog.h"
@@ -83,7 +84,8 @@ int main(int argc, char** argv) {
     save(events, out, "event-list.png");
 
     DateQueryWaiter waiter;
-    PeriodDialog period(list, waiter);
+    test::LocalPeriodQueries queries(waiter);
+    PeriodDialog period(list, queries);
     period.openFor();
     period.setChannelChosen(0, true);
     period.setChannelChosen(1, true);

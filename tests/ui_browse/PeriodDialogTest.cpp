@@ -5,6 +5,7 @@
 #include <QTreeWidget>
 
 #include "FakeRecorder.h"
+#include "LocalPeriodQueries.h"
 #include "platform/UserPort.h"
 #include "ui/Prompts.h"
 #include "ui/dialogs/PeriodDialog.h"
@@ -30,7 +31,8 @@ struct Fixture {
     std::shared_ptr<RecorderCatalog> catalog =
         std::make_shared<RecorderCatalog>(list, recorder, &waiter);
     PromptScript script;
-    PeriodDialog dialog{list, waiter};
+    test::LocalPeriodQueries queries{waiter};
+    PeriodDialog dialog{list, queries};
     int handedOver = 0;
 
     Fixture() {
@@ -47,7 +49,7 @@ struct Fixture {
         day(net::kCamera, 1, "20261202", {{80000, 11}, {120000, 12}});
         day(net::kCamera, 2, "20261202", {{90000, 13}});
         day(net::kAudio, 1, "20261202", {{100000, 14}});
-        dialog.catalogOf = [this](int) { return catalog; };
+        queries.catalogOf = [this](int) { return catalog; };
         dialog.onSelected = [this] {
             ++handedOver;
             return true;
@@ -91,8 +93,8 @@ class PeriodDialogTest : public QObject {
         QVERIFY(!f.dialog.isVisible());
         std::vector<std::string> asked;
         for (auto& q : f.recorder.queries) asked.push_back(std::to_string(q.code) + q.date);
-        QCOMPARE(asked, (std::vector<std::string>{"120261202", "120261201", "220261202",
-                                                  "120261202"}));
+        QCOMPARE(asked,
+                 (std::vector<std::string>{"120261202", "120261201", "220261202", "120261202"}));
         // Gate 23:00 on the 1st and 08:00 on the 2nd, Yard 09:00, none of the audio (10:00).
         QCOMPARE(f.dialog.lastSummary().selected, 3);
         QCOMPARE(f.list.selection().count, 3u);
@@ -142,6 +144,31 @@ class PeriodDialogTest : public QObject {
         QCOMPARE(f.handedOver, 0);
     }
 
+    // Cancel while the query waits ends it at once, without the question and without handing
+    // anything over; the next OK runs a query again.
+    void cancelEndsTheQuery() {
+        Fixture f;
+        f.recorder.answer = false;
+        f.dialog.openFor();
+        f.dialog.setChannelChosen(0, true);
+        f.dialog.setPeriod(at(2026, 12, 1, 0), at(2026, 12, 2, 23));
+        QSignalSpy done(&f.dialog, &PeriodDialog::queryFinished);
+        QTest::mouseClick(f.ok(), Qt::LeftButton);
+        QVERIFY(f.dialog.busy());
+        QTest::mouseClick(f.dialog.findChild<QPushButton*>("cancelButton"), Qt::LeftButton);
+        QVERIFY(!f.dialog.isVisible());
+        QVERIFY(done.wait(5000));
+        QCOMPARE(done.at(0).at(0).toInt(), static_cast<int>(PeriodOutcome::Exiting));
+        QVERIFY(f.script.shown.empty());
+        QCOMPARE(f.handedOver, 0);
+        QCOMPARE(f.list.selection().count, 0u);
+
+        f.recorder.answer = true;
+        f.dialog.openFor();
+        QCOMPARE(f.runOk(), static_cast<int>(PeriodOutcome::Selected));
+        QCOMPARE(f.handedOver, 1);
+    }
+
     // Closing the dialog while a query waits ends it without a message.
     void endsWithTheProgram() {
         auto f = std::make_unique<Fixture>();
@@ -150,7 +177,7 @@ class PeriodDialogTest : public QObject {
         f->dialog.setChannelChosen(0, true);
         QTest::mouseClick(f->ok(), Qt::LeftButton);
         QVERIFY(f->dialog.busy());
-        f.reset();  // joins the worker: the exit ends its wait
+        f.reset();  // the dialog ends the query; the runner's thread is joined
     }
 };
 

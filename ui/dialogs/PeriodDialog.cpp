@@ -7,11 +7,11 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QPointer>
 #include <QPushButton>
 #include <QTimeEdit>
 #include <QTreeWidget>
 #include <QVBoxLayout>
-#include <future>
 
 #include "platform/UserPort.h"
 #include "ui/Prompts.h"
@@ -24,50 +24,8 @@ constexpr int kMarkData = Qt::UserRole;
 constexpr int kChannelData = Qt::UserRole + 1;
 }  // namespace
 
-// The query's questions, asked on the UI thread while the worker waits for the answer or for
-// the dialog's end, never for the answer alone.
-class PeriodDialog::Port : public UserPort {
-  public:
-    explicit Port(PeriodDialog& d) : d_(d) {}
-    int messageBox(const std::string& text, unsigned type, bool) override {
-        auto answer = std::make_shared<std::promise<BoxAnswer>>();
-        auto got = answer->get_future();
-        PeriodDialog* d = &d_;
-        const BoxStyle style = client::boxStyle(type);
-        QMetaObject::invokeMethod(
-            d,
-            [d, text, style, answer] {
-                // A hidden dialog does not ask: the query gives up.
-                answer->set_value(d->isVisible() ? Prompts::box(d, text, style)
-                                                 : BoxAnswer::Cancel);
-            },
-            Qt::QueuedConnection);
-        while (got.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready)
-            if (d_.exit_.isSet()) return client::answerId(BoxAnswer::Cancel);
-        return client::answerId(got.get());
-    }
-    void post(PanelMessage, intptr_t, intptr_t) override {}
-    ExistingFileAnswer askExistingFile(const std::filesystem::path&, bool) override {
-        return ExistingFileAnswer::Abort;
-    }
-    std::filesystem::path chooseFolder(const std::filesystem::path&, const std::string&) override {
-        return {};
-    }
-    std::filesystem::path saveFileDialog(const std::filesystem::path&, const std::string&,
-                                         const std::string&) override {
-        return {};
-    }
-    std::filesystem::path openFileDialog(const std::filesystem::path&,
-                                         const std::string&) override {
-        return {};
-    }
-
-  private:
-    PeriodDialog& d_;
-};
-
-PeriodDialog::PeriodDialog(EventList& list, DateQueryWaiter& waiter, QWidget* parent)
-    : QDialog(parent), list_(list), waiter_(waiter), port_(std::make_unique<Port>(*this)) {
+PeriodDialog::PeriodDialog(EventList& list, PeriodQueries& queries, QWidget* parent)
+    : QDialog(parent), list_(list), queries_(queries) {
     setObjectName("periodDialog");
     setWindowTitle(QString());
     setAccessibleName(tr("Select a period"));
@@ -158,12 +116,17 @@ QGroupBox* PeriodDialog::makeTimeBox() {
     return timeBox;
 }
 
-PeriodDialog::~PeriodDialog() {
-    abort();
-    if (worker_.joinable()) worker_.join();
+// The query's end never reaches a dialog that is gone (its callback checks).
+PeriodDialog::~PeriodDialog() { abort(); }
+
+void PeriodDialog::abort() {
+    if (busy_) queries_.cancelPeriodQuery();
 }
 
-void PeriodDialog::abort() { exit_.set(); }
+void PeriodDialog::reject() {
+    abort();
+    QDialog::reject();
+}
 
 void PeriodDialog::openFor(int recorder) {
     const int keep = recorder >= 0 ? recorder : servers_->currentData().toInt();
@@ -224,10 +187,8 @@ void PeriodDialog::setControlsEnabled(bool on) {
 }
 
 void PeriodDialog::accept() {
-    if (busy() || servers_->currentIndex() < 0) return;
+    if (busy_ || servers_->currentIndex() < 0) return;
     const int recorder = servers_->currentData().toInt();
-    auto catalog = catalogOf ? catalogOf(recorder) : nullptr;
-    if (!catalog) return;
     std::vector<int> channels;
     for (int i = 0; i < cameras_->topLevelItemCount(); ++i) {
         auto* item = cameras_->topLevelItem(i);
@@ -238,29 +199,21 @@ void PeriodDialog::accept() {
                   startTime_->time().toString("HHmmss").toStdString(),
                   endDate_->date().toString("yyyyMMdd").toStdString(),
                   endTime_->time().toString("HHmmss").toStdString()};
-    if (worker_.joinable()) worker_.join();
+    // The days are asked for underneath; the event list window waits with the dialog.
+    QPointer<PeriodDialog> self(this);
+    const bool started = queries_.startPeriodQuery(recorder, channels, period, replyTimeout,
+                                                   [self](const PeriodSummary& s) {
+                                                       if (self) self->finish(s);
+                                                   });
+    if (!started) return;
+    busy_ = true;
     setControlsEnabled(false);
     setCursor(Qt::WaitCursor);
-    finished_ = false;
-    // The days are asked for on a worker; the event list window waits with the dialog.
-    worker_ = std::thread([this, catalog, channels, period] {
-        PeriodQuery query(waiter_, port_.get(), &exit_);
-        query.replyTimeout = replyTimeout;
-        query.askOnTimeout = true;
-        PeriodSummary s = query.run(*catalog, channels, period);
-        QMetaObject::invokeMethod(
-            this,
-            [this, s = std::move(s)] {
-                summary_ = s;
-                finish();
-            },
-            Qt::QueuedConnection);
-    });
 }
 
-void PeriodDialog::finish() {
-    finished_ = true;
-    if (worker_.joinable()) worker_.join();
+void PeriodDialog::finish(const PeriodSummary& summary) {
+    busy_ = false;
+    summary_ = summary;
     unsetCursor();
     setControlsEnabled(true);
     const auto outcome = summary_.outcome;

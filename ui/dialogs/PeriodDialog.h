@@ -1,20 +1,17 @@
 #pragma once
 // The period selection dialog: a recorder, its cameras and audio channels, and a period. OK asks
-// the recorder for every day of the period not loaded yet (on a worker thread, so the window
+// the recorder for every day of the period not loaded yet and then selects every event inside
+// the period. The query runs underneath (PeriodQueries), away from the UI thread, so the window
 // stays responsive; a recorder that stops answering leads to the Retry/Cancel question after
-// the time-out) and then selects every event inside the period.
+// the time-out, asked on the UI thread like every worker's question. The dialog owns no thread.
 
 #include <QDialog>
-#include <atomic>
 #include <chrono>
 #include <functional>
-#include <memory>
-#include <thread>
 
-#include "platform/Event.h"
 #include "recordings/EventList.h"
 #include "recordings/PeriodQuery.h"
-#include "recordings/RecorderCatalog.h"
+#include "ui/PeriodQueries.h"
 
 class QComboBox;
 class QGroupBox;
@@ -28,11 +25,9 @@ namespace fsv::ui {
 class PeriodDialog : public QDialog {
     Q_OBJECT
   public:
-    PeriodDialog(EventList& list, DateQueryWaiter& waiter, QWidget* parent = nullptr);
+    PeriodDialog(EventList& list, PeriodQueries& queries, QWidget* parent = nullptr);
     ~PeriodDialog() override;
 
-    // The catalog of a connection number (the recorder's position in the event list).
-    std::function<std::shared_ptr<RecorderCatalog>(int)> catalogOf;
     // Events were selected: start work on them. False when the work was declined (nothing
     // selected, Cancel, the channel limit): the dialog comes back.
     std::function<bool()> onSelected;
@@ -44,30 +39,28 @@ class PeriodDialog : public QDialog {
     // The program ends: a query in progress stops without a message.
     void abort();
 
-    bool busy() const { return worker_.joinable() && !finished_; }
+    bool busy() const { return busy_; }
     const PeriodSummary& lastSummary() const { return summary_; }
     void setPeriod(const QDateTime& start, const QDateTime& end);
     // Marks a channel row (by its row in the camera list).
     void setChannelChosen(int row, bool chosen);
+    // Cancel while the query runs ends it without a question.
+    void reject() override;
 
   Q_SIGNALS:
     void queryFinished(int outcome);
 
   private:
-    class Port;
     QGroupBox* makeTimeBox();
     void fillChannels();
     void accept() override;
-    void finish();
+    void finish(const PeriodSummary& summary);
     void setControlsEnabled(bool on);
     void toggleRow(int row);
 
     EventList& list_;
-    DateQueryWaiter& waiter_;
-    platform::Event exit_{platform::Event::Reset::Manual};
-    std::unique_ptr<Port> port_;
-    std::thread worker_;
-    std::atomic<bool> finished_{true};
+    PeriodQueries& queries_;
+    bool busy_ = false;
     PeriodSummary summary_;
     int channelsOf_ = -1;  // the recorder whose channels the list shows
     QComboBox* servers_;
