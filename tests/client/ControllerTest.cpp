@@ -503,7 +503,7 @@ TEST(Controller, PeriodQueryOnAControllerThread) {
     const std::vector<int> firstCamera{0};
 
     // Takes the notifications until the query's end, answering each question in turn.
-    auto endOf = [&](std::deque<int> answers, int* asked) {
+    auto endOf = [&](std::deque<BoxAnswer> answers, int* asked) {
         std::optional<PeriodSummary> end;
         EXPECT_TRUE(eventually([&] {
             notes.drain([&](Notification& n) {
@@ -511,7 +511,7 @@ TEST(Controller, PeriodQueryOnAControllerThread) {
                     EXPECT_EQ(q->text, kTimeoutQuestion);
                     ++*asked;
                     Answer a;
-                    a.box = answers.empty() ? mb::kIdCancel : answers.front();
+                    a.box = answers.empty() ? BoxAnswer::Cancel : answers.front();
                     if (!answers.empty()) answers.pop_front();
                     port.answer(q->id, a);
                 }
@@ -532,7 +532,7 @@ TEST(Controller, PeriodQueryOnAControllerThread) {
 
     ASSERT_TRUE(c.queryPeriodAsync(*silentId, firstCamera, day, 200ms, true));
     EXPECT_FALSE(c.queryPeriodAsync(*yardId, firstCamera, day, 5s, true));  // one at a time
-    end = endOf({mb::kIdRetry, mb::kIdCancel}, &asked);
+    end = endOf({BoxAnswer::Retry, BoxAnswer::Cancel}, &asked);
     EXPECT_EQ(end.outcome, PeriodOutcome::Cancelled);
     EXPECT_EQ(asked, 2);
 

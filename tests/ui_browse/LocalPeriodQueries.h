@@ -43,7 +43,7 @@ class LocalPeriodQueries : public ui::PeriodQueries {
             if (auto* q = std::get_if<client::Question>(&n)) {
                 if (!port_.waiting(q->id)) return;
                 client::Answer a;
-                a.box = ui::Prompts::box(nullptr, q->text, q->type);
+                a.box = ui::Prompts::box(nullptr, q->text, q->style);
                 port_.answer(q->id, a);
             } else if (auto* end = std::get_if<client::PeriodQueried>(&n)) {
                 if (auto done = std::exchange(done_, nullptr)) done(end->summary);
