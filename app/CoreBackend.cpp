@@ -31,7 +31,7 @@ CoreBackend::CoreBackend(net::SessionTiming timing)
     };
     channels_ = std::make_unique<client::Channels>(std::move(c), *user_, notes_);
     client::Controller::Options o;
-    o.dataFolder = platform::dataFolder();
+    o.dataFolder = fsv::platform::dataFolder();
     o.channels = &channels_->table();
     o.display = &channels_->display();
     o.successor = &channels_->successor();

@@ -11,7 +11,7 @@ namespace fsv::app {
 using client::Answer;
 using client::Question;
 
-QtUserPort::QtUserPort(QObject* context, client::NotificationQueue& queue, platform::Event& exit)
+QtUserPort::QtUserPort(QObject* context, client::NotificationQueue& queue, fsv::platform::Event& exit)
     : QueuedUserPort(queue, exit), context_(context) {}
 
 std::optional<Answer> QtUserPort::answerAtOnce(const Question& q) {

@@ -105,11 +105,11 @@ class Reporter {
         std::lock_guard lock(lock_);
         if (json_)
             return line(
-                {{"event", "error"}, {"recorder", recorder}, {"text", platform::toUtf8(text)}});
+                {{"event", "error"}, {"recorder", recorder}, {"text", fsv::platform::toUtf8(text)}});
         told_[recorder].insert(text);
         bars_.clear();
-        std::fprintf(stderr, "%s: %s\n", platform::terminalText(recorder).c_str(),
-                     platform::terminalText(text, true).c_str());
+        std::fprintf(stderr, "%s: %s\n", fsv::platform::terminalText(recorder).c_str(),
+                     fsv::platform::terminalText(text, true).c_str());
         draw();
     }
     void summary(const std::string& recorder, const Outcome& o) {
@@ -120,7 +120,7 @@ class Reporter {
                 {"event", "summary"},   {"recorder", recorder}, {"archived", o.archived},
                 {"present", o.present}, {"failed", o.failed},   {"bytes", o.bytes},
                 {"ok", o.ok()}};
-            if (!o.error.empty()) j["error"] = platform::toUtf8(o.error);
+            if (!o.error.empty()) j["error"] = fsv::platform::toUtf8(o.error);
             return line(j);
         }
         // An error told already as it happened is not repeated.
@@ -128,9 +128,9 @@ class Reporter {
         told_.erase(recorder);
         bars_.clear();
         std::printf("%s: %d archived (%s), %d already there, %d failed%s%s\n",
-                    platform::terminalText(recorder).c_str(), o.archived,
+                    fsv::platform::terminalText(recorder).c_str(), o.archived,
                     fsv::SizeText(o.bytes).c_str(), o.present, o.failed, error.empty() ? "" : ": ",
-                    platform::terminalText(error, true).c_str());
+                    fsv::platform::terminalText(error, true).c_str());
         std::fflush(stdout);
         draw();
     }
@@ -148,7 +148,7 @@ class Reporter {
     void draw() {
         bars_.clear();
         for (auto& [name, r] : rows_)
-            bars_.line(std::max(0, r.percent), platform::terminalText(name) + " " + r.state);
+            bars_.line(std::max(0, r.percent), fsv::platform::terminalText(name) + " " + r.state);
     }
 
     std::mutex lock_;
@@ -376,7 +376,7 @@ class RecorderRun {
             notes_.drain(handle);
             // A finished file is taken as soon as its row says so; whether the work is over
             // is looked at again now and then.
-            platform::waitAny({&notesReady_}, std::chrono::milliseconds(20));
+            fsv::platform::waitAny({&notesReady_}, std::chrono::milliseconds(20));
         }
         notes_.drain(handle);
         for (auto& row : controller_->workList().rows()) {
@@ -422,7 +422,7 @@ class RecorderRun {
     Reporter& report_;
     fs::path dir_, staging_;
     ScriptedUserPort user_;
-    platform::Event notesReady_{platform::Event::Reset::Auto};  // set as notes_ fills
+    fsv::platform::Event notesReady_{fsv::platform::Event::Reset::Auto};  // set as notes_ fills
     client::NotificationQueue notes_{[this] { notesReady_.set(); }};
     std::unique_ptr<client::Controller> controller_;
     client::SessionId session_ = -1;

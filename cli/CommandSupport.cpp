@@ -40,7 +40,7 @@ void fillPasswordFromEnvironment(std::string& password) {
 
 Session::Session(int waitSeconds, bool noPlainLogin, bool overwrite) {
     client::Controller::Options o;
-    o.dataFolder = platform::dataFolder();
+    o.dataFolder = fsv::platform::dataFolder();
     o.timing = sessionTiming(waitSeconds);
     o.transport = transportTiming(waitSeconds);
     o.refusePlainLogin = noPlainLogin;

@@ -25,7 +25,7 @@ void setExitCode(int code) { g_exitCode = code; }
 int exitCode() { return g_exitCode; }
 
 void printError(const std::string& message) {
-    std::fprintf(stderr, "fsv: %s\n", platform::terminalText(message, true).c_str());
+    std::fprintf(stderr, "fsv: %s\n", fsv::platform::terminalText(message, true).c_str());
 }
 
 void printJson(const nlohmann::json& value, int indent) {

@@ -92,7 +92,7 @@ nlohmann::json toJson(const ar::RecordingRow& r) {
     nlohmann::json j{{"recorder", r.recorder},
                      {"kind", r.kind == ar::ChannelKind::Audio ? "audio" : "camera"},
                      {"camera", r.code},
-                     {"camera_name", platform::toUtf8(r.cameraName)},
+                     {"camera_name", fsv::platform::toUtf8(r.cameraName)},
                      {"start", r.start},
                      {"event_key", r.eventKey},
                      {"date_id", r.dateId},
@@ -139,10 +139,10 @@ int runFind(const Selection& s) {
     std::printf("%-20s %-6s %-19s %12s  %s\n", "RECORDER", "CAMERA", "START", "BYTES", "PATH");
     for (auto& r : rows)
         std::printf(
-            "%-20s %-6s %-19s %12llu  %s\n", platform::terminalText(r.recorder).c_str(),
+            "%-20s %-6s %-19s %12llu  %s\n", fsv::platform::terminalText(r.recorder).c_str(),
             ((r.kind == ar::ChannelKind::Audio ? "A" : "") + std::to_string(r.code)).c_str(),
             r.start.c_str(), static_cast<unsigned long long>(r.bytes),
-            platform::terminalText(r.path).c_str());
+            fsv::platform::terminalText(r.path).c_str());
     std::printf("%zu recordings\n", rows.size());
     return 0;
 }
@@ -163,7 +163,7 @@ int runPrune(const std::string& archive, int keepDays, bool yes) {
         if (r.start >= before) continue;
         bytes += r.bytes;
         if (!yes) {
-            std::printf("would remove %s\n", platform::terminalText(r.path).c_str());
+            std::printf("would remove %s\n", fsv::platform::terminalText(r.path).c_str());
             ++removed;
             continue;
         }
@@ -174,7 +174,7 @@ int runPrune(const std::string& archive, int keepDays, bool yes) {
         }
         std::error_code ec;
         fs::remove(fs::path(archive) / r.path, ec);
-        std::printf("removed %s\n", platform::terminalText(r.path).c_str());
+        std::printf("removed %s\n", fsv::platform::terminalText(r.path).c_str());
         ++removed;
     }
     std::printf("%s %d recordings (%s) that started before %s%s\n",

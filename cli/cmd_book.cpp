@@ -123,12 +123,12 @@ int list(bool json) {
         for (const auto& g : groups) {
             nlohmann::json entries = nlohmann::json::array();
             for (const auto& e : g.entries)
-                entries.push_back({{"name", platform::toUtf8(e.name)},
-                                   {"address", platform::toUtf8(e.address)},
+                entries.push_back({{"name", fsv::platform::toUtf8(e.name)},
+                                   {"address", fsv::platform::toUtf8(e.address)},
                                    {"port", e.port},
-                                   {"id", platform::toUtf8(e.id)},
+                                   {"id", fsv::platform::toUtf8(e.id)},
                                    {"kind", e.kind}});
-            out.push_back({{"group", platform::toUtf8(g.name)}, {"entries", entries}});
+            out.push_back({{"group", fsv::platform::toUtf8(g.name)}, {"entries", entries}});
         }
         fsv::cli::printJson(out, 2);
         return 0;
@@ -137,7 +137,7 @@ int list(bool json) {
         std::printf("The address book is empty.\n");
         return 0;
     }
-    using platform::terminalText;
+    using fsv::platform::terminalText;
     size_t width = 4;
     for (const auto& g : groups)
         for (const auto& e : g.entries) width = std::max(width, columns(terminalText(e.name)) + 2);

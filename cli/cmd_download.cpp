@@ -83,7 +83,7 @@ class Progress {
             auto progress = [&] {
                 percents_[r.id] = percent;
                 line({{"event", "progress"},
-                      {"file", platform::toUtf8(r.path)},
+                      {"file", fsv::platform::toUtf8(r.path)},
                       {"bytes", r.received},
                       {"size", r.size},
                       {"percent", percent},
@@ -94,7 +94,7 @@ class Progress {
                 progress();
             if (r.state != dl::RowState::Running && !wasFinal) {
                 line({{"event", r.state == dl::RowState::Finished ? "finished" : "failed"},
-                      {"file", platform::toUtf8(r.path)},
+                      {"file", fsv::platform::toUtf8(r.path)},
                       {"bytes", r.received},
                       {"frames", r.frames}});
             } else if (r.state == dl::RowState::Running && percent != percents_[r.id]) {
@@ -105,15 +105,15 @@ class Progress {
         if (r.state != dl::RowState::Running && !wasFinal) {
             bars_.clear();
             std::fprintf(stderr, "%s %s\n", r.state == dl::RowState::Finished ? "done  " : "FAILED",
-                         platform::terminalText(r.path).c_str());
+                         fsv::platform::terminalText(r.path).c_str());
         }
         draw();
     }
     void message(const std::string& text) {
         std::lock_guard lock(mutex_);
-        if (json_) return line({{"event", "message"}, {"text", platform::toUtf8(text)}});
+        if (json_) return line({{"event", "message"}, {"text", fsv::platform::toUtf8(text)}});
         bars_.clear();
-        std::fprintf(stderr, "%s\n", platform::terminalText(text, true).c_str());
+        std::fprintf(stderr, "%s\n", fsv::platform::terminalText(text, true).c_str());
         draw();
     }
     void finish() {
@@ -133,7 +133,7 @@ class Progress {
         for (auto& [id, r] : rows_) {
             if (r.state != dl::RowState::Running || r.received == 0) continue;
             bars_.line(fsv::cli::percentOf(r.received, r.size, 0),
-                       platform::terminalText(fs::path(r.path).filename().string()));
+                       fsv::platform::terminalText(fs::path(r.path).filename().string()));
         }
         bars_.line(overall(),
                    "overall (" + fsv::SizeText(done_) + " of " + fsv::SizeText(total_) + ")");
@@ -214,8 +214,8 @@ std::optional<fs::path> keepUnfinished(const fsv::cli::Session& session,
     header.password = request.password;
     const int number = std::max(0, session.connectionNumber);
     const fs::path file = end.closedByRecorder || end.stalled
-                              ? fsv::state::tempResumePath(platform::dataFolder(), number)
-                              : fsv::state::autoResumePath(platform::dataFolder(), number);
+                              ? fsv::state::tempResumePath(fsv::platform::dataFolder(), number)
+                              : fsv::state::autoResumePath(fsv::platform::dataFolder(), number);
     std::string error;
     if (fsv::state::saveResumeFile(file, fsv::client::resumeDataOf(header, unfinished), &error))
         return file;
@@ -345,7 +345,7 @@ int checkSelection(const DownloadArgs& args, const std::vector<fsv::client::Pick
         return 2;
     }
     const uint64_t total = totalSize(picked);
-    if (!dl::spaceSuffices(platform::freeDiskSpace(root).value_or(0), total)) {
+    if (!dl::spaceSuffices(fsv::platform::freeDiskSpace(root).value_or(0), total)) {
         fsv::cli::printError(
             fsv::format("Destination disk drive doesn't have enough space.\nTotal need %s",
                         fsv::SizeText(total).c_str()));

@@ -60,7 +60,7 @@ int runEvents(const EventsArgs& args) {
             std::string name;
             for (auto& row : list.channels(r))
                 if (row.position == c.position) name = row.name;
-            std::printf("%s %u: %s\n", kind, c.code, platform::terminalText(name).c_str());
+            std::printf("%s %u: %s\n", kind, c.code, fsv::platform::terminalText(name).c_str());
         }
         for (auto& day : list.days(r, c.position))
             for (auto& e : list.events(r, c.position, day.position)) {

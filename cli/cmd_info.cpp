@@ -22,14 +22,14 @@ nlohmann::json channelsJson(const std::vector<fsv::net::ServerInfoChannel>& chan
     for (auto& c : channels) {
         auto days = nlohmann::json::array();
         for (auto& d : c.days) days.push_back(d.text);
-        list.push_back({{"code", c.code}, {"name", platform::toUtf8(c.name)}, {"days", days}});
+        list.push_back({{"code", c.code}, {"name", fsv::platform::toUtf8(c.name)}, {"days", days}});
     }
     return list;
 }
 
 void printChannels(const char* label, const std::vector<fsv::net::ServerInfoChannel>& channels) {
     for (auto& c : channels) {
-        std::printf("%s %u: %s\n", label, c.code, platform::terminalText(c.name).c_str());
+        std::printf("%s %u: %s\n", label, c.code, fsv::platform::terminalText(c.name).c_str());
         std::printf("  days:");
         for (auto& d : c.days) std::printf(" %s", d.text.c_str());
         std::printf("%s\n", c.days.empty() ? " (none)" : "");
@@ -48,13 +48,13 @@ int runInfo(const InfoArgs& args) {
     session.controller->withSession(session.id,
                                     [&](fsv::net::ServerSession& s) { version = s.version(); });
     if (args.json) {
-        nlohmann::json out = {{"name", platform::toUtf8(info.recorderName)},
+        nlohmann::json out = {{"name", fsv::platform::toUtf8(info.recorderName)},
                               {"version", version},
                               {"cameras", channelsJson(info.cameras)},
                               {"audio", channelsJson(info.audio)}};
         fsv::cli::printJson(out, 2);
     } else {
-        std::printf("recorder: %s\n", platform::terminalText(info.recorderName).c_str());
+        std::printf("recorder: %s\n", fsv::platform::terminalText(info.recorderName).c_str());
         std::printf("protocol version: %u\n", version);
         printChannels("camera", info.cameras);
         printChannels("audio", info.audio);

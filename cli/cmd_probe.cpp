@@ -33,13 +33,13 @@ int probe(const std::string& path, bool json, bool decode) {
         return 1;
     }
     nlohmann::json out;
-    out["file"] = platform::toUtf8(path);
+    out["file"] = fsv::platform::toUtf8(path);
     out["streams"] = nlohmann::json::array();
     for (int i = 0; i < reader.streamCount(); ++i) {
         const AviStreamInfo& s = reader.streamInfo(i);
         out["streams"].push_back({{"type", typeText(s.fccType)},
                                   {"handler", fourccText(s.fccHandler)},
-                                  {"name", platform::toUtf8(s.name)},
+                                  {"name", fsv::platform::toUtf8(s.name)},
                                   {"samples", reader.sampleCount(i)},
                                   {"width", s.width()},
                                   {"height", s.height()}});
@@ -65,7 +65,7 @@ int probe(const std::string& path, bool json, bool decode) {
         fsv::cli::printJson(out, 2);
         return 0;
     }
-    using platform::terminalText;
+    using fsv::platform::terminalText;
     std::printf("%s\n", terminalText(path).c_str());
     for (size_t i = 0; i < out["streams"].size(); ++i) {
         const auto& s = out["streams"][i];

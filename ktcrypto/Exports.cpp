@@ -31,7 +31,7 @@ constexpr char kMsgPrivateImport[] = "Private key import failed.\n";
 constexpr char kMsgEncrypt[] = "CryptEncrypt failed.\n";
 constexpr char kMsgMemory[] = "Memory allocates failed.\n";
 
-void say(const char* text) { platform::debugOutput(text); }
+void say(const char* text) { fsv::platform::debugOutput(text); }
 
 // Leaves no library errors queued on the calling thread when an export returns.
 struct ErrorQueueGuard {

@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
-namespace platform {
+namespace fsv::platform {
 
 bool writeFileAtomically(const std::filesystem::path& file, const void* data, size_t size,
                          std::string* error) {
@@ -59,4 +59,4 @@ bool writeFileAtomically(const std::filesystem::path& file, const void* data, si
     return true;
 }
 
-}  // namespace platform
+}  // namespace fsv::platform

@@ -8,9 +8,9 @@
 #include <filesystem>
 #include <string>
 
-namespace platform {
+namespace fsv::platform {
 
 bool writeFileAtomically(const std::filesystem::path& file, const void* data, size_t size,
                          std::string* error = nullptr);
 
-}  // namespace platform
+}  // namespace fsv::platform

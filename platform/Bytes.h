@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-namespace platform {
+namespace fsv::platform {
 
 class ByteReader {
 public:
@@ -165,4 +165,4 @@ inline uint32_t getU32(const uint8_t* p) {
            (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
 
-}  // namespace platform
+}  // namespace fsv::platform

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <condition_variable>
 
-namespace platform {
+namespace fsv::platform {
 
 // One waitAny call. The lock order is always event mutex, then waiter mutex.
 struct Waiter {
@@ -101,4 +101,4 @@ int waitAny(std::span<Event* const> events, std::optional<std::chrono::milliseco
     return waiter.fired;
 }
 
-}  // namespace platform
+}  // namespace fsv::platform

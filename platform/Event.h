@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-namespace platform {
+namespace fsv::platform {
 
 struct Waiter;
 
@@ -53,4 +53,4 @@ int waitAny(std::span<Event* const> events,
 int waitAny(std::initializer_list<Event*> events,
             std::optional<std::chrono::milliseconds> timeout = std::nullopt);
 
-}  // namespace platform
+}  // namespace fsv::platform

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-namespace platform {
+namespace fsv::platform {
 
 bool Handoff::put(std::span<const uint8_t> bytes, std::initializer_list<Event*> stops) {
     {
@@ -52,4 +52,4 @@ bool Handoff::take(std::vector<uint8_t>& out) {
     return false;
 }
 
-}  // namespace platform
+}  // namespace fsv::platform

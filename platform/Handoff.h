@@ -22,7 +22,7 @@
 
 #include "platform/Event.h"
 
-namespace platform {
+namespace fsv::platform {
 
 class Handoff {
   public:
@@ -51,4 +51,4 @@ class Handoff {
     Event taken_{Event::Reset::Auto};
 };
 
-}  // namespace platform
+}  // namespace fsv::platform

@@ -9,7 +9,7 @@
 
 #include "platform/AtomicFile.h"
 
-namespace platform {
+namespace fsv::platform {
 namespace {
 
 bool load(CSimpleIniA& ini, const std::filesystem::path& file) {
@@ -74,4 +74,4 @@ bool writeProfileInt(const std::filesystem::path& file, const std::string& secti
     return writeProfileString(file, section, key, std::to_string(value));
 }
 
-}  // namespace platform
+}  // namespace fsv::platform

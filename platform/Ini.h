@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-namespace platform {
+namespace fsv::platform {
 
 int getProfileInt(const std::filesystem::path& file, const std::string& section,
                   const std::string& key, int defaultValue);
@@ -24,4 +24,4 @@ bool writeProfileInt(const std::filesystem::path& file, const std::string& secti
 // 0 when there are none.
 int profileNumber(const std::string& text);
 
-}  // namespace platform
+}  // namespace fsv::platform

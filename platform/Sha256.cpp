@@ -2,7 +2,7 @@
 
 #include <openssl/evp.h>
 
-namespace platform {
+namespace fsv::platform {
 
 Sha256::Sha256() : ctx_(EVP_MD_CTX_new()) { EVP_DigestInit_ex(ctx_, EVP_sha256(), nullptr); }
 
@@ -23,4 +23,4 @@ std::string Sha256::hex() {
     return out;
 }
 
-}  // namespace platform
+}  // namespace fsv::platform

@@ -10,7 +10,7 @@
 
 typedef struct evp_md_ctx_st EVP_MD_CTX;
 
-namespace platform {
+namespace fsv::platform {
 
 class Sha256 {
   public:
@@ -25,4 +25,4 @@ class Sha256 {
     EVP_MD_CTX* ctx_;
 };
 
-}  // namespace platform
+}  // namespace fsv::platform

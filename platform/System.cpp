@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-namespace platform {
+namespace fsv::platform {
 namespace fs = std::filesystem;
 
 uint32_t tickCount() {
@@ -90,4 +90,4 @@ SingleInstanceLock::~SingleInstanceLock() {
     if (fd_ >= 0) ::close(fd_);
 }
 
-}  // namespace platform
+}  // namespace fsv::platform

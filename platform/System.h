@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-namespace platform {
+namespace fsv::platform {
 
 // Milliseconds since an arbitrary start, monotonic, wrapping at 2^32 like the system tick.
 uint32_t tickCount();
@@ -44,4 +44,4 @@ private:
     int fd_ = -1;
 };
 
-}  // namespace platform
+}  // namespace fsv::platform

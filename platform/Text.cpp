@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-namespace platform {
+namespace fsv::platform {
 
 namespace {
 
@@ -80,4 +80,4 @@ std::string terminalText(std::string_view text, bool keepNewlines) {
     return out;
 }
 
-}  // namespace platform
+}  // namespace fsv::platform

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-namespace platform {
+namespace fsv::platform {
 
 // True when `text` is well-formed UTF-8 (no overlong forms, surrogates or values past
 // U+10FFFF).
@@ -23,4 +23,4 @@ std::string toUtf8(std::string_view text);
 // messages).
 std::string terminalText(std::string_view text, bool keepNewlines = false);
 
-}  // namespace platform
+}  // namespace fsv::platform

@@ -145,7 +145,7 @@ bool writeRecording(const std::filesystem::path& file, const CameraKind& kind, i
 bool writeWav(const std::filesystem::path& file, double seconds, int tone) {
     const uint32_t rate = 8000;
     const uint32_t samples = static_cast<uint32_t>(seconds * rate);
-    platform::ByteWriter w;
+    fsv::platform::ByteWriter w;
     w.u32(fourcc("RIFF")).u32(36 + samples * 2).u32(fourcc("WAVE"));
     w.u32(fourcc("fmt ")).u32(16).u16(1).u16(1).u32(rate).u32(rate * 2).u16(2).u16(16);
     w.u32(fourcc("data")).u32(samples * 2);

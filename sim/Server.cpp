@@ -279,7 +279,7 @@ void Client::run() {
             continue;
         }
         if (type != net::kFrameData) continue;
-        uint32_t length = platform::getU32(lengthBytes);
+        uint32_t length = fsv::platform::getU32(lengthBytes);
         if (length == 0 || length > kMaxClientMessage) break;
         if (!readMessage(message, length)) break;
         // The fault silent-after-verdict: the connection was accepted, and nothing follows.

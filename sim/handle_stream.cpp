@@ -146,7 +146,7 @@ void openPlay(Client& client, StreamState& state, const StreamRequest& r, const 
     if (s->first > s->last) return sendStatus(client, r.cookie, 1);
     s->date = r.open.name.substr(0, 8);
 
-    platform::ByteWriter header;
+    fsv::platform::ByteWriter header;
     auto video = s->reader->streamInfo(s->reader->videoIndex()).serialize();
     header.bytes(video.data(), video.size());
     if (s->reader->textIndex() >= 0) {
@@ -181,7 +181,7 @@ void sendFrame(Client& client, StreamState& state, const StreamRequest& r) {
     if (drop && s->sent == drop) return client.drop();
     if (silentAfter(client) && s->sent == silentAfter(client)) return client.goSilent();
 
-    platform::ByteWriter record;
+    fsv::platform::ByteWriter record;
     record.u32(s->reader->isKeyFrame(index) ? 1 : 0);
     if (s->mode == stream::kModeDownloadPlay) {
         char text[256] = {0};

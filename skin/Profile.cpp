@@ -3,7 +3,7 @@
 #include <cctype>
 #include <climits>
 
-namespace skin {
+namespace fsv::skin {
 namespace {
 
 std::string_view trim(std::string_view s) {
@@ -120,4 +120,4 @@ int tokenNumber(std::string_view t) {
     return static_cast<int>(negative ? -v : v);
 }
 
-}  // namespace skin
+}  // namespace fsv::skin

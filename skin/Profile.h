@@ -11,7 +11,7 @@
 #include <unordered_map>
 #include <vector>
 
-namespace skin {
+namespace fsv::skin {
 
 inline constexpr size_t kProfileBuffer = 260;
 
@@ -50,4 +50,4 @@ int tokenNumber(std::string_view token);
 
 bool equalsNoCase(std::string_view a, std::string_view b);
 
-}  // namespace skin
+}  // namespace fsv::skin

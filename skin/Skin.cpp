@@ -8,7 +8,7 @@
 #include "platform/System.h"
 #include "skin/Profile.h"
 
-namespace skin {
+namespace fsv::skin {
 namespace {
 
 namespace fs = std::filesystem;
@@ -309,4 +309,4 @@ SkinSpec loadSkin(const fs::path& folder) {
     });
 }
 
-}  // namespace skin
+}  // namespace fsv::skin

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-namespace skin {
+namespace fsv::skin {
 
 inline constexpr char kSkinFile[] = "skin_e.ini";
 inline constexpr char kDefaultStyle[] = "Metal_Style";
@@ -171,4 +171,4 @@ void stripNames(const std::string& upName, std::string (&out)[5]);
 // Reads the files of a skin folder. Files over 1 MiB are taken as missing.
 SkinSpec loadSkin(const std::filesystem::path& folder);
 
-}  // namespace skin
+}  // namespace fsv::skin

@@ -23,7 +23,7 @@ double secondsToParse(const std::string& text, int rounds) {
     const auto start = std::chrono::steady_clock::now();
     size_t sink = 0;
     for (int r = 0; r < rounds; ++r)
-        sink += skin::parseSkin(text, nullptr).controls.buttonLines.size();
+        sink += fsv::skin::parseSkin(text, nullptr).controls.buttonLines.size();
     const double s =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     return sink ? s / rounds : s / rounds;

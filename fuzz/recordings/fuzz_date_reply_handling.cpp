@@ -14,10 +14,10 @@ namespace {
 class Link : public fsv::RecorderLink {
   public:
     uint16_t protocol = 35;
-    platform::Event stop{platform::Event::Reset::Manual};
+    fsv::platform::Event stop{fsv::platform::Event::Reset::Manual};
     uint16_t version() const override { return protocol; }
-    bool send(std::span<const uint8_t>, platform::Event*) override { return true; }
-    platform::Event& stopEvent() override { return stop; }
+    bool send(std::span<const uint8_t>, fsv::platform::Event*) override { return true; }
+    fsv::platform::Event& stopEvent() override { return stop; }
     void setGettingInformation(bool) override {}
     bool setReplyOk() override { return false; }
     fsv::RecorderInfo recorderInfo() const override { return {}; }

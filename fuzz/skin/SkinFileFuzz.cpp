@@ -8,20 +8,20 @@
 
 namespace {
 
-void check(const skin::Rect& r) {
-    if (r.w < 0 || r.h < 0 || r.w > skin::kMaxExtent || r.h > skin::kMaxExtent) std::abort();
+void check(const fsv::skin::Rect& r) {
+    if (r.w < 0 || r.h < 0 || r.w > fsv::skin::kMaxExtent || r.h > fsv::skin::kMaxExtent) std::abort();
 }
 
-void check(const skin::Controls& c) {
+void check(const fsv::skin::Controls& c) {
     for (const auto& line : c.buttonLines)
         for (const auto& b : line.buttons) {
             check(b.source);
-            if (b.index < 0 || b.index >= skin::kButtonsPerLine || b.name.empty()) std::abort();
+            if (b.index < 0 || b.index >= fsv::skin::kButtonsPerLine || b.name.empty()) std::abort();
         }
     for (const auto& line : c.panelLines)
         if (line.panel)
             for (const auto& set : line.panel->imageSets)
-                if (set.sizes.size() > skin::kMaxImagesPerSet) std::abort();
+                if (set.sizes.size() > fsv::skin::kMaxImagesPerSet) std::abort();
     for (const auto& line : c.sliderLines)
         for (const auto& s : line.items) check(s.thumb);
 }
@@ -30,7 +30,7 @@ void check(const skin::Controls& c) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string text(reinterpret_cast<const char*>(data), size);
-    const skin::SkinSpec s = skin::parseSkin(
+    const fsv::skin::SkinSpec s = fsv::skin::parseSkin(
         text, [&](const std::string&) -> std::optional<std::string> { return text; });
     check(s.controls);
     for (const auto& w : s.windows) check(w.controls);

@@ -10,7 +10,7 @@
 
 #include "platform/UserPort.h"
 
-namespace platform {
+namespace fsv::platform {
 class Event;
 }
 

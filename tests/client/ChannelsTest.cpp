@@ -87,7 +87,7 @@ class ChannelsTest : public ::testing::Test {
     static inline fs::path files_[3];
     ScriptedUserPort user_;
     client::NotificationQueue queue_;
-    platform::Event exit_{platform::Event::Reset::Manual, false};
+    fsv::platform::Event exit_{fsv::platform::Event::Reset::Manual, false};
     std::mutex postedLock_;
     std::deque<std::function<void()>> posted_;
 };

@@ -25,16 +25,16 @@ ConnectRequest to(const std::string& address) {
 // Attempts that log what they saw and wait until released or cancelled, like a login waiting
 // for a silent recorder.
 struct Script {
-    platform::Event cancel{platform::Event::Reset::Manual};
-    platform::Event started{platform::Event::Reset::Auto};
-    platform::Event release{platform::Event::Reset::Auto};
+    fsv::platform::Event cancel{fsv::platform::Event::Reset::Manual};
+    fsv::platform::Event started{fsv::platform::Event::Reset::Auto};
+    fsv::platform::Event release{fsv::platform::Event::Reset::Auto};
     std::mutex m;
     std::vector<std::string> log;
     Connector connector{cancel,
                         [this](const ConnectRequest& r) {
                             add("start " + r.address + (cancel.isSet() ? " cancelled" : ""));
                             started.set();
-                            const int w = platform::waitAny({&release, &cancel}, 10s);
+                            const int w = fsv::platform::waitAny({&release, &cancel}, 10s);
                             add((w == 1 ? "cancel " : "end ") + r.address);
                         },
                         [this] { add("finished " + std::to_string(connector.pending())); }};

@@ -436,7 +436,7 @@ TEST(Controller, ShutDownEndsEveryThreadEvenWithAQuestionNobodyAnswers) {
     const fs::path folder = scratch("shutdown");
     {
         NotificationQueue notes;
-        platform::Event exitEvent(platform::Event::Reset::Manual);
+        fsv::platform::Event exitEvent(fsv::platform::Event::Reset::Manual);
         QueuedUserPort port(notes, exitEvent);
         auto o = options(folder);
         o.exitEvent = &exitEvent;
@@ -491,7 +491,7 @@ TEST(Controller, PeriodQueryOnAControllerThread) {
     Recorder yard(dir, "Yard DVR"), silent(dir, "Silent DVR", {"--fault", "silent-dates"});
     ASSERT_TRUE(yard.sim.started() && silent.sim.started());
     NotificationQueue notes;
-    platform::Event exitEvent(platform::Event::Reset::Manual);
+    fsv::platform::Event exitEvent(fsv::platform::Event::Reset::Manual);
     QueuedUserPort port(notes, exitEvent);
     auto o = options(scratch("period"));
     o.exitEvent = &exitEvent;

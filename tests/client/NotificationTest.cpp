@@ -137,7 +137,7 @@ TEST(NotificationQueue, FrequentUpdatesKeepTheirLatestValueAndTheirPlace) {
 
 TEST(QueuedUserPort, QuestionsAreAnsweredByTheFrontEndOrReleasedByTheExitEvent) {
     NotificationQueue q;
-    platform::Event exitEvent(platform::Event::Reset::Manual);
+    fsv::platform::Event exitEvent(fsv::platform::Event::Reset::Manual);
     QueuedUserPort port(q, exitEvent);
 
     // Deferred boxes and the panels' redraw are queued as typed notes; a panel message the

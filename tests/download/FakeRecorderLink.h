@@ -56,11 +56,11 @@ class FakeRecorderLink : public SessionLink {
     uint16_t protocol = 35;
 
     uint16_t version() const override { return protocol; }
-    platform::Event& stopEvent() override { return stop_; }
+    fsv::platform::Event& stopEvent() override { return stop_; }
     std::string serverName() const override { return "Recorder"; }
     std::string loginId() const override { return "Guest"; }
     std::string password() const override { return ""; }
-    bool send(std::span<const uint8_t> message, platform::Event*) override {
+    bool send(std::span<const uint8_t> message, fsv::platform::Event*) override {
         if (stop_.isSet()) return false;
         std::lock_guard lock(mutex_);
         requests_.emplace_back(message.begin(), message.end());
@@ -128,7 +128,7 @@ class FakeRecorderLink : public SessionLink {
             auto o = open_.find(r->cookie);
             if (o == open_.end()) return;
             // A play-only frame: key flag, the time (40 ms apart), two data bytes.
-            platform::ByteWriter w;
+            fsv::platform::ByteWriter w;
             SystemTime t;
             t.hour = 8;
             t.second = static_cast<uint16_t>(r->frame * 40 / 1000);
@@ -160,7 +160,7 @@ class FakeRecorderLink : public SessionLink {
 
     std::mutex handleLock_;
     DownloadSession* session_ = nullptr;
-    platform::Event stop_{platform::Event::Reset::Manual};
+    fsv::platform::Event stop_{fsv::platform::Event::Reset::Manual};
     std::mutex mutex_;
     std::condition_variable cv_;
     std::deque<std::vector<uint8_t>> requests_;

@@ -75,7 +75,7 @@ class TempDir : public ::testing::Test {
 // A RIFF file of the given form with the listed chunks; `cut` bytes are taken off the end.
 std::vector<uint8_t> riff(const char* form, std::vector<std::pair<std::string, size_t>> chunks,
                           size_t cut = 0) {
-    platform::ByteWriter w;
+    fsv::platform::ByteWriter w;
     w.bytes("RIFF", 4).u32(0).bytes(form, 4);
     for (auto& [id, size] : chunks) {
         w.bytes(id.data(), 4).u32(static_cast<uint32_t>(size)).zeros(size + (size & 1));

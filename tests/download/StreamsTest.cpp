@@ -40,7 +40,7 @@ struct Reports : EndReporter {
 
 // A recorder's AVI file of about n bytes: RIFF, a list of varied bytes, and the index last.
 std::vector<uint8_t> pattern(size_t n) {
-    platform::ByteWriter w;
+    fsv::platform::ByteWriter w;
     const size_t list = n > 44 ? n - 44 : 2;
     w.bytes("RIFF", 4).u32(0).bytes("AVI ", 4).bytes("LIST", 4).u32(static_cast<uint32_t>(list));
     for (size_t i = 0; i < list; ++i) w.u8(static_cast<uint8_t>(i * 7 + i / 251));
@@ -56,7 +56,7 @@ size_t threadsOfThisProcess() {
 }
 
 std::string sha256Of(const std::vector<uint8_t>& bytes) {
-    platform::Sha256 h;
+    fsv::platform::Sha256 h;
     h.update(bytes.data(), bytes.size());
     return h.hex();
 }
@@ -213,11 +213,11 @@ TEST_F(Streams, RateLimitedFileStopsAtOnceAndLeavesNoGap) {
     ctx.rateLimit = std::make_shared<RateLimit>(1000);
     openSession();
     link->blockSize = 4000;
-    platform::Event firstBlock{platform::Event::Reset::Manual};
+    fsv::platform::Event firstBlock{fsv::platform::Event::Reset::Manual};
     link->afterBlock = [&](size_t) { firstBlock.set(); };
     WorkItem item = fileItem("20070101080509");
     ASSERT_TRUE(session->enqueue(item));
-    ASSERT_EQ(platform::waitAny({&firstBlock}, std::chrono::seconds(20)), 0);
+    ASSERT_EQ(fsv::platform::waitAny({&firstBlock}, std::chrono::seconds(20)), 0);
     const auto before = std::chrono::steady_clock::now();
     session->shutDown();
     EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(2));

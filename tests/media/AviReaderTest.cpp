@@ -174,16 +174,16 @@ TEST_F(AviReaderTest, FileCutBeforeItsIndexIsReadByWalkingTheFrames) {
 TEST_F(AviReaderTest, DamagedSizesAndIndexEntriesAreNeverReadPast) {
     auto bytes = readAll(recording());
     // A RIFF size that runs far past the end of the file.
-    platform::putU32(&bytes[4], 0xFFFFFFF0);
+    fsv::platform::putU32(&bytes[4], 0xFFFFFFF0);
     size_t movi = find(bytes, "movi");
     // An index entry (frame 3's video) that points outside the file, and one whose size
     // runs past it (frame 5's video).
     size_t idx1 = find(bytes, "idx1");
-    platform::putU32(&bytes[idx1 + 8 + 6 * 16 + 8], 0x7FFFFFF0);
-    platform::putU32(&bytes[idx1 + 8 + 10 * 16 + 12], 0x7FFFFFF0);
+    fsv::platform::putU32(&bytes[idx1 + 8 + 6 * 16 + 8], 0x7FFFFFF0);
+    fsv::platform::putU32(&bytes[idx1 + 8 + 10 * 16 + 12], 0x7FFFFFF0);
     // A text sample without its terminator: frame 2's text "#1-8:0:0.200\0" loses its zero.
     size_t text2 = idx1 + 8 + 5 * 16;
-    uint32_t off = platform::getU32(&bytes[text2 + 8]), len = platform::getU32(&bytes[text2 + 12]);
+    uint32_t off = fsv::platform::getU32(&bytes[text2 + 8]), len = fsv::platform::getU32(&bytes[text2 + 12]);
     bytes[movi + off + 8 + len - 1] = '9';
     auto file = path("damaged.avi");
     writeAll(file, bytes);
@@ -200,7 +200,7 @@ TEST_F(AviReaderTest, DamagedSizesAndIndexEntriesAreNeverReadPast) {
 
     // A "movi" list whose size runs past the file hides the index: the frames are found by
     // walking the list, which stops at the end of the file.
-    platform::putU32(&bytes[movi - 4], 0x7FFFFFF0);
+    fsv::platform::putU32(&bytes[movi - 4], 0x7FFFFFF0);
     writeAll(file, bytes);
     ASSERT_EQ(r.open(file), 30);
     EXPECT_TRUE(r.videoSample(3));
@@ -230,10 +230,10 @@ TEST_F(AviReaderTest, IndexOffsetsFromTheFileStart) {
     auto bytes = readAll(recording());
     const uint32_t movi = static_cast<uint32_t>(find(bytes, "movi"));
     const size_t idx1 = find(bytes, "idx1");
-    const uint32_t entries = platform::getU32(&bytes[idx1 + 4]) / 16;
+    const uint32_t entries = fsv::platform::getU32(&bytes[idx1 + 4]) / 16;
     for (uint32_t e = 0; e < entries; ++e) {
         uint8_t* off = &bytes[idx1 + 8 + e * 16 + 8];
-        platform::putU32(off, platform::getU32(off) + movi);
+        fsv::platform::putU32(off, fsv::platform::getU32(off) + movi);
     }
     auto file = path("absolute.avi");
     writeAll(file, bytes);
@@ -246,7 +246,7 @@ TEST_F(AviReaderTest, IndexOffsetsFromTheFileStart) {
 // A file of two RIFF parts with OpenDML indexes: the second part ("AVIX") is reached only
 // through them.
 TEST_F(AviReaderTest, OpenDmlIndexesReachTheSecondPart) {
-    using platform::ByteWriter;
+    using fsv::platform::ByteWriter;
     ByteWriter w;
     auto chunkAt = [&](const char* id) {
         w.bytes(id, 4);

@@ -29,10 +29,10 @@ TEST(HandlerClass, PrivateParameterBlock) {
         uint32_t want = 0;
         for (auto [o, v] : set)
             if (o == at) want = v;
-        EXPECT_EQ(platform::getU32(&b[at]), want) << "offset " << at;
+        EXPECT_EQ(fsv::platform::getU32(&b[at]), want) << "offset " << at;
     }
     float f;
-    uint32_t bits = platform::getU32(&b[84]);
+    uint32_t bits = fsv::platform::getU32(&b[84]);
     std::memcpy(&f, &bits, 4);
     EXPECT_FLOAT_EQ(f, 0.2f);
 }

@@ -63,7 +63,7 @@ std::string stamp(int i) {
 
 std::vector<uint8_t> frameRecord(bool key, const std::string& text,
                                  const std::vector<uint8_t>& data) {
-    platform::ByteWriter w;
+    fsv::platform::ByteWriter w;
     w.u32(key ? 1 : 0).cstr(text).bytes(data.data(), data.size());
     return w.take();
 }
@@ -283,7 +283,7 @@ TEST_F(Writers, StampedCopyKeepsGapsAsEmptyPositions) {
         std::string bytes{std::istreambuf_iterator<char>(in), {}};
         size_t dt = bytes.find("DT  ");
         ASSERT_NE(dt, std::string::npos);
-        EXPECT_EQ(platform::getU32(reinterpret_cast<const uint8_t*>(&bytes[dt + 4])), 16u);
+        EXPECT_EQ(fsv::platform::getU32(reinterpret_cast<const uint8_t*>(&bytes[dt + 4])), 16u);
 
         auto probed = test::ffprobe(file);
         ASSERT_EQ(probed.size(), 2u);
@@ -304,9 +304,9 @@ TEST_F(Writers, Bitmap) {
     std::vector<uint8_t> b{std::istreambuf_iterator<char>(in), {}};
     EXPECT_EQ(b[0], 'B');
     EXPECT_EQ(b[1], 'M');
-    EXPECT_EQ(platform::getU32(&b[2]), 304182u);
-    EXPECT_EQ(platform::getU32(&b[6]), 0u);
-    EXPECT_EQ(platform::getU32(&b[10]), 54u);
+    EXPECT_EQ(fsv::platform::getU32(&b[2]), 304182u);
+    EXPECT_EQ(fsv::platform::getU32(&b[6]), 0u);
+    EXPECT_EQ(fsv::platform::getU32(&b[10]), 54u);
     EXPECT_EQ(*BitmapInfoHeader::parse(std::span(b).subspan(14, 40)), h);
     EXPECT_EQ(b[54], 7);
     // Too few bits for the header's image size: nothing is written.

@@ -88,7 +88,7 @@ class RawClient {
     Bytes message() {
         uint8_t h[kFrameHeaderSize];
         if (!read(h, sizeof h) || h[0] != kFrameData) return {};
-        Bytes m(platform::getU32(h + 1));
+        Bytes m(fsv::platform::getU32(h + 1));
         if (!read(m.data(), m.size())) return {};
         return m;
     }

@@ -71,7 +71,7 @@ struct Rig {
     ScriptedPeer peer;
     ConnectionManager manager{fastTransport()};
     ScriptedUserPort user;
-    platform::Event cancel{platform::Event::Reset::Manual};
+    fsv::platform::Event cancel{fsv::platform::Event::Reset::Manual};
     RecordingSink sink;
     std::unique_ptr<ServerSession> session;
 
@@ -138,7 +138,7 @@ TEST(Session, EncryptedLoginRetriesTheSameBlockAtTheRecordersVersion) {
     auto second = rig.peer.readMessage();
     ASSERT_TRUE(second);
     ASSERT_EQ(second->size(), first.size());
-    EXPECT_EQ(platform::getU16(second->data() + 1), 33);
+    EXPECT_EQ(fsv::platform::getU16(second->data() + 1), 33);
     EXPECT_TRUE(std::equal(first.begin() + 3, first.end(), second->begin() + 3));
     rig.peer.writeMessage(encodeLoginAccepted("DVR", 33));
     EXPECT_TRUE(f.get());
@@ -295,7 +295,7 @@ TEST(Session, OtherMessagesGoToTheirHandlersOneAtATime) {
     ASSERT_TRUE(rig.loginAt(35));
     std::mutex m;
     std::vector<Bytes> got;
-    platform::Event done(platform::Event::Reset::Manual);
+    fsv::platform::Event done(fsv::platform::Event::Reset::Manual);
     rig.session->setHandler(cmd::kDateReply, [&](ServerSession&, const Message& msg) {
         std::lock_guard lock(m);
         got.emplace_back(msg.bytes.begin(), msg.bytes.end());
@@ -316,7 +316,7 @@ TEST(Session, SlowStreamDataIsNoStallButSilenceAfterItIs) {
     ASSERT_TRUE(rig.loginAt(35));
     ServerSession::Awaiting stream(*rig.session);  // the stream waits for its data
     std::atomic<bool> stalledWhileHandling{true};
-    platform::Event handled(platform::Event::Reset::Manual);
+    fsv::platform::Event handled(fsv::platform::Event::Reset::Manual);
     rig.session->setHandler(cmd::kStreamData, [&](ServerSession& s, const Message&) {
         std::this_thread::sleep_for(3s);
         stalledWhileHandling.store(s.stalled());

@@ -21,8 +21,8 @@ struct Owner {
     bool piecesIntact = true;
     uint64_t offset = 0;  // running position in a large patterned payload
     int gone = 0;
-    platform::Event message{platform::Event::Reset::Auto};
-    platform::Event goneEvent{platform::Event::Reset::Manual};
+    fsv::platform::Event message{fsv::platform::Event::Reset::Auto};
+    fsv::platform::Event goneEvent{fsv::platform::Event::Reset::Manual};
 
     static void callback(void* owner, int event, const uint8_t* data, uint32_t length) {
         auto* o = static_cast<Owner*>(owner);
@@ -123,7 +123,7 @@ TEST_F(TransportTest, CancelAbandonsAConnectWithoutVerdict) {
     slow.verdict = 20s;
     ConnectionManager m(slow);
     Owner& owner = newOwner();
-    platform::Event cancel(platform::Event::Reset::Manual);
+    fsv::platform::Event cancel(fsv::platform::Event::Reset::Manual);
     auto start = std::chrono::steady_clock::now();
     auto result = std::async(std::launch::async, [&] {
         return m.connect(&owner, "127.0.0.1", peer.port(), Owner::callback, &cancel);

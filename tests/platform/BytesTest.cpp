@@ -2,7 +2,7 @@
 
 #include "platform/Bytes.h"
 
-using namespace platform;
+using namespace fsv::platform;
 
 TEST(Bytes, ReaderNeverReadsPastItsDataAndStaysBad) {
     const uint8_t data[] = {1, 2, 3, 4, 5, 'a', 'b', 0, 'c'};

@@ -9,9 +9,9 @@
 #include "platform/Event.h"
 
 using namespace std::chrono_literals;
-using platform::Event;
-using platform::kWaitTimeout;
-using platform::waitAny;
+using fsv::platform::Event;
+using fsv::platform::kWaitTimeout;
+using fsv::platform::waitAny;
 
 TEST(Event, SetBeforeWaitIsSeenAndAutoResetConsumesIt) {
     Event autoEv(Event::Reset::Auto);

@@ -32,9 +32,9 @@ TEST(Folders, MadeForTheOwnerOnly) {
         fs::path value;
         unsigned mode;
     } cases[] = {
-        {"FARSIGHT_HOME", platform::dataFolder, root / "new" / "data", 0700},
-        {"FARSIGHT_CONFIG", platform::configFolder, root / "new" / "config/", 0700},
-        {"FARSIGHT_HOME", platform::dataFolder, root / "kept", 0755},
+        {"FARSIGHT_HOME", fsv::platform::dataFolder, root / "new" / "data", 0700},
+        {"FARSIGHT_CONFIG", fsv::platform::configFolder, root / "new" / "config/", 0700},
+        {"FARSIGHT_HOME", fsv::platform::dataFolder, root / "kept", 0755},
     };
     for (auto& c : cases) {
         ::setenv(c.variable, c.value.c_str(), 1);
@@ -45,7 +45,7 @@ TEST(Folders, MadeForTheOwnerOnly) {
     // Without the program's own variables: the XDG folder gets a "FarsightViewer" folder.
     ::unsetenv("FARSIGHT_HOME");
     ::setenv("XDG_DATA_HOME", (root / "xdg").c_str(), 1);
-    EXPECT_EQ(platform::dataFolder(), root / "xdg" / "FarsightViewer");
+    EXPECT_EQ(fsv::platform::dataFolder(), root / "xdg" / "FarsightViewer");
     EXPECT_EQ(modeOf(root / "xdg" / "FarsightViewer"), 0700u);
     ::unsetenv("FARSIGHT_CONFIG");
     ::unsetenv("XDG_DATA_HOME");

@@ -7,8 +7,8 @@
 #include "platform/Event.h"
 #include "platform/Handoff.h"
 
-using platform::Event;
-using platform::Handoff;
+using fsv::platform::Event;
+using fsv::platform::Handoff;
 
 namespace {
 std::vector<uint8_t> lot(uint32_t k) {
@@ -28,7 +28,7 @@ TEST(Handoff, LotsArriveInOrderAndTheProducerStaysOneAhead) {
         uint32_t k = 0;
         while (k < kLots) {
             if (!h.take(got)) {
-                platform::waitAny({&h.ready(), &stop});
+                fsv::platform::waitAny({&h.ready(), &stop});
                 continue;
             }
             ASSERT_EQ(got, lot(k)) << k;

@@ -8,7 +8,7 @@
 #include "tests/support/TempDir.h"
 
 namespace fs = std::filesystem;
-using namespace platform;
+using namespace fsv::platform;
 
 namespace {
 fs::path tempIni(const std::string& text) {

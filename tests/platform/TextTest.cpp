@@ -19,8 +19,8 @@ TEST(Text, SingleByteTextBecomesUtf8AndUtf8StaysAsItIs) {
         {"", ""},
     };
     for (auto& c : cases) {
-        EXPECT_EQ(platform::toUtf8(c.in), c.out) << c.in;
-        EXPECT_TRUE(platform::isUtf8(platform::toUtf8(c.in)));
+        EXPECT_EQ(fsv::platform::toUtf8(c.in), c.out) << c.in;
+        EXPECT_TRUE(fsv::platform::isUtf8(fsv::platform::toUtf8(c.in)));
     }
 }
 
@@ -39,5 +39,5 @@ TEST(Text, TerminalTextHasNoControlCharacters) {
         {"two\nlines\r", "two\nlines?", true},
         {std::string("nul\0", 4), "nul?", false},
     };
-    for (auto& c : cases) EXPECT_EQ(platform::terminalText(c.in, c.keepNewlines), c.out) << c.in;
+    for (auto& c : cases) EXPECT_EQ(fsv::platform::terminalText(c.in, c.keepNewlines), c.out) << c.in;
 }

@@ -97,7 +97,7 @@ class LocalChannelTest : public ::testing::Test {
 
     static inline fs::path dir_, mjpeg_, mpeg4_;
     client::NotificationQueue queue_;
-    platform::Event exit_{platform::Event::Reset::Manual, false};
+    fsv::platform::Event exit_{fsv::platform::Event::Reset::Manual, false};
     // The panels as the viewer has them: a frame slot each, FrameReady and positions queued.
     client::FrameSlots slots_{16};
     client::SlotDisplay display_{slots_, queue_};

@@ -118,7 +118,7 @@ TEST(PlayState, PacingFollowsTheFrameTimes) {
 TEST(PlayState, PaceWaitsOnTheClockAndStopsOnStop) {
     ManualClock clock;
     PlayState s(12, clock);
-    platform::Event stop(platform::Event::Reset::Manual);
+    fsv::platform::Event stop(fsv::platform::Event::Reset::Manual);
     s.shown(at(8, 0, 0));
     EXPECT_TRUE(s.pace(at(8, 0, 1), stop));
     EXPECT_EQ(clock.waits(), std::vector<uint32_t>{1000});
@@ -161,7 +161,7 @@ TEST(PlayState, CommandsMoveThePosition) {
 TEST(PlayState, HoldAtTheEndRestartsOrAppliesACommand) {
     ManualClock clock;
     PlayState s(12, clock);
-    platform::Event stop(platform::Event::Reset::Manual);
+    fsv::platform::Event stop(fsv::platform::Event::Reset::Manual);
     s.setFrameCount(50);
     {
         std::thread ui([&] {

@@ -60,7 +60,7 @@ TEST(SyncClockTest, StampsAndCalendar) {
 TEST(SyncClockTest, RunsAtItsSpeedStopsAtTheEndAndWakesFollowers) {
     playback::ManualClock ticks;
     SyncClock clock(ticks);
-    platform::Event follower(platform::Event::Reset::Manual, false);
+    fsv::platform::Event follower(fsv::platform::Event::Reset::Manual, false);
     clock.subscribe(&follower);
     clock.seek(1000);
     EXPECT_TRUE(follower.isSet());

@@ -290,7 +290,7 @@ TEST(PeriodQuery, SilentRecorderTimeOutAndStops) {
         f.recorder.answer = false;
         f.recorder.sendFails = c.sendFails;
         f.recorder.recordings[{0, 1, "20261202", 0}] = {{100000, 1}};
-        platform::Event exitEvent(platform::Event::Reset::Manual);
+        fsv::platform::Event exitEvent(fsv::platform::Event::Reset::Manual);
         PeriodQuery q(f.waiter, &f.port, &exitEvent);
         q.replyTimeout = std::chrono::milliseconds(c.stopSession || c.exitProgram ? 5000 : 30);
         f.port.boxAnswers = c.answers;

@@ -26,10 +26,10 @@ class FakeRecorder : public RecorderLink {
     bool hasReplyOk = false;
     bool gettingInformation = false;
     RecorderCatalog* catalog = nullptr;
-    platform::Event stop{platform::Event::Reset::Manual};
+    fsv::platform::Event stop{fsv::platform::Event::Reset::Manual};
 
     uint16_t version() const override { return protocol; }
-    bool send(std::span<const uint8_t> message, platform::Event*) override {
+    bool send(std::span<const uint8_t> message, fsv::platform::Event*) override {
         if (sendFails) return false;
         auto q = net::parseDateQuery(message);
         if (!q) return false;
@@ -46,7 +46,7 @@ class FakeRecorder : public RecorderLink {
         }
         return true;
     }
-    platform::Event& stopEvent() override { return stop; }
+    fsv::platform::Event& stopEvent() override { return stop; }
     void setGettingInformation(bool on) override { gettingInformation = on; }
     bool setReplyOk() override {
         ++replyOkSets;
@@ -54,7 +54,7 @@ class FakeRecorder : public RecorderLink {
         return hasReplyOk;
     }
     // The dialog's reply event, to tell whether reply-OK came before the dialog was woken.
-    platform::Event* watchedReply = nullptr;
+    fsv::platform::Event* watchedReply = nullptr;
     bool replyOkAfterWake = false;
     RecorderInfo recorderInfo() const override {
         RecorderInfo i;

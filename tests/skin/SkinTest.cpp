@@ -9,7 +9,7 @@
 #include "tests/support/TempDir.h"
 
 namespace fs = std::filesystem;
-using namespace skin;
+using namespace fsv::skin;
 
 namespace {
 

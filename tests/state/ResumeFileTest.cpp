@@ -32,7 +32,7 @@ std::string text(const std::vector<uint8_t>& b, size_t at, size_t n) {
 
 // A version-2 file: the header, then 288-byte records without a date id.
 std::vector<uint8_t> versionTwoFile(const ResumeData& d) {
-    platform::ByteWriter w;
+    fsv::platform::ByteWriter w;
     w.bytes("KorFSV_Resume2", 15).i32(int32_t(d.records.size())).u16(d.header.port);
     w.fixedText(d.header.address, 16).fixedText(d.header.id, 32).fixedText(d.header.password, 32);
     for (const auto& r : d.records) {
@@ -54,21 +54,21 @@ TEST(ResumeFileFormat, WritesTheExactLayout) {
     const auto& b = *bytes;
     ASSERT_EQ(b.size(), 101u + 308u);
     EXPECT_EQ(text(b, 0, 15), "KorFSV_Resume3\0"s);
-    EXPECT_EQ(platform::getU32(&b[15]), 1u);
-    EXPECT_EQ(platform::getU16(&b[19]), 6000);
+    EXPECT_EQ(fsv::platform::getU32(&b[15]), 1u);
+    EXPECT_EQ(fsv::platform::getU16(&b[19]), 6000);
     EXPECT_EQ(text(b, 21, 16), "10.0.0.5" + std::string(8, '\0'));
     EXPECT_EQ(text(b, 37, 32), "admin" + std::string(27, '\0'));
     EXPECT_EQ(text(b, 69, 32), "pw" + std::string(30, '\0'));
     const size_t r = 101;
     EXPECT_EQ(b[r + 0], 1);
     EXPECT_EQ(b[r + 1], 10);
-    EXPECT_EQ(platform::getU16(&b[r + 2]), 0x0203);
+    EXPECT_EQ(fsv::platform::getU16(&b[r + 2]), 0x0203);
     EXPECT_EQ(b[r + 4], 0);
     EXPECT_EQ(text(b, r + 5, 15), "20240102030405\0"s);
     EXPECT_EQ(text(b, r + 20, 260), "/x/a.avi" + std::string(252, '\0'));
-    EXPECT_EQ(platform::getU32(&b[r + 280]), 4u);
-    EXPECT_EQ(platform::getU32(&b[r + 284]), 9u);
-    EXPECT_EQ(platform::getU32(&b[r + 288]), 0x11223344u) << "the item's own date id";
+    EXPECT_EQ(fsv::platform::getU32(&b[r + 280]), 4u);
+    EXPECT_EQ(fsv::platform::getU32(&b[r + 284]), 9u);
+    EXPECT_EQ(fsv::platform::getU32(&b[r + 288]), 0x11223344u) << "the item's own date id";
     EXPECT_EQ(text(b, r + 292, 16), std::string(16, '\0'));
 }
 

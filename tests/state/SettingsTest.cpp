@@ -39,8 +39,8 @@ TEST(Settings, DefaultsAndRoundTrip) {
                 {"Channel Text", "ServerName", 1},
                 {"Channel Text", "CameraName", 1}};
     for (const auto& k : keys)
-        EXPECT_EQ(platform::getProfileInt(ini, k.section, k.key, -99), k.value) << k.key;
-    EXPECT_EQ(platform::getProfileString(ini, "Skin", "Style", "none"), "none");
+        EXPECT_EQ(fsv::platform::getProfileInt(ini, k.section, k.key, -99), k.value) << k.key;
+    EXPECT_EQ(fsv::platform::getProfileString(ini, "Skin", "Style", "none"), "none");
 
     Settings t;
     t.maxChannel = 16;
@@ -50,7 +50,7 @@ TEST(Settings, DefaultsAndRoundTrip) {
     t.overwrite = true;
     t.channelNum = t.serverName = t.cameraName = false;
     ASSERT_TRUE(writeSettings(ini, t));
-    platform::writeProfileString(ini, "Skin", "Style", "Blue_Style");
+    fsv::platform::writeProfileString(ini, "Skin", "Style", "Blue_Style");
     t.skinStyle = "Blue_Style";
     EXPECT_EQ(readSettings(ini), t);
     EXPECT_EQ(t.captionPartCount(), 0) << "no caption at all";
@@ -59,7 +59,7 @@ TEST(Settings, DefaultsAndRoundTrip) {
     EXPECT_EQ(readSettings(odd).captionPartCount(), 2) << "any non-zero value switches a part on";
 
     // The wait on a silent recorder: read, never written; outside 1 ... 3600 s the default.
-    EXPECT_EQ(platform::getProfileString(ini, "Connection", "Wait", "none"), "none");
+    EXPECT_EQ(fsv::platform::getProfileString(ini, "Connection", "Wait", "none"), "none");
     for (auto [text, seconds] :
          {std::pair{"1", 1}, {"3600", 3600}, {"0", 30}, {"-5", 30}, {"3601", 30}, {"soon", 30}}) {
         auto waits = iniWith(dir, "wait.ini", std::string("[Connection]\nWait=") + text + "\n");
@@ -91,9 +91,9 @@ TEST(Settings, MainWindowSizeFromTheScreen) {
         TempFolder dir;
         auto ini = iniWith(dir, "FarsightViewer.ini", c.file);
         EXPECT_EQ(chooseMainWindowSize(ini, c.screen), c.size) << c.file;
-        EXPECT_EQ(platform::getProfileInt(ini, "Farsight Viewer Client", "PanelWidth", 0),
+        EXPECT_EQ(fsv::platform::getProfileInt(ini, "Farsight Viewer Client", "PanelWidth", 0),
                   c.size.width);
-        EXPECT_EQ(platform::getProfileInt(ini, "Farsight Viewer Client", "PanelHeight", 0),
+        EXPECT_EQ(fsv::platform::getProfileInt(ini, "Farsight Viewer Client", "PanelHeight", 0),
                   c.size.height);
     }
 }

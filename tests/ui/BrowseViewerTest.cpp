@@ -281,7 +281,7 @@ class BrowseViewerTest : public QObject {
             QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(a).center());
         });
         timer->start();
-        if (auto* info = w.findChild<::ui::skin::SkinPanel*>(QStringLiteral("playbackInfo"));
+        if (auto* info = w.findChild<::fsv::ui::skin::SkinPanel*>(QStringLiteral("playbackInfo"));
             info && info->isVisible())
             QTest::mouseClick(info, Qt::LeftButton, {},
                               info->text(PlaybackPanel::kSpeedText).rect.center());

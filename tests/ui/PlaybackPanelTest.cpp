@@ -120,7 +120,7 @@ class PlaybackPanelTest : public QObject {
     fs::path home() const { return dir_->filePath(QStringLiteral("home")).toStdString(); }
     MainWindow& window() { return viewer_->window(); }
     PlaybackPanel& panel() { return *window().playbackPanel(); }
-    ::ui::skin::SkinButton* button(int index) {
+    ::fsv::ui::skin::SkinButton* button(int index) {
         return window().skin()->button(PlaybackPanel::kPlayLine, index);
     }
     std::array<int, 9> looks() {
@@ -284,7 +284,7 @@ void PlaybackPanelTest::twoFilesPlayPauseStepAndEnd() {
     // The timeline is drawn in the colours of the skin's playback status panel.
     w.timelineAction()->trigger();
     {
-        const auto* info = w.findChild<::ui::skin::SkinPanel*>(QStringLiteral("playbackInfo"));
+        const auto* info = w.findChild<::fsv::ui::skin::SkinPanel*>(QStringLiteral("playbackInfo"));
         QVERIFY(info);
         const TimelineColours& c = w.timeline()->colours();
         QCOMPARE(c.local, info->text(PlaybackPanel::kChannelText).colour);
@@ -326,15 +326,15 @@ void PlaybackPanelTest::twoFilesPlayPauseStepAndEnd() {
         return panel().look(PlaybackPanel::kSaveLine, PlaybackPanel::kSyncButton);
     };
     QVERIFY(sync->isEnabled());
-    QCOMPARE(syncLook(), int(::ui::skin::LookNormal));
+    QCOMPARE(syncLook(), int(::fsv::ui::skin::LookNormal));
     QTest::mouseClick(sync, Qt::LeftButton);
     QVERIFY(viewer_->backend().synced());
     QVERIFY(panel().syncAction()->isChecked());
-    QCOMPARE(syncLook(), int(::ui::skin::LookPlay));
+    QCOMPARE(syncLook(), int(::fsv::ui::skin::LookPlay));
     QTRY_VERIFY_WITH_TIMEOUT(status().synced, kWait);
     QTest::mouseClick(sync, Qt::LeftButton);
     QVERIFY(!viewer_->backend().synced());
-    QCOMPARE(syncLook(), int(::ui::skin::LookNormal));
+    QCOMPARE(syncLook(), int(::fsv::ui::skin::LookNormal));
     QTRY_VERIFY_WITH_TIMEOUT(!status().synced && !status().paused, kWait);
 
     // Pause by its button: the paused looks, the picture can be saved.
@@ -367,7 +367,7 @@ void PlaybackPanelTest::twoFilesPlayPauseStepAndEnd() {
     // Dragging the thumb: the channel follows on the ticks of timer 314 while it is held, and
     // the release applies the final position.
     {
-        auto* skinSlider = static_cast<::ui::skin::SkinSlider*>(slider);
+        auto* skinSlider = static_cast<::fsv::ui::skin::SkinSlider*>(slider);
         const QPoint grab = skinSlider->thumbRect().center();
         QTest::mousePress(slider, Qt::LeftButton, {}, grab);
         QTest::mouseMove(slider, QPoint(slider->width() / 2, grab.y()));
@@ -526,7 +526,7 @@ void PlaybackPanelTest::streamHasTheSpeedMenu() {
                                  "x 3", "x 4", "x 5", "x 5"}));
 
     // The menu at the speed item: the factor on show ticked and not choosable; x 3 chosen.
-    auto* info = w.findChild<::ui::skin::SkinPanel*>(QStringLiteral("playbackInfo"));
+    auto* info = w.findChild<::fsv::ui::skin::SkinPanel*>(QStringLiteral("playbackInfo"));
     QVERIFY(info);
     const QPoint speed = info->text(PlaybackPanel::kSpeedText).rect.center();
     auto choose = [&](int entry, QStringList& ticks) {

@@ -597,7 +597,7 @@ class ViewerTest : public QObject {
         QCOMPARE(script_.dialogStarts[0], current);
         trigger(cmd::kLoadResumeFile);
         QCOMPARE(script_.dialogStarts.size(), size_t(2));
-        QCOMPARE(script_.dialogStarts[1], platform::dataFolder());
+        QCOMPARE(script_.dialogStarts[1], fsv::platform::dataFolder());
     }
 
     void unfinishedWorkAtStart() {
@@ -711,18 +711,18 @@ class ViewerTest : public QObject {
         auto* connect = skin->button(kToolbarLine, kConnectButton);
         QCOMPARE(connect->accessibleName(), QStringLiteral("Connect To..."));
         // Without connections the close button is off, in the skin's look too.
-        QCOMPARE(skin->button(kToolbarLine, kCloseButton)->look(), int(ui::skin::LookDisabled));
+        QCOMPARE(skin->button(kToolbarLine, kCloseButton)->look(), int(fsv::ui::skin::LookDisabled));
 
         // A click on the skinned button goes through the dispatcher: the dialog, the look.
         QTest::mouseClick(connect, Qt::LeftButton);
         ConnectToDialog* d = nullptr;
         QTRY_VERIFY((d = shown<ConnectToDialog>(w)));
-        QCOMPARE(connect->look(), int(ui::skin::LookHighlighted));
+        QCOMPARE(connect->look(), int(fsv::ui::skin::LookHighlighted));
         QTest::mouseClick(d->findChild<QPushButton*>("cancelButton"), Qt::LeftButton);
-        QTRY_COMPARE(connect->look(), int(ui::skin::LookNormal));
+        QTRY_COMPARE(connect->look(), int(fsv::ui::skin::LookNormal));
         // The toolbar's state reaches the skinned button.
         w.setButtonState(kToolbarLine, kConnectButton, 0);
-        QCOMPARE(connect->look(), int(ui::skin::LookDisabled));
+        QCOMPARE(connect->look(), int(fsv::ui::skin::LookDisabled));
         w.setButtonState(kToolbarLine, kConnectButton, -1);
 
         // The keyboard: the toolbar's shortcut and F10 for the main menu.

@@ -52,7 +52,7 @@ class LocalPeriodQueries : public ui::PeriodQueries {
     }
 
     QObject context_;  // the UI thread's: drains run in its name
-    platform::Event exit_{platform::Event::Reset::Manual};
+    fsv::platform::Event exit_{fsv::platform::Event::Reset::Manual};
     client::NotificationQueue notes_{[this] {
         QMetaObject::invokeMethod(
             &context_, [this] { drain(); }, Qt::QueuedConnection);

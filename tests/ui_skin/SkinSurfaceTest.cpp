@@ -10,7 +10,7 @@
 #include "ui/skin/SkinSlider.h"
 #include "ui/skin/SkinSurface.h"
 
-using namespace ui::skin;
+using namespace fsv::ui::skin;
 
 namespace {
 
@@ -212,7 +212,7 @@ class SkinSurfaceTest : public QObject {
 
         // The drawn skin at its largest fits well within the budget.
         SkinImages metal(QString(FSV_BINARY_DIR) + "/Metal_Style/FarsightViewer_CommRes1280");
-        const auto spec = ::skin::loadSkin(metal.folder().toStdString());
+        const auto spec = ::fsv::skin::loadSkin(metal.folder().toStdString());
         QVERIFY(!metal.bitmap(spec.panel).isNull());
         for (const auto& line : spec.controls.buttonLines) {
             for (const auto& strip : line.strips) metal.bitmap(strip);

@@ -38,7 +38,7 @@ class QToolButton;
 class QTreeWidget;
 class QWidget;
 
-namespace ui::skin {
+namespace fsv::ui::skin {
 class SkinSurface;
 }
 
@@ -51,7 +51,7 @@ class TimelineView;
 struct TimelineColours;
 
 // The timeline's colours in `skin`: its playback status panel's where it has them.
-TimelineColours timelineColours(const ::ui::skin::SkinSurface& skin);
+TimelineColours timelineColours(const ::fsv::ui::skin::SkinSurface& skin);
 
 // Menu command ids of the main menu.
 namespace cmd {
@@ -116,7 +116,7 @@ class MainWindow : public QMainWindow {
     // `roots` in order. Without a usable skin the plain controls stay (false).
     bool useSkin(const std::string& style, int width,
                  const std::vector<std::filesystem::path>& roots);
-    ::ui::skin::SkinSurface* skin() const { return skin_; }
+    ::fsv::ui::skin::SkinSurface* skin() const { return skin_; }
     // The main menu (every command), also popped up by the skin's menu button and F10.
     QMenu* mainMenu() const { return mainMenu_; }
 
@@ -240,7 +240,7 @@ class MainWindow : public QMainWindow {
     QMenu* mainMenu_ = nullptr;     // the skin's menu button (line 1)
     QWidget* content_ = nullptr;    // the channel view over the connection list
     QToolBar* toolbar_ = nullptr;
-    ::ui::skin::SkinSurface* skin_ = nullptr;
+    ::fsv::ui::skin::SkinSurface* skin_ = nullptr;
     TimelineView* timeline_ = nullptr;
     QAction* timelineAction_ = nullptr;
     QAction* saveMomentAction_ = nullptr;

@@ -33,7 +33,7 @@ enum CaptionButton : int { kMinimizeButton = 0, kExitButton = 1 };
 // connect button, and every button and slider the window works with is drawn with its picture
 // inside the surface. A skin that fails this (coordinates far outside, bitmaps missing) would
 // leave a frameless window whose controls cannot be seen.
-bool showsTheControls(const ::ui::skin::SkinSurface& surface) {
+bool showsTheControls(const ::fsv::ui::skin::SkinSurface& surface) {
     const QRect area(QPoint(0, 0), surface.sizeHint());
     if (!surface.hasPicture() || !surface.button(kToolbarLine, kConnectButton)) return false;
     for (const auto& [key, b] : surface.controls().buttons) {
@@ -53,7 +53,7 @@ bool showsTheControls(const ::ui::skin::SkinSurface& surface) {
 bool MainWindow::useSkin(const std::string& style, int width,
                          const std::vector<std::filesystem::path>& roots) {
     if (skin_) return true;
-    auto* surface = new ::ui::skin::SkinSurface(this);
+    auto* surface = new ::fsv::ui::skin::SkinSurface(this);
     surface->setObjectName(QStringLiteral("skinSurface"));
     surface->load(style, width, roots,
                   [this](int line, int index) { dispatchButton(line, index); });
@@ -96,8 +96,8 @@ bool MainWindow::useSkin(const std::string& style, int width,
     addAction(menuKey);
     // Until a channel is open, its playback and save buttons have nothing to act on.
     for (int i = 0; i < 16; ++i) {
-        skin_->setButtonLook(kPlayLine, i, ::ui::skin::LookDisabled);
-        skin_->setButtonLook(kSaveLine, i, ::ui::skin::LookDisabled);
+        skin_->setButtonLook(kPlayLine, i, ::fsv::ui::skin::LookDisabled);
+        skin_->setButtonLook(kSaveLine, i, ::fsv::ui::skin::LookDisabled);
     }
     for (int i = 0; i < 8; ++i) skin_->setButtonLook(kToolbarLine, i, buttonState(kToolbarLine, i));
     playback_->attachSkin(skin_);

@@ -45,7 +45,7 @@ QWidget* MainWindow::buildTimeline(QWidget* parent) {
     return timeline_;
 }
 
-TimelineColours timelineColours(const ::ui::skin::SkinSurface& skin) {
+TimelineColours timelineColours(const ::fsv::ui::skin::SkinSurface& skin) {
     TimelineColours c;
     // The playback status panel's colours: the background of its display, its date for the
     // text, its channel number for the local files in channels, its speed (the recorder's pace)
@@ -55,7 +55,7 @@ TimelineColours timelineColours(const ::ui::skin::SkinSurface& skin) {
     const auto& panels = skin.controls().panels;
     const auto it = panels.find(0);
     if (it == panels.end()) return c;
-    const ::ui::skin::SkinPanel& info = *it->second;
+    const ::fsv::ui::skin::SkinPanel& info = *it->second;
     const QImage& back = info.background();
     if (!back.isNull()) c.background = back.pixelColor(back.width() / 2, back.height() / 2);
     if (info.textCount() > PlaybackPanel::kChannelText)

@@ -186,7 +186,7 @@ void PlaybackPanel::connectHold(QAbstractButton* forward) {
     connect(forward, &QAbstractButton::released, this, &PlaybackPanel::holdReleased);
 }
 
-void PlaybackPanel::attachSkin(::ui::skin::SkinSurface* skin) {
+void PlaybackPanel::attachSkin(::fsv::ui::skin::SkinSurface* skin) {
     skin_ = skin;
     if (!skin_) return;
     if (plainBar_) {
@@ -225,7 +225,7 @@ void PlaybackPanel::attachSkin(::ui::skin::SkinSurface* skin) {
         info_ = it->second;
         info_->setObjectName(QStringLiteral("playbackInfo"));
         info_->setAccessibleName(QStringLiteral("Playback Status"));
-        connect(info_, &::ui::skin::SkinPanel::textClicked, this,
+        connect(info_, &::fsv::ui::skin::SkinPanel::textClicked, this,
                 [this](int item, QPoint) { textClicked(item); });
     }
     // The skin shows what the panel holds now.
@@ -319,9 +319,9 @@ void PlaybackPanel::showLooks(const PanelLooks& l) {
 
 void PlaybackPanel::showSync() {
     if (!skin_ || !skin_->button(kSaveLine, kSyncButton)) return;
-    const int look = !syncAction_->isEnabled()  ? ::ui::skin::LookDisabled
-                     : syncAction_->isChecked() ? ::ui::skin::LookPlay
-                                                : ::ui::skin::LookNormal;
+    const int look = !syncAction_->isEnabled()  ? ::fsv::ui::skin::LookDisabled
+                     : syncAction_->isChecked() ? ::fsv::ui::skin::LookPlay
+                                                : ::fsv::ui::skin::LookNormal;
     setLook(kSaveLine, kSyncButton, look);
 }
 

@@ -24,10 +24,10 @@ class QAbstractSlider;
 class QMenu;
 class QWidget;
 
-namespace ui::skin {
+namespace fsv::ui::skin {
 class SkinPanel;
 class SkinSurface;
-}  // namespace ui::skin
+}  // namespace fsv::ui::skin
 
 namespace fsv::ui {
 
@@ -82,7 +82,7 @@ class PlaybackPanel : public QObject {
     // skin's. The panel shows itself there until a skin is attached.
     QWidget* makePlainBar(QWidget* parent, std::function<void(int line, int index)> dispatch);
     // The skin's buttons, slider and text panel take over from the plain strip (hidden).
-    void attachSkin(::ui::skin::SkinSurface* skin);
+    void attachSkin(::fsv::ui::skin::SkinSurface* skin);
     // The keyboard: one action per playback button on `window`.
     void addShortcuts(QWidget* window);
 
@@ -138,8 +138,8 @@ class PlaybackPanel : public QObject {
     void connectHold(QAbstractButton* forward);
 
     ViewerBackend& backend_;
-    ::ui::skin::SkinSurface* skin_ = nullptr;
-    ::ui::skin::SkinPanel* info_ = nullptr;
+    ::fsv::ui::skin::SkinSurface* skin_ = nullptr;
+    ::fsv::ui::skin::SkinPanel* info_ = nullptr;
     QWidget* plainBar_ = nullptr;
     std::map<int, QAbstractButton*> plainButtons_;  // line * 16 + index
     std::array<QAbstractButton*, 4> plainTexts_{};

@@ -4,7 +4,7 @@
 
 #include "ui/skin/SkinImages.h"
 
-namespace ui::skin {
+namespace fsv::ui::skin {
 
 SkinButton::SkinButton(int line, int index, std::array<QImage, 5> images, QWidget* parent)
     : QAbstractButton(parent), line_(line), index_(index), images_(std::move(images)) {
@@ -36,4 +36,4 @@ void SkinButton::paintEvent(QPaintEvent*) {
     drawSkinImage(p, rect(), img.isNull() ? images_[0] : img);
 }
 
-}  // namespace ui::skin
+}  // namespace fsv::ui::skin

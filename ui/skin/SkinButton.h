@@ -7,7 +7,7 @@
 #include <QImage>
 #include <array>
 
-namespace ui::skin {
+namespace fsv::ui::skin {
 
 enum Look { LookNormal = -1, LookDisabled = 0, LookHighlighted = 1, LookPlay = 3 };
 
@@ -42,4 +42,4 @@ class SkinButton : public QAbstractButton {
     std::array<QImage, 5> images_;
 };
 
-}  // namespace ui::skin
+}  // namespace fsv::ui::skin

@@ -7,7 +7,7 @@
 #include "ui/skin/SkinPanel.h"
 #include "ui/skin/SkinSlider.h"
 
-namespace ui::skin {
+namespace fsv::ui::skin {
 
 namespace {
 
@@ -73,36 +73,36 @@ void SkinProgress::paintEvent(QPaintEvent*) {
 }
 
 SkinButton* SkinControlSet::button(int line, int index) const {
-    if (index < 0 || index >= ::skin::kButtonsPerLine) return nullptr;
-    const auto it = buttons.find(line * ::skin::kButtonsPerLine + index);
+    if (index < 0 || index >= ::fsv::skin::kButtonsPerLine) return nullptr;
+    const auto it = buttons.find(line * ::fsv::skin::kButtonsPerLine + index);
     return it == buttons.end() ? nullptr : it->second;
 }
 
 namespace {
 
 // The buttons of every button line, each with its five state pictures.
-void addButtons(QWidget* parent, const ::skin::Controls& c, SkinImages& images,
+void addButtons(QWidget* parent, const ::fsv::skin::Controls& c, SkinImages& images,
                 SkinControlSet& out) {
-    for (const ::skin::ButtonLine& line : c.buttonLines) {
-        for (const ::skin::ButtonSpec& b : line.buttons) {
+    for (const ::fsv::skin::ButtonLine& line : c.buttonLines) {
+        for (const ::fsv::skin::ButtonSpec& b : line.buttons) {
             std::array<QImage, 5> img;
             for (size_t s = 0; s < 5; ++s) img[s] = images.piece(line.strips[s], b.source);
             auto* w = new SkinButton(b.line, b.index, std::move(img), parent);
             w->setGeometry(b.x, b.y, b.source.w, b.source.h);
             w->setCheckable(b.toggle);
             label(w, b.name, b.tooltip);
-            out.buttons[b.line * ::skin::kButtonsPerLine + b.index] = w;
+            out.buttons[b.line * ::fsv::skin::kButtonsPerLine + b.index] = w;
         }
     }
 }
 
 // The sliders of every slider line.
-void addSliders(QWidget* parent, const ::skin::Controls& c, SkinImages& images,
+void addSliders(QWidget* parent, const ::fsv::skin::Controls& c, SkinImages& images,
                 SkinControlSet& out) {
     for (size_t n = 0; n < c.sliderLines.size(); ++n) {
         const auto& line = c.sliderLines[n];
-        for (const ::skin::SliderSpec& s : line.items) {
-            const ::skin::Rect active{s.activeX, s.activeY, s.thumb.w, s.thumb.h};
+        for (const ::fsv::skin::SliderSpec& s : line.items) {
+            const ::fsv::skin::Rect active{s.activeX, s.activeY, s.thumb.w, s.thumb.h};
             auto* w = new SkinSlider(s.horizontal ? Qt::Horizontal : Qt::Vertical,
                                      images.piece(line.bitmap, s.background),
                                      images.piece(line.bitmap, s.thumb),
@@ -115,16 +115,16 @@ void addSliders(QWidget* parent, const ::skin::Controls& c, SkinImages& images,
 }
 
 // The panels, with their texts and image sets.
-void addPanels(QWidget* parent, const ::skin::Controls& c, SkinImages& images,
+void addPanels(QWidget* parent, const ::fsv::skin::Controls& c, SkinImages& images,
                SkinControlSet& out) {
     for (size_t n = 0; n < c.panelLines.size(); ++n) {
         const auto& line = c.panelLines[n];
         if (!line.panel) continue;
-        const ::skin::PanelSpec& ps = *line.panel;
+        const ::fsv::skin::PanelSpec& ps = *line.panel;
         auto* w = new SkinPanel(images.piece(line.bitmap, ps.source), parent);
         w->setGeometry(ps.x, ps.y, ps.source.w, ps.source.h);
         label(w, ps.name, {});
-        for (const ::skin::TextItem& t : ps.texts)
+        for (const ::fsv::skin::TextItem& t : ps.texts)
             w->addText(
                 SkinPanel::Text{q(t.name),
                                 QRect(t.rect.x, t.rect.y, t.rect.w, t.rect.h),
@@ -132,12 +132,12 @@ void addPanels(QWidget* parent, const ::skin::Controls& c, SkinImages& images,
                                 colour(t.red, t.green, t.blue),
                                 t.flag,
                                 {}});
-        for (const ::skin::ImageSet& s : ps.imageSets) {
+        for (const ::fsv::skin::ImageSet& s : ps.imageSets) {
             SkinPanel::Images set{q(s.name), QPoint(s.x, s.y), {}, 0};
             for (size_t i = 0; i < s.sizes.size(); ++i) {
                 const auto [iw, ih] = s.sizes[i];
                 set.images.push_back(
-                    images.piece(s.file, ::skin::Rect{static_cast<int>(i) * iw, 0, iw, ih}));
+                    images.piece(s.file, ::fsv::skin::Rect{static_cast<int>(i) * iw, 0, iw, ih}));
             }
             w->addImages(std::move(set));
         }
@@ -146,11 +146,11 @@ void addPanels(QWidget* parent, const ::skin::Controls& c, SkinImages& images,
 }
 
 // The progress bars of every progress line.
-void addProgressBars(QWidget* parent, const ::skin::Controls& c, SkinImages& images,
+void addProgressBars(QWidget* parent, const ::fsv::skin::Controls& c, SkinImages& images,
                      SkinControlSet& out) {
     for (size_t n = 0; n < c.progressLines.size(); ++n) {
         const auto& line = c.progressLines[n];
-        for (const ::skin::ProgressSpec& s : line.items) {
+        for (const ::fsv::skin::ProgressSpec& s : line.items) {
             auto* w = new SkinProgress(images.piece(line.bitmap, s.background),
                                        images.piece(line.bitmap, s.bar), s.horizontal, parent);
             w->setGeometry(s.x, s.y, s.background.w, s.background.h);
@@ -161,9 +161,9 @@ void addProgressBars(QWidget* parent, const ::skin::Controls& c, SkinImages& ima
 }
 
 // The drop-down lists.
-void addCombos(QWidget* parent, const ::skin::Controls& c, SkinControlSet& out) {
+void addCombos(QWidget* parent, const ::fsv::skin::Controls& c, SkinControlSet& out) {
     for (size_t n = 0; n < c.comboLines.size(); ++n) {
-        for (const ::skin::ComboSpec& s : c.comboLines[n].items) {
+        for (const ::fsv::skin::ComboSpec& s : c.comboLines[n].items) {
             auto* w = new QComboBox(parent);
             w->setGeometry(s.x, s.y, s.w, s.h);
             label(w, s.name, s.tooltip);
@@ -173,9 +173,9 @@ void addCombos(QWidget* parent, const ::skin::Controls& c, SkinControlSet& out) 
 }
 
 // The edit fields, in the skin's font and colour on a dark ground.
-void addEdits(QWidget* parent, const ::skin::Controls& c, SkinControlSet& out) {
+void addEdits(QWidget* parent, const ::fsv::skin::Controls& c, SkinControlSet& out) {
     for (size_t n = 0; n < c.editLines.size(); ++n) {
-        for (const ::skin::EditSpec& s : c.editLines[n].items) {
+        for (const ::fsv::skin::EditSpec& s : c.editLines[n].items) {
             auto* w = new QLineEdit(parent);
             w->setGeometry(s.x, s.y, s.w, s.h);
             w->setFont(skinFont(s.face, s.height));
@@ -191,8 +191,8 @@ void addEdits(QWidget* parent, const ::skin::Controls& c, SkinControlSet& out) {
 }
 
 // The static texts.
-void addStatics(QWidget* parent, const ::skin::Controls& c, SkinControlSet& out) {
-    for (const ::skin::TextItem& t : c.statics) {
+void addStatics(QWidget* parent, const ::fsv::skin::Controls& c, SkinControlSet& out) {
+    for (const ::fsv::skin::TextItem& t : c.statics) {
         auto* w = new QLabel(parent);
         w->setGeometry(t.rect.x, t.rect.y, t.rect.w, t.rect.h);
         w->setFont(skinFont(t.face, t.height, t.italic, t.underline, t.strikeout));
@@ -207,7 +207,7 @@ void addStatics(QWidget* parent, const ::skin::Controls& c, SkinControlSet& out)
 
 }  // namespace
 
-void buildSkinControls(QWidget* parent, const ::skin::Controls& c, SkinImages& images,
+void buildSkinControls(QWidget* parent, const ::fsv::skin::Controls& c, SkinImages& images,
                        SkinControlSet& out) {
     addButtons(parent, c, images, out);
     addSliders(parent, c, images, out);
@@ -218,4 +218,4 @@ void buildSkinControls(QWidget* parent, const ::skin::Controls& c, SkinImages& i
     addStatics(parent, c, out);
 }
 
-}  // namespace ui::skin
+}  // namespace fsv::ui::skin

@@ -12,7 +12,7 @@
 
 #include "skin/Skin.h"
 
-namespace ui::skin {
+namespace fsv::ui::skin {
 
 class SkinButton;
 class SkinImages;
@@ -51,10 +51,10 @@ struct SkinControlSet {
 };
 
 // Builds the controls of `c` on `parent`, with pictures from `images`.
-void buildSkinControls(QWidget* parent, const ::skin::Controls& c, SkinImages& images,
+void buildSkinControls(QWidget* parent, const ::fsv::skin::Controls& c, SkinImages& images,
                        SkinControlSet& out);
 
 QFont skinFont(const std::string& face, int height, bool italic = false, bool underline = false,
                bool strikeout = false);
 
-}  // namespace ui::skin
+}  // namespace fsv::ui::skin

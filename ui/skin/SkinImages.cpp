@@ -4,7 +4,7 @@
 #include <QImageReader>
 #include <QPainter>
 
-namespace ui::skin {
+namespace fsv::ui::skin {
 
 QImage SkinImages::bitmap(const std::string& name) {
     if (name.empty()) return {};
@@ -29,7 +29,7 @@ QImage SkinImages::bitmap(const std::string& name) {
     return img;
 }
 
-QImage SkinImages::piece(const std::string& name, const ::skin::Rect& r) {
+QImage SkinImages::piece(const std::string& name, const ::fsv::skin::Rect& r) {
     const QImage img = bitmap(name);
     if (img.isNull() || r.w <= 0 || r.h <= 0) return {};
     const QRect want(r.x, r.y, r.w, r.h);
@@ -57,4 +57,4 @@ QImage withKeyTransparent(const QImage& img) {
     return out.convertToFormat(QImage::Format_ARGB32_Premultiplied);
 }
 
-}  // namespace ui::skin
+}  // namespace fsv::ui::skin

@@ -13,7 +13,7 @@
 
 class QPainter;
 
-namespace ui::skin {
+namespace fsv::ui::skin {
 
 // About 96 MB of decoded pictures; the default skins at 1280 use a small part of it.
 inline constexpr qint64 kSkinPixelBudget = 24ll * 1024 * 1024;
@@ -24,7 +24,7 @@ class SkinImages {
 
     QImage bitmap(const std::string& name);
     // The piece `r` of a bitmap, cut to the bitmap's bounds; null when nothing of it is inside.
-    QImage piece(const std::string& name, const ::skin::Rect& r);
+    QImage piece(const std::string& name, const ::fsv::skin::Rect& r);
     const QString& folder() const { return folder_; }
     // Pixels of the bitmaps decoded so far.
     qint64 pixelsUsed() const { return pixels_; }
@@ -42,4 +42,4 @@ void drawSkinImage(QPainter& p, const QRect& target, const QImage& img);
 inline constexpr QRgb kSkinKeyColour = 0xFFFF00FF;
 QImage withKeyTransparent(const QImage& img);
 
-}  // namespace ui::skin
+}  // namespace fsv::ui::skin

@@ -5,7 +5,7 @@
 
 #include "ui/skin/SkinImages.h"
 
-namespace ui::skin {
+namespace fsv::ui::skin {
 
 SkinPanel::SkinPanel(QImage background, QWidget* parent)
     : QWidget(parent), background_(std::move(background)) {}
@@ -61,4 +61,4 @@ void SkinPanel::mousePressEvent(QMouseEvent* e) {
     e->ignore();  // the surface beneath may be dragged
 }
 
-}  // namespace ui::skin
+}  // namespace fsv::ui::skin

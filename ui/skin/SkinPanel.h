@@ -9,7 +9,7 @@
 #include <QWidget>
 #include <vector>
 
-namespace ui::skin {
+namespace fsv::ui::skin {
 
 class SkinPanel : public QWidget {
     Q_OBJECT
@@ -55,4 +55,4 @@ class SkinPanel : public QWidget {
     std::vector<Images> sets_;
 };
 
-}  // namespace ui::skin
+}  // namespace fsv::ui::skin

@@ -12,7 +12,7 @@
 #include "ui/skin/SkinPanel.h"
 #include "ui/skin/SkinSurface.h"
 
-using namespace ui::skin;
+using namespace fsv::ui::skin;
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);

@@ -6,7 +6,7 @@
 
 #include "ui/skin/SkinImages.h"
 
-namespace ui::skin {
+namespace fsv::ui::skin {
 
 SkinSlider::SkinSlider(Qt::Orientation o, QImage background, QImage thumb, QImage activeThumb,
                        QWidget* parent)
@@ -83,4 +83,4 @@ void SkinSlider::mouseReleaseEvent(QMouseEvent* e) {
     update();
 }
 
-}  // namespace ui::skin
+}  // namespace fsv::ui::skin

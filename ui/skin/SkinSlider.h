@@ -5,7 +5,7 @@
 #include <QAbstractSlider>
 #include <QImage>
 
-namespace ui::skin {
+namespace fsv::ui::skin {
 
 class SkinSlider : public QAbstractSlider {
     Q_OBJECT
@@ -31,4 +31,4 @@ class SkinSlider : public QAbstractSlider {
     int grabOffset_ = 0;
 };
 
-}  // namespace ui::skin
+}  // namespace fsv::ui::skin

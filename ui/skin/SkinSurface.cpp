@@ -6,7 +6,7 @@
 #include "ui/skin/SkinButton.h"
 #include "ui/skin/SkinImages.h"
 
-namespace ui::skin {
+namespace fsv::ui::skin {
 
 SkinPanelWindow::SkinPanelWindow(QImage background, QWidget* parent)
     : QWidget(parent), background_(std::move(background)) {}
@@ -30,7 +30,7 @@ QSize SkinSurface::sizeHint() const {
     return background_.isNull() ? QSize(800, 600) : background_.size();
 }
 
-void SkinSurface::build(const ::skin::SkinSpec& spec, const QString& folder,
+void SkinSurface::build(const ::fsv::skin::SkinSpec& spec, const QString& folder,
                         Dispatcher dispatcher) {
     dispatch_ = std::move(dispatcher);
     SkinImages images(folder);
@@ -42,7 +42,7 @@ void SkinSurface::build(const ::skin::SkinSpec& spec, const QString& folder,
     if (button(0, 0)) selectLayout(0);
 
     for (size_t i = 0; i < spec.windows.size(); ++i) {
-        const ::skin::PanelWindowSpec& ws = spec.windows[i];
+        const ::fsv::skin::PanelWindowSpec& ws = spec.windows[i];
         // Window 1 lives inside the surface; the others float above it, hidden until asked for.
         const bool inside = i == 1;
         auto* w = new SkinPanelWindow(images.bitmap(ws.background), this);
@@ -61,8 +61,8 @@ void SkinSurface::build(const ::skin::SkinSpec& spec, const QString& folder,
 
 void SkinSurface::load(const std::string& style, int width,
                        const std::vector<std::filesystem::path>& roots, Dispatcher dispatcher) {
-    const auto folder = ::skin::findSkinFolder(style, width, roots);
-    build(::skin::loadSkin(folder), QString::fromStdString(folder.string()), std::move(dispatcher));
+    const auto folder = ::fsv::skin::findSkinFolder(style, width, roots);
+    build(::fsv::skin::loadSkin(folder), QString::fromStdString(folder.string()), std::move(dispatcher));
 }
 
 SkinPanelWindow* SkinSurface::panelWindow(int i) const {
@@ -107,4 +107,4 @@ void SkinSurface::mouseMoveEvent(QMouseEvent* e) {
 
 void SkinSurface::mouseReleaseEvent(QMouseEvent*) { dragging_ = false; }
 
-}  // namespace ui::skin
+}  // namespace fsv::ui::skin

@@ -15,7 +15,7 @@
 #include "skin/Skin.h"
 #include "ui/skin/SkinControls.h"
 
-namespace ui::skin {
+namespace fsv::ui::skin {
 
 class SkinImages;
 
@@ -42,7 +42,7 @@ class SkinSurface : public QWidget {
     ~SkinSurface() override;
 
     // Builds the controls of `spec`, pictures from `folder`. Called once.
-    void build(const ::skin::SkinSpec& spec, const QString& folder, Dispatcher dispatcher);
+    void build(const ::fsv::skin::SkinSpec& spec, const QString& folder, Dispatcher dispatcher);
     // Finds the skin (style, width) under `roots`, reads and builds it.
     void load(const std::string& style, int width, const std::vector<std::filesystem::path>& roots,
               Dispatcher dispatcher);
@@ -85,4 +85,4 @@ class SkinSurface : public QWidget {
     bool dragging_ = false;
 };
 
-}  // namespace ui::skin
+}  // namespace fsv::ui::skin
