@@ -68,19 +68,8 @@ void Persistence::saveAuto(SessionEntry& s, bool wait) {
         failed =
             !state::saveResumeFile(state::autoResumePath(dataFolder_, number), collect(), &error);
     } else {
-        // Queues that move on at the same moment each ask for a rewrite; one that finds another
-        // under way leaves it to that one, which writes once more after the one it ran, so
-        // that the file never stays behind the work. (A rewrite that only tried the lock and
-        // gave up could otherwise be the last one, and the file kept finished work.)
-        if (s.rewritesAsked.fetch_add(1) > 0) return;
-        for (int asked = 1;;) {
-            const auto written =
-                state::writeAutoResumeFile(s.resumeLock, dataFolder_, number, collect, &error);
-            failed = failed || written == state::ResumeWrite::Failed;
-            const int before = s.rewritesAsked.fetch_sub(asked);
-            if (before == asked) break;
-            asked = before - asked;
-        }
+        failed = state::writeAutoResumeFile(s.resumeLock, dataFolder_, number, collect, &error) ==
+                 state::ResumeWrite::Failed;
     }
     if (failed && !error.empty()) port_.messageBox(error, mb::kIconStop, false);
 }

@@ -6,7 +6,6 @@
 // its resume lock, its queues' locks). A wait on a recorder never happens under it: such a wait
 // pins its session instead, and the end of a session waits for its pins to go.
 
-#include <atomic>
 #include <condition_variable>
 #include <functional>
 #include <memory>
@@ -41,8 +40,6 @@ struct SessionEntry {
     download::DownloadSession* queues = nullptr;
     std::vector<download::WorkItem> leftAtDrop;  // the work when the recorder closed the link
     state::ResumeLock resumeLock;
-    // Rewrites of the automatic file asked for and not yet done.
-    std::atomic<int> rewritesAsked{0};
     // A wait on the recorder outside the list's lock pins the session (SessionRegistry::pin).
     std::mutex pinLock;
     std::condition_variable unpinned;

@@ -151,11 +151,21 @@ bool saveResumeFile(const fs::path& file, const ResumeData& data, std::string* e
 
 ResumeWrite writeAutoResumeFile(ResumeLock& lock, const fs::path& folder, int connectionNumber,
                                 const std::function<ResumeData()>& collect, std::string* error) {
-    auto held = lock.tryLock();
-    if (!held.owns_lock()) return ResumeWrite::Skipped;
-    return saveResumeFile(autoResumePath(folder, connectionNumber), collect(), error)
-               ? ResumeWrite::Written
-               : ResumeWrite::Failed;
+    // The first of the rewrites asked at one moment writes; the others leave it to that one,
+    // which then writes once more for all those asked while it wrote.
+    if (lock.asked_.fetch_add(1) > 0) return ResumeWrite::Skipped;
+    bool failed = false;
+    for (int asked = 1;;) {
+        {
+            auto held = lock.lock();
+            failed = !saveResumeFile(autoResumePath(folder, connectionNumber), collect(), error) ||
+                     failed;
+        }
+        const int before = lock.asked_.fetch_sub(asked);
+        if (before == asked) break;
+        asked = before - asked;
+    }
+    return failed ? ResumeWrite::Failed : ResumeWrite::Written;
 }
 
 ResumeWrite writeAutoResumeFile(ResumeLock& lock, const fs::path& folder, int connectionNumber,

@@ -31,6 +31,7 @@
 // id, and a recorder that numbers its days (newer protocol) has no day with id 0, so writing 0
 // would silently drop the resumed work.
 
+#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -119,23 +120,29 @@ ReadResult<ResumeData> loadResumeFile(const std::filesystem::path& file);
 bool saveResumeFile(const std::filesystem::path& file, const ResumeData& data,
                     std::string* error = nullptr);
 
-// The lock over one connection's automatic file. Rewrites only try it (a rewrite in progress
-// is never waited for: the next change writes the file again); copies and deletes wait.
+enum class ResumeWrite { Written, Skipped, Failed };
+
+// The lock over one connection's automatic file, and the count of rewrites asked for and not
+// yet done. Every writer, copier and deleter waits for the lock; rewrites asked at the same
+// moment from several threads are coalesced (writeAutoResumeFile).
 class ResumeLock {
   public:
-    std::unique_lock<std::mutex> tryLock() { return std::unique_lock(mutex_, std::try_to_lock); }
     std::unique_lock<std::mutex> lock() { return std::unique_lock(mutex_); }
 
   private:
+    friend ResumeWrite writeAutoResumeFile(ResumeLock&, const std::filesystem::path&, int,
+                                           const std::function<ResumeData()>&, std::string*);
     std::mutex mutex_;
+    std::atomic<int> asked_{0};
 };
 
-enum class ResumeWrite { Written, Skipped, Failed };
-
 // Rewrites the automatic file of connection k from the work `collect` returns; `collect` runs
-// while the lock is held, so the file always matches one consistent snapshot. Skipped when the
-// lock is held elsewhere; Failed with `error` set when the file could not be written (the old
-// file then stays as it was).
+// while the lock is held, so the file always matches one consistent snapshot. A rewrite asked
+// while another is under way on another thread is Skipped: that one writes once more after its
+// own, so the last write always collects the work as it stands after the last change. Each
+// write waits for the lock (a rewrite that gave up while a take-up or a copy held it could be
+// the last one, and the file would keep finished work). Failed with `error` set when the file
+// could not be written (the old file then stays as it was).
 ResumeWrite writeAutoResumeFile(ResumeLock& lock, const std::filesystem::path& folder,
                                 int connectionNumber, const std::function<ResumeData()>& collect,
                                 std::string* error = nullptr);

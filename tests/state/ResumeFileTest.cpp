@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <atomic>
 
 #include <latch>
 #include <thread>
@@ -224,27 +225,57 @@ TEST(ResumeFiles, AutomaticAndTemporaryFilesOfAConnection) {
     EXPECT_EQ(readBytes(dir / "Auto5.rsm"), before);
 }
 
-TEST(ResumeFiles, ARewriteIsSkippedWhileTheLockIsHeld) {
+// A take-up writes the file under the lock with the work as it found it; the work finishes
+// meanwhile and its rewrite, asked while the lock is held, must still be written after it.
+TEST(ResumeFiles, ARewriteAskedWhileTheLockIsHeldIsWrittenAfterIt) {
     TempFolder dir;
     ResumeLock lock;
     std::latch held(1), release(1);
-    std::thread holder([&] {
+    std::thread takeUp([&] {
         auto l = lock.lock();
         held.count_down();
         release.wait();
+        ASSERT_TRUE(saveResumeFile(autoResumePath(dir.path(), 0), sampleData()));
     });
     held.wait();
-    bool collected = false;
-    auto r = writeAutoResumeFile(lock, dir.path(), 0, [&] {
-        collected = true;
-        return sampleData();
+    ResumeWrite r = ResumeWrite::Failed;
+    std::thread finished([&] {
+        r = writeAutoResumeFile(lock, dir.path(), 0, [] { return ResumeData{}; });
     });
     release.count_down();
-    holder.join();
-    EXPECT_EQ(r, ResumeWrite::Skipped);
-    EXPECT_FALSE(collected);
-    EXPECT_FALSE(fs::exists(dir / "Auto1.rsm"));
-    EXPECT_EQ(writeAutoResumeFile(lock, dir.path(), 0, sampleData()), ResumeWrite::Written);
+    takeUp.join();
+    finished.join();
+    EXPECT_EQ(r, ResumeWrite::Written);
+    EXPECT_TRUE(loadResumeFile(dir / "Auto1.rsm").value.records.empty());
+}
+
+// Rewrites asked while one is under way are left to it; it writes once more for them, with
+// the work as it stands after the last change.
+TEST(ResumeFiles, RewritesAskedTogetherAreWrittenOnceMoreByTheOneUnderWay) {
+    TempFolder dir;
+    ResumeLock lock;
+    std::latch collecting(1), asked(1);
+    std::atomic<int> collects{0};
+    std::atomic<bool> workDone{false};
+    std::thread first([&] {
+        writeAutoResumeFile(lock, dir.path(), 0, [&] {
+            if (collects++ == 0) {
+                collecting.count_down();
+                asked.wait();
+            }
+            return workDone ? ResumeData{} : sampleData();
+        });
+    });
+    collecting.wait();
+    workDone = true;
+    EXPECT_EQ(writeAutoResumeFile(lock, dir.path(), 0, [] { return ResumeData{}; }),
+              ResumeWrite::Skipped);
+    EXPECT_EQ(writeAutoResumeFile(lock, dir.path(), 0, [] { return ResumeData{}; }),
+              ResumeWrite::Skipped);
+    asked.count_down();
+    first.join();
+    EXPECT_EQ(collects, 2);
+    EXPECT_TRUE(loadResumeFile(dir / "Auto1.rsm").value.records.empty());
 }
 
 TEST(ResumeFiles, StartUpScanOfUnfinishedWork) {
