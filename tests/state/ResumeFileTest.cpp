@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
-#include <atomic>
 
+#include <atomic>
 #include <latch>
 #include <thread>
 
@@ -239,9 +239,8 @@ TEST(ResumeFiles, ARewriteAskedWhileTheLockIsHeldIsWrittenAfterIt) {
     });
     held.wait();
     ResumeWrite r = ResumeWrite::Failed;
-    std::thread finished([&] {
-        r = writeAutoResumeFile(lock, dir.path(), 0, [] { return ResumeData{}; });
-    });
+    std::thread finished(
+        [&] { r = writeAutoResumeFile(lock, dir.path(), 0, [] { return ResumeData{}; }); });
     release.count_down();
     takeUp.join();
     finished.join();
