@@ -120,9 +120,31 @@ bool commitFetched(Catalog& catalog, const fs::path& dir, const fs::path& fetche
     return true;
 }
 
-bool commitFetched(CatalogWriter& writer, const fs::path& dir, const fs::path& fetched,
-                   RecordingRow& row, int64_t now, std::string* error) {
-    std::error_code ec;
+Sealer::Sealer(CatalogWriter& writer, fs::path dir)
+    : writer_(writer),
+      dir_(std::move(dir)),
+      dirFd_(::open(dir_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)),
+      thread_([this] { loop(); }) {}
+
+Sealer::~Sealer() {
+    {
+        std::lock_guard lock(lock_);
+        stop_ = true;
+    }
+    wake_.notify_one();
+    thread_.join();
+    if (dirFd_ >= 0) ::close(dirFd_);
+}
+
+std::future<Sealed> Sealer::place(const fs::path& fetched, RecordingRow row, int64_t now) {
+    std::promise<Sealed> done;
+    auto result = done.get_future();
+    auto fail = [&](std::string why) {
+        std::error_code ec;
+        fs::remove(fetched, ec);
+        done.set_value({false, std::move(why)});
+        return std::move(result);
+    };
     row.archivedAt = now;
     std::string why;
     auto note = [&](Catalog& c) {
@@ -130,35 +152,55 @@ bool commitFetched(CatalogWriter& writer, const fs::path& dir, const fs::path& f
         why = "catalog: " + c.lastError();
         return false;
     };
-    if (!writer.call(note)) {
-        fs::remove(fetched, ec);
-        if (error) *error = why;
-        return false;
-    }
-    const fs::path to = dir / row.path;
+    if (!writer_.call(note)) return fail(why);
+    const fs::path to = dir_ / row.path;
+    std::error_code ec;
     fs::create_directories(to.parent_path(), ec);
     fs::rename(fetched, to, ec);
     if (ec) {
-        why = "cannot move " + fetched.string() + " to " + to.string() + ": " + ec.message();
-        writer.call([&](Catalog& c) { return c.dropPending(row.path); });
-        fs::remove(fetched, ec);
-        if (error) *error = why;
-        return false;
+        writer_.call([&](Catalog& c) { return c.dropPending(row.path); });
+        return fail("cannot move " + fetched.string() + " to " + to.string() + ": " + ec.message());
     }
-    if (!syncPath(to, false) || !syncPath(to.parent_path(), true)) {
-        if (error) *error = "cannot flush " + to.string();
-        return false;  // stays pending: the next run or verify takes it up
+    {
+        std::lock_guard lock(lock_);
+        placed_.push_back({row.path, now, std::move(done)});
     }
-    auto commit = [&](Catalog& c) {
-        if (c.commitPending(row.path, now)) return true;
-        why = "catalog: " + c.lastError();
-        return false;
-    };
-    if (!writer.call(commit)) {
-        if (error) *error = why;
-        return false;  // stays pending: the next run or verify takes it up
+    wake_.notify_one();
+    return result;
+}
+
+void Sealer::loop() {
+    for (;;) {
+        std::vector<Placed> batch;
+        {
+            std::unique_lock lock(lock_);
+            wake_.wait(lock, [&] { return stop_ || !placed_.empty(); });
+            if (placed_.empty()) return;  // stopping, and nothing left to seal
+            batch.swap(placed_);
+        }
+        commit(batch, flushAll());
     }
-    return true;
+}
+
+// Everything written to the archive's file system so far, with the renames, on the disk.
+bool Sealer::flushAll() { return dirFd_ >= 0 && ::syncfs(dirFd_) == 0; }
+
+void Sealer::commit(std::vector<Placed>& batch, bool flushed) {
+    std::vector<Sealed> results(batch.size());
+    if (flushed) {
+        writer_.call([&](Catalog& c) {
+            for (size_t i = 0; i < batch.size(); ++i)
+                results[i] = c.commitPending(batch[i].path, batch[i].now)
+                                 ? Sealed{true, {}}
+                                 : Sealed{false, "catalog: " + c.lastError()};
+            return true;
+        });
+    } else {
+        // The rows stay pending: the next run or verify takes them up.
+        for (size_t i = 0; i < batch.size(); ++i)
+            results[i] = {false, "cannot flush " + (dir_ / batch[i].path).string()};
+    }
+    for (size_t i = 0; i < batch.size(); ++i) batch[i].done.set_value(std::move(results[i]));
 }
 
 bool archiveFile(Catalog& catalog, const fs::path& dir, const fs::path& fetched,

@@ -2,11 +2,15 @@
 // The archive's files beside its catalog: hashing, putting a fetched file into place,
 // taking up what a killed run left between the two steps, verifying, exporting and pruning.
 
+#include <condition_variable>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <future>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "archive/Catalog.h"
@@ -39,16 +43,53 @@ bool checkFetched(const std::filesystem::path& fetched, uint64_t expectedBytes, 
 bool commitFetched(Catalog& catalog, const std::filesystem::path& dir,
                    const std::filesystem::path& fetched, RecordingRow& row, int64_t now,
                    std::string* error);
-// The same through the catalog's writer thread, which only notes and commits the row: the
-// rename and the flushes run on the calling thread, so that the flushes of several recorders
-// go to the disk together instead of one after the other on the writer. The file need not be
-// flushed before (checkFetched with `flush` false): it is renamed into place first and then
-// flushed with its folder, which the usual file systems do in one journal commit instead of
-// two. Until both are flushed its row is only pending, and recoverPending checks a pending
-// file's hash, so a row still never names a file that is not whole on the disk.
-bool commitFetched(CatalogWriter& writer, const std::filesystem::path& dir,
-                   const std::filesystem::path& fetched, RecordingRow& row, int64_t now,
-                   std::string* error);
+// Puts fetched files into the archive for several recorders at once and flushes them together.
+// place() notes a file as pending and renames it to `dir/row.path` on the caller's thread; the
+// sealer's thread commits its row once a flush of the archive's whole file system (syncfs) that
+// began after the rename has ended. Files that arrive while one flush runs share the next: one
+// flush and one journal commit for all of them, in place of a file's and its folder's for each.
+// Until its flush has ended a row is only pending, and recoverPending checks a pending file's
+// hash, so a row still never names a file that is not whole on the disk. The file need not be
+// flushed before (checkFetched with `flush` false).
+//
+// Threads: place() on any thread; one thread of its own commits, through the catalog's writer
+// (it waits for the writer while holding no lock). `lock_` guards the files waiting and the
+// stop. The destructor seals what was placed, then ends the thread; the writer must outlive it.
+struct Sealed {
+    bool ok = false;
+    std::string error;  // why not, when not ok
+};
+class Sealer {
+  public:
+    Sealer(CatalogWriter& writer, std::filesystem::path dir);
+    ~Sealer();
+    Sealer(const Sealer&) = delete;
+    Sealer& operator=(const Sealer&) = delete;
+
+    // Ready at once when the file could not be noted or moved (it is then removed, to be
+    // fetched again by the next run); otherwise once its row is committed or its flush failed
+    // (the row then stays pending, for the next run or verify to take up).
+    std::future<Sealed> place(const std::filesystem::path& fetched, RecordingRow row, int64_t now);
+
+  private:
+    struct Placed {
+        std::string path;
+        int64_t now = 0;
+        std::promise<Sealed> done;
+    };
+    void loop();
+    bool flushAll();
+    void commit(std::vector<Placed>& batch, bool flushed);
+
+    CatalogWriter& writer_;
+    const std::filesystem::path dir_;
+    int dirFd_ = -1;
+    std::mutex lock_;
+    std::condition_variable wake_;
+    std::vector<Placed> placed_;
+    bool stop_ = false;
+    std::thread thread_;
+};
 // Both steps at once.
 bool archiveFile(Catalog& catalog, const std::filesystem::path& dir,
                  const std::filesystem::path& fetched, uint64_t expectedBytes, RecordingRow& row,

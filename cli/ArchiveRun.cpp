@@ -5,15 +5,17 @@
 // each logs in on a controller of its own and fetches its recordings as whole files (mode 11),
 // one stream at a time, into DIR/.incoming/<recorder>/, at most --limit-rate KB/s each. The
 // streams hash the bytes as they write them (a continued file's kept part is read and hashed
-// first). A finished file is checked against the size the recorder listed and flushed, then
-// handed to the catalog's writer thread,
-// which renames it into DIR/<recorder>/<storage layout> and commits its row. A recorder that fails
+// first). A finished file is checked against the size the recorder listed, noted as pending and
+// renamed into DIR/<recorder>/<storage layout>; the sealer commits its row once a flush of the
+// archive's file system that began after the rename has ended (the files of every recorder
+// that finish meanwhile share one flush). A recorder that fails
 // leaves the others running; what it did not finish stays for the next run (a file cut short is
 // continued from its end).
 //
 // Threads: the pool's workers, each owning one controller (and its threads) at a time; the
-// catalog writer; the reporter's lock serializes standard output and error. No lock is held
-// while another is taken.
+// catalog writer; the sealer (it waits on the writer, holding none of its own locks); the
+// reporter's lock serializes standard output and error. No lock is held while another is
+// taken.
 #include "ArchiveRun.h"
 
 #include <unistd.h>
@@ -24,6 +26,8 @@
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
+#include <future>
+#include <list>
 #include <map>
 #include <mutex>
 #include <nlohmann/json.hpp>
@@ -104,8 +108,9 @@ class Reporter {
     void problem(const std::string& recorder, const std::string& text) {
         std::lock_guard lock(lock_);
         if (json_)
-            return line(
-                {{"event", "error"}, {"recorder", recorder}, {"text", fsv::platform::toUtf8(text)}});
+            return line({{"event", "error"},
+                         {"recorder", recorder},
+                         {"text", fsv::platform::toUtf8(text)}});
         told_[recorder].insert(text);
         bars_.clear();
         std::fprintf(stderr, "%s: %s\n", fsv::platform::terminalText(recorder).c_str(),
@@ -169,8 +174,13 @@ struct Wanted {
 class RecorderRun {
   public:
     RecorderRun(const Target& target, const ArchiveRunArgs& args, const fsv::Period& period,
-                ar::CatalogWriter& writer, Reporter& report)
-        : t_(target), args_(args), period_(period), writer_(writer), report_(report) {}
+                ar::CatalogWriter& writer, ar::Sealer& sealer, Reporter& report)
+        : t_(target),
+          args_(args),
+          period_(period),
+          writer_(writer),
+          sealer_(sealer),
+          report_(report) {}
 
     Outcome run() {
         const fs::path dir = fs::absolute(args_.archive);
@@ -377,6 +387,7 @@ class RecorderRun {
             // A finished file is taken as soon as its row says so; whether the work is over
             // is looked at again now and then.
             fsv::platform::waitAny({&notesReady_}, std::chrono::milliseconds(20));
+            countSealed(out, false);
         }
         notes_.drain(handle);
         for (auto& row : controller_->workList().rows()) {
@@ -386,6 +397,7 @@ class RecorderRun {
                 if (it != byPath.end()) keep(*it->second, row.sha256, out);
             }
         }
+        countSealed(out, true);
         for (auto& [path, w] : byPath)
             if (!handled.count(path)) ++out.failed;
         bool gone = true;
@@ -395,30 +407,47 @@ class RecorderRun {
         if (gone && out.failed) out.error = "the recorder ended the connection";
     }
 
-    // A finished file into the archive, through the writer thread. `sha256`: the hash its
-    // stream took while writing (empty: read back here).
+    // A finished file into the archive: checked against its size, then placed; its row is
+    // committed by the sealer once the file is on the disk. `sha256`: the hash its stream took
+    // while writing (empty: read back here).
     void keep(Wanted& w, const std::string& sha256, Outcome& out) {
         std::string error;
         const int64_t now = static_cast<int64_t>(std::time(nullptr));
-        // The size check, the rename and the flushes here (beside the other recorders'),
-        // the rows on the writer.
-        const bool ok =
-            ar::checkFetched(w.item.outputPath, w.item.size, w.row, &error, sha256, false) &&
-            ar::commitFetched(writer_, dir_, w.item.outputPath, w.row, now, &error);
-        if (!ok) {
+        if (!ar::checkFetched(w.item.outputPath, w.item.size, w.row, &error, sha256, false)) {
             ++out.failed;
             report_.problem(t_.name, error);
             return;
         }
-        ++out.archived;
-        out.bytes += w.row.bytes;
-        report_.file(t_.name, w.row);
+        sealing_.push_back({w.row, sealer_.place(w.item.outputPath, w.row, now)});
+    }
+
+    // The placed files whose rows are committed (all of them, waiting, when `wait`) counted
+    // and told.
+    void countSealed(Outcome& out, bool wait) {
+        using namespace std::chrono_literals;
+        for (auto it = sealing_.begin(); it != sealing_.end();) {
+            if (!wait && it->sealed.wait_for(0s) != std::future_status::ready) {
+                ++it;
+                continue;
+            }
+            const ar::Sealed sealed = it->sealed.get();
+            if (sealed.ok) {
+                ++out.archived;
+                out.bytes += it->row.bytes;
+                report_.file(t_.name, it->row);
+            } else {
+                ++out.failed;
+                report_.problem(t_.name, sealed.error);
+            }
+            it = sealing_.erase(it);
+        }
     }
 
     const Target& t_;
     const ArchiveRunArgs& args_;
     const fsv::Period& period_;
     ar::CatalogWriter& writer_;
+    ar::Sealer& sealer_;
     Reporter& report_;
     fs::path dir_, staging_;
     ScriptedUserPort user_;
@@ -428,6 +457,11 @@ class RecorderRun {
     client::SessionId session_ = -1;
     std::string recorderName_;
     std::shared_ptr<RecorderCatalog> catalog_;
+    struct Sealing {
+        ar::RecordingRow row;
+        std::future<ar::Sealed> sealed;
+    };
+    std::list<Sealing> sealing_;  // placed, their rows not yet committed
 };
 
 // The recorders named on the command line, from the address book.
@@ -548,12 +582,14 @@ int runArchive(const ArchiveRunArgs& args) {
         [&](ar::Catalog& c) { return ar::recoverPending(c, fs::absolute(args.archive)); });
     (void)recovered;
 
+    // Made after the writer and gone before it: it commits through it.
+    ar::Sealer sealer(writer, fs::absolute(args.archive));
     Reporter report(args.json);
     std::atomic<size_t> next{0};
     std::atomic<bool> allOk{true};
     auto worker = [&] {
         for (size_t i; (i = next++) < targets.size();) {
-            RecorderRun run(targets[i], args, period, writer, report);
+            RecorderRun run(targets[i], args, period, writer, sealer, report);
             const Outcome o = run.run();
             if (!o.ok()) allOk = false;
             report.summary(targets[i].name, o);

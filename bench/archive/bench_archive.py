@@ -8,9 +8,11 @@ Every recorder serves the same recordings folder (CAMERAS x DAYS x EVENTS files 
 Measured in one run:
   baseline  the same bytes sent over loopback sockets by JOBS threads, one connection per
             recorder, and written to files (no protocol, no hashing); measured twice: written
-            only, and written and flushed to the disk file by file, as the archive keeps them
-            (a catalog row names only a flushed file). Each part ends with a sync, so that no
-            part's writes are still on their way to the disk while the next one runs;
+            only, and written and flushed to the disk file by file (a catalog row names only a
+            flushed file; the archive flushes the files that finish together with one flush of
+            the file system, so the disk's write speed, not the number of files, bounds it).
+            Each part ends with a sync, so that no part's writes are still on their way to the
+            disk while the next one runs;
   first     fsv archive run --all --jobs JOBS into an empty archive: MB/s, ratio to the
             baseline, peak threads and resident memory of fsv;
   second    the same run again: nothing to fetch; its time is the date queries and the

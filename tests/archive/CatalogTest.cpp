@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <sstream>
 
 #include "archive/Catalog.h"
@@ -141,6 +142,52 @@ TEST_F(ArchiveTest, PendingRowsAreCommittedOnlyForWholeFilesInPlace) {
     EXPECT_TRUE(verify(catalog, dir, 200).clean());
 }
 
+// Files of several recorders placed at once share a flush; each row is committed after it, and
+// one that cannot be moved into place ends at once, its file and pending row gone.
+TEST_F(ArchiveTest, SealerCommitsPlacedFilesAndRefusesOneThatCannotBeMoved) {
+    CatalogWriter writer;
+    std::string error;
+    ASSERT_TRUE(writer.open(dir, &error)) << error;
+    std::ofstream(dir / "blocker") << "a file where a folder should be";
+    std::vector<std::future<Sealed>> placed;
+    std::vector<RecordingRow> rows;
+    fs::path blocked;
+    {
+        Sealer sealer(writer, dir);
+        for (const std::string key : {"20261201080000", "20261201090000", "20261201100000"}) {
+            RecordingRow r = row(key);
+            const fs::path f = fetch(key, "bytes of " + key);
+            ASSERT_TRUE(checkFetched(f, 9 + key.size(), r, &error, {}, false)) << error;
+            placed.push_back(sealer.place(f, r, 100));
+            rows.push_back(r);
+        }
+        RecordingRow r = row("20261201110000");
+        r.path = "blocker/Cam01/x.avi";
+        blocked = fetch("blocked", "xyz");
+        ASSERT_TRUE(checkFetched(blocked, 3, r, &error, {}, false)) << error;
+        auto refused = sealer.place(blocked, r, 100);
+        ASSERT_EQ(refused.wait_for(std::chrono::seconds(0)), std::future_status::ready);
+        const Sealed s = refused.get();
+        EXPECT_FALSE(s.ok);
+        EXPECT_NE(s.error.find("cannot move"), std::string::npos) << s.error;
+    }  // the sealer ends only once what was placed is sealed
+    for (auto& p : placed) {
+        ASSERT_EQ(p.wait_for(std::chrono::seconds(0)), std::future_status::ready);
+        const Sealed s = p.get();
+        EXPECT_TRUE(s.ok) << s.error;
+    }
+    EXPECT_FALSE(fs::exists(blocked));
+    EXPECT_TRUE(catalog.pending().empty());
+    const auto found = catalog.find({});
+    ASSERT_EQ(found.size(), 3u);
+    for (auto& r : rows) {
+        EXPECT_EQ(slurp(dir / r.path), "bytes of " + r.eventKey);
+        EXPECT_TRUE(std::any_of(found.begin(), found.end(), [&](const RecordingRow& f) {
+            return f.path == r.path && f.sha256 == r.sha256 && f.archivedAt == 100;
+        }));
+    }
+}
+
 TEST_F(ArchiveTest, VerifyFindsMissingChangedAndUntrackedFiles) {
     const RecordingRow a = add("20261201080000", "first"), b = add("20261201090000", "second"),
                        c = add("20261201100000", "third");
@@ -163,7 +210,9 @@ TEST_F(ArchiveTest, VerifyFindsMissingChangedAndUntrackedFiles) {
     EXPECT_EQ(report.missing, std::vector<std::string>{c.path});
     EXPECT_EQ(report.untracked, std::vector<std::string>{"north gate/stray.avi"});
     for (auto& r : catalog.find({}))
-        if (r.path == a.path) EXPECT_EQ(r.verifiedAt, 300);
+        if (r.path == a.path) {
+            EXPECT_EQ(r.verifiedAt, 300);
+        }
 }
 
 TEST_F(ArchiveTest, FindFiltersByRecorderCameraAndPeriod) {
