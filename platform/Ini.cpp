@@ -15,8 +15,10 @@ namespace {
 bool load(CSimpleIniA& ini, const std::filesystem::path& file) {
     ini.SetUnicode(false);
     ini.SetMultiKey(false);
+    // Only a file is read: a folder in its place would be taken for one of an impossible size,
+    // and a pipe would never end.
     std::error_code ec;
-    if (!std::filesystem::exists(file, ec)) return false;
+    if (!std::filesystem::is_regular_file(file, ec)) return false;
     return ini.LoadFile(file.c_str()) >= 0;
 }
 

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
@@ -26,8 +27,9 @@ std::string slurp(const fs::path& p) {
 }  // namespace
 
 TEST(Ini, ReadsCaseInsensitivelyWithDefaultsAndLeadingDigits) {
-    auto p = tempIni("[Other]\nDlgColor=14811135\nMaxChannel=16 channels\nName=Farsight\n"
-                     "Neg=-5\nWord=abc\n");
+    auto p = tempIni(
+        "[Other]\nDlgColor=14811135\nMaxChannel=16 channels\nName=Farsight\n"
+        "Neg=-5\nWord=abc\n");
     EXPECT_EQ(getProfileInt(p, "other", "DLGCOLOR", 1), 14811135);
     EXPECT_EQ(getProfileInt(p, "Other", "MaxChannel", 32), 16);
     EXPECT_EQ(getProfileInt(p, "Other", "Neg", 0), -5);
@@ -37,6 +39,23 @@ TEST(Ini, ReadsCaseInsensitivelyWithDefaultsAndLeadingDigits) {
     EXPECT_EQ(getProfileInt("/nonexistent/x.ini", "Other", "MaxChannel", 7), 7);
     EXPECT_EQ(getProfileString(p, "OTHER", "name", "x"), "Farsight");
     EXPECT_EQ(getProfileString(p, "Other", "none", "dflt"), "dflt");
+}
+
+// Something other than a file under the name: the defaults are read and a write fails; nothing
+// waits or reads past an end.
+TEST(Ini, AFolderOrAPipeInPlaceOfTheFileReadsAsDefaults) {
+    const fs::path folder = tempIni("");
+    fs::remove(folder);
+    fs::create_directories(folder);
+    const fs::path pipe = folder.parent_path() / "pipe.ini";
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    for (const fs::path& p : {folder, pipe}) {
+        SCOPED_TRACE(p.filename().string());
+        EXPECT_EQ(getProfileInt(p, "Client", "MaxChannel", 32), 32);
+        EXPECT_EQ(getProfileString(p, "Skin", "Style", "dflt"), "dflt");
+    }
+    EXPECT_FALSE(writeProfileInt(folder, "Client", "MaxChannel", 16));
+    EXPECT_TRUE(fs::is_directory(folder));
 }
 
 TEST(Ini, WriteCreatesSectionsAndKeysAndKeepsTheRest) {
