@@ -5,8 +5,8 @@
 #include <memory>
 #include <system_error>
 #include <type_traits>
-#include <variant>
 #include <utility>
+#include <variant>
 
 #include "platform/System.h"
 #include "state/ConnectionSet.h"
@@ -185,8 +185,7 @@ ui::ViewerBackend::OpenResult CoreBackend::openLocalFile(const std::filesystem::
 void CoreBackend::showPage(int first, int count) { channels_->showPage(first, count); }
 int CoreBackend::channelCount() const { return channels_->channelCount(); }
 
-void CoreBackend::settingsChanged() {
-    const state::Settings settings = state::readSettings(state::settingsPath());
+void CoreBackend::settingsChanged(const state::Settings& settings) {
     // The work already queued or running obeys the new flags from now on.
     controller_->applySettings(settings);
     channels_->setCaptionParts({settings.channelNum, settings.serverName, settings.cameraName});

@@ -53,7 +53,7 @@ class CoreBackend : public ui::ViewerBackend, private net::StatusDisplay {
     OpenResult openLocalFile(const std::filesystem::path& file) override;
     void showPage(int first, int count) override;
     int channelCount() const override;
-    void settingsChanged() override;
+    void settingsChanged(const state::Settings& settings) override;
     std::optional<std::string> panelCaption(int panel) const override;
     bool hasChannel(int position) const override;
     bool pauseChannel(int position, bool pause) override;

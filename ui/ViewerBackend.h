@@ -17,6 +17,7 @@
 #include "platform/Shared.h"
 #include "recordings/playback/ChannelTable.h"
 #include "recordings/playback/Timeline.h"
+#include "state/Settings.h"
 #include "ui/PeriodQueries.h"
 
 namespace fsv::ui {
@@ -68,8 +69,9 @@ class ViewerBackend : public PeriodQueries {
     virtual void showPage(int first, int count) = 0;
     // The length of the channel array, free positions included.
     virtual int channelCount() const { return 0; }
-    // The settings file changed (Setup's OK): what applies at once (the captions) is taken up.
-    virtual void settingsChanged() {}
+    // Setup's OK wrote these settings: what applies at once (the download flags, the captions)
+    // is taken up from them.
+    virtual void settingsChanged(const state::Settings&) {}
     // The caption of the channel a panel shows; nullopt for an empty panel.
     virtual std::optional<std::string> panelCaption(int panel) const = 0;
     // The channel at a position: pause or play it, close it. False when there is none.

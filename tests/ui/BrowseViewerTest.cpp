@@ -30,8 +30,8 @@
 #include "media/AviReader.h"
 #include "platform/UserPort.h"
 #include "recordings/download/DownloadSession.h"
-#include "recordings/playback/StoppedStream.h"
 #include "recordings/download/StorageLayout.h"
+#include "recordings/playback/StoppedStream.h"
 #include "sim/Generate.h"
 #include "state/ResumeFile.h"
 #include "tests/support/SimProcess.h"
@@ -726,7 +726,9 @@ class BrowseViewerTest : public QObject {
         QTRY_VERIFY_WITH_TIMEOUT(panel->showing(), kWait);
         QTRY_VERIFY_WITH_TIMEOUT(panel->picturesPainted() > 2, kWait);
         w.channelView()->setActivePanel(0);
-        auto status = [&] { return backend.channelStatus(0).value_or(fsv::playback::PlayStatus{}); };
+        auto status = [&] {
+            return backend.channelStatus(0).value_or(fsv::playback::PlayStatus{});
+        };
         QVERIFY(!status().local);
         // The control panel follows the frames as they are shown.
         QTRY_VERIFY_WITH_TIMEOUT(controls.text(PlaybackPanel::kTimeText) != "00:00:00.000", kWait);
@@ -751,7 +753,9 @@ class BrowseViewerTest : public QObject {
                  QLocale().toString(QDate::fromString(QString::fromStdString(key.substr(0, 8)),
                                                       QStringLiteral("yyyyMMdd")),
                                     QLocale::ShortFormat));
-        auto picture = [&] { return backend.pausedPicture(0).value_or(fsv::playback::PausedPicture{}); };
+        auto picture = [&] {
+            return backend.pausedPicture(0).value_or(fsv::playback::PausedPicture{});
+        };
         const fsv::playback::PausedPicture picture0 = picture();
         QVERIFY(picture0.width > 0 && !picture0.bits.empty());
         QTRY_COMPARE_WITH_TIMEOUT(panel->paintedSerial(), panel->slot()->published(), kWait);
@@ -794,8 +798,8 @@ class BrowseViewerTest : public QObject {
         QTest::mouseClick(playButton(PlaybackPanel::kPlay), Qt::LeftButton);
 
         // The finished download plays on as a local file, its AVI whole.
-        QTRY_COMPARE_WITH_TIMEOUT(backend.channels().kindAt(0), fsv::playback::ChannelKind::LocalFile,
-                                  kDownload);
+        QTRY_COMPARE_WITH_TIMEOUT(backend.channels().kindAt(0),
+                                  fsv::playback::ChannelKind::LocalFile, kDownload);
         QTRY_VERIFY_WITH_TIMEOUT(status().local && status().frameCount == uint32_t(frames), kWait);
         const fs::path avi = firstAvi(out);
         QVERIFY(!avi.empty());
@@ -854,8 +858,9 @@ class BrowseViewerTest : public QObject {
         DisplayPanel* panel = viewer_->window().channelView()->panel(0);
         auto still = [&] {
             bool is = false;
-            backend.channels().withPlayer(
-                0, [&](fsv::playback::Player& p) { is = dynamic_cast<fsv::playback::StoppedStream*>(&p) != nullptr; });
+            backend.channels().withPlayer(0, [&](fsv::playback::Player& p) {
+                is = dynamic_cast<fsv::playback::StoppedStream*>(&p) != nullptr;
+            });
             return is;
         };
         QTRY_VERIFY_WITH_TIMEOUT(still(), kWait);
@@ -877,7 +882,15 @@ class BrowseViewerTest : public QObject {
     // playing and the second queued with a file of its name already on the disk: Overwrite on
     // and Tell off hold at once for both (the second replaces the file without asking, neither
     // says it finished), and the playing panel's caption drops the server name at once.
+    void setupAppliesAtOnceToWorkUnderWay_data() {
+        QTest::addColumn<bool>("writable");
+        QTest::newRow("settings file written") << true;
+        // The choices still hold for the run when the file cannot take them.
+        QTest::newRow("settings file cannot be written") << false;
+    }
     void setupAppliesAtOnceToWorkUnderWay() {
+        QFETCH(bool, writable);
+        if (!writable) fs::create_directories(fsv::state::settingsPath());
         fsv::sim::GenerateOptions gen;
         gen.cameras = 1;
         gen.days = 1;
@@ -951,8 +964,8 @@ class BrowseViewerTest : public QObject {
         const fs::path out = dir() / "out";
 
         fsv::app::CoreBackend& backend = viewer_->backend();
-        QTRY_COMPARE_WITH_TIMEOUT(backend.channels().kindAt(0), fsv::playback::ChannelKind::LocalFile,
-                                  kDownload);
+        QTRY_COMPARE_WITH_TIMEOUT(backend.channels().kindAt(0),
+                                  fsv::playback::ChannelKind::LocalFile, kDownload);
         const fs::path avi = firstAvi(out);
         QVERIFY(!avi.empty());
         QCOMPARE(probedFrames(avi), std::string("8\n"));

@@ -58,8 +58,8 @@ void MainWindow::openSetup() {
     connect(dialog, &QDialog::finished, this,
             [this] { setButtonState(kToolbarLine, kSetupButton, -1); });
     // The captions change at once; the panel size waits for the next start.
-    connect(dialog, &QDialog::accepted, this, [this] {
-        backend_.settingsChanged();
+    connect(dialog, &QDialog::accepted, this, [this, dialog] {
+        backend_.settingsChanged(dialog->settings());
         refreshPanels();
     });
     dialog->open();
