@@ -16,22 +16,15 @@
 #include "platform/ScriptedUserPort.h"
 #include "recordings/playback/StoppedStream.h"
 #include "sim/Generate.h"
+#include "tests/support/Eventually.h"
 
 using namespace fsv;
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
-namespace {
+using fsv::test::eventually;
 
-template <class F>
-bool eventually(F done, std::chrono::milliseconds limit = 30s) {
-    const auto until = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > until) return false;
-        std::this_thread::sleep_for(2ms);
-    }
-    return true;
-}
+namespace {
 
 class ChannelsTest : public ::testing::Test {
   protected:

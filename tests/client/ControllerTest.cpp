@@ -18,6 +18,7 @@
 #include "platform/ScriptedUserPort.h"
 #include "recordings/PeriodQuery.h"
 #include "state/ResumeFile.h"
+#include "tests/support/Eventually.h"
 #include "tests/support/SimProcess.h"
 
 using namespace fsv;
@@ -26,14 +27,9 @@ using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 using fsv::test::SimProcess;
 
-namespace {
+using fsv::test::eventually;
 
-bool eventually(const std::function<bool()>& done, std::chrono::milliseconds limit = 20s) {
-    for (auto until = std::chrono::steady_clock::now() + limit;
-         std::chrono::steady_clock::now() < until; std::this_thread::sleep_for(5ms))
-        if (done()) return true;
-    return done();
-}
+namespace {
 
 int threadCount() {
     int n = 0;

@@ -18,6 +18,7 @@
 #include "recordings/download/DownloadSession.h"
 #include "sim/Generate.h"
 #include "state/ResumeFile.h"
+#include "tests/support/Eventually.h"
 #include "tests/support/SimProcess.h"
 
 using namespace fsv;
@@ -27,14 +28,9 @@ namespace fs = std::filesystem;
 namespace dl = fsv::download;
 using fsv::test::SimProcess;
 
-namespace {
+using fsv::test::eventually;
 
-bool eventually(const std::function<bool()>& done, std::chrono::milliseconds limit = 60s) {
-    for (auto until = std::chrono::steady_clock::now() + limit;
-         std::chrono::steady_clock::now() < until; std::this_thread::sleep_for(10ms))
-        if (done()) return true;
-    return done();
-}
+namespace {
 
 std::string slurp(const fs::path& p) {
     std::ifstream in(p, std::ios::binary);

@@ -22,12 +22,15 @@
 #include "recordings/playback/StoppedStream.h"
 #include "sim/Generate.h"
 #include "sim/Server.h"
+#include "tests/support/Eventually.h"
 #include "tests/support/TempDir.h"
 
 namespace fs = std::filesystem;
 using namespace fsv;
 using namespace fsv::download;
 using namespace fsv::playback;
+
+using fsv::test::eventually;
 
 namespace {
 
@@ -106,14 +109,6 @@ struct Successor : ChannelSuccessor {
         return true;
     }
 };
-
-bool eventually(const std::function<bool()>& condition) {
-    for (int i = 0; i < 20000; ++i) {
-        if (condition()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return condition();
-}
 
 class SimStreams : public ::testing::Test {
   protected:

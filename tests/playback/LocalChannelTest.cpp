@@ -15,6 +15,7 @@
 #include "recordings/playback/LocalChannel.h"
 #include "recordings/playback/LocalPlayer.h"
 #include "sim/Generate.h"
+#include "tests/support/Eventually.h"
 
 using namespace fsv;
 using namespace fsv::playback;
@@ -22,20 +23,11 @@ using namespace std::chrono_literals;
 using fsv::playback::test::firstAvi;
 using fsv::playback::test::referenceFrame;
 
+using fsv::test::eventually;
+
 namespace {
 
 namespace fs = std::filesystem;
-
-// Polls `done` until it holds or a generous limit runs out (the machine may be loaded).
-template <class F>
-bool eventually(F done, std::chrono::milliseconds limit = 30s) {
-    const auto until = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > until) return false;
-        std::this_thread::sleep_for(2ms);
-    }
-    return true;
-}
 
 client::Picture shown(client::FrameSlot& slot) {
     client::Picture out;

@@ -7,6 +7,7 @@
 #include "client/FrameSlot.h"
 #include "media/AviReader.h"
 #include "media/VideoDecoder.h"
+#include "tests/support/Recordings.h"
 
 namespace fsv::playback::test {
 
@@ -38,10 +39,6 @@ inline client::Picture referenceFrame(const std::filesystem::path& file, int n, 
     return out;
 }
 
-inline std::filesystem::path firstAvi(const std::filesystem::path& dir) {
-    for (auto& e : std::filesystem::recursive_directory_iterator(dir))
-        if (e.path().extension() == ".avi") return e.path();
-    return {};
-}
+using fsv::test::firstAvi;
 
 }  // namespace fsv::playback::test

@@ -14,25 +14,18 @@
 #include "recordings/playback/LocalPlayer.h"
 #include "recordings/playback/SyncGroup.h"
 #include "sim/Generate.h"
+#include "tests/support/Eventually.h"
 
 using namespace fsv;
 using namespace fsv::playback;
 using namespace std::chrono_literals;
 using playback::PlayCommand;
 
+using fsv::test::eventually;
+
 namespace {
 
 namespace fs = std::filesystem;
-
-template <class F>
-bool eventually(F done, std::chrono::milliseconds limit = 30s) {
-    const auto until = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > until) return false;
-        std::this_thread::sleep_for(2ms);
-    }
-    return true;
-}
 
 TEST(SyncClockTest, StampsAndCalendar) {
     struct Case {
@@ -112,7 +105,7 @@ class SyncGroupTest : public ::testing::Test {
         std::string error;
         ASSERT_TRUE(sim::generateRecordings(dir_, o, &error)) << error;
         for (int c = 0; c < 3; ++c) {
-            files_[c] = test::firstAvi(dir_ / format("Cam%02d", c + 1));
+            files_[c] = fsv::test::firstAvi(dir_ / format("Cam%02d", c + 1));
             ASSERT_FALSE(files_[c].empty());
             stamps_[c].clear();
             // The files' own stamps, read apart from the player.

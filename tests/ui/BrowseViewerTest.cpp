@@ -34,6 +34,7 @@
 #include "recordings/playback/StoppedStream.h"
 #include "sim/Generate.h"
 #include "state/ResumeFile.h"
+#include "tests/support/Recordings.h"
 #include "tests/support/SimProcess.h"
 #include "ui/Prompts.h"
 #include "ui/dialogs/PeriodDialog.h"
@@ -215,12 +216,7 @@ class BrowseViewerTest : public QObject {
         return dir() / "rec";
     }
 
-    static fs::path firstAvi(const fs::path& folder) {
-        if (!fs::exists(folder)) return {};
-        for (const auto& e : fs::recursive_directory_iterator(folder))
-            if (e.path().extension() == ".avi" || e.path().extension() == ".AVI") return e.path();
-        return {};
-    }
+    static fs::path firstAvi(const fs::path& folder) { return fsv::test::firstAvi(folder); }
 
     // Answers the start of work's modal questions as a user would: the action dialog with
     // `action`, and the frame-range dialog (when asked) with the 1-based `first` ... `last`.

@@ -33,10 +33,10 @@
 #include "platform/System.h"
 #include "platform/UserPort.h"
 #include "recordings/download/DownloadSession.h"
-#include "recordings/playback/StoppedStream.h"
 #include "recordings/download/StorageLayout.h"
 #include "recordings/download/Stream.h"
 #include "recordings/playback/LocalPlayer.h"
+#include "recordings/playback/StoppedStream.h"
 #include "sim/Generate.h"
 #include "state/AddressBook.h"
 #include "state/ConnectionSet.h"
@@ -44,6 +44,7 @@
 #include "state/ResumeFile.h"
 #include "state/Settings.h"
 #include "tests/support/Loopback.h"
+#include "tests/support/Recordings.h"
 #include "tests/support/SimProcess.h"
 #include "ui/Prompts.h"
 #include "ui/dialogs/AddressBookDialog.h"
@@ -95,12 +96,7 @@ std::vector<std::string> simArgs() {
             "Yard DVR"};
 }
 
-// The first AVI file below `dir`.
-fs::path firstAvi(const fs::path& dir) {
-    for (const auto& e : fs::recursive_directory_iterator(dir))
-        if (e.path().extension() == ".avi") return e.path();
-    return {};
-}
+using fsv::test::firstAvi;
 
 // The share of a panel's pixels that are not (nearly) black.
 double litShare(QWidget* panel) {
@@ -711,7 +707,8 @@ class ViewerTest : public QObject {
         auto* connect = skin->button(kToolbarLine, kConnectButton);
         QCOMPARE(connect->accessibleName(), QStringLiteral("Connect To..."));
         // Without connections the close button is off, in the skin's look too.
-        QCOMPARE(skin->button(kToolbarLine, kCloseButton)->look(), int(fsv::ui::skin::LookDisabled));
+        QCOMPARE(skin->button(kToolbarLine, kCloseButton)->look(),
+                 int(fsv::ui::skin::LookDisabled));
 
         // A click on the skinned button goes through the dispatcher: the dialog, the look.
         QTest::mouseClick(connect, Qt::LeftButton);
@@ -1164,8 +1161,8 @@ void ViewerTest::streamsPlayInPanelsThenGoOnAsLocalFiles() {
     QVERIFY2(status(0)->position + 3 < at, "paused well before the middle");
     QVERIFY(backend.goToFrame(0, at));
     QTRY_COMPARE_WITH_TIMEOUT(status(0)->position, at, kWait);
-    for (auto [command, expected] :
-         {std::pair{fsv::playback::PlayCommand::StepBack, at - 1}, {fsv::playback::PlayCommand::StepForward, at}}) {
+    for (auto [command, expected] : {std::pair{fsv::playback::PlayCommand::StepBack, at - 1},
+                                     {fsv::playback::PlayCommand::StepForward, at}}) {
         const uint64_t before = published(0);
         QVERIFY(backend.channelCommand(0, command));
         QTRY_COMPARE_WITH_TIMEOUT(status(0)->position, expected, kWait);
@@ -1264,8 +1261,9 @@ void ViewerTest::streamCutOffStaysPausedOnItsLastPicture() {
     QTRY_COMPARE_WITH_TIMEOUT(connections(), 0, kWait);  // the recorder went
     auto stopped = [&] {
         bool still = false;
-        backend.channels().withPlayer(
-            0, [&](fsv::playback::Player& p) { still = dynamic_cast<fsv::playback::StoppedStream*>(&p) != nullptr; });
+        backend.channels().withPlayer(0, [&](fsv::playback::Player& p) {
+            still = dynamic_cast<fsv::playback::StoppedStream*>(&p) != nullptr;
+        });
         return still;
     };
     QTRY_VERIFY_WITH_TIMEOUT(stopped(), kWait);  // the stream has gone with its session
