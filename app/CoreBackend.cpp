@@ -15,16 +15,16 @@
 
 namespace fsv::app {
 
-CoreBackend::CoreBackend(net::SessionTiming timing)
-    : notes_([this] {
+CoreBackend::CoreBackend(net::SessionTiming timing, state::Settings settings)
+    : settings_(std::move(settings)),
+      notes_([this] {
           QMetaObject::invokeMethod(
               &bridge_, [this] { drain(); }, Qt::QueuedConnection);
       }),
       user_(std::make_unique<QtUserPort>(&bridge_, notes_, exit_)) {
-    const state::Settings settings = state::readSettings(state::settingsPath());
     client::Channels::Options c;
-    c.maxChannels = settings.maxChannel;
-    c.captions = {settings.channelNum, settings.serverName, settings.cameraName};
+    c.maxChannels = settings_.maxChannel;
+    c.captions = {settings_.channelNum, settings_.serverName, settings_.cameraName};
     c.exitEvent = &exit_;
     c.post = [this](std::function<void()> call) {
         QMetaObject::invokeMethod(&bridge_, std::move(call), Qt::QueuedConnection);
@@ -38,8 +38,8 @@ CoreBackend::CoreBackend(net::SessionTiming timing)
     o.timing = timing;
     o.exitEvent = &exit_;
     o.status = this;
-    // Read once here: the controller works with the same values as the channel table.
-    o.settings = settings;
+    // Read once, at start: the controller works with the same values as the channel table.
+    o.settings = settings_;
     o.connectFinished = [this] { notify([this] { Q_EMIT signals_.connectFinished(); }); };
     controller_ = std::make_unique<client::Controller>(o, *user_, notes_);
     controller_->onResumeFile = [this](const std::filesystem::path& f) { return resumeFile(f); };
@@ -186,6 +186,7 @@ void CoreBackend::showPage(int first, int count) { channels_->showPage(first, co
 int CoreBackend::channelCount() const { return channels_->channelCount(); }
 
 void CoreBackend::settingsChanged(const state::Settings& settings) {
+    settings_ = settings;
     // The work already queued or running obeys the new flags from now on.
     controller_->applySettings(settings);
     channels_->setCaptionParts({settings.channelNum, settings.serverName, settings.cameraName});

@@ -25,7 +25,9 @@ namespace fsv::app {
 
 class CoreBackend : public ui::ViewerBackend, private net::StatusDisplay {
   public:
-    explicit CoreBackend(net::SessionTiming timing = {});
+    // `settings`: the settings file as read once at start.
+    explicit CoreBackend(net::SessionTiming timing = {},
+                         state::Settings settings = state::readSettings(state::settingsPath()));
     ~CoreBackend() override;
 
     QtUserPort& user() { return *user_; }
@@ -54,6 +56,7 @@ class CoreBackend : public ui::ViewerBackend, private net::StatusDisplay {
     void showPage(int first, int count) override;
     int channelCount() const override;
     void settingsChanged(const state::Settings& settings) override;
+    state::Settings settings() const override { return settings_; }
     std::optional<std::string> panelCaption(int panel) const override;
     bool hasChannel(int position) const override;
     bool pauseChannel(int position, bool pause) override;
@@ -98,7 +101,8 @@ class CoreBackend : public ui::ViewerBackend, private net::StatusDisplay {
     void showStatus(const std::string& text) override;
     void hideStatus() override;
 
-    QObject bridge_;  // on the UI thread: drains and notices run in its name
+    state::Settings settings_;  // UI thread: as read at start, then as Setup's OK left them
+    QObject bridge_;            // on the UI thread: drains and notices run in its name
     ui::BackendSignals signals_;
     platform::Event exit_{platform::Event::Reset::Manual};
     client::NotificationQueue notes_;

@@ -15,7 +15,6 @@
 #include "state/Settings.h"
 #include "ui/Prompts.h"
 #include "ui/dialogs/PeriodDialog.h"
-#include "ui/dialogs/SetupDialog.h"
 #include "ui/lists/ArchiveWindow.h"
 #include "ui/lists/ChannelListWindow.h"
 #include "ui/lists/ConnectionListWindow.h"
@@ -70,12 +69,16 @@ void Viewer::start() {
     const QSize screenSize = screen ? screen->size() : QSize(800, 600);
     const state::ScreenSize s{screenSize.width(), screenSize.height()};
     const auto size = state::chooseMainWindowSize(state::settingsPath(), s);
-    // The setup dialog is made once without being shown: it reads the settings and writes them
-    // straight back, so that a first run leaves a complete file.
-    { ui::SetupDialog firstRead(nullptr); }
+    // The settings read at start, with the size just chosen (and written), are written back, so
+    // that a first run leaves a complete file.
+    state::Settings settings = backend_->settings();
+    settings.panelWidth = size.width;
+    settings.panelHeight = size.height;
+    state::writeSettings(state::settingsPath(), settings);
+    backend_->settingsChanged(settings);
     window_->setFixedSize(size.width, size.height);
     // The skin of the chosen style at the panel width; without one the plain controls stay.
-    window_->useSkin(skin::skinStyle(state::settingsPath()), size.width, skin::defaultSkinRoots());
+    window_->useSkin(settings.skinStyle, size.width, skin::defaultSkinRoots());
     // A skin covers the whole window: its surface is what paints first.
     if (QWidget* surface = window_->centralWidget()) surface->installEventFilter(this);
     const auto at = state::mainWindowPosition(state::appPositionPath(), size.width, size.height, s);

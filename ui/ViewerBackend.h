@@ -72,6 +72,8 @@ class ViewerBackend : public PeriodQueries {
     // Setup's OK wrote these settings: what applies at once (the download flags, the captions)
     // is taken up from them.
     virtual void settingsChanged(const state::Settings&) {}
+    // The settings in force: read at start, then as Setup's OK left them.
+    virtual state::Settings settings() const { return {}; }
     // The caption of the channel a panel shows; nullopt for an empty panel.
     virtual std::optional<std::string> panelCaption(int panel) const = 0;
     // The channel at a position: pause or play it, close it. False when there is none.

@@ -20,9 +20,8 @@ QCheckBox* check(QWidget* parent, const char* object, const char* text, bool on)
 }
 }  // namespace
 
-SetupDialog::SetupDialog(QWidget* parent, std::filesystem::path ini)
-    : QDialog(parent), ini_(std::move(ini)), settings_(state::readSettings(ini_)) {
-    state::writeSettings(ini_, settings_);
+SetupDialog::SetupDialog(QWidget* parent, state::Settings current, std::filesystem::path ini)
+    : QDialog(parent), ini_(std::move(ini)), settings_(std::move(current)) {
     setObjectName(QStringLiteral("setupDialog"));
     setWindowTitle(QStringLiteral("Setup"));
     setAccessibleName(QStringLiteral("Setup"));

@@ -1,7 +1,7 @@
 #pragma once
 // "Setup": the download and channel-caption options and the panel resolution, kept in
-// FarsightViewer.ini. Creating the dialog reads the settings and writes them straight back, so
-// that a first run leaves a complete file; OK writes what the controls hold.
+// FarsightViewer.ini. The dialog shows the settings in force; OK writes what the controls hold
+// to the file, and settings() then gives them.
 
 #include <QDialog>
 #include <filesystem>
@@ -16,7 +16,8 @@ namespace fsv::ui {
 class SetupDialog : public QDialog {
     Q_OBJECT
   public:
-    explicit SetupDialog(QWidget* parent, std::filesystem::path ini = state::settingsPath());
+    SetupDialog(QWidget* parent, state::Settings current,
+                std::filesystem::path ini = state::settingsPath());
     const state::Settings& settings() const { return settings_; }
 
   public Q_SLOTS:

@@ -53,7 +53,7 @@ void MainWindow::openAddressBook() {
 
 void MainWindow::openSetup() {
     setButtonState(kToolbarLine, kSetupButton, 1);
-    auto* dialog = new SetupDialog(this);
+    auto* dialog = new SetupDialog(this, backend_.settings());
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     connect(dialog, &QDialog::finished, this,
             [this] { setButtonState(kToolbarLine, kSetupButton, -1); });
