@@ -9,7 +9,8 @@
 # The GoogleTest header and the Qt Widgets headers are precompiled once per build and reused by
 # every test program and Qt target (cmake/Precompiled.cmake): parsing them cost more than
 # compiling most of our own files. ccache keeps objects made with a precompiled header only when
-# told that its macros may be trusted (pch_defines).
+# told that its macros may be trusted (pch_defines); the larger libraries and test programs are
+# compiled in batches of sources (unity builds, the list at the end of CMakeLists.txt).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
