@@ -4,14 +4,22 @@
 #     of each fuzz target;
 #  2. gcc with ThreadSanitizer: the tests labelled `threaded`. This pass builds only those test
 #     programs and what they link and start (the fsv_threaded_tests target).
-# Both builds treat warnings as errors, so each compiler's warnings are checked. Objects go
-# through ccache, so a second run, or a second clone on the same machine, rebuilds little.
+# Both builds treat warnings as errors, so each compiler's warnings are checked.
+# The GoogleTest header and the Qt Widgets headers are precompiled once per build and reused by
+# every test program and Qt target (cmake/Precompiled.cmake): parsing them cost more than
+# compiling most of our own files. The larger libraries and test programs are compiled in
+# batches of sources (unity builds, the list at the end of CMakeLists.txt).
+# Objects go through ccache, so a second run in the same checkout rebuilds little. ccache keeps
+# objects made with a precompiled header only when told that its macros may be trusted
+# (pch_defines). A clone at another path reuses the objects of files compiled on their own; the
+# precompiled headers, the objects made with them and the unity batches name absolute paths of
+# their checkout, so that clone compiles them again.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
 JOBS=$(nproc)
 export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=1 \
-  CCACHE_SLOPPINESS="include_file_mtime,include_file_ctime,time_macros"
+  CCACHE_SLOPPINESS="include_file_mtime,include_file_ctime,time_macros,pch_defines"
 START=$SECONDS
 
 echo "== Layers: no include from a lower folder into a higher one"
