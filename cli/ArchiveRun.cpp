@@ -201,6 +201,8 @@ class RecorderRun {
         o.download.pacing = false;
         o.autoResume = false;
         o.download.hashFiles = true;
+        // Every file is flushed before its row exists: its bytes go to the disk as they come.
+        o.download.writeBehind = 512 * 1024;
         o.download.rateLimit = static_cast<uint64_t>(args_.limitRate) * 1024;
         state::Settings settings;
         settings.tell = false;

@@ -12,6 +12,16 @@
 namespace fsv::platform {
 namespace fs = std::filesystem;
 
+void startWriteback(int fd, uint64_t offset, uint64_t length) {
+#ifdef __linux__
+    if (fd >= 0 && length > 0)
+        ::sync_file_range(fd, static_cast<off_t>(offset), static_cast<off_t>(length),
+                          SYNC_FILE_RANGE_WRITE);
+#else
+    (void)fd, (void)offset, (void)length;
+#endif
+}
+
 uint32_t tickCount() {
     using namespace std::chrono;
     auto ms = duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();

@@ -30,9 +30,14 @@ std::filesystem::path configFolder();
 // nullopt when it cannot be told.
 std::optional<uint64_t> freeDiskSpace(const std::filesystem::path& path);
 
+// Asks the system to start writing `length` bytes at `offset` of the open file `fd` to the disk
+// and returns at once; a later flush of the file then finds little left to write. Only a hint:
+// where it cannot be done, nothing happens.
+void startWriteback(int fd, uint64_t offset, uint64_t length);
+
 // Held for the life of the object when acquired; another process trying the same name fails.
 class SingleInstanceLock {
-public:
+  public:
     // `name` becomes a lock file in the runtime folder ($XDG_RUNTIME_DIR, else the temp folder).
     explicit SingleInstanceLock(const std::string& name);
     ~SingleInstanceLock();
@@ -40,7 +45,7 @@ public:
     SingleInstanceLock& operator=(const SingleInstanceLock&) = delete;
     bool acquired() const { return fd_ >= 0; }
 
-private:
+  private:
     int fd_ = -1;
 };
 

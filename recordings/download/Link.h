@@ -73,6 +73,10 @@ struct DownloadSettings {
     uint64_t rateLimit = 0;
     // File streams hash what they write: a finished row carries the file's SHA-256.
     bool hashFiles = false;
+    // File streams hand what they have written to the disk every this many bytes, without
+    // waiting for it, so that a later flush of the file finds little left and the disk works
+    // while the network does; 0: the system writes in its own time.
+    uint64_t writeBehind = 0;
     std::chrono::milliseconds frameCountWait{20000};
     // After the last frame of a download-and-play stream, how long its status is awaited.
     std::chrono::milliseconds lastStatusWait{5000};

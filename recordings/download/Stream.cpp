@@ -13,6 +13,7 @@
 
 #include "net/Messages.h"
 #include "platform/Shared.h"
+#include "platform/System.h"
 #include "recordings/download/PlayFile.h"
 #include "recordings/download/StreamQueue.h"
 
@@ -216,6 +217,7 @@ void Stream::runFile() {
     {
         std::lock_guard lock(fileLock_);
         fileFd_ = fd;
+        fileEnd_ = handedToDisk_ = startOffset;
     }
     ctx_.work.setReceived(item_.row, startOffset);
 
@@ -243,6 +245,7 @@ void Stream::runFile() {
             {
                 // Nothing is written after this: a write in progress finishes first.
                 std::lock_guard lock(fileLock_);
+                if (ctx_.settings.writeBehind) handToDisk(0);
                 fileFd_ = -1;
                 failed = writeFailed_;
             }
@@ -321,8 +324,16 @@ void Stream::writeBlock(std::span<const uint8_t> data) {
         }
         if (hash_) hash_->update(data.data() + at, static_cast<size_t>(n));
         at += static_cast<size_t>(n);
+        fileEnd_ += static_cast<uint64_t>(n);
         written_.fetch_add(static_cast<uint64_t>(n), std::memory_order_relaxed);
     }
+    if (ctx_.settings.writeBehind) handToDisk(ctx_.settings.writeBehind);
+}
+
+void Stream::handToDisk(uint64_t atLeast) {
+    if (fileFd_ < 0 || fileEnd_ <= handedToDisk_ || fileEnd_ - handedToDisk_ < atLeast) return;
+    platform::startWriteback(fileFd_, handedToDisk_, fileEnd_ - handedToDisk_);
+    handedToDisk_ = fileEnd_;
 }
 
 void Stream::checkFileSize(const std::string& path, uint64_t startOffset) {

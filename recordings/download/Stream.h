@@ -125,6 +125,9 @@ class Stream : public playback::Player {
     void awaitLastStatus();
     // A file stream's block, on the thread that delivers it; dropped once the file is closed.
     void writeBlock(std::span<const uint8_t> data);
+    // With fileLock_ held: what was written since the last call handed to the disk, when it is
+    // at least `atLeast` bytes.
+    void handToDisk(uint64_t atLeast);
     // Starts the hash of a file stream's output; a resumed file's kept part is read and hashed
     // first. A kept part that cannot be read whole leaves the file unhashed.
     void startHash(const std::string& path, uint64_t keptBytes);
@@ -184,6 +187,9 @@ class Stream : public playback::Player {
     bool writeFailed_ = false;  // guarded by fileLock_
     // What the file holds, hashed as it is written; none: not hashed. Guarded by fileLock_.
     std::unique_ptr<platform::Sha256> hash_;
+    // The end of the file, and how much of it is handed to the disk already (writeBehind).
+    // Guarded by fileLock_.
+    uint64_t fileEnd_ = 0, handedToDisk_ = 0;
     std::atomic<uint64_t> written_{0};
     platform::Event fileFailed_{platform::Event::Reset::Manual};
     platform::Event ended_{platform::Event::Reset::Manual};
