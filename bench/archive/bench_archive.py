@@ -12,13 +12,18 @@ Measured in one run:
             flushed file; the archive flushes the files that finish together with one flush of
             the file system, so the disk's write speed, not the number of files, bounds it).
             Each part ends with a sync, so that no part's writes are still on their way to the
-            disk while the next one runs;
+            disk while the next one runs. Written only, the bytes are still in memory when the
+            time is taken;
   first     fsv archive run --all --jobs JOBS into an empty archive: MB/s, ratio to the
             baseline, peak threads and resident memory of fsv;
   second    the same run again: nothing to fetch; its time is the date queries and the
             catalog look-up. "after the date queries" is the time from the last recorder's
             queries being answered (its "checking" line) to the end of the run, and the
             longest such time of one recorder.
+
+Each part also tells how long the disk under the archive was busy during it (from
+/proc/diskstats, where the disk can be found there): a run whose disk is busy nearly all the
+time is bound by the disk, which no copy that ends on it can beat.
 
 The scale of the second run: --events 125 gives 4 x 2 x 125 = 1,000 recordings per recorder.
 """
@@ -121,6 +126,26 @@ def baseline(files, recorders, jobs, out_dir, flush):
     return total, time.monotonic() - start
 
 
+def disk_busy_ms(path):
+    """Milliseconds the disk holding `path` has spent on I/O so far; None when unknown."""
+    dev = os.stat(path).st_dev
+    try:
+        with open("/proc/diskstats") as f:
+            for line in f:
+                fields = line.split()
+                if (int(fields[0]), int(fields[1])) == (os.major(dev), os.minor(dev)):
+                    return int(fields[12])
+    except (OSError, ValueError, IndexError):
+        pass
+    return None
+
+
+def busy_text(before, after):
+    if before is None or after is None:
+        return ""
+    return ", disk busy %.2f s" % ((after - before) / 1000)
+
+
 def watch(proc):
     """Peak threads and resident memory of a running process, sampled every 20 ms."""
     peak = {"threads": 0, "rss_kb": 0}
@@ -206,16 +231,20 @@ def main():
         for flush in (False, True):
             base_dir = os.path.join(root, "baseline")
             os.makedirs(base_dir)
+            busy0 = disk_busy_ms(root)
             base_bytes, base_s = baseline(files, a.recorders, a.jobs, base_dir, flush)
+            busy = busy_text(busy0, disk_busy_ms(root))
             os.sync()  # nothing of it still on its way to the disk while the next part runs
             shutil.rmtree(base_dir)
             base_mbs[flush] = base_bytes / base_s / 1e6
-            print("baseline (loopback + write%s): %.1f MB in %.2f s = %.1f MB/s"
-                  % (" + flush" if flush else "", base_bytes / 1e6, base_s, base_mbs[flush]),
-                  flush=True)
+            print("baseline (loopback + write%s): %.1f MB in %.2f s = %.1f MB/s%s"
+                  % (" + flush" if flush else "", base_bytes / 1e6, base_s, base_mbs[flush],
+                     busy), flush=True)
 
         archive = os.path.join(root, "archive")
+        busy0 = disk_busy_ms(root)
         rc, first_s, peak, summaries, err, _ = archive_run(fsv, env, archive, a.jobs)
+        busy = busy_text(busy0, disk_busy_ms(root))
         got = sum(s["bytes"] for s in summaries)
         files_got = sum(s["archived"] for s in summaries)
         rc2, second_s, peak2, summaries2, err2, (checked, ended) = archive_run(fsv, env, archive,
@@ -225,8 +254,8 @@ def main():
         fetched2 = sum(s["archived"] for s in summaries2)
         present2 = sum(s["present"] for s in summaries2)
         mbs = got / first_s / 1e6
-        print("first run:  exit %d, %d files, %.1f MB in %.2f s = %.1f MB/s, ratio %.2f to "
-              "write, %.2f to write + flush" % (rc, files_got, got / 1e6, first_s, mbs,
+        print("first run:  exit %d, %d files, %.1f MB in %.2f s = %.1f MB/s%s, ratio %.2f to "
+              "write, %.2f to write + flush" % (rc, files_got, got / 1e6, first_s, mbs, busy,
                                                 mbs / base_mbs[False], mbs / base_mbs[True]))
         print("            peak threads %d, peak RSS %.1f MB"
               % (peak["threads"], peak["rss_kb"] / 1024))
