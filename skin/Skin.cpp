@@ -4,7 +4,6 @@
 #include <fstream>
 #include <system_error>
 
-#include "platform/Ini.h"
 #include "platform/System.h"
 #include "skin/Profile.h"
 
@@ -231,10 +230,6 @@ fs::path findSkinFolder(std::string_view style, int width, const std::vector<fs:
     for (const fs::path& root : roots)
         if (fs::is_regular_file(root / rel / kSkinFile, ec)) return root / rel;
     return roots.empty() ? rel : roots.front() / rel;
-}
-
-std::string skinStyle(const fs::path& viewerIni) {
-    return platform::getProfileString(viewerIni, "Skin", "Style", kDefaultStyle);
 }
 
 void stripNames(const std::string& upName, std::string (&out)[5]) {

@@ -13,7 +13,6 @@
 namespace fsv::skin {
 
 inline constexpr char kSkinFile[] = "skin_e.ini";
-inline constexpr char kDefaultStyle[] = "Metal_Style";
 // The process-wide button table holds 16 buttons per line.
 inline constexpr int kButtonsPerLine = 16;
 // Sizes and positions are clamped to these bounds; a size is never negative.
@@ -154,9 +153,6 @@ std::vector<std::filesystem::path> defaultSkinRoots();
 // first root (its files then are all missing and the skin loads empty).
 std::filesystem::path findSkinFolder(std::string_view style, int width,
                                      const std::vector<std::filesystem::path>& roots);
-
-// The style named in FarsightViewer.ini ([Skin] Style), "Metal_Style" when not set.
-std::string skinStyle(const std::filesystem::path& viewerIni);
 
 // Reads a panel-window file by its name relative to the skin folder; nullopt when missing.
 using FileReader = std::function<std::optional<std::string>(const std::string& name)>;

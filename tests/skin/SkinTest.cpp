@@ -56,13 +56,6 @@ TEST(SkinFolder, DataFolderFirstThenBesideTheProgram) {
     EXPECT_TRUE(loadSkin(data.path / "Red/FarsightViewer_CommRes").controls.buttonLines.empty());
 }
 
-TEST(SkinFolder, StyleFromViewerIni) {
-    TempDir d;
-    EXPECT_EQ(skinStyle(d.path / "FarsightViewer.ini"), "Metal_Style");
-    d.write("FarsightViewer.ini", "[skin]\nstyle=Blue\n");
-    EXPECT_EQ(skinStyle(d.path / "FarsightViewer.ini"), "Blue");
-}
-
 TEST(SkinStrips, NamesFromTheUpStrip) {
     std::string s[5];
     stripNames("ctlUp.bmp", s);
