@@ -64,9 +64,7 @@ void Persistence::saveAuto(SessionEntry& s, bool wait) {
     if (wait) {
         // A rewrite running now may have collected the work before it changed: this one waits
         // for it and writes last.
-        auto held = s.resumeLock.lock();
-        failed =
-            !state::saveResumeFile(state::autoResumePath(dataFolder_, number), collect(), &error);
+        failed = !state::writeAutoResumeFileNow(s.resumeLock, dataFolder_, number, collect, &error);
     } else {
         failed = state::writeAutoResumeFile(s.resumeLock, dataFolder_, number, collect, &error) ==
                  state::ResumeWrite::Failed;

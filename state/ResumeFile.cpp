@@ -156,16 +156,18 @@ ResumeWrite writeAutoResumeFile(ResumeLock& lock, const fs::path& folder, int co
     if (lock.asked_.fetch_add(1) > 0) return ResumeWrite::Skipped;
     bool failed = false;
     for (int asked = 1;;) {
-        {
-            auto held = lock.lock();
-            failed = !saveResumeFile(autoResumePath(folder, connectionNumber), collect(), error) ||
-                     failed;
-        }
+        failed = !writeAutoResumeFileNow(lock, folder, connectionNumber, collect, error) || failed;
         const int before = lock.asked_.fetch_sub(asked);
         if (before == asked) break;
         asked = before - asked;
     }
     return failed ? ResumeWrite::Failed : ResumeWrite::Written;
+}
+
+bool writeAutoResumeFileNow(ResumeLock& lock, const fs::path& folder, int connectionNumber,
+                            const std::function<ResumeData()>& collect, std::string* error) {
+    auto held = lock.lock();
+    return saveResumeFile(autoResumePath(folder, connectionNumber), collect(), error);
 }
 
 ResumeWrite writeAutoResumeFile(ResumeLock& lock, const fs::path& folder, int connectionNumber,

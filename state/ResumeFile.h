@@ -149,6 +149,12 @@ ResumeWrite writeAutoResumeFile(ResumeLock& lock, const std::filesystem::path& f
 ResumeWrite writeAutoResumeFile(ResumeLock& lock, const std::filesystem::path& folder,
                                 int connectionNumber, const ResumeData& data,
                                 std::string* error = nullptr);
+// The same rewrite, never left to another: waits for the lock, collects and writes. For a
+// rewrite that must be the last word, such as the one after a change that a rewrite under way
+// may have collected too early. False with `error` set when the file could not be written.
+bool writeAutoResumeFileNow(ResumeLock& lock, const std::filesystem::path& folder,
+                            int connectionNumber, const std::function<ResumeData()>& collect,
+                            std::string* error = nullptr);
 
 // Copies the automatic file of connection k to `destination` (overwriting), waiting for the
 // lock: the user keeps the work under a name of their choosing.
