@@ -451,7 +451,8 @@ SkinPainter::Places SkinPainter::place() const {
     Places at;
     const int top = px(46), ctl = px(108), margin = px(8);
     const int tbW = px(40), tbH = px(34), tbGap = px(4);
-    const int pbW = px(34), pbH = px(30), pbGap = px(3);
+    // Narrow enough that the playback, save and layout groups fit side by side at every width.
+    const int pbW = px(30), pbH = px(30), pbGap = px(2);
     const int lyW = px(30), lyH = px(28);
 
     // Buttons and where they go.

@@ -3,6 +3,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <fstream>
+#include <utility>
+#include <vector>
 
 #include "ui/skin/SkinButton.h"
 #include "ui/skin/SkinImages.h"
@@ -62,6 +64,23 @@ class SkinSurfaceTest : public QObject {
             QCOMPARE(s.panelWindowCount(), 2);
             QVERIFY(s.panelWindow(1)->isVisibleTo(&s));
             QVERIFY(!s.panelWindow(0)->isVisibleTo(&s));
+            // Every button can be seen and pressed: inside the surface, none over another.
+            QVERIFY(s.button(4, 4));
+            std::vector<std::pair<QString, QRect>> placed;
+            for (int line = 0; line < 8; ++line)
+                for (int i = 0; i < 16; ++i)
+                    if (auto* b = s.button(line, i))
+                        placed.emplace_back(b->toolTip(), b->geometry());
+            for (size_t a = 0; a < placed.size(); ++a) {
+                QVERIFY2(QRect(0, 0, s.width(), s.height()).contains(placed[a].second),
+                         qPrintable(placed[a].first));
+                for (size_t b = a + 1; b < placed.size(); ++b)
+                    QVERIFY2(!placed[a].second.intersects(placed[b].second),
+                             qPrintable(QStringLiteral("%1 at %2: \"%3\" over \"%4\"")
+                                            .arg(width)
+                                            .arg(placed[a].second.x())
+                                            .arg(placed[a].first, placed[b].first)));
+            }
         }
     }
 
