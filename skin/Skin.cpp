@@ -274,6 +274,7 @@ SkinSpec parseSkin(std::string_view skinIni, const FileReader& read) {
     size_t budget = kMaxPanelWindowText;
     for (const std::string& key : p.keys("DlgBoxInis")) {
         PanelWindowSpec w;
+        w.name = key;
         w.file = splitTokens(p.value("DlgBoxInis", key), 2)[0];
         // A window whose file is missing, or is beyond the budget, keeps its place in the
         // table, empty.

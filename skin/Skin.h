@@ -128,6 +128,7 @@ struct Controls {
 };
 
 struct PanelWindowSpec {
+    std::string name;  // its key in the skin's list of panel windows ("Side", "Status")
     std::string file;
     std::string background;
     Rect place;

@@ -64,6 +64,7 @@ class SkinSurfaceTest : public QObject {
             QCOMPARE(s.panelWindowCount(), 2);
             QVERIFY(s.panelWindow(1)->isVisibleTo(&s));
             QVERIFY(!s.panelWindow(0)->isVisibleTo(&s));
+            QCOMPARE(s.panelWindow(1)->accessibleName(), QString("Status"));
             // Every button can be seen and pressed: inside the surface, none over another.
             QVERIFY(s.button(4, 4));
             std::vector<std::pair<QString, QRect>> placed;

@@ -48,7 +48,8 @@ void SkinSurface::build(const ::fsv::skin::SkinSpec& spec, const QString& folder
         auto* w = new SkinPanelWindow(images.bitmap(ws.background), this);
         if (!inside) w->setWindowFlags(Qt::Tool | Qt::FramelessWindowHint);
         w->setGeometry(ws.place.x, ws.place.y, ws.place.w, ws.place.h);
-        w->setAccessibleName(QString::fromStdString(ws.file));
+        // Named as the skin names it, not after its file.
+        w->setAccessibleName(QString::fromStdString(ws.name.empty() ? ws.file : ws.name));
         buildSkinControls(w, ws.controls, images, w->controls);
         const int n = static_cast<int>(i);
         for (const auto& [key, b] : w->controls.buttons)
@@ -62,7 +63,8 @@ void SkinSurface::build(const ::fsv::skin::SkinSpec& spec, const QString& folder
 void SkinSurface::load(const std::string& style, int width,
                        const std::vector<std::filesystem::path>& roots, Dispatcher dispatcher) {
     const auto folder = ::fsv::skin::findSkinFolder(style, width, roots);
-    build(::fsv::skin::loadSkin(folder), QString::fromStdString(folder.string()), std::move(dispatcher));
+    build(::fsv::skin::loadSkin(folder), QString::fromStdString(folder.string()),
+          std::move(dispatcher));
 }
 
 SkinPanelWindow* SkinSurface::panelWindow(int i) const {
