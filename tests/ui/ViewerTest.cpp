@@ -52,6 +52,7 @@
 #include "ui/dialogs/PeriodDialog.h"
 #include "ui/dialogs/SetupDialog.h"
 #include "ui/dialogs/StartWorkDialogs.h"
+#include "ui/lists/ArchiveWindow.h"
 #include "ui/lists/ChannelListWindow.h"
 #include "ui/lists/ConnectionListWindow.h"
 #include "ui/lists/DownloadHistoryWindow.h"
@@ -963,9 +964,9 @@ void ViewerTest::listWindowsFollowTheirCommands() {
     v.connectionList().close();
 
     // Each list window is a window with a name, not a bare pane; the dialogs are named too.
-    for (QWidget* list :
-         std::initializer_list<QWidget*>{&v.eventList(), &v.channelList(), &v.connectionList(),
-                                         &v.downloadList(), &v.downloadHistory()}) {
+    for (QWidget* list : std::initializer_list<QWidget*>{
+             &v.eventList(), &v.channelList(), &v.connectionList(), &v.downloadList(),
+             &v.downloadHistory(), &v.archiveWindow()}) {
         QAccessibleInterface* a = QAccessible::queryAccessibleInterface(list);
         QVERIFY(a);
         QCOMPARE(a->role(), QAccessible::Window);

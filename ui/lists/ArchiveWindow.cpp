@@ -16,6 +16,7 @@
 
 #include "archive/Catalog.h"
 #include "platform/Shared.h"
+#include "ui/lists/AccessibleWindows.h"
 
 namespace fsv::ui {
 
@@ -35,6 +36,7 @@ QString pathOf(QTreeWidgetItem* item) {
 }  // namespace
 
 ArchiveWindow::ArchiveWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
+    markListWindow(this, "Archive");
     setObjectName(QStringLiteral("archiveWindow"));
     setWindowTitle(QStringLiteral("Archive"));
     folder_ = new QLineEdit(this);
