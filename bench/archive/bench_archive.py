@@ -21,8 +21,8 @@ Measured in one run:
             queries being answered (its "checking" line) to the end of the run, and the
             longest such time of one recorder.
 
-Each part also tells how long the disk under the archive was busy during it (from
-/proc/diskstats, where the disk can be found there): a run whose disk is busy nearly all the
+Each part also tells how long the disk under the archive was busy during it and how much was
+written to it (from /proc/diskstats, where the disk can be found there): a run whose disk is busy nearly all the
 time is bound by the disk, which no copy that ends on it can beat.
 
 The scale of the second run: --events 125 gives 4 x 2 x 125 = 1,000 recordings per recorder.
@@ -127,14 +127,15 @@ def baseline(files, recorders, jobs, out_dir, flush):
 
 
 def disk_busy_ms(path):
-    """Milliseconds the disk holding `path` has spent on I/O so far; None when unknown."""
+    """Milliseconds the disk holding `path` has spent on I/O so far and the bytes written to it;
+    None when unknown."""
     dev = os.stat(path).st_dev
     try:
         with open("/proc/diskstats") as f:
             for line in f:
                 fields = line.split()
                 if (int(fields[0]), int(fields[1])) == (os.major(dev), os.minor(dev)):
-                    return int(fields[12])
+                    return int(fields[12]), int(fields[9]) * 512
     except (OSError, ValueError, IndexError):
         pass
     return None
@@ -143,7 +144,8 @@ def disk_busy_ms(path):
 def busy_text(before, after):
     if before is None or after is None:
         return ""
-    return ", disk busy %.2f s" % ((after - before) / 1000)
+    return ", disk busy %.2f s writing %.1f MB" % ((after[0] - before[0]) / 1000,
+                                                   (after[1] - before[1]) / 1e6)
 
 
 def watch(proc):
