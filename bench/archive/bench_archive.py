@@ -22,8 +22,8 @@ Measured in one run:
             longest such time of one recorder.
 
 Each part also tells how long the disk under the archive was busy during it and how much was
-written to it (from /proc/diskstats, where the disk can be found there): a run whose disk is busy nearly all the
-time is bound by the disk, which no copy that ends on it can beat.
+written to it (from /proc/diskstats, where the disk can be found there): a run whose disk is
+busy nearly all the time is bound by the disk, which no copy that ends on it can beat.
 
 The scale of the second run: --events 125 gives 4 x 2 x 125 = 1,000 recordings per recorder.
 """
@@ -126,7 +126,7 @@ def baseline(files, recorders, jobs, out_dir, flush):
     return total, time.monotonic() - start
 
 
-def disk_busy_ms(path):
+def disk_counters(path):
     """Milliseconds the disk holding `path` has spent on I/O so far and the bytes written to it;
     None when unknown."""
     dev = os.stat(path).st_dev
@@ -142,6 +142,7 @@ def disk_busy_ms(path):
 
 
 def busy_text(before, after):
+    """The disk's busy time and bytes written between two disk_counters readings."""
     if before is None or after is None:
         return ""
     return ", disk busy %.2f s writing %.1f MB" % ((after[0] - before[0]) / 1000,
@@ -233,9 +234,9 @@ def main():
         for flush in (False, True):
             base_dir = os.path.join(root, "baseline")
             os.makedirs(base_dir)
-            busy0 = disk_busy_ms(root)
+            busy0 = disk_counters(root)
             base_bytes, base_s = baseline(files, a.recorders, a.jobs, base_dir, flush)
-            busy = busy_text(busy0, disk_busy_ms(root))
+            busy = busy_text(busy0, disk_counters(root))
             os.sync()  # nothing of it still on its way to the disk while the next part runs
             shutil.rmtree(base_dir)
             base_mbs[flush] = base_bytes / base_s / 1e6
@@ -249,9 +250,9 @@ def main():
               % (base_mbs[True] / base_mbs[False]), flush=True)
 
         archive = os.path.join(root, "archive")
-        busy0 = disk_busy_ms(root)
+        busy0 = disk_counters(root)
         rc, first_s, peak, summaries, err, _ = archive_run(fsv, env, archive, a.jobs)
-        busy = busy_text(busy0, disk_busy_ms(root))
+        busy = busy_text(busy0, disk_counters(root))
         got = sum(s["bytes"] for s in summaries)
         files_got = sum(s["archived"] for s in summaries)
         rc2, second_s, peak2, summaries2, err2, (checked, ended) = archive_run(fsv, env, archive,
